@@ -1,0 +1,34 @@
+# Shared by ./run and ./test: install the Debian packages that are missing, then configure and build.
+# Sourced, not run.
+
+PELICORDE_PACKAGES=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-webengine-dev libgl-dev libgmime-3.0-dev
+  dovecot-pop3d openssl
+)
+
+say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
+
+ensure_packages() {
+  local missing=() p
+  for p in "${PELICORDE_PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  say "Installing missing Debian packages: ${missing[*]}"
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+BUILD_DIR=${PELICORDE_BUILD_DIR:-build}
+
+build_pelicorde() {
+  if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+    say "Configuring the build in $BUILD_DIR/ (Release)"
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  say "Building"
+  cmake --build "$BUILD_DIR" --parallel "$(nproc)" "$@"
+}

@@ -1,0 +1,54 @@
+#include "app/Folders.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace folders {
+
+namespace {
+QString envValue(const char *name) { return qEnvironmentVariable(name); }
+
+QString defaultDataParent()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+} // namespace
+
+QString dataFolderFromEnvironment()
+{
+    const QString appData = envValue("APPDATA");
+    const QString base = appData.isEmpty() ? defaultDataParent() : appData;
+    return join(base, QStringLiteral("Pelicorde"));
+}
+
+QString tempFolderFromEnvironment()
+{
+    const QString temp = envValue("TEMP");
+    if (!temp.isEmpty())
+        return temp;
+    // Qt creates the runtime location with mode 0700 and checks that it belongs to the user
+    // (XDG_RUNTIME_DIR, or /tmp/runtime-<user> when that is not set).
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
+
+bool ensureDataFolder(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    if (envValue("APPDATA").isEmpty()) {
+        const QString parent = defaultDataParent();
+        if (!QFileInfo(parent).isDir())
+            QDir().mkpath(parent);
+    }
+    return QDir().mkdir(path);
+}
+
+QString join(const QString &dir, const QString &name)
+{
+    if (dir.endsWith(QLatin1Char('/')))
+        return dir + name;
+    return dir + QLatin1Char('/') + name;
+}
+
+} // namespace folders

@@ -1,0 +1,22 @@
+#pragma once
+#include <QString>
+
+// The two folders the program works in, read from the environment once at start.
+namespace folders {
+
+// $APPDATA/Pelicorde when APPDATA is set and not empty, else the per-user data location
+// (~/.local/share) + "/Pelicorde". No separator at the end.
+QString dataFolderFromEnvironment();
+
+// $TEMP when set and not empty, else a private per-user folder (mode 0700) under the
+// runtime location. Never the root of the file system.
+QString tempFolderFromEnvironment();
+
+// True when a folder (or a link to one) is at path, or one folder level could be created there.
+// Under the per-user default location the missing parents are created too.
+bool ensureDataFolder(const QString &path);
+
+// dir + "/" + name
+QString join(const QString &dir, const QString &name);
+
+} // namespace folders

@@ -1,0 +1,62 @@
+#include "app/Prompter.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+
+namespace {
+
+QPointer<QWidget> g_parent;
+
+class BoxPrompter final : public Prompter
+{
+public:
+    void information(const QString &text) override
+    {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Pelicorde"), text, QMessageBox::Ok,
+                        g_parent.data());
+        box.exec();
+    }
+
+    bool question(const QString &text) override
+    {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Avertissement"), text, QMessageBox::NoButton,
+                        g_parent.data());
+        QPushButton *yes = box.addButton(QStringLiteral("Oui"), QMessageBox::YesRole);
+        QPushButton *cancel = box.addButton(QStringLiteral("Annuler"), QMessageBox::RejectRole);
+        box.setDefaultButton(yes);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == yes;
+    }
+
+    void errorReport(const QString &text) override
+    {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Pelicorde"), text, QMessageBox::Ok,
+                        g_parent.data());
+        box.exec();
+    }
+
+    void beep() override { QApplication::beep(); }
+};
+
+BoxPrompter g_boxes;
+Prompter *g_current = &g_boxes;
+
+} // namespace
+
+Prompter &prompter() { return *g_current; }
+
+void setPrompter(Prompter *p) { g_current = p ? p : &g_boxes; }
+
+void setPrompterParent(QWidget *parent) { g_parent = parent; }
+
+QString errorReportText(const QString &text)
+{
+    if (!text.isEmpty() && text.back().isLetterOrNumber())
+        return text + QLatin1Char('.');
+    return text;
+}
+
+void reportError(const QString &text) { prompter().errorReport(errorReportText(text)); }

@@ -1,0 +1,32 @@
+#pragma once
+#include <QString>
+
+class QWidget;
+
+// Every message box, question and beep of the program goes through here, so that tests
+// can record what the user would see and give the answers.
+class Prompter
+{
+public:
+    virtual ~Prompter() = default;
+    // Information box titled "Pelicorde" with one OK button.
+    virtual void information(const QString &text) = 0;
+    // Warning question titled "Avertissement", buttons "Oui" (default) and "Annuler".
+    // True for Oui; Escape and the close box mean Annuler.
+    virtual bool question(const QString &text) = 0;
+    // The standard error report: critical box titled "Pelicorde"; text already completed.
+    virtual void errorReport(const QString &text) = 0;
+    virtual void beep() = 0;
+};
+
+// The process-wide prompter; message boxes by default. Tests install their own.
+Prompter &prompter();
+// Installs p (not owned); nullptr puts the message boxes back.
+void setPrompter(Prompter *p);
+// Parent of the boxes shown by the default prompter.
+void setPrompterParent(QWidget *parent);
+
+// The standard error report's text: a full stop is added when the text ends in a letter or digit.
+QString errorReportText(const QString &text);
+// Shows the standard error report for text.
+void reportError(const QString &text);

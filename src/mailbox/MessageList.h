@@ -1,0 +1,53 @@
+#pragma once
+#include <QAbstractTableModel>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <vector>
+
+// The message list behind SG1, in the program's own numbering: row 0 holds the captions,
+// row r (1..N) the message that had number r on the server at the last scan. Seven text
+// columns, the last one hidden in the view. Each row also keeps the message's unique id
+// (UIDL) when the server gave one; it is never shown.
+//
+// As a Qt model it shows rows 1..N as model rows 0..N-1 and row 0 as the horizontal header.
+class MessageList : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { From = 0, Subject = 1, DateTime = 2, Type = 3, Attachments = 4, Mark = 5, AttachmentNames = 6 };
+    static constexpr int ColumnCount = 7;
+
+    explicit MessageList(QObject *parent = nullptr);
+
+    // Rows including the caption row: N + 1, at least 2 (one empty data row).
+    int rows() const { return int(m_rows.size()); }
+    // Drops the rows beyond n; added rows are empty. n is at least 2.
+    void setRows(int n);
+
+    QString cell(int row, int column) const;
+    void setCell(int row, int column, const QString &text);
+    QString uid(int row) const;
+    void setUid(int row, const QString &uid);
+    // Empties all seven columns (and the unique id) of a data row.
+    void clearRow(int row);
+    // Empties every data row.
+    void clearDataRows();
+    bool isMarked(int row) const { return cell(row, Mark) == QLatin1String("1"); }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // Model index of a cell in list numbering (row >= 1).
+    QModelIndex indexOf(int row, int column) const { return index(row - 1, column); }
+
+private:
+    struct Row {
+        std::array<QString, ColumnCount> cells;
+        QString uid;
+    };
+    std::vector<Row> m_rows;
+};
