@@ -1,0 +1,80 @@
+#include "mailbox/ScanPasses.h"
+
+#include "mailbox/MailMessage.h"
+#include "mailbox/MessageList.h"
+#include "mailbox/Pop3Session.h"
+
+namespace scan {
+
+QString typeCode(const QString &contentType)
+{
+    if (contentType == QLatin1String("multipart/mixed"))
+        return QStringLiteral("M/M");
+    if (contentType == QLatin1String("multipart/alternative"))
+        return QStringLiteral("M/A");
+    if (contentType == QLatin1String("text/html"))
+        return QStringLiteral("T/H");
+    return QStringLiteral("Autre");
+}
+
+QString shortDate(const QDateTime &when)
+{
+    return when.isValid() ? when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy")) : QString();
+}
+
+QString longTime(const QDateTime &when)
+{
+    return when.isValid() ? when.toLocalTime().toString(QStringLiteral("HH:mm:ss")) : QString();
+}
+
+void writeHeaderRow(MessageList &list, int r, const MailMessage &header)
+{
+    const QDateTime when = header.date();
+    list.setCell(r, MessageList::From, header.senderAddress());
+    list.setCell(r, MessageList::Subject, header.subject());
+    list.setCell(r, MessageList::DateTime,
+                 when.isValid() ? shortDate(when) + QStringLiteral("  ") + longTime(when) : QString());
+    list.setCell(r, MessageList::Type, typeCode(header.contentType()));
+    list.setCell(r, MessageList::Mark, QString());
+}
+
+void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
+                const std::function<void(int)> &afterRow)
+{
+    if (count < 1)
+        return;
+    session.headers(1, count, [&](int r, const QByteArray &bytes) {
+        const MailMessage header = MailMessage::parse(bytes);
+        writeHeaderRow(list, r, header);
+        lastHeaderDate = shortDate(header.date());
+        afterRow(r);
+    });
+}
+
+void attachmentPass(Pop3Session &session, MessageList &list, int m,
+                    const std::function<void(int)> &afterPart, const std::function<void(int)> &afterMessage)
+{
+    if (m < 1)
+        return;
+    session.messages(1, m, [&](int r, const QByteArray &bytes) {
+        const MailMessage message = MailMessage::parse(bytes);
+        // Rows beyond the list (the count grew since the header pass) are dropped by setCell.
+        list.setCell(r, MessageList::Attachments, QStringLiteral("_"));
+        QString names;
+        int count = 0;
+        for (const MailPart &part : message.parts()) {
+            if (part.kind == MailPart::Attachment) {
+                ++count;
+                names += part.fileName + QLatin1Char('|');
+            }
+            if (count > 0)
+                list.setCell(r, MessageList::Attachments, QString::number(count));
+            afterPart(r);
+        }
+        if (!names.isEmpty())
+            list.setCell(r, MessageList::AttachmentNames, names);
+        afterMessage(r);
+    });
+}
+
+} // namespace scan

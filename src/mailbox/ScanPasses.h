@@ -1,0 +1,34 @@
+#pragma once
+#include <QDateTime>
+#include <QString>
+#include <functional>
+
+class MessageList;
+class MailMessage;
+class Pop3Session;
+
+// The two passes of a header scan as plain code over a session and the message list; the
+// window's scan drives the progress controls and pumps events through the callbacks.
+namespace scan {
+
+// "M/M", "M/A", "T/H" or "Autre": exact, case-sensitive comparison of type/subtype.
+QString typeCode(const QString &contentType);
+// Short date "dd/MM/yyyy" and long time "HH:mm:ss" in local time; empty for an invalid date.
+QString shortDate(const QDateTime &when);
+QString longTime(const QDateTime &when);
+
+// Writes the header of message r into row r (sender, subject, date and time, type, empty mark).
+void writeHeaderRow(MessageList &list, int r, const MailMessage &header);
+
+// Reads the headers of messages 1..count into rows 1..count, pipelined when the server allows.
+// lastHeaderDate follows the short date of each header read; afterRow(r) runs after each row.
+void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
+                const std::function<void(int)> &afterRow);
+
+// Reads messages 1..m whole and writes the attachment count and names into columns 4 and 6 of
+// the rows that exist. afterPart(r) runs after each part (the progress step), afterMessage(r)
+// after each message.
+void attachmentPass(Pop3Session &session, MessageList &list, int m,
+                    const std::function<void(int)> &afterPart, const std::function<void(int)> &afterMessage);
+
+} // namespace scan

@@ -1,0 +1,114 @@
+#include "support/DelayRelay.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <deque>
+#include <utility>
+
+namespace {
+
+// One direction of one connection: chunks leave `to` delayMs after they arrived at `from`,
+// in order.
+class DelayedPipe : public QObject
+{
+public:
+    DelayedPipe(QTcpSocket *from, QTcpSocket *to, int delayMs, QObject *parent)
+        : QObject(parent), m_from(from), m_to(to), m_delay(delayMs)
+    {
+        m_clock.start();
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, [this] { flush(); });
+        connect(from, &QTcpSocket::readyRead, this, [this] { take(); });
+    }
+
+    void take()
+    {
+        const QByteArray chunk = m_from->readAll();
+        if (chunk.isEmpty())
+            return;
+        m_queue.emplace_back(m_clock.elapsed() + m_delay, chunk);
+        if (!m_timer.isActive())
+            schedule();
+    }
+
+    void flush()
+    {
+        const qint64 now = m_clock.elapsed();
+        while (!m_queue.empty() && m_queue.front().first <= now) {
+            if (m_to)
+                m_to->write(m_queue.front().second);
+            m_queue.pop_front();
+        }
+        schedule();
+    }
+
+private:
+    void schedule()
+    {
+        if (m_queue.empty())
+            return;
+        m_timer.start(int(std::max<qint64>(0, m_queue.front().first - m_clock.elapsed())));
+    }
+
+    QPointer<QTcpSocket> m_from;
+    QPointer<QTcpSocket> m_to;
+    int m_delay;
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    std::deque<std::pair<qint64, QByteArray>> m_queue;
+};
+
+class RelayServer : public QTcpServer
+{
+public:
+    RelayServer(quint16 upstream, int delayMs) : m_upstream(upstream), m_delay(delayMs) {}
+
+protected:
+    void incomingConnection(qintptr handle) override
+    {
+        auto *client = new QTcpSocket(this);
+        client->setSocketDescriptor(handle);
+        auto *server = new QTcpSocket(this);
+        server->connectToHost(QHostAddress::LocalHost, m_upstream);
+        client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        server->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        new DelayedPipe(client, server, m_delay, client);
+        new DelayedPipe(server, client, m_delay, server);
+        auto closeBoth = [client, server] {
+            client->disconnectFromHost();
+            server->disconnectFromHost();
+        };
+        connect(client, &QTcpSocket::disconnected, this, closeBoth);
+        connect(server, &QTcpSocket::disconnected, this, closeBoth);
+    }
+
+private:
+    quint16 m_upstream;
+    int m_delay;
+};
+
+} // namespace
+
+DelayRelay::DelayRelay(quint16 upstreamPort, int delayMs)
+{
+    auto *server = new RelayServer(upstreamPort, delayMs);
+    server->moveToThread(&m_thread);
+    QObject::connect(&m_thread, &QThread::finished, server, &QObject::deleteLater);
+    QObject::connect(&m_thread, &QThread::started, server, [this, server] {
+        server->listen(QHostAddress::LocalHost, 0);
+        m_port = server->serverPort();
+        m_port.notify_all();
+    });
+    m_thread.start();
+    m_port.wait(0);
+}
+
+DelayRelay::~DelayRelay()
+{
+    m_thread.quit();
+    m_thread.wait();
+}
