@@ -1,0 +1,75 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// Account files: the four connection fields, each ended by LF, in Windows-1252, scrambled
+// byte by byte. One file per receiving address ("<address>.adr") in the data folder; the
+// favourite is the copy "_Favori.adr".
+namespace accounts {
+
+struct Account
+{
+    QString server;   // Edit3
+    QString port;     // Edit4, as typed
+    QString password; // Edit16
+    QString address;  // Edit15, also the account name
+    bool operator==(const Account &) const = default;
+};
+
+// Scrambling seed: the byte at 1-based position i is stored XOR (kScrambleSeed + i) mod 256.
+inline constexpr unsigned char kScrambleSeed = 0x6B;
+
+// Scrambles plain bytes or unscrambles stored ones (the step undoes itself).
+QByteArray scrambled(QByteArray bytes);
+
+// Stored bytes of an account: the four fields in file order, each + LF, in Windows-1252, scrambled.
+QByteArray encodeAccount(const Account &account);
+// The account held by stored bytes, or nothing when the unscrambled content holds a NUL
+// (damaged file). Missing LFs leave the fields from that one on empty; text after the fourth
+// LF is ignored. Any length is read whole.
+std::optional<Account> decodeAccount(const QByteArray &stored);
+
+// "<dataFolder>/<name>.adr"
+QString accountFilePath(const QString &dataFolder, const QString &accountName);
+QString favouriteFilePath(const QString &dataFolder);
+// "_Favori": the favourite's account name (never listed).
+QString favouriteName();
+
+// Writes bytes to path atomically (new file, then replace), mode 0600. False when nothing
+// could be written; an existing file at path is then left as it was.
+bool writePrivateFile(const QString &path, const QByteArray &bytes);
+
+enum class SaveStatus {
+    Saved,          // confirmation message
+    EmptyField,     // nothing written, nothing shown
+    InvalidAddress, // address unusable as a file name: refusal message, nothing written
+    InvalidField,   // a field holds LF or NUL, which the format cannot store: refusal message
+    WriteFailed,    // the file could not be written: nothing shown, any old file kept
+};
+
+// The account saver: writes the account to "<dataFolder>/<address>.adr", replacing any
+// file of that name.
+SaveStatus saveAccount(const QString &dataFolder, const Account &account);
+// The text to show for a save's outcome; empty when nothing is shown.
+QString saveMessage(SaveStatus status);
+
+enum class LoadStatus {
+    Loaded,     // fields holds the account: set Edit3, Edit4, Edit16, Edit15 in that order
+    Missing,    // no favourite: change nothing, show nothing
+    Unreadable, // it exists but cannot be opened: beep, change nothing
+    Damaged,    // NUL in the content, or a read error: change nothing, show nothing
+};
+
+struct LoadResult
+{
+    LoadStatus status = LoadStatus::Missing;
+    Account fields; // meaningful only when Loaded
+};
+
+// Reads one account file.
+LoadResult loadAccountFile(const QString &path);
+// The favourite loader: reads "<dataFolder>/_Favori.adr".
+LoadResult loadFavourite(const QString &dataFolder);
+
+} // namespace accounts
