@@ -35,6 +35,8 @@ QByteArray bytesFromText(const QString &text);
 // read: the caller beeps and leaves the editor's text as it is.
 std::optional<QString> loadEditorText(const QString &path);
 
+// Take the memo's text with document()->toRawText(): toPlainText() turns non-breaking spaces
+// (byte 0xA0) into spaces, which would change patterns on a mere load and save.
 // Writes bytesFromText(text) to path atomically (a new file replaces the old one only once
 // it is complete). False when nothing was replaced: the old file, if any, is whole, and the
 // caller beeps.
