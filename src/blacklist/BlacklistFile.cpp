@@ -1,0 +1,91 @@
+#include "blacklist/BlacklistFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include "app/Ansi.h"
+#include "app/Folders.h"
+
+namespace blacklist {
+
+QString filePath(const QString &dataFolder)
+{
+    return folders::join(dataFolder, QLatin1String(kFileName));
+}
+
+QString textFromBytes(const QByteArray &bytes)
+{
+    const QString raw = ansi::toUnicode(bytes);
+    QString text;
+    text.reserve(raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const QChar c = raw.at(i);
+        if (c == u'\r') {
+            if (i + 1 < raw.size() && raw.at(i + 1) == u'\n')
+                ++i;
+            text.append(u'\n');
+        } else if (c == u'\0') {
+            text.append(QChar(kNulSymbol));
+        } else {
+            text.append(c);
+        }
+    }
+    return text;
+}
+
+QByteArray bytesFromText(const QString &text)
+{
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 4);
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    auto writeLine = [&](qsizetype end) {
+        QString line = text.mid(start, end - start);
+        line.replace(QChar(kNulSymbol), QChar(u'\0'));
+        const QByteArray bytes = ansi::fromUnicode(line);
+        out.append(bytes);
+        if (!bytes.contains('\t')) {
+            out.append('\t');
+            out.append(kPlaceholderDate);
+        }
+        out.append("\r\n");
+    };
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c != u'\n' && c != u'\r' && c != u'\u2028' && c != u'\u2029')
+            continue;
+        writeLine(i);
+        if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        writeLine(n);
+    return out;
+}
+
+std::optional<QString> loadEditorText(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::ExistingOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return textFromBytes(bytes);
+}
+
+bool saveEditorText(const QString &path, const QString &text)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = bytesFromText(text);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace blacklist

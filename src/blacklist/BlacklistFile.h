@@ -1,0 +1,45 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// The blacklist file "Liste-noire.txt": one entry per line, pattern, TAB, 10-byte last-match
+// date ("00/00/0000" until the entry first catches a sender), CR LF; Windows-1252.
+// These are the editor's load and save; the scan's in-place date update is in
+// mailbox/SpamMarking.h.
+namespace blacklist {
+
+inline constexpr char kFileName[] = "Liste-noire.txt";
+inline constexpr char kPlaceholderDate[] = "00/00/0000";
+
+// Shows a NUL byte of the file in the editor, and is written back as NUL. A NUL has no
+// business in the file, but hiding it (or cutting the text there) would make the next save
+// drop every entry after it.
+inline constexpr char16_t kNulSymbol = u'\u2400'; // SYMBOL FOR NULL
+
+// dataFolder + "/Liste-noire.txt"
+QString filePath(const QString &dataFolder);
+
+// The editor's text for the file's bytes: CR LF becomes a line break, and so does a lone CR
+// or LF (the editor can only show it as one); NUL becomes kNulSymbol; the rest is shown as
+// it stands, TABs and dates included.
+QString textFromBytes(const QByteArray &bytes);
+
+// The file's bytes for the editor's text. The text is split at its line breaks ("\n", CR LF,
+// a lone CR, U+2028, U+2029); a line break at the very end gives no extra line, so an empty
+// text gives no bytes. Each line is converted to Windows-1252 ('?' outside it; kNulSymbol
+// back to NUL); a line without TAB gets TAB + "00/00/0000"; every line ends with CR LF.
+QByteArray bytesFromText(const QString &text);
+
+// Reads the whole file for the editor. nullopt when it is missing or cannot be opened or
+// read: the caller beeps and leaves the editor's text as it is.
+std::optional<QString> loadEditorText(const QString &path);
+
+// Take the memo's text with document()->toRawText(): toPlainText() turns non-breaking spaces
+// (byte 0xA0) into spaces, which would change patterns on a mere load and save.
+// Writes bytesFromText(text) to path atomically (a new file replaces the old one only once
+// it is complete). False when nothing was replaced: the old file, if any, is whole, and the
+// caller beeps.
+bool saveEditorText(const QString &path, const QString &text);
+
+} // namespace blacklist

@@ -1,0 +1,277 @@
+#include "mailbox/SpamMarking.h"
+
+#include <QFile>
+#include <QHash>
+
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+#include "app/Ansi.h"
+#include "mailbox/MessageList.h"
+
+// A scan may meet thousands of entries and thousands of senders; testing every token against
+// every sender is tens of millions of substring searches. Instead, one Aho-Corasick automaton
+// over the distinct tokens finds, for each unmarked sender, every token it contains in one
+// walk over the sender; the tokens are then applied in file order, which keeps the rule that
+// the first entry catching a row records it.
+
+namespace {
+
+bool isSeparator(char b)
+{
+    return b == '\t' || b == '\r' || b == '\n';
+}
+
+// Aho-Corasick over UTF-16 code units, so that containment is exactly QString::contains.
+class Automaton
+{
+public:
+    explicit Automaton(qsizetype totalLength)
+    {
+        const auto capacity = std::bit_ceil(std::uint64_t(2 * totalLength + 16));
+        m_bits = std::countr_zero(capacity);
+        m_keys.assign(capacity, 0);
+        m_values.assign(capacity, 0);
+        newNode();
+    }
+
+    void add(const QString &pattern, int id)
+    {
+        int node = 0;
+        for (const QChar c : pattern) {
+            int next = child(node, c.unicode());
+            if (next < 0) {
+                next = newNode();
+                setChild(node, c.unicode(), next);
+            }
+            node = next;
+        }
+        m_output[node] = id;
+    }
+
+    // Failure and dictionary links, breadth first.
+    void build()
+    {
+        std::vector<int> queue;
+        queue.reserve(m_output.size());
+        for (int v = m_firstChild[0]; v >= 0; v = m_nextSibling[v])
+            queue.push_back(v); // their failure link is the root
+        for (std::size_t head = 0; head < queue.size(); ++head) {
+            const int u = queue[head];
+            const int f = m_fail[u];
+            m_dict[u] = m_output[f] >= 0 ? f : m_dict[f];
+            for (int v = m_firstChild[u]; v >= 0; v = m_nextSibling[v]) {
+                m_fail[v] = step(f, m_label[v]);
+                queue.push_back(v);
+            }
+        }
+    }
+
+    // Calls found(id) for every occurrence of a pattern in text (repeats included).
+    template <typename F>
+    void scan(const QString &text, F &&found) const
+    {
+        int state = 0;
+        for (const QChar c : text) {
+            state = step(state, c.unicode());
+            for (int u = m_output[state] >= 0 ? state : m_dict[state]; u > 0; u = m_dict[u])
+                found(m_output[u]);
+        }
+    }
+
+private:
+    int step(int state, char16_t c) const
+    {
+        for (;;) {
+            const int next = child(state, c);
+            if (next >= 0)
+                return next;
+            if (state == 0)
+                return 0;
+            state = m_fail[state];
+        }
+    }
+
+    int newNode()
+    {
+        m_fail.push_back(0);
+        m_dict.push_back(0);
+        m_output.push_back(-1);
+        m_firstChild.push_back(-1);
+        m_nextSibling.push_back(-1);
+        m_label.push_back(0);
+        return int(m_output.size()) - 1;
+    }
+
+    // Edges live in one open-addressing table keyed by (node, code unit); 0 marks a free slot.
+    static std::uint64_t key(int node, char16_t c) { return ((std::uint64_t(node) << 16) | c) + 1; }
+    std::size_t slot(std::uint64_t k) const { return (k * 0x9E3779B97F4A7C15ull) >> (64 - m_bits); }
+
+    int child(int node, char16_t c) const
+    {
+        const std::uint64_t k = key(node, c);
+        const std::size_t mask = m_keys.size() - 1;
+        for (std::size_t i = slot(k);; i = (i + 1) & mask) {
+            if (m_keys[i] == k)
+                return m_values[i];
+            if (m_keys[i] == 0)
+                return -1;
+        }
+    }
+
+    void setChild(int node, char16_t c, int next)
+    {
+        const std::uint64_t k = key(node, c);
+        const std::size_t mask = m_keys.size() - 1;
+        std::size_t i = slot(k);
+        while (m_keys[i] != 0)
+            i = (i + 1) & mask;
+        m_keys[i] = k;
+        m_values[i] = next;
+        m_label[next] = c;
+        m_nextSibling[next] = m_firstChild[node];
+        m_firstChild[node] = next;
+    }
+
+    int m_bits = 0;
+    std::vector<std::uint64_t> m_keys;
+    std::vector<int> m_values;
+    std::vector<int> m_fail, m_dict, m_output, m_firstChild, m_nextSibling;
+    std::vector<char16_t> m_label;
+};
+
+struct Token {
+    qsizetype start;
+    qsizetype separator; // offset of the TAB, CR or LF that ends it
+    int pattern;         // distinct non-empty text, -1 for the empty token
+};
+
+// The TAB at offset tab is followed by 10 bytes of one field and CR LF.
+bool endsWellFormedEntry(const QByteArray &bytes, qsizetype tab)
+{
+    if (bytes.at(tab) != '\t' || tab + 12 >= bytes.size())
+        return false;
+    for (qsizetype i = tab + 1; i <= tab + 10; ++i)
+        if (isSeparator(bytes.at(i)))
+            return false;
+    return bytes.at(tab + 11) == '\r' && bytes.at(tab + 12) == '\n';
+}
+
+// A date fit to stand in the 10-byte field, or empty.
+QByteArray dateField(const QString &lastHeaderDate)
+{
+    const QByteArray date = ansi::fromUnicode(lastHeaderDate);
+    if (date.size() != 10)
+        return {};
+    for (const char b : date)
+        if (isSeparator(b) || b == '\0')
+            return {};
+    return date;
+}
+
+} // namespace
+
+void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate)
+{
+    QFile file(path);
+    // A read-only blacklist is left alone, even by a user (root) whom the system lets write it.
+    if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
+        return;
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return;
+
+    // Tokens ended by a separator, in file order; a last token without one is never tested.
+    std::vector<Token> tokens;
+    QHash<QByteArray, int> patternIds;
+    std::vector<QString> patterns;
+    qsizetype patternLength = 0;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (!isSeparator(bytes.at(i)))
+            continue;
+        int id = -1;
+        if (i > start) {
+            const QByteArray raw = bytes.mid(start, i - start);
+            auto it = patternIds.constFind(raw);
+            if (it == patternIds.constEnd()) {
+                it = patternIds.insert(raw, int(patterns.size()));
+                patterns.push_back(ansi::toUnicode(raw));
+                patternLength += raw.size();
+            }
+            id = it.value();
+        }
+        tokens.push_back({start, i, id});
+        start = i + 1;
+    }
+    if (patterns.empty())
+        return;
+
+    Automaton automaton(patternLength);
+    for (std::size_t id = 0; id < patterns.size(); ++id)
+        automaton.add(patterns[id], int(id));
+    automaton.build();
+
+    // For each pattern, the rows that are open to marking and whose sender contains it.
+    const int rows = list.rows();
+    std::vector<std::vector<int>> rowsOf(patterns.size());
+    std::vector<int> seenInRow(patterns.size(), 0);
+    std::vector<char> open(rows, 0);
+    for (int r = 1; r < rows; ++r) {
+        if (!list.cell(r, MessageList::Mark).isEmpty())
+            continue;
+        open[r] = 1;
+        automaton.scan(list.cell(r, MessageList::From), [&](int id) {
+            if (seenInRow[id] != r) {
+                seenInRow[id] = r;
+                rowsOf[id].push_back(r);
+            }
+        });
+    }
+
+    // Tokens in file order; the date field behind a catching entry is skipped, not tested.
+    const QByteArray date = dateField(lastHeaderDate);
+    struct DateWrite {
+        qsizetype offset;
+        std::size_t token;
+    };
+    std::vector<DateWrite> writes;
+    std::vector<std::size_t> markedBy(rows, SIZE_MAX);
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+        const Token &t = tokens[k];
+        if (t.pattern < 0)
+            continue;
+        bool caught = false;
+        for (const int r : rowsOf[t.pattern]) {
+            if (open[r]) {
+                open[r] = 0;
+                markedBy[r] = k;
+                caught = true;
+            }
+        }
+        rowsOf[t.pattern] = {}; // its rows are all marked now
+        if (caught && endsWellFormedEntry(bytes, t.separator)) {
+            // The 10 bytes hold no separator, so they are exactly the next token.
+            ++k;
+            if (!date.isEmpty())
+                writes.push_back({t.separator + 1, k - 1});
+        }
+    }
+
+    // Dates go in place, in file order; a failed write ends the pass at its entry.
+    std::size_t lastToken = SIZE_MAX;
+    for (const DateWrite &w : writes) {
+        if (!file.seek(w.offset) || file.write(date) != date.size()) {
+            lastToken = w.token;
+            break;
+        }
+    }
+    file.close();
+
+    for (int r = 1; r < rows; ++r)
+        if (markedBy[r] != SIZE_MAX && markedBy[r] <= lastToken)
+            list.setCell(r, MessageList::Mark, QStringLiteral("1"));
+}

@@ -1,0 +1,22 @@
+#pragma once
+#include <QString>
+
+class MessageList;
+
+// The blacklist pass of every scan. Reads the blacklist file at path (see
+// blacklist/BlacklistFile.h) and cuts it into tokens at every TAB, CR and LF; every token
+// ended by one of them is tested, in file order, against the sender (column From) of each
+// data row whose Mark cell is still empty: a case-sensitive substring test, an empty token
+// never matching. A matching row gets the mark "1" and is not tested again, so the first
+// entry that catches a row is the one that records it.
+//
+// When a token marks at least one row and the TAB of a well-formed entry ends it (TAB, 10
+// bytes without TAB/CR/LF, CR LF), those 10 bytes are skipped rather than tested and, when
+// lastHeaderDate is a 10-byte date, overwritten with it in place, once. No date is written
+// when lastHeaderDate is empty (no header was read) or when the entry is not well formed;
+// the rows are marked all the same. No other byte of the file changes.
+//
+// A missing file, one that cannot be opened for writing (a read-only file included) or read:
+// nothing is marked. A failed date write ends the pass there: the marks of the entries up to
+// that one stay. Never raises and never shows anything.
+void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate);
