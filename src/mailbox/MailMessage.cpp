@@ -195,8 +195,7 @@ QString mediaType(GMimeObject *object)
 // dropped, folding whitespace removed.
 QString typeAsWritten(const char *value)
 {
-    QString type = fromUtf8(value);
-    type.truncate(type.indexOf(QLatin1Char(';')) >= 0 ? type.indexOf(QLatin1Char(';')) : type.size());
+    const QString type = fromUtf8(value).section(QLatin1Char(';'), 0, 0);
     QString out;
     int comment = 0;
     for (QChar c : type) {

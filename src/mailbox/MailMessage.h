@@ -43,11 +43,13 @@ public:
     // empty when there is none.
     QString senderAddress() const { return m_senderAddress; }
     // That mailbox as display text: "Name <address>", or the address alone when unnamed.
+    // When From names no mailbox ("Name <>", an empty group): the From value as decoded text.
     QString senderText() const { return m_senderText; }
     // The bare addresses of To then Cc, in header order, joined by ", " (group members
     // included, names left out).
     QString recipients() const { return m_recipients; }
-    // RFC 2047 decoded; raw 8-bit text read as UTF-8 when valid, else Windows-1252.
+    // RFC 2047 decoded (GMime trims the ends); raw 8-bit text read as UTF-8 when valid,
+    // else Windows-1252; text labelled ISO-8859-1 read as Windows-1252.
     QString subject() const { return m_subject; }
     // From the Date header, in local time; invalid when absent or unparsable.
     QDateTime date() const { return m_date; }

@@ -452,25 +452,33 @@ a,b
         QVERIFY(!forwarded.content.contains("\n\n")); // saved with CRLF throughout
     }
 
-    // Names come from the sender: they must not lead a saver out of its folder.
-    void hostileFileNames_data()
+    // Names in the encodings mailers use; and since they come from the sender, they must
+    // not lead a saver out of its folder.
+    void fileNames_data()
     {
-        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("disposition");
         QTest::addColumn<QString>("fileName");
-        QTest::newRow("parent folders") << QByteArray("../../.bashrc") << QStringLiteral(".bashrc");
-        QTest::newRow("absolute") << QByteArray("/etc/passwd") << QStringLiteral("passwd");
-        QTest::newRow("windows path") << QByteArray("C:\\\\Users\\\\x\\\\doc.pdf") << QStringLiteral("doc.pdf");
-        QTest::newRow("encoded slash") << QByteArray("=?UTF-8?Q?=2E=2E=2Fx=2Etxt?=") << QStringLiteral("x.txt");
-        QTest::newRow("control characters") << QByteArray("=?UTF-8?Q?a=0Ab=09c=2Etxt?=") << QStringLiteral("abc.txt");
-        QTest::newRow("dot dot") << QByteArray("..") << QString();
+        QTest::newRow("rfc 2231 latin-1") << QByteArray("attachment; filename*=iso-8859-1''r%E9sum%E9.pdf")
+                                          << QStringLiteral("résumé.pdf");
+        QTest::newRow("raw utf-8") << QByteArray("attachment; filename=\"r\xC3\xA9sum\xC3\xA9.pdf\"")
+                                   << QStringLiteral("résumé.pdf");
+        QTest::newRow("raw latin-1") << QByteArray("attachment; filename=\"r\xE9sum\xE9.pdf\"") << QStringLiteral("résumé.pdf");
+        QTest::newRow("unquoted with spaces") << QByteArray("attachment; filename=mon fichier.txt")
+                                              << QStringLiteral("mon fichier.txt");
+        QTest::newRow("parent folders") << QByteArray("attachment; filename=\"../../.bashrc\"") << QStringLiteral(".bashrc");
+        QTest::newRow("absolute") << QByteArray("attachment; filename=\"/etc/passwd\"") << QStringLiteral("passwd");
+        QTest::newRow("windows path") << QByteArray("attachment; filename=\"C:\\\\Users\\\\x\\\\doc.pdf\"") << QStringLiteral("doc.pdf");
+        QTest::newRow("encoded slash") << QByteArray("attachment; filename=\"=?UTF-8?Q?=2E=2E=2Fx=2Etxt?=\"") << QStringLiteral("x.txt");
+        QTest::newRow("control characters") << QByteArray("attachment; filename=\"=?UTF-8?Q?a=0Ab=09c=2Etxt?=\"") << QStringLiteral("abc.txt");
+        QTest::newRow("dot dot") << QByteArray("attachment; filename=\"..\"") << QString();
     }
-    void hostileFileNames()
+    void fileNames()
     {
-        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, disposition);
         QFETCH(QString, fileName);
         const MailMessage mail = parseLf("Content-Type: multipart/mixed; boundary=h\n\n--h\n"
-                                         "Content-Type: application/octet-stream\nContent-Disposition: attachment; filename=\""
-                                         + name + "\"\n\nx\n--h--\n");
+                                         "Content-Type: application/octet-stream\nContent-Disposition: "
+                                         + disposition + "\n\nx\n--h--\n");
         QCOMPARE(kinds(mail), QStringList{QStringLiteral("A:application/octet-stream:") + fileName});
     }
 
