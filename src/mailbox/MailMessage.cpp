@@ -1,0 +1,401 @@
+// GMime pulls in GLib/GIO, whose headers use names Qt defines as macros (signals):
+// they come first.
+#include <gmime/gmime.h>
+
+#include "mailbox/MailMessage.h"
+
+#include "app/Ansi.h"
+
+#include <QSaveFile>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <memory>
+#include <optional>
+#include <algorithm>
+
+namespace {
+
+struct GObjectUnref
+{
+    void operator()(gpointer object) const
+    {
+        if (object)
+            g_object_unref(object);
+    }
+};
+template<typename T>
+using GPtr = std::unique_ptr<T, GObjectUnref>;
+
+struct GFree
+{
+    void operator()(gpointer p) const { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<char, GFree>;
+
+// One set of options for every parse; g_mime_init runs once, before the first parse.
+GMimeParserOptions *parserOptions()
+{
+    static GMimeParserOptions *const options = [] {
+        g_mime_init();
+        GMimeParserOptions *o = g_mime_parser_options_new();
+        // Raw 8-bit headers: UTF-8 when they are valid UTF-8, else the code page most
+        // unlabelled Western mail is written in.
+        const char *fallback[] = {"UTF-8", "windows-1252", nullptr};
+        g_mime_parser_options_set_fallback_charsets(o, fallback);
+        g_mime_parser_options_set_rfc2047_compliance_mode(o, GMIME_RFC_COMPLIANCE_LOOSE);
+        g_mime_parser_options_set_address_compliance_mode(o, GMIME_RFC_COMPLIANCE_LOOSE);
+        g_mime_parser_options_set_parameter_compliance_mode(o, GMIME_RFC_COMPLIANCE_LOOSE);
+        g_mime_parser_options_set_allow_addresses_without_domain(o, TRUE);
+        return o;
+    }();
+    return options;
+}
+
+QString fromUtf8(const char *text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+// Text for a memo or a page: LF line ends, no NULs (spam has them; text widgets don't).
+QString normalizeText(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.remove(QChar(0));
+    return text;
+}
+
+// C1 control characters never belong in a subject or a name: they come from Windows-1252
+// text labelled ISO-8859-1 ("=?iso-8859-1?Q?=80?="), so read them as Windows-1252 does.
+QString fixC1(QString text)
+{
+    for (QChar &c : text)
+        if (c.unicode() >= 0x80 && c.unicode() <= 0x9F)
+            c = ansi::toUnicode(QByteArray(1, char(c.unicode()))).at(0);
+    return text;
+}
+
+// Text without a (usable) charset label: UTF-8 when it is valid UTF-8, else Windows-1252.
+QString guessText(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (!utf8.hasError())
+        return text;
+    return ansi::toUnicode(bytes);
+}
+
+// Converts with iconv through GMime's charset aliases; a byte that does not convert becomes
+// U+FFFD and the conversion goes on. Null when iconv does not know the charset.
+std::optional<QString> convertText(const QByteArray &bytes, const char *charset)
+{
+    iconv_t cd = g_mime_iconv_open("UTF-8", charset);
+    if (cd == iconv_t(-1))
+        return std::nullopt;
+    QByteArray out;
+    out.reserve(bytes.size() + bytes.size() / 2 + 16);
+    char *in = const_cast<char *>(bytes.constData());
+    size_t inLeft = size_t(bytes.size());
+    char buffer[4096];
+    for (bool flushing = false;;) {
+        char *outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        const size_t r = flushing ? g_mime_iconv(cd, nullptr, nullptr, &outPtr, &outLeft)
+                                  : g_mime_iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        const int error = errno;
+        out.append(buffer, outPtr - buffer);
+        if (r != size_t(-1)) {
+            if (flushing)
+                break;
+            flushing = inLeft == 0;
+            continue;
+        }
+        if (error == E2BIG)
+            continue;
+        if (flushing || inLeft == 0)
+            break;
+        out.append("\xEF\xBF\xBD");
+        ++in;
+        --inLeft;
+    }
+    g_mime_iconv_close(cd);
+    return QString::fromUtf8(out);
+}
+
+QString decodeText(const QByteArray &bytes, const char *charset)
+{
+    const QByteArray label = QByteArray(charset).trimmed().toLower();
+    if (label.isEmpty() || label == "us-ascii" || label == "ascii" || label == "utf-8"
+        || label == "utf8" || label == "unknown-8bit" || label == "x-unknown")
+        return guessText(bytes);
+    // Mail labelled Latin-1 is written in Windows-1252 often enough (quotes, euro sign)
+    // that the superset is the better reading, as browsers do.
+    if (label == "iso-8859-1" || label == "iso8859-1" || label == "latin1"
+        || label == "windows-1252" || label == "cp1252")
+        return ansi::toUnicode(bytes);
+    if (auto text = convertText(bytes, label.constData()))
+        return *text;
+    return guessText(bytes);
+}
+
+// Transfer-decoded content of a leaf (base64, quoted-printable, uuencode...).
+QByteArray decodedContent(GMimePart *part)
+{
+    GMimeDataWrapper *wrapper = g_mime_part_get_content(part);
+    if (!wrapper)
+        return {};
+    GPtr<GMimeStream> memory(g_mime_stream_mem_new());
+    if (g_mime_data_wrapper_write_to_stream(wrapper, memory.get()) < 0)
+        return {};
+    GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
+    return QByteArray(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
+}
+
+// A file name the callers can join to a folder: no folder part (so no "../"), no control
+// characters.
+QString bareFileName(const QString &name)
+{
+    QString clean;
+    clean.reserve(name.size());
+    for (QChar c : fixC1(name))
+        if (c.unicode() >= 0x20 && c.unicode() != 0x7F)
+            clean.append(c);
+    const qsizetype slash = std::max(clean.lastIndexOf(QLatin1Char('/')), clean.lastIndexOf(QLatin1Char('\\')));
+    clean = clean.mid(slash + 1).trimmed();
+    if (clean == QLatin1String(".") || clean == QLatin1String(".."))
+        return {};
+    return clean;
+}
+
+// A file name made from a forwarded mail's subject: also free of the characters that
+// file systems or the attachment name list ("|") do not take.
+QString fileNameFromSubject(const QString &subject)
+{
+    QString name = subject.simplified();
+    for (QChar &c : name)
+        if (c.unicode() < 0x20 || QStringLiteral("/\\|:*?\"<>").contains(c))
+            c = QLatin1Char('_');
+    name.truncate(100);
+    name = name.trimmed();
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+        name.prepend(QLatin1String("message"));
+    return name + QLatin1String(".eml");
+}
+
+QString mediaType(GMimeObject *object)
+{
+    GMimeContentType *type = g_mime_object_get_content_type(object);
+    if (!type)
+        return {};
+    return fromUtf8(g_mime_content_type_get_media_type(type)) + QLatin1Char('/')
+           + fromUtf8(g_mime_content_type_get_media_subtype(type));
+}
+
+// Content-Type header value reduced to type/subtype as written: parameters and comments
+// dropped, folding whitespace removed.
+QString typeAsWritten(const char *value)
+{
+    const QString type = fromUtf8(value).section(QLatin1Char(';'), 0, 0);
+    QString out;
+    int comment = 0;
+    for (QChar c : type) {
+        if (c == QLatin1Char('('))
+            ++comment;
+        else if (c == QLatin1Char(')') && comment > 0)
+            --comment;
+        else if (comment == 0 && !c.isSpace())
+            out.append(c);
+    }
+    return out;
+}
+
+MailPart messagePart(GMimeMessagePart *part)
+{
+    MailPart result;
+    result.kind = MailPart::Attachment;
+    GMimeObject *object = GMIME_OBJECT(part);
+    result.contentType = mediaType(object);
+    result.contentId = fromUtf8(g_mime_object_get_content_id(object));
+    const char *name = g_mime_object_get_content_disposition_parameter(object, "filename");
+    if (!name)
+        name = g_mime_object_get_content_type_parameter(object, "name");
+    result.fileName = bareFileName(fromUtf8(name));
+    GMimeMessage *inner = g_mime_message_part_get_message(part);
+    if (inner) {
+        GMimeFormatOptions *format = g_mime_format_options_new();
+        g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
+        GPtr<GMimeStream> memory(g_mime_stream_mem_new());
+        if (g_mime_object_write_to_stream(GMIME_OBJECT(inner), format, memory.get()) >= 0) {
+            GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
+            result.content = QByteArray(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
+        }
+        g_mime_format_options_free(format);
+    }
+    if (result.fileName.isEmpty())
+        result.fileName = fileNameFromSubject(inner ? fixC1(fromUtf8(g_mime_message_get_subject(inner))) : QString());
+    return result;
+}
+
+MailPart leafPart(GMimePart *part)
+{
+    GMimeObject *object = GMIME_OBJECT(part);
+    MailPart result;
+    result.contentType = mediaType(object);
+    result.contentId = fromUtf8(g_mime_object_get_content_id(object));
+    const QString name = bareFileName(fromUtf8(g_mime_part_get_filename(part)));
+    const char *disposition = g_mime_object_get_disposition(object);
+    const bool attachedAsFile = disposition && g_ascii_strcasecmp(disposition, "attachment") == 0;
+    GMimeContentType *type = g_mime_object_get_content_type(object);
+    const bool isText = type && g_ascii_strcasecmp(g_mime_content_type_get_media_type(type), "text") == 0;
+    const QByteArray content = decodedContent(part);
+    if (isText && name.isEmpty() && !attachedAsFile) {
+        result.kind = MailPart::Text;
+        result.text = normalizeText(decodeText(content, g_mime_object_get_content_type_parameter(object, "charset")));
+    } else {
+        result.kind = MailPart::Attachment;
+        result.fileName = name;
+        result.content = content;
+    }
+    return result;
+}
+
+// Leaves of the tree, depth first. The depth limit only guards against hostile nesting.
+void collectParts(GMimeObject *object, QList<MailPart> &parts, int depth = 0)
+{
+    if (!object || depth > 64)
+        return;
+    if (GMIME_IS_MULTIPART(object)) {
+        GMimeMultipart *multipart = GMIME_MULTIPART(object);
+        const int count = g_mime_multipart_get_count(multipart);
+        for (int i = 0; i < count; ++i)
+            collectParts(g_mime_multipart_get_part(multipart, i), parts, depth + 1);
+    } else if (GMIME_IS_MESSAGE_PART(object)) {
+        parts.append(messagePart(GMIME_MESSAGE_PART(object)));
+    } else if (GMIME_IS_PART(object)) {
+        parts.append(leafPart(GMIME_PART(object)));
+    }
+}
+
+InternetAddressMailbox *firstMailbox(InternetAddressList *list, int depth = 0)
+{
+    if (!list || depth > 8)
+        return nullptr;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress *address = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_MAILBOX(address))
+            return INTERNET_ADDRESS_MAILBOX(address);
+        if (INTERNET_ADDRESS_IS_GROUP(address))
+            if (auto *member = firstMailbox(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), depth + 1))
+                return member;
+    }
+    return nullptr;
+}
+
+void collectAddresses(InternetAddressList *list, QStringList &out, int depth = 0)
+{
+    if (!list || depth > 8)
+        return;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress *address = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
+            const QString addr = fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
+            if (!addr.isEmpty())
+                out.append(addr);
+        } else if (INTERNET_ADDRESS_IS_GROUP(address)) {
+            collectAddresses(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out, depth + 1);
+        }
+    }
+}
+
+} // namespace
+
+bool MailPart::isHtml() const
+{
+    return kind == Text && contentType.compare(QLatin1String("text/html"), Qt::CaseInsensitive) == 0;
+}
+
+MailMessage MailMessage::parse(const QByteArray &raw)
+{
+    MailMessage mail;
+    if (raw.isEmpty())
+        return mail;
+    GMimeParserOptions *options = parserOptions();
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
+    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+    GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
+    if (!message)
+        return mail;
+    GMimeObject *object = GMIME_OBJECT(message.get());
+
+    if (InternetAddressMailbox *sender = firstMailbox(g_mime_message_get_from(message.get()))) {
+        mail.m_senderAddress = fromUtf8(internet_address_mailbox_get_addr(sender));
+        GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(sender), nullptr, FALSE));
+        mail.m_senderText = fixC1(fromUtf8(text.get()));
+    } else if (const char *from = g_mime_object_get_header(object, "From")) {
+        // No mailbox to show: show what the header says, decoded.
+        GCharPtr text(g_mime_utils_header_decode_text(options, from));
+        mail.m_senderText = fixC1(fromUtf8(text.get())).simplified();
+    }
+    QStringList recipients;
+    collectAddresses(g_mime_message_get_to(message.get()), recipients);
+    collectAddresses(g_mime_message_get_cc(message.get()), recipients);
+    mail.m_recipients = recipients.join(QLatin1String(", "));
+    mail.m_subject = fixC1(fromUtf8(g_mime_message_get_subject(message.get())));
+    if (GDateTime *date = g_mime_message_get_date(message.get()))
+        mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date));
+    GMimeObject *body = g_mime_message_get_mime_part(message.get());
+    // GMime files the Content-* headers under the top-level part, not the message.
+    const char *type = g_mime_object_get_header(object, "Content-Type");
+    if (!type && body)
+        type = g_mime_object_get_header(body, "Content-Type");
+    mail.m_contentType = typeAsWritten(type);
+
+    if (body && GMIME_IS_MULTIPART(body)) {
+        QString prologue = normalizeText(guessText(QByteArray(g_mime_multipart_get_prologue(GMIME_MULTIPART(body)))));
+        while (prologue.endsWith(QLatin1Char('\n')))
+            prologue.chop(1);
+        mail.m_body = prologue;
+        collectParts(body, mail.m_parts);
+        for (const MailPart &part : std::as_const(mail.m_parts))
+            if (part.isHtml()) {
+                mail.m_html = part.text;
+                break;
+            }
+    } else if (body) {
+        QList<MailPart> single;
+        collectParts(body, single);
+        if (!single.isEmpty() && single.first().kind == MailPart::Text) {
+            mail.m_body = single.first().text;
+            if (single.first().isHtml())
+                mail.m_html = mail.m_body;
+        } else {
+            mail.m_parts = single;
+        }
+    }
+    return mail;
+}
+
+int MailMessage::attachmentCount() const
+{
+    return int(std::count_if(m_parts.cbegin(), m_parts.cend(),
+                             [](const MailPart &part) { return part.kind == MailPart::Attachment; }));
+}
+
+bool MailMessage::saveAttachment(int partIndex, const QString &path) const
+{
+    if (partIndex < 0 || partIndex >= m_parts.size() || m_parts[partIndex].kind != MailPart::Attachment)
+        return false;
+    // Written beside and renamed over: a failed write leaves any earlier file whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray &content = m_parts[partIndex].content;
+    if (file.write(content) != content.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}

@@ -1,0 +1,85 @@
+#pragma once
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+// One leaf of a message, as the preview and the attachment saver see it.
+//
+// Classification (parts are the leaves of the MIME tree, depth first, in message order):
+// - Text: a text/* leaf that carries no file name and is not "Content-Disposition: attachment".
+//   Both halves of a multipart/alternative are Text parts, the plain one first as written.
+// - Attachment: every other leaf: any non-text leaf (images of a multipart/related included,
+//   named or not), a text leaf with a file name or an attachment disposition, and a
+//   message/rfc822 part (a forwarded mail) taken whole, not descended into.
+// Multipart containers themselves are never parts.
+struct MailPart
+{
+    enum Kind { Text, Attachment };
+    Kind kind = Text;
+    QString contentType;   // type/subtype as written, without parameters
+    QString text;          // Text: transfer-decoded, converted from its charset, LF line ends
+    // Attachment: the file name (RFC 2231 and RFC 2047 decoded), reduced to a bare name: no
+    // folder part, no control characters; "" when the part names none. A forwarded mail
+    // without a name of its own is named after its subject + ".eml" ("message.eml" when
+    // it has no subject).
+    QString fileName;
+    QByteArray content;    // Attachment: transfer-decoded bytes (a forwarded mail: its raw text)
+    QString contentId;     // Content-ID without the angle brackets, "" when none
+
+    bool isHtml() const;
+};
+
+// A mail parsed from what the POP3 server sent: a header block (TOP n 0; it may lack the
+// closing blank line) or a whole message (RETR). CRLF or LF line ends. Every accessor gives
+// an empty value (invalid date) for what the mail lacks or what cannot be made sense of.
+class MailMessage
+{
+public:
+    // Never throws; malformed or garbage input gives an empty message.
+    static MailMessage parse(const QByteArray &raw);
+
+    // Address part of the first mailbox of the first From (a group's first member counts);
+    // empty when there is none.
+    QString senderAddress() const { return m_senderAddress; }
+    // That mailbox as display text: "Name <address>", or the address alone when unnamed.
+    // When From names no mailbox ("Name <>", an empty group): the From value as decoded text.
+    QString senderText() const { return m_senderText; }
+    // The bare addresses of To then Cc, in header order, joined by ", " (group members
+    // included, names left out).
+    QString recipients() const { return m_recipients; }
+    // RFC 2047 decoded (GMime trims the ends); raw 8-bit text read as UTF-8 when valid,
+    // else Windows-1252; text labelled ISO-8859-1 read as Windows-1252.
+    QString subject() const { return m_subject; }
+    // From the Date header, in local time; invalid when absent or unparsable.
+    QDateTime date() const { return m_date; }
+    // Top-level type/subtype with the parameters dropped, letter case as written;
+    // empty when the mail has no Content-Type header.
+    QString contentType() const { return m_contentType; }
+    // Single-part mail: its text when it is a Text leaf, else "" (it is then parts()[0]).
+    // Multipart mail: the preamble before the first boundary (often "" or a one-line
+    // notice); the text parts themselves are in parts().
+    QString body() const { return m_body; }
+    // The HTML for the HTML view: a single-part text/html body, else the first text/html
+    // Text part; "" when none.
+    QString html() const { return m_html; }
+    // Multipart mail: every leaf (see MailPart). Single-part mail: empty when its body is
+    // text (it is body()), one Attachment otherwise.
+    const QList<MailPart> &parts() const { return m_parts; }
+    int attachmentCount() const;
+    // Writes the decoded content of parts()[partIndex], which must be an Attachment, to
+    // path, replacing any file there. False when the index is not an attachment or the
+    // file cannot be written.
+    bool saveAttachment(int partIndex, const QString &path) const;
+
+private:
+    QString m_senderAddress;
+    QString m_senderText;
+    QString m_recipients;
+    QString m_subject;
+    QDateTime m_date;
+    QString m_contentType;
+    QString m_body;
+    QString m_html;
+    QList<MailPart> m_parts;
+};
