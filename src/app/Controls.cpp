@@ -106,10 +106,10 @@ QRect MessageGrid::cellRect(int column, int row) const
         const int x = h->sectionViewportPosition(column);
         return QRect(h->mapTo(this, QPoint(x, 0)), QSize(h->sectionSize(column), h->height()));
     }
-    const QRect r = visualRect(model()->index(row - 1, column));
-    if (!r.isValid())
+    if (row < 0 || row > model()->rowCount())
         return {};
-    return QRect(viewport()->mapTo(this, r.topLeft()), r.size());
+    const QPoint topLeft(columnViewportPosition(column), rowViewportPosition(row - 1));
+    return QRect(viewport()->mapTo(this, topLeft), QSize(columnWidth(column), rowHeight(row - 1)));
 }
 
 void MessageGrid::setColour(const QColor &colour)

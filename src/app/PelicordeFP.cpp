@@ -202,6 +202,7 @@ void TForm1::buildDesign()
                        static_cast<QWidget *>(BitBtn8), static_cast<QWidget *>(Label8), static_cast<QWidget *>(Edit17)})
         w->hide();
     WebBrowser1 = place(new QWidget(this), "WebBrowser1", 4, 306, 1007, 397);
+    WebBrowser1->setFocusPolicy(Qt::StrongFocus);
     Panel1 = place(new QFrame(this), "Panel1", 4, 306, 1007, 409);
     Panel1->setFrameShape(QFrame::NoFrame);
     Panel1->setAutoFillBackground(true);
@@ -230,10 +231,10 @@ void TForm1::buildDesign()
     BitBtn5->raise();
     BitBtn8->raise();
 
-    QWidget *tabOrder[] = {Edit3,    Edit4,   Edit10,  Edit11,      Edit12,       Edit13,    Edit14,
-                           Edit15,   Edit16,  Edit17,  ListBox1,    BitBtn2,      BitBtn1,   WebBrowser1,
-                           Panel1,   Memo2,   SG1,     BitBtn3,     CheckBox1,    BitBtn4,   BitBtn5,
-                           BitBtn6,  BitBtn8, ProgressBar1, ComboBox1, CheckBox2, BitBtn7};
+    // Tab order of the design; Panel1 and ProgressBar1 take no focus (Memo2 stands in Panel1's place).
+    QWidget *tabOrder[] = {Edit3,  Edit4,   Edit10,  Edit11,  Edit12,    Edit13,    Edit14,  Edit15, Edit16,
+                           Edit17, ListBox1, BitBtn2, BitBtn1, WebBrowser1, Memo2,  SG1,     BitBtn3, CheckBox1,
+                           BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1, CheckBox2, BitBtn7};
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
