@@ -110,6 +110,11 @@ void TForm1::buildDesign()
 {
     setWindowTitle(QStringLiteral("Pelicorde  V1.1"));
     setWindowIcon(icons::windowIcon());
+    // Tahoma is rarely installed on Linux; narrow look-alikes keep the designed captions inside their controls.
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                               {QStringLiteral("Wine Tahoma"), QStringLiteral("Liberation Sans Narrow"),
+                                QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans"),
+                                QStringLiteral("Arimo")});
     setFont(QFont(QStringLiteral("Tahoma"), 8));
     resize(1016, 741);
     if (const QScreen *screen = QGuiApplication::primaryScreen())

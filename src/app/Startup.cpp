@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "app/Error.h"
+#include "app/Icons.h"
 #include "app/PelicordeFP.h"
 #include "app/Prompter.h"
 #include "blacklist/PelicordeFS1.h"
@@ -43,6 +44,7 @@ int runPelicorde(int argc, char **argv)
     QApplication app(argc, argv);
     try {
         QApplication::setApplicationName(QStringLiteral("Pelicorde"));
+        QApplication::setWindowIcon(icons::windowIcon());
         createWindows();
         QApplication::exec();
     } catch (const Error &e) {
