@@ -1,11 +1,59 @@
 #include "app/Startup.h"
 
 #include <QApplication>
+#include <unistd.h>
 
-// Placeholder start-up: the main window's design fills it.
+#include "app/Error.h"
+#include "app/Icons.h"
+#include "app/PelicordeFP.h"
+#include "app/Prompter.h"
+#include "blacklist/PelicordeFS1.h"
+
+void prepareApplication()
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
+
+void createWindows(QSize workArea)
+{
+    auto *form1 = new TForm1(workArea);
+    Form1 = form1;
+    setPrompterParent(form1);
+    Form2 = new TForm2;
+    // Closing the main window ends the process, whatever else is open; closing a message
+    // box while the main window sits in the tray must not.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(form1, &TForm1::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    form1->showMaximized();
+}
+
+void destroyWindows()
+{
+    delete Form2;
+    Form2 = nullptr;
+    setPrompterParent(nullptr);
+    delete Form1;
+    Form1 = nullptr;
+}
+
 int runPelicorde(int argc, char **argv)
 {
+    prepareApplication();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Pelicorde"));
+    try {
+        QApplication::setApplicationName(QStringLiteral("Pelicorde"));
+        QApplication::setWindowIcon(icons::windowIcon());
+        createWindows();
+        QApplication::exec();
+    } catch (const Error &e) {
+        reportError(e.text());
+    } catch (const std::exception &e) {
+        reportError(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        reportError(QString());
+    }
+    guarded([] { destroyWindows(); });
     return 0;
 }

@@ -1,4 +1,15 @@
 #pragma once
+#include <QSize>
 
-// The whole start-up of the process; main() only calls this.
+// The whole start-up of the process; main() only calls this. Always returns 0.
 int runPelicorde(int argc, char **argv);
+
+// Settings that must be in place before the QApplication exists: the shared OpenGL contexts
+// the web engine needs, and its sandbox switched off under root (Chromium refuses root).
+void prepareApplication();
+
+// Creates the main window Form1, then the blacklist editor Form2 (hidden), in that order, and
+// shows the main window maximised. workArea as for TForm1.
+void createWindows(QSize workArea = QSize());
+// Destroys Form2 and Form1 (the main window's destroy step runs).
+void destroyWindows();

@@ -1,0 +1,67 @@
+#pragma once
+#include <QComboBox>
+#include <QPainter>
+#include <QListWidget>
+#include <QTableView>
+
+class MessageList;
+
+// A drop-down list that tells when its list is about to open.
+class ComboBox : public QComboBox
+{
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override;
+signals:
+    void dropDown();
+};
+
+// A list box that reports mouse releases over its items area.
+class ListBox : public QListWidget
+{
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+signals:
+    void mouseReleased(Qt::MouseButton button, QPoint pos);
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+};
+
+// The message list grid. Its caption row is the horizontal header; everything it reports is
+// in the list's numbering (row 0 = captions, row r = message r) and in the grid's own pixels,
+// the caption row included.
+class MessageGrid : public QTableView
+{
+    Q_OBJECT
+public:
+    static constexpr int RowHeight = 18;
+
+    explicit MessageGrid(QWidget *parent = nullptr);
+
+    void setList(MessageList *list);
+    MessageList *list() const { return m_list; }
+
+    // The cell under a point in grid pixels, as (column, row); (-1, -1) over no cell.
+    QPoint mouseCoord(QPoint pos) const;
+    // Rectangle of a cell in grid pixels (row 0 = caption row); empty when not shown.
+    QRect cellRect(int column, int row) const;
+
+    // Background of the body cells.
+    void setColour(const QColor &colour);
+    QColor colour() const;
+
+signals:
+    // Any mouse button released over the grid, captions included, at pos in grid pixels.
+    void mouseReleased(Qt::MouseButton button, QPoint pos);
+    // A body cell was painted (its text is drawn already); row in list numbering.
+    void cellPainted(QPainter *painter, QRect rect, int column, int row);
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    MessageList *m_list = nullptr;
+};

@@ -1,0 +1,9 @@
+#pragma once
+
+class TForm1;
+class TForm2;
+
+// Entries of the blacklist editor.
+void openBlacklistEditor(TForm1 &form);   // TForm1::BitBtn7: show the editor, load the file
+void saveBlacklistAndClose(TForm2 &form); // TForm2::BitBtn1: save the file, hide the editor
+void closeBlacklistEditor(TForm2 &form);  // TForm2::BitBtn2: hide the editor without saving

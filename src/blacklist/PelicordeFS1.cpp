@@ -1,0 +1,73 @@
+#include "blacklist/PelicordeFS1.h"
+
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+
+#include "app/Error.h"
+#include "app/Icons.h"
+#include "blacklist/BlacklistHandlers.h"
+
+TForm2 *Form2 = nullptr;
+
+namespace {
+QPushButton *glyphButton(QWidget *parent, const char *name, int left, const QPixmap &glyph, const QString &hint)
+{
+    auto *b = new QPushButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(left, 4, 25, 25);
+    b->setIcon(glyph);
+    b->setIconSize(QSize(19, 19));
+    b->setToolTip(hint);
+    b->setAutoDefault(false);
+    return b;
+}
+} // namespace
+
+TForm2::TForm2(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
+{
+    if (!Form2)
+        Form2 = this;
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("Pelicorde : Liste noire"));
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(11);
+    setFont(font);
+    resize(728, 574);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setGeometry(rect());
+
+    BitBtn1 = glyphButton(this, "BitBtn1", 656, icons::saveTick(), QStringLiteral("Sauvegarder et fermer"));
+    BitBtn2 = glyphButton(this, "BitBtn2", 683, icons::redCross(), QStringLiteral("Fermer sans sauvegarder"));
+    QWidget::setTabOrder(Memo1, BitBtn1);
+    QWidget::setTabOrder(BitBtn1, BitBtn2);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm2::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TForm2::BitBtn2Click);
+}
+
+TForm2::~TForm2()
+{
+    if (Form2 == this)
+        Form2 = nullptr;
+}
+
+void TForm2::BitBtn1Click() { guarded([this] { saveBlacklistAndClose(*this); }); }
+
+void TForm2::BitBtn2Click() { guarded([this] { closeBlacklistEditor(*this); }); }
+
+void TForm2::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The text area follows the window; the two buttons keep their place above it.
+    Memo1->setGeometry(rect());
+}

@@ -1,0 +1,29 @@
+#pragma once
+#include <QWidget>
+
+class QPlainTextEdit;
+class QPushButton;
+
+// The blacklist editor: the whole blacklist as free text, one entry per line. Created hidden
+// at start, shown and hidden, never closed by the user (it has no title-bar buttons).
+class TForm2 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TForm2(QWidget *parent = nullptr);
+    ~TForm2() override;
+
+    QPlainTextEdit *Memo1;
+    QPushButton *BitBtn1; // save and close
+    QPushButton *BitBtn2; // close without saving
+
+public slots:
+    void BitBtn1Click();
+    void BitBtn2Click();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+};
+
+// The blacklist editor of the process (set while one exists).
+extern TForm2 *Form2;

@@ -1,0 +1,6 @@
+#pragma once
+
+class TForm1;
+
+// BitBtn4: deletes the marked messages on the server.
+void deleteMarked(TForm1 &form);

@@ -1,0 +1,211 @@
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+
+#include "app/Controls.h"
+#include "app/PelicordeFP.h"
+#include "app/Startup.h"
+#include "blacklist/PelicordeFS1.h"
+#include "mailbox/MessageList.h"
+#include "support/RecordingPrompter.h"
+
+// The creation, show and close steps of the main window, and the start-up of both windows.
+// Every case points APPDATA and TEMP (or the XDG folders) at folders of its own.
+class StartupTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    RecordingPrompter m_prompter;
+
+    QString path(const QString &name) const { return m_root->filePath(name); }
+
+    std::unique_ptr<TForm1> newWindow()
+    {
+        return std::make_unique<TForm1>(QSize(1024, 768));
+    }
+
+private slots:
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkdir(path("appdata")));
+        QVERIFY(QDir().mkdir(path("temp")));
+        qputenv("APPDATA", path("appdata").toLocal8Bit());
+        qputenv("TEMP", path("temp").toLocal8Bit());
+        m_prompter.reset();
+    }
+
+    void cleanup() { m_root.reset(); }
+
+    void missingDataFolderIsCreatedAndFirstShowRuns()
+    {
+        auto form = newWindow();
+        QCOMPARE(form->dataFolder, path("appdata/Pelicorde"));
+        QCOMPARE(form->tempFolder, path("temp"));
+        QVERIFY(QFileInfo(form->dataFolder).isDir());
+        QVERIFY(m_prompter.errors.isEmpty());
+        QVERIFY(form->firstShow);
+        QVERIFY(form->SG1->isColumnHidden(MessageList::AttachmentNames));
+
+        form->show();
+        QTRY_VERIFY(!form->firstShow);
+        QVERIFY(form->Timer2->isActive());
+        QVERIFY(!form->Timer1->isActive());
+        QVERIFY(m_prompter.errors.isEmpty());
+        QVERIFY(m_prompter.infos.isEmpty());
+
+        // A later show (the return from the tray) runs the show step again, not the first-show actions.
+        form->Timer2->stop();
+        form->Timer1->start();
+        form->list->setCell(0, 0, QString());
+        form->hide();
+        form->show();
+        QTRY_COMPARE(form->list->cell(0, 0), QStringLiteral("Reçu de"));
+        QVERIFY(!form->Timer1->isActive());
+        QVERIFY(!form->Timer2->isActive());
+    }
+
+    void existingDataFolderIsKeptQuietly()
+    {
+        QVERIFY(QDir().mkdir(path("appdata/Pelicorde")));
+        QFile keep(path("appdata/Pelicorde/Liste-noire.txt"));
+        QVERIFY(keep.open(QIODevice::WriteOnly));
+        keep.write("x\t00/00/0000\r\n");
+        keep.close();
+        auto form = newWindow();
+        QVERIFY(m_prompter.errors.isEmpty());
+        QVERIFY(form->firstShow);
+        QCOMPARE(keep.size(), qint64(14));
+    }
+
+    void fileInTheWayReportsAndSkipsTheRest()
+    {
+        QFile blocker(path("appdata/Pelicorde"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+
+        auto form = newWindow();
+        QCOMPARE(m_prompter.errors, QStringList{QStringLiteral("Impossible de créer le répertoire Roaming.")});
+        QVERIFY(QFileInfo(path("appdata/Pelicorde")).isFile());
+        QVERIFY(!form->firstShow);
+        QVERIFY(!form->SG1->isColumnHidden(MessageList::AttachmentNames));
+        QCOMPARE(form->SG1->columnWidth(MessageList::AttachmentNames), 10);
+
+        form->show();
+        QTRY_COMPARE(form->list->cell(0, 5), QStringLiteral("Supr"));
+        QVERIFY(!form->Timer2->isActive());
+        QVERIFY(form->SG1->isEnabled());
+        QCOMPARE(m_prompter.errors.size(), 1);
+    }
+
+    void missingParentFolderReports()
+    {
+        qputenv("APPDATA", path("nowhere").toLocal8Bit());
+        auto form = newWindow();
+        QCOMPARE(m_prompter.errors, QStringList{QStringLiteral("Impossible de créer le répertoire Roaming.")});
+        QVERIFY(!QFileInfo::exists(path("nowhere")));
+    }
+
+    // Without APPDATA and TEMP the per-user locations stand in, never the root of the file system.
+    void unsetEnvironmentUsesPerUserFolders()
+    {
+        const QByteArray oldData = qgetenv("XDG_DATA_HOME"), oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("APPDATA");
+        qunsetenv("TEMP");
+        qputenv("XDG_DATA_HOME", path("home/.local/share").toLocal8Bit());
+        QVERIFY(QDir().mkdir(path("runtime")));
+        QVERIFY(QFile::setPermissions(path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", path("runtime").toLocal8Bit());
+
+        auto form = newWindow();
+        auto restore = qScopeGuard([&] {
+            qputenv("XDG_DATA_HOME", oldData);
+            if (oldRuntime.isEmpty())
+                qunsetenv("XDG_RUNTIME_DIR");
+            else
+                qputenv("XDG_RUNTIME_DIR", oldRuntime);
+        });
+        QVERIFY(m_prompter.errors.isEmpty());
+        QCOMPARE(form->dataFolder, path("home/.local/share/Pelicorde"));
+        QVERIFY(QFileInfo(form->dataFolder).isDir());
+        QCOMPARE(form->tempFolder, path("runtime"));
+        QVERIFY(form->firstShow);
+    }
+
+    void closeRemovesThePreviewFile()
+    {
+        auto form = newWindow();
+        const QString preview = path("temp/Htm_temp.htm");
+        QFile file(preview);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<html>spam</html>");
+        file.close();
+        form->show();
+        QSignalSpy closed(form.get(), &TForm1::closed);
+        QVERIFY(form->close());
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!QFileInfo::exists(preview));
+        QVERIFY(QFileInfo(path("temp")).isDir());
+
+        // Closed from the tray menu while hidden: the close step runs all the same.
+        auto hidden = newWindow();
+        QSignalSpy hiddenClosed(hidden.get(), &TForm1::closed);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        hidden->close();
+        QCOMPARE(hiddenClosed.count(), 1);
+        QVERIFY(!QFileInfo::exists(preview));
+    }
+
+    // A link in place of the preview file goes; what it points at stays.
+    void closeRemovesALinkNotItsTarget()
+    {
+        auto form = newWindow();
+        QFile target(path("keep.txt"));
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.write("mine");
+        target.close();
+        QVERIFY(QFile::link(path("keep.txt"), path("temp/Htm_temp.htm")));
+        form->FormClose();
+        QVERIFY(!QFileInfo(path("temp/Htm_temp.htm")).isSymLink());
+        QVERIFY(QFileInfo::exists(path("keep.txt")));
+
+        // Nothing there: the close step does nothing and reports nothing.
+        form->FormClose();
+        QVERIFY(m_prompter.errors.isEmpty());
+    }
+
+    void startUpCreatesBothWindows()
+    {
+        createWindows(QSize(1024, 768));
+        auto destroy = qScopeGuard([] { destroyWindows(); });
+        QVERIFY(Form1);
+        QVERIFY(Form2);
+        QVERIFY(Form1->isVisible());
+        QVERIFY(Form2->isHidden());
+        QTRY_VERIFY(!Form1->firstShow);
+
+        // Every show of the main window hides the editor, keeping its text.
+        Form2->show();
+        Form2->Memo1->setPlainText(QStringLiteral("unsaved"));
+        Form1->hide();
+        Form1->show();
+        QTRY_VERIFY(Form2->isHidden());
+        QCOMPARE(Form2->Memo1->toPlainText(), QStringLiteral("unsaved"));
+
+        destroy.dismiss();
+        destroyWindows();
+        QCOMPARE(Form1, nullptr);
+        QCOMPARE(Form2, nullptr);
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "test_startup.moc"
