@@ -182,6 +182,7 @@ first_valid_uid = 0
 first_valid_gid = 0
 disable_plaintext_auth = no
 auth_mechanisms = plain
+auth_failure_delay = 0
 ssl = yes
 ssl_cert = <%2/cert.pem
 ssl_key = <%2/key.pem
