@@ -152,6 +152,8 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
     const bool exists = numberOk && n >= 1 && n <= mailbox.size() && !c.deleted.contains(n);
     const auto ok = [&](const QByteArray &text) { reply(socket, verb, n, "+OK " + text + "\r\n", false); };
     const auto err = [&](const QByteArray &text) { reply(socket, verb, n, "-ERR " + text + "\r\n", false); };
+    if (faultFor(verb, n) == Fault::Err) // refused: no side effect
+        return reply(socket, verb, n, {}, false);
 
     if (verb == "CAPA") {
         if (!hasCapa)
