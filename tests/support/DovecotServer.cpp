@@ -33,6 +33,12 @@ QString userName(uid_t uid)
     return pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
 }
 
+QString groupName(gid_t gid)
+{
+    const group *gr = ::getgrgid(gid);
+    return gr ? QString::fromLocal8Bit(gr->gr_name) : QString::number(gid);
+}
+
 // Leading number of a maildir file name: the order the files were given in.
 qint64 stampOf(const QString &name)
 {
@@ -178,6 +184,7 @@ protocols = pop3
 listen = 127.0.0.1
 default_login_user = %3
 default_internal_user = %4
+%9
 first_valid_uid = 0
 first_valid_gid = 0
 disable_plaintext_auth = no
@@ -219,7 +226,8 @@ service anvil {
                                .arg(QString::number(::getpid()) + QLatin1Char('-') + QFileInfo(dir).fileName(), dir,
                                     loginUser, mailUser, QString::number(m_uid), QString::number(m_gid))
                                .arg(m_port)
-                               .arg(m_tlsPort);
+                               .arg(m_tlsPort)
+                               .arg(root ? QString() : QStringLiteral("default_internal_group = ") + groupName(::getegid()));
     return writeFile(m_dir->filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
@@ -241,24 +249,26 @@ bool DovecotServer::startOnce(QString *error)
         *error = QStringLiteral("dovecot did not start: ") + m_process.errorString();
         return false;
     }
-    // Ready when both listeners greet; poll rather than guess a delay.
+    // Poll rather than guess a delay. The master binds the ports before it has started the
+    // rest and may still fail, so ready means a greeting from the login process; then the TLS
+    // listener is up too.
     const QDeadlineTimer deadline(20000);
-    QList<quint16> waiting{m_port, m_tlsPort};
-    while (!waiting.isEmpty()) {
+    for (;;) {
         if (m_process.state() != QProcess::Running || deadline.hasExpired()) {
             *error = QStringLiteral("dovecot did not come up: ") + QString::fromLocal8Bit(m_process.readAll());
             stop();
             return false;
         }
         QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, waiting.first());
-        if (probe.waitForConnected(200)) {
-            waiting.removeFirst();
-        } else {
-            m_process.waitForFinished(10); // polling interval, and notices an early exit
+        probe.connectToHost(QHostAddress::LocalHost, m_port);
+        if (probe.waitForConnected(200) && probe.waitForReadyRead(1000) && probe.readLine().startsWith("+OK")) {
+            QTcpSocket tls;
+            tls.connectToHost(QHostAddress::LocalHost, m_tlsPort);
+            if (tls.waitForConnected(1000))
+                return true;
         }
+        m_process.waitForFinished(10); // polling interval, and notices an early exit
     }
-    return true;
 }
 
 void DovecotServer::stop()
