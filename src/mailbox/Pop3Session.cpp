@@ -42,7 +42,7 @@ QByteArray headerPart(const QByteArray &message)
         return message.left(1);
     qsizetype crlf = message.indexOf("\r\n\r\n");
     qsizetype lf = message.indexOf("\n\n");
-    if (crlf >= 0 && (lf < 0 || crlf + 1 <= lf))
+    if (crlf >= 0 && (lf < 0 || crlf < lf))
         return message.left(crlf + 4);
     if (lf >= 0)
         return message.left(lf + 2);

@@ -107,8 +107,10 @@ QString DovecotServer::maildir() const
 
 void DovecotServer::own(const QString &path) const
 {
-    if (::geteuid() == 0 && m_uid >= 0)
-        [[maybe_unused]] int rc = ::chown(QFile::encodeName(path).constData(), uid_t(m_uid), gid_t(m_gid));
+    if (::geteuid() == 0 && m_uid >= 0) {
+        // A failure shows up as Dovecot refusing the mailbox, with the reason in its log.
+        [[maybe_unused]] const int rc = ::chown(QFile::encodeName(path).constData(), uid_t(m_uid), gid_t(m_gid));
+    }
 }
 
 bool DovecotServer::isRunning() const
