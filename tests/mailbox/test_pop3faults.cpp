@@ -240,6 +240,7 @@ private slots:
         s.headers(1, 300, [&](int n, const QByteArray &h) {
             QCOMPARE(n, got.size() + 1);
             got << h;
+            QCoreApplication::processEvents(); // as the scan does per message
         });
         QCOMPARE(got.size(), 300);
         QCOMPARE(got.last(), headerOf(mail(300)));
@@ -249,7 +250,7 @@ private slots:
         QVERIFY(server.received("QUIT"));
     }
 
-    // A refused TOP in the middle of a pipelined pass, and a caller that aborts the pass.
+    // A refused TOP and a drop in the middle of a pipelined pass, and a caller that aborts the pass.
     void pipelinedPassStops()
     {
         FakePop3Server server;
@@ -264,6 +265,16 @@ private slots:
             const QString text = errorOf([&] { s.headers(1, 40, [&](int, const QByteArray &) { ++seen; }); });
             QCOMPARE(seen, 4);
             QCOMPARE(text, QStringLiteral("Le serveur 127.0.0.1:%1 a refusé la commande TOP 5 0 : scripted failure")
+                               .arg(server.port()));
+        }
+        server.breakCommand("TOP", Fault::DropHalf, 7);
+        {
+            Pop3Session s;
+            s.open(server.account());
+            int seen = 0;
+            const QString text = errorOf([&] { s.headers(6, 40, [&](int, const QByteArray &) { ++seen; }); });
+            QCOMPARE(seen, 1);
+            QCOMPARE(text, QStringLiteral("Connexion interrompue par le serveur 127.0.0.1:%1 pendant la commande TOP 7 0")
                                .arg(server.port()));
         }
         Pop3Session s;

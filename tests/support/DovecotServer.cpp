@@ -286,6 +286,8 @@ void DovecotServer::stop()
 
 void DovecotServer::setMessages(const QList<QByteArray> &messages)
 {
+    if (!m_dir)
+        return; // not started
     const QString root = maildir();
     QDir(root).removeRecursively();
     for (const char *sub : {"", "/cur", "/new", "/tmp"}) {
@@ -299,6 +301,8 @@ void DovecotServer::setMessages(const QList<QByteArray> &messages)
 
 void DovecotServer::addMessage(const QByteArray &message)
 {
+    if (!m_dir)
+        return; // not started
     // Dovecot numbers new maildir files by the time stamp that starts their names; the sizes in
     // the name (S= on disk, W= with CRLF line ends) spare it reading every file.
     qsizetype bareLf = 0;
@@ -317,6 +321,8 @@ void DovecotServer::addMessage(const QByteArray &message)
 
 QList<QByteArray> DovecotServer::storedMessages() const
 {
+    if (!m_dir)
+        return {};
     QList<std::pair<qint64, QString>> files;
     for (const char *sub : {"/cur", "/new"}) {
         const QDir d(maildir() + QLatin1String(sub));
