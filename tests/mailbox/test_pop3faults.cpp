@@ -1,0 +1,328 @@
+// The POP3 session against the scripted server: faults a real server will not produce,
+// servers without TOP, CAPA or PIPELINING, big replies, and a live event loop while waiting.
+#include <QtTest>
+
+#include "app/Error.h"
+#include "mailbox/Pop3Session.h"
+#include "support/DovecotServer.h"
+#include "support/FakePop3Server.h"
+
+using Fault = FakePop3Server::Fault;
+
+namespace {
+
+QByteArray mail(int i, const QByteArray &body = "Bonjour.\r\n")
+{
+    return "From: <s" + QByteArray::number(i) + "@example.org>\r\nSubject: " + QByteArray::number(i)
+           + "\r\n\r\n" + body;
+}
+
+QByteArray headerOf(const QByteArray &m)
+{
+    return m.left(m.indexOf("\r\n\r\n") + 4);
+}
+
+// The text of the Error that f throws; empty when it throws none.
+template <typename F>
+QString errorOf(F &&f)
+{
+    try {
+        f();
+    } catch (const Error &e) {
+        return e.text().isEmpty() ? QStringLiteral("(empty error text)") : e.text();
+    }
+    return {};
+}
+
+} // namespace
+
+class Pop3FaultsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusedConnection()
+    {
+        const quint16 port = freeLoopbackPort();
+        Pop3Session s;
+        const QString text = errorOf([&] { s.open({QStringLiteral("127.0.0.1"), port, "u", "p", false}); });
+        QCOMPARE(text, QStringLiteral("Connexion impossible au serveur 127.0.0.1:%1 : Connection refused").arg(port));
+    }
+
+    // Each fault gives an Error naming the server and the step that failed.
+    void faults_data()
+    {
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("garbage greeting") << QByteArray("GREETING") << int(Fault::Garbage)
+                                          << QStringLiteral("Réponse incompréhensible du serveur %1 pendant l'accueil : « * OK IMAP4rev1 says hello »");
+        QTest::newRow("greeting refused") << QByteArray("GREETING") << int(Fault::Err)
+                                          << QStringLiteral("Le serveur %1 a refusé l'accueil : scripted failure");
+        QTest::newRow("no greeting") << QByteArray("GREETING") << int(Fault::Stall)
+                                     << QStringLiteral("Le serveur %1 ne répond plus (0,5 s sans réponse) pendant l'accueil");
+        QTest::newRow("drop at login") << QByteArray("PASS") << int(Fault::Drop)
+                                       << QStringLiteral("Connexion interrompue par le serveur %1 pendant la commande PASS");
+        QTest::newRow("STAT refused") << QByteArray("STAT") << int(Fault::Err)
+                                      << QStringLiteral("Le serveur %1 a refusé la commande STAT : scripted failure");
+        QTest::newRow("STAT stalls") << QByteArray("STAT") << int(Fault::Stall)
+                                     << QStringLiteral("Le serveur %1 ne répond plus (0,5 s sans réponse) pendant la commande STAT");
+        QTest::newRow("STAT garbage") << QByteArray("STAT") << int(Fault::Garbage)
+                                      << QStringLiteral("Réponse incompréhensible du serveur %1 pendant la commande STAT : « * OK IMAP4rev1 says hello »");
+        QTest::newRow("TOP refused") << QByteArray("TOP") << int(Fault::Err)
+                                     << QStringLiteral("Le serveur %1 a refusé la commande TOP 2 0 : scripted failure");
+        QTest::newRow("RETR dropped halfway") << QByteArray("RETR") << int(Fault::DropHalf)
+                                              << QStringLiteral("Connexion interrompue par le serveur %1 pendant la commande RETR 2");
+        QTest::newRow("TOP stalls") << QByteArray("TOP") << int(Fault::Stall)
+                                    << QStringLiteral("Le serveur %1 ne répond plus (0,5 s sans réponse) pendant la commande TOP 2 0");
+    }
+    void faults()
+    {
+        QFETCH(QByteArray, verb);
+        QFETCH(int, fault);
+        QFETCH(QString, expected);
+        FakePop3Server server;
+        server.mailbox = {mail(1), mail(2, QByteArray("Une longue ligne.\r\n").repeated(2000))};
+        QVERIFY(server.start());
+        server.breakCommand(verb, Fault(fault));
+        Pop3Session s(500);
+        const QString text = errorOf([&] {
+            s.open(server.account());
+            QCOMPARE(s.messageCount(), 2);
+            s.header(2);
+            s.message(2);
+        });
+        QCOMPARE(text, expected.arg(QStringLiteral("127.0.0.1:%1").arg(server.port())));
+        // A broken session refuses further work instead of misreading replies.
+        if (verb != "GREETING" && verb != "PASS")
+            QVERIFY(!errorOf([&] { s.messageCount(); }).isEmpty());
+    }
+
+    void refusedLogin()
+    {
+        FakePop3Server server;
+        QVERIFY(server.start());
+        server.password = QStringLiteral("autre");
+        Pop3Session s;
+        QCOMPARE(errorOf([&] { s.open(server.account()); }), QString());
+        Pop3Account wrong = server.account();
+        wrong.password = QStringLiteral("faux");
+        Pop3Session t;
+        QCOMPARE(errorOf([&] { t.open(wrong); }),
+                 QStringLiteral("Identification refusée par le serveur 127.0.0.1:%1 : [AUTH] Authentication failed.")
+                     .arg(server.port()));
+        // A line end in a field would smuggle a command in: refused before anything is sent.
+        wrong.password = QStringLiteral("x\r\nDELE 1");
+        Pop3Session u;
+        QVERIFY(!errorOf([&] { u.open(wrong); }).isEmpty());
+        QVERIFY(!server.received("DELE"));
+    }
+
+    void tls()
+    {
+        FakePop3Server server(true);
+        server.mailbox = {mail(1)};
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.open(server.account());
+        QCOMPARE(s.message(1), mail(1));
+
+        // TLS spoken to a plain server fails as a TLS failure.
+        FakePop3Server plain;
+        QVERIFY(plain.start());
+        Pop3Account a = plain.account();
+        a.tls = true;
+        Pop3Session t(2000);
+        const QString text = errorOf([&] { t.open(a); });
+        QVERIFY2(text.startsWith(QStringLiteral("Échec de la négociation TLS avec le serveur 127.0.0.1:%1 : ")
+                                     .arg(plain.port())),
+                 qPrintable(text));
+    }
+
+    void deleteRefusedIsNotAnError()
+    {
+        FakePop3Server server;
+        server.mailbox = {mail(1), mail(2)};
+        QVERIFY(server.start());
+        server.breakCommand("DELE", Fault::Err, 1);
+        Pop3Session s;
+        s.open(server.account());
+        QVERIFY(!s.remove(1));
+        QVERIFY(s.remove(2));
+        s.quit();
+        QCOMPARE(server.mailbox, QList<QByteArray>{mail(1)});
+    }
+
+    // Releasing the session drops the line without QUIT, so nothing is deleted.
+    void releaseWithoutQuit()
+    {
+        FakePop3Server server;
+        server.mailbox = {mail(1), mail(2)};
+        QVERIFY(server.start());
+        {
+            Pop3Session s;
+            s.open(server.account());
+            QVERIFY(s.remove(1));
+        }
+        QTRY_VERIFY(server.findChildren<QSslSocket *>().isEmpty()); // the server saw the drop
+        QVERIFY(!server.received("QUIT"));
+        QCOMPARE(server.mailbox.size(), 2);
+    }
+
+    void withoutTop()
+    {
+        FakePop3Server server;
+        server.hasTop = false;
+        for (int i = 1; i <= 5; ++i)
+            server.mailbox << mail(i, "Corps\r\n\r\nsuite " + QByteArray::number(i) + "\r\n");
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.open(server.account());
+        QCOMPARE(s.header(1), headerOf(server.mailbox[0]));
+        QList<QByteArray> got;
+        s.headers(1, 5, [&](int n, const QByteArray &h) {
+            QCOMPARE(n, got.size() + 1);
+            got << h;
+        });
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(got[i], headerOf(server.mailbox[i]));
+        QVERIFY(!server.received("TOP"));
+        QVERIFY(server.largestBurst > 1); // RETR pipelined in place of TOP
+    }
+
+    // Without CAPA: no pipelining, TOP tried once and given up for RETR when refused, UIDL tried.
+    void withoutCapa()
+    {
+        FakePop3Server server;
+        server.hasCapa = false;
+        server.hasTop = false;
+        server.mailbox = {mail(1), mail(2), mail(3)};
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.open(server.account());
+        QVERIFY(s.capabilities().isEmpty());
+        QVERIFY(!s.canPipeline());
+        QList<QByteArray> got;
+        s.headers(1, 3, [&](int, const QByteArray &h) { got << h; });
+        QCOMPARE(got, (QList<QByteArray>{headerOf(mail(1)), headerOf(mail(2)), headerOf(mail(3))}));
+        QCOMPARE(server.commands.count("TOP 1 0"), 1);
+        QVERIFY(!server.received("TOP 2"));
+        QCOMPARE(server.largestBurst, 1);
+        QCOMPARE(s.uniqueIds().size(), 3);
+
+        server.hasUidl = false;
+        Pop3Session t;
+        t.open(server.account());
+        QVERIFY(t.uniqueIds().isEmpty());
+    }
+
+    void pipelining_data()
+    {
+        QTest::addColumn<bool>("serverCan");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("pipelined") << true << true;
+        QTest::newRow("server without PIPELINING") << false << true;
+        QTest::newRow("forced one at a time") << true << false;
+    }
+    void pipelining()
+    {
+        QFETCH(bool, serverCan);
+        QFETCH(bool, allowed);
+        FakePop3Server server;
+        server.hasPipelining = serverCan;
+        for (int i = 1; i <= 300; ++i)
+            server.mailbox << mail(i);
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.open(server.account());
+        s.setPipelining(allowed);
+        QList<QByteArray> got;
+        s.headers(1, 300, [&](int n, const QByteArray &h) {
+            QCOMPARE(n, got.size() + 1);
+            got << h;
+            QCoreApplication::processEvents(); // as the scan does per message
+        });
+        QCOMPARE(got.size(), 300);
+        QCOMPARE(got.last(), headerOf(mail(300)));
+        QCOMPARE(server.largestBurst > 1, serverCan && allowed);
+        QCOMPARE(server.commands.count() - 3, 300); // after USER, PASS, CAPA
+        s.quit(); // replies and commands still in step
+        QVERIFY(server.received("QUIT"));
+    }
+
+    // A refused TOP and a drop in the middle of a pipelined pass, and a caller that aborts the pass.
+    void pipelinedPassStops()
+    {
+        FakePop3Server server;
+        for (int i = 1; i <= 40; ++i)
+            server.mailbox << mail(i);
+        QVERIFY(server.start());
+        server.breakCommand("TOP", Fault::Err, 5);
+        {
+            Pop3Session s;
+            s.open(server.account());
+            int seen = 0;
+            const QString text = errorOf([&] { s.headers(1, 40, [&](int, const QByteArray &) { ++seen; }); });
+            QCOMPARE(seen, 4);
+            QCOMPARE(text, QStringLiteral("Le serveur 127.0.0.1:%1 a refusé la commande TOP 5 0 : scripted failure")
+                               .arg(server.port()));
+        }
+        server.breakCommand("TOP", Fault::DropHalf, 7);
+        {
+            Pop3Session s;
+            s.open(server.account());
+            int seen = 0;
+            const QString text = errorOf([&] { s.headers(6, 40, [&](int, const QByteArray &) { ++seen; }); });
+            QCOMPARE(seen, 1);
+            QCOMPARE(text, QStringLiteral("Connexion interrompue par le serveur 127.0.0.1:%1 pendant la commande TOP 7 0")
+                               .arg(server.port()));
+        }
+        Pop3Session s;
+        s.open(server.account());
+        int seen = 0;
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, s.messages(10, 40, [&](int n, const QByteArray &) {
+            ++seen;
+            if (n == 12)
+                throw std::runtime_error("stop");
+        }));
+        QCOMPARE(seen, 3);
+        QVERIFY(!errorOf([&] { s.quit(); }).isEmpty());
+    }
+
+    // Several megabytes, long lines and dot-stuffed lines come back byte for byte.
+    void largeReply()
+    {
+        QByteArray body;
+        for (int i = 0; i < 60000; ++i)
+            body += (i % 3 == 0 ? "." : "") + QByteArray::number(i) + QByteArray(80, 'x') + "\r\n";
+        body += QByteArray(2 * 1024 * 1024, 'y') + "\r\n.\r\n";
+        FakePop3Server server;
+        server.mailbox = {mail(1, body)};
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.open(server.account());
+        QCOMPARE(s.message(1), mail(1, body));
+    }
+
+    // While waiting on a slow server the event loop runs: a timer keeps ticking. The reply takes
+    // longer than the time-out, but comes in pieces: the time-out counts from the last progress.
+    void eventLoopRunsWhileWaiting()
+    {
+        FakePop3Server server;
+        server.mailbox = {mail(1)};
+        server.delayMs = 2400;
+        QVERIFY(server.start());
+        server.breakCommand("RETR", Fault::Delay);
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(10);
+        Pop3Session s(1500); // shorter than the whole reply, longer than its pieces' gaps
+        s.open(server.account());
+        QCOMPARE(s.message(1), mail(1));
+        QVERIFY(ticks > 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(Pop3FaultsTest)
+#include "test_pop3faults.moc"

@@ -1,0 +1,339 @@
+#include "DovecotServer.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <algorithm>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char *const kDovecot = "/usr/sbin/dovecot";
+
+bool writeFile(const QString &path, const QByteArray &bytes, QFile::Permissions permissions = {})
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        return false;
+    f.close();
+    return permissions == QFile::Permissions() || f.setPermissions(permissions);
+}
+
+QString userName(uid_t uid)
+{
+    const passwd *pw = ::getpwuid(uid);
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
+}
+
+QString groupName(gid_t gid)
+{
+    const group *gr = ::getgrgid(gid);
+    return gr ? QString::fromLocal8Bit(gr->gr_name) : QString::number(gid);
+}
+
+// Leading number of a maildir file name: the order the files were given in.
+qint64 stampOf(const QString &name)
+{
+    return QStringView(name).left(name.indexOf(u'.')).toLongLong();
+}
+
+} // namespace
+
+quint16 freeLoopbackPort()
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::LocalHost, 0))
+            return probe.serverPort();
+    }
+    return 0;
+}
+
+bool makeSelfSignedCertificate(const QString &certPath, const QString &keyPath, QString *error)
+{
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                   "-days", "2", "-subj", "/CN=localhost", "-keyout", keyPath, "-out", certPath});
+    const bool ok = openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit
+        && openssl.exitCode() == 0;
+    if (!ok && error)
+        *error = QStringLiteral("openssl: ") + QString::fromLocal8Bit(openssl.readAll()) + openssl.errorString();
+    return ok;
+}
+
+DovecotServer::DovecotServer()
+{
+    if (::geteuid() == 0) {
+        // Dovecot refuses mail owned by root: the mail belongs to its own internal user.
+        const passwd *pw = ::getpwnam("dovecot");
+        m_uid = pw ? int(pw->pw_uid) : -1;
+        m_gid = pw ? int(pw->pw_gid) : -1;
+    } else {
+        m_uid = int(::geteuid());
+        m_gid = int(::getegid());
+    }
+}
+
+DovecotServer::~DovecotServer()
+{
+    stop();
+}
+
+Pop3Account DovecotServer::account(bool tls) const
+{
+    Pop3Account a;
+    a.host = host();
+    a.port = tls ? m_tlsPort : m_port;
+    a.user = user();
+    a.password = password();
+    a.tls = tls;
+    return a;
+}
+
+QString DovecotServer::maildir() const
+{
+    return m_dir->filePath(QStringLiteral("Maildir"));
+}
+
+void DovecotServer::own(const QString &path) const
+{
+    if (::geteuid() == 0 && m_uid >= 0) {
+        // A failure shows up as Dovecot refusing the mailbox, with the reason in its log.
+        [[maybe_unused]] const int rc = ::chown(QFile::encodeName(path).constData(), uid_t(m_uid), gid_t(m_gid));
+    }
+}
+
+bool DovecotServer::isRunning() const
+{
+    return m_process.state() == QProcess::Running;
+}
+
+QString DovecotServer::logText() const
+{
+    if (!m_dir)
+        return {};
+    QFile log(m_dir->filePath(QStringLiteral("dovecot.log")));
+    return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : QString();
+}
+
+bool DovecotServer::start()
+{
+    if (isRunning())
+        return true;
+    if (m_uid < 0) {
+        m_error = QStringLiteral("no 'dovecot' user on this machine");
+        return false;
+    }
+    if (!QFile::exists(QString::fromLatin1(kDovecot))) {
+        m_error = QStringLiteral("%1 is missing (package dovecot-pop3d)").arg(QString::fromLatin1(kDovecot));
+        return false;
+    }
+    m_dir = std::make_unique<QTemporaryDir>();
+    if (!m_dir->isValid()) {
+        m_error = QStringLiteral("no temporary folder: ") + m_dir->errorString();
+        return false;
+    }
+    // The login and mail processes run as other users: they must be able to traverse it.
+    ::chmod(QFile::encodeName(m_dir->path()).constData(), 0755);
+    const QString cert = m_dir->filePath(QStringLiteral("cert.pem"));
+    const QString key = m_dir->filePath(QStringLiteral("key.pem"));
+    if (!makeSelfSignedCertificate(cert, key, &m_error))
+        return false;
+    const QByteArray passwd = user().toUtf8() + ":{PLAIN}" + password().toUtf8() + "::::::\n";
+    if (!writeFile(m_dir->filePath(QStringLiteral("passwd")), passwd,
+                   QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)) {
+        m_error = QStringLiteral("cannot write the passwd file");
+        return false;
+    }
+    const QString home = m_dir->filePath(QStringLiteral("home"));
+    QDir().mkpath(home);
+    own(home);
+    setMessages({});
+
+    // Another process may take a port between the probe and Dovecot's bind: try again then.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (startOnce(&m_error))
+            return true;
+    }
+    m_error += QStringLiteral("\n--- dovecot.log ---\n") + logText();
+    return false;
+}
+
+bool DovecotServer::writeConfig()
+{
+    const bool root = ::geteuid() == 0;
+    const QString dir = m_dir->path();
+    const QString mailUser = root ? QStringLiteral("dovecot") : userName(::geteuid());
+    const QString loginUser = root ? QStringLiteral("dovenull") : mailUser;
+    QDir().mkpath(dir + QStringLiteral("/run"));
+    QDir().mkpath(dir + QStringLiteral("/state"));
+    const QString config = QStringLiteral(R"(# Private Dovecot for the Pelicorde tests
+instance_name = pelicorde-%1
+base_dir = %2/run
+state_dir = %2/state
+log_path = %2/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+default_login_user = %3
+default_internal_user = %4
+%9
+first_valid_uid = 0
+first_valid_gid = 0
+disable_plaintext_auth = no
+auth_mechanisms = plain
+auth_failure_delay = 0
+ssl = yes
+ssl_cert = <%2/cert.pem
+ssl_key = <%2/key.pem
+mail_location = maildir:%2/Maildir
+shutdown_clients = yes
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u %2/passwd
+}
+userdb {
+  driver = static
+  args = uid=%5 gid=%6 home=%2/home
+}
+service pop3-login {
+  chroot =
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = %7
+  }
+  inet_listener pop3s {
+    address = 127.0.0.1
+    port = %8
+    ssl = yes
+  }
+}
+service anvil {
+  chroot =
+  # no auth penalty: a test of a wrong password must not slow down the next logins
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+)")
+                               .arg(QString::number(::getpid()) + QLatin1Char('-') + QFileInfo(dir).fileName(), dir,
+                                    loginUser, mailUser, QString::number(m_uid), QString::number(m_gid))
+                               .arg(m_port)
+                               .arg(m_tlsPort)
+                               .arg(root ? QString() : QStringLiteral("default_internal_group = ") + groupName(::getegid()));
+    return writeFile(m_dir->filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
+                     QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+}
+
+bool DovecotServer::startOnce(QString *error)
+{
+    m_port = freeLoopbackPort();
+    m_tlsPort = freeLoopbackPort();
+    while (m_tlsPort == m_port)
+        m_tlsPort = freeLoopbackPort();
+    if (!m_port || !m_tlsPort || !writeConfig()) {
+        *error = QStringLiteral("no free loopback port or cannot write dovecot.conf");
+        return false;
+    }
+    QFile::remove(m_dir->filePath(QStringLiteral("dovecot.log")));
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(QString::fromLatin1(kDovecot), {"-F", "-c", m_dir->filePath(QStringLiteral("dovecot.conf"))});
+    if (!m_process.waitForStarted(10000)) {
+        *error = QStringLiteral("dovecot did not start: ") + m_process.errorString();
+        return false;
+    }
+    // Poll rather than guess a delay. The master binds the ports before it has started the
+    // rest and may still fail, so ready means a greeting from the login process; then the TLS
+    // listener is up too.
+    const QDeadlineTimer deadline(20000);
+    for (;;) {
+        if (m_process.state() != QProcess::Running || deadline.hasExpired()) {
+            *error = QStringLiteral("dovecot did not come up: ") + QString::fromLocal8Bit(m_process.readAll());
+            stop();
+            return false;
+        }
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, m_port);
+        if (probe.waitForConnected(200) && probe.waitForReadyRead(1000) && probe.readLine().startsWith("+OK")) {
+            QTcpSocket tls;
+            tls.connectToHost(QHostAddress::LocalHost, m_tlsPort);
+            if (tls.waitForConnected(1000))
+                return true;
+        }
+        m_process.waitForFinished(10); // polling interval, and notices an early exit
+    }
+}
+
+void DovecotServer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(15000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+void DovecotServer::setMessages(const QList<QByteArray> &messages)
+{
+    if (!m_dir)
+        return; // not started
+    const QString root = maildir();
+    QDir(root).removeRecursively();
+    for (const char *sub : {"", "/cur", "/new", "/tmp"}) {
+        const QString path = root + QLatin1String(sub);
+        QDir().mkpath(path);
+        own(path);
+    }
+    for (const QByteArray &m : messages)
+        addMessage(m);
+}
+
+void DovecotServer::addMessage(const QByteArray &message)
+{
+    if (!m_dir)
+        return; // not started
+    // Dovecot numbers new maildir files by the time stamp that starts their names; the sizes in
+    // the name (S= on disk, W= with CRLF line ends) spare it reading every file.
+    qsizetype bareLf = 0;
+    for (qsizetype i = 0; i < message.size(); ++i)
+        if (message[i] == '\n' && (i == 0 || message[i - 1] != '\r'))
+            ++bareLf;
+    const qint64 stamp = m_nextStamp++;
+    const QString name = QStringLiteral("%1.M1P1.pelicorde,S=%2,W=%3:2,")
+                             .arg(stamp)
+                             .arg(message.size())
+                             .arg(message.size() + bareLf);
+    const QString path = maildir() + QStringLiteral("/cur/") + name;
+    writeFile(path, message);
+    own(path);
+}
+
+QList<QByteArray> DovecotServer::storedMessages() const
+{
+    if (!m_dir)
+        return {};
+    QList<std::pair<qint64, QString>> files;
+    for (const char *sub : {"/cur", "/new"}) {
+        const QDir d(maildir() + QLatin1String(sub));
+        for (const QString &name : d.entryList(QDir::Files))
+            files.append({stampOf(name), d.filePath(name)});
+    }
+    std::sort(files.begin(), files.end());
+    QList<QByteArray> result;
+    for (const auto &f : files) {
+        QFile file(f.second);
+        result.append(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    }
+    return result;
+}

@@ -1,0 +1,61 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "mailbox/Pop3Session.h"
+
+// A loopback port that was free a moment ago (bound to port 0, read, closed).
+quint16 freeLoopbackPort();
+
+// Writes a fresh self-signed certificate and its key (PEM) with the openssl command.
+bool makeSelfSignedCertificate(const QString &certPath, const QString &keyPath, QString *error = nullptr);
+
+// A private Dovecot serving POP3 on 127.0.0.1, plain and implicit TLS, for one user whose
+// maildir the tests fill directly. Works as root (mail owned by the dovecot user) and as a
+// normal user. Stopped, and its folder removed, when destroyed.
+class DovecotServer
+{
+public:
+    DovecotServer();
+    ~DovecotServer();
+    DovecotServer(const DovecotServer &) = delete;
+    DovecotServer &operator=(const DovecotServer &) = delete;
+
+    bool start();           // false with errorText() when Dovecot could not be started
+    void stop();            // waits until the master process has ended
+    bool isRunning() const;
+    QString errorText() const { return m_error; }
+    QString logText() const; // Dovecot's own log, for failure messages
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const { return m_port; }
+    quint16 tlsPort() const { return m_tlsPort; }
+    QString user() const { return QStringLiteral("pelicorde@example.com"); }
+    QString password() const { return QStringLiteral("mot-de-passe"); }
+    Pop3Account account(bool tls = false) const;
+
+    // The mailbox holds exactly these messages, numbered 1..N in this order. Only between
+    // sessions. Messages are stored byte for byte (use CRLF line ends to get them back as is).
+    void setMessages(const QList<QByteArray> &messages);
+    void addMessage(const QByteArray &message); // becomes the last one
+    QList<QByteArray> storedMessages() const;   // what the maildir holds now, in mailbox order
+
+private:
+    bool startOnce(QString *error);
+    bool writeConfig();
+    QString maildir() const;
+    void own(const QString &path) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
+    QString m_error;
+    qint64 m_nextStamp = 1000000000;
+    int m_uid = -1;
+    int m_gid = -1;
+};

@@ -1,0 +1,277 @@
+#include "FakePop3Server.h"
+
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTimer>
+
+#include "DovecotServer.h"
+
+namespace {
+
+QByteArray headerOf(const QByteArray &message)
+{
+    const qsizetype blank = message.indexOf("\r\n\r\n");
+    return blank < 0 ? message : message.left(blank + 4);
+}
+
+} // namespace
+
+FakePop3Server::FakePop3Server(bool tls, QObject *parent) : QTcpServer(parent), m_tls(tls)
+{
+    if (m_tls) {
+        const QString cert = m_certDir.filePath(QStringLiteral("cert.pem"));
+        const QString key = m_certDir.filePath(QStringLiteral("key.pem"));
+        if (makeSelfSignedCertificate(cert, key)) {
+            const auto certs = QSslCertificate::fromPath(cert);
+            if (!certs.isEmpty())
+                m_certificate = certs.first();
+            QFile keyFile(key);
+            if (keyFile.open(QIODevice::ReadOnly))
+                m_key = QSslKey(&keyFile, QSsl::Ec);
+        }
+    }
+}
+
+bool FakePop3Server::start()
+{
+    if (m_tls && (m_certificate.isNull() || m_key.isNull()))
+        return false;
+    return listen(QHostAddress::LocalHost, 0);
+}
+
+Pop3Account FakePop3Server::account() const
+{
+    Pop3Account a;
+    a.host = QStringLiteral("127.0.0.1");
+    a.port = serverPort();
+    a.user = user;
+    a.password = password;
+    a.tls = m_tls;
+    return a;
+}
+
+void FakePop3Server::breakCommand(const QByteArray &verb, Fault fault, int n)
+{
+    m_faults[verb][n] = fault;
+}
+
+bool FakePop3Server::received(const QByteArray &verb) const
+{
+    for (const QByteArray &c : commands)
+        if (c == verb || c.startsWith(verb + ' '))
+            return true;
+    return false;
+}
+
+FakePop3Server::Fault FakePop3Server::faultFor(const QByteArray &verb, int n) const
+{
+    const auto byVerb = m_faults.constFind(verb);
+    if (byVerb == m_faults.constEnd())
+        return Fault::None;
+    if (byVerb->contains(n))
+        return byVerb->value(n);
+    return byVerb->value(0, Fault::None);
+}
+
+void FakePop3Server::incomingConnection(qintptr descriptor)
+{
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    ++connections;
+    m_clients.insert(socket, Client());
+    connect(socket, &QSslSocket::readyRead, this, [this, socket] { readCommands(socket); });
+    connect(socket, &QSslSocket::disconnected, this, [this, socket] {
+        m_clients.remove(socket);
+        socket->deleteLater();
+    });
+    if (m_tls) {
+        socket->setLocalCertificate(m_certificate);
+        socket->setPrivateKey(m_key);
+        connect(socket, &QSslSocket::encrypted, this, [this, socket] { greet(socket); });
+        socket->startServerEncryption();
+    } else {
+        greet(socket);
+    }
+}
+
+void FakePop3Server::greet(QSslSocket *socket)
+{
+    reply(socket, "GREETING", 0, greeting + "\r\n", false);
+}
+
+QByteArray FakePop3Server::multiLine(const QByteArray &status, const QByteArray &body)
+{
+    QByteArray out = "+OK " + status + "\r\n";
+    out.reserve(out.size() + body.size() + body.size() / 64 + 8);
+    qsizetype start = 0;
+    while (start < body.size()) {
+        qsizetype nl = body.indexOf('\n', start);
+        const qsizetype end = nl < 0 ? body.size() : nl + 1;
+        if (body[start] == '.')
+            out += '.';
+        out.append(body.constData() + start, end - start);
+        start = end;
+    }
+    if (!body.isEmpty() && !body.endsWith("\r\n"))
+        out += "\r\n";
+    return out + ".\r\n";
+}
+
+void FakePop3Server::readCommands(QSslSocket *socket)
+{
+    auto client = m_clients.find(socket);
+    if (client == m_clients.end())
+        return;
+    client->in += socket->readAll();
+    int burst = 0;
+    for (qsizetype nl; !client->dead && !client->busy && (nl = client->in.indexOf('\n')) >= 0;) {
+        const QByteArray line = client->in.left(nl).trimmed();
+        client->in.remove(0, nl + 1);
+        ++burst;
+        largestBurst = qMax(largestBurst, burst);
+        answer(socket, line);
+        client = m_clients.find(socket); // answer may have dropped the client
+        if (client == m_clients.end())
+            return;
+    }
+}
+
+void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
+{
+    commands << line;
+    Client &c = m_clients[socket];
+    const QList<QByteArray> words = line.split(' ');
+    const QByteArray verb = words.first().toUpper();
+    const QByteArray arg = words.size() > 1 ? words.at(1) : QByteArray();
+    bool numberOk = false;
+    const int n = arg.toInt(&numberOk);
+    const bool exists = numberOk && n >= 1 && n <= mailbox.size() && !c.deleted.contains(n);
+    const auto ok = [&](const QByteArray &text) { reply(socket, verb, n, "+OK " + text + "\r\n", false); };
+    const auto err = [&](const QByteArray &text) { reply(socket, verb, n, "-ERR " + text + "\r\n", false); };
+    if (faultFor(verb, n) == Fault::Err) // refused: no side effect
+        return reply(socket, verb, n, {}, false);
+
+    if (verb == "CAPA") {
+        if (!hasCapa)
+            return err("Unknown command");
+        QByteArray caps = "USER\r\nRESP-CODES\r\n";
+        if (hasTop)
+            caps += "TOP\r\n";
+        if (hasUidl)
+            caps += "UIDL\r\n";
+        if (hasPipelining)
+            caps += "PIPELINING\r\n";
+        return reply(socket, verb, n, multiLine("Capability list follows", caps), true);
+    }
+    if (verb == "QUIT") {
+        std::sort(c.deleted.begin(), c.deleted.end(), std::greater<int>());
+        if (c.loggedIn)
+            for (int d : std::as_const(c.deleted))
+                mailbox.removeAt(d - 1);
+        c.deleted.clear();
+        ok("Bye");
+        socket->disconnectFromHost();
+        return;
+    }
+    if (!c.loggedIn) {
+        if (verb == "USER") {
+            c.user = QString::fromUtf8(arg) == user;
+            return ok("");
+        }
+        if (verb == "PASS") {
+            c.loggedIn = c.user && QString::fromUtf8(line.mid(5)) == password;
+            return c.loggedIn ? ok("Logged in.") : err("[AUTH] Authentication failed.");
+        }
+        return err("Not logged in.");
+    }
+    if (verb == "STAT") {
+        qsizetype size = 0;
+        int count = 0;
+        for (int i = 1; i <= mailbox.size(); ++i)
+            if (!c.deleted.contains(i)) {
+                ++count;
+                size += mailbox.at(i - 1).size();
+            }
+        return ok(QByteArray::number(count) + ' ' + QByteArray::number(size));
+    }
+    if (verb == "TOP" && hasTop) {
+        if (!exists)
+            return err("No such message");
+        return reply(socket, verb, n, multiLine("", headerOf(mailbox.at(n - 1))), true);
+    }
+    if (verb == "RETR") {
+        if (!exists)
+            return err("No such message");
+        const QByteArray &m = mailbox.at(n - 1);
+        return reply(socket, verb, n, multiLine(QByteArray::number(m.size()) + " octets", m), true);
+    }
+    if (verb == "DELE") {
+        if (!exists)
+            return err("No such message");
+        c.deleted << n;
+        return ok("Marked to be deleted.");
+    }
+    if (verb == "UIDL" && hasUidl) {
+        QByteArray list;
+        for (int i = 1; i <= mailbox.size(); ++i)
+            if (!c.deleted.contains(i))
+                list += QByteArray::number(i) + " uid-" + QByteArray::number(qHash(mailbox.at(i - 1))) + "\r\n";
+        return reply(socket, verb, n, multiLine("", list), true);
+    }
+    if (verb == "NOOP" || verb == "RSET") {
+        if (verb == "RSET")
+            c.deleted.clear();
+        return ok("");
+    }
+    err("Unknown command");
+}
+
+void FakePop3Server::reply(QSslSocket *socket, const QByteArray &verb, int n, const QByteArray &bytes, bool multi)
+{
+    Client &c = m_clients[socket];
+    switch (faultFor(verb, n)) {
+    case Fault::None:
+        socket->write(bytes);
+        return;
+    case Fault::Err:
+        socket->write("-ERR scripted failure\r\n");
+        return;
+    case Fault::Garbage:
+        socket->write("* OK IMAP4rev1 says hello\r\n");
+        return;
+    case Fault::Stall:
+        c.dead = true;
+        return;
+    case Fault::Drop:
+        c.dead = true;
+        socket->disconnectFromHost();
+        return;
+    case Fault::DropHalf:
+        c.dead = true;
+        socket->write(multi ? bytes.left(bytes.size() / 2) : bytes.left(2));
+        socket->disconnectFromHost();
+        return;
+    case Fault::Delay: {
+        // In four pieces, so the client sees progress and keeps waiting.
+        c.busy = true;
+        QPointer<QSslSocket> guard(socket);
+        const qsizetype piece = bytes.size() / 4 + 1;
+        for (int i = 0; i < 4; ++i) {
+            QTimer::singleShot(delayMs * (i + 1) / 4, this, [this, guard, bytes, piece, i] {
+                if (!guard)
+                    return;
+                guard->write(bytes.mid(i * piece, piece));
+                if (i == 3 && m_clients.contains(guard.data())) {
+                    m_clients[guard.data()].busy = false;
+                    readCommands(guard.data());
+                }
+            });
+        }
+        return;
+    }
+    }
+}
