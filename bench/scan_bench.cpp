@@ -68,7 +68,7 @@ int main(int argc, char **argv)
         return 1;
     }
     dovecot.setMessages(mailfactory::realisticMailbox(messages));
-    DelayRelay relay(dovecot.pop3Port(), delayMs);
+    DelayRelay relay(dovecot.port(), delayMs);
     Pop3Account account;
     account.host = QStringLiteral("127.0.0.1");
     account.port = relay.port();

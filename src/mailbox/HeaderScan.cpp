@@ -1,4 +1,5 @@
 #include "mailbox/HeaderScan.h"
 
-// Placeholder: the header scan code replaces this.
+// Placeholder: the header scan code replaces both.
 void headerScan(TForm1 &) {}
+void requestScan(TForm1 &) {}
