@@ -420,6 +420,19 @@ private slots:
         QCOMPARE(form->list->cell(3, MessageList::AttachmentNames), QStringLiteral("x.txt|"));
         QVERIFY(!form->CheckBox1->isChecked());
         verifyAtRest();
+
+        // After a refused login the attachment pass still runs, on a session that never
+        // opened: the box, then the error report; the status line keeps its text.
+        prompter.reset();
+        form->StatusBar1->clearMessage();
+        form->CheckBox1->setChecked(true);
+        form->Edit16->setText(QStringLiteral("mauvais"));
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(prompter.errors.size(), 1);
+        QCOMPARE(statusLine(), QString());
+        QCOMPARE(form->list->rows(), 4);
+        QVERIFY(!ServerOperation::busy());
     }
 
     // Marks come from the blacklist at every scan; the first entry that catches a row gets the
