@@ -5,7 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include "accounts/AccountFile.h"
 #include "app/Controls.h"
@@ -59,7 +63,8 @@ class AccountHandlersTest : public QObject
     }
 
     // Opens the list as a user does and picks the item with that text by clicking it.
-    static void pick(TForm1 &form, const QString &text)
+    // whileOpen runs between the opening and the click.
+    static void pick(TForm1 &form, const QString &text, const std::function<void()> &whileOpen = {})
     {
         ComboBox *box = form.ComboBox1;
         box->showPopup();
@@ -67,6 +72,8 @@ class AccountHandlersTest : public QObject
         QVERIFY2(row >= 0, qPrintable(text));
         QAbstractItemView *view = box->view();
         QTRY_VERIFY(view->isVisible());
+        if (whileOpen)
+            whileOpen();
         const QRect rect = view->visualRect(box->model()->index(row, 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
         QTRY_VERIFY(!view->isVisible());
@@ -116,8 +123,9 @@ private slots:
         }
     }
 
-    // An address that is no file name is refused with a message and nothing is written.
-    void unusableAddressIsRefused()
+    // An address that is no file name is refused with a message; an empty field or a failed
+    // write shows nothing; none of them writes or damages a file.
+    void refusedOrFailedSaveKeepsFiles()
     {
         TForm1 form(QSize(1024, 768));
         for (const char *address : {"a/b", "..", "a\\b"}) {
@@ -136,6 +144,24 @@ private slots:
         QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
         QVERIFY(m_prompter.infos.isEmpty());
         QVERIFY(!QFileInfo::exists(dataPath(QStringLiteral("x@y.adr"))));
+
+        // The disk fills up while an account is saved again: the old file stays whole and
+        // nothing claims success (a file size limit stands in for the full disk, as root too).
+        const accounts::Account old{QStringLiteral("127.0.0.1"), QStringLiteral("110"), QStringLiteral("p"),
+                                    QStringLiteral("x@y")};
+        QCOMPARE(accounts::saveAccount(folder(), old), accounts::SaveStatus::Saved);
+        fill(form, {QStringLiteral("127.0.0.1"), QStringLiteral("110"), QString(300, QLatin1Char('p')), old.address});
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        QVERIFY(m_prompter.infos.isEmpty());
+        QCOMPARE(bytes(dataPath(QStringLiteral("x@y.adr"))), accounts::encodeAccount(old));
+        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("x@y.adr")});
     }
 
     // The list is rebuilt at each opening, without the favourite, and rebuilding chooses nothing.
@@ -188,9 +214,9 @@ private slots:
                                      QStringLiteral("parti@exemple.fr")};
         const accounts::Account kept{QStringLiteral("127.0.0.1"), closedTlsPort(), QStringLiteral("q"),
                                      QStringLiteral("reste@exemple.fr")};
-        const QString folder = folder();
-        QCOMPARE(accounts::saveAccount(folder, gone), accounts::SaveStatus::Saved);
-        QCOMPARE(accounts::saveAccount(folder, kept), accounts::SaveStatus::Saved);
+        const QString dir = folder();
+        QCOMPARE(accounts::saveAccount(dir, gone), accounts::SaveStatus::Saved);
+        QCOMPARE(accounts::saveAccount(dir, kept), accounts::SaveStatus::Saved);
         QVERIFY(QFile::copy(dataPath(QStringLiteral("reste@exemple.fr.adr")), dataPath(QStringLiteral("_Favori.adr"))));
         const QByteArray favourite = bytes(dataPath(QStringLiteral("_Favori.adr")));
 
@@ -198,10 +224,9 @@ private slots:
         const accounts::Account typed{QStringLiteral("127.0.0.9"), QStringLiteral("995"), QStringLiteral("x"),
                                       QStringLiteral("tape@exemple.fr")};
         fill(form, typed);
-        form.ComboBox1->showPopup();
-        form.ComboBox1->hidePopup();
-        QVERIFY(QFile::remove(dataPath(QStringLiteral("parti@exemple.fr.adr"))));
-        pick(form, QStringLiteral("parti@exemple.fr"));
+        // Deleted while the list is open.
+        pick(form, QStringLiteral("parti@exemple.fr"),
+             [&] { QVERIFY(QFile::remove(dataPath(QStringLiteral("parti@exemple.fr.adr")))); });
         QCOMPARE(m_prompter.infos, QStringList{QStringLiteral("Echec de la création du favori !!")});
         QCOMPARE(m_prompter.beeps, 0);
         QCOMPARE(bytes(dataPath(QStringLiteral("_Favori.adr"))), favourite);
