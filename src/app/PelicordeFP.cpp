@@ -345,8 +345,10 @@ void TForm1::FormShow()
             loadFavourite(*this);
             applyTlsRule(*this);
             QCoreApplication::processEvents();
+            // As a press of the receive button: an error escaping the scan is reported there
+            // and the periodic check still starts.
             if (!CheckBox2->isChecked())
-                headerScan(*this);
+                BitBtn2Click();
             Timer2->start();
         }
         Timer1->stop();
