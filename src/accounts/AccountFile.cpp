@@ -85,9 +85,11 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    // The file holds a password: owner only, set before any byte is written.
+    // The file holds a password: owner only, set before any byte is written. flush() before
+    // commit(): commit() in Qt 6.4 misses a short write at flush time (full disk) and would
+    // put a truncated file in place of the old one.
     if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(bytes) != bytes.size()) {
+        || file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

@@ -1,8 +1,82 @@
 #include "accounts/AccountHandlers.h"
 
-// Placeholders: the account file and account selection code replaces these.
-void loadFavourite(TForm1 &) {}
-void applyTlsRule(TForm1 &) {}
-void saveAccount(TForm1 &) {}
-void listAccounts(TForm1 &) {}
-void chooseAccount(TForm1 &) {}
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSignalBlocker>
+
+#include "accounts/AccountFile.h"
+#include "accounts/AccountList.h"
+#include "accounts/TlsRule.h"
+#include "app/Controls.h"
+#include "app/EventPump.h"
+#include "app/PelicordeFP.h"
+#include "app/Prompter.h"
+#include "mailbox/HeaderScan.h"
+#include "mailbox/SessionSettings.h"
+
+void loadFavourite(TForm1 &form)
+{
+    const accounts::LoadResult result = accounts::loadFavourite(form.dataFolder);
+    switch (result.status) {
+    case accounts::LoadStatus::Loaded: {
+        // Edit4's change handler pumps events; with the other fields half loaded a waiting
+        // click could start a scan on a mix of two accounts. Every caller applies the TLS
+        // rule right after loading, so nothing is lost by holding the handler back here.
+        const QSignalBlocker blockPort(form.Edit4);
+        form.Edit3->setText(result.fields.server);
+        form.Edit4->setText(result.fields.port);
+        form.Edit16->setText(result.fields.password);
+        form.Edit15->setText(result.fields.address);
+        break;
+    }
+    case accounts::LoadStatus::Unreadable:
+        prompter().beep();
+        break;
+    case accounts::LoadStatus::Missing:
+    case accounts::LoadStatus::Damaged:
+        break;
+    }
+}
+
+void applyTlsRule(TForm1 &form) { form.CheckBox2->setChecked(accounts::usesTls(form.Edit4->text())); }
+
+void portChanged(TForm1 &form)
+{
+    applyTlsRule(form);
+    pumpEvents();
+}
+
+void saveAccount(TForm1 &form)
+{
+    const accounts::Account account{form.Edit3->text(), form.Edit4->text(), form.Edit16->text(),
+                                    form.Edit15->text()};
+    const QString message = accounts::saveMessage(accounts::saveAccount(form.dataFolder, account));
+    if (!message.isEmpty())
+        prompter().information(message);
+}
+
+void listAccounts(TForm1 &form)
+{
+    ComboBox &box = *form.ComboBox1;
+    // Rebuilding moves the current item; only a user's pick is a choice (the change handler
+    // listens to activated(), which rebuilding never emits).
+    const QSignalBlocker block(box);
+    box.clear();
+    box.addItems(accounts::listAccounts(form.dataFolder));
+    box.setCurrentIndex(-1); // nothing preselected
+}
+
+void chooseAccount(TForm1 &form)
+{
+    if (refusedWhileBusy())
+        return;
+    const QString name = form.ComboBox1->currentText();
+    if (name.isEmpty() || !accounts::makeFavourite(form.dataFolder, name)) {
+        prompter().information(accounts::favouriteFailedMessage());
+        return;
+    }
+    loadFavourite(form);
+    applyTlsRule(form);
+    pumpEvents();
+    headerScan(form);
+}

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
@@ -12,6 +13,8 @@ void ComboBox::showPopup()
     emit dropDown();
     QComboBox::showPopup();
 }
+
+void ComboBox::wheelEvent(QWheelEvent *event) { event->ignore(); }
 
 void ListBox::mouseReleaseEvent(QMouseEvent *event)
 {

@@ -6,7 +6,9 @@
 
 class MessageList;
 
-// A drop-down list that tells when its list is about to open.
+// A drop-down list that tells when its list is about to open (each time, before the items
+// are shown). A choice is reported by activated() only: a wheel turn over the closed list
+// does not choose, since choosing an account starts a scan.
 class ComboBox : public QComboBox
 {
     Q_OBJECT
@@ -15,6 +17,8 @@ public:
     void showPopup() override;
 signals:
     void dropDown();
+protected:
+    void wheelEvent(QWheelEvent *event) override;
 };
 
 // A list box that reports mouse releases over its items area.

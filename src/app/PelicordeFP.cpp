@@ -408,7 +408,7 @@ void TForm1::closeEvent(QCloseEvent *event)
 void TForm1::BitBtn1Click() { guarded([this] { saveAccount(*this); }); }
 void TForm1::ComboBox1DropDown() { guarded([this] { listAccounts(*this); }); }
 void TForm1::ComboBox1Change() { guarded([this] { chooseAccount(*this); }); }
-void TForm1::Edit4Change() { guarded([this] { applyTlsRule(*this); }); }
+void TForm1::Edit4Change() { guarded([this] { portChanged(*this); }); }
 void TForm1::BitBtn7Click() { guarded([this] { openBlacklistEditor(*this); }); }
 void TForm1::BitBtn2Click() { guarded([this] { headerScan(*this); }); }
 

@@ -81,7 +81,9 @@ bool saveEditorText(const QString &path, const QString &text)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray bytes = bytesFromText(text);
-    if (file.write(bytes) != bytes.size()) {
+    // flush() before commit(): a short write at flush time (full disk) is not reported by
+    // commit() in Qt 6.4, which would replace the old file with a truncated one.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

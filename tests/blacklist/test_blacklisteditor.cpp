@@ -1,0 +1,163 @@
+#include <QtTest>
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/PelicordeFP.h"
+#include "blacklist/PelicordeFS1.h"
+#include "support/RecordingPrompter.h"
+
+#include <csignal>
+#include <sys/resource.h>
+
+// The blacklist editor through the real windows: BitBtn7 of the main window opens it, its
+// BitBtn1 saves and hides, its BitBtn2 hides without saving.
+class BlacklistEditorTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<TForm1> m_form;
+    RecordingPrompter m_prompter;
+
+    QString blacklistPath() const { return m_form->dataFolder + QStringLiteral("/Liste-noire.txt"); }
+
+    void write(const QByteArray &bytes) const
+    {
+        QFile f(blacklistPath());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(bytes), bytes.size());
+    }
+
+    QByteArray read() const
+    {
+        QFile f(blacklistPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    void open()
+    {
+        QTest::mouseClick(m_form->BitBtn7, Qt::LeftButton);
+        QVERIFY(Form2->isVisible());
+    }
+
+private slots:
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkdir(m_root->filePath(QStringLiteral("appdata"))));
+        QVERIFY(QDir().mkdir(m_root->filePath(QStringLiteral("temp"))));
+        qputenv("APPDATA", m_root->filePath(QStringLiteral("appdata")).toLocal8Bit());
+        qputenv("TEMP", m_root->filePath(QStringLiteral("temp")).toLocal8Bit());
+        m_prompter.reset();
+        m_form = std::make_unique<TForm1>(QSize(1024, 768));
+        Form2 = new TForm2;
+    }
+
+    void cleanup()
+    {
+        delete Form2;
+        Form2 = nullptr;
+        m_form.reset();
+        m_root.reset();
+    }
+
+    // Loaded through the real memo and saved back unchanged: the same bytes, dates written by
+    // scans, accents, non-breaking spaces and empty patterns included.
+    void openShowsTheFileAndSavesItBackByteForByte()
+    {
+        const QByteArray file = QByteArray("spam.example\t00/00/0000\r\n"
+                                           "pr\xE9nom\xA0nom@x.fr\t12/03/2024\r\n"
+                                           "\t00/00/0000\r\n"
+                                           "propre\ttexte libre\r\n");
+        write(file);
+        QVERIFY(Form2->isHidden());
+        open();
+        QCOMPARE(Form2->Memo1->toPlainText().section(QLatin1Char('\n'), 1, 1).left(6), QStringLiteral("prénom"));
+        QCOMPARE(Form2->Memo1->document()->blockCount(), 5); // four lines and the empty one after the last break
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QVERIFY(Form2->isHidden());
+        QCOMPARE(read(), file);
+        QCOMPARE(m_prompter.beeps, 0);
+
+        // Typed lines without a TAB get the placeholder date; a final line break adds no entry.
+        open();
+        Form2->Memo1->selectAll();
+        Form2->Memo1->setFocus();
+        QTest::keyClicks(Form2->Memo1, QStringLiteral("pub.fr"));
+        QTest::keyClick(Form2->Memo1, Qt::Key_Return);
+        QTest::keyClick(Form2->Memo1, Qt::Key_Return);
+        QTest::keyClicks(Form2->Memo1, QStringLiteral("spam\t01/02/2023"));
+        QTest::keyClick(Form2->Memo1, Qt::Key_Return);
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QVERIFY(Form2->isHidden());
+        QCOMPARE(read(), QByteArray("pub.fr\t00/00/0000\r\n\t00/00/0000\r\nspam\t01/02/2023\r\n"));
+
+        // Opening again reloads the file, discarding unsaved text.
+        Form2->Memo1->setPlainText(QStringLiteral("non sauvegardé"));
+        open();
+        QCOMPARE(Form2->Memo1->toPlainText(),
+                 QStringLiteral("pub.fr\t00/00/0000\n\t00/00/0000\nspam\t01/02/2023\n"));
+    }
+
+    // No file: the editor opens with the text it held, beeps, and saving creates the file.
+    void missingFileBeepsAndKeepsTheText()
+    {
+        Form2->Memo1->setPlainText(QStringLiteral("précédent"));
+        open();
+        QCOMPARE(m_prompter.beeps, 1);
+        QCOMPARE(Form2->Memo1->toPlainText(), QStringLiteral("précédent"));
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QCOMPARE(read(), QByteArray("pr\xE9""c\xE9""dent\t00/00/0000\r\n"));
+        QCOMPARE(m_prompter.beeps, 1);
+    }
+
+    void closeWithoutSavingLeavesTheFile()
+    {
+        write("a\t00/00/0000\r\n");
+        open();
+        Form2->Memo1->setPlainText(QStringLiteral("b"));
+        QTest::mouseClick(Form2->BitBtn2, Qt::LeftButton);
+        QVERIFY(Form2->isHidden());
+        QCOMPARE(read(), QByteArray("a\t00/00/0000\r\n"));
+        QCOMPARE(Form2->Memo1->toPlainText(), QStringLiteral("b"));
+        QCOMPARE(m_prompter.beeps, 0);
+    }
+
+    // A save that cannot complete beeps, hides the editor and leaves the old file whole.
+    void failedSaveBeepsHidesAndKeepsTheOldFile()
+    {
+        const QByteArray old = "ancien\t00/00/0000\r\n";
+        write(old);
+        open();
+        Form2->Memo1->setPlainText(QString(200, QLatin1Char('x')));
+
+        // The disk fills up in the middle of the write (a file size limit works as root too).
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        QCOMPARE(m_prompter.beeps, 1);
+        QVERIFY(Form2->isHidden());
+        QCOMPARE(read(), old);
+        QCOMPARE(QDir(m_form->dataFolder).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("Liste-noire.txt")});
+
+        // The data folder has gone: same, and nothing is created.
+        open();
+        QVERIFY(QDir(m_form->dataFolder).removeRecursively());
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QCOMPARE(m_prompter.beeps, 2);
+        QVERIFY(Form2->isHidden());
+        QVERIFY(!QFileInfo::exists(m_form->dataFolder));
+    }
+};
+
+QTEST_MAIN(BlacklistEditorTest)
+#include "test_blacklisteditor.moc"
