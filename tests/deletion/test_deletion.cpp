@@ -46,11 +46,23 @@ QList<QByteArray> mails(const QStringList &subjects)
     return out;
 }
 
-// The commands of one verb the server received, e.g. "DELE 4".
+// The commands of the deletion's own session (the re-scan that follows logs in again).
+QList<QByteArray> deletionSession(const FakePop3Server &server)
+{
+    QList<QByteArray> out;
+    for (const QByteArray &c : server.commands) {
+        if (c.startsWith("USER") && !out.isEmpty())
+            break;
+        out << c;
+    }
+    return out;
+}
+
+// The commands of one verb in the deletion's session, e.g. "DELE 4".
 QList<QByteArray> commandsOf(const FakePop3Server &server, const QByteArray &verb)
 {
     QList<QByteArray> out;
-    for (const QByteArray &c : server.commands)
+    for (const QByteArray &c : deletionSession(server))
         if (c.startsWith(verb))
             out << c;
     return out;
@@ -88,6 +100,14 @@ class DeletionTest : public QObject
             list.setCell(r, MessageList::Subject, m.subject());
             list.setUid(r, uids.value(r));
         }
+    }
+
+    QStringList listedSubjects() const
+    {
+        QStringList out;
+        for (int r = 1; r < m_form->list->rows(); ++r)
+            out << m_form->list->cell(r, MessageList::Subject);
+        return out;
     }
 
     void mark(std::initializer_list<int> rows, const QString &value = QStringLiteral("1"))
@@ -175,6 +195,10 @@ private slots:
         deleteMarked(*m_form);
         QVERIFY(m_prompter.infos.isEmpty());
         QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[0], box[2], box[4]}));
+        // The re-scan shows what is left, unmarked.
+        QCOMPARE(listedSubjects(), (QStringList{QStringLiteral("Un"), QStringLiteral("Trois"), QStringLiteral("Cinq")}));
+        for (int r = 1; r <= 3; ++r)
+            QCOMPARE(m_form->list->cell(r, MessageList::Mark), QString());
 
         // The order and the closing QUIT, as the server saw them.
         FakePop3Server server;
@@ -186,7 +210,7 @@ private slots:
         deleteMarked(*m_form);
         QVERIFY(m_prompter.infos.isEmpty());
         QCOMPARE(commandsOf(server, "DELE"), (QList<QByteArray>{"DELE 4", "DELE 2"}));
-        QCOMPARE(server.commands.last(), QByteArray("QUIT"));
+        QCOMPARE(deletionSession(server).last(), QByteArray("QUIT"));
         QCOMPARE(server.mailbox, (QList<QByteArray>{box[0], box[2], box[4]}));
     }
 
@@ -227,9 +251,10 @@ private slots:
         QCOMPARE(m_prompter.infos, (QStringList{Changed, Changed}));
         QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[1], box[2], box[3]}));
 
-        // The same rows after a fresh look at the server: the ids match, both go.
-        const QList<QByteArray> now = m_dovecot.storedMessages();
-        fillList(now, dovecotUids());
+        // The re-scan recorded the ids of the messages as they are now: they match, both go.
+        QCOMPARE(listedSubjects(), (QStringList{QStringLiteral("Lettre d'information"),
+                                                QStringLiteral("Lettre d'information"), QStringLiteral("Rappel")}));
+        QVERIFY(!m_form->list->uid(1).isEmpty());
         mark({1, 3});
         m_prompter.reset();
         deleteMarked(*m_form);
@@ -252,6 +277,7 @@ private slots:
             mark({1, 3});
             deleteMarked(*m_form);
             QCOMPARE(m_prompter.infos, QStringList{Refused});
+            QCOMPARE(deletionSession(server).last(), QByteArray("QUIT"));
             QCOMPARE(commandsOf(server, "DELE"), (QList<QByteArray>{"DELE 3", "DELE 1"}));
             QCOMPARE(server.mailbox, (QList<QByteArray>{box[1], box[2]}));
         }
@@ -266,12 +292,15 @@ private slots:
             fillList(box);
             mark({1, 3});
             deleteMarked(*m_form);
-            QCOMPARE(m_prompter.infos, QStringList{Failure});
-            QVERIFY(server.received("DELE")); // message 3 was asked for
-            QVERIFY(!server.received("QUIT"));
+            // The re-scan, which meets the same fault on TOP 1, may add its own box.
+            QCOMPARE(m_prompter.infos.value(0), Failure);
+            QCOMPARE(commandsOf(server, "DELE").value(0), QByteArray("DELE 3"));
+            QVERIFY(!deletionSession(server).contains("QUIT"));
             QCOMPARE(server.mailbox, box);
+            if (verb == "DELE")
+                QCOMPARE(listedSubjects(), (QStringList{QStringLiteral("Un"), QStringLiteral("Deux"), QStringLiteral("Trois")}));
         }
-        // Login refused: the same box.
+        // Login refused: the same box, then the re-scan's own.
         m_prompter.reset();
         FakePop3Server server;
         QVERIFY(server.start());
@@ -280,7 +309,8 @@ private slots:
         wrong.password = QStringLiteral("faux");
         connectTo(wrong);
         deleteMarked(*m_form);
-        QCOMPARE(m_prompter.infos, QStringList{Failure});
+        QCOMPARE(m_prompter.infos, (QStringList{Failure, QStringLiteral("Erreur durant la reception des messages")}));
+        QCOMPARE(server.connections, 2);
         QCOMPARE(server.mailbox, box);
     }
 };
