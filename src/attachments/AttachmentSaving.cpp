@@ -1,4 +1,69 @@
 #include "attachments/AttachmentSaving.h"
 
-// Placeholder: the attachment saving code replaces this.
-void saveAttachments(TForm1 &) {}
+#include <QStringList>
+
+#include "app/Error.h"
+#include "app/EventPump.h"
+#include "app/Folders.h"
+#include "app/PelicordeFP.h"
+#include "app/Prompter.h"
+#include "attachments/SafeFile.h"
+#include "mailbox/MailMessage.h"
+#include "mailbox/Pop3Session.h"
+#include "mailbox/ServerOperation.h"
+#include "mailbox/SessionSettings.h"
+
+namespace {
+
+const QString FailureText = QStringLiteral("Erreur durant la reception de ce message");
+
+// Fetches message n whole; the session is released (no QUIT: nothing was marked) before
+// the questions, so the mailbox is not held while the user answers them.
+MailMessage fetchMessage(const TForm1 &form, int n)
+{
+    Pop3Session session;
+    session.open(accountFromWindow(form));
+    pumpEvents();
+    return MailMessage::parse(session.message(n));
+}
+
+} // namespace
+
+void saveAttachments(TForm1 &form)
+{
+    if (refusedWhileBusy())
+        return;
+    ServerOperation op;
+    const int row = form.currentRow;
+    QStringList saved;
+    try {
+        const MailMessage mail = fetchMessage(form, row);
+        const QList<MailPart> &parts = mail.parts();
+        int ordinal = 0;
+        for (const MailPart &part : parts) {
+            if (part.kind != MailPart::Attachment)
+                continue;
+            ++ordinal;
+            const QString path = folders::join(form.dataFolder, attachments::safeFileName(part.fileName, ordinal));
+            if (attachments::entryExists(path)
+                && !prompter().question(QStringLiteral("Le fichier\n") + path
+                                        + QStringLiteral("\nExiste déja : Voulez-vous l'écraser ?")))
+                break;
+            QString why;
+            if (!attachments::writeReplacing(path, part.content, &why))
+                throw Error(why);
+            saved << path;
+        }
+    } catch (const Error &) {
+        prompter().information(FailureText);
+        return;
+    }
+    if (saved.isEmpty()) {
+        prompter().information(QStringLiteral("Aucune pièce-jointe sauvegardée"));
+        return;
+    }
+    QString summary = QStringLiteral("Les pièces-jointes suivantes ont été sauvegardées : \n\n");
+    for (const QString &path : std::as_const(saved))
+        summary += QStringLiteral("- ") + path + QLatin1Char('\n');
+    prompter().information(summary);
+}

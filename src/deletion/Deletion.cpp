@@ -1,4 +1,93 @@
 #include "deletion/Deletion.h"
 
-// Placeholder: the deletion of marked messages replaces this.
-void deleteMarked(TForm1 &) {}
+#include <QHash>
+
+#include "app/Ansi.h"
+#include "app/Error.h"
+#include "app/EventPump.h"
+#include "app/PelicordeFP.h"
+#include "app/Prompter.h"
+#include "mailbox/HeaderScan.h"
+#include "mailbox/MailMessage.h"
+#include "mailbox/MessageList.h"
+#include "mailbox/Pop3Session.h"
+#include "mailbox/ServerOperation.h"
+#include "mailbox/SessionSettings.h"
+
+namespace {
+
+const QString ChangedText =
+    QStringLiteral("Abandon de la suppression, car entre-temps les mails ont changé sur le serveur !!!");
+const QString RefusedText = QStringLiteral("Erreur durant la suppression du message sur le serveur");
+const QString FailureText =
+    QStringLiteral("Erreur durant la reception des messages\n\nVérifiez les informations Pop3 entrées");
+
+bool anyMarkedRowHasUid(const MessageList &list)
+{
+    for (int r = 1; r < list.rows(); ++r)
+        if (list.isMarked(r) && !list.uid(r).isEmpty())
+            return true;
+    return false;
+}
+
+// Deletes the marked rows that still stand for the same message on the server, then QUIT.
+// Throws on any failure; the caller then drops the session without QUIT, so that none of
+// this run's deletions take effect.
+void deleteRows(Pop3Session &session, TForm1 &form)
+{
+    session.open(accountFromWindow(form));
+    pumpEvents();
+    const MessageList &list = *form.list;
+    // A row beyond the mailbox's end stands for a message that is gone: asking the server for
+    // it would only fail the whole run.
+    const int count = session.messageCount();
+    const QHash<int, QString> ids = anyMarkedRowHasUid(list) ? session.uniqueIds() : QHash<int, QString>();
+
+    for (int r = list.rows() - 1; r >= 1; --r) {
+        if (!list.isMarked(r))
+            continue;
+        bool same = r <= count;
+        if (same) {
+            const MailMessage header = MailMessage::parse(session.header(r));
+            same = ansi::fromUnicode(header.subject()) == ansi::fromUnicode(list.cell(r, MessageList::Subject));
+            // Subjects repeat (newsletters, notifications, spam runs); the unique id does not.
+            const QString uid = list.uid(r);
+            if (same && !uid.isEmpty())
+                same = ids.value(r) == uid;
+        }
+        if (!same) {
+            prompter().information(ChangedText);
+            continue;
+        }
+        if (!session.remove(r))
+            prompter().information(RefusedText);
+        pumpEvents();
+    }
+    session.quit();
+}
+
+} // namespace
+
+void deleteMarked(TForm1 &form)
+{
+    if (refusedWhileBusy())
+        return;
+    if (!prompter().question(QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
+                                            "irréversible.\n\nVoulez-vous continuer ?")))
+        return;
+    {
+        ServerOperation op;
+        bool failed = false;
+        {
+            Pop3Session session;
+            try {
+                deleteRows(session, form);
+            } catch (const Error &) {
+                failed = true;
+            }
+        } // released: without QUIT after a failure
+        if (failed)
+            prompter().information(FailureText);
+    }
+    headerScan(form);
+}

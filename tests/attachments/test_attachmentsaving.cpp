@@ -1,0 +1,337 @@
+// Attachment saving through the real window, against Dovecot and the scripted server: the
+// summary, the overwrite question, and names from the sender that try to leave the data
+// folder or write through a link.
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QLineEdit>
+
+#include "app/PelicordeFP.h"
+#include "attachments/AttachmentSaving.h"
+#include "attachments/SafeFile.h"
+#include "mailbox/ServerOperation.h"
+#include "support/DovecotServer.h"
+#include "support/FakePop3Server.h"
+#include "support/MailFactory.h"
+#include "support/RecordingPrompter.h"
+
+#include <sys/stat.h>
+
+using Fault = FakePop3Server::Fault;
+
+namespace {
+
+const QString Failure = QStringLiteral("Erreur durant la reception de ce message");
+const QString NoneSaved = QStringLiteral("Aucune pièce-jointe sauvegardée");
+
+QString overwriteQuestion(const QString &path)
+{
+    return QStringLiteral("Le fichier\n") + path + QStringLiteral("\nExiste déja : Voulez-vous l'écraser ?");
+}
+
+QString summary(const QStringList &paths)
+{
+    QString s = QStringLiteral("Les pièces-jointes suivantes ont été sauvegardées : \n\n");
+    for (const QString &p : paths)
+        s += QStringLiteral("- ") + p + QLatin1Char('\n');
+    return s;
+}
+
+QByteArray withAttachments(const QList<mailfactory::Attachment> &attachments)
+{
+    mailfactory::Mail m;
+    m.subject = QStringLiteral("Documents");
+    m.text = QStringLiteral("Ci-joint.");
+    m.attachments = attachments;
+    return mailfactory::build(m);
+}
+
+// A mail whose attachments carry the raw Content-Disposition parameters given, content as 7bit.
+QByteArray rawAttachments(const QList<QPair<QByteArray, QByteArray>> &parts)
+{
+    QByteArray m = "From: <x@spam.example>\r\nSubject: Noms\r\nMIME-Version: 1.0\r\n"
+                   "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                   "--b\r\nContent-Type: text/plain\r\n\r\nTexte\r\n";
+    for (const auto &[parameter, content] : parts)
+        m += "--b\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment" + parameter
+             + "\r\n\r\n" + content + "\r\n";
+    return m + "--b--\r\n";
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void write(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+} // namespace
+
+class AttachmentSavingTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root, m_temp;
+    RecordingPrompter m_prompter;
+    DovecotServer m_dovecot;
+    TForm1 *m_form = nullptr;
+    QString m_data;
+
+    void connectTo(const Pop3Account &a)
+    {
+        m_form->Edit3->setText(a.host);
+        m_form->Edit4->setText(QString::number(a.port));
+        m_form->Edit15->setText(a.user);
+        m_form->Edit16->setText(a.password);
+        m_form->CheckBox2->setChecked(a.tls);
+    }
+
+    // Saves the attachments of message `row` of a mailbox holding box.
+    void save(const QList<QByteArray> &box, int row)
+    {
+        m_dovecot.setMessages(box);
+        connectTo(m_dovecot.account());
+        m_form->currentRow = row;
+        saveAttachments(*m_form);
+    }
+
+    QString data(const QString &name) const { return m_data + QLatin1Char('/') + name; }
+
+private slots:
+    void initTestCase()
+    {
+        // The data folder two levels down, so that "../../x" would land inside m_root.
+        QVERIFY(QDir().mkpath(m_root.filePath(QStringLiteral("a/b"))));
+        qputenv("APPDATA", m_root.filePath(QStringLiteral("a/b")).toLocal8Bit());
+        qputenv("TEMP", m_temp.path().toLocal8Bit());
+        QVERIFY2(m_dovecot.start(), qPrintable(m_dovecot.errorText()));
+        m_form = new TForm1(QSize(1024, 768));
+        m_data = m_form->dataFolder;
+        QCOMPARE(m_data, m_root.filePath(QStringLiteral("a/b/Pelicorde")));
+    }
+
+    void cleanupTestCase()
+    {
+        delete m_form;
+        m_dovecot.stop();
+    }
+
+    void init()
+    {
+        m_prompter.reset();
+        QDir(m_data).removeRecursively();
+        QVERIFY(QDir().mkpath(m_data));
+    }
+
+    // The previewed message's attachments are written whole with the usual permissions and
+    // listed; text parts are not attachments; a message without any says so.
+    void savesAndLists()
+    {
+        QByteArray binary;
+        for (int i = 0; i < 70000; ++i)
+            binary += char(i * 7);
+        const QList<QByteArray> box{
+            withAttachments({}),
+            withAttachments({{QStringLiteral("relevé.pdf"), binary, "application/pdf"},
+                             {QStringLiteral("Note €.txt"), "Première ligne\r\n", "text/plain"}}),
+        };
+        save(box, 2);
+        const QStringList paths{data(QStringLiteral("relevé.pdf")), data(QStringLiteral("Note €.txt"))};
+        QCOMPARE(m_prompter.infos, QStringList{summary(paths)});
+        QVERIFY(m_prompter.questions.isEmpty());
+        QCOMPARE(readBytes(paths[0]), binary);
+        QCOMPARE(readBytes(paths[1]), QByteArray("Première ligne\r\n"));
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(paths[0]).constData(), &st), 0);
+        QVERIFY(S_ISREG(st.st_mode));
+        QCOMPARE(int(st.st_mode & 0777), int(0666 & ~mask));
+        QCOMPARE(QDir(m_data).entryList(QDir::Files | QDir::Hidden).size(), 2); // no leftovers
+
+        m_prompter.reset();
+        save(box, 1);
+        QCOMPARE(m_prompter.infos, QStringList{NoneSaved});
+    }
+
+    // The second attachment of the same name finds the first and asks; Oui replaces it and the
+    // summary lists the path twice.
+    void sameNameTwiceAsks()
+    {
+        save({withAttachments({{QStringLiteral("doc.txt"), "un"}, {QStringLiteral("doc.txt"), "deux"}})}, 1);
+        const QString path = data(QStringLiteral("doc.txt"));
+        QCOMPARE(m_prompter.questions, QStringList{overwriteQuestion(path)});
+        QCOMPARE(m_prompter.infos, QStringList{summary({path, path})});
+        QCOMPARE(readBytes(path), QByteArray("deux"));
+    }
+
+    // Annuler stops the walk: the existing file and the later attachments are left alone.
+    void cancelStopsTheWalk()
+    {
+        const QList<QByteArray> box{withAttachments(
+            {{QStringLiteral("x1.txt"), "1"}, {QStringLiteral("x2.txt"), "2"}, {QStringLiteral("x3.txt"), "3"}})};
+        write(data(QStringLiteral("x2.txt")), "ancien");
+        m_prompter.answers = {false};
+        save(box, 1);
+        QCOMPARE(m_prompter.questions, QStringList{overwriteQuestion(data(QStringLiteral("x2.txt")))});
+        QCOMPARE(m_prompter.infos, QStringList{summary({data(QStringLiteral("x1.txt"))})});
+        QCOMPARE(readBytes(data(QStringLiteral("x2.txt"))), QByteArray("ancien"));
+        QVERIFY(!QFile::exists(data(QStringLiteral("x3.txt"))));
+
+        // Annuler on the first: nothing saved.
+        m_prompter.reset();
+        m_prompter.answers = {false};
+        save(box, 1);
+        QCOMPARE(m_prompter.questions.size(), 1);
+        QCOMPARE(m_prompter.infos, QStringList{NoneSaved});
+    }
+
+    // The program's own files are asked about like any other.
+    void programFilesAsk()
+    {
+        write(data(QStringLiteral("Liste-noire.txt")), "promo\t00/00/0000\r\n");
+        write(data(QStringLiteral("_Favori.adr")), "favori");
+        m_prompter.answers = {true, false};
+        save({withAttachments({{QStringLiteral("Liste-noire.txt"), "remplacée"}, {QStringLiteral("_Favori.adr"), "x"}})}, 1);
+        QCOMPARE(m_prompter.questions, (QStringList{overwriteQuestion(data(QStringLiteral("Liste-noire.txt"))),
+                                                    overwriteQuestion(data(QStringLiteral("_Favori.adr")))}));
+        QCOMPARE(readBytes(data(QStringLiteral("Liste-noire.txt"))), QByteArray("remplacée"));
+        QCOMPARE(readBytes(data(QStringLiteral("_Favori.adr"))), QByteArray("favori"));
+        QCOMPARE(m_prompter.infos, QStringList{summary({data(QStringLiteral("Liste-noire.txt"))})});
+    }
+
+    // Names from the sender never lead out of the data folder.
+    void hostileNamesStayInside()
+    {
+        save({rawAttachments({{"; filename=\"../../evil\"", "1"},
+                              {"; filename=\"/etc/passwd\"", "2"},
+                              {"; filename*=utf-8''a%5Cb", "3"},
+                              {"; filename=\"..\"", "4"},
+                              {"; filename*=utf-8''c%01t%1Bl%7F.txt", "5"},
+                              {"; filename*=utf-8''..%2F..%2F..%2Fevil2", "6"},
+                              {"", "7"}})},
+             1);
+        QCOMPARE(m_prompter.infos.size(), 1);
+        const QStringList lines = m_prompter.infos[0].split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1);
+        QCOMPARE(lines.size(), 7);
+        QSet<QString> names;
+        for (const QString &line : lines) {
+            QVERIFY2(line.startsWith(QStringLiteral("- ") + m_data + QLatin1Char('/')), qPrintable(line));
+            const QString name = line.mid(m_data.size() + 3);
+            QVERIFY2(!name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && name != QLatin1String("..")
+                         && std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; }),
+                     qPrintable(name));
+            names << name;
+        }
+        QCOMPARE(names.size(), 7);
+        QVERIFY(names.contains(QStringLiteral("evil")));
+        QVERIFY(names.contains(QStringLiteral("passwd")));
+        QVERIFY(names.contains(QStringLiteral("b")));
+        QVERIFY(names.contains(QStringLiteral("piece-jointe-4")));
+        QVERIFY(names.contains(QStringLiteral("piece-jointe-7")));
+        // Nothing was written anywhere else under the root.
+        QDirIterator it(m_root.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        int files = 0;
+        while (it.hasNext()) {
+            const QString path = it.next();
+            QVERIFY2(path.startsWith(m_data + QLatin1Char('/')), qPrintable(path));
+            ++files;
+        }
+        QCOMPARE(files, 7);
+    }
+
+    // A link at the destination counts as an existing file; Oui replaces the link itself and its
+    // target, dangling or not, stays as it was; Annuler leaves the link.
+    void linksAreNotFollowed()
+    {
+        const QString outside = m_root.filePath(QStringLiteral("outside.txt"));
+        const QString ghost = m_root.filePath(QStringLiteral("ghost.txt"));
+        write(outside, "original");
+        QVERIFY(QFile::link(outside, data(QStringLiteral("lien.txt"))));
+        QVERIFY(QFile::link(ghost, data(QStringLiteral("fantome.txt"))));
+        QVERIFY(QFile::link(outside, data(QStringLiteral("garde.txt"))));
+        m_prompter.answers = {true, true, false};
+        save({withAttachments({{QStringLiteral("lien.txt"), "pirate"},
+                               {QStringLiteral("fantome.txt"), "pirate"},
+                               {QStringLiteral("garde.txt"), "pirate"}})},
+             1);
+        QCOMPARE(m_prompter.questions.size(), 3);
+        QCOMPARE(readBytes(outside), QByteArray("original"));
+        QVERIFY(!QFile::exists(ghost));
+        for (const char *name : {"lien.txt", "fantome.txt"}) {
+            const QFileInfo saved(data(QLatin1String(name)));
+            QVERIFY(!saved.isSymLink());
+            QCOMPARE(readBytes(saved.filePath()), QByteArray("pirate"));
+        }
+        QVERIFY(QFileInfo(data(QStringLiteral("garde.txt"))).isSymLink());
+        QCOMPARE(m_prompter.infos,
+                 QStringList{summary({data(QStringLiteral("lien.txt")), data(QStringLiteral("fantome.txt"))})});
+    }
+
+    // A busy press beeps; a failed fetch writes nothing; a failed write keeps what came before,
+    // stops there and shows no summary.
+    void failures()
+    {
+        {
+            ServerOperation running;
+            saveAttachments(*m_form);
+        }
+        QCOMPARE(m_prompter.beeps, 1);
+        QVERIFY(m_prompter.infos.isEmpty());
+
+        FakePop3Server server;
+        QVERIFY(server.start());
+        server.mailbox = {withAttachments({{QStringLiteral("a.txt"), "a"}})};
+        server.breakCommand("RETR", Fault::DropHalf, 1);
+        connectTo(server.account());
+        m_form->currentRow = 1;
+        saveAttachments(*m_form);
+        QCOMPARE(m_prompter.infos, QStringList{Failure});
+        QVERIFY(QDir(m_data).isEmpty());
+
+        m_prompter.reset();
+        QVERIFY(QDir().mkdir(data(QStringLiteral("dossier"))));
+        save({withAttachments({{QStringLiteral("avant.txt"), "1"}, {QStringLiteral("dossier"), "2"},
+                               {QStringLiteral("apres.txt"), "3"}})},
+             1);
+        QCOMPARE(m_prompter.questions, QStringList{overwriteQuestion(data(QStringLiteral("dossier")))});
+        QCOMPARE(m_prompter.infos, QStringList{Failure});
+        QCOMPARE(readBytes(data(QStringLiteral("avant.txt"))), QByteArray("1"));
+        QVERIFY(!QFile::exists(data(QStringLiteral("apres.txt"))));
+        QCOMPARE(QDir(m_data).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2);
+    }
+
+    void safeFileName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("safe");
+        QTest::newRow("plain") << QStringLiteral("Relevé €.pdf") << QStringLiteral("Relevé €.pdf");
+        QTest::newRow("up") << QStringLiteral("../../evil") << QStringLiteral("evil");
+        QTest::newRow("absolute") << QStringLiteral("/etc/passwd") << QStringLiteral("passwd");
+        QTest::newRow("backslash") << QStringLiteral("C:\\a\\b") << QStringLiteral("b");
+        QTest::newRow("dot dot") << QStringLiteral("..") << QStringLiteral("piece-jointe-3");
+        QTest::newRow("dot") << QStringLiteral("dir/.") << QStringLiteral("piece-jointe-3");
+        QTest::newRow("ends in slash") << QStringLiteral("dir/") << QStringLiteral("piece-jointe-3");
+        QTest::newRow("empty") << QString() << QStringLiteral("piece-jointe-3");
+        QTest::newRow("controls") << QStringLiteral("a\tb\x1b" "c\x7f" "d\u0085.txt") << QStringLiteral("a_b_c_d_.txt");
+        QTest::newRow("outside cp1252") << QStringLiteral("☃ neige.txt") << QStringLiteral("? neige.txt");
+        QTest::newRow("long") << QString(300, QChar(u'é')) + QStringLiteral(".pdf")
+                              << QString(125, QChar(u'é')) + QStringLiteral(".pdf");
+    }
+    void safeFileName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, safe);
+        QCOMPARE(attachments::safeFileName(name, 3), safe);
+    }
+};
+
+QTEST_MAIN(AttachmentSavingTest)
+#include "test_attachmentsaving.moc"

@@ -1,0 +1,319 @@
+// The deletion of marked messages through the real window, against Dovecot and the scripted
+// server: the confirmation, the checks that a row still stands for its message, and the
+// faults that must leave the mailbox as it was.
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include "app/PelicordeFP.h"
+#include "deletion/Deletion.h"
+#include "mailbox/MailMessage.h"
+#include "mailbox/MessageList.h"
+#include "mailbox/Pop3Session.h"
+#include "mailbox/ServerOperation.h"
+#include "support/DovecotServer.h"
+#include "support/FakePop3Server.h"
+#include "support/MailFactory.h"
+#include "support/RecordingPrompter.h"
+
+using Fault = FakePop3Server::Fault;
+
+namespace {
+
+const QString Warning = QStringLiteral(
+    "Attention :\n\nCette suppression des messages sur le serveur est irréversible.\n\nVoulez-vous continuer ?");
+const QString Changed =
+    QStringLiteral("Abandon de la suppression, car entre-temps les mails ont changé sur le serveur !!!");
+const QString Refused = QStringLiteral("Erreur durant la suppression du message sur le serveur");
+const QString Failure =
+    QStringLiteral("Erreur durant la reception des messages\n\nVérifiez les informations Pop3 entrées");
+
+QByteArray mail(const QString &subject, const QByteArray &from = "Promo <promo@spam.example>")
+{
+    mailfactory::Mail m;
+    m.from = from;
+    m.subject = subject;
+    m.text = QStringLiteral("Texte de « %1 ».").arg(subject);
+    return mailfactory::build(m);
+}
+
+QList<QByteArray> mails(const QStringList &subjects)
+{
+    QList<QByteArray> out;
+    for (const QString &s : subjects)
+        out << mail(s);
+    return out;
+}
+
+// The commands of the deletion's own session (the re-scan that follows logs in again).
+QList<QByteArray> deletionSession(const FakePop3Server &server)
+{
+    QList<QByteArray> out;
+    for (const QByteArray &c : server.commands) {
+        if (c.startsWith("USER") && !out.isEmpty())
+            break;
+        out << c;
+    }
+    return out;
+}
+
+// The commands of one verb in the deletion's session, e.g. "DELE 4".
+QList<QByteArray> commandsOf(const FakePop3Server &server, const QByteArray &verb)
+{
+    QList<QByteArray> out;
+    for (const QByteArray &c : deletionSession(server))
+        if (c.startsWith(verb))
+            out << c;
+    return out;
+}
+
+} // namespace
+
+class DeletionTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_appData, m_temp;
+    RecordingPrompter m_prompter;
+    DovecotServer m_dovecot;
+    TForm1 *m_form = nullptr;
+
+    void connectTo(const Pop3Account &a)
+    {
+        m_form->Edit3->setText(a.host);
+        m_form->Edit4->setText(QString::number(a.port));
+        m_form->Edit15->setText(a.user);
+        m_form->Edit16->setText(a.password);
+        m_form->CheckBox2->setChecked(a.tls);
+    }
+
+    // The list as a scan of messages would have left it; uids as the server gave them.
+    void fillList(const QList<QByteArray> &box, const QHash<int, QString> &uids = {})
+    {
+        MessageList &list = *m_form->list;
+        list.setRows(int(box.size()) + 1);
+        list.clearDataRows();
+        for (int r = 1; r <= box.size(); ++r) {
+            const MailMessage m = MailMessage::parse(box[r - 1]);
+            list.setCell(r, MessageList::From, m.senderAddress());
+            list.setCell(r, MessageList::Subject, m.subject());
+            list.setUid(r, uids.value(r));
+        }
+    }
+
+    QStringList listedSubjects() const
+    {
+        QStringList out;
+        for (int r = 1; r < m_form->list->rows(); ++r)
+            out << m_form->list->cell(r, MessageList::Subject);
+        return out;
+    }
+
+    void mark(std::initializer_list<int> rows, const QString &value = QStringLiteral("1"))
+    {
+        for (int r : rows)
+            m_form->list->setCell(r, MessageList::Mark, value);
+    }
+
+    QHash<int, QString> dovecotUids()
+    {
+        Pop3Session s;
+        s.open(m_dovecot.account());
+        const QHash<int, QString> ids = s.uniqueIds();
+        s.quit();
+        return ids;
+    }
+
+    // Another mail client deletes message n behind the program's back.
+    void deleteBehindBack(int n)
+    {
+        Pop3Session s;
+        s.open(m_dovecot.account());
+        QVERIFY(s.remove(n));
+        s.quit();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("APPDATA", m_appData.path().toLocal8Bit());
+        qputenv("TEMP", m_temp.path().toLocal8Bit());
+        QVERIFY2(m_dovecot.start(), qPrintable(m_dovecot.errorText()));
+        m_form = new TForm1(QSize(1024, 768));
+    }
+
+    void cleanupTestCase()
+    {
+        delete m_form;
+        m_dovecot.stop();
+    }
+
+    void init() { m_prompter.reset(); }
+
+    // Annuler, and a press while another server operation runs: no connection, marks kept.
+    void cancelAndBusyTouchNothing()
+    {
+        FakePop3Server server;
+        QVERIFY(server.start());
+        server.mailbox = mails({QStringLiteral("Un"), QStringLiteral("Deux")});
+        connectTo(server.account());
+        fillList(server.mailbox);
+        mark({2});
+
+        m_prompter.answers = {false};
+        deleteMarked(*m_form);
+        QCOMPARE(m_prompter.questions, QStringList{Warning});
+        QVERIFY(m_prompter.infos.isEmpty());
+        QCOMPARE(m_prompter.beeps, 0);
+
+        m_prompter.reset();
+        {
+            ServerOperation running;
+            deleteMarked(*m_form);
+        }
+        QCOMPARE(m_prompter.beeps, 1);
+        QVERIFY(m_prompter.questions.isEmpty());
+
+        QCOMPARE(server.connections, 0);
+        QCOMPARE(m_form->list->cell(2, MessageList::Mark), QStringLiteral("1"));
+        QCOMPARE(server.mailbox.size(), 2);
+    }
+
+    // Two marked rows still standing for their messages are deleted, the higher number first;
+    // a cell holding anything but "1" is not a mark.
+    void markedRowsDeleted()
+    {
+        const QList<QByteArray> box = mails({QStringLiteral("Un"), QStringLiteral("Deux"), QStringLiteral("Trois"),
+                                             QStringLiteral("Quatre"), QStringLiteral("Cinq")});
+        m_dovecot.setMessages(box);
+        connectTo(m_dovecot.account());
+        fillList(box, dovecotUids());
+        mark({2, 4});
+        mark({3}, QStringLiteral("x"));
+        mark({5}, QStringLiteral("1 "));
+        deleteMarked(*m_form);
+        QVERIFY(m_prompter.infos.isEmpty());
+        QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[0], box[2], box[4]}));
+        // The re-scan shows what is left, unmarked.
+        QCOMPARE(listedSubjects(), (QStringList{QStringLiteral("Un"), QStringLiteral("Trois"), QStringLiteral("Cinq")}));
+        for (int r = 1; r <= 3; ++r)
+            QCOMPARE(m_form->list->cell(r, MessageList::Mark), QString());
+
+        // The order and the closing QUIT, as the server saw them.
+        FakePop3Server server;
+        QVERIFY(server.start());
+        server.mailbox = box;
+        connectTo(server.account());
+        fillList(box);
+        mark({2, 4});
+        deleteMarked(*m_form);
+        QVERIFY(m_prompter.infos.isEmpty());
+        QCOMPARE(commandsOf(server, "DELE"), (QList<QByteArray>{"DELE 4", "DELE 2"}));
+        QCOMPARE(deletionSession(server).last(), QByteArray("QUIT"));
+        QCOMPARE(server.mailbox, (QList<QByteArray>{box[0], box[2], box[4]}));
+    }
+
+    // Messages renumbered by another client: a row whose subject no longer matches, one beyond
+    // the new end of the mailbox and one differing only in letter case are left on the server,
+    // each with its box; the row that still matches is deleted.
+    void subjectCheckRefuses()
+    {
+        const QList<QByteArray> box = mails({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
+                                             QStringLiteral("Delta"), QStringLiteral("Echo")});
+        m_dovecot.setMessages(box);
+        connectTo(m_dovecot.account());
+        fillList(box); // a server without UIDL: the subject check alone
+        m_form->list->setCell(1, MessageList::Subject, QStringLiteral("alpha"));
+        mark({1, 2, 4, 5});
+        deleteBehindBack(4);
+
+        deleteMarked(*m_form);
+        QCOMPARE(m_prompter.infos, (QStringList{Changed, Changed, Changed}));
+        QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[0], box[2], box[4]}));
+    }
+
+    // Two messages with the same subject: after a renumbering the row of the first stands for
+    // the second. The unique id tells them apart; a matching id lets the deletion through.
+    void uniqueIdCheckRefuses()
+    {
+        const QList<QByteArray> box = mails({QStringLiteral("Facture"), QStringLiteral("Lettre d'information"),
+                                             QStringLiteral("Lettre d'information"), QStringLiteral("Rappel")});
+        m_dovecot.setMessages(box);
+        connectTo(m_dovecot.account());
+        fillList(box, dovecotUids());
+        mark({2, 4});
+        // The list was 1 Facture, 2 Lettre, 3 Lettre, 4 Rappel; Facture goes behind the back:
+        // now 1 Lettre (row 2's message), 2 Lettre (row 3's), 3 Rappel.
+        deleteBehindBack(1);
+
+        deleteMarked(*m_form);
+        QCOMPARE(m_prompter.infos, (QStringList{Changed, Changed}));
+        QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[1], box[2], box[3]}));
+
+        // The re-scan recorded the ids of the messages as they are now: they match, both go.
+        QCOMPARE(listedSubjects(), (QStringList{QStringLiteral("Lettre d'information"),
+                                                QStringLiteral("Lettre d'information"), QStringLiteral("Rappel")}));
+        QVERIFY(!m_form->list->uid(1).isEmpty());
+        mark({1, 3});
+        m_prompter.reset();
+        deleteMarked(*m_form);
+        QVERIFY(m_prompter.infos.isEmpty());
+        QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[2]}));
+    }
+
+    // A refused DELE shows its box and the run goes on; a failure in the middle of the run drops
+    // the session without QUIT, so the deletions already asked for do not happen.
+    void faults()
+    {
+        const QList<QByteArray> box = mails({QStringLiteral("Un"), QStringLiteral("Deux"), QStringLiteral("Trois")});
+        {
+            FakePop3Server server;
+            QVERIFY(server.start());
+            server.mailbox = box;
+            server.breakCommand("DELE", Fault::Err, 3);
+            connectTo(server.account());
+            fillList(box);
+            mark({1, 3});
+            deleteMarked(*m_form);
+            QCOMPARE(m_prompter.infos, QStringList{Refused});
+            QCOMPARE(deletionSession(server).last(), QByteArray("QUIT"));
+            QCOMPARE(commandsOf(server, "DELE"), (QList<QByteArray>{"DELE 3", "DELE 1"}));
+            QCOMPARE(server.mailbox, (QList<QByteArray>{box[1], box[2]}));
+        }
+        for (const auto &[verb, fault] : {std::pair{QByteArray("TOP"), Fault::Drop}, std::pair{QByteArray("TOP"), Fault::Err},
+                                          std::pair{QByteArray("DELE"), Fault::Drop}}) {
+            m_prompter.reset();
+            FakePop3Server server;
+            QVERIFY(server.start());
+            server.mailbox = box;
+            server.breakCommand(verb, fault, 1);
+            connectTo(server.account());
+            fillList(box);
+            mark({1, 3});
+            deleteMarked(*m_form);
+            // The re-scan, which meets the same fault on TOP 1, may add its own box.
+            QCOMPARE(m_prompter.infos.value(0), Failure);
+            QCOMPARE(commandsOf(server, "DELE").value(0), QByteArray("DELE 3"));
+            QVERIFY(!deletionSession(server).contains("QUIT"));
+            QCOMPARE(server.mailbox, box);
+            if (verb == "DELE")
+                QCOMPARE(listedSubjects(), (QStringList{QStringLiteral("Un"), QStringLiteral("Deux"), QStringLiteral("Trois")}));
+        }
+        // Login refused: the same box, then the re-scan's own.
+        m_prompter.reset();
+        FakePop3Server server;
+        QVERIFY(server.start());
+        server.mailbox = box;
+        Pop3Account wrong = server.account();
+        wrong.password = QStringLiteral("faux");
+        connectTo(wrong);
+        deleteMarked(*m_form);
+        QCOMPARE(m_prompter.infos, (QStringList{Failure, QStringLiteral("Erreur durant la reception des messages")}));
+        QCOMPARE(server.connections, 2);
+        QCOMPARE(server.mailbox, box);
+    }
+};
+
+QTEST_MAIN(DeletionTest)
+#include "test_deletion.moc"
