@@ -20,9 +20,9 @@ class ListTest : public QObject
     QString mark(int row) { return form().list->cell(row, MessageList::Mark); }
 
     // Rendering of the grid's check box alone, as it should appear over a cell.
-    QImage indicator(QSize size, bool checked)
+    QImage indicator(QSize size, bool checked, QImage::Format format)
     {
-        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        QImage image(size, format);
         image.fill(form().gridColour());
         QPainter painter(&image);
         QStyleOptionButton option;
@@ -33,9 +33,12 @@ class ListTest : public QObject
         return image;
     }
 
+    // The part of a cell inside the grid lines, where the grid paints the cell.
+    QRect paintedRect(int column, int row) { return form().SG1->cellRect(column, row).adjusted(0, 0, -1, -1); }
+
     QImage cellImage(const QImage &grid, int column, int row)
     {
-        return grid.copy(form().SG1->cellRect(column, row)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        return grid.copy(paintedRect(column, row));
     }
 
 private slots:
@@ -156,12 +159,11 @@ private slots:
 
     void suprCellsShowCheckBoxes()
     {
-        const QSize size = form().SG1->cellRect(MessageList::Mark, 1).size();
-        const QImage unchecked = indicator(size, false);
-        const QImage checked = indicator(size, true);
-        QVERIFY(checked != unchecked);
-
         QImage grid = form().SG1->grab().toImage();
+        const QSize size = paintedRect(MessageList::Mark, 1).size();
+        const QImage unchecked = indicator(size, false, grid.format());
+        const QImage checked = indicator(size, true, grid.format());
+        QVERIFY(checked != unchecked);
         QCOMPARE(cellImage(grid, MessageList::Mark, 1), unchecked); // ""
         QCOMPARE(cellImage(grid, MessageList::Mark, 2), checked);   // "1"
         QCOMPARE(cellImage(grid, MessageList::Mark, 3), unchecked); // "x"
