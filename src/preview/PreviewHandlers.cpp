@@ -1,8 +1,61 @@
 #include "preview/PreviewHandlers.h"
 
-// Placeholders: the list drawing, click dispatch and message preview code replaces these.
-void listMouseUp(TForm1 &, Qt::MouseButton, QPoint) {}
-void drawCell(TForm1 &, QPainter &, const QRect &, int, int) {}
-void toggleView(TForm1 &) {}
-void closePreview(TForm1 &) {}
+#include <QApplication>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyleOptionButton>
+
+#include "app/Ansi.h"
+#include "app/Controls.h"
+#include "app/PelicordeFP.h"
+#include "app/Prompter.h"
+#include "mailbox/MessageList.h"
+#include "preview/Preview.h"
+
+void listMouseUp(TForm1 &form, Qt::MouseButton, QPoint pos)
+{
+    const QPoint cell = form.SG1->mouseCoord(pos);
+    const int column = cell.x();
+    const int row = cell.y();
+    form.BitBtn5->hide();
+    form.currentRow = row;
+    if (row < 1 || column < 0)
+        return;
+    if (column < MessageList::Attachments) {
+        previewMessage(form, row);
+    } else if (column == MessageList::Attachments) {
+        // Shown as the names would read back from an ANSI file.
+        QString names = ansi::toUnicode(ansi::fromUnicode(form.list->cell(row, MessageList::AttachmentNames)));
+        names.replace(QLatin1Char('|'), QLatin1Char('\n'));
+        if (!names.isEmpty())
+            prompter().information(names);
+    } else if (column == MessageList::Mark) {
+        const bool empty = form.list->cell(row, MessageList::Mark).isEmpty();
+        form.list->setCell(row, MessageList::Mark, empty ? QStringLiteral("1") : QString());
+    }
+}
+
+void drawCell(TForm1 &form, QPainter &painter, const QRect &rect, int column, int row)
+{
+    if (column != MessageList::Mark || row < 1 || form.list->cell(row, MessageList::From).isEmpty())
+        return;
+    // The box covers the whole cell and hides the text under it.
+    painter.fillRect(rect, form.gridColour());
+    QStyleOptionButton option;
+    option.initFrom(form.SG1);
+    option.rect = rect;
+    option.state = QStyle::State_Enabled | (form.list->isMarked(row) ? QStyle::State_On : QStyle::State_Off);
+    form.SG1->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, form.SG1);
+}
+
+void toggleView(TForm1 &form) { form.Panel1->setVisible(form.Panel1->isHidden()); }
+
+void closePreview(TForm1 &form)
+{
+    if (previewPaneOpen(form))
+        closePreviewPane(form);
+    else
+        openPreviewPane(form);
+}
+
 void attachmentListMouseUp(TForm1 &) {}

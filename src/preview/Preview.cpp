@@ -1,0 +1,187 @@
+#include "preview/Preview.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/Controls.h"
+#include "app/Error.h"
+#include "app/EventPump.h"
+#include "app/Folders.h"
+#include "app/PelicordeFP.h"
+#include "app/Prompter.h"
+#include "mailbox/MailMessage.h"
+#include "mailbox/MessageList.h"
+#include "mailbox/Pop3Session.h"
+#include "mailbox/ScanPasses.h"
+#include "mailbox/ServerOperation.h"
+#include "mailbox/SessionSettings.h"
+#include "preview/PreviewFile.h"
+#include "preview/SafeWebView.h"
+
+namespace {
+
+const QColor PreviewGridColour(192, 192, 192);
+
+QList<QWidget *> paneControls(TForm1 &form)
+{
+    return {form.Label7, form.Label8, form.Label9, form.Label15, form.Edit11, form.Edit12,  form.Edit13,
+            form.Edit14, form.Edit17, form.BitBtn3, form.BitBtn8, form.Memo2};
+}
+
+// Appends text to Memo2 as lines followed by a line break.
+void addToMemo(QPlainTextEdit *memo, const QString &text)
+{
+    QTextCursor end(memo->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(text + QLatin1Char('\n'));
+}
+
+qsizetype memoLength(const QPlainTextEdit *memo) { return memo->toPlainText().size(); }
+
+// Writes and shows text unless measured reaches the limit; the box then tells Memo2's length.
+void writeOrShowLength(TForm1 &form, const QString &text, qsizetype measured)
+{
+    if (measured >= PreviewTextLimit)
+        prompter().information(QString::number(memoLength(form.Memo2)));
+    else
+        writeAndShow(form, text);
+}
+
+// The PJ cell as a decimal integer, 0 when it is not one.
+int attachmentCount(const QString &cell)
+{
+    bool ok = false;
+    const int n = cell.toInt(&ok, 10);
+    return ok ? n : 0;
+}
+
+} // namespace
+
+bool previewPaneOpen(const TForm1 &form) { return !form.Label7->isHidden(); }
+
+void openPreviewPane(TForm1 &form)
+{
+    form.SG1->resize(form.SG1->width(), OpenPaneGridHeight);
+    for (QWidget *w : paneControls(form))
+        w->show();
+    form.Panel1->hide();
+}
+
+void closePreviewPane(TForm1 &form)
+{
+    for (QWidget *w : paneControls(form))
+        w->hide();
+    form.BitBtn5->hide();
+    form.Panel1->show();
+    form.SG1->resize(form.SG1->width(), form.normalGridHeight);
+    form.SG1->setEnabled(true);
+    form.setGridColour(TForm1::GridRestColour);
+    pumpEvents();
+}
+
+SafeWebView *previewView(const TForm1 &form) { return form.WebBrowser1->findChild<SafeWebView *>(); }
+
+SafeWebView *ensurePreviewView(TForm1 &form)
+{
+    if (SafeWebView *view = previewView(form))
+        return view;
+    auto *view = new SafeWebView(folders::join(form.tempFolder, TForm1::PreviewFileName), form.WebBrowser1);
+    view->setObjectName(QStringLiteral("WebView"));
+    auto *layout = new QVBoxLayout(form.WebBrowser1);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+    form.WebBrowser1->setFocusProxy(view);
+    view->show();
+    return view;
+}
+
+void writeAndShow(TForm1 &form, const QString &text)
+{
+    const QString path = folders::join(form.tempFolder, TForm1::PreviewFileName);
+    if (!writePreviewFile(path, text))
+        prompter().beep();
+    pumpEvents();
+    // Also when the file was not written: the view then shows what the file held before.
+    ensurePreviewView(form)->showFile();
+}
+
+void previewMessage(TForm1 &form, int r)
+{
+    if (refusedWhileBusy())
+        return;
+    // Held from the start, so that a timer's scan waits until the pane is filled.
+    ServerOperation op;
+
+    form.BitBtn5->hide();
+    form.setGridColour(PreviewGridColour);
+    pumpEvents();
+    form.SG1->setEnabled(false);
+    if (!previewPaneOpen(form)) {
+        openPreviewPane(form);
+        pumpEvents();
+    }
+    ensurePreviewView(form);
+
+    try {
+        Pop3Session session;
+        session.open(accountFromWindow(form));
+        pumpEvents();
+        const MailMessage mail = MailMessage::parse(session.message(r));
+
+        form.Edit11->setText(mail.senderText());
+        form.Edit12->setText(mail.recipients());
+        form.Edit13->setText(scan::shortDate(mail.date()));
+        form.Edit14->setText(scan::longTime(mail.date()));
+        form.Edit17->setText(mail.subject());
+
+        form.Memo2->clear();
+        addToMemo(form.Memo2, mail.body());
+        pumpEvents();
+        // The memo's whole length decides, but the file gets the body alone.
+        writeOrShowLength(form, mail.body(), memoLength(form.Memo2));
+
+        const QString type = mail.contentType();
+        if (type == QLatin1String("multipart/mixed") || type == QLatin1String("text/html")) {
+            form.Panel1->hide();
+            form.WebBrowser1->setFocus();
+        } else {
+            form.Panel1->show();
+            form.Memo2->setFocus();
+        }
+
+        if (!mail.parts().isEmpty()) {
+            QString viewerText;
+            for (const MailPart &part : mail.parts()) {
+                if (part.kind != MailPart::Text)
+                    continue;
+                addToMemo(form.Memo2, part.text);
+                viewerText = part.text;
+            }
+            pumpEvents();
+            writeOrShowLength(form, viewerText, viewerText.size());
+        }
+
+        QTextCursor start = form.Memo2->textCursor();
+        start.movePosition(QTextCursor::Start);
+        form.Memo2->setTextCursor(start);
+        form.Memo2->ensureCursorVisible();
+
+        session.quit();
+
+        const QString pj = form.list->cell(r, MessageList::Attachments);
+        if (attachmentCount(pj) > 0) {
+            form.BitBtn5->setText(QStringLiteral("PJ = ") + pj);
+            form.BitBtn5->show();
+        }
+    } catch (const std::exception &) {
+        prompter().information(QStringLiteral("Erreur durant la reception de ce message"));
+    }
+
+    pumpEvents();
+    prompter().beep();
+}

@@ -1,0 +1,29 @@
+#pragma once
+#include <QString>
+
+class SafeWebView;
+class TForm1;
+
+// The preview pane of the main window.
+
+// Longest text the preview file takes; a text this long or longer shows its length instead.
+constexpr int PreviewTextLimit = 500000;
+constexpr int OpenPaneGridHeight = 153;
+
+// Downloads message r (its number on the server) and shows it in the pane.
+void previewMessage(TForm1 &form, int r);
+
+// True when the pane is open (Label7 shown).
+bool previewPaneOpen(const TForm1 &form);
+void openPreviewPane(TForm1 &form);
+// Hides the pane and gives the list back its normal height, rest colour and enabled state.
+void closePreviewPane(TForm1 &form);
+
+// Writes text to the preview file ("Htm_temp.htm" in the temp folder; a beep when it cannot
+// be written) and points the HTML view at that file.
+void writeAndShow(TForm1 &form, const QString &text);
+
+// The HTML view inside WebBrowser1; nullptr until the first preview.
+SafeWebView *previewView(const TForm1 &form);
+// The HTML view, created on first use.
+SafeWebView *ensurePreviewView(TForm1 &form);

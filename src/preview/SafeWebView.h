@@ -1,0 +1,66 @@
+#pragma once
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWidget>
+
+class QWebEngineProfile;
+class QWebEngineView;
+
+// Spam is hostile: everything a page could use to tell its sender that the address is alive
+// (remote images, fonts, frames, style sheets, scripts, prefetches) or to reach local files
+// goes through here and is refused, except the one file the view is meant to show.
+
+// Lets through the shown file and data: URLs, blocks every other request.
+class PreviewRequestFilter final : public QWebEngineUrlRequestInterceptor
+{
+    Q_OBJECT
+public:
+    PreviewRequestFilter(const QUrl &allowed, QObject *parent);
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override;
+signals:
+    void requestBlocked(const QUrl &url);
+private:
+    QUrl m_allowed;
+};
+
+// A page that never leaves the shown file: links, redirects, form posts, frames and new
+// windows are all refused.
+class PreviewPage final : public QWebEnginePage
+{
+    Q_OBJECT
+public:
+    PreviewPage(const QUrl &allowed, QWebEngineProfile *profile, QObject *parent);
+signals:
+    void navigationRefused(const QUrl &url);
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage *createWindow(WebWindowType type) override;
+private:
+    QUrl m_allowed;
+};
+
+// The HTML view of the preview pane: a web view on a private off-the-record profile with
+// JavaScript, plugins and every outside access switched off, showing one local file.
+class SafeWebView final : public QWidget
+{
+    Q_OBJECT
+public:
+    SafeWebView(const QString &filePath, QWidget *parent);
+    ~SafeWebView() override;
+
+    // (Re)loads the file given at construction.
+    void showFile();
+
+    QUrl fileUrl() const { return m_url; }
+    QWebEngineView *view() const { return m_view; }
+    PreviewPage *page() const { return m_page; }
+    PreviewRequestFilter *filter() const { return m_filter; }
+
+private:
+    QUrl m_url;
+    QWebEngineProfile *m_profile;
+    PreviewRequestFilter *m_filter;
+    QWebEngineView *m_view;
+    PreviewPage *m_page;
+};

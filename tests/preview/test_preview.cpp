@@ -1,0 +1,323 @@
+// The preview pane against a real Dovecot: fields, text and HTML views, the preview file,
+// the text limit, the pane toggles and the failures.
+#include "preview/PreviewTestKit.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWebEngineView>
+#include <sys/stat.h>
+
+#include "app/Ansi.h"
+#include "mailbox/MailMessage.h"
+#include "mailbox/ServerOperation.h"
+#include "preview/Preview.h"
+#include "preview/SafeWebView.h"
+#include "support/DovecotServer.h"
+#include "support/MailFactory.h"
+#include "support/RecordingPrompter.h"
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A plain-text mail whose body, once decoded, is exactly bodyLength characters.
+QByteArray mailOfBodyLength(int bodyLength)
+{
+    const QString line = QString(99, QLatin1Char('a')) + QLatin1Char('\n');
+    const int lines = bodyLength / 100 - 1;
+    mailfactory::Mail m;
+    m.text = line.repeated(lines);
+    const int base = int(MailMessage::parse(mailfactory::build(m)).body().size());
+    m.text += QString(bodyLength - base, QLatin1Char('b'));
+    return mailfactory::build(m);
+}
+
+} // namespace
+
+class PreviewTest : public QObject
+{
+    Q_OBJECT
+    DovecotServer dovecot;
+    std::unique_ptr<WindowFixture> w;
+    RecordingPrompter prompter;
+
+    TForm1 &form() { return *w->form; }
+    QList<QWidget *> pane()
+    {
+        return {form().Label7, form().Label8, form().Label9, form().Label15, form().Edit11, form().Edit12, form().Edit13,
+                form().Edit14, form().Edit17, form().BitBtn3, form().BitBtn8, form().Memo2};
+    }
+
+    // Serves the messages and lists them with the given PJ cells.
+    void serve(const QList<QByteArray> &messages, const QStringList &pj = {})
+    {
+        dovecot.setMessages(messages);
+        QList<QStringList> rows;
+        for (int i = 0; i < messages.size(); ++i)
+            rows << QStringList{QStringLiteral("s%1@x.org").arg(i + 1), QStringLiteral("Objet %1").arg(i + 1),
+                                "", "", pj.value(i), "", ""};
+        w->setRows(rows);
+    }
+
+    void preview(int row)
+    {
+        prompter.reset();
+        w->clickCell(MessageList::Subject, row);
+    }
+
+    void waitShown()
+    {
+        SafeWebView *view = previewView(form());
+        QVERIFY(view);
+        QTRY_COMPARE(view->page()->url(), view->fileUrl());
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText())); }
+
+    void init()
+    {
+        w = std::make_unique<WindowFixture>();
+        QVERIFY(w->start());
+        form().Edit3->setText(dovecot.host());
+        form().Edit4->setText(QString::number(dovecot.port()));
+        form().Edit15->setText(dovecot.user());
+        form().Edit16->setText(dovecot.password());
+        form().CheckBox2->setChecked(false);
+        prompter.reset();
+    }
+
+    void cleanup() { w.reset(); }
+
+    void htmlMessageGoesToTheHtmlView()
+    {
+        mailfactory::Mail m;
+        m.subject = QStringLiteral("Caf\u00e9 offert");
+        m.html = QStringLiteral("<html><body><p>Prix : 5 \u20ac, caf\u00e9 \u4e2d</p></body></html>");
+        const QByteArray raw = mailfactory::build(m);
+        serve({raw}, {"_"});
+        QVERIFY(!previewView(form())); // no web engine before the first preview
+
+        preview(1);
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(prompter.infos.isEmpty());
+        QCOMPARE(form().currentRow, 1);
+        QCOMPARE(form().Edit11->text(), QStringLiteral("Alice Martin <alice@example.org>"));
+        QCOMPARE(form().Edit12->text(), QStringLiteral("bob@example.net"));
+        const QDateTime sent = QDateTime::fromString(QStringLiteral("Mon, 07 Dec 2026 10:15:00 +0100"), Qt::RFC2822Date).toLocalTime();
+        QCOMPARE(form().Edit13->text(), sent.toString(QStringLiteral("dd/MM/yyyy")));
+        QCOMPARE(form().Edit14->text(), sent.toString(QStringLiteral("HH:mm:ss")));
+        QCOMPARE(form().Edit17->text(), m.subject);
+
+        const QString body = MailMessage::parse(raw).body();
+        QVERIFY(body.startsWith(m.html));
+        QCOMPARE(form().Memo2->toPlainText(), body + QLatin1Char('\n'));
+        QCOMPARE(form().Memo2->textCursor().position(), 0);
+        QVERIFY(form().Panel1->isHidden());
+        QVERIFY(form().BitBtn5->isHidden());
+        for (QWidget *c : pane())
+            QVERIFY2(!c->isHidden(), qPrintable(c->objectName()));
+
+        // Windows-1252, no mark or wrapper; what it lacks becomes '?'.
+        const QByteArray bytes = readAll(w->previewFile());
+        QCOMPARE(bytes, ansi::fromUnicode(body));
+        QVERIFY(bytes.contains("5 \x80, caf\xe9 ?"));
+        QCOMPARE(QFile::permissions(w->previewFile()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        waitShown();
+
+        QCOMPARE(form().SG1->height(), OpenPaneGridHeight);
+        QCOMPARE(form().gridColour(), QColor(192, 192, 192));
+        QVERIFY(!form().SG1->isEnabled());
+    }
+
+    void plainTextGoesToTheTextView()
+    {
+        mailfactory::Mail m;
+        m.text = QStringLiteral("Ligne un\nLigne deux\n");
+        const QByteArray raw = mailfactory::build(m);
+        serve({raw});
+        preview(1);
+        QCOMPARE(prompter.beeps, 1);
+        const QString body = MailMessage::parse(raw).body();
+        QVERIFY(body.startsWith(m.text));
+        QCOMPARE(form().Memo2->toPlainText(), body + QLatin1Char('\n'));
+        QVERIFY(!form().Panel1->isHidden());
+        QCOMPARE(readAll(w->previewFile()), ansi::fromUnicode(body));
+        waitShown();
+    }
+
+    void alternativeShowsBothPartsAndTheHtmlPart()
+    {
+        mailfactory::Mail m;
+        m.text = QStringLiteral("Version texte\n");
+        m.html = QStringLiteral("<p>Version <b>HTML</b></p>\n");
+        const QByteArray raw = mailfactory::build(m);
+        serve({raw});
+        preview(1);
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(prompter.infos.isEmpty());
+
+        const MailMessage mail = MailMessage::parse(raw);
+        QCOMPARE(mail.parts().size(), 2);
+        const QString memo = mail.body() + '\n' + mail.parts()[0].text + '\n' + mail.parts()[1].text + '\n';
+        QVERIFY(mail.parts()[0].text.startsWith(m.text) && mail.parts()[1].text.startsWith(m.html));
+        QCOMPARE(form().Memo2->toPlainText(), memo);
+        QCOMPARE(readAll(w->previewFile()), ansi::fromUnicode(mail.parts()[1].text));
+        QVERIFY(!form().Panel1->isHidden());
+        waitShown();
+
+        // Htm/Txt flips the view and flips it back; nothing is reloaded.
+        const QByteArray file = readAll(w->previewFile());
+        form().BitBtn3->click();
+        QVERIFY(form().Panel1->isHidden());
+        form().BitBtn3->click();
+        QVERIFY(!form().Panel1->isHidden());
+        QCOMPARE(readAll(w->previewFile()), file);
+        QCOMPARE(form().Memo2->toPlainText(), memo);
+    }
+
+    void attachmentButtonAndClosingThePane()
+    {
+        mailfactory::Mail withParts;
+        withParts.html = QStringLiteral("<p>Voir les pi\u00e8ces</p>");
+        withParts.attachments = {{QStringLiteral("a.pdf"), "%PDF-1.4", "application/pdf"},
+                                 {QStringLiteral("b.txt"), "texte", "application/octet-stream"}};
+        mailfactory::Mail plain;
+        plain.text = QStringLiteral("Rien de joint\n");
+        const QByteArray raw = mailfactory::build(withParts);
+        serve({raw, mailfactory::build(plain)}, {"2", "_"});
+        const MailMessage mail = MailMessage::parse(raw);
+        QCOMPARE(mail.parts().size(), 3);
+
+        preview(1);
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(!form().BitBtn5->isHidden());
+        QCOMPARE(form().BitBtn5->text(), QStringLiteral("PJ = 2"));
+        QVERIFY(form().Panel1->isHidden()); // multipart/mixed: the HTML view
+        QCOMPARE(readAll(w->previewFile()), ansi::fromUnicode(mail.parts()[0].text));
+        QCOMPARE(form().Memo2->toPlainText(), mail.body() + '\n' + mail.parts()[0].text + '\n');
+
+        form().BitBtn8->click();
+        QCOMPARE(form().SG1->height(), form().normalGridHeight);
+        QCOMPARE(form().normalGridHeight, 636);
+        QCOMPARE(form().gridColour(), TForm1::GridRestColour);
+        QVERIFY(form().SG1->isEnabled());
+        QVERIFY(!form().Panel1->isHidden());
+        QVERIFY(form().BitBtn5->isHidden());
+        for (QWidget *c : pane())
+            QVERIFY2(c->isHidden(), qPrintable(c->objectName()));
+        QCOMPARE(form().currentRow, 1);
+
+        preview(2);
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(form().BitBtn5->isHidden());
+        QCOMPARE(form().Edit17->text(), QStringLiteral("Bonjour"));
+    }
+
+    void textLimit()
+    {
+        serve({mailOfBodyLength(PreviewTextLimit - 2), mailOfBodyLength(PreviewTextLimit - 1)});
+        preview(1);
+        QCOMPARE(form().Memo2->toPlainText().size(), PreviewTextLimit - 1);
+        QVERIFY(prompter.infos.isEmpty());
+        QCOMPARE(prompter.beeps, 1);
+        const QByteArray written = readAll(w->previewFile());
+        QCOMPARE(written.size(), PreviewTextLimit - 2);
+
+        form().BitBtn8->click();
+        preview(2);
+        QCOMPARE(form().Memo2->toPlainText().size(), PreviewTextLimit);
+        QCOMPARE(prompter.infos, QStringList{QStringLiteral("500000")});
+        QCOMPARE(prompter.beeps, 1);
+        QCOMPARE(readAll(w->previewFile()), written);
+        QVERIFY(!form().Panel1->isHidden());
+    }
+
+    void failuresShowTheirBox()
+    {
+        mailfactory::Mail m;
+        m.text = QStringLiteral("Seul message\n");
+        serve({mailfactory::build(m)});
+        w->setRows({{"a@x.org", "Un", "", "", "2", "", ""}, {"b@x.org", "Parti", "", "", "2", "", ""}});
+
+        preview(2); // gone from the server
+        QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message")});
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(!form().Label7->isHidden());
+        QVERIFY(!form().SG1->isEnabled());
+        QCOMPARE(form().gridColour(), QColor(192, 192, 192));
+        QVERIFY(form().BitBtn5->isHidden());
+
+        form().BitBtn8->click();
+        form().Edit16->setText(QStringLiteral("faux"));
+        preview(1);
+        QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message")});
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(form().BitBtn5->isHidden());
+        QVERIFY(!QFileInfo::exists(w->previewFile()));
+    }
+
+    void previewFileIsPrivateAndNeverFollowsALink()
+    {
+        mailfactory::Mail m;
+        m.html = QStringLiteral("<p>pi\u00e8ge</p>");
+        serve({mailfactory::build(m)});
+        const QString victim = w->root.filePath(QStringLiteral("victim.txt"));
+        {
+            QFile f(victim);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("intact");
+        }
+        QVERIFY(QFile::link(victim, w->previewFile()));
+
+        preview(1);
+        QCOMPARE(prompter.beeps, 1);
+        QCOMPARE(readAll(victim), QByteArray("intact"));
+        const QFileInfo file(w->previewFile());
+        QVERIFY(!file.isSymLink());
+        QVERIFY(file.isFile());
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(w->previewFile()).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0600);
+        QVERIFY(readAll(w->previewFile()).startsWith("<p>pi\xe8ge</p>"));
+        QCOMPARE(QDir(form().tempFolder).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{QStringLiteral("Htm_temp.htm")});
+
+        // A temp folder where nothing can be written: one more beep, the preview goes on.
+        form().BitBtn8->click();
+        form().tempFolder = w->root.filePath(QStringLiteral("missing"));
+        preview(1);
+        QCOMPARE(prompter.beeps, 2);
+        QVERIFY(prompter.infos.isEmpty());
+        QVERIFY(!form().Memo2->toPlainText().isEmpty());
+    }
+
+    void refusedWhileAnotherOperationRuns()
+    {
+        mailfactory::Mail m;
+        m.text = QStringLiteral("x\n");
+        serve({mailfactory::build(m)});
+        {
+            ServerOperation running;
+            preview(1);
+        }
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(prompter.infos.isEmpty());
+        QVERIFY(form().Label7->isHidden());
+        QVERIFY(form().SG1->isEnabled());
+        QCOMPARE(form().gridColour(), TForm1::GridRestColour);
+        QCOMPARE(form().SG1->height(), 636);
+        QCOMPARE(form().currentRow, 1);
+    }
+};
+
+PREVIEW_TEST_MAIN(PreviewTest)
+#include "test_preview.moc"
