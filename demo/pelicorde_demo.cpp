@@ -1,0 +1,111 @@
+// Starts Pelicorde on a throwaway account: a private Dovecot on loopback holding a small French
+// mailbox, a blacklist that catches its spam, and a data folder whose favourite points at that
+// server. Closing the window stops the server and removes the throwaway folders.
+//
+//   pelicorde_demo                      the program, as a user would see it
+//   pelicorde_demo --screenshot FILE    saves the main window after the first scan, then quits
+#include <QApplication>
+#include <QDir>
+#include <QSocketNotifier>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+#include "accounts/AccountFile.h"
+#include "app/PelicordeFP.h"
+#include "app/Startup.h"
+#include "support/DemoMailbox.h"
+#include "support/DovecotServer.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// Ctrl-C in the terminal ends the demo like closing its window, so the server is stopped.
+void quitOnSignals()
+{
+    if (::pipe(g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] { QCoreApplication::quit(); });
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+
+bool prepareDataFolder(const QString &appData, const DovecotServer &dovecot)
+{
+    const QString data = appData + QStringLiteral("/Pelicorde");
+    if (!QDir().mkpath(data))
+        return false;
+    accounts::Account account;
+    account.server = dovecot.host();
+    account.port = QString::number(dovecot.port());
+    account.password = dovecot.password();
+    account.address = dovecot.user();
+    QFile blacklist(data + QStringLiteral("/Liste-noire.txt"));
+    return accounts::writePrivateFile(accounts::favouriteFilePath(data), accounts::encodeAccount(account)) &&
+           accounts::saveAccount(data, account) == accounts::SaveStatus::Saved && blacklist.open(QIODevice::WriteOnly) &&
+           blacklist.write(demo::blacklist()) == demo::blacklist().size();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    prepareApplication();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pelicorde"));
+    const QStringList args = QCoreApplication::arguments();
+    const int shotAt = int(args.indexOf(QStringLiteral("--screenshot")));
+    const QString screenshot = shotAt > 0 && shotAt + 1 < args.size() ? args[shotAt + 1] : QString();
+
+    std::printf("Pelicorde demo: starting a private POP3 server on 127.0.0.1...\n");
+    DovecotServer dovecot;
+    if (!dovecot.start()) {
+        std::fprintf(stderr, "Pelicorde demo: Dovecot did not start: %s\n", qPrintable(dovecot.errorText()));
+        return 1;
+    }
+    dovecot.setMessages(demo::messages());
+
+    QTemporaryDir appData, temp;
+    if (!appData.isValid() || !temp.isValid() || !prepareDataFolder(appData.path(), dovecot)) {
+        std::fprintf(stderr, "Pelicorde demo: could not prepare the throwaway data folder\n");
+        return 1;
+    }
+    qputenv("APPDATA", QFile::encodeName(appData.path()));
+    qputenv("TEMP", QFile::encodeName(temp.path()));
+    std::printf("Pelicorde demo: %lld messages on 127.0.0.1:%d, account %s; close the window to end.\n",
+                qlonglong(demo::messages().size()), dovecot.port(), qPrintable(dovecot.user()));
+
+    quitOnSignals();
+    createWindows();
+    if (!screenshot.isEmpty()) {
+        // The first scan ends by writing the status line.
+        auto *poll = new QTimer(&app);
+        QObject::connect(poll, &QTimer::timeout, &app, [poll, screenshot] {
+            if (!Form1 || Form1->StatusBar1->currentMessage().isEmpty())
+                return;
+            poll->stop();
+            QTimer::singleShot(300, qApp, [screenshot] {
+                const bool saved = Form1->grab().save(screenshot);
+                std::printf("Pelicorde demo: %s %s\n", saved ? "saved" : "could not save", qPrintable(screenshot));
+                Form1->close();
+            });
+        });
+        poll->start(100);
+    }
+    QApplication::exec();
+    destroyWindows();
+    dovecot.stop();
+    std::printf("Pelicorde demo: server stopped, throwaway folders removed.\n");
+    return 0;
+}
