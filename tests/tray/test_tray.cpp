@@ -64,14 +64,6 @@ private slots:
         m_root.reset();
     }
 
-    void texts()
-    {
-        QCOMPARE(timeText(1), QStringLiteral("Courrier vérifié il y a moins de 1 minute"));
-        QCOMPARE(timeText(4), QStringLiteral("Courrier vérifié il y a moins de 4 minutes"));
-        QCOMPARE(timeText(12), QStringLiteral("Courrier vérifié il y a moins de 12 minutes"));
-        QCOMPARE(freshCheckText(), QStringLiteral("Courrier vérifié il y a moins d'une minute"));
-    }
-
     void reductionShowsTheMinutesInTheTip_data()
     {
         QTest::addColumn<int>("counter");
