@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QWidget>
 
+#include "app/Controls.h"
+
 namespace scaling {
 
 namespace {
@@ -15,12 +17,13 @@ int scaled(int value, double factor)
     return static_cast<int>(value * factor);
 }
 
-// Exact classes only: buttons, check boxes and any subclass keep their font.
+// Exact classes only: buttons, check boxes and any subclass keep their font. The window's
+// ComboBox is the design's plain combo box with a drop-down hook, so it counts as one.
 bool takesFontRule(const QWidget *w)
 {
     const QMetaObject *mo = w->metaObject();
     return mo == &QLabel::staticMetaObject || mo == &QLineEdit::staticMetaObject
-        || mo == &QComboBox::staticMetaObject;
+        || mo == &QComboBox::staticMetaObject || mo == &ComboBox::staticMetaObject;
 }
 
 void scaleOne(QWidget *w, const Factors &f)

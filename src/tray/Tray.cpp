@@ -1,11 +1,199 @@
 #include "tray/Tray.h"
 
-// Placeholders: the tray icon and periodic check code replaces these.
-void trayUpdate(TForm1 &, TrayRequest) {}
-void reduceToTray(TForm1 &) {}
-void restoreFromTray(TForm1 &) {}
-void verifyFromTray(TForm1 &) {}
-void quitFromTray(TForm1 &) {}
-void blinkTick(TForm1 &) {}
-void periodicTick(TForm1 &) {}
-void trayActivated(TForm1 &, QSystemTrayIcon::ActivationReason) {}
+#include <QAction>
+#include <QCursor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "app/Controls.h"
+#include "app/EventPump.h"
+#include "app/PelicordeFP.h"
+#include "mailbox/HeaderScan.h"
+#include "preview/PreviewHandlers.h"
+
+namespace {
+
+bool (*availabilityCheck)() = nullptr;
+
+// The notification area shows at most this many characters of the tip.
+constexpr int TipLength = 127;
+
+bool iconPresent(const TForm1 &form)
+{
+    return form.trayIcon && form.trayIcon->isVisible();
+}
+
+QIcon blankIcon()
+{
+    QPixmap blank(16, 16);
+    blank.fill(Qt::transparent);
+    return QIcon(blank);
+}
+
+// The preview pane's own close; the steps are repeated here if it left the pane open, so the
+// list never comes back shrunk, grey and disabled.
+void closePane(TForm1 &form)
+{
+    closePreview(form);
+    if (!form.Label7->isVisible())
+        return;
+    for (QWidget *w : {static_cast<QWidget *>(form.Label7), static_cast<QWidget *>(form.Label8),
+                       static_cast<QWidget *>(form.Label9), static_cast<QWidget *>(form.Label15),
+                       static_cast<QWidget *>(form.Edit11), static_cast<QWidget *>(form.Edit12),
+                       static_cast<QWidget *>(form.Edit13), static_cast<QWidget *>(form.Edit14),
+                       static_cast<QWidget *>(form.Edit17), static_cast<QWidget *>(form.BitBtn3),
+                       static_cast<QWidget *>(form.BitBtn5), static_cast<QWidget *>(form.BitBtn8),
+                       static_cast<QWidget *>(form.Memo2)})
+        w->hide();
+    form.Panel1->show();
+    form.SG1->resize(form.SG1->width(), form.normalGridHeight);
+    form.SG1->setEnabled(true);
+    form.setGridColour(TForm1::GridRestColour);
+    pumpEvents();
+}
+
+void showWindow(TForm1 &form)
+{
+    form.showMaximized();
+    form.raise();
+    form.activateWindow();
+}
+
+} // namespace
+
+bool trayAvailable()
+{
+    return availabilityCheck ? availabilityCheck() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void setTrayAvailabilityCheck(bool (*check)()) { availabilityCheck = check; }
+
+QString timeText(int minutes)
+{
+    return QStringLiteral("Courrier vérifié il y a moins de %1 %2")
+        .arg(minutes)
+        .arg(minutes == 1 ? QStringLiteral("minute") : QStringLiteral("minutes"));
+}
+
+QString freshCheckText() { return QStringLiteral("Courrier vérifié il y a moins d'une minute"); }
+
+bool steadyIconWanted(bool blinkPhase, bool blinkTimerActive) { return blinkPhase || !blinkTimerActive; }
+
+void trayUpdate(TForm1 &form, TrayRequest request)
+{
+    switch (request) {
+    case TrayRequest::Add:
+        if (!form.trayIcon) {
+            form.trayIcon = new QSystemTrayIcon(&form);
+            QObject::connect(form.trayIcon, &QSystemTrayIcon::activated, &form, &TForm1::TrayMessage);
+        }
+        form.trayIcon->setIcon(blankIcon());
+        form.trayIcon->setToolTip(QString());
+        form.trayIcon->show();
+        break;
+    case TrayRequest::Modify:
+        if (!iconPresent(form))
+            return;
+        form.trayIcon->setIcon(QIcon(steadyIconWanted(form.blinkPhase, form.Timer1->isActive())
+                                         ? form.Image1->pixmap()
+                                         : form.Image2->pixmap()));
+        form.trayIcon->setToolTip(form.trayTipText.left(TipLength));
+        break;
+    case TrayRequest::Delete:
+        // Hidden rather than destroyed: a removal can come while the icon's own signal is
+        // being handled (a restore from the tray menu that pumps events).
+        if (form.trayIcon)
+            form.trayIcon->hide();
+        break;
+    }
+}
+
+void reduceToTray(TForm1 &form)
+{
+    if (!form.isVisible())
+        return;
+    if (form.Label7->isVisible())
+        closePane(form);
+    const bool tray = trayAvailable();
+    if (tray)
+        trayUpdate(form, TrayRequest::Add);
+    form.trayTipText = timeText(form.minuteCounter + 1);
+    // The signal goes off before the picture is chosen, so the icon arrives steady.
+    form.Timer1->stop();
+    if (tray)
+        trayUpdate(form, TrayRequest::Modify);
+    pumpEvents();
+    // Hiding with no notification area would leave neither a window nor an icon to come back by.
+    if (tray)
+        form.hide();
+    else
+        form.showMinimized();
+}
+
+void restoreFromTray(TForm1 &form)
+{
+    // Becoming visible runs the show step, which removes the icon and ends the signal.
+    showWindow(form);
+    form.statusBarPlacement();
+}
+
+void verifyFromTray(TForm1 &form) { requestScan(form); }
+
+void quitFromTray(TForm1 &form)
+{
+    // The icon goes at once, even if something keeps the process a moment longer.
+    trayUpdate(form, TrayRequest::Delete);
+    form.close();
+}
+
+void blinkTick(TForm1 &form)
+{
+    form.blinkPhase = !form.blinkPhase;
+    trayUpdate(form, TrayRequest::Modify);
+}
+
+void showCheckTime(TForm1 &form, const QString &text)
+{
+    form.StatusBar1->showMessage(text);
+    form.trayTipText = text;
+    trayUpdate(form, TrayRequest::Modify);
+}
+
+void periodicTick(TForm1 &form)
+{
+    if (form.minuteCounter > 4) {
+        form.minuteCounter = 0;
+        requestScan(form);
+        // Also covers a scan that stopped early or was deferred behind a running operation.
+        showCheckTime(form, freshCheckText());
+    } else {
+        ++form.minuteCounter;
+        showCheckTime(form, timeText(form.minuteCounter + 1));
+    }
+}
+
+void trayActivated(TForm1 &form, QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        trayUpdate(form, TrayRequest::Modify);
+        break;
+    case QSystemTrayIcon::DoubleClick:
+        restoreFromTray(form);
+        break;
+    case QSystemTrayIcon::Context:
+        form.PopupMenu1->popup(QCursor::pos());
+        // A menu that could not open would leave the user with nothing to act on.
+        if (!form.PopupMenu1->isVisible())
+            showWindow(form);
+        break;
+    default:
+        break;
+    }
+}
