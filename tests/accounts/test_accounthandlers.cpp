@@ -15,7 +15,9 @@
 #include "app/Controls.h"
 #include "app/PelicordeFP.h"
 #include "mailbox/ServerOperation.h"
+#include "mailbox/MessageList.h"
 #include "support/DovecotServer.h"
+#include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 
 // The account handlers through the real main window: "Sauvegarde", the favourite at the first
@@ -241,6 +243,25 @@ private slots:
         QCOMPARE(m_prompter.beeps, 1);
         QVERIFY(m_prompter.infos.isEmpty());
         QVERIFY(fields(form) == typed);
+    }
+
+    // A choice scans the mailbox of the chosen account at once, TLS included.
+    void choiceScansTheChosenMailbox()
+    {
+        DovecotServer server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        server.setMessages({mailfactory::build({}), mailfactory::build({}), mailfactory::build({})});
+        const accounts::Account account{server.host(), QString::number(server.tlsPort()), server.password(),
+                                        server.user()};
+        QCOMPARE(accounts::saveAccount(folder(), account), accounts::SaveStatus::Saved);
+
+        TForm1 form(QSize(1024, 768));
+        QCOMPARE(form.list->rows(), 2);
+        pick(form, server.user());
+        QVERIFY(form.CheckBox2->isChecked());
+        QTRY_COMPARE(form.list->rows(), 4);
+        QCOMPARE(form.Edit10->text(), QStringLiteral("3"));
+        QVERIFY(m_prompter.errors.isEmpty());
     }
 
     // Only the port field moves the TLS box; a click on the box itself changes nothing.
