@@ -1,3 +1,4 @@
+#include <QCheckBox>
 #include <QtTest>
 
 #include <QAction>
@@ -49,6 +50,7 @@ class TrayCheckTest : public QObject
         form->Edit4->setText(QString::number(m_server->port()));
         form->Edit15->setText(m_server->user());
         form->Edit16->setText(m_server->password());
+        form->CheckBox2->setChecked(false); // test ports are above 900, the server is plain
         form->BitBtn2Click();
         m_prompter.reset();
         return form;
