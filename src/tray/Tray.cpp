@@ -15,7 +15,7 @@
 #include "app/EventPump.h"
 #include "app/PelicordeFP.h"
 #include "mailbox/HeaderScan.h"
-#include "preview/PreviewHandlers.h"
+#include "preview/Preview.h"
 
 namespace {
 
@@ -36,27 +36,6 @@ QIcon blankIcon()
     return QIcon(blank);
 }
 
-// The preview pane's own close; the steps are repeated here if it left the pane open, so the
-// list never comes back shrunk, grey and disabled.
-void closePane(TForm1 &form)
-{
-    closePreview(form);
-    if (!form.Label7->isVisible())
-        return;
-    for (QWidget *w : {static_cast<QWidget *>(form.Label7), static_cast<QWidget *>(form.Label8),
-                       static_cast<QWidget *>(form.Label9), static_cast<QWidget *>(form.Label15),
-                       static_cast<QWidget *>(form.Edit11), static_cast<QWidget *>(form.Edit12),
-                       static_cast<QWidget *>(form.Edit13), static_cast<QWidget *>(form.Edit14),
-                       static_cast<QWidget *>(form.Edit17), static_cast<QWidget *>(form.BitBtn3),
-                       static_cast<QWidget *>(form.BitBtn5), static_cast<QWidget *>(form.BitBtn8),
-                       static_cast<QWidget *>(form.Memo2)})
-        w->hide();
-    form.Panel1->show();
-    form.SG1->resize(form.SG1->width(), form.normalGridHeight);
-    form.SG1->setEnabled(true);
-    form.setGridColour(TForm1::GridRestColour);
-    pumpEvents();
-}
 
 void showWindow(TForm1 &form)
 {
@@ -118,8 +97,8 @@ void reduceToTray(TForm1 &form)
 {
     if (!form.isVisible())
         return;
-    if (form.Label7->isVisible())
-        closePane(form);
+    if (previewPaneOpen(form))
+        closePreviewPane(form);
     const bool tray = trayAvailable();
     if (tray)
         trayUpdate(form, TrayRequest::Add);
