@@ -5,6 +5,7 @@
 //   pelicorde_demo                      the program, as a user would see it
 //   pelicorde_demo --screenshot FILE    saves the main window after the first scan, then quits
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QSocketNotifier>
 #include <QStatusBar>
@@ -48,7 +49,9 @@ bool prepareDataFolder(const QString &appData, const DovecotServer &dovecot)
         return false;
     accounts::Account account;
     account.server = dovecot.host();
-    account.port = QString::number(dovecot.port());
+    // Unprivileged ports are above 900, where the program speaks implicit TLS: the demo account
+    // uses the server's TLS port (self-signed certificate, which the program does not verify).
+    account.port = QString::number(dovecot.tlsPort());
     account.password = dovecot.password();
     account.address = dovecot.user();
     QFile blacklist(data + QStringLiteral("/Liste-noire.txt"));
@@ -84,10 +87,21 @@ int main(int argc, char **argv)
     qputenv("APPDATA", QFile::encodeName(appData.path()));
     qputenv("TEMP", QFile::encodeName(temp.path()));
     std::printf("Pelicorde demo: %lld messages on 127.0.0.1:%d, account %s; close the window to end.\n",
-                qlonglong(demo::messages().size()), dovecot.port(), qPrintable(dovecot.user()));
+                qlonglong(demo::messages().size()), dovecot.tlsPort(), qPrintable(dovecot.user()));
 
     quitOnSignals();
     createWindows();
+    // With a TLS account no scan runs at start; the demo presses "Réception des messages" once
+    // the window is up, as its user would.
+    auto *firstScan = new QTimer(&app);
+    QObject::connect(firstScan, &QTimer::timeout, &app, [firstScan] {
+        if (!Form1 || Form1->firstShow || !Form1->isVisible())
+            return;
+        firstScan->stop();
+        if (Form1->CheckBox2->isChecked())
+            Form1->BitBtn2Click();
+    });
+    firstScan->start(100);
     if (!screenshot.isEmpty()) {
         // The first scan ends by writing the status line.
         auto *poll = new QTimer(&app);

@@ -52,6 +52,8 @@ MessageGrid::MessageGrid(QWidget *parent) : QTableView(parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setShowGrid(true);
     setWordWrap(false);
+    // Cells clip their text like a text grid; an ellipsis would turn "Autre" into "A...".
+    setTextElideMode(Qt::ElideNone);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 
     QHeaderView *v = verticalHeader();
