@@ -42,18 +42,12 @@ int runPelicorde(int argc, char **argv)
 {
     prepareApplication();
     QApplication app(argc, argv);
-    try {
+    guarded([] {
         QApplication::setApplicationName(QStringLiteral("Pelicorde"));
         QApplication::setWindowIcon(icons::windowIcon());
         createWindows();
         QApplication::exec();
-    } catch (const Error &e) {
-        reportError(e.text());
-    } catch (const std::exception &e) {
-        reportError(QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        reportError(QString());
-    }
+    });
     guarded([] { destroyWindows(); });
     return 0;
 }

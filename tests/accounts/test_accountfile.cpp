@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "support/TestFiles.h"
 #include "accounts/AccountFile.h"
 #include "app/Ansi.h"
 
@@ -9,19 +10,6 @@
 using namespace accounts;
 
 namespace {
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
 int modeOf(const QString &path)
 {
     struct stat st {};

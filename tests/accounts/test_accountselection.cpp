@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "support/TestFiles.h"
 #include "accounts/AccountFile.h"
 #include "accounts/AccountList.h"
 #include "accounts/TlsRule.h"
@@ -16,11 +17,6 @@ void touch(const QString &path, const QByteArray &bytes = "x")
     f.write(bytes);
 }
 
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 } // namespace
 
 class AccountSelectionTest : public QObject

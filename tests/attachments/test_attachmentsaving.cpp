@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QLineEdit>
 
+#include "support/TestFiles.h"
 #include "app/PelicordeFP.h"
 #include "attachments/AttachmentSaving.h"
 #include "attachments/SafeFile.h"
@@ -57,19 +58,6 @@ QByteArray rawAttachments(const QList<QPair<QByteArray, QByteArray>> &parts)
         m += "--b\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment" + parameter
              + "\r\n\r\n" + content + "\r\n";
     return m + "--b--\r\n";
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void write(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
 }
 
 } // namespace
@@ -177,7 +165,7 @@ private slots:
     {
         const QList<QByteArray> box{withAttachments(
             {{QStringLiteral("x1.txt"), "1"}, {QStringLiteral("x2.txt"), "2"}, {QStringLiteral("x3.txt"), "3"}})};
-        write(data(QStringLiteral("x2.txt")), "ancien");
+        writeBytes(data(QStringLiteral("x2.txt")), "ancien");
         m_prompter.answers = {false};
         save(box, 1);
         QCOMPARE(m_prompter.questions, QStringList{overwriteQuestion(data(QStringLiteral("x2.txt")))});
@@ -196,8 +184,8 @@ private slots:
     // The program's own files are asked about like any other.
     void programFilesAsk()
     {
-        write(data(QStringLiteral("Liste-noire.txt")), "promo\t00/00/0000\r\n");
-        write(data(QStringLiteral("_Favori.adr")), "favori");
+        writeBytes(data(QStringLiteral("Liste-noire.txt")), "promo\t00/00/0000\r\n");
+        writeBytes(data(QStringLiteral("_Favori.adr")), "favori");
         m_prompter.answers = {true, false};
         save({withAttachments({{QStringLiteral("Liste-noire.txt"), "remplacée"}, {QStringLiteral("_Favori.adr"), "x"}})}, 1);
         QCOMPARE(m_prompter.questions, (QStringList{overwriteQuestion(data(QStringLiteral("Liste-noire.txt"))),
@@ -253,7 +241,7 @@ private slots:
     {
         const QString outside = m_root.filePath(QStringLiteral("outside.txt"));
         const QString ghost = m_root.filePath(QStringLiteral("ghost.txt"));
-        write(outside, "original");
+        writeBytes(outside, "original");
         QVERIFY(QFile::link(outside, data(QStringLiteral("lien.txt"))));
         QVERIFY(QFile::link(ghost, data(QStringLiteral("fantome.txt"))));
         QVERIFY(QFile::link(outside, data(QStringLiteral("garde.txt"))));

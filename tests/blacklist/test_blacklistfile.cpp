@@ -5,24 +5,12 @@
 #include <csignal>
 #include <sys/resource.h>
 
+#include "support/TestFiles.h"
 #include "blacklist/BlacklistFile.h"
 
 using namespace blacklist;
 
 namespace {
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
 // What the editor window does: show the text in its memo and take it back on save.
 QString throughMemo(const QString &text)
 {

@@ -2,24 +2,12 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include "support/TestFiles.h"
 #include "app/Ansi.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/SpamMarking.h"
 
 namespace {
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
 // senders[i] is row i+1; a sender starting with '*' is a row already marked.
 void fill(MessageList &list, const QStringList &senders)
 {
