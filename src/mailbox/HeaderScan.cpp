@@ -142,6 +142,8 @@ void headerScan(TForm1 &form)
     // An error of the attachment pass leaves this function: the session, then the operation,
     // go on the way out, so the next scan can start; the handler reports the error.
     const ServerOperation operation;
+    // This scan answers any scan deferred until now (e.g. a tick during the deletion it follows).
+    ServerOperation::clearDeferredScan();
 
     const int previousCount = form.lastMessageCount;
     MessageList &list = *form.list;

@@ -32,4 +32,6 @@ void ServerOperation::deferScan() { g_deferred = true; }
 
 bool ServerOperation::scanDeferred() { return g_deferred; }
 
+void ServerOperation::clearDeferredScan() { g_deferred = false; }
+
 void ServerOperation::setDeferredScanRunner(std::function<void()> runner) { g_runner = std::move(runner); }

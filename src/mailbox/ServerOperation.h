@@ -16,6 +16,8 @@ public:
     // Remembers that a scan is wanted; several requests make one.
     static void deferScan();
     static bool scanDeferred();
+    // A scan is starting: what was deferred is answered by it.
+    static void clearDeferredScan();
     // What runs a deferred scan (the main window's scan); set once at start.
     static void setDeferredScanRunner(std::function<void()> runner);
 };

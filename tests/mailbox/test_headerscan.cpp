@@ -521,6 +521,27 @@ private slots:
         QVERIFY(prompter.errors.isEmpty());
     }
 
+    // A tick during another operation (a deletion, say) is answered by the scan that operation
+    // ends with: no second scan after it.
+    void deferredRequestAnsweredByTheNextScan()
+    {
+        FakePop3Server fake;
+        fake.mailbox << mail("<e1@example.org>", QStringLiteral("E 1"));
+        QVERIFY(fake.start());
+        pointAt(fake);
+        {
+            const ServerOperation deletion;
+            requestScan(*form);
+            QVERIFY(ServerOperation::scanDeferred());
+        }
+        form->BitBtn2Click();
+        QCOMPARE(fake.connections, 1);
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+        QCOMPARE(fake.connections, 1);
+        QVERIFY(!ServerOperation::scanDeferred());
+    }
+
     // Any of the four connection fields empty: two empty rows, a beep, nothing else.
     void emptyField_data()
     {
