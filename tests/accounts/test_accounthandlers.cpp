@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <functional>
 #include <memory>
 
@@ -19,6 +18,7 @@
 #include "support/DovecotServer.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 
 // The account handlers through the real main window: "Sauvegarde", the favourite at the first
 // show, the "Compte" list and its choice, and the TLS box that follows the port field.
@@ -27,12 +27,12 @@ class AccountHandlersTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<WindowFixture> m_w;
     RecordingPrompter m_prompter;
 
-    QString dataPath(const QString &name) const { return m_root->filePath(QStringLiteral("appdata/Pelicorde/") + name); }
+    QString dataPath(const QString &name) const { return m_w->path(QStringLiteral("appdata/Pelicorde/") + name); }
 
-    QString folder() const { return m_root->filePath(QStringLiteral("appdata/Pelicorde")); }
+    QString folder() const { return m_w->path(QStringLiteral("appdata/Pelicorde")); }
 
     static QByteArray bytes(const QString &path)
     {
@@ -84,15 +84,13 @@ class AccountHandlersTest : public QObject
 private slots:
     void init()
     {
-        m_root = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir().mkpath(m_root->filePath(QStringLiteral("appdata/Pelicorde"))));
-        QVERIFY(QDir().mkdir(m_root->filePath(QStringLiteral("temp"))));
-        qputenv("APPDATA", m_root->filePath(QStringLiteral("appdata")).toLocal8Bit());
-        qputenv("TEMP", m_root->filePath(QStringLiteral("temp")).toLocal8Bit());
+        m_w = std::make_unique<WindowFixture>();
+        QVERIFY(m_w->prepareFolders());
+        QVERIFY(QDir().mkpath(folder()));
         m_prompter.reset();
     }
 
-    void cleanup() { m_root.reset(); }
+    void cleanup() { m_w.reset(); }
 
     // Saved through "Sauvegarde", made the favourite, loaded by a new window's first show.
     void savedAccountIsLoadedAtTheNextStart()
@@ -102,7 +100,7 @@ private slots:
         const accounts::Account plain{QStringLiteral("127.0.0.1"), QStringLiteral("110"), QStringLiteral("autre"),
                                       QStringLiteral("toi@exemple.fr")};
         {
-            TForm1 form(QSize(1024, 768));
+            TForm1 form(DesignWorkArea);
             for (const accounts::Account &a : {tls, plain}) {
                 fill(form, a);
                 QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
@@ -116,7 +114,7 @@ private slots:
         for (const accounts::Account &a : {tls, plain}) {
             QFile::remove(dataPath(QStringLiteral("_Favori.adr")));
             QVERIFY(QFile::copy(dataPath(a.address + QStringLiteral(".adr")), dataPath(QStringLiteral("_Favori.adr"))));
-            TForm1 form(QSize(1024, 768));
+            TForm1 form(DesignWorkArea);
             QVERIFY(fields(form) == accounts::Account{});
             form.show();
             QTRY_VERIFY(!form.firstShow);
@@ -129,7 +127,7 @@ private slots:
     // write shows nothing; none of them writes or damages a file.
     void refusedOrFailedSaveKeepsFiles()
     {
-        TForm1 form(QSize(1024, 768));
+        TForm1 form(DesignWorkArea);
         for (const char *address : {"a/b", "..", "a\\b"}) {
             m_prompter.reset();
             fill(form, {QStringLiteral("127.0.0.1"), QStringLiteral("110"), QStringLiteral("p"), QString::fromUtf8(address)});
@@ -138,7 +136,7 @@ private slots:
                      QStringList{QStringLiteral("Adresse de réception invalide : le compte n'a pas été sauvegardé")});
         }
         QVERIFY(QDir(folder()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
-        QVERIFY(QDir(m_root->filePath(QStringLiteral("appdata"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+        QVERIFY(QDir(m_w->path(QStringLiteral("appdata"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
                 == QStringList{QStringLiteral("Pelicorde")});
         // An empty field: nothing written, nothing shown.
         m_prompter.reset();
@@ -179,7 +177,7 @@ private slots:
         QVERIFY(QFile::copy(dataPath(QStringLiteral("a@exemple.fr.adr")), dataPath(QStringLiteral("_Favori.adr"))));
         const QByteArray favourite = bytes(dataPath(QStringLiteral("_Favori.adr")));
 
-        TForm1 form(QSize(1024, 768));
+        TForm1 form(DesignWorkArea);
         form.ComboBox1->showPopup();
         QCOMPARE(items(*form.ComboBox1), (QStringList{QStringLiteral("a@exemple.fr"), QStringLiteral("b@exemple.fr")}));
         QCOMPARE(form.ComboBox1->currentIndex(), -1);
@@ -222,7 +220,7 @@ private slots:
         QVERIFY(QFile::copy(dataPath(QStringLiteral("reste@exemple.fr.adr")), dataPath(QStringLiteral("_Favori.adr"))));
         const QByteArray favourite = bytes(dataPath(QStringLiteral("_Favori.adr")));
 
-        TForm1 form(QSize(1024, 768));
+        TForm1 form(DesignWorkArea);
         const accounts::Account typed{QStringLiteral("127.0.0.9"), QStringLiteral("995"), QStringLiteral("x"),
                                       QStringLiteral("tape@exemple.fr")};
         fill(form, typed);
@@ -255,7 +253,7 @@ private slots:
                                         server.user()};
         QCOMPARE(accounts::saveAccount(folder(), account), accounts::SaveStatus::Saved);
 
-        TForm1 form(QSize(1024, 768));
+        TForm1 form(DesignWorkArea);
         QCOMPARE(form.list->rows(), 2);
         pick(form, server.user());
         QVERIFY(form.CheckBox2->isChecked());
@@ -267,10 +265,8 @@ private slots:
     // Only the port field moves the TLS box; a click on the box itself changes nothing.
     void tlsBoxFollowsThePortOnly()
     {
-        TForm1 form(QSize(1024, 768));
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QTRY_VERIFY(!form.firstShow);
+        QVERIFY(m_w->start());
+        TForm1 &form = *m_w->form;
         form.Edit4->clear();
         form.Edit4->setFocus();
         QTest::keyClicks(form.Edit4, QStringLiteral("995"));

@@ -7,34 +7,31 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <memory>
 
 #include "app/Controls.h"
 #include "app/PelicordeFP.h"
 #include "app/Scaling.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 
 // The main window scaled by its creation step to work areas around the 1024 x 768 design.
 class ScalingWindowTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<WindowFixture> m_w;
     RecordingPrompter m_prompter;
 
 private slots:
     void init()
     {
-        m_root = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir().mkdir(m_root->filePath("appdata")));
-        QVERIFY(QDir().mkdir(m_root->filePath("temp")));
-        qputenv("APPDATA", m_root->filePath("appdata").toLocal8Bit());
-        qputenv("TEMP", m_root->filePath("temp").toLocal8Bit());
+        m_w = std::make_unique<WindowFixture>();
+        QVERIFY(m_w->prepareFolders());
         m_prompter.reset();
     }
 
-    void cleanup() { m_root.reset(); }
+    void cleanup() { m_w.reset(); }
 
     void workAreas_data()
     {
@@ -104,7 +101,7 @@ private slots:
 
     void failedCreationScalesNothing()
     {
-        QFile blocker(m_root->filePath("appdata/Pelicorde"));
+        QFile blocker(m_w->path(QStringLiteral("appdata/Pelicorde")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         TForm1 form(QSize(800, 570));

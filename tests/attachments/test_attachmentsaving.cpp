@@ -3,9 +3,7 @@
 // folder or write through a link.
 #include <QtTest>
 
-#include <QCheckBox>
 #include <QDirIterator>
-#include <QLineEdit>
 
 #include "support/TestFiles.h"
 #include "app/PelicordeFP.h"
@@ -16,6 +14,7 @@
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 
 #include <sys/stat.h>
 
@@ -66,26 +65,17 @@ class AttachmentSavingTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_root, m_temp;
+    WindowFixture m_w;
     RecordingPrompter m_prompter;
     DovecotServer m_dovecot;
     TForm1 *m_form = nullptr;
     QString m_data;
 
-    void connectTo(const Pop3Account &a)
-    {
-        m_form->Edit3->setText(a.host);
-        m_form->Edit4->setText(QString::number(a.port));
-        m_form->Edit15->setText(a.user);
-        m_form->Edit16->setText(a.password);
-        m_form->CheckBox2->setChecked(a.tls);
-    }
-
     // Saves the attachments of message `row` of a mailbox holding box.
     void save(const QList<QByteArray> &box, int row)
     {
         m_dovecot.setMessages(box);
-        connectTo(m_dovecot.account());
+        m_w.pointAt(m_dovecot.account());
         m_form->currentRow = row;
         saveAttachments(*m_form);
     }
@@ -95,19 +85,18 @@ class AttachmentSavingTest : public QObject
 private slots:
     void initTestCase()
     {
-        // The data folder two levels down, so that "../../x" would land inside m_root.
-        QVERIFY(QDir().mkpath(m_root.filePath(QStringLiteral("a/b"))));
-        qputenv("APPDATA", m_root.filePath(QStringLiteral("a/b")).toLocal8Bit());
-        qputenv("TEMP", m_temp.path().toLocal8Bit());
+        // The data folder two levels down, so that "../../x" would land inside the root.
+        QVERIFY(m_w.prepareFolders(QStringLiteral("a/b")));
         QVERIFY2(m_dovecot.start(), qPrintable(m_dovecot.errorText()));
-        m_form = new TForm1(QSize(1024, 768));
+        QVERIFY(m_w.create());
+        m_form = m_w.form.get();
         m_data = m_form->dataFolder;
-        QCOMPARE(m_data, m_root.filePath(QStringLiteral("a/b/Pelicorde")));
+        QCOMPARE(m_data, m_w.path(QStringLiteral("a/b/Pelicorde")));
     }
 
     void cleanupTestCase()
     {
-        delete m_form;
+        m_w.form.reset();
         m_dovecot.stop();
     }
 
@@ -225,7 +214,7 @@ private slots:
         QVERIFY(names.contains(QStringLiteral("piece-jointe-4")));
         QVERIFY(names.contains(QStringLiteral("piece-jointe-7")));
         // Nothing was written anywhere else under the root.
-        QDirIterator it(m_root.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        QDirIterator it(m_w.root.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
         int files = 0;
         while (it.hasNext()) {
             const QString path = it.next();
@@ -239,8 +228,8 @@ private slots:
     // target, dangling or not, stays as it was; Annuler leaves the link.
     void linksAreNotFollowed()
     {
-        const QString outside = m_root.filePath(QStringLiteral("outside.txt"));
-        const QString ghost = m_root.filePath(QStringLiteral("ghost.txt"));
+        const QString outside = m_w.path(QStringLiteral("outside.txt"));
+        const QString ghost = m_w.path(QStringLiteral("ghost.txt"));
         writeBytes(outside, "original");
         QVERIFY(QFile::link(outside, data(QStringLiteral("lien.txt"))));
         QVERIFY(QFile::link(ghost, data(QStringLiteral("fantome.txt"))));
@@ -278,7 +267,7 @@ private slots:
         QVERIFY(server.start());
         server.mailbox = {withAttachments({{QStringLiteral("a.txt"), "a"}})};
         server.breakCommand("RETR", Fault::DropHalf, 1);
-        connectTo(server.account());
+        m_w.pointAt(server.account());
         m_form->currentRow = 1;
         saveAttachments(*m_form);
         QCOMPARE(m_prompter.infos, QStringList{Failure});

@@ -2,12 +2,12 @@
 
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <memory>
 
 #include "app/PelicordeFP.h"
 #include "blacklist/PelicordeFS1.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 
 #include <csignal>
 #include <sys/resource.h>
@@ -18,8 +18,8 @@ class BlacklistEditorTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_root;
-    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<WindowFixture> m_w;
+    TForm1 *m_form = nullptr;
     RecordingPrompter m_prompter;
 
     QString blacklistPath() const { return m_form->dataFolder + QStringLiteral("/Liste-noire.txt"); }
@@ -46,13 +46,11 @@ class BlacklistEditorTest : public QObject
 private slots:
     void init()
     {
-        m_root = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir().mkdir(m_root->filePath(QStringLiteral("appdata"))));
-        QVERIFY(QDir().mkdir(m_root->filePath(QStringLiteral("temp"))));
-        qputenv("APPDATA", m_root->filePath(QStringLiteral("appdata")).toLocal8Bit());
-        qputenv("TEMP", m_root->filePath(QStringLiteral("temp")).toLocal8Bit());
+        m_w = std::make_unique<WindowFixture>();
+        QVERIFY(m_w->prepareFolders());
         m_prompter.reset();
-        m_form = std::make_unique<TForm1>(QSize(1024, 768));
+        QVERIFY(m_w->create());
+        m_form = m_w->form.get();
         Form2 = new TForm2;
     }
 
@@ -60,8 +58,8 @@ private slots:
     {
         delete Form2;
         Form2 = nullptr;
-        m_form.reset();
-        m_root.reset();
+        m_form = nullptr;
+        m_w.reset();
     }
 
     // Loaded through the real memo and saved back unchanged: the same bytes, dates written by

@@ -3,9 +3,6 @@
 // faults that must leave the mailbox as it was.
 #include <QtTest>
 
-#include <QCheckBox>
-#include <QLineEdit>
-
 #include "app/PelicordeFP.h"
 #include "deletion/Deletion.h"
 #include "mailbox/MailMessage.h"
@@ -16,6 +13,7 @@
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 
 using Fault = FakePop3Server::Fault;
 
@@ -74,19 +72,10 @@ class DeletionTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_appData, m_temp;
+    WindowFixture m_w;
     RecordingPrompter m_prompter;
     DovecotServer m_dovecot;
     TForm1 *m_form = nullptr;
-
-    void connectTo(const Pop3Account &a)
-    {
-        m_form->Edit3->setText(a.host);
-        m_form->Edit4->setText(QString::number(a.port));
-        m_form->Edit15->setText(a.user);
-        m_form->Edit16->setText(a.password);
-        m_form->CheckBox2->setChecked(a.tls);
-    }
 
     // The list as a scan of messages would have left it; uids as the server gave them.
     void fillList(const QList<QByteArray> &box, const QHash<int, QString> &uids = {})
@@ -137,15 +126,15 @@ class DeletionTest : public QObject
 private slots:
     void initTestCase()
     {
-        qputenv("APPDATA", m_appData.path().toLocal8Bit());
-        qputenv("TEMP", m_temp.path().toLocal8Bit());
+        QVERIFY(m_w.prepareFolders());
         QVERIFY2(m_dovecot.start(), qPrintable(m_dovecot.errorText()));
-        m_form = new TForm1(QSize(1024, 768));
+        QVERIFY(m_w.create());
+        m_form = m_w.form.get();
     }
 
     void cleanupTestCase()
     {
-        delete m_form;
+        m_w.form.reset();
         m_dovecot.stop();
     }
 
@@ -157,7 +146,7 @@ private slots:
         FakePop3Server server;
         QVERIFY(server.start());
         server.mailbox = mails({QStringLiteral("Un"), QStringLiteral("Deux")});
-        connectTo(server.account());
+        m_w.pointAt(server.account());
         fillList(server.mailbox);
         mark({2});
 
@@ -187,7 +176,7 @@ private slots:
         const QList<QByteArray> box = mails({QStringLiteral("Un"), QStringLiteral("Deux"), QStringLiteral("Trois"),
                                              QStringLiteral("Quatre"), QStringLiteral("Cinq")});
         m_dovecot.setMessages(box);
-        connectTo(m_dovecot.account());
+        m_w.pointAt(m_dovecot.account());
         fillList(box, dovecotUids());
         mark({2, 4});
         mark({3}, QStringLiteral("x"));
@@ -204,7 +193,7 @@ private slots:
         FakePop3Server server;
         QVERIFY(server.start());
         server.mailbox = box;
-        connectTo(server.account());
+        m_w.pointAt(server.account());
         fillList(box);
         mark({2, 4});
         deleteMarked(*m_form);
@@ -222,7 +211,7 @@ private slots:
         const QList<QByteArray> box = mails({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
                                              QStringLiteral("Delta"), QStringLiteral("Echo")});
         m_dovecot.setMessages(box);
-        connectTo(m_dovecot.account());
+        m_w.pointAt(m_dovecot.account());
         fillList(box); // a server without UIDL: the subject check alone
         m_form->list->setCell(1, MessageList::Subject, QStringLiteral("alpha"));
         mark({1, 2, 4, 5});
@@ -240,7 +229,7 @@ private slots:
         const QList<QByteArray> box = mails({QStringLiteral("Facture"), QStringLiteral("Lettre d'information"),
                                              QStringLiteral("Lettre d'information"), QStringLiteral("Rappel")});
         m_dovecot.setMessages(box);
-        connectTo(m_dovecot.account());
+        m_w.pointAt(m_dovecot.account());
         fillList(box, dovecotUids());
         mark({2, 4});
         // The list was 1 Facture, 2 Lettre, 3 Lettre, 4 Rappel; Facture goes behind the back:
@@ -272,7 +261,7 @@ private slots:
             QVERIFY(server.start());
             server.mailbox = box;
             server.breakCommand("DELE", Fault::Err, 3);
-            connectTo(server.account());
+            m_w.pointAt(server.account());
             fillList(box);
             mark({1, 3});
             deleteMarked(*m_form);
@@ -288,7 +277,7 @@ private slots:
             QVERIFY(server.start());
             server.mailbox = box;
             server.breakCommand(verb, fault, 1);
-            connectTo(server.account());
+            m_w.pointAt(server.account());
             fillList(box);
             mark({1, 3});
             deleteMarked(*m_form);
@@ -307,7 +296,7 @@ private slots:
         server.mailbox = box;
         Pop3Account wrong = server.account();
         wrong.password = QStringLiteral("faux");
-        connectTo(wrong);
+        m_w.pointAt(wrong);
         deleteMarked(*m_form);
         QCOMPARE(m_prompter.infos, (QStringList{Failure, QStringLiteral("Erreur durant la reception des messages")}));
         QCOMPARE(server.connections, 2);

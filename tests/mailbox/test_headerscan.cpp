@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
 
@@ -21,6 +20,7 @@
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 
 using Fault = FakePop3Server::Fault;
 using mailfactory::Mail;
@@ -80,20 +80,11 @@ class HeaderScanTest : public QObject
 
     DovecotServer dovecot;
     RecordingPrompter prompter;
-    std::unique_ptr<QTemporaryDir> root;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<WindowFixture> w;
+    TForm1 *form = nullptr;
 
-    void pointAt(quint16 port, const QString &user, const QString &password)
-    {
-        form->Edit3->setText(QStringLiteral("127.0.0.1"));
-        form->Edit4->setText(QString::number(port));
-        form->Edit15->setText(user);
-        form->Edit16->setText(password);
-        // Loopback test ports are above 900, where the TLS rule ticks the box: these are plain.
-        form->CheckBox2->setChecked(false);
-    }
-    void pointAtDovecot() { pointAt(dovecot.port(), dovecot.user(), dovecot.password()); }
-    void pointAt(const FakePop3Server &fake) { pointAt(fake.port(), fake.user, fake.password); }
+    void pointAtDovecot() { w->pointAt(dovecot.account()); }
+    void pointAt(const FakePop3Server &fake) { w->pointAt(fake.account()); }
 
     QStringList row(int r) const
     {
@@ -142,13 +133,9 @@ private slots:
 
     void init()
     {
-        root = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir().mkpath(root->filePath("appdata")));
-        QVERIFY(QDir().mkpath(root->filePath("temp")));
-        qputenv("APPDATA", root->filePath("appdata").toLocal8Bit());
-        qputenv("TEMP", root->filePath("temp").toLocal8Bit());
-        form = std::make_unique<TForm1>(QSize(1024, 768));
-        form->show();
+        w = std::make_unique<WindowFixture>();
+        QVERIFY(w->start());
+        form = w->form.get();
         // The first show scans with empty fields: two rows and a beep.
         QTRY_VERIFY(form->Timer2->isActive());
         form->Timer2->stop();
@@ -157,8 +144,8 @@ private slots:
 
     void cleanup()
     {
-        form.reset();
-        root.reset();
+        form = nullptr;
+        w.reset();
     }
 
     // Empty mailbox, growth, shrinking: rows, counter, unique ids and the new-mail signal,

@@ -1,13 +1,12 @@
 // Spam in the HTML view: nothing reaches the network, no script runs, no link is followed.
-#include "preview/PreviewTestKit.h"
+#include "support/WindowFixture.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
 #include <QTcpServer>
 #include <QWebEngineView>
 
 #include <QWebEngineSettings>
 
+#include "mailbox/MessageList.h"
 #include "preview/Preview.h"
 #include "preview/PreviewFile.h"
 #include "preview/SafeWebView.h"
@@ -44,11 +43,7 @@ private slots:
     {
         w = std::make_unique<WindowFixture>();
         QVERIFY(w->start());
-        form().Edit3->setText(dovecot.host());
-        form().Edit4->setText(QString::number(dovecot.port()));
-        form().Edit15->setText(dovecot.user());
-        form().Edit16->setText(dovecot.password());
-        form().CheckBox2->setChecked(false); // test ports are above 900, the server is plain
+        w->pointAt(dovecot.account());
         prompter.reset(); // the first show's scan met empty fields and beeped
 
         const QString secret = w->root.filePath(QStringLiteral("secret.png"));
@@ -148,5 +143,5 @@ private slots:
     }
 };
 
-PREVIEW_TEST_MAIN(HostileHtmlTest)
+PELICORDE_TEST_MAIN(HostileHtmlTest)
 #include "test_hostilehtml.moc"

@@ -1,12 +1,13 @@
 // Mouse releases over the message list and the check boxes of its Supr column.
-#include "preview/PreviewTestKit.h"
+#include "support/WindowFixture.h"
 
 #include <QImage>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QStyleOptionButton>
 
+#include "app/Controls.h"
+#include "mailbox/MessageList.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
 
@@ -46,11 +47,9 @@ private slots:
     {
         w = std::make_unique<WindowFixture>();
         QVERIFY(w->start());
-        // A closed port: a preview started by a release fails at once with its box.
-        form().Edit3->setText(QStringLiteral("127.0.0.1"));
-        form().Edit4->setText(QString::number(freeLoopbackPort()));
-        form().Edit15->setText(QStringLiteral("u"));
-        form().Edit16->setText(QStringLiteral("p"));
+        // A closed port: a preview started by a release fails at once with its box. The port is
+        // above 900, so TLS is ticked as the port rule would.
+        w->pointAt({QStringLiteral("127.0.0.1"), freeLoopbackPort(), QStringLiteral("u"), QStringLiteral("p"), true});
         w->setRows({
             {"a@x.org", "Un", "01/02/2026 10:00", "T/H", "2", "", "a.pdf|b.txt|"},
             {"b@x.org", "Deux", "01/02/2026 10:01", "M/M", "_", "1", ""},
@@ -188,5 +187,5 @@ private:
     bool previewPaneOpenNow() { return !form().Label7->isHidden(); }
 };
 
-PREVIEW_TEST_MAIN(ListTest)
+PELICORDE_TEST_MAIN(ListTest)
 #include "test_list.moc"

@@ -1,6 +1,6 @@
 // The preview pane against a real Dovecot: fields, text and HTML views, the preview file,
 // the text limit, the pane toggles and the failures.
-#include "preview/PreviewTestKit.h"
+#include "support/WindowFixture.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -12,7 +12,9 @@
 #include <sys/stat.h>
 
 #include "app/Ansi.h"
+#include "app/Controls.h"
 #include "mailbox/MailMessage.h"
+#include "mailbox/MessageList.h"
 #include "mailbox/ServerOperation.h"
 #include "preview/Preview.h"
 #include "preview/SafeWebView.h"
@@ -87,11 +89,7 @@ private slots:
     {
         w = std::make_unique<WindowFixture>();
         QVERIFY(w->start());
-        form().Edit3->setText(dovecot.host());
-        form().Edit4->setText(QString::number(dovecot.port()));
-        form().Edit15->setText(dovecot.user());
-        form().Edit16->setText(dovecot.password());
-        form().CheckBox2->setChecked(false);
+        w->pointAt(dovecot.account());
         prompter.reset();
     }
 
@@ -319,5 +317,5 @@ private slots:
     }
 };
 
-PREVIEW_TEST_MAIN(PreviewTest)
+PELICORDE_TEST_MAIN(PreviewTest)
 #include "test_preview.moc"

@@ -8,13 +8,13 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
 
 #include "app/Controls.h"
 #include "app/PelicordeFP.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 #include "tray/Tray.h"
 
 // The tray icon, its menu and the minute ticks, on the real main window. The offscreen
@@ -23,7 +23,7 @@ class TrayTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<WindowFixture> m_w;
     RecordingPrompter m_prompter;
 
     static bool withTray() { return true; }
@@ -32,7 +32,7 @@ class TrayTest : public QObject
     // A window past its first show, as after start-up.
     std::unique_ptr<TForm1> shownWindow()
     {
-        auto form = std::make_unique<TForm1>(QSize(1024, 768));
+        auto form = std::make_unique<TForm1>(DesignWorkArea);
         form->showMaximized();
         [&] { QTRY_VERIFY(!form->firstShow); }();
         // One more turn: the show step itself has run, not just the first-show actions.
@@ -49,11 +49,8 @@ class TrayTest : public QObject
 private slots:
     void init()
     {
-        m_root = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir().mkdir(m_root->filePath("appdata")));
-        QVERIFY(QDir().mkdir(m_root->filePath("temp")));
-        qputenv("APPDATA", m_root->filePath("appdata").toLocal8Bit());
-        qputenv("TEMP", m_root->filePath("temp").toLocal8Bit());
+        m_w = std::make_unique<WindowFixture>();
+        QVERIFY(m_w->prepareFolders());
         m_prompter.reset();
         setTrayAvailabilityCheck(&TrayTest::withTray);
     }
@@ -61,7 +58,7 @@ private slots:
     void cleanup()
     {
         setTrayAvailabilityCheck(nullptr);
-        m_root.reset();
+        m_w.reset();
     }
 
     void reductionShowsTheMinutesInTheTip_data()

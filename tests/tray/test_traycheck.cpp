@@ -1,12 +1,9 @@
-#include <QCheckBox>
 #include <QtTest>
 
 #include <QAction>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
 
@@ -17,6 +14,7 @@
 #include "support/DovecotServer.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 #include "tray/Tray.h"
 
 // The periodic check and the tray menu against a real mailbox: the re-scan at the sixth tick,
@@ -25,7 +23,7 @@ class TrayCheckTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<WindowFixture> m_w;
     std::unique_ptr<DovecotServer> m_server;
     RecordingPrompter m_prompter;
 
@@ -39,18 +37,17 @@ class TrayCheckTest : public QObject
         return mailfactory::build(m);
     }
 
-    // A window past its first show, its fields on the test mailbox, one scan done.
-    std::unique_ptr<TForm1> checkedWindow()
+    // A window past its first show, its fields on the test mailbox, one scan done. The
+    // fixture owns it until the case's cleanup.
+    TForm1 *checkedWindow()
     {
-        auto form = std::make_unique<TForm1>(QSize(1024, 768));
+        if (!m_w->create())
+            qFatal("the main window could not be created");
+        TForm1 *form = m_w->form.get();
         form->showMaximized();
         [&] { QTRY_COMPARE(form->normalGridHeight, form->SG1->height()); }();
         [&] { QTRY_VERIFY(form->Timer2->isActive()); }();
-        form->Edit3->setText(m_server->host());
-        form->Edit4->setText(QString::number(m_server->port()));
-        form->Edit15->setText(m_server->user());
-        form->Edit16->setText(m_server->password());
-        form->CheckBox2->setChecked(false); // test ports are above 900, the server is plain
+        m_w->pointAt(m_server->account());
         form->BitBtn2Click();
         m_prompter.reset();
         return form;
@@ -69,11 +66,8 @@ private slots:
 
     void init()
     {
-        m_root = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir().mkdir(m_root->filePath("appdata")));
-        QVERIFY(QDir().mkdir(m_root->filePath("temp")));
-        qputenv("APPDATA", m_root->filePath("appdata").toLocal8Bit());
-        qputenv("TEMP", m_root->filePath("temp").toLocal8Bit());
+        m_w = std::make_unique<WindowFixture>();
+        QVERIFY(m_w->prepareFolders());
         m_server->setMessages({mail(1), mail(2)});
         m_prompter.reset();
         setTrayAvailabilityCheck(&TrayCheckTest::withTray);
@@ -81,8 +75,9 @@ private slots:
 
     void cleanup()
     {
+        // The window goes while the notification area is still there, as at the end of a case.
+        m_w.reset();
         setTrayAvailabilityCheck(nullptr);
-        m_root.reset();
     }
 
     // New mail while in the tray: the sixth tick's scan beeps and starts the blink; the
