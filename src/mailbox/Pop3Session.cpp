@@ -190,9 +190,15 @@ void Pop3Session::waitForData(const QString &step)
     QEventLoop loop;
     m_loop = &loop;
     m_timer->start(int(left));
-    loop.exec();
+    const int result = loop.exec();
     m_loop = nullptr;
     m_timer->stop();
+    // Once the application is quitting (the main window was closed meanwhile), no event loop
+    // runs any more: waiting would spin without reading the socket until the time-out. The
+    // operation ends here, as after any network failure.
+    if (result < 0)
+        fail(QStringLiteral("Échange avec le serveur %1 interrompu : le programme se ferme pendant %2")
+                 .arg(server(), step));
 }
 
 void Pop3Session::pull()

@@ -304,6 +304,35 @@ private slots:
         QCOMPARE(s.message(1), mail(1, body));
     }
 
+    // Closing the main window quits the application, maybe while an operation waits on the
+    // server; no event loop runs after that, so the wait ends the operation as a failure at
+    // once rather than spinning, socket unread, until the time-out.
+    void quittingEndsAWait()
+    {
+        FakePop3Server server;
+        server.mailbox = {mail(1)};
+        QVERIFY(server.start());
+        server.breakCommand("STAT", Fault::Stall);
+        Pop3Session s(3000);
+        QString text;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (server.received("STAT"))
+                QCoreApplication::quit();
+        });
+        QTimer::singleShot(0, [&] {
+            watch.start(5);
+            text = errorOf([&] {
+                s.open(server.account());
+                s.messageCount();
+            });
+        });
+        QCoreApplication::exec();
+        QCOMPARE(text, QStringLiteral("Échange avec le serveur 127.0.0.1:%1 interrompu : le programme se ferme "
+                                      "pendant la commande STAT")
+                           .arg(server.port()));
+    }
+
     // While waiting on a slow server the event loop runs: a timer keeps ticking. The reply takes
     // longer than the time-out, but comes in pieces: the time-out counts from the last progress.
     void eventLoopRunsWhileWaiting()
