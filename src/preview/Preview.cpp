@@ -173,8 +173,10 @@ void previewMessage(TForm1 &form, int r)
 
         session.quit();
 
+        // Not when the pane was closed during the download: the button would stand alone over
+        // the list and save whichever row is current by then.
         const QString pj = form.list->cell(r, MessageList::Attachments);
-        if (attachmentCount(pj) > 0) {
+        if (attachmentCount(pj) > 0 && previewPaneOpen(form)) {
             form.BitBtn5->setText(QStringLiteral("PJ = ") + pj);
             form.BitBtn5->show();
         }

@@ -19,6 +19,7 @@
 #include "preview/Preview.h"
 #include "preview/SafeWebView.h"
 #include "support/DovecotServer.h"
+#include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 
@@ -296,6 +297,37 @@ private slots:
         QCOMPARE(prompter.beeps, 2);
         QVERIFY(prompter.infos.isEmpty());
         QVERIFY(!form().Memo2->toPlainText().isEmpty());
+    }
+
+    // The pane closed while the message downloads stays closed: the end of the preview shows no
+    // attachment button over the list, where it would save whichever row is current by then.
+    void paneClosedDuringTheDownload()
+    {
+        mailfactory::Mail m;
+        m.text = QStringLiteral("x\n");
+        m.attachments = {{QStringLiteral("a.pdf"), "%PDF-1.4", "application/pdf"}};
+        FakePop3Server server;
+        server.mailbox = {mailfactory::build(m)};
+        server.delayMs = 300;
+        QVERIFY(server.start());
+        server.breakCommand("RETR", FakePop3Server::Fault::Delay);
+        w->pointAt(server.account());
+        w->setRows({{"a@x.org", "Un", "", "", "1", "", ""}});
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (server.received("RETR")) {
+                closer.stop();
+                form().BitBtn8->click();
+            }
+        });
+        closer.start(5);
+        preview(1);
+        QVERIFY(!closer.isActive());
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(prompter.infos.isEmpty());
+        QVERIFY(form().Label7->isHidden());
+        QVERIFY(form().SG1->isEnabled());
+        QVERIFY(form().BitBtn5->isHidden());
     }
 
     void refusedWhileAnotherOperationRuns()
