@@ -1,6 +1,7 @@
 #include "app/Folders.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -29,7 +30,16 @@ QString tempFolderFromEnvironment()
         return temp;
     // Qt creates the runtime location with mode 0700 and checks that it belongs to the user
     // (XDG_RUNTIME_DIR, or /tmp/runtime-<user> when that is not set).
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty())
+        return runtime;
+    // Qt refuses a runtime folder that is not the user's own (another user may have taken its
+    // name in the shared /tmp) and gives nothing: a private folder in the user's cache instead.
+    const QString cache =
+        join(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation), QStringLiteral("Pelicorde"));
+    QDir().mkpath(cache);
+    QFile::setPermissions(cache, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return cache;
 }
 
 bool ensureDataFolder(const QString &path)

@@ -8,8 +8,8 @@ namespace folders {
 // (~/.local/share) + "/Pelicorde". No separator at the end.
 QString dataFolderFromEnvironment();
 
-// $TEMP when set and not empty, else a private per-user folder (mode 0700) under the
-// runtime location. Never the root of the file system.
+// $TEMP when set and not empty, else a private per-user folder (mode 0700): the runtime
+// location, or ~/.cache/Pelicorde when Qt has none to give. Never the root of the file system.
 QString tempFolderFromEnvironment();
 
 // True when a folder (or a link to one) is at path, or one folder level could be created there.

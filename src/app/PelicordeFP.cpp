@@ -128,6 +128,8 @@ void TForm1::buildDesign()
     Label10 = label(this, "Label10", 376, 15, 95, 13, QStringLiteral("Mot de passe Pop3"));
     Edit16 = edit(this, "Edit16", 490, 8, 121, 21);
     Edit16->setEchoMode(QLineEdit::Password);
+    // The style's own mask is a bullet; the design masks with '*'.
+    Edit16->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     Label6 = label(this, "Label6", 628, 15, 77, 13, QStringLiteral("Mail receveur"));
     Edit15 = edit(this, "Edit15", 716, 8, 121, 21);
     BitBtn1 = button(this, "BitBtn1", 848, 8, 64, 25, QStringLiteral("Sauvegarde"),

@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <unistd.h>
 
 #include "app/Error.h"
@@ -8,6 +9,7 @@
 #include "app/PelicordeFP.h"
 #include "app/Prompter.h"
 #include "blacklist/PelicordeFS1.h"
+#include "mailbox/ServerOperation.h"
 
 void prepareApplication()
 {
@@ -15,6 +17,21 @@ void prepareApplication()
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 }
+
+namespace {
+
+// Leaving the event loop while a server operation pumps events would make every later wait
+// of its session return at once: it would spin until its time-out and fail. So the process
+// ends once the running operation has ended, as it ends with the window open.
+void quitWhenIdle()
+{
+    if (ServerOperation::busy())
+        QTimer::singleShot(50, qApp, &quitWhenIdle);
+    else
+        QCoreApplication::quit();
+}
+
+} // namespace
 
 void createWindows(QSize workArea)
 {
@@ -25,7 +42,7 @@ void createWindows(QSize workArea)
     // Closing the main window ends the process, whatever else is open; closing a message
     // box while the main window sits in the tray must not.
     QApplication::setQuitOnLastWindowClosed(false);
-    QObject::connect(form1, &TForm1::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(form1, &TForm1::closed, qApp, &quitWhenIdle, Qt::QueuedConnection);
     form1->showMaximized();
 }
 

@@ -189,6 +189,8 @@ private slots:
         QVERIFY(!form.CheckBox1->isChecked());
         QVERIFY(!form.CheckBox2->isChecked());
         QCOMPARE(form.Edit16->echoMode(), QLineEdit::Password);
+        form.Edit16->setText(QStringLiteral("pw"));
+        QCOMPARE(form.Edit16->displayText(), QStringLiteral("**"));
         QVERIFY(!form.ComboBox1->isEditable());
         QVERIFY(!form.Timer1->isActive());
         QVERIFY(!form.Timer2->isActive());

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
+#include <pwd.h>
+#include <unistd.h>
 
 #include "app/Controls.h"
 #include "app/PelicordeFP.h"
@@ -137,6 +139,38 @@ private slots:
         QVERIFY(QFileInfo(form->dataFolder).isDir());
         QCOMPARE(form->tempFolder, path("runtime"));
         QVERIFY(form->firstShow);
+    }
+
+    // A runtime folder Qt will not use (here: files in the way of both candidates) gives no
+    // empty temp folder, which would put the preview file at the root of the file system.
+    void unusableRuntimeFolderFallsBackToAPrivateCacheFolder()
+    {
+        const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR"), oldTmp = qgetenv("TMPDIR"),
+                         oldCache = qgetenv("XDG_CACHE_HOME");
+        auto restore = qScopeGuard([&] {
+            for (const auto &[name, value] : {std::pair{"XDG_RUNTIME_DIR", oldRuntime}, std::pair{"TMPDIR", oldTmp},
+                                              std::pair{"XDG_CACHE_HOME", oldCache}}) {
+                if (value.isEmpty())
+                    qunsetenv(name);
+                else
+                    qputenv(name, value);
+            }
+        });
+        qunsetenv("TEMP");
+        QVERIFY(QDir().mkdir(path("tmp")));
+        const QString user = QString::fromLocal8Bit(getpwuid(geteuid())->pw_name);
+        for (const QString &squat : {path("runtime-file"), path("tmp/runtime-") + user}) {
+            QFile f(squat);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        qputenv("XDG_RUNTIME_DIR", path("runtime-file").toLocal8Bit());
+        qputenv("TMPDIR", path("tmp").toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", path("cache").toLocal8Bit());
+
+        auto form = newWindow();
+        QCOMPARE(form->tempFolder, path("cache/Pelicorde"));
+        QVERIFY(QFileInfo(form->tempFolder).isDir());
+        QCOMPARE(QFile::permissions(form->tempFolder) & 0x0077, QFileDevice::Permissions());
     }
 
     void closeRemovesThePreviewFile()
