@@ -16,7 +16,14 @@ ensure_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "Pelicorde needs these Debian packages: ${missing[*]}" >&2
+      echo "Install them as root (apt-get install ${missing[*]}), or install sudo, then run this again." >&2
+      exit 1
+    fi
+    sudo=(sudo)
+  fi
   say "Installing missing Debian packages: ${missing[*]}"
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -27,6 +27,9 @@ void loadFavourite(TForm1 &form)
         form.Edit4->setText(result.fields.port);
         form.Edit16->setText(result.fields.password);
         form.Edit15->setText(result.fields.address);
+        // Show each field from its start, as typed text would be read.
+        for (QLineEdit *field : {form.Edit3, form.Edit4, form.Edit16, form.Edit15})
+            field->setCursorPosition(0);
         break;
     }
     case accounts::LoadStatus::Unreadable:
@@ -68,8 +71,12 @@ void listAccounts(TForm1 &form)
 
 void chooseAccount(TForm1 &form)
 {
-    if (refusedWhileBusy())
+    if (refusedWhileBusy()) {
+        // The choice did not happen: the list must not show it as made.
+        const QSignalBlocker quiet(form.ComboBox1);
+        form.ComboBox1->setCurrentIndex(-1);
         return;
+    }
     const QString name = form.ComboBox1->currentText();
     if (name.isEmpty() || !accounts::makeFavourite(form.dataFolder, name)) {
         prompter().information(accounts::favouriteFailedMessage());

@@ -241,6 +241,7 @@ private slots:
         QCOMPARE(m_prompter.beeps, 1);
         QVERIFY(m_prompter.infos.isEmpty());
         QVERIFY(fields(form) == typed);
+        QCOMPARE(form.ComboBox1->currentIndex(), -1); // the refused choice is not shown as made
     }
 
     // A choice scans the mailbox of the chosen account at once, TLS included.
