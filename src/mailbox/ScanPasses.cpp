@@ -1,5 +1,7 @@
 #include "mailbox/ScanPasses.h"
 
+#include "attachments/SafeFile.h"
+
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
@@ -65,7 +67,8 @@ void attachmentPass(Pop3Session &session, MessageList &list, int m,
         for (const MailPart &part : message.parts()) {
             if (part.kind == MailPart::Attachment) {
                 ++count;
-                names += part.fileName + QLatin1Char('|');
+                // The name the attachment will be saved under, so an unnamed part is listed too.
+                names += attachments::safeFileName(part.fileName, count) + QLatin1Char('|');
             }
             if (count > 0)
                 list.setCell(r, MessageList::Attachments, QString::number(count));
