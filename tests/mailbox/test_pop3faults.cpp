@@ -304,6 +304,29 @@ private slots:
         QCOMPARE(s.message(1), mail(1, body));
     }
 
+    // A hostile server cannot make the program allocate without bound: a message count no list
+    // can hold, or one line that never ends, is a reply it cannot make sense of.
+    void hostileServer()
+    {
+        FakePop3Server server;
+        server.mailbox = QList<QByteArray>(1000001);
+        server.mailbox[1] = mail(2, QByteArray(65 * 1024 * 1024, 'z'));
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.open(server.account());
+        QCOMPARE(errorOf([&] { s.messageCount(); }),
+                 QStringLiteral("Réponse incompréhensible du serveur 127.0.0.1:%1 pendant la commande STAT : « 1000001 %2 »")
+                     .arg(server.port())
+                     .arg(server.mailbox[1].size()));
+        server.mailbox.resize(1000000);
+        Pop3Session t;
+        t.open(server.account());
+        QCOMPARE(t.messageCount(), 1000000);
+        QCOMPARE(errorOf([&] { t.message(2); }),
+                 QStringLiteral("Réponse incompréhensible du serveur 127.0.0.1:%1 pendant la commande RETR 2 : ligne sans fin")
+                     .arg(server.port()));
+    }
+
     // Closing the main window quits the application, maybe while an operation waits on the
     // server; no event loop runs after that, so the wait ends the operation as a failure at
     // once rather than spinning, socket unread, until the time-out.
