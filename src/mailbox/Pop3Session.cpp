@@ -450,7 +450,8 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each)
     const auto verb = [top](int n) {
         return top ? "TOP " + QByteArray::number(n) + " 0" : "RETR " + QByteArray::number(n);
     };
-    const int window = headersOnly ? kHeaderWindow : kMessageWindow;
+    // Without TOP, headers come from whole messages: the window of whole messages applies.
+    const int window = top ? kHeaderWindow : kMessageWindow;
     // Until the batch ends normally, replies may be in flight: a throw from each leaves the
     // session unusable.
     m_broken = true;

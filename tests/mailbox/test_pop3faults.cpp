@@ -173,21 +173,24 @@ private slots:
     {
         FakePop3Server server;
         server.hasTop = false;
-        for (int i = 1; i <= 5; ++i)
+        for (int i = 1; i <= 40; ++i)
             server.mailbox << mail(i, "Corps\r\n\r\nsuite " + QByteArray::number(i) + "\r\n");
         QVERIFY(server.start());
         Pop3Session s;
         s.open(server.account());
         QCOMPARE(s.header(1), headerOf(server.mailbox[0]));
         QList<QByteArray> got;
-        s.headers(1, 5, [&](int n, const QByteArray &h) {
+        s.headers(1, 40, [&](int n, const QByteArray &h) {
             QCOMPARE(n, got.size() + 1);
             got << h;
         });
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 40; ++i)
             QCOMPARE(got[i], headerOf(server.mailbox[i]));
         QVERIFY(!server.received("TOP"));
-        QVERIFY(server.largestBurst > 1); // RETR pipelined in place of TOP
+        // RETR pipelined in place of TOP, within the window of whole messages: these replies
+        // may be big.
+        QVERIFY(server.largestBurst > 1);
+        QVERIFY2(server.largestBurst <= 16, qPrintable(QString::number(server.largestBurst)));
     }
 
     // Without CAPA: no pipelining, TOP tried once and given up for RETR when refused, UIDL tried.
