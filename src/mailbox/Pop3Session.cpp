@@ -13,6 +13,12 @@ namespace {
 
 // A status line longer than this without a line end is not POP3.
 constexpr qsizetype kMaxStatusLine = 64 * 1024;
+// A body line this long is no mail (mail lines are short, even broken base64 stays far
+// below): a server streaming one endless line must not fill the memory.
+constexpr qsizetype kMaxBodyLine = 64 * 1024 * 1024;
+// Each message becomes a row of the list: a count beyond this is a lying or broken server,
+// and would have the list allocate gigabytes (and overflow the row arithmetic at 2^31).
+constexpr int kMaxMessages = 1000000;
 // Pipelining window: commands outstanding at most (TOP replies are small, RETR ones may be big)
 // and bytes of commands per write. Replies are read while commands are in flight, so neither
 // side's buffers fill up.
@@ -264,6 +270,9 @@ bool Pop3Session::parseReply(bool multiLine, Reply &out, const QString &step)
     }
     for (;;) {
         const qsizetype nl = m_buf.indexOf('\n', m_searchFrom);
+        if ((nl < 0 ? m_buf.size() : nl) - m_pos > kMaxBodyLine)
+            fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : ligne sans fin")
+                     .arg(server(), step));
         if (nl < 0) {
             m_searchFrom = m_buf.size();
             return false;
@@ -359,7 +368,7 @@ int Pop3Session::messageCount()
     const Reply r = expectOk("STAT", false, step);
     bool ok = false;
     const int count = r.status.split(' ').first().toInt(&ok);
-    if (!ok || count < 0)
+    if (!ok || count < 0 || count > kMaxMessages)
         fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : « %3 »")
                  .arg(server(), step, serverText(r.status)));
     return count;
@@ -441,7 +450,8 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each)
     const auto verb = [top](int n) {
         return top ? "TOP " + QByteArray::number(n) + " 0" : "RETR " + QByteArray::number(n);
     };
-    const int window = headersOnly ? kHeaderWindow : kMessageWindow;
+    // Without TOP, headers come from whole messages: the window of whole messages applies.
+    const int window = top ? kHeaderWindow : kMessageWindow;
     // Until the batch ends normally, replies may be in flight: a throw from each leaves the
     // session unusable.
     m_broken = true;
