@@ -46,8 +46,9 @@ QString safeFileName(const QString &name, int ordinal)
 {
     const qsizetype slash = std::max(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
     QString last = name.mid(slash + 1);
+    // '|' separates the names in the message list's attachment column.
     for (QChar &c : last)
-        if (isControl(c))
+        if (isControl(c) || c == QLatin1Char('|'))
             c = QLatin1Char('_');
     last = fitted(ansi::toUnicode(ansi::fromUnicode(last)));
     if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))

@@ -298,6 +298,7 @@ private slots:
         QTest::newRow("ends in slash") << QStringLiteral("dir/") << QStringLiteral("piece-jointe-3");
         QTest::newRow("empty") << QString() << QStringLiteral("piece-jointe-3");
         QTest::newRow("controls") << QStringLiteral("a\tb\x1b" "c\x7f" "d\u0085.txt") << QStringLiteral("a_b_c_d_.txt");
+        QTest::newRow("list separator") << QStringLiteral("a|b.txt") << QStringLiteral("a_b.txt");
         QTest::newRow("outside cp1252") << QStringLiteral("☃ neige.txt") << QStringLiteral("? neige.txt");
         QTest::newRow("long") << QString(300, QChar(u'é')) + QStringLiteral(".pdf")
                               << QString(125, QChar(u'é')) + QStringLiteral(".pdf");
