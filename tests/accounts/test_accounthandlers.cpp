@@ -15,6 +15,7 @@
 #include "app/PelicordeFP.h"
 #include "mailbox/ServerOperation.h"
 #include "mailbox/MessageList.h"
+#include "support/TestFiles.h"
 #include "support/DovecotServer.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
@@ -151,14 +152,11 @@ private slots:
                                     QStringLiteral("x@y")};
         QCOMPARE(accounts::saveAccount(folder(), old), accounts::SaveStatus::Saved);
         fill(form, {QStringLiteral("127.0.0.1"), QStringLiteral("110"), QString(300, QLatin1Char('p')), old.address});
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        rlimit small = saved;
-        small.rlim_cur = 64;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        {
+            const FileSizeLimit fullDisk(64);
+            QVERIFY(fullDisk.active());
+            QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+        }
         QVERIFY(m_prompter.infos.isEmpty());
         QCOMPARE(bytes(dataPath(QStringLiteral("x@y.adr"))), accounts::encodeAccount(old));
         QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("x@y.adr")});

@@ -6,6 +6,7 @@
 
 #include "app/PelicordeFP.h"
 #include "blacklist/PelicordeFS1.h"
+#include "support/TestFiles.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
 
@@ -133,14 +134,11 @@ private slots:
         Form2->Memo1->setPlainText(QString(200, QLatin1Char('x')));
 
         // The disk fills up in the middle of the write (a file size limit works as root too).
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        rlimit small = saved;
-        small.rlim_cur = 64;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        {
+            const FileSizeLimit fullDisk(64);
+            QVERIFY(fullDisk.active());
+            QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        }
         QCOMPARE(m_prompter.beeps, 1);
         QVERIFY(Form2->isHidden());
         QCOMPARE(read(), old);

@@ -117,15 +117,12 @@ private slots:
 
         // A write that fails half way (the file-size limit applies to root too).
         const QString big = QStringLiteral("new.entry@example.org\n").repeated(5000);
-        rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool saved_ok = saveEditorText(m_path, big);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
+        bool saved_ok = true;
+        {
+            const FileSizeLimit fullDisk(4096);
+            QVERIFY(fullDisk.active());
+            saved_ok = saveEditorText(m_path, big);
+        }
 
         QVERIFY(!saved_ok);
         QCOMPARE(readBytes(m_path), old);
