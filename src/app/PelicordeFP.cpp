@@ -161,7 +161,7 @@ void TForm1::buildDesign()
     ProgressBar1->hide();
     BitBtn7 = button(this, "BitBtn7", 944, 44, 29, 29, QString(), QStringLiteral("Ouvrir la liste noire"));
     BitBtn7->setIcon(icons::clipboard());
-    BitBtn7->setIconSize(QSize(24, 24));
+    BitBtn7->setIconSize(QSize(32, 32));
     BitBtn4 = button(this, "BitBtn4", 979, 44, 29, 29, QString(),
                      QStringLiteral("Suppression des messages cochés sur le serveur.  IRREVERSIBLE !!"));
     BitBtn4->setIcon(icons::pencil());

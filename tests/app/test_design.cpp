@@ -171,6 +171,25 @@ private slots:
                                      QStringLiteral("Quitter1=&Quitter")}));
     }
 
+    void pictureSizes()
+    {
+        // The clipboard's brown board, 22 pixels wide in the 32-pixel picture, shows at full size.
+        const QImage shown = m_form->BitBtn7->grab().toImage();
+        int left = shown.width(), right = -1;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                if (shown.pixelColor(x, y) == QColor(160, 110, 50)) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        QVERIFY2(right - left + 1 >= 21, qPrintable(QStringLiteral("board %1 pixels wide").arg(right - left + 1)));
+
+        const QList<std::pair<QAbstractButton *, int>> sizes = {
+            {m_form->BitBtn2, 20}, {m_form->BitBtn7, 32}, {m_form->BitBtn4, 14}, {m_form->BitBtn8, 19}};
+        for (const auto &[button, side] : sizes)
+            QCOMPARE(button->iconSize(), QSize(side, side));
+    }
+
     void statesAtStart()
     {
         TForm1 form(QSize(1024, 768));
