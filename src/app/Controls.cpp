@@ -55,6 +55,11 @@ MessageGrid::MessageGrid(QWidget *parent) : QTableView(parent)
     // Cells clip their text like a text grid; an ellipsis would turn "Autre" into "A...".
     setTextElideMode(Qt::ElideNone);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // The preview disables the list, greys it and leaves a strip of it above the pane: that
+    // strip must stay readable, so disabled text keeps the normal text colour.
+    QPalette p = palette();
+    p.setColor(QPalette::Disabled, QPalette::Text, p.color(QPalette::Active, QPalette::Text));
+    setPalette(p);
 
     QHeaderView *v = verticalHeader();
     v->hide();

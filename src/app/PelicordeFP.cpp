@@ -110,11 +110,12 @@ void TForm1::buildDesign()
 {
     setWindowTitle(QStringLiteral("Pelicorde  V1.1"));
     setWindowIcon(icons::windowIcon());
-    // Tahoma is rarely installed on Linux; narrow look-alikes keep the designed captions inside their controls.
+    // Tahoma is rarely installed on Linux, and its look-alikes run past the tightest boxes
+    // ("Date et heure envoi", the "Supr" caption). Liberation Sans Narrow (fonts-liberation,
+    // which ./run and ./test install) keeps every caption whole; the others stand in without it.
     QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                               {QStringLiteral("Wine Tahoma"), QStringLiteral("Liberation Sans Narrow"),
-                                QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans"),
-                                QStringLiteral("Arimo")});
+                               {QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
+                                QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
     setFont(QFont(QStringLiteral("Tahoma"), 8));
     resize(1016, 741);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -161,7 +162,7 @@ void TForm1::buildDesign()
     ProgressBar1->hide();
     BitBtn7 = button(this, "BitBtn7", 944, 44, 29, 29, QString(), QStringLiteral("Ouvrir la liste noire"));
     BitBtn7->setIcon(icons::clipboard());
-    BitBtn7->setIconSize(QSize(24, 24));
+    BitBtn7->setIconSize(QSize(32, 32));
     BitBtn4 = button(this, "BitBtn4", 979, 44, 29, 29, QString(),
                      QStringLiteral("Suppression des messages cochés sur le serveur.  IRREVERSIBLE !!"));
     BitBtn4->setIcon(icons::pencil());

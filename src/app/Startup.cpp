@@ -10,12 +10,14 @@
 #include "app/Prompter.h"
 #include "blacklist/PelicordeFS1.h"
 #include "mailbox/ServerOperation.h"
+#include "preview/SafeWebView.h"
 
 void prepareApplication()
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    PreviewSchemeHandler::registerScheme();
 }
 
 namespace {

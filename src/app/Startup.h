@@ -5,7 +5,8 @@
 int runPelicorde(int argc, char **argv);
 
 // Settings that must be in place before the QApplication exists: the shared OpenGL contexts
-// the web engine needs, and its sandbox switched off under root (Chromium refuses root).
+// the web engine needs, its sandbox switched off under root (Chromium refuses root), and the
+// URL scheme the preview is shown under.
 void prepareApplication();
 
 // Creates the main window Form1, then the blacklist editor Form2 (hidden), in that order, and

@@ -1,17 +1,24 @@
 #include "preview/SafeWebView.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
 #include <QWebEngineView>
 
 namespace {
 
-bool isFile(const QUrl &url, const QUrl &allowed)
+const QByteArray PreviewScheme = QByteArrayLiteral("pelicorde-preview");
+
+// The shown page, a jump to one of its anchors included.
+bool isPage(const QUrl &url, const QUrl &allowed)
 {
-    return url.isLocalFile() && QDir::cleanPath(url.toLocalFile()) == allowed.toLocalFile();
+    return url.adjusted(QUrl::RemoveFragment) == allowed;
 }
 
 void lockDown(QWebEngineSettings *s)
@@ -27,11 +34,47 @@ void lockDown(QWebEngineSettings *s)
           S::NavigateOnDropEnabled, S::FocusOnNavigationEnabled})
         s->setAttribute(off, false);
     s->setUnknownUrlSchemePolicy(S::DisallowUnknownUrlSchemes);
-    // The preview file is written in Windows-1252 without a charset of its own.
-    s->setDefaultTextEncoding(QStringLiteral("windows-1252"));
 }
 
 } // namespace
+
+PreviewSchemeHandler::PreviewSchemeHandler(const QString &filePath, const QUrl &url, QObject *parent)
+    : QWebEngineUrlSchemeHandler(parent), m_path(filePath), m_url(url)
+{
+}
+
+void PreviewSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
+{
+    // Only a regular file: a FIFO or a device planted there would block the read. The file
+    // goes with the job.
+    auto *file = new QFile(m_path, job);
+    if (job->requestUrl() != m_url || !QFileInfo(m_path).isFile() || !file->open(QIODevice::ReadOnly)) {
+        job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
+    job->reply(QByteArrayLiteral("text/html; charset=windows-1252"), file);
+}
+
+void PreviewSchemeHandler::registerScheme()
+{
+    if (QWebEngineUrlScheme::schemeByName(PreviewScheme).name() == PreviewScheme)
+        return;
+    QWebEngineUrlScheme scheme(PreviewScheme);
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+    // Treated as a local file would be: no remote loads, as the view's settings say.
+    scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed);
+    QWebEngineUrlScheme::registerScheme(scheme);
+}
+
+QUrl PreviewSchemeHandler::urlFor(const QString &filePath)
+{
+    QUrl url;
+    url.setScheme(QString::fromLatin1(PreviewScheme));
+    // The name alone: each view's profile has a handler of its own, and no folder name can
+    // come back from the engine spelt another way.
+    url.setPath(QFileInfo(filePath).fileName());
+    return url;
+}
 
 PreviewRequestFilter::PreviewRequestFilter(const QUrl &allowed, QObject *parent)
     : QWebEngineUrlRequestInterceptor(parent), m_allowed(allowed)
@@ -41,7 +84,7 @@ PreviewRequestFilter::PreviewRequestFilter(const QUrl &allowed, QObject *parent)
 void PreviewRequestFilter::interceptRequest(QWebEngineUrlRequestInfo &info)
 {
     const QUrl url = info.requestUrl();
-    if (url.scheme() == QLatin1String("data") || isFile(url, m_allowed))
+    if (url.scheme() == QLatin1String("data") || isPage(url, m_allowed))
         return;
     info.block(true);
     emit requestBlocked(url);
@@ -54,7 +97,7 @@ PreviewPage::PreviewPage(const QUrl &allowed, QWebEngineProfile *profile, QObjec
 
 bool PreviewPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
 {
-    if (isMainFrame && isFile(url, m_allowed))
+    if (isMainFrame && isPage(url, m_allowed))
         return true;
     emit navigationRefused(url);
     return false;
@@ -63,7 +106,7 @@ bool PreviewPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool 
 QWebEnginePage *PreviewPage::createWindow(WebWindowType) { return nullptr; }
 
 SafeWebView::SafeWebView(const QString &filePath, QWidget *parent)
-    : QWidget(parent), m_url(QUrl::fromLocalFile(QDir::cleanPath(filePath)))
+    : QWidget(parent), m_url(PreviewSchemeHandler::urlFor(filePath))
 {
     // No storage name: off the record, nothing kept on disk.
     m_profile = new QWebEngineProfile(this);
@@ -73,6 +116,7 @@ SafeWebView::SafeWebView(const QString &filePath, QWidget *parent)
     lockDown(m_profile->settings());
     m_filter = new PreviewRequestFilter(m_url, m_profile);
     m_profile->setUrlRequestInterceptor(m_filter);
+    m_profile->installUrlSchemeHandler(PreviewScheme, new PreviewSchemeHandler(QDir::cleanPath(filePath), m_url, m_profile));
 
     m_view = new QWebEngineView(this);
     m_view->setContextMenuPolicy(Qt::NoContextMenu);

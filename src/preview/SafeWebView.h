@@ -2,6 +2,7 @@
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineUrlSchemeHandler>
 #include <QWidget>
 
 class QWebEngineProfile;
@@ -10,6 +11,26 @@ class QWebEngineView;
 // Spam is hostile: everything a page could use to tell its sender that the address is alive
 // (remote images, fonts, frames, style sheets, scripts, prefetches) or to reach local files
 // goes through here and is refused, except the one file the view is meant to show.
+
+// The shown file reaches the view under its own URL scheme, served by this handler: the
+// response says Windows-1252, which outranks any charset the page declares. Only that one
+// URL is served.
+class PreviewSchemeHandler final : public QWebEngineUrlSchemeHandler
+{
+    Q_OBJECT
+public:
+    PreviewSchemeHandler(const QString &filePath, const QUrl &url, QObject *parent);
+    void requestStarted(QWebEngineUrlRequestJob *job) override;
+
+    // The scheme must be known before the application object exists.
+    static void registerScheme();
+    // The URL the file at filePath is shown under.
+    static QUrl urlFor(const QString &filePath);
+
+private:
+    QString m_path;
+    QUrl m_url;
+};
 
 // Lets through the shown file and data: URLs, blocks every other request.
 class PreviewRequestFilter final : public QWebEngineUrlRequestInterceptor
@@ -41,7 +62,8 @@ private:
 };
 
 // The HTML view of the preview pane: a web view on a private off-the-record profile with
-// JavaScript, plugins and every outside access switched off, showing one local file.
+// JavaScript, plugins and every outside access switched off, showing one local file. The
+// file's bytes are shown as they are, read as Windows-1252.
 class SafeWebView final : public QWidget
 {
     Q_OBJECT
@@ -52,7 +74,8 @@ public:
     // (Re)loads the file given at construction.
     void showFile();
 
-    QUrl fileUrl() const { return m_url; }
+    // The URL the page shows the file under.
+    QUrl pageUrl() const { return m_url; }
     QWebEngineView *view() const { return m_view; }
     PreviewPage *page() const { return m_page; }
     PreviewRequestFilter *filter() const { return m_filter; }

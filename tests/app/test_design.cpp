@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -171,6 +172,25 @@ private slots:
                                      QStringLiteral("Quitter1=&Quitter")}));
     }
 
+    void pictureSizes()
+    {
+        // The clipboard's brown board, 22 pixels wide in the 32-pixel picture, shows at full size.
+        const QImage shown = m_form->BitBtn7->grab().toImage();
+        int left = shown.width(), right = -1;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                if (shown.pixelColor(x, y) == QColor(160, 110, 50)) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        QVERIFY2(right - left + 1 >= 21, qPrintable(QStringLiteral("board %1 pixels wide").arg(right - left + 1)));
+
+        const QList<std::pair<QAbstractButton *, int>> sizes = {
+            {m_form->BitBtn2, 20}, {m_form->BitBtn7, 32}, {m_form->BitBtn4, 14}, {m_form->BitBtn8, 19}};
+        for (const auto &[button, side] : sizes)
+            QCOMPARE(button->iconSize(), QSize(side, side));
+    }
+
     void statesAtStart()
     {
         TForm1 form(QSize(1024, 768));
@@ -247,6 +267,64 @@ private slots:
             QVERIFY2(!w->font().bold(), qPrintable(w->objectName()));
             QCOMPARE(w->font().family(), QStringLiteral("Tahoma"));
         }
+    }
+
+    // Each caption, measured in the font the control really draws with, inside the room the
+    // style leaves it in the control's design box.
+    void captionsFitTheirBoxes()
+    {
+        QStringList overflowing;
+        const auto fits = [&](const QString &what, const QFont &font, const QString &text, int extra, QRect box) {
+            const QFontMetrics metrics(font);
+            const int width = metrics.horizontalAdvance(text) + extra;
+            if (width > box.width() || metrics.height() > box.height())
+                overflowing << QStringLiteral("%1 \"%2\" in %3: %4 x %5 for a room of %6 x %7")
+                                   .arg(what, text, QFontInfo(font).family()).arg(width).arg(metrics.height())
+                                   .arg(box.width()).arg(box.height());
+        };
+        for (QLabel *l : {m_form->Label5, m_form->Label11, m_form->Label10, m_form->Label6, m_form->Label1,
+                          m_form->Label7, m_form->Label9, m_form->Label15, m_form->Label8})
+            fits(l->objectName(), l->font(), l->text(), 0, l->contentsRect());
+
+        // BitBtn5 also as a preview captions it once the attachments are counted.
+        const QList<std::pair<QPushButton *, QString>> buttons = {
+            {m_form->BitBtn1, m_form->BitBtn1->text()}, {m_form->BitBtn6, m_form->BitBtn6->text()},
+            {m_form->BitBtn2, m_form->BitBtn2->text()}, {m_form->BitBtn5, m_form->BitBtn5->text()},
+            {m_form->BitBtn5, QStringLiteral("PJ = 99")}, {m_form->BitBtn3, m_form->BitBtn3->text()}};
+        for (const auto &[b, text] : buttons) {
+            QStyleOptionButton option;
+            option.initFrom(b);
+            option.text = text;
+            option.icon = b->icon();
+            option.iconSize = b->iconSize();
+            // The style puts 4 pixels between a picture and the caption.
+            const int picture = b->icon().isNull() ? 0 : b->iconSize().width() + 4;
+            fits(b->objectName(), b->font(), text, picture,
+                 b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b));
+        }
+
+        for (QCheckBox *c : {m_form->CheckBox1, m_form->CheckBox2}) {
+            QStyleOptionButton option;
+            option.initFrom(c);
+            option.text = c->text();
+            fits(c->objectName(), c->font(), c->text(), 0,
+                 c->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, c));
+        }
+
+        QHeaderView *header = m_form->SG1->horizontalHeader();
+        const QStringList captions = {"Reçu de", "Objet", "Date/heure", "Type", "PJ", "Supr"};
+        for (int c = 0; c < captions.size(); ++c) {
+            QStyleOptionHeader option;
+            option.initFrom(header);
+            option.orientation = Qt::Horizontal;
+            option.section = c;
+            option.text = captions[c];
+            option.textAlignment = header->defaultAlignment();
+            option.rect = QRect(header->sectionViewportPosition(c), 0, header->sectionSize(c), header->height());
+            fits(QStringLiteral("column %1").arg(c), header->font(), captions[c], 0,
+                 header->style()->subElementRect(QStyle::SE_HeaderLabel, &option, header));
+        }
+        QVERIFY2(overflowing.isEmpty(), qPrintable(overflowing.join(QStringLiteral("; "))));
     }
 
     void stacking()

@@ -79,7 +79,7 @@ private slots:
         QVERIFY(prompter.infos.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
         QVERIFY(loaded.first().first().toBool());
-        QCOMPARE(view->page()->url(), view->fileUrl());
+        QCOMPARE(view->page()->url(), view->pageUrl());
 
         QCOMPARE(view->page()->title(), QStringLiteral("preview"));
         QVERIFY(!trackerReached());
@@ -96,14 +96,14 @@ private slots:
         // A navigation asked for by anyone but the preview stays on the preview file.
         view->page()->load(QUrl(at("nav")));
         QTRY_VERIFY(refusedUrls().contains(QUrl(at("nav"))));
-        QCOMPARE(view->page()->url(), view->fileUrl());
+        QCOMPARE(view->page()->url(), view->pageUrl());
 
         // A click on the link.
         QWidget *surface = view->view()->focusProxy();
         QVERIFY(surface);
         QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(60, 60));
         QTRY_VERIFY_WITH_TIMEOUT(refusedUrls().contains(QUrl(at("click"))), 20000);
-        QCOMPARE(view->page()->url(), view->fileUrl());
+        QCOMPARE(view->page()->url(), view->pageUrl());
         QCOMPARE(view->page()->title(), QStringLiteral("preview"));
         QVERIFY(!trackerReached());
         w.reset();

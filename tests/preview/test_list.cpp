@@ -183,6 +183,28 @@ private slots:
         QCOMPARE(cellImage(grid, MessageList::Mark, 1), checked);
     }
 
+    // The pane shrinks, greys and disables the list; the strip left above it must still read.
+    void stripAboveThePaneStaysReadable()
+    {
+        w->clickCell(MessageList::Subject, 2);
+        QVERIFY(previewPaneOpenNow());
+        QVERIFY(!form().SG1->isEnabled());
+        QCOMPARE(form().gridColour(), QColor(192, 192, 192));
+        const QImage grid = form().SG1->grab().toImage();
+        // Rows 1 and 3 are not the selected one, which the highlight keeps readable anyway.
+        for (int row : {1, 3}) {
+            for (int column : {int(MessageList::From), int(MessageList::Subject)}) {
+                const QImage cell = cellImage(grid, column, row);
+                int darkest = 255;
+                for (int y = 0; y < cell.height(); ++y)
+                    for (int x = 0; x < cell.width(); ++x)
+                        darkest = std::min(darkest, qGray(cell.pixel(x, y)));
+                QVERIFY2(darkest < 100, qPrintable(QStringLiteral("row %1 column %2: darkest grey %3 on 192")
+                                                       .arg(row).arg(column).arg(darkest)));
+            }
+        }
+    }
+
 private:
     bool previewPaneOpenNow() { return !form().Label7->isHidden(); }
 };

@@ -80,7 +80,7 @@ class PreviewTest : public QObject
     {
         SafeWebView *view = previewView(form());
         QVERIFY(view);
-        QTRY_COMPARE(view->page()->url(), view->fileUrl());
+        QTRY_COMPARE(view->page()->url(), view->pageUrl());
     }
 
 private slots:
@@ -135,6 +135,35 @@ private slots:
         QCOMPARE(form().SG1->height(), OpenPaneGridHeight);
         QCOMPARE(form().gridColour(), QColor(192, 192, 192));
         QVERIFY(!form().SG1->isEnabled());
+    }
+
+    // The preview file is Windows-1252, so the view reads it as such whatever charset the page
+    // declares; each preview shows its own page, not the one before.
+    void htmlIsReadAsWindows1252WhateverItDeclares()
+    {
+        const QString accents = QStringLiteral("\u00e9 \u00e0 \u20ac \u0153");
+        const QStringList heads = {
+            QStringLiteral("<meta charset=\"utf-8\">"),
+            QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"),
+            QString()};
+        QList<QByteArray> messages;
+        for (int i = 0; i < heads.size(); ++i) {
+            mailfactory::Mail m;
+            m.html = QStringLiteral("<html><head>%1</head><body><p>%2 %3</p></body></html>").arg(heads[i]).arg(i + 1).arg(accents);
+            messages << mailfactory::build(m);
+        }
+        serve(messages);
+        SafeWebView *view = ensurePreviewView(form());
+        for (int i = 0; i < heads.size(); ++i) {
+            QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
+            form().BitBtn8->click();
+            preview(i + 1);
+            QVERIFY(prompter.infos.isEmpty());
+            QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
+            auto shown = std::make_shared<QString>();
+            view->page()->toPlainText([shown](const QString &text) { *shown = text.trimmed(); });
+            QTRY_COMPARE(*shown, QStringLiteral("%1 %2").arg(i + 1).arg(accents));
+        }
     }
 
     void plainTextGoesToTheTextView()

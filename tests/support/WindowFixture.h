@@ -12,17 +12,15 @@
 #include <unistd.h>
 
 #include "app/PelicordeFP.h"
+#include "app/Startup.h"
 #include "mailbox/Pop3Session.h"
 
 // For tests that show web content: the web engine needs its settings before the application
-// object exists: shared contexts, and no sandbox when the tests run as root (Chromium refuses
-// root otherwise).
+// object exists, as at the program's start.
 #define PELICORDE_TEST_MAIN(TestClass)                                                                                 \
     int main(int argc, char **argv)                                                                                    \
     {                                                                                                                  \
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                                    \
-        if (geteuid() == 0)                                                                                            \
-            qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");                                                               \
+        prepareApplication();                                                                                          \
         QApplication app(argc, argv);                                                                                  \
         TestClass test;                                                                                                \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
