@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include "mailbox/ServerOperation.h"
+
 namespace {
 
 QPointer<QWidget> g_parent;
@@ -44,9 +46,37 @@ public:
 BoxPrompter g_boxes;
 Prompter *g_current = &g_boxes;
 
+// Whatever shows the boxes: while one waits for its answer no scan starts (the list must stay
+// what the answer acts on).
+class ModalPrompter final : public Prompter
+{
+public:
+    void information(const QString &text) override
+    {
+        const ServerOperation::BoxShown shown;
+        g_current->information(text);
+    }
+
+    bool question(const QString &text) override
+    {
+        const ServerOperation::BoxShown shown;
+        return g_current->question(text);
+    }
+
+    void errorReport(const QString &text) override
+    {
+        const ServerOperation::BoxShown shown;
+        g_current->errorReport(text);
+    }
+
+    void beep() override { g_current->beep(); }
+};
+
+ModalPrompter g_modal;
+
 } // namespace
 
-Prompter &prompter() { return *g_current; }
+Prompter &prompter() { return g_modal; }
 
 void setPrompter(Prompter *p) { g_current = p ? p : &g_boxes; }
 

@@ -72,11 +72,13 @@ void deleteMarked(TForm1 &form)
 {
     if (refusedWhileBusy())
         return;
-    if (!prompter().question(QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
-                                            "irréversible.\n\nVoulez-vous continuer ?")))
-        return;
     {
+        // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
+        // the user unticked, and "Oui" would delete them.
         ServerOperation op;
+        if (!prompter().question(QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
+                                                "irréversible.\n\nVoulez-vous continuer ?")))
+            return;
         bool failed = false;
         {
             Pop3Session session;

@@ -4,16 +4,24 @@
 
 namespace {
 int g_depth = 0;
+int g_boxes = 0;
 bool g_deferred = false;
 std::function<void()> g_runner;
 
 void runDeferred()
 {
-    if (!g_deferred || g_depth > 0)
+    if (!g_deferred || ServerOperation::busy())
         return;
     g_deferred = false;
     if (g_runner)
         g_runner();
+}
+
+void scheduleDeferred()
+{
+    if (!ServerOperation::busy() && g_deferred)
+        // Not from inside the ending operation or box: its caller may still be unwinding.
+        QTimer::singleShot(0, [] { runDeferred(); });
 }
 } // namespace
 
@@ -21,12 +29,19 @@ ServerOperation::ServerOperation() { ++g_depth; }
 
 ServerOperation::~ServerOperation()
 {
-    if (--g_depth == 0 && g_deferred)
-        // Not from inside the ending operation: its caller may still be unwinding.
-        QTimer::singleShot(0, [] { runDeferred(); });
+    --g_depth;
+    scheduleDeferred();
 }
 
-bool ServerOperation::busy() { return g_depth > 0; }
+ServerOperation::BoxShown::BoxShown() { ++g_boxes; }
+
+ServerOperation::BoxShown::~BoxShown()
+{
+    --g_boxes;
+    scheduleDeferred();
+}
+
+bool ServerOperation::busy() { return g_depth > 0 || g_boxes > 0; }
 
 void ServerOperation::deferScan() { g_deferred = true; }
 
