@@ -11,6 +11,9 @@ namespace {
 
 QPointer<QWidget> g_parent;
 
+// Texts come from mail and servers (attachment names, server replies): never rich text.
+void plain(QMessageBox &box) { box.setTextFormat(Qt::PlainText); }
+
 class BoxPrompter final : public Prompter
 {
 public:
@@ -18,6 +21,7 @@ public:
     {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Pelicorde"), text, QMessageBox::Ok,
                         g_parent.data());
+        plain(box);
         box.exec();
     }
 
@@ -25,6 +29,7 @@ public:
     {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Avertissement"), text, QMessageBox::NoButton,
                         g_parent.data());
+        plain(box);
         QPushButton *yes = box.addButton(QStringLiteral("Oui"), QMessageBox::YesRole);
         QPushButton *cancel = box.addButton(QStringLiteral("Annuler"), QMessageBox::RejectRole);
         box.setDefaultButton(yes);
@@ -37,6 +42,7 @@ public:
     {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Pelicorde"), text, QMessageBox::Ok,
                         g_parent.data());
+        plain(box);
         box.exec();
     }
 
