@@ -53,29 +53,39 @@ BoxPrompter g_boxes;
 Prompter *g_current = &g_boxes;
 
 // Whatever shows the boxes: while one waits for its answer no scan starts (the list must stay
-// what the answer acts on).
+// what the answer acts on), and once the window is closed no box appears any more.
 class ModalPrompter final : public Prompter
 {
 public:
     void information(const QString &text) override
     {
+        if (ServerOperation::abandoned())
+            return;
         const ServerOperation::BoxShown shown;
         g_current->information(text);
     }
 
     bool question(const QString &text) override
     {
+        if (ServerOperation::abandoned())
+            return false;
         const ServerOperation::BoxShown shown;
         return g_current->question(text);
     }
 
     void errorReport(const QString &text) override
     {
+        if (ServerOperation::abandoned())
+            return;
         const ServerOperation::BoxShown shown;
         g_current->errorReport(text);
     }
 
-    void beep() override { g_current->beep(); }
+    void beep() override
+    {
+        if (!ServerOperation::abandoned())
+            g_current->beep();
+    }
 };
 
 ModalPrompter g_modal;

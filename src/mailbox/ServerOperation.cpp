@@ -6,11 +6,12 @@ namespace {
 int g_depth = 0;
 int g_boxes = 0;
 bool g_deferred = false;
+bool g_abandoned = false;
 std::function<void()> g_runner;
 
 void runDeferred()
 {
-    if (!g_deferred || ServerOperation::busy())
+    if (!g_deferred || ServerOperation::busy() || g_abandoned)
         return;
     g_deferred = false;
     if (g_runner)
@@ -50,3 +51,13 @@ bool ServerOperation::scanDeferred() { return g_deferred; }
 void ServerOperation::clearDeferredScan() { g_deferred = false; }
 
 void ServerOperation::setDeferredScanRunner(std::function<void()> runner) { g_runner = std::move(runner); }
+
+void ServerOperation::abandonAll()
+{
+    g_abandoned = true;
+    g_deferred = false;
+}
+
+bool ServerOperation::abandoned() { return g_abandoned; }
+
+void ServerOperation::resume() { g_abandoned = false; }

@@ -33,4 +33,11 @@ public:
     static void clearDeferredScan();
     // What runs a deferred scan (the main window's scan); set once at start.
     static void setDeferredScanRunner(std::function<void()> runner);
+
+    // The main window was closed: the running operation is given up at its next step (its
+    // session dropped without QUIT), nothing deferred runs and no box appears any more.
+    static void abandonAll();
+    static bool abandoned();
+    // A new main window: nothing is given up.
+    static void resume();
 };
