@@ -117,14 +117,6 @@ class DeletionTest : public QObject
         return out;
     }
 
-    QStringList marks() const
-    {
-        QStringList out;
-        for (int r = 1; r < m_form->list->rows(); ++r)
-            out << m_form->list->cell(r, MessageList::Mark);
-        return out;
-    }
-
     QHash<int, QString> dovecotUids()
     {
         Pop3Session s;
@@ -215,7 +207,7 @@ private slots:
         QVERIFY(server.start());
         m_w.pointAt(server.account());
         m_form->BitBtn2Click();
-        QCOMPARE(marks(), (QStringList{QStringLiteral("1"), QString(), QStringLiteral("1")}));
+        QVERIFY(m_form->list->isMarked(1) && !m_form->list->isMarked(2) && m_form->list->isMarked(3));
         m_form->list->setCell(3, MessageList::Mark, QString()); // the user keeps "Promo 2"
         const QList<QStringList> before = cells();
         server.commands.clear();
