@@ -19,7 +19,9 @@ public:
     virtual void beep() = 0;
 };
 
-// The process-wide prompter; message boxes by default. Tests install their own.
+// The process-wide prompter; message boxes by default. Tests install their own. While one of its
+// boxes waits for an answer no scan starts; once the main window is closed none is shown (a
+// question then answers Annuler).
 Prompter &prompter();
 // Installs p (not owned); nullptr puts the message boxes back.
 void setPrompter(Prompter *p);

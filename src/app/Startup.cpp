@@ -1,7 +1,6 @@
 #include "app/Startup.h"
 
 #include <QApplication>
-#include <QTimer>
 #include <unistd.h>
 
 #include "app/Error.h"
@@ -20,23 +19,9 @@ void prepareApplication()
     PreviewSchemeHandler::registerScheme();
 }
 
-namespace {
-
-// Leaving the event loop while a server operation pumps events would make every later wait
-// of its session return at once: it would spin until its time-out and fail. So the process
-// ends once the running operation has ended, as it ends with the window open.
-void quitWhenIdle()
-{
-    if (ServerOperation::busy())
-        QTimer::singleShot(50, qApp, &quitWhenIdle);
-    else
-        QCoreApplication::quit();
-}
-
-} // namespace
-
 void createWindows(QSize workArea)
 {
+    ServerOperation::resume();
     auto *form1 = new TForm1(workArea);
     Form1 = form1;
     setPrompterParent(form1);
@@ -44,7 +29,11 @@ void createWindows(QSize workArea)
     // Closing the main window ends the process, whatever else is open; closing a message
     // box while the main window sits in the tray must not.
     QApplication::setQuitOnLastWindowClosed(false);
-    QObject::connect(form1, &TForm1::closed, qApp, &quitWhenIdle, Qt::QueuedConnection);
+    // The process ends at once, also during a server operation: the operation is given up (its
+    // session dropped without QUIT, so a half-done deletion takes no effect) and shows nothing.
+    // Its waits fail as soon as the event loop is left.
+    QObject::connect(form1, &TForm1::closed, qApp, &ServerOperation::abandonAll);
+    QObject::connect(form1, &TForm1::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     form1->showMaximized();
 }
 

@@ -22,6 +22,14 @@ const QString RefusedText = QStringLiteral("Erreur durant la suppression du mess
 const QString FailureText =
     QStringLiteral("Erreur durant la reception des messages\n\nVérifiez les informations Pop3 entrées");
 
+// The window was closed during the run: the session goes without QUIT, so none of the run's
+// deletions take effect.
+void throwIfAbandoned()
+{
+    if (ServerOperation::abandoned())
+        throw Error(QStringLiteral("Suppression abandonnée : le programme se ferme"));
+}
+
 bool anyMarkedRowHasUid(const MessageList &list)
 {
     for (int r = 1; r < list.rows(); ++r)
@@ -44,6 +52,7 @@ void deleteRows(Pop3Session &session, TForm1 &form)
     const QHash<int, QString> ids = anyMarkedRowHasUid(list) ? session.uniqueIds() : QHash<int, QString>();
 
     for (int r = list.rows() - 1; r >= 1; --r) {
+        throwIfAbandoned();
         if (!list.isMarked(r))
             continue;
         bool same = r <= count;
@@ -63,6 +72,7 @@ void deleteRows(Pop3Session &session, TForm1 &form)
             prompter().information(RefusedText);
         pumpEvents();
     }
+    throwIfAbandoned();
     session.quit();
 }
 
@@ -72,11 +82,13 @@ void deleteMarked(TForm1 &form)
 {
     if (refusedWhileBusy())
         return;
-    if (!prompter().question(QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
-                                            "irréversible.\n\nVoulez-vous continuer ?")))
-        return;
     {
+        // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
+        // the user unticked, and "Oui" would delete them.
         ServerOperation op;
+        if (!prompter().question(QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
+                                                "irréversible.\n\nVoulez-vous continuer ?")))
+            return;
         bool failed = false;
         {
             Pop3Session session;

@@ -137,7 +137,8 @@ void endOfScan(TForm1 &form, int previousCount)
 void headerScan(TForm1 &form)
 {
     ensureDeferredScanRunner();
-    if (refusedWhileBusy())
+    // Also the re-scan of a deletion given up by the window's close.
+    if (ServerOperation::abandoned() || refusedWhileBusy())
         return;
     // An error of the attachment pass leaves this function: the session, then the operation,
     // go on the way out, so the next scan can start; the handler reports the error.
@@ -161,6 +162,8 @@ void headerScan(TForm1 &form)
     } catch (const Error &) {
         prompter().information(QStringLiteral("Erreur durant la reception des messages"));
     }
+    if (ServerOperation::abandoned())
+        return;
 
     if (form.CheckBox1->isChecked())
         attachmentPass(form, *session);

@@ -4,16 +4,25 @@
 
 namespace {
 int g_depth = 0;
+int g_boxes = 0;
 bool g_deferred = false;
+bool g_abandoned = false;
 std::function<void()> g_runner;
 
 void runDeferred()
 {
-    if (!g_deferred || g_depth > 0)
+    if (!g_deferred || ServerOperation::busy() || g_abandoned)
         return;
     g_deferred = false;
     if (g_runner)
         g_runner();
+}
+
+void scheduleDeferred()
+{
+    if (!ServerOperation::busy() && g_deferred)
+        // Not from inside the ending operation or box: its caller may still be unwinding.
+        QTimer::singleShot(0, [] { runDeferred(); });
 }
 } // namespace
 
@@ -21,12 +30,19 @@ ServerOperation::ServerOperation() { ++g_depth; }
 
 ServerOperation::~ServerOperation()
 {
-    if (--g_depth == 0 && g_deferred)
-        // Not from inside the ending operation: its caller may still be unwinding.
-        QTimer::singleShot(0, [] { runDeferred(); });
+    --g_depth;
+    scheduleDeferred();
 }
 
-bool ServerOperation::busy() { return g_depth > 0; }
+ServerOperation::BoxShown::BoxShown() { ++g_boxes; }
+
+ServerOperation::BoxShown::~BoxShown()
+{
+    --g_boxes;
+    scheduleDeferred();
+}
+
+bool ServerOperation::busy() { return g_depth > 0 || g_boxes > 0; }
 
 void ServerOperation::deferScan() { g_deferred = true; }
 
@@ -35,3 +51,13 @@ bool ServerOperation::scanDeferred() { return g_deferred; }
 void ServerOperation::clearDeferredScan() { g_deferred = false; }
 
 void ServerOperation::setDeferredScanRunner(std::function<void()> runner) { g_runner = std::move(runner); }
+
+void ServerOperation::abandonAll()
+{
+    g_abandoned = true;
+    g_deferred = false;
+}
+
+bool ServerOperation::abandoned() { return g_abandoned; }
+
+void ServerOperation::resume() { g_abandoned = false; }

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -12,33 +13,22 @@
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 
-// Closing the main window while a scan is talking to the server: the process ends once the
-// scan has ended, and the scan ends as it would have with the window open. Runs the real
-// event loop of the process, which can be left only once per test program.
+// Closing the main window while a server operation talks to the server: the operation is given
+// up at once (its session dropped without QUIT), shows no box, and the process ends. Runs the
+// real event loop of the process, as the program does.
 class ClosingTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_root;
+    WindowFixture m_w;
     RecordingPrompter m_prompter;
 
-private slots:
-    void closeDuringAScanEndsTheProcessAfterIt()
+    // The program's windows on server, past their first show.
+    void startOn(const FakePop3Server &server)
     {
-        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("appdata")));
-        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("temp")));
-        qputenv("APPDATA", m_root.filePath(QStringLiteral("appdata")).toLocal8Bit());
-        qputenv("TEMP", m_root.filePath(QStringLiteral("temp")).toLocal8Bit());
-
-        FakePop3Server server;
-        server.mailbox = mailfactory::realisticMailbox(3);
-        // The header of message 2 comes late: the window is closed while the scan waits for it.
-        server.breakCommand("TOP", FakePop3Server::Fault::Delay, 2);
-        server.delayMs = 300;
-        QVERIFY(server.start());
-
-        createWindows(QSize(1024, 768));
+        createWindows(DesignWorkArea);
         QTRY_VERIFY(!Form1->firstShow);
         const Pop3Account account = server.account();
         Form1->Edit3->setText(account.host);
@@ -46,25 +36,95 @@ private slots:
         Form1->Edit15->setText(account.user);
         Form1->Edit16->setText(account.password);
         Form1->CheckBox2->setChecked(account.tls);
-        m_prompter.reset();
+    }
 
-        QTimer::singleShot(0, Form1, [] { Form1->BitBtn2Click(); });
+    // Runs the event loop of the process, closing the window by close() once ready() holds. The
+    // loop must be left by the close, well before a stalled server's 30 s: 1 otherwise.
+    static int runClosingWhen(const std::function<bool()> &ready, const std::function<void()> &close)
+    {
         QTimer closer;
         QObject::connect(&closer, &QTimer::timeout, [&] {
-            if (server.received("TOP")) {
+            if (ready()) {
                 closer.stop();
-                Form1->close();
+                close();
             }
         });
         closer.start(5);
-        QCOMPARE(QApplication::exec(), 0);
+        QTimer bound;
+        bound.setSingleShot(true);
+        QObject::connect(&bound, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        bound.start(15000);
+        return QApplication::exec();
+    }
 
+private slots:
+    void initTestCase() { QVERIFY(m_w.prepareFolders()); }
+
+    void init() { m_prompter.reset(); }
+
+    void cleanup() { destroyWindows(); }
+
+    // A server that takes the connection and never greets, or one whose header of message 2
+    // comes late: the close box ends the process at once, without the scan's error box.
+    void closeDuringAScan_data()
+    {
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<FakePop3Server::Fault>("fault");
+        QTest::addColumn<int>("message");
+        QTest::newRow("never greets") << QByteArray("GREETING") << FakePop3Server::Fault::Stall << 0;
+        QTest::newRow("late header") << QByteArray("TOP") << FakePop3Server::Fault::Delay << 2;
+    }
+    void closeDuringAScan()
+    {
+        QFETCH(QByteArray, verb);
+        QFETCH(FakePop3Server::Fault, fault);
+        QFETCH(int, message);
+        FakePop3Server server;
+        server.mailbox = mailfactory::realisticMailbox(3);
+        server.breakCommand(verb, fault, message);
+        server.delayMs = 300;
+        QVERIFY(server.start());
+        startOn(server);
+        m_prompter.reset();
+
+        QTimer::singleShot(0, Form1, [] { Form1->BitBtn2Click(); });
+        const auto waiting = [&] { return verb == "GREETING" ? server.connections > 0 : server.received(verb); };
+        QCOMPARE(runClosingWhen(waiting, [] { Form1->close(); }), 0);
         QVERIFY2(m_prompter.infos.isEmpty(), qPrintable(m_prompter.infos.join(QLatin1Char('|'))));
         QVERIFY(m_prompter.errors.isEmpty());
-        // Every header arrived: the scan was not cut short by the close.
+        QCOMPARE(server.connections, 1);
+    }
+
+    // "&Quitter" while a deletion waits for the server's answer to its first DELE: no QUIT goes
+    // out, so the server deletes nothing, no box shows and no re-scan follows.
+    void quitDuringADeletion()
+    {
+        FakePop3Server server;
+        for (const char *subject : {"Un", "Deux", "Trois"}) {
+            mailfactory::Mail m;
+            m.subject = QLatin1String(subject);
+            server.mailbox << mailfactory::build(m);
+        }
+        const QList<QByteArray> box = server.mailbox;
+        server.breakCommand("DELE", FakePop3Server::Fault::Delay, 3);
+        server.delayMs = 500;
+        QVERIFY(server.start());
+        startOn(server);
+        Form1->BitBtn2Click();
         QCOMPARE(Form1->list->rows(), 4);
-        QVERIFY(!Form1->list->cell(3, 0).isEmpty());
-        destroyWindows();
+        Form1->list->setCell(1, MessageList::Mark, QStringLiteral("1"));
+        Form1->list->setCell(3, MessageList::Mark, QStringLiteral("1"));
+        const int connections = server.connections;
+        m_prompter.reset();
+
+        QTimer::singleShot(0, Form1, [] { Form1->BitBtn4Click(); });
+        QCOMPARE(runClosingWhen([&] { return server.received("DELE"); }, [] { Form1->Quitter1->trigger(); }), 0);
+        QCOMPARE(m_prompter.questions.size(), 1);
+        QVERIFY2(m_prompter.infos.isEmpty(), qPrintable(m_prompter.infos.join(QLatin1Char('|'))));
+        QVERIFY(m_prompter.errors.isEmpty());
+        QVERIFY(!server.received("QUIT"));
+        QCOMPARE(server.mailbox, box);
+        QCOMPARE(server.connections, connections + 1);
     }
 };
 

@@ -9,6 +9,7 @@
 #include "app/PelicordeFP.h"
 #include "attachments/AttachmentSaving.h"
 #include "attachments/SafeFile.h"
+#include "mailbox/MessageList.h"
 #include "mailbox/ServerOperation.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
@@ -168,6 +169,21 @@ private slots:
         save(box, 1);
         QCOMPARE(m_prompter.questions.size(), 1);
         QCOMPARE(m_prompter.infos, QStringList{NoneSaved});
+
+        // The sixth tick under the question scans only once the run has ended.
+        m_prompter.reset();
+        m_prompter.answers = {false};
+        m_form->list->setRows(2);
+        m_form->list->clearDataRows();
+        QString listedInside = QStringLiteral("?");
+        m_prompter.whileShown = [&](const QString &) {
+            m_form->minuteCounter = 5;
+            m_form->Timer2Timer();
+            listedInside = m_form->list->cell(1, MessageList::Subject);
+        };
+        save(box, 1);
+        QCOMPARE(listedInside, QString());
+        QTRY_COMPARE(m_form->list->cell(1, MessageList::Subject), QStringLiteral("Documents"));
     }
 
     // The program's own files are asked about like any other.

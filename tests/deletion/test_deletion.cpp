@@ -105,6 +105,18 @@ class DeletionTest : public QObject
             m_form->list->setCell(r, MessageList::Mark, value);
     }
 
+    QList<QStringList> cells() const
+    {
+        QList<QStringList> out;
+        for (int r = 1; r < m_form->list->rows(); ++r) {
+            QStringList row;
+            for (int c = 0; c < MessageList::ColumnCount; ++c)
+                row << m_form->list->cell(r, c);
+            out << row;
+        }
+        return out;
+    }
+
     QHash<int, QString> dovecotUids()
     {
         Pop3Session s;
@@ -167,6 +179,66 @@ private slots:
         QCOMPARE(server.connections, 0);
         QCOMPARE(m_form->list->cell(2, MessageList::Mark), QStringLiteral("1"));
         QCOMPARE(server.mailbox.size(), 2);
+    }
+
+    // The sixth tick and the tray's "Vérifier" while the warning waits: no scan runs under it,
+    // so the blacklisted row the user unticked stays unticked. "Oui" deletes only what was
+    // marked, and its re-scan answers the requests; "Annuler" leaves the list as it was, and
+    // the deferred scan follows the answer.
+    void scanRequestsWaitForTheWarning_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("Oui") << true;
+        QTest::newRow("Annuler") << false;
+    }
+    void scanRequestsWaitForTheWarning()
+    {
+        QFETCH(bool, yes);
+        const QString blacklist = m_form->dataFolder + QStringLiteral("/Liste-noire.txt");
+        const auto removeBlacklist = qScopeGuard([&] { QFile::remove(blacklist); });
+        QFile file(blacklist);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("promo@spam.example\t00/00/0000\r\n");
+        file.close();
+        FakePop3Server server;
+        server.mailbox = {mail(QStringLiteral("Promo 1")), mail(QStringLiteral("Lettre"), "Alice <alice@example.org>"),
+                          mail(QStringLiteral("Promo 2"))};
+        const QList<QByteArray> box = server.mailbox;
+        QVERIFY(server.start());
+        m_w.pointAt(server.account());
+        m_form->BitBtn2Click();
+        QVERIFY(m_form->list->isMarked(1) && !m_form->list->isMarked(2) && m_form->list->isMarked(3));
+        m_form->list->setCell(3, MessageList::Mark, QString()); // the user keeps "Promo 2"
+        const QList<QStringList> before = cells();
+        server.commands.clear();
+        const int connections = server.connections;
+
+        QList<QStringList> inside;
+        int connectionsInside = -1;
+        m_prompter.answers = {yes};
+        m_prompter.whileShown = [&](const QString &) {
+            m_form->minuteCounter = 5;
+            m_form->Timer2Timer();
+            m_form->VerifierMails1Click();
+            inside = cells();
+            connectionsInside = server.connections;
+        };
+        deleteMarked(*m_form);
+        m_prompter.whileShown = nullptr;
+        QCOMPARE(connectionsInside, connections);
+        QCOMPARE(inside, before);
+        if (yes) {
+            QCOMPARE(commandsOf(server, "DELE"), QList<QByteArray>{"DELE 1"});
+            QCOMPARE(server.mailbox, box.mid(1));
+            QCOMPARE(server.connections, connections + 2);
+            QCoreApplication::processEvents();
+            QCOMPARE(server.connections, connections + 2);
+        } else {
+            QCOMPARE(cells(), before);
+            QCOMPARE(server.connections, connections);
+            QTRY_COMPARE(server.connections, connections + 1);
+            QCOMPARE(server.mailbox, box);
+        }
     }
 
     // Two marked rows still standing for their messages are deleted, the higher number first;

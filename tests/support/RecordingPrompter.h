@@ -1,23 +1,34 @@
 #pragma once
 #include <QStringList>
+#include <functional>
 
 #include "app/Prompter.h"
 
 // Stands in for the message boxes in tests: records every text and beep, answers questions
-// from a queue (Oui when the queue is empty). Installs itself for its lifetime.
+// from a queue (Oui when the queue is empty). Installs itself for its lifetime. whileShown, when
+// set, runs inside every box before it is answered (what the user could do meanwhile).
 class RecordingPrompter final : public Prompter
 {
 public:
     RecordingPrompter() { setPrompter(this); }
     ~RecordingPrompter() override { setPrompter(nullptr); }
 
-    void information(const QString &text) override { infos << text; }
+    void information(const QString &text) override
+    {
+        infos << text;
+        shown(text);
+    }
     bool question(const QString &text) override
     {
         questions << text;
+        shown(text);
         return answers.isEmpty() ? true : answers.takeFirst();
     }
-    void errorReport(const QString &text) override { errors << text; }
+    void errorReport(const QString &text) override
+    {
+        errors << text;
+        shown(text);
+    }
     void beep() override { ++beeps; }
 
     void reset()
@@ -27,6 +38,7 @@ public:
         errors.clear();
         answers.clear();
         beeps = 0;
+        whileShown = nullptr;
     }
 
     QStringList infos;
@@ -34,4 +46,12 @@ public:
     QStringList errors;
     QList<bool> answers;
     int beeps = 0;
+    std::function<void(const QString &text)> whileShown;
+
+private:
+    void shown(const QString &text)
+    {
+        if (whileShown)
+            whileShown(text);
+    }
 };
