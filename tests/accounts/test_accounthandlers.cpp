@@ -242,13 +242,21 @@ private slots:
         QCOMPARE(form.ComboBox1->currentIndex(), -1); // the refused choice is not shown as made
     }
 
-    // A choice scans the mailbox of the chosen account at once, TLS included.
+    // A choice scans the mailbox of the chosen account at once, TLS included, also when blanks
+    // surround the port digits.
+    void choiceScansTheChosenMailbox_data()
+    {
+        QTest::addColumn<QString>("portFormat");
+        QTest::newRow("digits") << QStringLiteral("%1");
+        QTest::newRow("blanks around") << QStringLiteral(" %1\t ");
+    }
     void choiceScansTheChosenMailbox()
     {
+        QFETCH(QString, portFormat);
         DovecotServer server;
         QVERIFY2(server.start(), qPrintable(server.errorText()));
         server.setMessages({mailfactory::build({}), mailfactory::build({}), mailfactory::build({})});
-        const accounts::Account account{server.host(), QString::number(server.tlsPort()), server.password(),
+        const accounts::Account account{server.host(), portFormat.arg(server.tlsPort()), server.password(),
                                         server.user()};
         QCOMPARE(accounts::saveAccount(folder(), account), accounts::SaveStatus::Saved);
 
@@ -259,6 +267,7 @@ private slots:
         QTRY_COMPARE(form.list->rows(), 4);
         QCOMPARE(form.Edit10->text(), QStringLiteral("3"));
         QVERIFY(m_prompter.errors.isEmpty());
+        QVERIFY(m_prompter.infos.isEmpty());
     }
 
     // Only the port field moves the TLS box; a click on the box itself changes nothing.
@@ -274,6 +283,8 @@ private slots:
         QTest::keyClick(form.Edit4, Qt::Key_Backspace);
         QCOMPARE(form.Edit4->text(), QString());
         QVERIFY(!form.CheckBox2->isChecked());
+        QTest::keyClicks(form.Edit4, QStringLiteral(" 995 "));
+        QVERIFY(form.CheckBox2->isChecked());
 
         for (bool ticked : {false, true}) {
             form.Edit4->setText(ticked ? QStringLiteral("901") : QStringLiteral("900"));

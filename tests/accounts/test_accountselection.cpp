@@ -109,7 +109,11 @@ private slots:
         QTest::newRow("sign alone") << "-" << 110 << false;
         QTest::newRow("hexadecimal") << "$3E3" << 110 << false;
         QTest::newRow("0x") << "0x3E3" << 110 << false;
-        QTest::newRow("blank") << " 995" << 110 << false;
+        QTest::newRow("blank before") << " 995" << 995 << true;
+        QTest::newRow("blanks after") << "995  " << 995 << true;
+        QTest::newRow("tab and blanks") << "\t 901 " << 901 << true;
+        QTest::newRow("blank inside") << "9 95" << 110 << false;
+        QTest::newRow("blanks only") << "   " << 110 << false;
         QTest::newRow("trailing") << "995a" << 110 << false;
         QTest::newRow("Arabic-Indic digits") << QStringLiteral("٩٩٥") << 110 << false;
         QTest::newRow("beyond int") << "99999999999" << 110 << false;
