@@ -204,6 +204,31 @@ private slots:
         QVERIFY(!form.CheckBox2->isChecked());
     }
 
+    // An item stands for its own file, whatever the case of its suffix; a file named ".adr"
+    // names no account and is not listed.
+    void itemsKeepTheirOwnFile()
+    {
+        const accounts::Account upper{QStringLiteral("127.0.0.1"), closedTlsPort(), QStringLiteral("haut"),
+                                      QStringLiteral("Bob")};
+        const accounts::Account lower{QStringLiteral("127.0.0.2"), QStringLiteral("110"), QStringLiteral("bas"),
+                                      QStringLiteral("bob")};
+        for (const auto &[name, account] : {std::pair{"Bob.ADR", upper}, std::pair{"bob.adr", lower}, std::pair{".adr", lower}}) {
+            QFile f(dataPath(QString::fromLatin1(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(accounts::encodeAccount(account));
+        }
+
+        TForm1 form(DesignWorkArea);
+        form.ComboBox1->showPopup();
+        QCOMPARE(items(*form.ComboBox1), (QStringList{QStringLiteral("Bob"), QStringLiteral("bob")}));
+        form.ComboBox1->hidePopup();
+        pick(form, QStringLiteral("Bob"));
+        QVERIFY(!m_prompter.infos.contains(QStringLiteral("Echec de la création du favori !!")));
+        QCOMPARE(bytes(dataPath(QStringLiteral("_Favori.adr"))), accounts::encodeAccount(upper));
+        QVERIFY(fields(form) == upper);
+        QVERIFY(form.CheckBox2->isChecked());
+    }
+
     // A choice that cannot be made the favourite says so and touches nothing; one made while a
     // server operation runs is refused with a beep.
     void failedOrRefusedChoiceTouchesNothing()
