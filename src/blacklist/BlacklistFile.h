@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <optional>
 
@@ -17,8 +18,19 @@ inline constexpr char kPlaceholderDate[] = "00/00/0000";
 // drop every entry after it.
 inline constexpr char16_t kNulSymbol = u'\u2400'; // SYMBOL FOR NULL
 
+// A blacklist is a few thousand lines; a bigger file is taken for one that cannot be opened.
+// 1 MiB holds some 30,000 entries; a scan's pass over 16 MiB of entries would hold the window
+// for many seconds and most of a gigabyte.
+inline constexpr qint64 kMaxFileSize = 1024 * 1024;
+
 // dataFolder + "/Liste-noire.txt"
 QString filePath(const QString &dataFolder);
+
+// Opens file (named, not open) with mode, never creating it, and reads it whole, leaving it
+// open for the caller. nullopt, with the file closed, when it is missing, cannot be opened
+// or read, is not a regular file (a FIFO would block, a device such as /dev/zero never end)
+// or is larger than kMaxFileSize.
+std::optional<QByteArray> openAndReadWhole(QFile &file, QIODevice::OpenMode mode);
 
 // The editor's text for the file's bytes: CR LF becomes a line break, and so does a lone CR
 // or LF (the editor can only show it as one); NUL becomes kNulSymbol; the rest is shown as
@@ -31,8 +43,8 @@ QString textFromBytes(const QByteArray &bytes);
 // back to NUL); a line without TAB gets TAB + "00/00/0000"; every line ends with CR LF.
 QByteArray bytesFromText(const QString &text);
 
-// Reads the whole file for the editor. nullopt when it is missing or cannot be opened or
-// read: the caller beeps and leaves the editor's text as it is.
+// Reads the whole file for the editor. nullopt when openAndReadWhole refuses it: the caller
+// beeps and leaves the editor's text as it is.
 std::optional<QString> loadEditorText(const QString &path);
 
 // Take the memo's text with document()->toRawText(): toPlainText() turns non-breaking spaces

@@ -5,7 +5,9 @@
 #include <memory>
 
 #include "app/PelicordeFP.h"
+#include "blacklist/BlacklistFile.h"
 #include "blacklist/PelicordeFS1.h"
+#include "support/FeedingFifo.h"
 #include "support/TestFiles.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
@@ -111,6 +113,28 @@ private slots:
         QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
         QCOMPARE(read(), QByteArray("pr\xE9""c\xE9""dent\t00/00/0000\r\n"));
         QCOMPARE(m_prompter.beeps, 1);
+    }
+
+    // A FIFO, a device or an oversized file in place of the blacklist is one that cannot be
+    // opened: a beep, and the editor keeps its text.
+    void specialOrOversizedFileBeepsAndKeepsTheText()
+    {
+        Form2->Memo1->setPlainText(QStringLiteral("précédent"));
+        {
+            const FeedingFifo fifo(blacklistPath(), "fifo\t00/00/0000\r\n");
+            QVERIFY(fifo.made());
+            open();
+            QCOMPARE(m_prompter.beeps, 1);
+        }
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), blacklistPath()));
+        open();
+        QCOMPARE(m_prompter.beeps, 2);
+        QVERIFY(QFile::remove(blacklistPath()));
+        write("grand\t00/00/0000\r\n");
+        QVERIFY(QFile::resize(blacklistPath(), blacklist::kMaxFileSize + 1)); // sparse: no disk used
+        open();
+        QCOMPARE(m_prompter.beeps, 3);
+        QCOMPARE(Form2->Memo1->toPlainText(), QStringLiteral("précédent"));
     }
 
     void closeWithoutSavingLeavesTheFile()

@@ -106,6 +106,19 @@ private slots:
         QVERIFY(!QFile::exists(m_path));
     }
 
+    // Up to the size cap a blacklist loads; one byte more and it is refused.
+    void sizeCap()
+    {
+        writeBytes(m_path, "cap\t00/00/0000\r\n");
+        QVERIFY(QFile::resize(m_path, kMaxFileSize));
+        const auto text = loadEditorText(m_path);
+        QVERIFY(text);
+        QVERIFY(text->startsWith(QStringLiteral("cap\t00/00/0000\n\u2400")));
+        QCOMPARE(text->size(), kMaxFileSize - 1);
+        QVERIFY(QFile::resize(m_path, kMaxFileSize + 1));
+        QVERIFY(!loadEditorText(m_path));
+    }
+
     void failedSaveLeavesOldFileWhole()
     {
         const QByteArray old("keep@me\t11/11/2011\r\nand@me\t00/00/0000\r\n");
