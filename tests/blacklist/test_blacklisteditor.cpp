@@ -137,6 +137,28 @@ private slots:
         QCOMPARE(Form2->Memo1->toPlainText(), QStringLiteral("précédent"));
     }
 
+    // A "\u2400" the user types is written as the code page's '?'; the NULs the file showed
+    // that way stay NULs on the lines left as loaded.
+    void typedNulSymbolIsNoNulByte()
+    {
+        write(QByteArray("a\0b\t00/00/0000\r\nc\0d\t00/00/0000\r\n", 32));
+        open();
+        QPlainTextEdit *memo = Form2->Memo1;
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_End, Qt::ControlModifier); // on the empty line after the last break
+        const auto typeNulSymbol = [memo] { QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_unknown, QStringLiteral("\u2400"), {}); };
+        QTest::keyClicks(memo, QStringLiteral("e"));
+        typeNulSymbol();
+        QTest::keyClicks(memo, QStringLiteral("f"));
+        QTest::keyClick(memo, Qt::Key_Up);
+        QTest::keyClick(memo, Qt::Key_End);
+        QTest::keyClicks(memo, QStringLiteral("x")); // a loaded line edited: its NUL is the user's now
+        QCOMPARE(memo->toPlainText(), QStringLiteral("a\u2400b\t00/00/0000\nc\u2400d\t00/00/0000x\ne\u2400f"));
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QCOMPARE(read(), QByteArray("a\0b\t00/00/0000\r\nc?d\t00/00/0000x\r\ne?f\t00/00/0000\r\n", 49));
+        QCOMPARE(m_prompter.beeps, 0);
+    }
+
     void closeWithoutSavingLeavesTheFile()
     {
         write("a\t00/00/0000\r\n");

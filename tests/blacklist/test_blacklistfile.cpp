@@ -95,8 +95,11 @@ private slots:
         QVERIFY(text->contains(QStringLiteral("last@spam.example")));
         QCOMPARE(text->count(QChar(kNulSymbol)), 11);
         QVERIFY(!text->contains(QChar(u'\0')));
-        QVERIFY(saveEditorText(m_path, throughMemo(*text)));
+        QVERIFY(saveEditorText(m_path, throughMemo(*text), *text));
         QCOMPARE(readBytes(m_path), file);
+        // Not loaded from the file: every "\u2400" is one the user typed.
+        QCOMPARE(bytesFromText(QStringLiteral("a\u2400b\n\u2400")),
+                 QByteArray("a?b\t00/00/0000\r\n?\t00/00/0000\r\n"));
     }
 
     void missingFileLoadsNothing()
