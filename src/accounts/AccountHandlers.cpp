@@ -65,7 +65,9 @@ void listAccounts(TForm1 &form)
     // listens to activated(), which rebuilding never emits).
     const QSignalBlocker block(box);
     box.clear();
-    box.addItems(accounts::listAccounts(form.dataFolder));
+    // Each item carries its own file: "Bob.ADR" and "Bob.adr" are two accounts.
+    for (const accounts::AccountItem &item : accounts::listAccounts(form.dataFolder))
+        box.addItem(item.name, item.fileName);
     box.setCurrentIndex(-1); // nothing preselected
 }
 
@@ -77,8 +79,8 @@ void chooseAccount(TForm1 &form)
         form.ComboBox1->setCurrentIndex(-1);
         return;
     }
-    const QString name = form.ComboBox1->currentText();
-    if (name.isEmpty() || !accounts::makeFavourite(form.dataFolder, name)) {
+    const QString fileName = form.ComboBox1->currentData().toString();
+    if (!accounts::makeFavourite(form.dataFolder, fileName)) {
         prompter().information(accounts::favouriteFailedMessage());
         return;
     }

@@ -1,6 +1,7 @@
 #include "accounts/AccountList.h"
 
 #include "accounts/AccountFile.h"
+#include "app/Folders.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,7 @@
 
 namespace accounts {
 
-QStringList listAccounts(const QString &dataFolder)
+QList<AccountItem> listAccounts(const QString &dataFolder)
 {
     const QDir dir(dataFolder);
     if (dataFolder.isEmpty() || !dir.exists())
@@ -20,26 +21,28 @@ QStringList listAccounts(const QString &dataFolder)
     const QStringList entries =
         dir.entryList({QStringLiteral("*.adr")},
                       QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    QStringList names;
+    QList<AccountItem> items;
     for (const QString &entry : entries) {
         const QString name = entry.chopped(4);
-        if (name != favouriteName())
-            names.append(name);
+        if (!name.isEmpty() && name != favouriteName())
+            items.append({name, entry});
     }
     // The folder listing comes in no particular order on Linux.
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int c = a.compare(b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
+    std::sort(items.begin(), items.end(), [](const AccountItem &a, const AccountItem &b) {
+        const int c = a.name.compare(b.name, Qt::CaseInsensitive);
+        if (c != 0)
+            return c < 0;
+        return a.name != b.name ? a.name < b.name : a.fileName < b.fileName;
     });
-    return names;
+    return items;
 }
 
-bool makeFavourite(const QString &dataFolder, const QString &accountName)
+bool makeFavourite(const QString &dataFolder, const QString &fileName)
 {
     // The name comes from the list, but never let it reach outside the data folder.
-    if (accountName.contains(QLatin1Char('/')))
+    if (fileName.isEmpty() || fileName.contains(QLatin1Char('/')))
         return false;
-    const QString source = accountFilePath(dataFolder, accountName);
+    const QString source = folders::join(dataFolder, fileName);
     if (!QFileInfo(source).isFile())
         return false;
     QFile file(source);

@@ -2,8 +2,10 @@
 
 namespace accounts {
 
-int portNumber(const QString &portText)
+int portNumber(const QString &text)
 {
+    // A blank pasted or typed around the digits must not turn 995 into a clear-text 110.
+    const QString portText = text.trimmed();
     qsizetype digitsFrom = 0;
     if (portText.startsWith(QLatin1Char('+')) || portText.startsWith(QLatin1Char('-')))
         digitsFrom = 1;

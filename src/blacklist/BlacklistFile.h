@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <optional>
 
@@ -14,11 +15,23 @@ inline constexpr char kPlaceholderDate[] = "00/00/0000";
 
 // Shows a NUL byte of the file in the editor, and is written back as NUL. A NUL has no
 // business in the file, but hiding it (or cutting the text there) would make the next save
-// drop every entry after it.
+// drop every entry after it. The same character typed by the user is no NUL of the file:
+// it is written as '?'.
 inline constexpr char16_t kNulSymbol = u'\u2400'; // SYMBOL FOR NULL
+
+// A blacklist is a few thousand lines; a bigger file is taken for one that cannot be opened.
+// 1 MiB holds some 30,000 entries; a scan's pass over 16 MiB of entries would hold the window
+// for many seconds and most of a gigabyte.
+inline constexpr qint64 kMaxFileSize = 1024 * 1024;
 
 // dataFolder + "/Liste-noire.txt"
 QString filePath(const QString &dataFolder);
+
+// Opens file (named, not open) with mode, never creating it, and reads it whole, leaving it
+// open for the caller. nullopt, with the file closed, when it is missing, cannot be opened
+// or read, is not a regular file (a FIFO would block, a device such as /dev/zero never end)
+// or is larger than kMaxFileSize.
+std::optional<QByteArray> openAndReadWhole(QFile &file, QIODevice::OpenMode mode);
 
 // The editor's text for the file's bytes: CR LF becomes a line break, and so does a lone CR
 // or LF (the editor can only show it as one); NUL becomes kNulSymbol; the rest is shown as
@@ -27,19 +40,22 @@ QString textFromBytes(const QByteArray &bytes);
 
 // The file's bytes for the editor's text. The text is split at its line breaks ("\n", CR LF,
 // a lone CR, U+2028, U+2029); a line break at the very end gives no extra line, so an empty
-// text gives no bytes. Each line is converted to Windows-1252 ('?' outside it; kNulSymbol
-// back to NUL); a line without TAB gets TAB + "00/00/0000"; every line ends with CR LF.
-QByteArray bytesFromText(const QString &text);
+// text gives no bytes. Each line is converted to Windows-1252 ('?' outside it); a line
+// without TAB gets TAB + "00/00/0000"; every line ends with CR LF.
+// kNulSymbol goes back to NUL only on a line that is, unchanged, a line of loadedText (the
+// text the file was loaded as), where it stands for a NUL of the file; anywhere else the
+// user typed it, and it is written '?'.
+QByteArray bytesFromText(const QString &text, const QString &loadedText = {});
 
-// Reads the whole file for the editor. nullopt when it is missing or cannot be opened or
-// read: the caller beeps and leaves the editor's text as it is.
+// Reads the whole file for the editor. nullopt when openAndReadWhole refuses it: the caller
+// beeps and leaves the editor's text as it is.
 std::optional<QString> loadEditorText(const QString &path);
 
 // Take the memo's text with document()->toRawText(): toPlainText() turns non-breaking spaces
 // (byte 0xA0) into spaces, which would change patterns on a mere load and save.
-// Writes bytesFromText(text) to path atomically (a new file replaces the old one only once
-// it is complete). False when nothing was replaced: the old file, if any, is whole, and the
-// caller beeps.
-bool saveEditorText(const QString &path, const QString &text);
+// Writes bytesFromText(text, loadedText) to path atomically (a new file replaces the old one
+// only once it is complete). False when nothing was replaced: the old file, if any, is
+// whole, and the caller beeps.
+bool saveEditorText(const QString &path, const QString &text, const QString &loadedText = {});
 
 } // namespace blacklist

@@ -32,12 +32,13 @@ void openBlacklistEditor(TForm1 &form)
         return;
     }
     Form2->Memo1->setPlainText(*text);
+    Form2->loadedText = *text;
 }
 
 void saveBlacklistAndClose(TForm2 &form)
 {
     // toRawText keeps non-breaking spaces (byte 0xA0) that toPlainText would turn into spaces.
-    if (!blacklist::saveEditorText(blacklistPath(), form.Memo1->document()->toRawText()))
+    if (!blacklist::saveEditorText(blacklistPath(), form.Memo1->document()->toRawText(), form.loadedText))
         prompter().beep();
     form.hide();
 }

@@ -16,6 +16,9 @@ public:
     QPlainTextEdit *Memo1;
     QPushButton *BitBtn1; // save and close
     QPushButton *BitBtn2; // close without saving
+    // The text Memo1 was last loaded with from the file: tells a NUL of the file from a
+    // "\u2400" the user typed when saving.
+    QString loadedText;
 
 public slots:
     void BitBtn1Click();

@@ -75,6 +75,22 @@ QString fixC1(QString text)
     return text;
 }
 
+// Header text for the screen: C1 read as Windows-1252 (fixC1), then every control character
+// left, which would steer a terminal or hide in a list cell, shown as U+FFFD. A TAB, which
+// folded headers keep, is shown as the blank it stands for.
+QString visibleText(const QString &text)
+{
+    QString visible = fixC1(text);
+    for (QChar &c : visible) {
+        const char16_t u = c.unicode();
+        if (u == u'\t')
+            c = QLatin1Char(' ');
+        else if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            c = QChar::ReplacementCharacter;
+    }
+    return visible;
+}
+
 // Text without a (usable) charset label: UTF-8 when it is valid UTF-8, else Windows-1252.
 QString guessText(const QByteArray &bytes)
 {
@@ -167,13 +183,14 @@ QString bareFileName(const QString &name)
     return clean;
 }
 
-// A file name made from a forwarded mail's subject: also free of the characters that
-// file systems or the attachment name list ("|") do not take.
+// A file name made from a forwarded mail's subject: control characters (C0, DEL, C1) and
+// the characters that file systems or the attachment name list ("|") do not take become "_".
 QString fileNameFromSubject(const QString &subject)
 {
     QString name = subject.simplified();
     for (QChar &c : name)
-        if (c.unicode() < 0x20 || QStringLiteral("/\\|:*?\"<>").contains(c))
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F)
+            || QStringLiteral("/\\|:*?\"<>").contains(c))
             c = QLatin1Char('_');
     name.truncate(100);
     name = name.trimmed();
@@ -331,19 +348,19 @@ MailMessage MailMessage::parse(const QByteArray &raw)
     GMimeObject *object = GMIME_OBJECT(message.get());
 
     if (InternetAddressMailbox *sender = firstMailbox(g_mime_message_get_from(message.get()))) {
-        mail.m_senderAddress = fromUtf8(internet_address_mailbox_get_addr(sender));
+        mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
         GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(sender), nullptr, FALSE));
-        mail.m_senderText = fixC1(fromUtf8(text.get()));
+        mail.m_senderText = visibleText(fromUtf8(text.get()));
     } else if (const char *from = g_mime_object_get_header(object, "From")) {
         // No mailbox to show: show what the header says, decoded.
         GCharPtr text(g_mime_utils_header_decode_text(options, from));
-        mail.m_senderText = fixC1(fromUtf8(text.get())).simplified();
+        mail.m_senderText = visibleText(fixC1(fromUtf8(text.get())).simplified());
     }
     QStringList recipients;
     collectAddresses(g_mime_message_get_to(message.get()), recipients);
     collectAddresses(g_mime_message_get_cc(message.get()), recipients);
-    mail.m_recipients = recipients.join(QLatin1String(", "));
-    mail.m_subject = fixC1(fromUtf8(g_mime_message_get_subject(message.get())));
+    mail.m_recipients = visibleText(recipients.join(QLatin1String(", ")));
+    mail.m_subject = visibleText(fromUtf8(g_mime_message_get_subject(message.get())));
     if (GDateTime *date = g_mime_message_get_date(message.get()))
         mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date));
     GMimeObject *body = g_mime_message_get_mime_part(message.get());

@@ -22,7 +22,7 @@ struct MailPart
     // Attachment: the file name (RFC 2231 and RFC 2047 decoded), reduced to a bare name: no
     // folder part, no control characters; "" when the part names none. A forwarded mail
     // without a name of its own is named after its subject + ".eml" ("message.eml" when
-    // it has no subject).
+    // it has no subject), its control characters made "_".
     QString fileName;
     QByteArray content;    // Attachment: transfer-decoded bytes (a forwarded mail: its raw text)
     QString contentId;     // Content-ID without the angle brackets, "" when none
@@ -33,6 +33,9 @@ struct MailPart
 // A mail parsed from what the POP3 server sent: a header block (TOP n 0; it may lack the
 // closing blank line) or a whole message (RETR). CRLF or LF line ends. Every accessor gives
 // an empty value (invalid date) for what the mail lacks or what cannot be made sense of.
+// The sender, recipient and subject texts hold no control character: a C1 character is read
+// as Windows-1252 where the code page defines it, a TAB becomes a blank, and every other
+// control character (C0, DEL, C1) becomes U+FFFD, so that it shows where it stands.
 class MailMessage
 {
 public:

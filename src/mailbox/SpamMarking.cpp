@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Ansi.h"
+#include "blacklist/BlacklistFile.h"
 #include "mailbox/MessageList.h"
 
 // A scan may meet thousands of entries and thousands of senders; testing every token against
@@ -178,11 +179,10 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     // A read-only blacklist is left alone, even by a user (root) whom the system lets write it.
     if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
         return;
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+    const std::optional<QByteArray> read = blacklist::openAndReadWhole(file, QIODevice::ReadWrite | QIODevice::Unbuffered);
+    if (!read)
         return;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return;
+    const QByteArray &bytes = *read;
 
     // Tokens ended by a separator, in file order; a last token without one is never tested.
     std::vector<Token> tokens;

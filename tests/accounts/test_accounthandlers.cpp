@@ -204,6 +204,31 @@ private slots:
         QVERIFY(!form.CheckBox2->isChecked());
     }
 
+    // An item stands for its own file, whatever the case of its suffix; a file named ".adr"
+    // names no account and is not listed.
+    void itemsKeepTheirOwnFile()
+    {
+        const accounts::Account upper{QStringLiteral("127.0.0.1"), closedTlsPort(), QStringLiteral("haut"),
+                                      QStringLiteral("Bob")};
+        const accounts::Account lower{QStringLiteral("127.0.0.2"), QStringLiteral("110"), QStringLiteral("bas"),
+                                      QStringLiteral("bob")};
+        for (const auto &[name, account] : {std::pair{"Bob.ADR", upper}, std::pair{"bob.adr", lower}, std::pair{".adr", lower}}) {
+            QFile f(dataPath(QString::fromLatin1(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(accounts::encodeAccount(account));
+        }
+
+        TForm1 form(DesignWorkArea);
+        form.ComboBox1->showPopup();
+        QCOMPARE(items(*form.ComboBox1), (QStringList{QStringLiteral("Bob"), QStringLiteral("bob")}));
+        form.ComboBox1->hidePopup();
+        pick(form, QStringLiteral("Bob"));
+        QVERIFY(!m_prompter.infos.contains(QStringLiteral("Echec de la création du favori !!")));
+        QCOMPARE(bytes(dataPath(QStringLiteral("_Favori.adr"))), accounts::encodeAccount(upper));
+        QVERIFY(fields(form) == upper);
+        QVERIFY(form.CheckBox2->isChecked());
+    }
+
     // A choice that cannot be made the favourite says so and touches nothing; one made while a
     // server operation runs is refused with a beep.
     void failedOrRefusedChoiceTouchesNothing()
@@ -242,13 +267,21 @@ private slots:
         QCOMPARE(form.ComboBox1->currentIndex(), -1); // the refused choice is not shown as made
     }
 
-    // A choice scans the mailbox of the chosen account at once, TLS included.
+    // A choice scans the mailbox of the chosen account at once, TLS included, also when blanks
+    // surround the port digits.
+    void choiceScansTheChosenMailbox_data()
+    {
+        QTest::addColumn<QString>("portFormat");
+        QTest::newRow("digits") << QStringLiteral("%1");
+        QTest::newRow("blanks around") << QStringLiteral(" %1\t ");
+    }
     void choiceScansTheChosenMailbox()
     {
+        QFETCH(QString, portFormat);
         DovecotServer server;
         QVERIFY2(server.start(), qPrintable(server.errorText()));
         server.setMessages({mailfactory::build({}), mailfactory::build({}), mailfactory::build({})});
-        const accounts::Account account{server.host(), QString::number(server.tlsPort()), server.password(),
+        const accounts::Account account{server.host(), portFormat.arg(server.tlsPort()), server.password(),
                                         server.user()};
         QCOMPARE(accounts::saveAccount(folder(), account), accounts::SaveStatus::Saved);
 
@@ -259,6 +292,7 @@ private slots:
         QTRY_COMPARE(form.list->rows(), 4);
         QCOMPARE(form.Edit10->text(), QStringLiteral("3"));
         QVERIFY(m_prompter.errors.isEmpty());
+        QVERIFY(m_prompter.infos.isEmpty());
     }
 
     // Only the port field moves the TLS box; a click on the box itself changes nothing.
@@ -274,6 +308,8 @@ private slots:
         QTest::keyClick(form.Edit4, Qt::Key_Backspace);
         QCOMPARE(form.Edit4->text(), QString());
         QVERIFY(!form.CheckBox2->isChecked());
+        QTest::keyClicks(form.Edit4, QStringLiteral(" 995 "));
+        QVERIFY(form.CheckBox2->isChecked());
 
         for (bool ticked : {false, true}) {
             form.Edit4->setText(ticked ? QStringLiteral("901") : QStringLiteral("900"));

@@ -5,7 +5,9 @@
 #include <memory>
 
 #include "app/PelicordeFP.h"
+#include "blacklist/BlacklistFile.h"
 #include "blacklist/PelicordeFS1.h"
+#include "support/FeedingFifo.h"
 #include "support/TestFiles.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
@@ -111,6 +113,50 @@ private slots:
         QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
         QCOMPARE(read(), QByteArray("pr\xE9""c\xE9""dent\t00/00/0000\r\n"));
         QCOMPARE(m_prompter.beeps, 1);
+    }
+
+    // A FIFO, a device or an oversized file in place of the blacklist is one that cannot be
+    // opened: a beep, and the editor keeps its text.
+    void specialOrOversizedFileBeepsAndKeepsTheText()
+    {
+        Form2->Memo1->setPlainText(QStringLiteral("précédent"));
+        {
+            const FeedingFifo fifo(blacklistPath(), "fifo\t00/00/0000\r\n");
+            QVERIFY(fifo.made());
+            open();
+            QCOMPARE(m_prompter.beeps, 1);
+        }
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), blacklistPath()));
+        open();
+        QCOMPARE(m_prompter.beeps, 2);
+        QVERIFY(QFile::remove(blacklistPath()));
+        write("grand\t00/00/0000\r\n");
+        QVERIFY(QFile::resize(blacklistPath(), blacklist::kMaxFileSize + 1)); // sparse: no disk used
+        open();
+        QCOMPARE(m_prompter.beeps, 3);
+        QCOMPARE(Form2->Memo1->toPlainText(), QStringLiteral("précédent"));
+    }
+
+    // A "\u2400" the user types is written as the code page's '?'; the NULs the file showed
+    // that way stay NULs on the lines left as loaded.
+    void typedNulSymbolIsNoNulByte()
+    {
+        write(QByteArray("a\0b\t00/00/0000\r\nc\0d\t00/00/0000\r\n", 32));
+        open();
+        QPlainTextEdit *memo = Form2->Memo1;
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_End, Qt::ControlModifier); // on the empty line after the last break
+        const auto typeNulSymbol = [memo] { QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_unknown, QStringLiteral("\u2400"), {}); };
+        QTest::keyClicks(memo, QStringLiteral("e"));
+        typeNulSymbol();
+        QTest::keyClicks(memo, QStringLiteral("f"));
+        QTest::keyClick(memo, Qt::Key_Up);
+        QTest::keyClick(memo, Qt::Key_End);
+        QTest::keyClicks(memo, QStringLiteral("x")); // a loaded line edited: its NUL is the user's now
+        QCOMPARE(memo->toPlainText(), QStringLiteral("a\u2400b\t00/00/0000\nc\u2400d\t00/00/0000x\ne\u2400f"));
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QCOMPARE(read(), QByteArray("a\0b\t00/00/0000\r\nc?d\t00/00/0000x\r\ne?f\t00/00/0000\r\n", 49));
+        QCOMPARE(m_prompter.beeps, 0);
     }
 
     void closeWithoutSavingLeavesTheFile()

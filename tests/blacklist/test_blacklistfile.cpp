@@ -95,8 +95,11 @@ private slots:
         QVERIFY(text->contains(QStringLiteral("last@spam.example")));
         QCOMPARE(text->count(QChar(kNulSymbol)), 11);
         QVERIFY(!text->contains(QChar(u'\0')));
-        QVERIFY(saveEditorText(m_path, throughMemo(*text)));
+        QVERIFY(saveEditorText(m_path, throughMemo(*text), *text));
         QCOMPARE(readBytes(m_path), file);
+        // Not loaded from the file: every "\u2400" is one the user typed.
+        QCOMPARE(bytesFromText(QStringLiteral("a\u2400b\n\u2400")),
+                 QByteArray("a?b\t00/00/0000\r\n?\t00/00/0000\r\n"));
     }
 
     void missingFileLoadsNothing()
@@ -104,6 +107,19 @@ private slots:
         QVERIFY(!loadEditorText(m_path));
         QVERIFY(!loadEditorText(m_dir.path())); // a folder in the way
         QVERIFY(!QFile::exists(m_path));
+    }
+
+    // Up to the size cap a blacklist loads; one byte more and it is refused.
+    void sizeCap()
+    {
+        writeBytes(m_path, "cap\t00/00/0000\r\n");
+        QVERIFY(QFile::resize(m_path, kMaxFileSize));
+        const auto text = loadEditorText(m_path);
+        QVERIFY(text);
+        QVERIFY(text->startsWith(QStringLiteral("cap\t00/00/0000\n\u2400")));
+        QCOMPARE(text->size(), kMaxFileSize - 1);
+        QVERIFY(QFile::resize(m_path, kMaxFileSize + 1));
+        QVERIFY(!loadEditorText(m_path));
     }
 
     void failedSaveLeavesOldFileWhole()

@@ -109,6 +109,9 @@ private slots:
                                                        << QStringLiteral("5 € – promo");
         QTest::newRow("empty") << QByteArray("Subject:") << QString();
         QTest::newRow("absent") << QByteArray("X-Other: 1") << QString();
+        // Control characters show where they stand; a fold's TAB is a blank.
+        QTest::newRow("control characters") << QByteArray("Subject: a\x1b" "b\x7f" "c =?UTF-8?Q?=01d=C2=9De=0D?=\n\tf")
+                                            << QStringLiteral("a\uFFFDb\uFFFDc \uFFFDd\uFFFDe\uFFFD f");
     }
     void subjects()
     {
@@ -151,6 +154,11 @@ private slots:
                                                        << QStringLiteral("e@example.fr") << QStringLiteral("€uro Club <e@example.fr>");
         QTest::newRow("empty") << QByteArray("From:") << QString() << QString();
         QTest::newRow("absent") << QByteArray("Subject: x") << QString() << QString();
+        QTest::newRow("control characters") << QByteArray("From: =?UTF-8?Q?N=1Bom=C2=8D?= <\"a\x1b" "b\"@example.fr>")
+                                            << QStringLiteral("\"a\uFFFDb\"@example.fr")
+                                            << QStringLiteral("N\uFFFDom\uFFFD <\"a\uFFFDb\"@example.fr>");
+        QTest::newRow("controls without address") << QByteArray("From: =?UTF-8?Q?N=7Fom?= <>") << QString()
+                                                  << QStringLiteral("N\uFFFDom <>");
     }
     void senders()
     {
@@ -450,6 +458,15 @@ a,b
         QCOMPARE(inner.parts().size(), 2);
         QCOMPARE(inner.parts()[0].text, QStringLiteral("inner text"));
         QVERIFY(!forwarded.content.contains("\n\n")); // saved with CRLF throughout
+    }
+
+    // The name made from a forwarded mail's subject shows its control characters as "_".
+    void forwardedNameWithoutControlCharacters()
+    {
+        const MailMessage mail = parseLf("Content-Type: multipart/mixed; boundary=f\n\n--f\n"
+                                         "Content-Type: message/rfc822\n\n"
+                                         "Subject: \x7f" "a\x1b" "b =?UTF-8?Q?=C2=81=C2=85?=\n\nx\n--f--\n");
+        QCOMPARE(kinds(mail), QStringList{QStringLiteral("A:message/rfc822:_a_b _\u2026.eml")});
     }
 
     // Names in the encodings mailers use; and since they come from the sender, they must

@@ -2,8 +2,14 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "support/FeedingFifo.h"
 #include "support/TestFiles.h"
 #include "app/Ansi.h"
+#include "blacklist/BlacklistFile.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/SpamMarking.h"
 
@@ -189,6 +195,41 @@ private slots:
         blacklistPass(m_path, m_list, QStringLiteral("01/01/2024"));
         QCOMPARE(marks(m_list), QStringLiteral("."));
         QCOMPARE(readBytes(m_path), file);
+    }
+
+    // A FIFO in place of the blacklist, or a file beyond the size cap, counts as one that
+    // cannot be opened: nothing is marked, nothing written.
+    void specialOrOversizedFileMarksNothing()
+    {
+        const QByteArray entry("@spam\t00/00/0000\r\n");
+        {
+            const FeedingFifo fifo(m_path, entry);
+            QVERIFY(fifo.made());
+            // Opened for writing too, a FIFO never ends: a pass that reads it would wait for
+            // good, so it runs aside and the test fails rather than hangs.
+            auto list = std::make_shared<MessageList>();
+            fill(*list, {QStringLiteral("x@spam")});
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            std::thread([list, done, path = m_path] {
+                blacklistPass(path, *list, QStringLiteral("01/01/2024"));
+                *done = true;
+            }).detach();
+            QTRY_VERIFY_WITH_TIMEOUT(*done, 10000);
+            QCOMPARE(marks(*list), QStringLiteral("."));
+        }
+        // At the cap the file is read (and dated); one byte more and it is left alone.
+        for (const qint64 size : {blacklist::kMaxFileSize, blacklist::kMaxFileSize + 1}) {
+            writeBytes(m_path, entry);
+            QVERIFY(QFile::resize(m_path, size));
+            fill(m_list, {QStringLiteral("x@spam")});
+            blacklistPass(m_path, m_list, QStringLiteral("01/01/2024"));
+            const bool read = size == blacklist::kMaxFileSize;
+            QCOMPARE(marks(m_list), read ? QStringLiteral("1") : QStringLiteral("."));
+            QFile f(m_path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.read(entry.size()), read ? QByteArray("@spam\t01/01/2024\r\n") : entry);
+            QCOMPARE(f.size(), size);
+        }
     }
 
     // The fast pass against the byte-by-byte reading on random files and senders drawn from
