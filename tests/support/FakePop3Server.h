@@ -27,6 +27,10 @@ public:
         Stall,     // never answers
         Delay,     // answers after delayMs, in several pieces
         Garbage,   // answers with a line that is not POP3
+        Twice,     // answers twice: one reply nobody asked for
+        Unterminated, // a multi-line answer without its terminating line
+        Trickle,   // one byte every delayMs, never finishing: the answer short of its end, then filler
+        Endless,   // a multi-line answer that never ends, sent as fast as the client reads
     };
 
     explicit FakePop3Server(bool tls = false, QObject *parent = nullptr);
@@ -70,6 +74,8 @@ private:
     void readCommands(QSslSocket *socket);
     void answer(QSslSocket *socket, const QByteArray &line);
     void reply(QSslSocket *socket, const QByteArray &verb, int n, const QByteArray &bytes, bool multiLine);
+    void trickle(QSslSocket *socket, const QByteArray &bytes);
+    void stream(QSslSocket *socket);
     Fault faultFor(const QByteArray &verb, int n) const;
     static QByteArray multiLine(const QByteArray &status, const QByteArray &body);
 
