@@ -54,14 +54,21 @@ QByteArray headerPart(const QByteArray &message)
     return message;
 }
 
-// TOP n 0 gives the header block and nothing more: anything after it but line ends is the
-// start of another reply, swallowed by a reply that lacked its terminating line.
-bool onlyHeaderBlock(const QByteArray &reply)
+// TOP n 0 gives the header block (some servers add body lines regardless); a status line
+// after it is the next reply, swallowed by one that lacked its terminating line.
+bool swallowsAReply(const QByteArray &top)
 {
-    for (qsizetype i = headerPart(reply).size(); i < reply.size(); ++i)
-        if (reply[i] != '\r' && reply[i] != '\n')
-            return false;
-    return true;
+    for (qsizetype at = headerPart(top).size(); at < top.size();) {
+        const QByteArrayView line = QByteArrayView(top).sliced(at);
+        for (const QByteArrayView status : {QByteArrayView("+OK"), QByteArrayView("-ERR")}) {
+            const qsizetype n = status.size();
+            if (line.startsWith(status) && (line.size() == n || line[n] == ' ' || line[n] == '\r' || line[n] == '\n'))
+                return true;
+        }
+        const qsizetype nl = top.indexOf('\n', at);
+        at = nl < 0 ? top.size() : nl + 1;
+    }
+    return false;
 }
 
 bool listsCapability(const QStringList &capabilities, QStringView name)
@@ -390,7 +397,7 @@ QByteArray Pop3Session::header(int n)
         Reply r = command(top, m_limits.headerBytes, step);
         if (r.ok) {
             m_top = Support::Yes;
-            if (!onlyHeaderBlock(r.body))
+            if (swallowsAReply(r.body))
                 failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
             return std::move(r.body);
         }
@@ -497,7 +504,7 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each)
             m_broken = false;
             failRefused(step, r);
         }
-        if (top && !onlyHeaderBlock(r.body))
+        if (top && swallowsAReply(r.body))
             failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
         const int n = done++;
         each(n, headersOnly && !top ? headerPart(r.body) : r.body);

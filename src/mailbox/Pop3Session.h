@@ -80,8 +80,8 @@ public:
     // pipelining the commands go ahead of the replies within a bounded window; otherwise one at
     // a time. each may pump events; if it throws, the exception propagates and the session is
     // no longer usable (release it). A message the server refuses (-ERR) ends the batch with an
-    // Error, the session still usable; a TOP reply that holds more than a header block, or
-    // bytes left over after the batch, throw Pop3ProtocolError.
+    // Error, the session still usable; a TOP reply that swallowed the next one (a status line
+    // after its header block), or bytes left over after the batch, throw Pop3ProtocolError.
     void headers(int first, int last, const Each &each);
     void messages(int first, int last, const Each &each);
 

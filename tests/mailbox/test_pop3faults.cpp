@@ -397,6 +397,21 @@ private slots:
         QVERIFY(!server.received("QUIT"));
     }
 
+    // A server that adds the body to TOP n 0 is lenient, not out of step.
+    void topWithBody()
+    {
+        FakePop3Server server;
+        server.topGivesBody = true;
+        server.mailbox = {mail(1, "Merci.\r\n-- \r\nOK, compris.\r\n"), mail(2)};
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.open(server.account());
+        QList<QByteArray> got;
+        s.headers(1, 2, [&](int, const QByteArray &h) { got << h; });
+        QCOMPARE(got, server.mailbox);
+        QCOMPARE(s.uniqueIds().size(), 2);
+    }
+
     // An endless reply breaks the session at its cap, the memory held far below it.
     void endlessReply_data()
     {

@@ -201,7 +201,8 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
     if (verb == "TOP" && hasTop) {
         if (!exists)
             return err("No such message");
-        return reply(socket, verb, n, multiLine("", headerOf(mailbox.at(n - 1))), true);
+        const QByteArray &m = mailbox.at(n - 1);
+        return reply(socket, verb, n, multiLine("", topGivesBody ? m : headerOf(m)), true);
     }
     if (verb == "RETR") {
         if (!exists)

@@ -47,6 +47,7 @@ public:
     bool hasTop = true;
     bool hasUidl = true;
     bool hasPipelining = true;
+    bool topGivesBody = false; // TOP n 0 answered with the whole message, as some servers do
     int delayMs = 200;
     // Breaks the command verb (upper case, e.g. "TOP") for message n, or for every message
     // when n is 0; "GREETING" breaks the greeting.
