@@ -349,54 +349,6 @@ private slots:
                      .arg(server.port()));
     }
 
-    // Replies out of step with their commands (one too many, one without its end) break the
-    // session as a protocol error, pipelined or not, at the latest at the next command.
-    void outOfStep_data()
-    {
-        QTest::addColumn<QByteArray>("verb");
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<bool>("pipelining");
-        QTest::newRow("TOP twice, pipelined") << QByteArray("TOP") << int(Fault::Twice) << true;
-        QTest::newRow("TOP twice, one at a time") << QByteArray("TOP") << int(Fault::Twice) << false;
-        QTest::newRow("TOP unterminated") << QByteArray("TOP") << int(Fault::Unterminated) << true;
-        QTest::newRow("RETR twice, pipelined") << QByteArray("RETR") << int(Fault::Twice) << true;
-        QTest::newRow("STAT twice") << QByteArray("STAT") << int(Fault::Twice) << true;
-    }
-    void outOfStep()
-    {
-        QFETCH(QByteArray, verb);
-        QFETCH(int, fault);
-        QFETCH(bool, pipelining);
-        FakePop3Server server;
-        for (int i = 1; i <= 6; ++i)
-            server.mailbox << mail(i);
-        QVERIFY(server.start());
-        server.breakCommand(verb, Fault(fault), verb == "STAT" ? 0 : 3);
-        Pop3Session s;
-        s.open(server.account());
-        s.setPipelining(pipelining);
-        QString text;
-        try {
-            s.messageCount();
-            if (verb == "RETR")
-                s.messages(1, 6, [](int, const QByteArray &) {});
-            else
-                s.headers(1, 6, [](int, const QByteArray &) {});
-            s.uniqueIds();
-        } catch (const Pop3ProtocolError &e) {
-            text = e.text();
-        }
-        const QString server1 = QStringLiteral("127.0.0.1:%1").arg(server.port());
-        if (Fault(fault) == Fault::Unterminated)
-            QCOMPARE(text, QStringLiteral("Réponse du serveur %1 sans rapport avec la commande TOP 3 0").arg(server1));
-        else
-            QVERIFY2(text.startsWith(QStringLiteral("Réponse en trop du serveur %1 après ").arg(server1))
-                         || text == QStringLiteral("Réponse du serveur %1 sans rapport avec la commande UIDL").arg(server1),
-                     qPrintable(text));
-        QVERIFY(!errorOf([&] { s.quit(); }).isEmpty());
-        QVERIFY(!server.received("QUIT"));
-    }
-
     // A server that adds the body to TOP n 0 is lenient, not out of step.
     void topWithBody()
     {
@@ -438,26 +390,6 @@ private slots:
                 verb == "TOP" ? s.header(1) : s.message(1);
         });
         QCOMPARE(text, QStringLiteral("Réponse trop longue du serveur 127.0.0.1:%1 pendant %2").arg(server.port()).arg(step));
-    }
-
-    // A server that sends a byte now and then never goes idle, yet the operation ends.
-    void tricklingServer()
-    {
-        FakePop3Server server;
-        server.mailbox = {mail(1), mail(2)};
-        server.delayMs = 20;
-        QVERIFY(server.start());
-        server.breakCommand("TOP", Fault::Trickle, 2);
-        Pop3Limits limits;
-        limits.operationMs = 1000;
-        Pop3Session s(limits);
-        s.open(server.account());
-        int seen = 0;
-        const QString text = errorOf([&] { s.headers(1, 2, [&](int, const QByteArray &) { ++seen; }); });
-        QCOMPARE(seen, 1);
-        QCOMPARE(text, QStringLiteral("Le serveur 127.0.0.1:%1 répond trop lentement : opération abandonnée pendant "
-                                      "la commande TOP 2 0")
-                           .arg(server.port()));
     }
 
     // Closing the main window quits the application, maybe while an operation waits on the
