@@ -78,13 +78,7 @@ void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
     form.ProgressBar1->setVisible(true);
     form.ProgressBar1->setValue(0);
     pumpEvents();
-    if (count < 1)
-        return;
-
-    // One UIDL per scan; a row keeps the id of the message it was filled from.
-    const QHash<int, QString> ids = session.uniqueIds();
     scan::headerPass(session, list, count, lastHeaderDate, [&](int r) {
-        list.setUid(r, ids.value(r));
         form.Edit10->setText(QString::number(r));
         form.ProgressBar1->setValue(r * 100 / count);
         pumpEvents();
@@ -140,8 +134,6 @@ void headerScan(TForm1 &form)
     // Also the re-scan of a deletion given up by the window's close.
     if (ServerOperation::abandoned() || refusedWhileBusy())
         return;
-    // An error of the attachment pass leaves this function: the session, then the operation,
-    // go on the way out, so the next scan can start; the handler reports the error.
     const ServerOperation operation;
     // This scan answers any scan deferred until now (e.g. a tick during the deletion it follows).
     ServerOperation::clearDeferredScan();
@@ -165,8 +157,17 @@ void headerScan(TForm1 &form)
     if (ServerOperation::abandoned())
         return;
 
-    if (form.CheckBox1->isChecked())
-        attachmentPass(form, *session);
+    // An error of the attachment pass goes to the standard error report at once; the scan then
+    // ends as after any failure (marks, colours, status line), so the list is not left dark.
+    if (form.CheckBox1->isChecked()) {
+        try {
+            attachmentPass(form, *session);
+        } catch (const Error &e) {
+            reportError(e.text());
+        } catch (const std::exception &e) {
+            reportError(QString::fromLocal8Bit(e.what()));
+        }
+    }
 
     session.reset();
 

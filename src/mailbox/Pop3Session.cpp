@@ -11,11 +11,6 @@
 
 namespace {
 
-// A status line longer than this without a line end is not POP3.
-constexpr qsizetype kMaxStatusLine = 64 * 1024;
-// A body line this long is no mail (mail lines are short, even broken base64 stays far
-// below): a server streaming one endless line must not fill the memory.
-constexpr qsizetype kMaxBodyLine = 64 * 1024 * 1024;
 // Each message becomes a row of the list: a count beyond this is a lying or broken server,
 // and would have the list allocate gigabytes (and overflow the row arithmetic at 2^31).
 constexpr int kMaxMessages = 1000000;
@@ -25,6 +20,10 @@ constexpr int kMaxMessages = 1000000;
 constexpr int kHeaderWindow = 128;
 constexpr int kMessageWindow = 16;
 constexpr qsizetype kMaxCommandBytes = 32 * 1024;
+// What the socket buffers ahead of the parser; beyond it TCP makes the server wait.
+constexpr qint64 kSocketBuffer = 4 * 1024 * 1024;
+
+Pop3Limits g_defaultLimits;
 
 QString serverText(const QByteArray &bytes)
 {
@@ -55,6 +54,23 @@ QByteArray headerPart(const QByteArray &message)
     return message;
 }
 
+// TOP n 0 gives the header block (some servers add body lines regardless); a status line
+// after it is the next reply, swallowed by one that lacked its terminating line.
+bool swallowsAReply(const QByteArray &top)
+{
+    for (qsizetype at = headerPart(top).size(); at < top.size();) {
+        const QByteArrayView line = QByteArrayView(top).sliced(at);
+        for (const QByteArrayView status : {QByteArrayView("+OK"), QByteArrayView("-ERR")}) {
+            const qsizetype n = status.size();
+            if (line.startsWith(status) && (line.size() == n || line[n] == ' ' || line[n] == '\r' || line[n] == '\n'))
+                return true;
+        }
+        const qsizetype nl = top.indexOf('\n', at);
+        at = nl < 0 ? top.size() : nl + 1;
+    }
+    return false;
+}
+
 bool listsCapability(const QStringList &capabilities, QStringView name)
 {
     for (const QString &c : capabilities)
@@ -65,13 +81,30 @@ bool listsCapability(const QStringList &capabilities, QStringView name)
 
 } // namespace
 
-Pop3Session::Pop3Session(int timeoutMs) : m_timeoutMs(timeoutMs) {}
+Pop3Session::Pop3Session() : m_limits(g_defaultLimits) {}
+
+Pop3Session::Pop3Session(int idleMs) : m_limits(g_defaultLimits)
+{
+    m_limits.idleMs = idleMs;
+}
+
+Pop3Session::Pop3Session(const Pop3Limits &limits) : m_limits(limits) {}
 
 Pop3Session::~Pop3Session()
 {
     // No QUIT: the server then deletes nothing that was marked in this session.
     if (m_socket)
         m_socket->abort();
+}
+
+void Pop3Session::setDefaultLimits(const Pop3Limits &limits)
+{
+    g_defaultLimits = limits;
+}
+
+Pop3Limits Pop3Session::defaultLimits()
+{
+    return g_defaultLimits;
 }
 
 QString Pop3Session::server() const
@@ -85,6 +118,12 @@ void Pop3Session::fail(const QString &text)
     throw Error(text);
 }
 
+void Pop3Session::failOutOfStep(const QString &text)
+{
+    m_broken = true;
+    throw Pop3ProtocolError(text);
+}
+
 void Pop3Session::failDropped(const QString &step)
 {
     fail(QStringLiteral("Connexion interrompue par le serveur %1 pendant %2").arg(server(), step));
@@ -92,16 +131,39 @@ void Pop3Session::failDropped(const QString &step)
 
 void Pop3Session::failTimeout(const QString &step)
 {
-    const QString delay = m_timeoutMs % 1000 == 0
-        ? QString::number(m_timeoutMs / 1000)
-        : QLocale(QLocale::French).toString(m_timeoutMs / 1000.0);
-    fail(QStringLiteral("Le serveur %1 ne répond plus (%2 s sans réponse) pendant %3")
-             .arg(server(), delay, step));
+    const int ms = m_limits.idleMs;
+    const QString delay =
+        ms % 1000 == 0 ? QString::number(ms / 1000) : QLocale(QLocale::French).toString(ms / 1000.0);
+    fail(QStringLiteral("Le serveur %1 ne répond plus (%2 s sans réponse) pendant %3").arg(server(), delay, step));
 }
 
+void Pop3Session::failTooSlow(const QString &step)
+{
+    fail(QStringLiteral("Le serveur %1 répond trop lentement : opération abandonnée pendant %2").arg(server(), step));
+}
+
+// A refusal leaves the conversation in step: the session stays usable.
 void Pop3Session::failRefused(const QString &step, const Reply &reply)
 {
-    fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), step, serverText(reply.status)));
+    throw Error(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), step, serverText(reply.status)));
+}
+
+void Pop3Session::failParser(const QString &step)
+{
+    const QString garbled = QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : %3");
+    switch (m_replies.problem()) {
+    case Pop3ReplyParser::Problem::NotPop3:
+        fail(garbled.arg(server(), step, QStringLiteral("« %1 »").arg(serverText(m_replies.problemLine()))));
+    case Pop3ReplyParser::Problem::EndlessLine:
+        fail(garbled.arg(server(), step, QStringLiteral("ligne sans fin")));
+    case Pop3ReplyParser::Problem::TooLong:
+        fail(QStringLiteral("Réponse trop longue du serveur %1 pendant %2").arg(server(), step));
+    case Pop3ReplyParser::Problem::Stray:
+    case Pop3ReplyParser::Problem::None:
+        break;
+    }
+    failOutOfStep(QStringLiteral("Réponse en trop du serveur %1 après %2 : échange désynchronisé")
+                      .arg(server(), m_lastStep.isEmpty() ? step : m_lastStep));
 }
 
 void Pop3Session::requireOpen() const
@@ -125,6 +187,7 @@ void Pop3Session::open(const Pop3Account &account)
                         .arg(server()));
 
     m_socket = std::make_unique<QSslSocket>();
+    m_socket->setReadBufferSize(kSocketBuffer);
     m_timer = std::make_unique<QTimer>();
     m_timer->setSingleShot(true);
     auto wake = [this] {
@@ -139,6 +202,7 @@ void Pop3Session::open(const Pop3Account &account)
     QObject::connect(m_timer.get(), &QTimer::timeout, s, wake);
 
     m_progress.start();
+    m_replies.expect(false, 0); // the greeting
     if (account.tls) {
         QSslConfiguration config = s->sslConfiguration();
         config.setPeerVerifyMode(QSslSocket::VerifyNone);
@@ -151,12 +215,12 @@ void Pop3Session::open(const Pop3Account &account)
     waitUntilConnected();
 
     const QString greeting = QStringLiteral("l'accueil");
-    const Reply hello = readReply(false, greeting);
+    const Reply hello = readReply(greeting);
     if (!hello.ok)
-        failRefused(greeting, hello);
+        fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(hello.status)));
     for (const auto &[line, step] : {std::pair{"USER " + user, QStringLiteral("la commande USER")},
                                      std::pair{"PASS " + password, QStringLiteral("la commande PASS")}}) {
-        const Reply r = command(line, false, step);
+        const Reply r = command(line, 0, step);
         if (!r.ok)
             fail(QStringLiteral("Identification refusée par le serveur %1 : %2").arg(server(), serverText(r.status)));
     }
@@ -190,13 +254,20 @@ void Pop3Session::waitUntilConnected()
 // Runs the event loop until the socket or the time-out timer says something.
 void Pop3Session::waitForData(const QString &step)
 {
-    const qint64 left = m_timeoutMs - m_progress.elapsed();
-    if (left <= 0)
+    const qint64 idleLeft = m_limits.idleMs - m_progress.elapsed();
+    if (idleLeft <= 0)
         failTimeout(step);
+    const qint64 credit = m_limits.creditBytesPerSecond > 0 ? m_received * 1000 / m_limits.creditBytesPerSecond : 0;
+    const qint64 operationLeft = m_limits.operationMs + credit - m_waitedMs;
+    if (operationLeft <= 0)
+        failTooSlow(step);
     QEventLoop loop;
     m_loop = &loop;
-    m_timer->start(int(left));
+    m_timer->start(int(qMin(idleLeft, operationLeft)));
+    QElapsedTimer waited;
+    waited.start();
     const int result = loop.exec();
+    m_waitedMs += waited.elapsed();
     m_loop = nullptr;
     m_timer->stop();
     // Once the application is quitting (the main window was closed meanwhile), no event loop
@@ -209,24 +280,12 @@ void Pop3Session::waitForData(const QString &step)
 
 void Pop3Session::pull()
 {
-    const qint64 available = m_socket->bytesAvailable();
-    if (available <= 0)
+    const QByteArray bytes = m_socket->readAll();
+    if (bytes.isEmpty())
         return;
     m_progress.restart();
-    if (m_pos == m_buf.size()) {
-        m_buf.resize(0);
-        m_searchFrom = m_pos = 0;
-    } else if (m_pos >= 64 * 1024 && m_pos * 2 >= m_buf.size()) {
-        m_buf.remove(0, m_pos);
-        m_searchFrom -= m_pos;
-        m_pos = 0;
-    }
-    const qsizetype old = m_buf.size();
-    if (m_buf.capacity() < old + available)
-        m_buf.reserve(qMax(old + available, 2 * m_buf.capacity()));
-    m_buf.resize(old + available);
-    const qint64 got = m_socket->read(m_buf.data() + old, available);
-    m_buf.resize(old + qMax<qint64>(got, 0));
+    m_received += bytes.size();
+    m_replies.feed(bytes);
 }
 
 void Pop3Session::send(const QByteArray &bytes)
@@ -235,71 +294,16 @@ void Pop3Session::send(const QByteArray &bytes)
     m_socket->write(bytes);
 }
 
-// One reply taken from the buffer when it is complete; false when more bytes are needed.
-bool Pop3Session::parseReply(bool multiLine, Reply &out, const QString &step)
-{
-    if (!m_inBody) {
-        const qsizetype nl = m_buf.indexOf('\n', m_searchFrom);
-        if (nl < 0) {
-            m_searchFrom = m_buf.size();
-            if (m_buf.size() - m_pos > kMaxStatusLine)
-                fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : ligne sans fin")
-                         .arg(server(), step));
-            return false;
-        }
-        QByteArray line = m_buf.mid(m_pos, nl - m_pos);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        m_pos = m_searchFrom = nl + 1;
-        Reply r;
-        if (line.startsWith("+OK")) {
-            r.ok = true;
-            r.status = line.mid(3).trimmed();
-        } else if (line.startsWith("-ERR")) {
-            r.status = line.mid(4).trimmed();
-        } else {
-            fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : « %3 »")
-                     .arg(server(), step, serverText(line)));
-        }
-        if (!multiLine || !r.ok) {
-            out = std::move(r);
-            return true;
-        }
-        m_partial = std::move(r);
-        m_inBody = true;
-    }
-    for (;;) {
-        const qsizetype nl = m_buf.indexOf('\n', m_searchFrom);
-        if ((nl < 0 ? m_buf.size() : nl) - m_pos > kMaxBodyLine)
-            fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : ligne sans fin")
-                     .arg(server(), step));
-        if (nl < 0) {
-            m_searchFrom = m_buf.size();
-            return false;
-        }
-        const char *line = m_buf.constData() + m_pos;
-        qsizetype length = nl + 1 - m_pos;
-        m_pos = m_searchFrom = nl + 1;
-        if (line[0] == '.') {
-            if (length == 2 || (length == 3 && line[1] == '\r')) {
-                m_inBody = false;
-                out = std::move(m_partial);
-                m_partial = Reply();
-                return true;
-            }
-            ++line; // dot-stuffed
-            --length;
-        }
-        m_partial.body.append(line, length);
-    }
-}
-
-Pop3Session::Reply Pop3Session::readReply(bool multiLine, const QString &step)
+Pop3Session::Reply Pop3Session::readReply(const QString &step)
 {
     for (;;) {
         Reply r;
-        if (parseReply(multiLine, r, step))
+        if (m_replies.next(r)) {
+            m_lastStep = step;
             return r;
+        }
+        if (m_replies.problem() != Pop3ReplyParser::Problem::None)
+            failParser(step);
         if (m_socket->bytesAvailable() > 0) {
             pull();
             continue;
@@ -311,17 +315,27 @@ Pop3Session::Reply Pop3Session::readReply(bool multiLine, const QString &step)
     }
 }
 
-Pop3Session::Reply Pop3Session::command(const QByteArray &line, bool multiLine, const QString &step)
+// Nothing may have come that no command asked for; what has arrived so far is checked.
+void Pop3Session::requireInStep(const QString &step)
+{
+    pull();
+    if (m_replies.problem() != Pop3ReplyParser::Problem::None)
+        failParser(step);
+}
+
+Pop3Session::Reply Pop3Session::command(const QByteArray &line, qsizetype maxBody, const QString &step)
 {
     if (!m_socket || m_broken)
         requireOpen();
+    requireInStep(step);
+    m_replies.expect(maxBody > 0, maxBody);
     send(line + "\r\n");
-    return readReply(multiLine, step);
+    return readReply(step);
 }
 
-Pop3Session::Reply Pop3Session::expectOk(const QByteArray &line, bool multiLine, const QString &step)
+Pop3Session::Reply Pop3Session::expectOk(const QByteArray &line, qsizetype maxBody, const QString &step)
 {
-    Reply r = command(line, multiLine, step);
+    Reply r = command(line, maxBody, step);
     if (!r.ok)
         failRefused(step, r);
     return r;
@@ -332,7 +346,7 @@ QStringList Pop3Session::capabilities()
     requireOpen();
     if (!m_capaAsked) {
         m_capaAsked = true;
-        const Reply r = command("CAPA", true, QStringLiteral("la commande CAPA"));
+        const Reply r = command("CAPA", m_limits.listingBytes, QStringLiteral("la commande CAPA"));
         if (r.ok) {
             for (const QByteArray &line : r.body.split('\n')) {
                 const QString capability = QString::fromLatin1(line).trimmed();
@@ -365,7 +379,7 @@ int Pop3Session::messageCount()
 {
     requireOpen();
     const QString step = QStringLiteral("la commande STAT");
-    const Reply r = expectOk("STAT", false, step);
+    const Reply r = expectOk("STAT", 0, step);
     bool ok = false;
     const int count = r.status.split(' ').first().toInt(&ok);
     if (!ok || count < 0 || count > kMaxMessages)
@@ -379,14 +393,17 @@ QByteArray Pop3Session::header(int n)
     requireOpen();
     if (useTop()) {
         const QByteArray top = "TOP " + QByteArray::number(n) + " 0";
-        Reply r = command(top, true, commandStep(top));
+        const QString step = commandStep(top);
+        Reply r = command(top, m_limits.headerBytes, step);
         if (r.ok) {
             m_top = Support::Yes;
+            if (swallowsAReply(r.body))
+                failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
             return std::move(r.body);
         }
         // Without CAPA, a refused TOP is taken as a server without TOP, once.
         if (m_top != Support::Unknown)
-            failRefused(commandStep(top), r);
+            failRefused(step, r);
         m_top = Support::No;
     }
     return headerPart(message(n));
@@ -396,14 +413,14 @@ QByteArray Pop3Session::message(int n)
 {
     requireOpen();
     const QByteArray retr = "RETR " + QByteArray::number(n);
-    return std::move(expectOk(retr, true, commandStep(retr)).body);
+    return std::move(expectOk(retr, m_limits.messageBytes, commandStep(retr)).body);
 }
 
 bool Pop3Session::remove(int n)
 {
     requireOpen();
     const QByteArray dele = "DELE " + QByteArray::number(n);
-    return command(dele, false, commandStep(dele)).ok;
+    return command(dele, 0, commandStep(dele)).ok;
 }
 
 QHash<int, QString> Pop3Session::uniqueIds()
@@ -413,15 +430,21 @@ QHash<int, QString> Pop3Session::uniqueIds()
     const QStringList caps = capabilities();
     if (!caps.isEmpty() && !listsCapability(caps, u"UIDL"))
         return ids;
-    const Reply r = command("UIDL", true, QStringLiteral("la commande UIDL"));
+    const QString step = QStringLiteral("la commande UIDL");
+    const Reply r = command("UIDL", m_limits.listingBytes, step);
     if (!r.ok)
         return ids;
+    // Each line starts with a message number and its id (RFC 1939); anything else is another
+    // reply, such as headers left over from a previous command.
     for (const QByteArray &line : r.body.split('\n')) {
         const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.first().isEmpty())
+            continue;
         bool ok = false;
         const int n = fields.first().toInt(&ok);
-        if (ok && fields.size() >= 2)
-            ids.insert(n, QString::fromLatin1(fields.at(1)));
+        if (!ok || n < 1 || fields.size() < 2 || fields.at(1).isEmpty())
+            failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
+        ids.insert(n, QString::fromLatin1(fields.at(1)));
     }
     return ids;
 }
@@ -445,13 +468,16 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each)
     if (!canPipeline()) {
         for (int n = first; n <= last; ++n)
             each(n, headersOnly ? header(n) : message(n));
+        requireInStep(m_lastStep);
         return;
     }
     const auto verb = [top](int n) {
         return top ? "TOP " + QByteArray::number(n) + " 0" : "RETR " + QByteArray::number(n);
     };
+    const qsizetype cap = top ? m_limits.headerBytes : m_limits.messageBytes;
     // Without TOP, headers come from whole messages: the window of whole messages applies.
     const int window = top ? kHeaderWindow : kMessageWindow;
+    requireInStep(commandStep(verb(first)));
     // Until the batch ends normally, replies may be in flight: a throw from each leaves the
     // session unusable.
     m_broken = true;
@@ -461,24 +487,36 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each)
         // Top up by half a window at a time, so the commands go out in few writes.
         if (next <= last && next - done <= window / 2) {
             QByteArray commands;
-            while (next <= last && next - done < window && commands.size() < kMaxCommandBytes)
+            while (next <= last && next - done < window && commands.size() < kMaxCommandBytes) {
                 commands += verb(next++) + "\r\n";
+                m_replies.expect(true, cap);
+            }
             send(commands);
         }
         const QString step = commandStep(verb(done));
-        Reply r = readReply(true, step);
-        if (!r.ok)
+        Reply r = readReply(step);
+        if (!r.ok) {
+            // This message's failure alone: the replies still owed are read and dropped, so the
+            // session stays in step for what the caller does next.
+            for (int n = done + 1; n < next; ++n)
+                readReply(commandStep(verb(n)));
+            requireInStep(m_lastStep);
+            m_broken = false;
             failRefused(step, r);
+        }
+        if (top && swallowsAReply(r.body))
+            failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
         const int n = done++;
         each(n, headersOnly && !top ? headerPart(r.body) : r.body);
     }
+    requireInStep(m_lastStep);
     m_broken = false;
 }
 
 void Pop3Session::quit()
 {
     requireOpen();
-    expectOk("QUIT", false, QStringLiteral("la commande QUIT"));
+    expectOk("QUIT", 0, QStringLiteral("la commande QUIT"));
     m_open = false;
     m_socket->disconnectFromHost();
 }

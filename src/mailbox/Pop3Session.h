@@ -7,6 +7,9 @@
 #include <functional>
 #include <memory>
 
+#include "app/Error.h"
+#include "mailbox/Pop3ReplyParser.h"
+
 class QEventLoop;
 class QSslSocket;
 class QTimer;
@@ -21,6 +24,29 @@ struct Pop3Account
     bool tls = false; // implicit TLS from the first byte, no certificate verification
 };
 
+// What one session puts up with from its server, so that a hostile or broken server can
+// neither fill the memory nor hold the program's one running operation forever.
+struct Pop3Limits
+{
+    int idleMs = 30000; // how long any step may go without the server sending anything
+    // Time spent waiting on the server over the whole session, plus a second for every
+    // creditBytesPerSecond bytes it sent: a server that trickles cannot stretch it.
+    qint64 operationMs = 10 * 60 * 1000;
+    qint64 creditBytesPerSecond = 16 * 1024;
+    // Caps of multi-line replies, counted as received.
+    qsizetype messageBytes = 64 * 1024 * 1024; // RETR
+    qsizetype headerBytes = 1024 * 1024;       // TOP n 0
+    qsizetype listingBytes = 16 * 1024 * 1024; // UIDL, CAPA
+};
+
+// A server out of step with its commands (a reply left over, or one that cannot answer the
+// command it came for): the replies read before it may belong to other messages.
+class Pop3ProtocolError : public Error
+{
+public:
+    using Error::Error;
+};
+
 // One POP3 conversation (RFC 1939, pipelining after RFC 2449) for one operation of the program.
 // Every wait runs a local event loop, so the window stays alive; every failure throws Error with
 // a French text naming the server and the step. Releasing the session drops the connection
@@ -30,8 +56,9 @@ class Pop3Session
 public:
     using Each = std::function<void(int n, const QByteArray &bytes)>;
 
-    // timeoutMs: how long any step may go without the server sending anything.
-    explicit Pop3Session(int timeoutMs = 30000);
+    Pop3Session();                          // the default limits
+    explicit Pop3Session(int idleMs);       // the default limits with this idle time
+    explicit Pop3Session(const Pop3Limits &limits);
     ~Pop3Session();
     Pop3Session(const Pop3Session &) = delete;
     Pop3Session &operator=(const Pop3Session &) = delete;
@@ -43,33 +70,37 @@ public:
     QByteArray header(int n);          // TOP n 0 (with the blank line); RETR cut after the blank line without TOP
     QByteArray message(int n);         // RETR
     bool remove(int n);                // DELE; false when the server refuses it
-    QHash<int, QString> uniqueIds();   // UIDL; empty when the server does not offer it
+    // UIDL; empty when the server does not offer it. A listing that is not one, as from a
+    // server out of step, throws Pop3ProtocolError.
+    QHash<int, QString> uniqueIds();
     QStringList capabilities();        // CAPA, asked once; empty when the server has no CAPA
     bool canPipeline();                // CAPA lists PIPELINING and pipelining is allowed
 
     // The headers (or whole messages) of first..last, handed to each(n, bytes) in order. With
     // pipelining the commands go ahead of the replies within a bounded window; otherwise one at
     // a time. each may pump events; if it throws, the exception propagates and the session is
-    // no longer usable (release it).
+    // no longer usable (release it). A message the server refuses (-ERR) ends the batch with an
+    // Error, the session still usable; a TOP reply that swallowed the next one (a status line
+    // after its header block), or bytes left over after the batch, throw Pop3ProtocolError.
     void headers(int first, int last, const Each &each);
     void messages(int first, int last, const Each &each);
 
     void setPipelining(bool allowed);  // false forces one command at a time
     void quit();                       // QUIT, so that deletions take effect; the connection is closed
 
+    // The limits of sessions made without their own; tests set small ones.
+    static void setDefaultLimits(const Pop3Limits &limits);
+    static Pop3Limits defaultLimits();
+
 private:
-    struct Reply
-    {
-        bool ok = false;
-        QByteArray status; // text after +OK / -ERR
-        QByteArray body;   // multi-line replies only, dot-unstuffed, line ends kept
-    };
+    using Reply = Pop3ReplyParser::Reply;
     enum class Support { Unknown, Yes, No };
 
-    Reply command(const QByteArray &line, bool multiLine, const QString &step);
-    Reply expectOk(const QByteArray &line, bool multiLine, const QString &step);
-    Reply readReply(bool multiLine, const QString &step);
-    bool parseReply(bool multiLine, Reply &out, const QString &step);
+    // maxBody: 0 for a single-line reply, else the cap of the multi-line one.
+    Reply command(const QByteArray &line, qsizetype maxBody, const QString &step);
+    Reply expectOk(const QByteArray &line, qsizetype maxBody, const QString &step);
+    Reply readReply(const QString &step);
+    void requireInStep(const QString &step);
     void send(const QByteArray &bytes);
     void waitForData(const QString &step);
     void waitUntilConnected();
@@ -82,25 +113,24 @@ private:
     [[noreturn]] void fail(const QString &text);
     [[noreturn]] void failDropped(const QString &step);
     [[noreturn]] void failTimeout(const QString &step);
+    [[noreturn]] void failTooSlow(const QString &step);
     [[noreturn]] void failRefused(const QString &step, const Reply &reply);
+    [[noreturn]] void failParser(const QString &step);
+    [[noreturn]] void failOutOfStep(const QString &text);
 
-    int m_timeoutMs;
+    Pop3Limits m_limits;
     Pop3Account m_account;
     std::unique_ptr<QSslSocket> m_socket;
     std::unique_ptr<QTimer> m_timer;
     QEventLoop *m_loop = nullptr;
-    QElapsedTimer m_progress;
+    QElapsedTimer m_progress; // since the server last sent something (or a command went out)
+    qint64 m_waitedMs = 0;    // spent waiting on the server
+    qint64 m_received = 0;    // bytes the server sent
     bool m_open = false;
     bool m_broken = false;
     bool m_pipelining = true;
-
-    // Receive buffer: bytes before m_pos are consumed; it is compacted only when the consumed
-    // part dominates, so parsing stays linear in the bytes received.
-    QByteArray m_buf;
-    qsizetype m_pos = 0;
-    qsizetype m_searchFrom = 0; // where the search for the next line end resumes
-    bool m_inBody = false;      // a multi-line reply's status line was read, body in progress
-    Reply m_partial;
+    Pop3ReplyParser m_replies;
+    QString m_lastStep; // the step whose reply was read last
 
     bool m_capaAsked = false;
     QStringList m_capabilities;

@@ -44,12 +44,23 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
 {
     if (count < 1)
         return;
-    session.headers(1, count, [&](int r, const QByteArray &bytes) {
-        const MailMessage header = MailMessage::parse(bytes);
-        writeHeaderRow(list, r, header);
-        lastHeaderDate = shortDate(header.date());
-        afterRow(r);
-    });
+    try {
+        session.headers(1, count, [&](int r, const QByteArray &bytes) {
+            const MailMessage header = MailMessage::parse(bytes);
+            writeHeaderRow(list, r, header);
+            lastHeaderDate = shortDate(header.date());
+            afterRow(r);
+        });
+        // After the headers, where it also shows a reply left over from them: the listing's
+        // lines must be numbers and ids, not another reply's.
+        const QHash<int, QString> ids = session.uniqueIds();
+        for (int r = 1; r <= count; ++r)
+            list.setUid(r, ids.value(r));
+    } catch (const Pop3ProtocolError &) {
+        list.clearDataRows();
+        lastHeaderDate.clear();
+        throw;
+    }
 }
 
 void attachmentPass(Pop3Session &session, MessageList &list, int m,
@@ -57,26 +68,35 @@ void attachmentPass(Pop3Session &session, MessageList &list, int m,
 {
     if (m < 1)
         return;
-    session.messages(1, m, [&](int r, const QByteArray &bytes) {
-        const MailMessage message = MailMessage::parse(bytes);
-        // Rows beyond the list (the count grew since the header pass) are dropped by setCell.
-        list.setCell(r, MessageList::Attachments, QStringLiteral("_"));
-        QString names;
-        int count = 0;
-        for (const MailPart &part : message.parts()) {
-            if (part.kind == MailPart::Attachment) {
-                ++count;
-                // The name the attachment will be saved under, so an unnamed part is listed too.
-                names += attachments::safeFileName(part.fileName, count) + QLatin1Char('|');
+    try {
+        session.messages(1, m, [&](int r, const QByteArray &bytes) {
+            const MailMessage message = MailMessage::parse(bytes);
+            // Rows beyond the list (the count grew since the header pass) are dropped by setCell.
+            list.setCell(r, MessageList::Attachments, QStringLiteral("_"));
+            QString names;
+            int count = 0;
+            for (const MailPart &part : message.parts()) {
+                if (part.kind == MailPart::Attachment) {
+                    ++count;
+                    // The name the attachment will be saved under, so an unnamed part is listed too.
+                    names += attachments::safeFileName(part.fileName, count) + QLatin1Char('|');
+                }
+                if (count > 0)
+                    list.setCell(r, MessageList::Attachments, QString::number(count));
+                afterPart(r);
             }
-            if (count > 0)
-                list.setCell(r, MessageList::Attachments, QString::number(count));
-            afterPart(r);
+            if (!names.isEmpty())
+                list.setCell(r, MessageList::AttachmentNames, names);
+            afterMessage(r);
+        });
+        session.uniqueIds(); // where a reply left over from the messages shows at the latest
+    } catch (const Pop3ProtocolError &) {
+        for (int r = 1; r < list.rows(); ++r) {
+            list.setCell(r, MessageList::Attachments, QString());
+            list.setCell(r, MessageList::AttachmentNames, QString());
         }
-        if (!names.isEmpty())
-            list.setCell(r, MessageList::AttachmentNames, names);
-        afterMessage(r);
-    });
+        throw;
+    }
 }
 
 } // namespace scan

@@ -20,14 +20,16 @@ QString longTime(const QDateTime &when);
 // Writes the header of message r into row r (sender, subject, date and time, type, empty mark).
 void writeHeaderRow(MessageList &list, int r, const MailMessage &header);
 
-// Reads the headers of messages 1..count into rows 1..count, pipelined when the server allows.
-// lastHeaderDate follows the short date of each header read; afterRow(r) runs after each row.
+// Reads the headers of messages 1..count into rows 1..count, pipelined when the server allows,
+// then the unique ids of the rows. lastHeaderDate follows the short date of each header read;
+// afterRow(r) runs after each row. A server out of step (Pop3ProtocolError) leaves every row
+// empty: the rows read may show other messages than their numbers'.
 void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
                 const std::function<void(int)> &afterRow);
 
 // Reads messages 1..m whole and writes the attachment count and names into columns 4 and 6 of
 // the rows that exist. afterPart(r) runs after each part (the progress step), afterMessage(r)
-// after each message.
+// after each message. A server out of step empties those two columns of every row.
 void attachmentPass(Pop3Session &session, MessageList &list, int m,
                     const std::function<void(int)> &afterPart, const std::function<void(int)> &afterMessage);
 

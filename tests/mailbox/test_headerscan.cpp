@@ -380,8 +380,9 @@ private slots:
         verifyAtRest();
     }
 
-    // An error in the attachment pass goes to the standard error report and stops the scan
-    // where it is; the next scan runs normally.
+    // An error in the attachment pass goes to the standard error report at once and stops the
+    // pass where it is; the scan still ends: marks, colours, bar, status line. The next scan
+    // runs normally.
     void attachmentPassError()
     {
         FakePop3Server fake;
@@ -390,6 +391,7 @@ private slots:
         fake.breakCommand("RETR", Fault::Err, 2);
         QVERIFY(fake.start());
         pointAt(fake);
+        writeBlacklist("g3@\t00/00/0000\r\n");
         form->CheckBox1->setChecked(true);
         form->BitBtn2Click();
         QCOMPARE(prompter.errors.size(), 1);
@@ -397,11 +399,9 @@ private slots:
         QVERIFY(prompter.infos.isEmpty());
         QCOMPARE(form->list->cell(1, MessageList::Attachments), QStringLiteral("1"));
         QCOMPARE(form->list->cell(2, MessageList::Attachments), QString());
-        QCOMPARE(form->gridColour(), DarkRed);
-        QVERIFY(form->ProgressBar1->isVisible());
-        QCOMPARE(statusLine(), QString());
+        QCOMPARE(form->list->cell(3, MessageList::Mark), QStringLiteral("1"));
         QVERIFY(form->CheckBox1->isChecked());
-        QVERIFY(!ServerOperation::busy());
+        verifyAtRest();
 
         fake.breakCommand("RETR", Fault::None, 2);
         form->BitBtn2Click();
@@ -411,7 +411,7 @@ private slots:
         verifyAtRest();
 
         // After a refused login the attachment pass still runs, on a session that never
-        // opened: the box, then the error report; the status line keeps its text.
+        // opened: the box, then the error report, then the end of the scan.
         prompter.reset();
         form->StatusBar1->clearMessage();
         form->CheckBox1->setChecked(true);
@@ -419,9 +419,113 @@ private slots:
         form->BitBtn2Click();
         QCOMPARE(prompter.infos, QStringList{Failed});
         QCOMPARE(prompter.errors.size(), 1);
-        QCOMPARE(statusLine(), QString());
         QCOMPARE(form->list->rows(), 4);
-        QVERIFY(!ServerOperation::busy());
+        verifyAtRest();
+    }
+
+    // A header the server refuses is that message's failure: the box, and the session goes on
+    // with the attachment pass and the end of the scan.
+    void refusedHeader_data()
+    {
+        QTest::addColumn<bool>("pipelining");
+        QTest::newRow("pipelined") << true;
+        QTest::newRow("one at a time") << false;
+    }
+    void refusedHeader()
+    {
+        QFETCH(bool, pipelining);
+        FakePop3Server fake;
+        fake.hasPipelining = pipelining;
+        for (int i = 1; i <= 3; ++i)
+            fake.mailbox << withAttachments("<h" + QByteArray::number(i) + "@example.org>", {QStringLiteral("y.txt")});
+        fake.breakCommand("TOP", Fault::Err, 2);
+        QVERIFY(fake.start());
+        pointAt(fake);
+        writeBlacklist("h1@\t00/00/0000\r\n");
+        form->CheckBox1->setChecked(true);
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, QStringList{Failed});
+        QVERIFY(prompter.errors.isEmpty());
+        QCOMPARE(form->list->cell(1, MessageList::From), QStringLiteral("h1@example.org"));
+        QCOMPARE(form->list->cell(1, MessageList::Mark), QStringLiteral("1"));
+        QCOMPARE(form->list->cell(2, MessageList::From), QString());
+        for (int r = 1; r <= 3; ++r)
+            QCOMPARE(form->list->cell(r, MessageList::Attachments), QStringLiteral("1"));
+        QVERIFY(!form->CheckBox1->isChecked());
+        verifyAtRest();
+    }
+
+    // A reply too many, or one without its end, would shift every later row onto the next
+    // message: the scan fails and leaves no row standing for the wrong message, so the
+    // blacklist marks none. In the attachment pass, no count stands for the wrong message.
+    void outOfStep_data()
+    {
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("pipelining");
+        QTest::newRow("reply too many, pipelined") << QByteArray("TOP") << int(Fault::Twice) << true;
+        QTest::newRow("reply too many, one at a time") << QByteArray("TOP") << int(Fault::Twice) << false;
+        QTest::newRow("reply without its end") << QByteArray("TOP") << int(Fault::Unterminated) << true;
+        QTest::newRow("attachment pass") << QByteArray("RETR") << int(Fault::Twice) << true;
+    }
+    void outOfStep()
+    {
+        QFETCH(QByteArray, verb);
+        QFETCH(int, fault);
+        QFETCH(bool, pipelining);
+        FakePop3Server fake;
+        fake.hasPipelining = pipelining;
+        for (int i = 1; i <= 5; ++i)
+            fake.mailbox << withAttachments("<k" + QByteArray::number(i) + "@example.org>", {QStringLiteral("z.txt")});
+        fake.breakCommand(verb, Fault(fault), 2);
+        QVERIFY(fake.start());
+        pointAt(fake);
+        const QByteArray blacklist = "k2@\t00/00/0000\r\n";
+        writeBlacklist(blacklist);
+        form->CheckBox1->setChecked(verb == "RETR");
+        form->BitBtn2Click();
+        if (verb == "RETR") {
+            QCOMPARE(prompter.errors.size(), 1);
+            QCOMPARE(form->list->cell(3, MessageList::From), QStringLiteral("k3@example.org"));
+            for (int r = 1; r <= 5; ++r)
+                QCOMPARE(form->list->cell(r, MessageList::Attachments), QString());
+        } else {
+            QCOMPARE(prompter.infos, QStringList{Failed});
+            QCOMPARE(rows(), QList<QStringList>(5, QStringList(7, QString())));
+            QCOMPARE(form->list->uid(3), QString());
+            QCOMPARE(readBlacklist(), blacklist);
+        }
+        verifyAtRest();
+    }
+
+    // A server that never ends a reply, or trickles it, cannot keep the scan going: the box,
+    // the rows read before it, and the scan ends.
+    void hostileServer_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("endless header") << int(Fault::Endless);
+        QTest::newRow("trickled header") << int(Fault::Trickle);
+    }
+    void hostileServer()
+    {
+        QFETCH(int, fault);
+        const Pop3Limits defaults = Pop3Session::defaultLimits();
+        const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
+        Pop3Limits quick = defaults;
+        quick.operationMs = 1000;
+        Pop3Session::setDefaultLimits(quick);
+        FakePop3Server fake;
+        fake.delayMs = 20;
+        for (int i = 1; i <= 3; ++i)
+            fake.mailbox << mail("<m" + QByteArray::number(i) + "@example.org>", QStringLiteral("M %1").arg(i));
+        fake.breakCommand("TOP", Fault(fault), 2);
+        QVERIFY(fake.start());
+        pointAt(fake);
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(form->list->cell(1, MessageList::Subject), QStringLiteral("M 1"));
+        QCOMPARE(row(2), QStringList(7, QString()));
+        verifyAtRest();
     }
 
     // Marks come from the blacklist at every scan; the first entry that catches a row gets the

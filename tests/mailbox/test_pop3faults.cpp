@@ -93,8 +93,11 @@ private slots:
             s.message(2);
         });
         QCOMPARE(text, expected.arg(QStringLiteral("127.0.0.1:%1").arg(server.port())));
-        // A broken session refuses further work instead of misreading replies.
-        if (verb != "GREETING" && verb != "PASS")
+        // A refused message leaves the session in step; a broken one refuses further work
+        // instead of misreading replies.
+        if (verb == "TOP" && Fault(fault) == Fault::Err)
+            QCOMPARE(s.messageCount(), 2);
+        else if (verb != "GREETING" && verb != "PASS")
             QVERIFY(!errorOf([&] { s.messageCount(); }).isEmpty());
     }
 
@@ -269,6 +272,11 @@ private slots:
             QCOMPARE(seen, 4);
             QCOMPARE(text, QStringLiteral("Le serveur 127.0.0.1:%1 a refusé la commande TOP 5 0 : scripted failure")
                                .arg(server.port()));
+            // The replies in flight were read: the next commands get their own.
+            QList<QByteArray> got;
+            s.messages(39, 40, [&](int, const QByteArray &m) { got << m; });
+            QCOMPARE(got, (QList<QByteArray>{mail(39), mail(40)}));
+            s.quit();
         }
         server.breakCommand("TOP", Fault::DropHalf, 7);
         {
@@ -292,14 +300,23 @@ private slots:
         QVERIFY(!errorOf([&] { s.quit(); }).isEmpty());
     }
 
-    // Several megabytes, long lines and dot-stuffed lines come back byte for byte.
+    // Several megabytes, long lines and dot-stuffed lines come back byte for byte, also over
+    // TLS, whose layer holds data of its own beyond what the socket buffers.
+    void largeReply_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("plain") << false;
+        QTest::newRow("TLS") << true;
+    }
     void largeReply()
     {
+        QFETCH(bool, tls);
         QByteArray body;
         for (int i = 0; i < 60000; ++i)
             body += (i % 3 == 0 ? "." : "") + QByteArray::number(i) + QByteArray(80, 'x') + "\r\n";
         body += QByteArray(2 * 1024 * 1024, 'y') + "\r\n.\r\n";
-        FakePop3Server server;
+        body = body.repeated(3); // beyond what the socket may buffer ahead
+        FakePop3Server server(tls);
         server.mailbox = {mail(1, body)};
         QVERIFY(server.start());
         Pop3Session s;
@@ -322,12 +339,57 @@ private slots:
                      .arg(server.port())
                      .arg(server.mailbox[1].size()));
         server.mailbox.resize(1000000);
-        Pop3Session t;
+        Pop3Limits roomy;
+        roomy.messageBytes = 128 * 1024 * 1024; // the line, not the reply, passes its limit first
+        Pop3Session t(roomy);
         t.open(server.account());
         QCOMPARE(t.messageCount(), 1000000);
         QCOMPARE(errorOf([&] { t.message(2); }),
                  QStringLiteral("Réponse incompréhensible du serveur 127.0.0.1:%1 pendant la commande RETR 2 : ligne sans fin")
                      .arg(server.port()));
+    }
+
+    // A server that adds the body to TOP n 0 is lenient, not out of step.
+    void topWithBody()
+    {
+        FakePop3Server server;
+        server.topGivesBody = true;
+        server.mailbox = {mail(1, "Merci.\r\n-- \r\nOK, compris.\r\n"), mail(2)};
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.open(server.account());
+        QList<QByteArray> got;
+        s.headers(1, 2, [&](int, const QByteArray &h) { got << h; });
+        QCOMPARE(got, server.mailbox);
+        QCOMPARE(s.uniqueIds().size(), 2);
+    }
+
+    // An endless reply breaks the session at its cap, the memory held far below it.
+    void endlessReply_data()
+    {
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<QString>("step");
+        QTest::newRow("TOP") << QByteArray("TOP") << QStringLiteral("la commande TOP 1 0");
+        QTest::newRow("RETR") << QByteArray("RETR") << QStringLiteral("la commande RETR 1");
+        QTest::newRow("UIDL") << QByteArray("UIDL") << QStringLiteral("la commande UIDL");
+    }
+    void endlessReply()
+    {
+        QFETCH(QByteArray, verb);
+        QFETCH(QString, step);
+        FakePop3Server server;
+        server.mailbox = {mail(1)};
+        QVERIFY(server.start());
+        server.breakCommand(verb, Fault::Endless);
+        Pop3Session s;
+        s.open(server.account());
+        const QString text = errorOf([&] {
+            if (verb == "UIDL")
+                s.uniqueIds();
+            else
+                verb == "TOP" ? s.header(1) : s.message(1);
+        });
+        QCOMPARE(text, QStringLiteral("Réponse trop longue du serveur 127.0.0.1:%1 pendant %2").arg(server.port()).arg(step));
     }
 
     // Closing the main window quits the application, maybe while an operation waits on the

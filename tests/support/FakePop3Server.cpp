@@ -201,7 +201,8 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
     if (verb == "TOP" && hasTop) {
         if (!exists)
             return err("No such message");
-        return reply(socket, verb, n, multiLine("", headerOf(mailbox.at(n - 1))), true);
+        const QByteArray &m = mailbox.at(n - 1);
+        return reply(socket, verb, n, multiLine("", topGivesBody ? m : headerOf(m)), true);
     }
     if (verb == "RETR") {
         if (!exists)
@@ -255,6 +256,23 @@ void FakePop3Server::reply(QSslSocket *socket, const QByteArray &verb, int n, co
         socket->write(multi ? bytes.left(bytes.size() / 2) : bytes.left(2));
         socket->disconnectFromHost();
         return;
+    case Fault::Twice:
+        socket->write(bytes);
+        socket->write(bytes);
+        return;
+    case Fault::Unterminated:
+        socket->write(multi ? bytes.chopped(3) : bytes);
+        return;
+    case Fault::Trickle:
+        c.dead = true;
+        trickle(socket, bytes.chopped(multi ? 3 : 2)); // short of its end
+        return;
+    case Fault::Endless:
+        c.dead = true;
+        socket->write("+OK here it comes\r\n");
+        connect(socket, &QSslSocket::bytesWritten, this, [this, socket] { stream(socket); });
+        stream(socket);
+        return;
     case Fault::Delay: {
         // In four pieces, so the client sees progress and keeps waiting.
         c.busy = true;
@@ -274,4 +292,24 @@ void FakePop3Server::reply(QSslSocket *socket, const QByteArray &verb, int n, co
         return;
     }
     }
+}
+
+void FakePop3Server::trickle(QSslSocket *socket, const QByteArray &bytes)
+{
+    QPointer<QSslSocket> guard(socket);
+    QTimer::singleShot(delayMs, this, [this, guard, bytes] {
+        if (!guard || guard->state() != QAbstractSocket::ConnectedState)
+            return;
+        guard->write(bytes.left(1));
+        trickle(guard.data(), bytes.size() > 1 ? bytes.mid(1) : QByteArray("x"));
+    });
+}
+
+// Keeps a few hundred kilobytes queued, so the reply grows as fast as the client takes it
+// while this process holds little of it.
+void FakePop3Server::stream(QSslSocket *socket)
+{
+    static const QByteArray lines = QByteArray("X-Filler: " + QByteArray(100, 'x') + "\r\n").repeated(1024);
+    while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * lines.size())
+        socket->write(lines);
 }

@@ -27,6 +27,10 @@ public:
         Stall,     // never answers
         Delay,     // answers after delayMs, in several pieces
         Garbage,   // answers with a line that is not POP3
+        Twice,     // answers twice: one reply nobody asked for
+        Unterminated, // a multi-line answer without its terminating line
+        Trickle,   // one byte every delayMs, never finishing: the answer short of its end, then filler
+        Endless,   // a multi-line answer that never ends, sent as fast as the client reads
     };
 
     explicit FakePop3Server(bool tls = false, QObject *parent = nullptr);
@@ -43,6 +47,7 @@ public:
     bool hasTop = true;
     bool hasUidl = true;
     bool hasPipelining = true;
+    bool topGivesBody = false; // TOP n 0 answered with the whole message, as some servers do
     int delayMs = 200;
     // Breaks the command verb (upper case, e.g. "TOP") for message n, or for every message
     // when n is 0; "GREETING" breaks the greeting.
@@ -70,6 +75,8 @@ private:
     void readCommands(QSslSocket *socket);
     void answer(QSslSocket *socket, const QByteArray &line);
     void reply(QSslSocket *socket, const QByteArray &verb, int n, const QByteArray &bytes, bool multiLine);
+    void trickle(QSslSocket *socket, const QByteArray &bytes);
+    void stream(QSslSocket *socket);
     Fault faultFor(const QByteArray &verb, int n) const;
     static QByteArray multiLine(const QByteArray &status, const QByteArray &body);
 
