@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QDBusConnectionInterface>
 #include <QFile>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <memory>
