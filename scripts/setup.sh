@@ -6,6 +6,7 @@ PELICORDE_PACKAGES=(
   qt6-base-dev qt6-webengine-dev libgl-dev libgmime-3.0-dev
   dovecot-pop3d openssl
   fonts-liberation
+  dbus-daemon desktop-file-utils appstream dpkg-dev file   # notification tests, the .deb and its checks
 )
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }

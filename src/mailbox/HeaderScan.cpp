@@ -19,6 +19,7 @@
 #include "mailbox/ServerOperation.h"
 #include "mailbox/SessionSettings.h"
 #include "mailbox/SpamMarking.h"
+#include "tray/Notifier.h"
 #include "tray/Tray.h"
 
 namespace {
@@ -118,6 +119,7 @@ void endOfScan(TForm1 &form, int previousCount)
     if (form.lastMessageCount > previousCount) {
         form.Timer1->start();
         prompter().beep();
+        signalNewMail(form, previousCount);
     }
     form.StatusBar1->showMessage(checkedText());
     pumpEvents();

@@ -1,0 +1,171 @@
+#include "tray/Notifier.h"
+
+#include <QApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QEvent>
+#include <QStringList>
+#include <QTimer>
+#include <QVariantMap>
+
+#include "app/PelicordeFP.h"
+#include "mailbox/MessageList.h"
+
+namespace {
+
+const QString Service = QStringLiteral("org.freedesktop.Notifications");
+const QString Path = QStringLiteral("/org/freedesktop/Notifications");
+const QString &Interface = Service;
+// A service that does not answer gives up the call after this long; nothing waits for it.
+constexpr int CallTimeout = 5000;
+
+void (*alertFunction)(QWidget *) = nullptr;
+
+QDBusMessage notificationCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(Service, Path, Interface, method);
+}
+
+// A minimised window can stay the active one on some platforms.
+bool userAtWindow(const TForm1 &form) { return form.isActiveWindow() && !form.isMinimized(); }
+
+Notifier &notifierOf(TForm1 &form)
+{
+    if (auto *notifier = form.findChild<Notifier *>(QString(), Qt::FindDirectChildrenOnly))
+        return *notifier;
+    return *new Notifier(form);
+}
+
+} // namespace
+
+Notifier::Notifier(TForm1 &form, const QDBusConnection &bus)
+    : QObject(&form), m_form(form), m_bus(bus)
+{
+    // Any action of ours (the click on the notification, the Restaurer button) restores.
+    m_bus.connect(Service, Path, Interface, QStringLiteral("ActionInvoked"), this,
+                  SLOT(actionInvoked(uint, QString)));
+    m_bus.connect(Service, Path, Interface, QStringLiteral("ActivationToken"), this,
+                  SLOT(activationToken(uint, QString)));
+    m_bus.connect(Service, Path, Interface, QStringLiteral("NotificationClosed"), this,
+                  SLOT(notificationClosed(uint, uint)));
+    form.installEventFilter(this);
+}
+
+Notifier::~Notifier() { withdraw(); }
+
+void Notifier::notify(int count, int marked)
+{
+    QDBusMessage call = notificationCall(QStringLiteral("Notify"));
+    const QVariantMap hints{
+        {QStringLiteral("desktop-entry"), QStringLiteral("pelicorde")},
+        {QStringLiteral("category"), QStringLiteral("email.arrived")},
+    };
+    call << QStringLiteral("Pelicorde") << m_shown << QStringLiteral("pelicorde") << QStringLiteral("Pelicorde")
+         << newMailText(count, marked)
+         << QStringList{QStringLiteral("default"), QStringLiteral("Restaurer"), QStringLiteral("restaurer"),
+                        QStringLiteral("Restaurer")}
+         << hints << -1;
+    m_pending = m_bus.asyncCall(call, CallTimeout);
+    auto *watcher = new QDBusPendingCallWatcher(*m_pending, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        takeAnswer();
+        // The user came back while the call was on its way.
+        if (userAtWindow(m_form))
+            withdraw();
+    });
+}
+
+void Notifier::takeAnswer()
+{
+    // The answer may be in before the watcher says so: a click on the notification can
+    // arrive first.
+    if (!m_pending || !m_pending->isFinished())
+        return;
+    const QDBusPendingReply<uint> reply = *m_pending;
+    m_pending.reset();
+    // An error (no service, or it failed): the beep and the tray still tell.
+    if (reply.isValid())
+        m_shown = reply.value();
+}
+
+void Notifier::withdraw()
+{
+    takeAnswer();
+    if (!m_shown)
+        return;
+    QDBusMessage call = notificationCall(QStringLiteral("CloseNotification"));
+    call << m_shown;
+    m_bus.send(call);
+    m_shown = 0;
+}
+
+void Notifier::actionInvoked(uint id, const QString &)
+{
+    takeAnswer();
+    if (id && id == m_shown)
+        m_form.Restaurer1Click();
+}
+
+void Notifier::activationToken(uint id, const QString &token)
+{
+    takeAnswer();
+    // On Wayland a window comes to the front only with the token of the user's click, which
+    // the service hands over just before the action.
+    if (id && id == m_shown)
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+}
+
+void Notifier::notificationClosed(uint id, uint)
+{
+    takeAnswer();
+    if (id == m_shown)
+        m_shown = 0;
+}
+
+bool Notifier::eventFilter(QObject *watched, QEvent *event)
+{
+    // The user is back at the list: the news is read.
+    if (watched == &m_form && event->type() == QEvent::WindowActivate)
+        withdraw();
+    return QObject::eventFilter(watched, event);
+}
+
+QString newMailText(int count, int marked)
+{
+    QString text = count == 1 ? QStringLiteral("1 nouveau message")
+                              : QStringLiteral("%1 nouveaux messages").arg(count);
+    if (marked <= 0)
+        return text;
+    if (count == 1)
+        return text + QStringLiteral(", marqué par la liste noire");
+    if (marked == count)
+        return text + QStringLiteral(", tous marqués par la liste noire");
+    return text
+           + (marked == 1 ? QStringLiteral(", dont 1 marqué par la liste noire")
+                          : QStringLiteral(", dont %1 marqués par la liste noire").arg(marked));
+}
+
+void signalNewMail(TForm1 &form, int previousCount)
+{
+    // The start-up scan, which runs before the periodic check starts, finds the mailbox as it
+    // stands, not new mail; and a user at the window sees the list grow.
+    if (!form.Timer2->isActive() || userAtWindow(form))
+        return;
+    // New messages take the highest numbers on the server.
+    const MessageList &list = *form.list;
+    int marked = 0;
+    for (int row = previousCount + 1; row <= form.lastMessageCount && row < list.rows(); ++row)
+        marked += list.isMarked(row) ? 1 : 0;
+    notifierOf(form).notify(form.lastMessageCount - previousCount, marked);
+    // In the notification area the icon blinks; on the task bar the window asks for attention.
+    if (form.isVisible()) {
+        if (alertFunction)
+            alertFunction(&form);
+        else
+            QApplication::alert(&form);
+    }
+}
+
+void setAlertFunction(void (*alert)(QWidget *window)) { alertFunction = alert; }
