@@ -116,6 +116,7 @@ private slots:
         files.sort();
         QStringList expected{
             QStringLiteral("/usr/bin/pelicorde"),
+            QStringLiteral("/usr/bin/pelicorde-check"),
             QStringLiteral("/usr/share/applications/pelicorde.desktop"),
             QStringLiteral("/usr/share/icons/hicolor/scalable/apps/pelicorde.svg"),
             QStringLiteral("/usr/share/metainfo/") + MetainfoName,

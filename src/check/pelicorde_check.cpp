@@ -1,0 +1,125 @@
+// pelicorde-check: the favourite account's mailbox in one line of JSON, for status bars and
+// scripts. The same pipelined header scan and blacklist marking as the window, without the
+// window; it never deletes anything and never rewrites the blacklist.
+#include <QCoreApplication>
+#include <QFile>
+#include <QSet>
+#include <QTextStream>
+#include <cstdio>
+
+#include "accounts/AccountFile.h"
+#include "accounts/TlsRule.h"
+#include "app/Error.h"
+#include "app/Folders.h"
+#include "blacklist/BlacklistFile.h"
+#include "mailbox/MessageList.h"
+#include "mailbox/Pop3Session.h"
+#include "mailbox/ScanPasses.h"
+#include "mailbox/SpamMarking.h"
+
+namespace {
+
+// The unique ids seen at the last check, one a line. Without UIDL the server's ids are
+// unknown: the file then holds "#<count>" and what is new is what the count grew by.
+const QString SeenFileName = QStringLiteral("pelicorde-check.uid");
+
+struct Seen
+{
+    QSet<QString> ids;
+    int count = -1; // only for servers without UIDL
+};
+
+Seen readSeen(const QString &path)
+{
+    Seen seen;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024 * 1024)
+        return seen;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith('#'))
+            seen.count = line.mid(1).toInt();
+        else if (!line.isEmpty())
+            seen.ids.insert(QString::fromLatin1(line));
+    }
+    return seen;
+}
+
+Pop3Account favouriteAccount(const QString &dataFolder)
+{
+    const accounts::LoadResult favourite = accounts::loadFavourite(dataFolder);
+    if (favourite.status != accounts::LoadStatus::Loaded)
+        throw Error(QStringLiteral("Pas de compte favori lisible dans %1").arg(dataFolder));
+    const accounts::Account &a = favourite.fields;
+    if (a.server.isEmpty() || a.port.isEmpty() || a.password.isEmpty() || a.address.isEmpty())
+        throw Error(QStringLiteral("Le compte favori est incomplet"));
+    Pop3Account account;
+    account.host = a.server;
+    const int port = accounts::portNumber(a.port);
+    account.port = port > 0 && port <= 65535 ? quint16(port) : 0;
+    account.user = a.address;
+    account.password = a.password;
+    account.tls = accounts::usesTls(a.port);
+    return account;
+}
+
+int check()
+{
+    const QString dataFolder = folders::dataFolderFromEnvironment();
+    const Pop3Account account = favouriteAccount(dataFolder);
+
+    MessageList list;
+    QString lastHeaderDate;
+    QHash<int, QString> ids;
+    int count = 0;
+    {
+        Pop3Session session;
+        session.open(account);
+        count = session.messageCount();
+        list.setRows(count > 0 ? count + 1 : 2);
+        if (count > 0) {
+            ids = session.uniqueIds();
+            scan::headerPass(session, list, count, lastHeaderDate, [](int) {});
+        }
+        session.quit();
+    }
+    // No date: the marks are made, the blacklist's bytes stay as they are.
+    blacklistPass(blacklist::filePath(dataFolder), list, QString());
+
+    int marked = 0;
+    for (int r = 1; r <= count; ++r)
+        marked += list.isMarked(r) ? 1 : 0;
+
+    const QString seenPath = folders::join(dataFolder, SeenFileName);
+    const Seen seen = readSeen(seenPath);
+    int fresh = 0;
+    QByteArray state;
+    if (!ids.isEmpty()) {
+        for (const QString &id : std::as_const(ids)) {
+            fresh += seen.ids.contains(id) ? 0 : 1;
+            state += id.toLatin1() + '\n';
+        }
+    } else {
+        fresh = seen.count < 0 ? count : qMax(0, count - seen.count);
+        state = "#" + QByteArray::number(count) + '\n';
+    }
+    accounts::writePrivateFile(seenPath, state);
+
+    std::printf("{\"messages\": %d, \"marked\": %d, \"new\": %d}\n", count, marked, fresh);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Pelicorde"));
+    try {
+        return check();
+    } catch (const Error &e) {
+        std::fprintf(stderr, "pelicorde-check: %s\n", qPrintable(e.text().simplified()));
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "pelicorde-check: %s\n", e.what());
+    }
+    return 2;
+}

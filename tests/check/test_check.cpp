@@ -1,0 +1,107 @@
+// pelicorde-check as a status bar runs it: the real program against the test Dovecot, its
+// one line of JSON, its exit code, and the files it must leave alone.
+#include <QtTest>
+
+#include "accounts/AccountFile.h"
+#include "support/DovecotServer.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+QByteArray mail(const QByteArray &from, int i)
+{
+    return "From: <" + from + ">\r\nTo: pelicorde@example.com\r\nSubject: Message " + QByteArray::number(i)
+           + "\r\nDate: Mon, 3 Jun 2024 10:00:00 +0200\r\nMessage-ID: <" + QByteArray::number(i)
+           + "@example.org>\r\n\r\nCorps\r\n";
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+} // namespace
+
+class CheckTest : public QObject
+{
+    Q_OBJECT
+    DovecotServer dovecot;
+    QTemporaryDir appData;
+    QString dataFolder() const { return appData.filePath(QStringLiteral("Pelicorde")); }
+
+    Run check()
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("APPDATA"), appData.path());
+        p.setProcessEnvironment(env);
+        p.start(qEnvironmentVariable("PELICORDE_CHECK"), {});
+        if (!p.waitForFinished(60000))
+            p.kill();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+                p.readAllStandardError()};
+    }
+
+    void writeFavourite(const QString &password)
+    {
+        const accounts::Account a{dovecot.host(), QString::number(dovecot.tlsPort()), password, dovecot.user()};
+        writeBytes(accounts::favouriteFilePath(dataFolder()), accounts::encodeAccount(a));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(!qEnvironmentVariableIsEmpty("PELICORDE_CHECK"));
+        QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
+        QVERIFY(QDir().mkpath(dataFolder()));
+    }
+
+    // Counts, then only what arrived since; the blacklist's dates are never written.
+    void counts()
+    {
+        const QByteArray blacklist = "spam.example\t00/00/0000\r\npromo@\t00/00/0000\r\n";
+        const QString blacklistPath = dataFolder() + QStringLiteral("/Liste-noire.txt");
+        writeBytes(blacklistPath, blacklist);
+        writeFavourite(dovecot.password());
+        dovecot.setMessages({mail("ami@example.org", 1), mail("x@spam.example", 2), mail("promo@shop.example", 3)});
+
+        Run r = check();
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("{\"messages\": 3, \"marked\": 2, \"new\": 3}\n"));
+        QCOMPARE(readBytes(blacklistPath), blacklist);
+
+        r = check();
+        QCOMPARE(r.out, QByteArray("{\"messages\": 3, \"marked\": 2, \"new\": 0}\n"));
+
+        dovecot.addMessage(mail("y@spam.example", 4));
+        r = check();
+        QCOMPARE(r.out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 1}\n"));
+        QCOMPARE(dovecot.storedMessages().size(), 4); // nothing deleted
+    }
+
+    // Failures: one line on stderr, nothing on stdout, exit 2.
+    void failures_data()
+    {
+        QTest::addColumn<bool>("favourite");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("no favourite") << false << QString();
+        QTest::newRow("wrong password") << true << QStringLiteral("faux");
+    }
+    void failures()
+    {
+        QFETCH(bool, favourite);
+        QFETCH(QString, password);
+        QFile::remove(accounts::favouriteFilePath(dataFolder()));
+        if (favourite)
+            writeFavourite(password);
+        const Run r = check();
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.err.startsWith("pelicorde-check: "));
+        QCOMPARE(r.err.count('\n'), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(CheckTest)
+#include "test_check.moc"
