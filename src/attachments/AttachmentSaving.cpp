@@ -8,6 +8,7 @@
 #include "app/PelicordeFP.h"
 #include "app/Prompter.h"
 #include "attachments/SafeFile.h"
+#include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/Pop3Session.h"
 #include "mailbox/ServerOperation.h"
@@ -22,7 +23,7 @@ const QString FailureText = QStringLiteral("Erreur durant la reception de ce mes
 MailMessage fetchMessage(const TForm1 &form, int n)
 {
     Pop3Session session;
-    session.open(accountFromWindow(form));
+    openSession(session, form);
     pumpEvents();
     return MailMessage::parse(session.message(n));
 }
@@ -54,8 +55,8 @@ void saveAttachments(TForm1 &form)
                 throw Error(why);
             saved << path;
         }
-    } catch (const Error &) {
-        prompter().information(FailureText);
+    } catch (const Error &e) {
+        prompter().information(failureBoxText(e, FailureText));
         return;
     }
     if (saved.isEmpty()) {

@@ -8,6 +8,7 @@
 #include "app/PelicordeFP.h"
 #include "app/Prompter.h"
 #include "mailbox/HeaderScan.h"
+#include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
@@ -43,7 +44,7 @@ bool anyMarkedRowHasUid(const MessageList &list)
 // this run's deletions take effect.
 void deleteRows(Pop3Session &session, TForm1 &form)
 {
-    session.open(accountFromWindow(form));
+    openSession(session, form);
     pumpEvents();
     const MessageList &list = *form.list;
     // A row beyond the mailbox's end stands for a message that is gone: asking the server for
@@ -89,17 +90,17 @@ void deleteMarked(TForm1 &form)
         if (!prompter().question(QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
                                                 "irréversible.\n\nVoulez-vous continuer ?")))
             return;
-        bool failed = false;
+        QString failure;
         {
             Pop3Session session;
             try {
                 deleteRows(session, form);
-            } catch (const Error &) {
-                failed = true;
+            } catch (const Error &e) {
+                failure = failureBoxText(e, FailureText);
             }
         } // released: without QUIT after a failure
-        if (failed)
-            prompter().information(FailureText);
+        if (!failure.isEmpty())
+            prompter().information(failure);
     }
-    headerScan(form);
+    rescanAfterChange(form);
 }

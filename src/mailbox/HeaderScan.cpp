@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTime>
 #include <QTimer>
 #include <memory>
 
@@ -13,6 +14,7 @@
 #include "app/PelicordeFP.h"
 #include "app/Prompter.h"
 #include "blacklist/BlacklistFile.h"
+#include "mailbox/LoginDelay.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
@@ -35,8 +37,8 @@ void setCounterColour(TForm1 &form, const QColor &colour)
     form.Edit10->setPalette(p);
 }
 
-// A deferred scan runs as a press of the receive button would, once the running operation
-// has ended; Form1 is the window the timers and the tray belong to.
+// A deferred scan runs once the running operation has ended, as a timer's request would (it may
+// then wait for the server's login delay); Form1 is the window the timers and the tray belong to.
 void ensureDeferredScanRunner()
 {
     static bool set = false;
@@ -45,8 +47,21 @@ void ensureDeferredScanRunner()
     set = true;
     ServerOperation::setDeferredScanRunner([] {
         if (Form1)
-            Form1->BitBtn2Click();
+            guarded([] { requestScan(*Form1); });
     });
+}
+
+// Runs the scan held back by the server's login delay; a child of the window, so it goes with it.
+QTimer *loginDelayTimer(TForm1 &form)
+{
+    const QString name = QStringLiteral("LoginDelayTimer");
+    if (auto *timer = form.findChild<QTimer *>(name, Qt::FindDirectChildrenOnly))
+        return timer;
+    auto *timer = new QTimer(&form);
+    timer->setObjectName(name);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, &form, [&form] { guarded([&form] { requestScan(form); }); });
+    return timer;
 }
 
 bool connectionFieldEmpty(const TForm1 &form)
@@ -55,12 +70,35 @@ bool connectionFieldEmpty(const TForm1 &form)
            || form.Edit16->text().isEmpty();
 }
 
+// Milliseconds before the server accepts a login with the window's account; 0 when it may be now.
+qint64 loginWaitMs(const TForm1 &form)
+{
+    return connectionFieldEmpty(form) ? 0 : loginDelays().waitMs(accountFromWindow(form));
+}
+
+// A scan that would log in before the server's login delay has passed is held until it has,
+// then runs as a timer's request. Returns the wait; 0 when the scan may run now.
+qint64 heldForLoginDelay(TForm1 &form)
+{
+    const qint64 wait = loginWaitMs(form);
+    // Checked again when the timer fires: an early tick or a login meanwhile re-arms it.
+    if (wait > 0)
+        loginDelayTimer(form)->start(int(wait));
+    return wait;
+}
+
+QString heldScanText(qint64 waitMs)
+{
+    return QStringLiteral("Relève des messages à %1 : le serveur demande d'attendre entre deux connexions")
+        .arg(QTime::currentTime().addMSecs(int(waitMs)).toString(QStringLiteral("HH:mm:ss")));
+}
+
 // Headers of every message into the list, with the unique ids when the server offers them.
 // Errors propagate to the caller, which reports them as one failure of the network steps.
 void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
 {
     MessageList &list = *form.list;
-    session.open(accountFromWindow(form));
+    openSession(session, form);
 
     // Only once connected: a scan that cannot reach the server leaves the previous rows.
     list.clearDataRows();
@@ -136,9 +174,15 @@ void headerScan(TForm1 &form)
     // Also the re-scan of a deletion given up by the window's close.
     if (ServerOperation::abandoned() || refusedWhileBusy())
         return;
+    // Asked for by the user: the list stays as it is and the status line says when the scan runs.
+    if (const qint64 wait = heldForLoginDelay(form)) {
+        form.StatusBar1->showMessage(heldScanText(wait));
+        return;
+    }
     const ServerOperation operation;
     // This scan answers any scan deferred until now (e.g. a tick during the deletion it follows).
     ServerOperation::clearDeferredScan();
+    loginDelayTimer(form)->stop();
 
     const int previousCount = form.lastMessageCount;
     MessageList &list = *form.list;
@@ -153,8 +197,8 @@ void headerScan(TForm1 &form)
     QString lastHeaderDate;
     try {
         headerPass(form, *session, lastHeaderDate);
-    } catch (const Error &) {
-        prompter().information(QStringLiteral("Erreur durant la reception des messages"));
+    } catch (const Error &e) {
+        prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
     }
     if (ServerOperation::abandoned())
         return;
@@ -182,12 +226,30 @@ void headerScan(TForm1 &form)
     endOfScan(form, previousCount);
 }
 
-void requestScan(TForm1 &form)
+bool requestScan(TForm1 &form)
 {
     ensureDeferredScanRunner();
     if (ServerOperation::busy()) {
         ServerOperation::deferScan();
-        return;
+        return true;
+    }
+    if (ServerOperation::abandoned())
+        return true;
+    if (heldForLoginDelay(form))
+        return false;
+    headerScan(form);
+    return true;
+}
+
+bool scanHeldForLoginDelay(TForm1 &form) { return loginDelayTimer(form)->isActive(); }
+
+void rescanAfterChange(TForm1 &form)
+{
+    // Rows kept until the server lets us in again would stand for messages that are gone or
+    // renumbered: a click would preview or mark another message than the one shown.
+    if (!ServerOperation::abandoned() && loginWaitMs(form) > 0) {
+        form.list->clearDataRows();
+        form.list->setRows(2);
     }
     headerScan(form);
 }

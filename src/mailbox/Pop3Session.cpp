@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/Error.h"
+#include "mailbox/LoginDelay.h"
 
 namespace {
 
@@ -221,8 +222,12 @@ void Pop3Session::open(const Pop3Account &account)
     for (const auto &[line, step] : {std::pair{"USER " + user, QStringLiteral("la commande USER")},
                                      std::pair{"PASS " + password, QStringLiteral("la commande PASS")}}) {
         const Reply r = command(line, 0, step);
-        if (!r.ok)
-            fail(QStringLiteral("Identification refusée par le serveur %1 : %2").arg(server(), serverText(r.status)));
+        if (!r.ok) {
+            m_broken = true;
+            throw LoginRefused(
+                QStringLiteral("Identification refusée par le serveur %1 : %2").arg(server(), serverText(r.status)),
+                refusalReason(r.status));
+        }
     }
     m_open = true;
 }
@@ -357,6 +362,11 @@ QStringList Pop3Session::capabilities()
         }
     }
     return m_capabilities;
+}
+
+int Pop3Session::loginDelay()
+{
+    return announcedLoginDelay(capabilities());
 }
 
 bool Pop3Session::canPipeline()

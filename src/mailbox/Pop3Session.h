@@ -64,6 +64,7 @@ public:
     Pop3Session &operator=(const Pop3Session &) = delete;
 
     // Connects, reads the greeting and logs in with USER/PASS; returns only when logged in.
+    // A refused USER or PASS throws LoginRefused.
     void open(const Pop3Account &account);
 
     int messageCount();                // STAT
@@ -75,6 +76,7 @@ public:
     QHash<int, QString> uniqueIds();
     QStringList capabilities();        // CAPA, asked once; empty when the server has no CAPA
     bool canPipeline();                // CAPA lists PIPELINING and pipelining is allowed
+    int loginDelay();                  // seconds between logins after CAPA LOGIN-DELAY; 0 when none
 
     // The headers (or whole messages) of first..last, handed to each(n, bytes) in order. With
     // pipelining the commands go ahead of the replies within a bounded window; otherwise one at

@@ -6,6 +6,7 @@
 #include "accounts/TlsRule.h"
 #include "app/PelicordeFP.h"
 #include "app/Prompter.h"
+#include "mailbox/LoginDelay.h"
 #include "mailbox/ServerOperation.h"
 
 Pop3Account accountFromWindow(const TForm1 &form)
@@ -19,6 +20,21 @@ Pop3Account accountFromWindow(const TForm1 &form)
     account.password = form.Edit16->text();
     account.tls = form.CheckBox2->isChecked();
     return account;
+}
+
+void openSession(Pop3Session &session, const TForm1 &form)
+{
+    const Pop3Account account = accountFromWindow(form);
+    try {
+        session.open(account);
+    } catch (LoginRefused &refused) {
+        loginDelays().refused(account, refused.reason());
+        refused.setDelaySeconds(loginDelays().delaySeconds(account));
+        throw;
+    }
+    // The login counts from now, even if the session fails right after it.
+    loginDelays().loggedIn(account);
+    loginDelays().announced(account, session.loginDelay());
 }
 
 bool refusedWhileBusy()

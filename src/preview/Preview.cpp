@@ -14,6 +14,7 @@
 #include "app/Folders.h"
 #include "app/PelicordeFP.h"
 #include "app/Prompter.h"
+#include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
@@ -129,7 +130,7 @@ void previewMessage(TForm1 &form, int r)
 
     try {
         Pop3Session session;
-        session.open(accountFromWindow(form));
+        openSession(session, form);
         pumpEvents();
         const MailMessage mail = MailMessage::parse(session.message(r));
 
@@ -180,8 +181,8 @@ void previewMessage(TForm1 &form, int r)
             form.BitBtn5->setText(QStringLiteral("PJ = ") + pj);
             form.BitBtn5->show();
         }
-    } catch (const std::exception &) {
-        prompter().information(QStringLiteral("Erreur durant la reception de ce message"));
+    } catch (const std::exception &e) {
+        prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception de ce message")));
     }
 
     pumpEvents();

@@ -146,9 +146,18 @@ void showCheckTime(TForm1 &form, const QString &text)
 
 void periodicTick(TForm1 &form)
 {
+    // A scan waits for the server's login delay: the status line and the tip keep their text
+    // until it has run (its end starts the count again).
+    if (scanHeldForLoginDelay(form)) {
+        form.minuteCounter = qMin(form.minuteCounter + 1, 5);
+        return;
+    }
     if (form.minuteCounter > 4) {
         form.minuteCounter = 0;
-        requestScan(form);
+        if (!requestScan(form)) {
+            form.minuteCounter = 5;
+            return;
+        }
         // Also covers a scan that stopped early or was deferred behind a running operation.
         showCheckTime(form, freshCheckText());
     } else {

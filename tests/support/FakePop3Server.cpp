@@ -165,6 +165,8 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             caps += "UIDL\r\n";
         if (hasPipelining)
             caps += "PIPELINING\r\n";
+        if (loginDelay > 0)
+            caps += "LOGIN-DELAY " + QByteArray::number(loginDelay) + "\r\n";
         return reply(socket, verb, n, multiLine("Capability list follows", caps), true);
     }
     if (verb == "QUIT") {
@@ -183,6 +185,8 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             return ok("");
         }
         if (verb == "PASS") {
+            if (!refusePass.isEmpty())
+                return err(refusePass);
             c.loggedIn = c.user && QString::fromUtf8(line.mid(5)) == password;
             return c.loggedIn ? ok("Logged in.") : err("[AUTH] Authentication failed.");
         }

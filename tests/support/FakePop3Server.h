@@ -49,6 +49,8 @@ public:
     bool hasPipelining = true;
     bool topGivesBody = false; // TOP n 0 answered with the whole message, as some servers do
     int delayMs = 200;
+    int loginDelay = 0;    // announced as LOGIN-DELAY n by CAPA when above 0
+    QByteArray refusePass; // when set, every PASS gets "-ERR " + this (e.g. "[IN-USE] busy")
     // Breaks the command verb (upper case, e.g. "TOP") for message n, or for every message
     // when n is 0; "GREETING" breaks the greeting.
     void breakCommand(const QByteArray &verb, Fault fault, int n = 0);
