@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/Ansi.h"
+#include "core/Ansi.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/SpamMarking.h"
 

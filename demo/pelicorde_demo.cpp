@@ -15,11 +15,11 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "accounts/AccountFile.h"
-#include "app/PelicordeFP.h"
 #include "app/Startup.h"
+#include "core/AccountFile.h"
 #include "support/DemoMailbox.h"
 #include "support/DovecotServer.h"
+#include "window/PelicordeFP.h"
 
 namespace {
 

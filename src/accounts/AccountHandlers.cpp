@@ -4,15 +4,15 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 
-#include "accounts/AccountFile.h"
-#include "accounts/AccountList.h"
-#include "accounts/TlsRule.h"
-#include "app/Controls.h"
-#include "app/EventPump.h"
-#include "app/PelicordeFP.h"
-#include "app/Prompter.h"
-#include "mailbox/HeaderScan.h"
-#include "mailbox/SessionSettings.h"
+#include "core/AccountFile.h"
+#include "core/AccountList.h"
+#include "core/EventPump.h"
+#include "core/Prompter.h"
+#include "core/TlsRule.h"
+#include "scan/HeaderScan.h"
+#include "scan/SessionSettings.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 void loadFavourite(TForm1 &form)
 {

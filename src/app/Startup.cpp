@@ -3,13 +3,14 @@
 #include <QApplication>
 #include <unistd.h>
 
-#include "app/Error.h"
-#include "app/Icons.h"
-#include "app/PelicordeFP.h"
-#include "app/Prompter.h"
 #include "blacklist/PelicordeFS1.h"
-#include "mailbox/ServerOperation.h"
+#include "core/Error.h"
+#include "core/Prompter.h"
+#include "core/ServerOperation.h"
 #include "preview/SafeWebView.h"
+#include "window/BoxPrompter.h"
+#include "window/Icons.h"
+#include "window/PelicordeFP.h"
 
 void prepareApplication()
 {
@@ -50,6 +51,7 @@ int runPelicorde(int argc, char **argv)
 {
     prepareApplication();
     QApplication app(argc, argv);
+    setDefaultPrompter(&messageBoxes());
     guarded([] {
         QApplication::setApplicationName(QStringLiteral("Pelicorde"));
         QApplication::setWindowIcon(icons::windowIcon());

@@ -2,17 +2,17 @@
 
 #include <QStringList>
 
-#include "app/Error.h"
-#include "app/EventPump.h"
-#include "app/Folders.h"
-#include "app/PelicordeFP.h"
-#include "app/Prompter.h"
-#include "attachments/SafeFile.h"
+#include "core/Error.h"
+#include "core/EventPump.h"
+#include "core/Folders.h"
+#include "core/Prompter.h"
+#include "core/SafeFile.h"
+#include "core/ServerOperation.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/Pop3Session.h"
-#include "mailbox/ServerOperation.h"
-#include "mailbox/SessionSettings.h"
+#include "scan/SessionSettings.h"
+#include "window/PelicordeFP.h"
 
 namespace {
 

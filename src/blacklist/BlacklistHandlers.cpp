@@ -3,11 +3,11 @@
 #include <QPlainTextEdit>
 #include <QTextDocument>
 
-#include "app/Folders.h"
-#include "app/PelicordeFP.h"
-#include "app/Prompter.h"
-#include "blacklist/BlacklistFile.h"
 #include "blacklist/PelicordeFS1.h"
+#include "core/BlacklistFile.h"
+#include "core/Folders.h"
+#include "core/Prompter.h"
+#include "window/PelicordeFP.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "app/Error.h"
-#include "app/Icons.h"
 #include "blacklist/BlacklistHandlers.h"
+#include "core/Error.h"
+#include "window/Icons.h"
 
 TForm2 *Form2 = nullptr;
 

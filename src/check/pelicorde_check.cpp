@@ -4,17 +4,17 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSet>
-#include <QTextStream>
 #include <cstdio>
 
-#include "accounts/AccountFile.h"
-#include "accounts/TlsRule.h"
-#include "app/Error.h"
-#include "app/Folders.h"
-#include "blacklist/BlacklistFile.h"
+#include "core/AccountFile.h"
+#include "core/BlacklistFile.h"
+#include "core/Error.h"
+#include "core/Folders.h"
+#include "core/TlsRule.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
+#include "mailbox/SessionAccount.h"
 #include "mailbox/SpamMarking.h"
 
 namespace {
@@ -52,14 +52,7 @@ Pop3Account favouriteAccount(const QString &dataFolder)
     const accounts::Account &a = favourite.fields;
     if (a.server.isEmpty() || a.port.isEmpty() || a.password.isEmpty() || a.address.isEmpty())
         throw Error(QStringLiteral("Le compte favori est incomplet"));
-    Pop3Account account;
-    account.host = a.server;
-    const int port = accounts::portNumber(a.port);
-    account.port = port > 0 && port <= 65535 ? quint16(port) : 0;
-    account.user = a.address;
-    account.password = a.password;
-    account.tls = accounts::usesTls(a.port);
-    return account;
+    return sessionAccount(a.server, a.port, a.address, a.password, accounts::usesTls(a.port));
 }
 
 int check()

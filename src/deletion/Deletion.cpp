@@ -2,18 +2,18 @@
 
 #include <QHash>
 
-#include "app/Ansi.h"
-#include "app/Error.h"
-#include "app/EventPump.h"
-#include "app/PelicordeFP.h"
-#include "app/Prompter.h"
-#include "mailbox/HeaderScan.h"
+#include "core/Ansi.h"
+#include "core/Error.h"
+#include "core/EventPump.h"
+#include "core/Prompter.h"
+#include "core/ServerOperation.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
-#include "mailbox/ServerOperation.h"
-#include "mailbox/SessionSettings.h"
+#include "scan/HeaderScan.h"
+#include "scan/SessionSettings.h"
+#include "window/PelicordeFP.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <exception>
 #include <functional>
 
-#include "app/Error.h"
+#include "core/Error.h"
 
 struct Pop3Account;
 

@@ -4,7 +4,7 @@
 
 #include "mailbox/MailMessage.h"
 
-#include "app/Ansi.h"
+#include "core/Ansi.h"
 
 #include <QSaveFile>
 #include <QStringDecoder>

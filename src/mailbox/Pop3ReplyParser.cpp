@@ -13,7 +13,7 @@ void Pop3ReplyParser::feed(QByteArrayView bytes)
         m_buf.resize(0);
         m_searchFrom = m_pos = 0;
     } else if (m_pos >= 64 * 1024 && m_pos * 2 >= m_buf.size()) {
-        m_buf.remove(0, m_pos);
+        m_buf.erase(m_buf.cbegin(), m_buf.cbegin() + m_pos);
         m_searchFrom -= m_pos;
         m_pos = 0;
     }

@@ -7,7 +7,7 @@
 #include <QSslSocket>
 #include <QTimer>
 
-#include "app/Error.h"
+#include "core/Error.h"
 #include "mailbox/LoginDelay.h"
 
 namespace {

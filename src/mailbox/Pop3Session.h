@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/Error.h"
+#include "core/Error.h"
 #include "mailbox/Pop3ReplyParser.h"
 
 class QEventLoop;

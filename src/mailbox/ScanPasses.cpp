@@ -1,6 +1,6 @@
 #include "mailbox/ScanPasses.h"
 
-#include "attachments/SafeFile.h"
+#include "core/SafeFile.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"

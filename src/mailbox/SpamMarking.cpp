@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/Ansi.h"
-#include "blacklist/BlacklistFile.h"
+#include "core/Ansi.h"
+#include "core/BlacklistFile.h"
 #include "mailbox/MessageList.h"
 
 // A scan may meet thousands of entries and thousands of senders; testing every token against

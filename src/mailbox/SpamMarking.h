@@ -4,7 +4,7 @@
 class MessageList;
 
 // The blacklist pass of every scan. Reads the blacklist file at path (see
-// blacklist/BlacklistFile.h) and cuts it into tokens at every TAB, CR and LF; every token
+// core/BlacklistFile.h) and cuts it into tokens at every TAB, CR and LF; every token
 // ended by one of them is tested, in file order, against the sender (column From) of each
 // data row whose Mark cell is still empty: a case-sensitive substring test, an empty token
 // never matching. A matching row gets the mark "1" and is not tested again, so the first

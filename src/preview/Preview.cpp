@@ -8,21 +8,21 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "app/Controls.h"
-#include "app/Error.h"
-#include "app/EventPump.h"
-#include "app/Folders.h"
-#include "app/PelicordeFP.h"
-#include "app/Prompter.h"
+#include "core/Error.h"
+#include "core/EventPump.h"
+#include "core/Folders.h"
+#include "core/Prompter.h"
+#include "core/ServerOperation.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
-#include "mailbox/ServerOperation.h"
-#include "mailbox/SessionSettings.h"
 #include "preview/PreviewFile.h"
 #include "preview/SafeWebView.h"
+#include "scan/SessionSettings.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/Ansi.h"
+#include "core/Ansi.h"
 
 bool writePreviewFile(const QString &path, const QString &text)
 {

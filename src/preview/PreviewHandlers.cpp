@@ -5,12 +5,12 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 
-#include "app/Ansi.h"
-#include "app/Controls.h"
-#include "app/PelicordeFP.h"
-#include "app/Prompter.h"
+#include "core/Ansi.h"
+#include "core/Prompter.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 void listMouseUp(TForm1 &form, Qt::MouseButton, QPoint pos)
 {

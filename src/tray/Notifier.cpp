@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <QVariantMap>
 
-#include "app/PelicordeFP.h"
 #include "mailbox/MessageList.h"
+#include "window/PelicordeFP.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ void Notifier::actionInvoked(uint id, const QString &)
 {
     takeAnswer();
     if (id && id == m_shown)
-        m_form.Restaurer1Click();
+        emit m_form.restoreRequested();
 }
 
 void Notifier::activationToken(uint id, const QString &token)

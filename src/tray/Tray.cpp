@@ -11,11 +11,13 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include "app/Controls.h"
-#include "app/EventPump.h"
-#include "app/PelicordeFP.h"
-#include "mailbox/HeaderScan.h"
+#include "core/EventPump.h"
+#include "core/Prompter.h"
 #include "preview/Preview.h"
+#include "scan/HeaderScan.h"
+#include "tray/Notifier.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 namespace {
 
@@ -142,6 +144,20 @@ void showCheckTime(TForm1 &form, const QString &text)
     form.StatusBar1->showMessage(text);
     form.trayTipText = text;
     trayUpdate(form, TrayRequest::Modify);
+}
+
+void scanEnded(TForm1 &form, int previousCount)
+{
+    if (form.lastMessageCount > previousCount) {
+        form.Timer1->start();
+        prompter().beep();
+        signalNewMail(form, previousCount);
+    }
+    form.StatusBar1->showMessage(freshCheckText());
+    pumpEvents();
+    form.trayTipText = freshCheckText();
+    trayUpdate(form, TrayRequest::Modify);
+    form.minuteCounter = 0;
 }
 
 void periodicTick(TForm1 &form)

@@ -10,16 +10,16 @@
 #include <csignal>
 #include <sys/resource.h>
 
-#include "accounts/AccountFile.h"
-#include "app/Controls.h"
-#include "app/PelicordeFP.h"
-#include "mailbox/ServerOperation.h"
+#include "core/AccountFile.h"
+#include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
-#include "support/TestFiles.h"
 #include "support/DovecotServer.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/TestFiles.h"
 #include "support/WindowFixture.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 // The account handlers through the real main window: "Sauvegarde", the favourite at the first
 // show, the "Compte" list and its choice, and the TLS box that follows the port field.

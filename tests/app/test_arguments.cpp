@@ -9,9 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/PelicordeFP.h"
 #include "app/Startup.h"
 #include "support/RecordingPrompter.h"
+#include "window/PelicordeFP.h"
 
 // The program reads no arguments of its own, but Qt's own options on its command line work,
 // also through ./run. The whole process start runs here, so the test program makes no

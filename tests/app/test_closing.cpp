@@ -7,13 +7,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "app/PelicordeFP.h"
 #include "app/Startup.h"
 #include "mailbox/MessageList.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
+#include "window/PelicordeFP.h"
 
 // Closing the main window while a server operation talks to the server: the operation is given
 // up at once (its session dropped without QUIT), shows no box, and the process ends. Runs the

@@ -13,12 +13,10 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 
-#include "accounts/AccountFile.h"
-#include "app/Ansi.h"
-#include "app/Controls.h"
-#include "app/PelicordeFP.h"
 #include "app/Startup.h"
 #include "blacklist/PelicordeFS1.h"
+#include "core/AccountFile.h"
+#include "core/Ansi.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/ScanPasses.h"
@@ -26,6 +24,8 @@
 #include "support/DemoMailbox.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "app/Controls.h"
-#include "app/PelicordeFP.h"
 #include "app/Startup.h"
 #include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
 #include "support/RecordingPrompter.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 // The creation, show and close steps of the main window, and the start-up of both windows.
 // Every case points APPDATA and TEMP (or the XDG folders) at folders of its own.

@@ -5,17 +5,17 @@
 
 #include <QDirIterator>
 
-#include "support/TestFiles.h"
-#include "app/PelicordeFP.h"
 #include "attachments/AttachmentSaving.h"
-#include "attachments/SafeFile.h"
+#include "core/SafeFile.h"
+#include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/ServerOperation.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/TestFiles.h"
 #include "support/WindowFixture.h"
+#include "window/PelicordeFP.h"
 
 #include <sys/stat.h>
 

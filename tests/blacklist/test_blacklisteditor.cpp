@@ -4,13 +4,13 @@
 #include <QPushButton>
 #include <memory>
 
-#include "app/PelicordeFP.h"
-#include "blacklist/BlacklistFile.h"
 #include "blacklist/PelicordeFS1.h"
+#include "core/BlacklistFile.h"
 #include "support/FeedingFifo.h"
-#include "support/TestFiles.h"
 #include "support/RecordingPrompter.h"
+#include "support/TestFiles.h"
 #include "support/WindowFixture.h"
+#include "window/PelicordeFP.h"
 
 #include <csignal>
 #include <sys/resource.h>

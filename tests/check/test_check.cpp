@@ -2,7 +2,7 @@
 // one line of JSON, its exit code, and the files it must leave alone.
 #include <QtTest>
 
-#include "accounts/AccountFile.h"
+#include "core/AccountFile.h"
 #include "support/DovecotServer.h"
 #include "support/TestFiles.h"
 
@@ -78,6 +78,18 @@ private slots:
         r = check();
         QCOMPARE(r.out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 1}\n"));
         QCOMPARE(dovecot.storedMessages().size(), 4); // nothing deleted
+    }
+
+    // The program stands on the core alone: no widgets, no web engine, no GUI library.
+    void needsNoWindowLibrary()
+    {
+        QProcess ldd;
+        ldd.start(QStringLiteral("ldd"), {qEnvironmentVariable("PELICORDE_CHECK")});
+        QVERIFY(ldd.waitForFinished());
+        const QByteArray libraries = ldd.readAllStandardOutput();
+        QVERIFY2(libraries.contains("libQt6Core"), libraries.constData());
+        for (const char *library : {"libQt6Gui", "libQt6Widgets", "libQt6WebEngine"})
+            QVERIFY2(!libraries.contains(library), library);
     }
 
     // Failures: one line on stderr, nothing on stdout, exit 2.

@@ -3,17 +3,17 @@
 // faults that must leave the mailbox as it was.
 #include <QtTest>
 
-#include "app/PelicordeFP.h"
+#include "core/ServerOperation.h"
 #include "deletion/Deletion.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
-#include "mailbox/ServerOperation.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
+#include "window/PelicordeFP.h"
 
 using Fault = FakePop3Server::Fault;
 

@@ -1,9 +1,9 @@
 // The POP3 session against a real Dovecot, plain and implicit TLS.
 #include <QtTest>
 
-#include "support/DovecotServer.h"
-#include "app/Error.h"
+#include "core/Error.h"
 #include "mailbox/Pop3Session.h"
+#include "support/DovecotServer.h"
 
 namespace {
 

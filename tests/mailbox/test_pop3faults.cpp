@@ -2,7 +2,7 @@
 // servers without TOP, CAPA or PIPELINING, big replies, and a live event loop while waiting.
 #include <QtTest>
 
-#include "app/Error.h"
+#include "core/Error.h"
 #include "mailbox/Pop3Session.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"

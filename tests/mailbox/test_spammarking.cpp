@@ -6,12 +6,12 @@
 #include <memory>
 #include <thread>
 
-#include "support/FeedingFifo.h"
-#include "support/TestFiles.h"
-#include "app/Ansi.h"
-#include "blacklist/BlacklistFile.h"
+#include "core/Ansi.h"
+#include "core/BlacklistFile.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/SpamMarking.h"
+#include "support/FeedingFifo.h"
+#include "support/TestFiles.h"
 
 namespace {
 // senders[i] is row i+1; a sender starting with '*' is a row already marked.

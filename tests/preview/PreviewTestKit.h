@@ -3,9 +3,9 @@
 #include <QHeaderView>
 #include <memory>
 
-#include "app/Controls.h"
-#include "app/PelicordeFP.h"
 #include "mailbox/MessageList.h"
 #include "support/WindowFixture.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 #define PREVIEW_TEST_MAIN(TestClass) PELICORDE_TEST_MAIN(TestClass)

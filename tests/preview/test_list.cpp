@@ -6,10 +6,10 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 
-#include "app/Controls.h"
 #include "mailbox/MessageList.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
+#include "window/Controls.h"
 
 class ListTest : public QObject
 {

@@ -11,17 +11,17 @@
 #include <QWebEngineView>
 #include <sys/stat.h>
 
-#include "app/Ansi.h"
-#include "app/Controls.h"
+#include "core/Ansi.h"
+#include "core/ServerOperation.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/ServerOperation.h"
 #include "preview/Preview.h"
 #include "preview/SafeWebView.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "window/Controls.h"
 
 namespace {
 

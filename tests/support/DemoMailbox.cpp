@@ -1,6 +1,6 @@
 #include "support/DemoMailbox.h"
 
-#include "app/Ansi.h"
+#include "core/Ansi.h"
 #include "support/MailFactory.h"
 
 #include <QBuffer>

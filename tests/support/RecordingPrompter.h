@@ -2,7 +2,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "app/Prompter.h"
+#include "core/Prompter.h"
 
 // Stands in for the message boxes in tests: records every text and beep, answers questions
 // from a queue (Oui when the queue is empty). Installs itself for its lifetime. whileShown, when

@@ -4,8 +4,8 @@
 #include <QHeaderView>
 #include <QLineEdit>
 
-#include "app/Controls.h"
 #include "mailbox/MessageList.h"
+#include "window/Controls.h"
 
 bool WindowFixture::prepareFolders(const QString &appData, const QString &temp)
 {

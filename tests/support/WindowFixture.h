@@ -11,9 +11,9 @@
 #include <memory>
 #include <unistd.h>
 
-#include "app/PelicordeFP.h"
 #include "app/Startup.h"
 #include "mailbox/Pop3Session.h"
+#include "window/PelicordeFP.h"
 
 // For tests that show web content: the web engine needs its settings before the application
 // object exists, as at the program's start.

@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/PelicordeFP.h"
 #include "support/DovecotServer.h"
 #include "support/FakeNotifications.h"
 #include "support/MailFactory.h"
@@ -15,6 +14,7 @@
 #include "support/WindowFixture.h"
 #include "tray/Notifier.h"
 #include "tray/Tray.h"
+#include "window/PelicordeFP.h"
 
 // New-mail notifications as a desktop shows them: a real mailbox, a message bus of the test's
 // own and a stand-in notification service on it that records each call.

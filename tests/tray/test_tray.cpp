@@ -11,11 +11,11 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/Controls.h"
-#include "app/PelicordeFP.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
 #include "tray/Tray.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 // The tray icon, its menu and the minute ticks, on the real main window. The offscreen
 // platform has no notification area, so the cases say whether one is there.

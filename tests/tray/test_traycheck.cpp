@@ -7,15 +7,15 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/Controls.h"
-#include "app/PelicordeFP.h"
+#include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/ServerOperation.h"
 #include "support/DovecotServer.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
 #include "tray/Tray.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
 
 // The periodic check and the tray menu against a real mailbox: the re-scan at the sixth tick,
 // the new-mail signal it starts, and the cycle that every scan resets.

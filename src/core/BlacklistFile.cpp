@@ -1,0 +1,148 @@
+#include "core/BlacklistFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QSet>
+
+#include "core/Ansi.h"
+#include "core/Folders.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace blacklist {
+
+QString filePath(const QString &dataFolder)
+{
+    return folders::join(dataFolder, QLatin1String(kFileName));
+}
+
+QString textFromBytes(const QByteArray &bytes)
+{
+    const QString raw = ansi::toUnicode(bytes);
+    QString text;
+    text.reserve(raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const QChar c = raw.at(i);
+        if (c == u'\r') {
+            if (i + 1 < raw.size() && raw.at(i + 1) == u'\n')
+                ++i;
+            text.append(u'\n');
+        } else if (c == u'\0') {
+            text.append(QChar(kNulSymbol));
+        } else {
+            text.append(c);
+        }
+    }
+    return text;
+}
+
+namespace {
+
+bool isLineBreak(QChar c)
+{
+    return c == u'\n' || c == u'\r' || c == u'\u2028' || c == u'\u2029';
+}
+
+// Calls line(start, end) for each line of text, as bytesFromText splits it.
+template<typename F>
+void forEachLine(const QString &text, F &&line)
+{
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (!isLineBreak(text.at(i)))
+            continue;
+        line(start, i);
+        if (text.at(i) == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        line(start, n);
+}
+
+} // namespace
+
+QByteArray bytesFromText(const QString &text, const QString &loadedText)
+{
+    // The loaded lines that show a NUL of the file.
+    QSet<QStringView> fileNulLines;
+    if (text.contains(QChar(kNulSymbol)))
+        forEachLine(loadedText, [&](qsizetype start, qsizetype end) {
+            const QStringView line = QStringView(loadedText).sliced(start, end - start);
+            if (line.contains(QChar(kNulSymbol)))
+                fileNulLines.insert(line);
+        });
+
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 4);
+    forEachLine(text, [&](qsizetype start, qsizetype end) {
+        QString line = text.mid(start, end - start);
+        // Anywhere else the user typed it: '?', as any character outside the code page.
+        if (fileNulLines.contains(line))
+            line.replace(QChar(kNulSymbol), QChar(u'\0'));
+        const QByteArray bytes = ansi::fromUnicode(line);
+        out.append(bytes);
+        if (!bytes.contains('\t')) {
+            out.append('\t');
+            out.append(kPlaceholderDate);
+        }
+        out.append("\r\n");
+    });
+    return out;
+}
+
+std::optional<QByteArray> openAndReadWhole(QFile &file, QIODevice::OpenMode mode)
+{
+    // Checked on the opened file, not the path, so nothing can be swapped in between; the
+    // open itself must not wait for a FIFO's writer.
+    const int flags = (mode & QIODevice::WriteOnly ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), flags);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize
+        || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0
+        || !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    // One byte more than its size tells whether it grew meanwhile; it is then read on, but
+    // never past the cap.
+    QByteArray bytes = file.read(st.st_size + 1);
+    if (bytes.size() > st.st_size)
+        bytes += file.read(kMaxFileSize + 1 - bytes.size());
+    if (file.error() != QFileDevice::NoError || bytes.size() > kMaxFileSize) {
+        file.close();
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<QString> loadEditorText(const QString &path)
+{
+    QFile file(path);
+    const std::optional<QByteArray> bytes = openAndReadWhole(file, QIODevice::ReadOnly);
+    if (!bytes)
+        return std::nullopt;
+    return textFromBytes(*bytes);
+}
+
+bool saveEditorText(const QString &path, const QString &text, const QString &loadedText)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = bytesFromText(text, loadedText);
+    // flush() before commit(): a short write at flush time (full disk) is not reported by
+    // commit() in Qt 6.4, which would replace the old file with a truncated one.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace blacklist

@@ -1,0 +1,14 @@
+#include "core/EventPump.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+void pumpEvents() { QCoreApplication::processEvents(); }
+
+void waitPumping(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}

@@ -1,0 +1,115 @@
+#include "core/SafeFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include "core/Ansi.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace attachments {
+
+namespace {
+
+constexpr qsizetype MaxNameBytes = 255; // NAME_MAX of the usual Linux file systems
+
+bool isControl(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F);
+}
+
+// Shortens name to fit MaxNameBytes, keeping a short extension so the file still opens
+// with the right program.
+QString fitted(const QString &name)
+{
+    if (QFile::encodeName(name).size() <= MaxNameBytes)
+        return name;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString suffix = dot > 0 && name.size() - dot <= 16 ? name.mid(dot) : QString();
+    QString base = name.left(name.size() - suffix.size());
+    while (!base.isEmpty() && QFile::encodeName(base + suffix).size() > MaxNameBytes)
+        base.chop(base.size() > 1 && base.at(base.size() - 1).isLowSurrogate() ? 2 : 1);
+    return base + suffix;
+}
+
+QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+
+} // namespace
+
+QString safeFileName(const QString &name, int ordinal)
+{
+    const qsizetype slash = std::max(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
+    QString last = name.mid(slash + 1);
+    // '|' separates the names in the message list's attachment column.
+    for (QChar &c : last)
+        if (isControl(c) || c == QLatin1Char('|'))
+            c = QLatin1Char('_');
+    last = fitted(ansi::toUnicode(ansi::fromUnicode(last)));
+    if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
+        return QStringLiteral("piece-jointe-%1").arg(ordinal);
+    return last;
+}
+
+bool entryExists(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+bool writeReplacing(const QString &path, const QByteArray &content, QString *error)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash >= 0 ? target.left(slash + 1) : QByteArray();
+
+    // A fresh name beside the destination; O_EXCL with O_NOFOLLOW never opens what is
+    // already there, link or not.
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = folder + ".pj-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        if (error)
+            *error = systemError(errno);
+        return false;
+    }
+
+    const char *data = content.constData();
+    qsizetype left = content.size();
+    int failure = 0;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            failure = n < 0 ? errno : EIO;
+            break;
+        }
+        data += n;
+        left -= n;
+    }
+    if (::close(fd) != 0 && failure == 0)
+        failure = errno;
+    // rename() replaces the directory entry itself: a link there is replaced, never followed.
+    if (failure == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+        failure = errno;
+    if (failure != 0) {
+        ::unlink(temporary.constData());
+        if (error)
+            *error = systemError(failure);
+        return false;
+    }
+    return true;
+}
+
+} // namespace attachments

@@ -1,0 +1,7 @@
+#pragma once
+#include "mailbox/Pop3Session.h"
+
+// The account of a POP3 session from the connection fields as typed: the port read as the TLS
+// rule reads it (110 when not a number), the receiving address as the user name.
+Pop3Account sessionAccount(const QString &server, const QString &portText, const QString &address,
+                           const QString &password, bool tls);

@@ -1,0 +1,242 @@
+#include "scan/HeaderScan.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimer>
+#include <memory>
+
+#include "core/BlacklistFile.h"
+#include "core/Error.h"
+#include "core/EventPump.h"
+#include "core/Prompter.h"
+#include "core/ServerOperation.h"
+#include "mailbox/LoginDelay.h"
+#include "mailbox/MessageList.h"
+#include "mailbox/Pop3Session.h"
+#include "mailbox/ScanPasses.h"
+#include "mailbox/SpamMarking.h"
+#include "scan/SessionSettings.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
+
+namespace {
+
+const QColor ScanningGridColour(128, 0, 0);
+
+void setCounterColour(TForm1 &form, const QColor &colour)
+{
+    QPalette p = form.Edit10->palette();
+    p.setColor(QPalette::Text, colour);
+    form.Edit10->setPalette(p);
+}
+
+// A deferred scan runs once the running operation has ended, as a timer's request would (it may
+// then wait for the server's login delay); Form1 is the window the timers and the tray belong to.
+void ensureDeferredScanRunner()
+{
+    static bool set = false;
+    if (set)
+        return;
+    set = true;
+    ServerOperation::setDeferredScanRunner([] {
+        if (Form1)
+            guarded([] { requestScan(*Form1); });
+    });
+}
+
+// Runs the scan held back by the server's login delay; a child of the window, so it goes with it.
+QTimer *loginDelayTimer(TForm1 &form)
+{
+    const QString name = QStringLiteral("LoginDelayTimer");
+    if (auto *timer = form.findChild<QTimer *>(name, Qt::FindDirectChildrenOnly))
+        return timer;
+    auto *timer = new QTimer(&form);
+    timer->setObjectName(name);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, &form, [&form] { guarded([&form] { requestScan(form); }); });
+    return timer;
+}
+
+bool connectionFieldEmpty(const TForm1 &form)
+{
+    return form.Edit3->text().isEmpty() || form.Edit4->text().isEmpty() || form.Edit15->text().isEmpty()
+           || form.Edit16->text().isEmpty();
+}
+
+// Milliseconds before the server accepts a login with the window's account; 0 when it may be now.
+qint64 loginWaitMs(const TForm1 &form)
+{
+    return connectionFieldEmpty(form) ? 0 : loginDelays().waitMs(accountFromWindow(form));
+}
+
+// A scan that would log in before the server's login delay has passed is held until it has,
+// then runs as a timer's request. Returns the wait; 0 when the scan may run now.
+qint64 heldForLoginDelay(TForm1 &form)
+{
+    const qint64 wait = loginWaitMs(form);
+    // Checked again when the timer fires: an early tick or a login meanwhile re-arms it.
+    if (wait > 0)
+        loginDelayTimer(form)->start(int(wait));
+    return wait;
+}
+
+QString heldScanText(qint64 waitMs)
+{
+    return QStringLiteral("Relève des messages à %1 : le serveur demande d'attendre entre deux connexions")
+        .arg(QTime::currentTime().addMSecs(int(waitMs)).toString(QStringLiteral("HH:mm:ss")));
+}
+
+// Headers of every message into the list, with the unique ids when the server offers them.
+// Errors propagate to the caller, which reports them as one failure of the network steps.
+void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
+{
+    MessageList &list = *form.list;
+    openSession(session, form);
+
+    // Only once connected: a scan that cannot reach the server leaves the previous rows.
+    list.clearDataRows();
+    form.setGridColour(ScanningGridColour);
+    setCounterColour(form, Qt::red);
+    form.Edit10->setText(QStringLiteral("0"));
+    pumpEvents();
+
+    waitPumping(100);
+    const int count = session.messageCount();
+    form.lastMessageCount = count;
+    pumpEvents();
+
+    list.setRows(count > 0 ? count + 1 : 2);
+    form.setProgressBarColour(Qt::red);
+    form.ProgressBar1->setVisible(true);
+    form.ProgressBar1->setValue(0);
+    pumpEvents();
+    scan::headerPass(session, list, count, lastHeaderDate, [&](int r) {
+        form.Edit10->setText(QString::number(r));
+        form.ProgressBar1->setValue(r * 100 / count);
+        pumpEvents();
+    });
+}
+
+// Attachment counts and names; switches itself off for the next scan. Errors propagate.
+void attachmentPass(TForm1 &form, Pop3Session &session)
+{
+    pumpEvents();
+    const int m = session.messageCount();
+    setCounterColour(form, Qt::blue);
+    pumpEvents();
+    form.setProgressBarColour(Qt::blue);
+    form.ProgressBar1->setValue(0);
+    pumpEvents();
+    scan::attachmentPass(
+        session, *form.list, m,
+        [&](int r) {
+            form.ProgressBar1->setValue(r * 100 / m);
+            pumpEvents();
+        },
+        [&](int r) {
+            form.Edit10->setText(QString::number(r) + QLatin1Char('/') + QString::number(m));
+            pumpEvents();
+        });
+    form.CheckBox1->setChecked(false);
+}
+
+void endOfScan(TForm1 &form, int previousCount)
+{
+    // The grid's enabled state and height are the preview pane's business: a scan under an
+    // open pane leaves them as they are.
+    form.SG1->scrollToTop();
+    form.setGridColour(TForm1::GridRestColour);
+    form.ProgressBar1->setVisible(false);
+    emit form.scanEnded(previousCount);
+}
+
+} // namespace
+
+void headerScan(TForm1 &form)
+{
+    ensureDeferredScanRunner();
+    // Also the re-scan of a deletion given up by the window's close.
+    if (ServerOperation::abandoned() || refusedWhileBusy())
+        return;
+    // Asked for by the user: the list stays as it is and the status line says when the scan runs.
+    if (const qint64 wait = heldForLoginDelay(form)) {
+        form.StatusBar1->showMessage(heldScanText(wait));
+        return;
+    }
+    const ServerOperation operation;
+    // This scan answers any scan deferred until now (e.g. a tick during the deletion it follows).
+    ServerOperation::clearDeferredScan();
+    loginDelayTimer(form)->stop();
+
+    const int previousCount = form.lastMessageCount;
+    MessageList &list = *form.list;
+    if (connectionFieldEmpty(form)) {
+        list.clearDataRows();
+        list.setRows(2);
+        prompter().beep();
+        return;
+    }
+
+    auto session = std::make_unique<Pop3Session>();
+    QString lastHeaderDate;
+    try {
+        headerPass(form, *session, lastHeaderDate);
+    } catch (const Error &e) {
+        prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
+    }
+    if (ServerOperation::abandoned())
+        return;
+
+    // An error of the attachment pass goes to the standard error report at once; the scan then
+    // ends as after any failure (marks, colours, status line), so the list is not left dark.
+    if (form.CheckBox1->isChecked()) {
+        try {
+            attachmentPass(form, *session);
+        } catch (const Error &e) {
+            reportError(e.text());
+        } catch (const std::exception &e) {
+            reportError(QString::fromLocal8Bit(e.what()));
+        }
+    }
+
+    session.reset();
+
+    try {
+        blacklistPass(blacklist::filePath(form.dataFolder), list, lastHeaderDate);
+    } catch (...) {
+        // The marking is a help, not part of reading the mailbox: the scan ends normally.
+    }
+
+    endOfScan(form, previousCount);
+}
+
+bool requestScan(TForm1 &form)
+{
+    ensureDeferredScanRunner();
+    if (ServerOperation::busy()) {
+        ServerOperation::deferScan();
+        return true;
+    }
+    if (ServerOperation::abandoned())
+        return true;
+    if (heldForLoginDelay(form))
+        return false;
+    headerScan(form);
+    return true;
+}
+
+bool scanHeldForLoginDelay(TForm1 &form) { return loginDelayTimer(form)->isActive(); }
+
+void rescanAfterChange(TForm1 &form)
+{
+    // Rows kept until the server lets us in again would stand for messages that are gone or
+    // renumbered: a click would preview or mark another message than the one shown.
+    if (!ServerOperation::abandoned() && loginWaitMs(form) > 0) {
+        form.list->clearDataRows();
+        form.list->setRows(2);
+    }
+    headerScan(form);
+}

@@ -1,0 +1,147 @@
+#include "window/Controls.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QWheelEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+#include "mailbox/MessageList.h"
+
+void ComboBox::showPopup()
+{
+    emit dropDown();
+    QComboBox::showPopup();
+}
+
+void ComboBox::wheelEvent(QWheelEvent *event) { event->ignore(); }
+
+void ListBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    QListWidget::mouseReleaseEvent(event);
+    emit mouseReleased(event->button(), event->position().toPoint());
+}
+
+namespace {
+
+// Draws the cell as usual, then lets the grid's owner paint over it.
+class CellDelegate final : public QStyledItemDelegate
+{
+public:
+    explicit CellDelegate(MessageGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        emit m_grid->cellPainted(painter, option.rect, index.column(), index.row() + 1);
+        painter->restore();
+    }
+
+private:
+    MessageGrid *m_grid;
+};
+
+} // namespace
+
+MessageGrid::MessageGrid(QWidget *parent) : QTableView(parent)
+{
+    setItemDelegate(new CellDelegate(this));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(true);
+    setWordWrap(false);
+    // Cells clip their text like a text grid; an ellipsis would turn "Autre" into "A...".
+    setTextElideMode(Qt::ElideNone);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // The preview disables the list, greys it and leaves a strip of it above the pane: that
+    // strip must stay readable, so disabled text keeps the normal text colour.
+    QPalette p = palette();
+    p.setColor(QPalette::Disabled, QPalette::Text, p.color(QPalette::Active, QPalette::Text));
+    setPalette(p);
+
+    QHeaderView *v = verticalHeader();
+    v->hide();
+    v->setMinimumSectionSize(1);
+    v->setDefaultSectionSize(RowHeight);
+    v->setSectionResizeMode(QHeaderView::Fixed);
+
+    QHeaderView *h = horizontalHeader();
+    h->setMinimumSectionSize(0);
+    h->setSectionResizeMode(QHeaderView::Fixed);
+    h->setSectionsClickable(false);
+    h->setSectionsMovable(false);
+    h->setHighlightSections(false);
+    h->setStretchLastSection(false);
+    h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    h->setFixedHeight(RowHeight);
+    h->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: rgb(0, 255, 255); color: black;"
+                                    " border: none; border-right: 1px solid gray;"
+                                    " border-bottom: 1px solid gray; padding-left: 2px; }"));
+    h->installEventFilter(this);
+}
+
+void MessageGrid::setList(MessageList *list)
+{
+    m_list = list;
+    setModel(list);
+}
+
+QPoint MessageGrid::mouseCoord(QPoint pos) const
+{
+    const QPoint vp = viewport()->mapFrom(this, pos);
+    if (vp.x() < 0 || vp.x() >= viewport()->width())
+        return {-1, -1};
+    const int column = columnAt(vp.x());
+    int row = -1;
+    const QHeaderView *h = horizontalHeader();
+    if (h->isVisible() && h->geometry().contains(pos))
+        row = 0;
+    else if (vp.y() >= 0 && vp.y() < viewport()->height()) {
+        const int r = rowAt(vp.y());
+        row = r < 0 ? -1 : r + 1;
+    }
+    if (column < 0 || row < 0)
+        return {-1, -1};
+    return {column, row};
+}
+
+QRect MessageGrid::cellRect(int column, int row) const
+{
+    if (!model() || column < 0 || column >= model()->columnCount() || isColumnHidden(column))
+        return {};
+    if (row == 0) {
+        const QHeaderView *h = horizontalHeader();
+        const int x = h->sectionViewportPosition(column);
+        return QRect(h->mapTo(this, QPoint(x, 0)), QSize(h->sectionSize(column), h->height()));
+    }
+    if (row < 0 || row > model()->rowCount())
+        return {};
+    const QPoint topLeft(columnViewportPosition(column), rowViewportPosition(row - 1));
+    return QRect(viewport()->mapTo(this, topLeft), QSize(columnWidth(column), rowHeight(row - 1)));
+}
+
+void MessageGrid::setColour(const QColor &colour)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Base, colour);
+    setPalette(p);
+}
+
+QColor MessageGrid::colour() const { return palette().color(QPalette::Base); }
+
+void MessageGrid::mouseReleaseEvent(QMouseEvent *event)
+{
+    QTableView::mouseReleaseEvent(event);
+    emit mouseReleased(event->button(), viewport()->mapTo(this, event->position().toPoint()));
+}
+
+bool MessageGrid::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == horizontalHeader() && event->type() == QEvent::MouseButtonRelease) {
+        auto *me = static_cast<QMouseEvent *>(event);
+        emit mouseReleased(me->button(), horizontalHeader()->mapTo(this, me->position().toPoint()));
+    }
+    return QTableView::eventFilter(watched, event);
+}

@@ -1,0 +1,144 @@
+#pragma once
+#include <QColor>
+#include <QList>
+#include <QSize>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+class ComboBox;
+class ListBox;
+class MessageGrid;
+class MessageList;
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+#include <QPainter>
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+// The main window. Its controls carry the names of the window design (also as objectName);
+// each handler is a thin entry that runs the owning code under guarded().
+class TForm1 : public QWidget
+{
+    Q_OBJECT
+public:
+    // workArea: the screen work area the layout is scaled to; empty means the primary
+    // screen's available geometry.
+    explicit TForm1(QSize workArea = QSize(), QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Every control in the order of the window design (the order scaling walks them).
+    QList<QWidget *> designOrder() const;
+
+    // Puts StatusBar1 5 pixels under SG1, as wide as SG1, 19 high.
+    void statusBarPlacement();
+
+    // Background of SG1's body cells (rest colour, dark red during a scan, grey in preview).
+    void setGridColour(const QColor &colour);
+    QColor gridColour() const;
+    // Colour of ProgressBar1's bar.
+    void setProgressBarColour(const QColor &colour);
+    QColor progressBarColour() const;
+
+    static const QColor GridRestColour; // RGB 238, 255, 255
+    static const QString PreviewFileName; // "Htm_temp.htm"
+
+    // Process-wide state of the main window.
+    QString dataFolder;          // no separator at the end
+    QString tempFolder;
+    bool firstShow = false;      // set by a completed creation step, cleared by the first show
+    int normalGridHeight = 0;    // SG1's height at the last show
+    int currentRow = 0;          // row of the last release over SG1
+    int lastMessageCount = 0;
+    int minuteCounter = 0;
+    bool blinkPhase = false;
+    QString trayTipText = QStringLiteral("Pelicorde");
+    QSystemTrayIcon *trayIcon = nullptr; // created and removed by the tray code
+    MessageList *list = nullptr;         // the model behind SG1
+
+    // Controls of the top band.
+    QLabel *Label5, *Label11, *Label10, *Label6;
+    QLineEdit *Edit3, *Edit4, *Edit16, *Edit15;
+    QPushButton *BitBtn1, *BitBtn6;
+    QFrame *Bevel1;
+    // Command band.
+    QLabel *Label1;
+    ComboBox *ComboBox1;
+    QFrame *Bevel2;
+    QPushButton *BitBtn2;
+    QCheckBox *CheckBox1, *CheckBox2;
+    QLineEdit *Edit10;
+    QProgressBar *ProgressBar1;
+    QPushButton *BitBtn7, *BitBtn4;
+    QLabel *Image1, *Image2;
+    // Message list and preview pane.
+    MessageGrid *SG1;
+    ListBox *ListBox1;
+    QLabel *Label7, *Label9, *Label15, *Label8;
+    QLineEdit *Edit11, *Edit12, *Edit13, *Edit14, *Edit17;
+    QPushButton *BitBtn5, *BitBtn3, *BitBtn8;
+    QWidget *WebBrowser1; // container; the web view goes in on the first preview
+    QFrame *Panel1;
+    QPlainTextEdit *Memo2;
+    QStatusBar *StatusBar1;
+    // Non-visual parts.
+    QMenu *PopupMenu1;
+    QAction *Restaurer1, *VerifierMails1, *Quitter1;
+    QTimer *Timer1, *Timer2;
+
+public slots:
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void FormDestroy();
+
+    void BitBtn1Click();
+    void ComboBox1DropDown();
+    void ComboBox1Change();
+    void Edit4Change();
+    void BitBtn7Click();
+    void BitBtn2Click();
+    void SG1DrawCell(QPainter *painter, QRect rect, int column, int row);
+    void SG1MouseUp(Qt::MouseButton button, QPoint pos);
+    void BitBtn3Click();
+    void BitBtn8Click();
+    void ListBox1MouseUp();
+    void BitBtn4Click();
+    void BitBtn5Click();
+    void BitBtn6Click();
+    void Restaurer1Click();
+    void VerifierMails1Click();
+    void Quitter1Click();
+    void Timer1Timer();
+    void Timer2Timer();
+    void TrayMessage(QSystemTrayIcon::ActivationReason reason);
+
+signals:
+    // The window was closed: the process ends.
+    void closed();
+    // A scan has ended (its last steps belong to the tray and the periodic check).
+    void scanEnded(int previousCount);
+    // Something outside the window (a notification's action) asks for it back.
+    void restoreRequested();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildDesign();
+    void connectHandlers();
+
+    QSize m_workArea;
+    bool m_showPending = false;
+};
+
+// The main window of the process (set while one exists).
+extern TForm1 *Form1;

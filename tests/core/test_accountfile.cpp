@@ -1,0 +1,176 @@
+#include <QtTest>
+
+#include "core/AccountFile.h"
+#include "core/Ansi.h"
+#include "support/TestFiles.h"
+
+#include <QLocalServer>
+#include <sys/stat.h>
+
+using namespace accounts;
+
+namespace {
+int modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+const Account kAccent{QStringLiteral("pop.éxemple.fr"), QStringLiteral("995"),
+                      QStringLiteral("mot dé passe €"), QStringLiteral("rené@exemple.fr")};
+} // namespace
+
+class AccountFileTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void savedFileIsTheScrambledFieldsAndLoadsBack()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(saveAccount(dir.path(), kAccent), SaveStatus::Saved);
+        QCOMPARE(saveMessage(SaveStatus::Saved),
+                 QStringLiteral("Le compte de réception actuellement utilisé a été sauvegardé"));
+
+        const QString path = dir.filePath(QStringLiteral("rené@exemple.fr.adr"));
+        const QByteArray stored = readBytes(path);
+        // Four Windows-1252 texts (one byte per character here) and four LFs.
+        QCOMPARE(stored.size(), kAccent.server.size() + kAccent.port.size()
+                                    + kAccent.password.size() + kAccent.address.size() + 4);
+        // 'p' (0x70) XOR (0x6B + 1); the LF after the server at position 15: 0x0A XOR 0x7A.
+        QCOMPARE(quint8(stored.at(0)), quint8(0x70 ^ 0x6C));
+        QCOMPARE(quint8(stored.at(14)), quint8(0x0A ^ 0x7A));
+        // 'é' is the single byte 0xE9 at position 5.
+        QCOMPARE(quint8(stored.at(4)), quint8(0xE9 ^ 0x70));
+        QCOMPARE(modeOf(path), 0600);
+
+        const LoadResult loaded = loadAccountFile(path);
+        QCOMPARE(loaded.status, LoadStatus::Loaded);
+        QCOMPARE(loaded.fields, kAccent);
+    }
+
+    void longAccountWrapsTheKeyAndIsReadWhole()
+    {
+        QTemporaryDir dir;
+        Account a{QStringLiteral("s"), QStringLiteral("110"), QString(2000, QLatin1Char('x')),
+                  QStringLiteral("long@exemple.fr")};
+        QCOMPARE(saveAccount(dir.path(), a), SaveStatus::Saved);
+        const QString path = accountFilePath(dir.path(), a.address);
+        const QByteArray stored = readBytes(path);
+        QCOMPARE(stored.size(), 1 + 3 + 2000 + 15 + 4);
+        // Position 256 (a password 'x'): key (0x6B + 256) mod 256 = 0x6B.
+        QCOMPARE(quint8(stored.at(255)), quint8('x' ^ 0x6B));
+        QCOMPARE(loadAccountFile(path).fields, a);
+    }
+
+    void sameAddressTwiceReplacesTheFile()
+    {
+        QTemporaryDir dir;
+        Account a = kAccent;
+        const QString path = accountFilePath(dir.path(), a.address);
+        writeBytes(path, QByteArray(50, 'z'));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        QCOMPARE(saveAccount(dir.path(), a), SaveStatus::Saved);
+        a.password = QStringLiteral("p");
+        QCOMPARE(saveAccount(dir.path(), a), SaveStatus::Saved);
+        QCOMPARE(loadAccountFile(path).fields, a);
+        QCOMPARE(modeOf(path), 0600);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("rené@exemple.fr.adr")});
+    }
+
+    void refusedSavesWriteNothing_data()
+    {
+        QTest::addColumn<Account>("account");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        const QString refused =
+            QStringLiteral("Adresse de réception invalide : le compte n'a pas été sauvegardé");
+        const auto with = [](auto change) { Account a = kAccent; change(a); return a; };
+        const int empty = int(SaveStatus::EmptyField), invalid = int(SaveStatus::InvalidAddress);
+        QTest::newRow("no server") << with([](Account &a) { a.server.clear(); }) << empty << QString();
+        QTest::newRow("no port") << with([](Account &a) { a.port.clear(); }) << empty << QString();
+        QTest::newRow("no password") << with([](Account &a) { a.password.clear(); }) << empty << QString();
+        QTest::newRow("no address") << with([](Account &a) { a.address.clear(); }) << empty << QString();
+        QTest::newRow("slash") << with([](Account &a) { a.address = QStringLiteral("../x"); }) << invalid << refused;
+        QTest::newRow("backslash") << with([](Account &a) { a.address = QStringLiteral("a\\b"); }) << invalid << refused;
+        QTest::newRow("dot") << with([](Account &a) { a.address = QStringLiteral("."); }) << invalid << refused;
+        QTest::newRow("dot dot") << with([](Account &a) { a.address = QStringLiteral(".."); }) << invalid << refused;
+        QTest::newRow("LF in password")
+            << with([](Account &a) { a.password = QStringLiteral("a\nb"); }) << int(SaveStatus::InvalidField)
+            << QStringLiteral("Un champ du compte contient un caractère interdit : le compte n'a pas été sauvegardé");
+    }
+
+    void refusedSavesWriteNothing()
+    {
+        QFETCH(Account, account);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QTemporaryDir parent;
+        const QString data = parent.filePath(QStringLiteral("data"));
+        QVERIFY(QDir().mkdir(data));
+        QCOMPARE(int(saveAccount(data, account)), status);
+        QCOMPARE(saveMessage(SaveStatus(status)), message);
+        const auto all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+        QVERIFY(QDir(data).entryList(all).isEmpty());
+        QCOMPARE(QDir(parent.path()).entryList(all), QStringList{QStringLiteral("data")});
+    }
+
+    void folderInTheWayFailsSilently()
+    {
+        QTemporaryDir dir;
+        const QString path = accountFilePath(dir.path(), kAccent.address);
+        QVERIFY(QDir().mkdir(path));
+        QCOMPARE(saveAccount(dir.path(), kAccent), SaveStatus::WriteFailed);
+        QVERIFY(saveMessage(SaveStatus::WriteFailed).isEmpty());
+        QVERIFY(QFileInfo(path).isDir());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 1);
+    }
+
+    void favouriteLoaderEdgeCases_data()
+    {
+        QTest::addColumn<QByteArray>("plain");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<Account>("fields");
+        const int loaded = int(LoadStatus::Loaded);
+        QTest::newRow("0 bytes") << QByteArray() << loaded << Account{};
+        QTest::newRow("two LFs") << QByteArray("srv\n995\npass") << loaded
+                                 << Account{QStringLiteral("srv"), QStringLiteral("995"), {}, {}};
+        QTest::newRow("address without LF") << QByteArray("s\n1\np\na@b") << loaded
+                                            << Account{QStringLiteral("s"), QStringLiteral("1"), QStringLiteral("p"), {}};
+        QTest::newRow("text after fourth LF") << QByteArray("s\n1\np\na@b\nmore\nand more") << loaded
+                                              << Account{QStringLiteral("s"), QStringLiteral("1"), QStringLiteral("p"), QStringLiteral("a@b")};
+        QTest::newRow("empty fields kept") << QByteArray("\n\n\n\n") << loaded << Account{};
+        QTest::newRow("Windows-1252") << QByteArray("s\xE9\n1\n\x80\na\n") << loaded
+                                      << Account{QStringLiteral("sé"), QStringLiteral("1"), QStringLiteral("€"), QStringLiteral("a")};
+        QTest::newRow("NUL inside") << QByteArray("s\n1\0\np\na\n", 10) << int(LoadStatus::Damaged) << Account{};
+        QTest::newRow("NUL after the fields") << QByteArray("s\n1\np\na\n\0", 10) << int(LoadStatus::Damaged) << Account{};
+    }
+
+    void favouriteLoaderEdgeCases()
+    {
+        QFETCH(QByteArray, plain);
+        QFETCH(int, status);
+        QFETCH(Account, fields);
+        QTemporaryDir dir;
+        writeBytes(favouriteFilePath(dir.path()), scrambled(plain));
+        const LoadResult r = loadFavourite(dir.path());
+        QCOMPARE(int(r.status), status);
+        QCOMPARE(r.fields, fields);
+    }
+
+    void missingAndUnreadableFavourite()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(loadFavourite(dir.path()).status, LoadStatus::Missing);
+        QCOMPARE(loadFavourite(dir.filePath(QStringLiteral("absent"))).status, LoadStatus::Missing);
+
+        // A socket in its place exists but cannot be opened (whoever runs the test).
+        QLocalServer server;
+        server.setSocketOptions(QLocalServer::UserAccessOption);
+        QVERIFY(server.listen(favouriteFilePath(dir.path())));
+        QCOMPARE(loadFavourite(dir.path()).status, LoadStatus::Unreadable);
+    }
+};
+
+QTEST_GUILESS_MAIN(AccountFileTest)
+#include "test_accountfile.moc"

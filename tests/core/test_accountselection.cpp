@@ -1,0 +1,147 @@
+#include <QtTest>
+
+#include "core/AccountFile.h"
+#include "core/AccountList.h"
+#include "core/TlsRule.h"
+#include "support/TestFiles.h"
+
+#include <sys/stat.h>
+
+using namespace accounts;
+
+namespace {
+void touch(const QString &path, const QByteArray &bytes = "x")
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QStringList names(const QList<AccountItem> &items)
+{
+    QStringList out;
+    for (const AccountItem &item : items)
+        out << item.name;
+    return out;
+}
+
+} // namespace
+
+class AccountSelectionTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void listing()
+    {
+        QTemporaryDir dir;
+        QVERIFY(listAccounts(dir.path()).isEmpty());
+        for (const char *name : {"b@x.adr", "a@x.adr", "_Favori.adr", "notes.txt", "adr", ".adr"})
+            touch(dir.filePath(QString::fromUtf8(name)));
+        QCOMPARE(names(listAccounts(dir.path())), (QStringList{QStringLiteral("a@x"), QStringLiteral("b@x")}));
+
+        // Only the exact "_Favori" is left out; the suffix matches in any case, folders too.
+        touch(dir.filePath(QStringLiteral("_favori.adr")));
+        touch(dir.filePath(QStringLiteral("C@X.ADR")));
+        QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("d@x.Adr"))));
+        QCOMPARE(names(listAccounts(dir.path())),
+                 (QStringList{QStringLiteral("_favori"), QStringLiteral("a@x"), QStringLiteral("b@x"),
+                              QStringLiteral("C@X"), QStringLiteral("d@x")}));
+        // Each item names its own file, whatever the case of its suffix.
+        touch(dir.filePath(QStringLiteral("C@X.adr")));
+        QCOMPARE(listAccounts(dir.path()).mid(3, 3),
+                 (QList<AccountItem>{{QStringLiteral("C@X"), QStringLiteral("C@X.ADR")},
+                                     {QStringLiteral("C@X"), QStringLiteral("C@X.adr")},
+                                     {QStringLiteral("d@x"), QStringLiteral("d@x.Adr")}}));
+
+        // An account saved meanwhile shows at the next listing.
+        QCOMPARE(saveAccount(dir.path(), {QStringLiteral("s"), QStringLiteral("110"), QStringLiteral("p"),
+                                          QStringLiteral("e@x")}),
+                 SaveStatus::Saved);
+        QVERIFY(names(listAccounts(dir.path())).contains(QStringLiteral("e@x")));
+
+        QVERIFY(listAccounts(dir.filePath(QStringLiteral("missing"))).isEmpty());
+    }
+
+    void choiceCopiesTheAccountOverTheFavourite()
+    {
+        QTemporaryDir dir;
+        const Account chosen{QStringLiteral("pop.exemple.fr"), QStringLiteral("995"),
+                             QStringLiteral("sécret"), QStringLiteral("moi@exemple.fr")};
+        QCOMPARE(saveAccount(dir.path(), chosen), SaveStatus::Saved);
+        const QString favourite = favouriteFilePath(dir.path());
+        touch(favourite, "an older favourite, much longer than the new one");
+        QFile::setPermissions(favourite, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+
+        QVERIFY(makeFavourite(dir.path(), chosen.address + QStringLiteral(".adr")));
+        QCOMPARE(readBytes(favourite), readBytes(accountFilePath(dir.path(), chosen.address)));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(favourite).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0600);
+        const LoadResult r = loadFavourite(dir.path());
+        QCOMPARE(r.status, LoadStatus::Loaded);
+        QCOMPARE(r.fields, chosen);
+        QVERIFY(usesTls(r.fields.port));
+    }
+
+    void failedChoiceTouchesNothing()
+    {
+        QTemporaryDir dir;
+        const QString favourite = favouriteFilePath(dir.path());
+        touch(favourite, "current favourite");
+        QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("folder.adr"))));
+        const auto all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+        const QStringList before = QDir(dir.path()).entryList(all);
+
+        QVERIFY(!makeFavourite(dir.path(), QStringLiteral("deleted@x.adr")));
+        QVERIFY(!makeFavourite(dir.path(), QStringLiteral("folder.adr")));
+        QCOMPARE(readBytes(favourite), QByteArray("current favourite"));
+        QCOMPARE(QDir(dir.path()).entryList(all), before);
+        QCOMPARE(favouriteFailedMessage(), QStringLiteral("Echec de la création du favori !!"));
+
+        // A folder in place of the favourite: the copy fails and leaves no stray file.
+        QVERIFY(QFile::remove(favourite));
+        QVERIFY(QDir().mkdir(favourite));
+        touch(dir.filePath(QStringLiteral("a@x.adr")));
+        QVERIFY(!makeFavourite(dir.path(), QStringLiteral("a@x.adr")));
+        QVERIFY(QFileInfo(favourite).isDir());
+        QCOMPARE(QDir(dir.path()).entryList(all).size(), before.size() + 1);
+    }
+
+    void tlsRule_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("110") << "110" << 110 << false;
+        QTest::newRow("900") << "900" << 900 << false;
+        QTest::newRow("901") << "901" << 901 << true;
+        QTest::newRow("995") << "995" << 995 << true;
+        QTest::newRow("empty") << "" << 110 << false;
+        QTest::newRow("abc") << "abc" << 110 << false;
+        QTest::newRow("plus") << "+995" << 995 << true;
+        QTest::newRow("minus") << "-995" << -995 << false;
+        QTest::newRow("sign alone") << "-" << 110 << false;
+        QTest::newRow("hexadecimal") << "$3E3" << 110 << false;
+        QTest::newRow("0x") << "0x3E3" << 110 << false;
+        QTest::newRow("blank before") << " 995" << 995 << true;
+        QTest::newRow("blanks after") << "995  " << 995 << true;
+        QTest::newRow("tab and blanks") << "\t 901 " << 901 << true;
+        QTest::newRow("blank inside") << "9 95" << 110 << false;
+        QTest::newRow("blanks only") << "   " << 110 << false;
+        QTest::newRow("trailing") << "995a" << 110 << false;
+        QTest::newRow("Arabic-Indic digits") << QStringLiteral("٩٩٥") << 110 << false;
+        QTest::newRow("beyond int") << "99999999999" << 110 << false;
+    }
+
+    void tlsRule()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, port);
+        QFETCH(bool, tls);
+        QCOMPARE(portNumber(text), port);
+        QCOMPARE(usesTls(text), tls);
+    }
+};
+
+QTEST_GUILESS_MAIN(AccountSelectionTest)
+#include "test_accountselection.moc"

@@ -1,0 +1,153 @@
+#include <QtTest>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
+
+#include "core/BlacklistFile.h"
+#include "support/TestFiles.h"
+
+using namespace blacklist;
+
+namespace {
+// What the editor window does: show the text in its memo and take it back on save.
+QString throughMemo(const QString &text)
+{
+    QPlainTextEdit memo;
+    memo.setPlainText(text);
+    return memo.document()->toRawText();
+}
+} // namespace
+
+class BlacklistFileTest : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_path;
+
+private slots:
+    void init() { m_path = filePath(m_dir.path()); QFile::remove(m_path); }
+
+    void wellFormedFileRoundTripsByteForByte()
+    {
+        // Accents, the euro sign, a non-breaking space, dates written by scans, an entry with
+        // an empty pattern, a C1 byte the code page leaves undefined.
+        const QByteArray file("@spam.example\t00/00/0000\r\n"
+                              "Soci\xE9t\xE9 \x80 promo\xA0x\t14/07/2023\r\n"
+                              "\t00/00/0000\r\n"
+                              "odd\x81" "byte\t01/01/2024\r\n");
+        writeBytes(m_path, file);
+        const auto text = loadEditorText(m_path);
+        QVERIFY(text);
+        QCOMPARE(*text, QString::fromUtf8("@spam.example\t00/00/0000\n"
+                                          "Société € promo\u00A0x\t14/07/2023\n"
+                                          "\t00/00/0000\n"
+                                          "odd\u0081byte\t01/01/2024\n"));
+        QVERIFY(saveEditorText(m_path, *text));
+        QCOMPARE(readBytes(m_path), file);
+        // And through a real memo as the editor shows it.
+        QVERIFY(saveEditorText(m_path, throughMemo(*loadEditorText(m_path))));
+        QCOMPARE(readBytes(m_path), file);
+    }
+
+    void saveAddsPlaceholderAndLineEnds()
+    {
+        QCOMPARE(bytesFromText(QStringLiteral("spammer")), QByteArray("spammer\t00/00/0000\r\n"));
+        // An empty line is an entry with an empty pattern; a final line break adds nothing.
+        QCOMPARE(bytesFromText(QStringLiteral("a\n\nb\n")),
+                 QByteArray("a\t00/00/0000\r\n\t00/00/0000\r\nb\t00/00/0000\r\n"));
+        QCOMPARE(bytesFromText(QStringLiteral("\n")), QByteArray("\t00/00/0000\r\n"));
+        QCOMPARE(bytesFromText(QString()), QByteArray());
+        // A line typed with a TAB of its own is stored as typed, however short its date.
+        QCOMPARE(bytesFromText(QStringLiteral("x\tfoo\r\ny")),
+                 QByteArray("x\tfoo\r\ny\t00/00/0000\r\n"));
+        // Outside the code page: '?'.
+        QCOMPARE(bytesFromText(QString::fromUtf8("a\u4E2D\u2029b")),
+                 QByteArray("a?\t00/00/0000\r\nb\t00/00/0000\r\n"));
+
+        QVERIFY(saveEditorText(m_path, QString()));
+        QCOMPARE(readBytes(m_path), QByteArray());
+        QVERIFY(saveEditorText(m_path, QStringLiteral("only")));
+        QCOMPARE(readBytes(m_path), QByteArray("only\t00/00/0000\r\n"));
+    }
+
+    void loneLineEndsBecomeEntries()
+    {
+        writeBytes(m_path, QByteArray("a\nb\rc\t00/00/0000\r\n"));
+        const auto text = loadEditorText(m_path);
+        QVERIFY(text);
+        QCOMPARE(*text, QStringLiteral("a\nb\nc\t00/00/0000\n"));
+        QVERIFY(saveEditorText(m_path, throughMemo(*text)));
+        QCOMPARE(readBytes(m_path), QByteArray("a\t00/00/0000\r\nb\t00/00/0000\r\nc\t00/00/0000\r\n"));
+    }
+
+    void nulByteKeepsLaterEntries()
+    {
+        // Ten NUL bytes in a date field, and one inside a pattern.
+        const QByteArray file = QByteArray("first\t00/00/0000\r\nzero\t") + QByteArray(10, '\0')
+                                + QByteArray("\r\na\0b\t00/00/0000\r\n", 18)
+                                + "last@spam.example\t02/03/2024\r\n";
+        QCOMPARE(file.size(), 81);
+        writeBytes(m_path, file);
+        const auto text = loadEditorText(m_path);
+        QVERIFY(text);
+        QVERIFY(text->contains(QStringLiteral("last@spam.example")));
+        QCOMPARE(text->count(QChar(kNulSymbol)), 11);
+        QVERIFY(!text->contains(QChar(u'\0')));
+        QVERIFY(saveEditorText(m_path, throughMemo(*text), *text));
+        QCOMPARE(readBytes(m_path), file);
+        // Not loaded from the file: every "\u2400" is one the user typed.
+        QCOMPARE(bytesFromText(QStringLiteral("a\u2400b\n\u2400")),
+                 QByteArray("a?b\t00/00/0000\r\n?\t00/00/0000\r\n"));
+    }
+
+    void missingFileLoadsNothing()
+    {
+        QVERIFY(!loadEditorText(m_path));
+        QVERIFY(!loadEditorText(m_dir.path())); // a folder in the way
+        QVERIFY(!QFile::exists(m_path));
+    }
+
+    // Up to the size cap a blacklist loads; one byte more and it is refused.
+    void sizeCap()
+    {
+        writeBytes(m_path, "cap\t00/00/0000\r\n");
+        QVERIFY(QFile::resize(m_path, kMaxFileSize));
+        const auto text = loadEditorText(m_path);
+        QVERIFY(text);
+        QVERIFY(text->startsWith(QStringLiteral("cap\t00/00/0000\n\u2400")));
+        QCOMPARE(text->size(), kMaxFileSize - 1);
+        QVERIFY(QFile::resize(m_path, kMaxFileSize + 1));
+        QVERIFY(!loadEditorText(m_path));
+    }
+
+    void failedSaveLeavesOldFileWhole()
+    {
+        const QByteArray old("keep@me\t11/11/2011\r\nand@me\t00/00/0000\r\n");
+        writeBytes(m_path, old);
+
+        // A folder that does not exist.
+        QVERIFY(!saveEditorText(m_dir.filePath(QStringLiteral("missing/Liste-noire.txt")),
+                                QStringLiteral("x")));
+
+        // A write that fails half way (the file-size limit applies to root too).
+        const QString big = QStringLiteral("new.entry@example.org\n").repeated(5000);
+        bool saved_ok = true;
+        {
+            const FileSizeLimit fullDisk(4096);
+            QVERIFY(fullDisk.active());
+            saved_ok = saveEditorText(m_path, big);
+        }
+
+        QVERIFY(!saved_ok);
+        QCOMPARE(readBytes(m_path), old);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QString::fromLatin1(kFileName)});
+        // Once the cause is gone the same save goes through.
+        QVERIFY(saveEditorText(m_path, big));
+        QCOMPARE(readBytes(m_path).size(), qsizetype(5000) * 34);
+    }
+};
+
+QTEST_MAIN(BlacklistFileTest)
+#include "test_blacklistfile.moc"

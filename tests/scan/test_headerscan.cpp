@@ -1,0 +1,670 @@
+// The header scan through the real main window: against Dovecot for what a real server
+// holds, against the scripted server for faults and servers that lack capabilities.
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <memory>
+
+#include "core/ServerOperation.h"
+#include "mailbox/MessageList.h"
+#include "mailbox/Pop3Session.h"
+#include "scan/HeaderScan.h"
+#include "support/DovecotServer.h"
+#include "support/FakePop3Server.h"
+#include "support/MailFactory.h"
+#include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
+#include "window/Controls.h"
+#include "window/PelicordeFP.h"
+
+using Fault = FakePop3Server::Fault;
+using mailfactory::Mail;
+
+namespace {
+
+const QString Failed = QStringLiteral("Erreur durant la reception des messages");
+const QString Checked = QStringLiteral("Courrier vérifié il y a moins d'une minute");
+const QColor DarkRed(128, 0, 0);
+
+QByteArray mail(const QByteArray &from, const QString &subject, const QByteArray &date = "Mon, 07 Dec 2026 10:15:00 +0100")
+{
+    Mail m;
+    m.from = from;
+    m.subject = subject;
+    m.date = date;
+    m.text = QStringLiteral("Bonjour.");
+    return mailfactory::build(m);
+}
+
+QByteArray withAttachments(const QByteArray &from, const QStringList &names)
+{
+    Mail m;
+    m.from = from;
+    m.subject = QStringLiteral("Pièces");
+    m.text = QStringLiteral("Ci-joint.");
+    for (const QString &name : names)
+        m.attachments << mailfactory::Attachment{name, "contenu de " + name.toUtf8()};
+    return mailfactory::build(m);
+}
+
+QByteArray raw(const QByteArray &contentType)
+{
+    return "From: <raw@example.org>\r\nSubject: brut\r\nDate: Tue, 08 Dec 2026 08:00:00 +0000\r\n"
+           "Content-Type: " + contentType + "\r\n\r\nCorps.\r\n";
+}
+
+QString dateCell(const QByteArray &date)
+{
+    const QDateTime when = QDateTime::fromString(QString::fromLatin1(date), Qt::RFC2822Date).toLocalTime();
+    return when.toString(QStringLiteral("dd/MM/yyyy")) + QStringLiteral("  ") + when.toString(QStringLiteral("HH:mm:ss"));
+}
+
+// What ProgressBar1 shows at each change of its position.
+struct Step
+{
+    int value;
+    QColor grid, bar, counterColour;
+    QString counter;
+};
+
+} // namespace
+
+class HeaderScanTest : public QObject
+{
+    Q_OBJECT
+
+    DovecotServer dovecot;
+    RecordingPrompter prompter;
+    std::unique_ptr<WindowFixture> w;
+    TForm1 *form = nullptr;
+
+    void pointAtDovecot() { w->pointAt(dovecot.account()); }
+    void pointAt(const FakePop3Server &fake) { w->pointAt(fake.account()); }
+
+    QStringList row(int r) const
+    {
+        QStringList cells;
+        for (int c = 0; c < MessageList::ColumnCount; ++c)
+            cells << form->list->cell(r, c);
+        return cells;
+    }
+    QList<QStringList> rows() const
+    {
+        QList<QStringList> all;
+        for (int r = 1; r < form->list->rows(); ++r)
+            all << row(r);
+        return all;
+    }
+    QString statusLine() const { return form->StatusBar1->currentMessage(); }
+    QColor counterColour() const { return form->Edit10->palette().color(QPalette::Text); }
+    QString blacklistPath() const { return form->dataFolder + QStringLiteral("/Liste-noire.txt"); }
+
+    void writeBlacklist(const QByteArray &bytes)
+    {
+        QFile f(blacklistPath());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QByteArray readBlacklist() const
+    {
+        QFile f(blacklistPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // The scan ends at rest: grid colour, bar hidden, fresh status line, minute counter 0.
+    void verifyAtRest()
+    {
+        QCOMPARE(form->gridColour(), TForm1::GridRestColour);
+        QVERIFY(form->ProgressBar1->isHidden());
+        QCOMPARE(statusLine(), Checked);
+        QCOMPARE(form->trayTipText, Checked);
+        QCOMPARE(form->minuteCounter, 0);
+        QVERIFY(!ServerOperation::busy());
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText())); }
+    void cleanupTestCase() { dovecot.stop(); }
+
+    void init()
+    {
+        w = std::make_unique<WindowFixture>();
+        QVERIFY(w->start());
+        form = w->form.get();
+        // The first show scans with empty fields: two rows and a beep.
+        QTRY_VERIFY(form->Timer2->isActive());
+        form->Timer2->stop();
+        prompter.reset();
+    }
+
+    void cleanup()
+    {
+        form = nullptr;
+        w.reset();
+    }
+
+    // Empty mailbox, growth, shrinking: rows, counter, unique ids and the new-mail signal,
+    // which goes on exactly when the count grew.
+    void countsAndNewMailSignal()
+    {
+        pointAtDovecot();
+        dovecot.setMessages({});
+        form->minuteCounter = 3;
+        form->BitBtn2Click();
+        QCOMPARE(form->list->rows(), 2);
+        QCOMPARE(row(1), QStringList(7, QString()));
+        QCOMPARE(form->Edit10->text(), QStringLiteral("0"));
+        QCOMPARE(form->lastMessageCount, 0);
+        QCOMPARE(prompter.beeps, 0);
+        QVERIFY(!form->Timer1->isActive());
+        QVERIFY(prompter.infos.isEmpty());
+        verifyAtRest();
+
+        QList<QByteArray> five;
+        for (int i = 1; i <= 5; ++i)
+            five << mail("<s" + QByteArray::number(i) + "@example.org>", QStringLiteral("Cinq %1").arg(i));
+        dovecot.setMessages(five);
+        form->BitBtn2Click();
+        QCOMPARE(form->list->rows(), 6);
+        QCOMPARE(form->list->cell(5, MessageList::Subject), QStringLiteral("Cinq 5"));
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(form->Timer1->isActive());
+        {
+            Pop3Session session;
+            session.open(dovecot.account());
+            const QHash<int, QString> ids = session.uniqueIds();
+            QCOMPARE(ids.size(), 5);
+            for (int r = 1; r <= 5; ++r)
+                QCOMPARE(form->list->uid(r), ids.value(r));
+        }
+
+        // Three after five, with the preview pane open: the grid keeps the pane's state.
+        form->Timer1->stop();
+        form->SG1->setEnabled(false);
+        form->SG1->resize(form->SG1->width(), 120);
+        QList<QByteArray> three;
+        for (int i = 1; i <= 3; ++i)
+            three << mail("<t" + QByteArray::number(i) + "@example.org>", QStringLiteral("Trois %1").arg(i));
+        dovecot.setMessages(three);
+        form->BitBtn2Click();
+        QCOMPARE(form->list->rows(), 4);
+        for (int r = 1; r <= 3; ++r)
+            QCOMPARE(form->list->cell(r, MessageList::Subject), QStringLiteral("Trois %1").arg(r));
+        QCOMPARE(form->Edit10->text(), QStringLiteral("3"));
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(!form->Timer1->isActive());
+        QVERIFY(!form->SG1->isEnabled());
+        QCOMPARE(form->SG1->height(), 120);
+        verifyAtRest();
+
+        // As many again: no signal.
+        form->BitBtn2Click();
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(!form->Timer1->isActive());
+        QVERIFY(prompter.infos.isEmpty());
+        QVERIFY(prompter.errors.isEmpty());
+    }
+
+    // Every column of a row, the same pipelined against Dovecot and the scripted server, and
+    // one command at a time against a server without PIPELINING or TOP.
+    void rowContents()
+    {
+        const QByteArray date = "Wed, 09 Dec 2026 23:30:05 -0500";
+        Mail html;
+        html.html = QStringLiteral("<p>Bonjour</p>");
+        Mail alternative;
+        alternative.text = QStringLiteral("Bonjour");
+        alternative.html = QStringLiteral("<p>Bonjour</p>");
+        const QList<QByteArray> box{
+            mail("Alice Martin <alice@example.org>", QStringLiteral("Texte seul"), date),
+            mailfactory::build(html),
+            mailfactory::build(alternative),
+            withAttachments("<pj@example.org>", {QStringLiteral("a.pdf")}),
+            raw("Text/HTML"),
+            raw("Multipart/Mixed; boundary=x"),
+            raw("text/plain"),
+            "From: <nul@example.org>\r\nSubject: sans type\r\n\r\nCorps.\r\n",
+            mail("", QStringLiteral("Réunion à 10 h — ordre du jour")),
+            mail("undisclosed-recipients:;", QStringLiteral("Groupe vide")),
+        };
+
+        pointAtDovecot();
+        dovecot.setMessages(box);
+        form->BitBtn2Click();
+        QVERIFY(prompter.infos.isEmpty());
+        const QList<QStringList> got = rows();
+        QCOMPARE(got.size(), box.size());
+        QCOMPARE(got[0], (QStringList{"alice@example.org", "Texte seul", dateCell(date), "Autre", "", "", ""}));
+        const QStringList types{"Autre", "T/H", "M/A", "M/M", "Autre", "Autre", "Autre", "Autre", "Autre", "Autre"};
+        for (int r = 0; r < box.size(); ++r)
+            QCOMPARE(got[r][MessageList::Type], types[r]);
+        QCOMPARE(got[4][MessageList::DateTime], dateCell("Tue, 08 Dec 2026 08:00:00 +0000"));
+        QCOMPARE(got[7][MessageList::DateTime], QString());
+        QCOMPARE(got[8][MessageList::From], QString());
+        QCOMPARE(got[8][MessageList::Subject], QStringLiteral("Réunion à 10 h — ordre du jour"));
+        QCOMPARE(got[9][MessageList::From], QString());
+
+        FakePop3Server piped;
+        piped.mailbox = box;
+        QVERIFY(piped.start());
+        pointAt(piped);
+        form->BitBtn2Click();
+        QCOMPARE(rows(), got);
+        QVERIFY(piped.largestBurst > 1);
+
+        FakePop3Server plain;
+        plain.mailbox = box;
+        plain.hasPipelining = false;
+        plain.hasTop = false;
+        QVERIFY(plain.start());
+        pointAt(plain);
+        form->BitBtn2Click();
+        QCOMPARE(rows(), got);
+        QVERIFY(!plain.received("TOP"));
+        QCOMPARE(plain.largestBurst, 1);
+        QVERIFY(prompter.infos.isEmpty());
+    }
+
+    // Counter, colours and progress positions of both passes; "P.J." counts and names, then
+    // switches itself off; the next scan empties the attachment columns again.
+    void progressAndAttachments()
+    {
+        QList<Step> steps;
+        connect(form->ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+            QVERIFY(form->ProgressBar1->isVisible());
+            steps << Step{value, form->gridColour(), form->progressBarColour(), counterColour(), form->Edit10->text()};
+        });
+        pointAtDovecot();
+        QList<QByteArray> four;
+        for (int i = 1; i <= 4; ++i)
+            four << mail("<p" + QByteArray::number(i) + "@example.org>", QStringLiteral("Quatre"));
+        dovecot.setMessages(four);
+        form->BitBtn2Click();
+        QCOMPARE(steps.size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(steps[i].value, 25 * (i + 1));
+            QCOMPARE(steps[i].counter, QString::number(i + 1));
+            QCOMPARE(steps[i].grid, DarkRed);
+            QCOMPARE(steps[i].bar, QColor(Qt::red));
+            QCOMPARE(steps[i].counterColour, QColor(Qt::red));
+        }
+        verifyAtRest();
+
+        steps.clear();
+        dovecot.setMessages({withAttachments("<a@example.org>", {QStringLiteral("a.pdf"), QStringLiteral("b.doc")}),
+                             mail("<b@example.org>", QStringLiteral("Sans pièce")),
+                             withAttachments("<c@example.org>", {QStringLiteral("c.zip")})});
+        form->CheckBox1->setChecked(true);
+        form->BitBtn2Click();
+        // The attachment pass moves the bar per part: the single-part message 2 has none.
+        const QList<int> expected{0, 33, 66, 100, 0, 33, 100};
+        QCOMPARE(steps.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            QCOMPARE(steps[i].value, expected[i]);
+            const QColor colour = i < 4 ? QColor(Qt::red) : QColor(Qt::blue);
+            QCOMPARE(steps[i].bar, colour);
+            QCOMPARE(steps[i].counterColour, colour);
+            QCOMPARE(steps[i].grid, DarkRed);
+        }
+        QCOMPARE(steps[4].counter, QStringLiteral("3")); // the header pass's last count
+        QCOMPARE(steps[6].counter, QStringLiteral("2/3")); // the progress moves before the counter
+        QCOMPARE(form->Edit10->text(), QStringLiteral("3/3"));
+        QCOMPARE(form->list->cell(1, MessageList::Attachments), QStringLiteral("2"));
+        QCOMPARE(form->list->cell(1, MessageList::AttachmentNames), QStringLiteral("a.pdf|b.doc|"));
+        QCOMPARE(form->list->cell(2, MessageList::Attachments), QStringLiteral("_"));
+        QCOMPARE(form->list->cell(2, MessageList::AttachmentNames), QString());
+        QCOMPARE(form->list->cell(3, MessageList::Attachments), QStringLiteral("1"));
+        QCOMPARE(form->list->cell(3, MessageList::AttachmentNames), QStringLiteral("c.zip|"));
+        QVERIFY(!form->CheckBox1->isChecked());
+        verifyAtRest();
+
+        form->BitBtn2Click();
+        for (int r = 1; r <= 3; ++r) {
+            QCOMPARE(form->list->cell(r, MessageList::Attachments), QString());
+            QCOMPARE(form->list->cell(r, MessageList::AttachmentNames), QString());
+        }
+        QVERIFY(prompter.infos.isEmpty());
+        QVERIFY(prompter.errors.isEmpty());
+    }
+
+    // A login refused and a connection dropped in the middle of the header pass: one box,
+    // what was on screen or already read stays, the scan still ends at rest.
+    void networkFailures_data()
+    {
+        QTest::addColumn<bool>("pipelining");
+        QTest::newRow("pipelined") << true;
+        QTest::newRow("one at a time") << false;
+    }
+    void networkFailures()
+    {
+        QFETCH(bool, pipelining);
+        FakePop3Server fake;
+        fake.hasPipelining = pipelining;
+        for (int i = 1; i <= 4; ++i)
+            fake.mailbox << mail("<f" + QByteArray::number(i) + "@example.org>", QStringLiteral("Faux %1").arg(i));
+        QVERIFY(fake.start());
+        pointAt(fake);
+        form->BitBtn2Click();
+        const QList<QStringList> before = rows();
+        QCOMPARE(before.size(), 4);
+        prompter.reset();
+
+        form->Edit16->setText(QStringLiteral("mauvais"));
+        form->StatusBar1->clearMessage();
+        form->minuteCounter = 2;
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(rows(), before);
+        QCOMPARE(form->lastMessageCount, 4);
+        QCOMPARE(prompter.beeps, 0);
+        verifyAtRest();
+
+        prompter.reset();
+        form->Edit16->setText(fake.password);
+        fake.breakCommand("TOP", Fault::Drop, 3);
+        fake.mailbox << mail("<f5@example.org>", QStringLiteral("Faux 5"));
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(form->list->rows(), 6);
+        QCOMPARE(form->list->cell(2, MessageList::Subject), QStringLiteral("Faux 2"));
+        for (int r = 3; r <= 5; ++r)
+            QCOMPARE(row(r), QStringList(7, QString()));
+        QCOMPARE(form->lastMessageCount, 5);
+        QCOMPARE(prompter.beeps, 1); // the count grew, whatever came after
+        QVERIFY(prompter.errors.isEmpty());
+        verifyAtRest();
+    }
+
+    // An error in the attachment pass goes to the standard error report at once and stops the
+    // pass where it is; the scan still ends: marks, colours, bar, status line. The next scan
+    // runs normally.
+    void attachmentPassError()
+    {
+        FakePop3Server fake;
+        for (int i = 1; i <= 3; ++i)
+            fake.mailbox << withAttachments("<g" + QByteArray::number(i) + "@example.org>", {QStringLiteral("x.txt")});
+        fake.breakCommand("RETR", Fault::Err, 2);
+        QVERIFY(fake.start());
+        pointAt(fake);
+        writeBlacklist("g3@\t00/00/0000\r\n");
+        form->CheckBox1->setChecked(true);
+        form->BitBtn2Click();
+        QCOMPARE(prompter.errors.size(), 1);
+        QVERIFY(prompter.errors[0].contains(QStringLiteral("RETR 2")));
+        QVERIFY(prompter.infos.isEmpty());
+        QCOMPARE(form->list->cell(1, MessageList::Attachments), QStringLiteral("1"));
+        QCOMPARE(form->list->cell(2, MessageList::Attachments), QString());
+        QCOMPARE(form->list->cell(3, MessageList::Mark), QStringLiteral("1"));
+        QVERIFY(form->CheckBox1->isChecked());
+        verifyAtRest();
+
+        fake.breakCommand("RETR", Fault::None, 2);
+        form->BitBtn2Click();
+        QCOMPARE(prompter.errors.size(), 1);
+        QCOMPARE(form->list->cell(3, MessageList::AttachmentNames), QStringLiteral("x.txt|"));
+        QVERIFY(!form->CheckBox1->isChecked());
+        verifyAtRest();
+
+        // After a refused login the attachment pass still runs, on a session that never
+        // opened: the box, then the error report, then the end of the scan.
+        prompter.reset();
+        form->StatusBar1->clearMessage();
+        form->CheckBox1->setChecked(true);
+        form->Edit16->setText(QStringLiteral("mauvais"));
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(prompter.errors.size(), 1);
+        QCOMPARE(form->list->rows(), 4);
+        verifyAtRest();
+    }
+
+    // A header the server refuses is that message's failure: the box, and the session goes on
+    // with the attachment pass and the end of the scan.
+    void refusedHeader_data()
+    {
+        QTest::addColumn<bool>("pipelining");
+        QTest::newRow("pipelined") << true;
+        QTest::newRow("one at a time") << false;
+    }
+    void refusedHeader()
+    {
+        QFETCH(bool, pipelining);
+        FakePop3Server fake;
+        fake.hasPipelining = pipelining;
+        for (int i = 1; i <= 3; ++i)
+            fake.mailbox << withAttachments("<h" + QByteArray::number(i) + "@example.org>", {QStringLiteral("y.txt")});
+        fake.breakCommand("TOP", Fault::Err, 2);
+        QVERIFY(fake.start());
+        pointAt(fake);
+        writeBlacklist("h1@\t00/00/0000\r\n");
+        form->CheckBox1->setChecked(true);
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, QStringList{Failed});
+        QVERIFY(prompter.errors.isEmpty());
+        QCOMPARE(form->list->cell(1, MessageList::From), QStringLiteral("h1@example.org"));
+        QCOMPARE(form->list->cell(1, MessageList::Mark), QStringLiteral("1"));
+        QCOMPARE(form->list->cell(2, MessageList::From), QString());
+        for (int r = 1; r <= 3; ++r)
+            QCOMPARE(form->list->cell(r, MessageList::Attachments), QStringLiteral("1"));
+        QVERIFY(!form->CheckBox1->isChecked());
+        verifyAtRest();
+    }
+
+    // A reply too many, or one without its end, would shift every later row onto the next
+    // message: the scan fails and leaves no row standing for the wrong message, so the
+    // blacklist marks none. In the attachment pass, no count stands for the wrong message.
+    void outOfStep_data()
+    {
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("pipelining");
+        QTest::newRow("reply too many, pipelined") << QByteArray("TOP") << int(Fault::Twice) << true;
+        QTest::newRow("reply too many, one at a time") << QByteArray("TOP") << int(Fault::Twice) << false;
+        QTest::newRow("reply without its end") << QByteArray("TOP") << int(Fault::Unterminated) << true;
+        QTest::newRow("attachment pass") << QByteArray("RETR") << int(Fault::Twice) << true;
+    }
+    void outOfStep()
+    {
+        QFETCH(QByteArray, verb);
+        QFETCH(int, fault);
+        QFETCH(bool, pipelining);
+        FakePop3Server fake;
+        fake.hasPipelining = pipelining;
+        for (int i = 1; i <= 5; ++i)
+            fake.mailbox << withAttachments("<k" + QByteArray::number(i) + "@example.org>", {QStringLiteral("z.txt")});
+        fake.breakCommand(verb, Fault(fault), 2);
+        QVERIFY(fake.start());
+        pointAt(fake);
+        const QByteArray blacklist = "k2@\t00/00/0000\r\n";
+        writeBlacklist(blacklist);
+        form->CheckBox1->setChecked(verb == "RETR");
+        form->BitBtn2Click();
+        if (verb == "RETR") {
+            QCOMPARE(prompter.errors.size(), 1);
+            QCOMPARE(form->list->cell(3, MessageList::From), QStringLiteral("k3@example.org"));
+            for (int r = 1; r <= 5; ++r)
+                QCOMPARE(form->list->cell(r, MessageList::Attachments), QString());
+        } else {
+            QCOMPARE(prompter.infos, QStringList{Failed});
+            QCOMPARE(rows(), QList<QStringList>(5, QStringList(7, QString())));
+            QCOMPARE(form->list->uid(3), QString());
+            QCOMPARE(readBlacklist(), blacklist);
+        }
+        verifyAtRest();
+    }
+
+    // A server that never ends a reply, or trickles it, cannot keep the scan going: the box,
+    // the rows read before it, and the scan ends.
+    void hostileServer_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("endless header") << int(Fault::Endless);
+        QTest::newRow("trickled header") << int(Fault::Trickle);
+    }
+    void hostileServer()
+    {
+        QFETCH(int, fault);
+        const Pop3Limits defaults = Pop3Session::defaultLimits();
+        const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
+        Pop3Limits quick = defaults;
+        quick.operationMs = 1000;
+        Pop3Session::setDefaultLimits(quick);
+        FakePop3Server fake;
+        fake.delayMs = 20;
+        for (int i = 1; i <= 3; ++i)
+            fake.mailbox << mail("<m" + QByteArray::number(i) + "@example.org>", QStringLiteral("M %1").arg(i));
+        fake.breakCommand("TOP", Fault(fault), 2);
+        QVERIFY(fake.start());
+        pointAt(fake);
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(form->list->cell(1, MessageList::Subject), QStringLiteral("M 1"));
+        QCOMPARE(row(2), QStringList(7, QString()));
+        verifyAtRest();
+    }
+
+    // Marks come from the blacklist at every scan; the first entry that catches a row gets the
+    // last header date, in place; a failed scan marks the rows still listed but writes no date.
+    void blacklistMarking()
+    {
+        const QByteArray lastDate = "Fri, 11 Dec 2026 12:00:00 +0000";
+        dovecot.setMessages({mail("<alice@example.org>", QStringLiteral("Amie")),
+                             mail("<promo@spam.example>", QStringLiteral("Promo")),
+                             mail("<offre@spam.example>", QStringLiteral("Offre"), lastDate)});
+        const QByteArray other = "pattern\tnot a date\r\nalice@EXAMPLE.org\t00/00/0000\r\n";
+        const QByteArray fresh = "spam.example\t00/00/0000\r\n" + other;
+        writeBlacklist(fresh);
+        const QByteArray dated = "spam.example\t" + dateCell(lastDate).left(10).toLatin1() + "\r\n" + other;
+
+        pointAtDovecot();
+        form->BitBtn2Click();
+        QCOMPARE(readBlacklist(), dated);
+        const QStringList marks{"", "1", "1"};
+        auto currentMarks = [&] {
+            QStringList m;
+            for (int r = 1; r <= 3; ++r)
+                m << form->list->cell(r, MessageList::Mark);
+            return m;
+        };
+        QCOMPARE(currentMarks(), marks);
+
+        // The user's toggles do not survive a scan.
+        form->list->setCell(1, MessageList::Mark, QStringLiteral("1"));
+        form->list->setCell(2, MessageList::Mark, QString());
+        writeBlacklist(fresh);
+        form->BitBtn2Click();
+        QCOMPARE(currentMarks(), marks);
+        QCOMPARE(readBlacklist(), dated);
+
+        // No header read: the rows on screen are marked, no date is written.
+        form->list->setCell(3, MessageList::Mark, QString());
+        writeBlacklist(fresh);
+        form->Edit16->setText(QStringLiteral("mauvais"));
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(currentMarks(), marks);
+        QCOMPARE(readBlacklist(), fresh);
+    }
+
+    // One server operation at a time: a press during a scan beeps and starts nothing; scans
+    // asked for by timers or the tray meanwhile make exactly one more scan after it.
+    void refusedAndDeferred()
+    {
+        FakePop3Server fake;
+        for (int i = 1; i <= 4; ++i)
+            fake.mailbox << mail("<d" + QByteArray::number(i) + "@example.org>", QStringLiteral("D %1").arg(i));
+        QVERIFY(fake.start());
+        pointAt(fake);
+
+        bool inside = false;
+        int connectionsInside = -1;
+        connect(form->ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+            if (inside || value != 50)
+                return;
+            inside = true;
+            form->BitBtn2Click();
+            requestScan(*form);
+            requestScan(*form);
+            connectionsInside = fake.connections;
+        });
+        form->BitBtn2Click();
+        QVERIFY(inside);
+        QCOMPARE(connectionsInside, 1);
+        QCOMPARE(prompter.beeps, 2); // the refused press, then the new mail
+        QVERIFY(ServerOperation::scanDeferred());
+
+        QTRY_COMPARE(fake.connections, 2);
+        QVERIFY(!ServerOperation::scanDeferred());
+        QVERIFY(!ServerOperation::busy());
+        QCOMPARE(prompter.beeps, 2);
+        QCOMPARE(form->list->rows(), 5);
+        verifyAtRest();
+
+        // Nothing running: the request scans at once.
+        requestScan(*form);
+        QCOMPARE(fake.connections, 3);
+        QVERIFY(prompter.infos.isEmpty());
+        QVERIFY(prompter.errors.isEmpty());
+    }
+
+    // A tick during another operation (a deletion, say) is answered by the scan that operation
+    // ends with: no second scan after it.
+    void deferredRequestAnsweredByTheNextScan()
+    {
+        FakePop3Server fake;
+        fake.mailbox << mail("<e1@example.org>", QStringLiteral("E 1"));
+        QVERIFY(fake.start());
+        pointAt(fake);
+        {
+            const ServerOperation deletion;
+            requestScan(*form);
+            QVERIFY(ServerOperation::scanDeferred());
+        }
+        form->BitBtn2Click();
+        QCOMPARE(fake.connections, 1);
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+        QCOMPARE(fake.connections, 1);
+        QVERIFY(!ServerOperation::scanDeferred());
+    }
+
+    // Any of the four connection fields empty: two empty rows, a beep, nothing else.
+    void emptyField_data()
+    {
+        QTest::addColumn<QString>("field");
+        for (const char *name : {"Edit3", "Edit4", "Edit15", "Edit16"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void emptyField()
+    {
+        QFETCH(QString, field);
+        FakePop3Server fake;
+        fake.mailbox << mail("<e1@example.org>", QStringLiteral("E1")) << mail("<e2@example.org>", QStringLiteral("E2"));
+        QVERIFY(fake.start());
+        pointAt(fake);
+        form->BitBtn2Click();
+        prompter.reset();
+        form->StatusBar1->clearMessage();
+        form->minuteCounter = 4;
+
+        form->findChild<QLineEdit *>(field)->clear();
+        form->BitBtn2Click();
+        QCOMPARE(form->list->rows(), 2);
+        QCOMPARE(row(1), QStringList(7, QString()));
+        QCOMPARE(form->list->uid(1), QString());
+        QCOMPARE(prompter.beeps, 1);
+        QCOMPARE(fake.connections, 1);
+        QCOMPARE(form->lastMessageCount, 2);
+        QCOMPARE(statusLine(), QString());
+        QCOMPARE(form->minuteCounter, 4);
+        QVERIFY(prompter.infos.isEmpty());
+    }
+};
+
+QTEST_MAIN(HeaderScanTest)
+#include "test_headerscan.moc"
