@@ -9,6 +9,9 @@ PELICORDE_PACKAGES=(
   dbus-daemon desktop-file-utils appstream dpkg-dev file   # notification tests, the .deb and its checks
 )
 
+# Only for ./test fuzz and ./test asan: clang with its libFuzzer and sanitizer runtimes.
+PELICORDE_SANITIZER_PACKAGES=(clang libclang-rt-dev)
+
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 
 ensure_packages() {
@@ -32,11 +35,12 @@ ensure_packages() {
 }
 
 BUILD_DIR=${PELICORDE_BUILD_DIR:-build}
+PELICORDE_CMAKE_ARGS=()   # extra arguments of the first configure (./test fuzz, ./test asan)
 
 build_pelicorde() {
   if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
     say "Configuring the build in $BUILD_DIR/ (Release)"
-    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release "${PELICORDE_CMAKE_ARGS[@]}" >/dev/null
   fi
   say "Building"
   cmake --build "$BUILD_DIR" --parallel "$(nproc)" "$@"

@@ -6,6 +6,7 @@
 
 #include "core/Ansi.h"
 
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -58,10 +59,13 @@ QString fromUtf8(const char *text)
 }
 
 // Text for a memo or a page: LF line ends, no NULs (spam has them; text widgets don't).
+// NULs go first and every CR before a line end with them, so that "\r\0\n" or "\r\r\n"
+// leaves no CR LF behind.
 QString normalizeText(QString text)
 {
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.remove(QChar(0));
+    static const QRegularExpression crsBeforeLf(QStringLiteral("\r+\n"));
+    text.replace(crsBeforeLf, QStringLiteral("\n"));
     return text;
 }
 

@@ -70,7 +70,9 @@ private slots:
                 ++accented;
 
             GMimeContentType *ct = g_mime_object_get_content_type(g_mime_message_get_mime_part(message.get()));
-            types.insert(QByteArray(g_mime_content_type_get_mime_type(ct)));
+            char *mimeType = g_mime_content_type_get_mime_type(ct); // allocated for the caller
+            types.insert(QByteArray(mimeType));
+            g_free(mimeType);
 
             int attachments = 0;
             GMimePartIter *it = g_mime_part_iter_new(GMIME_OBJECT(message.get()));

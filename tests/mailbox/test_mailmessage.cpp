@@ -294,6 +294,11 @@ private slots:
             << QByteArray("Content-Type: text/plain; charset=shift_jis\n\nab\x81\n") << QStringLiteral("ab\uFFFD\n") << false;
         QTest::newRow("html") << QByteArray("Content-Type: text/html; charset=utf-8\n\n<p>\xC3\xA9</p>\n")
                               << QStringLiteral("<p>é</p>\n") << true;
+        // Stray CRs and NULs at a line end never leave a CR LF behind (fuzz/corpus/mailmessage/cr-crlf).
+        QTest::newRow("CR before the line end") << QByteArray("Subject: x\n\nLigne 1\r\nLigne 2\r\r\n")
+                                                << QStringLiteral("Ligne 1\nLigne 2\n") << false;
+        QTest::newRow("NUL between CR and LF") << QByteArrayLiteral("Subject: x\n\nA\r\0\nB\0\0\r\r\n\n")
+                                               << QStringLiteral("A\nB\n\n") << false;
     }
     void singlePartBodies()
     {
