@@ -45,7 +45,7 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
         return;
     try {
         session.headers(1, count, [&](int r, const QByteArray &bytes) {
-            const MailMessage header = MailMessage::parse(bytes);
+            const MailMessage header = MailMessage::parseListFields(bytes);
             writeHeaderRow(list, r, header);
             lastHeaderDate = shortDate(header.date());
             afterRow(r);
