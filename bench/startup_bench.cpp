@@ -68,7 +68,7 @@ int main(int argc, char **argv)
                 "opengl_loaded=%s\n",
                 shownMs, benchprocess::rssMb(), benchprocess::pssMb(),
                 benchprocess::mapped(QStringLiteral("WebEngine")) ? "yes" : "no",
-                benchprocess::mapped(QStringLiteral("libGL|libEGL|libGLX|_dri\\.so")) ? "yes" : "no");
+                benchprocess::mapped(QStringLiteral("libGLX_mesa|libEGL_mesa|_dri\\.so|libgallium")) ? "yes" : "no");
     std::fflush(stdout);
 
     DovecotServer dovecot;

@@ -108,6 +108,8 @@ QWebEnginePage *PreviewPage::createWindow(WebWindowType) { return nullptr; }
 SafeWebView::SafeWebView(const QString &filePath, QWidget *parent)
     : QWidget(parent), m_url(PreviewSchemeHandler::urlFor(filePath))
 {
+    // Before the first profile, which starts the engine and closes the list of schemes.
+    PreviewSchemeHandler::registerScheme();
     // No storage name: off the record, nothing kept on disk.
     m_profile = new QWebEngineProfile(this);
     m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
@@ -138,3 +140,9 @@ SafeWebView::~SafeWebView()
 }
 
 void SafeWebView::showFile() { m_view->load(m_url); }
+
+// What the program looks up once it has loaded this library.
+extern "C" Q_DECL_EXPORT QWidget *pelicorde_create_web_view(const QString &filePath, QWidget *parent)
+{
+    return new SafeWebView(filePath, parent);
+}
