@@ -267,6 +267,17 @@ private slots:
         QCOMPARE(view->metaObject()->className(), "SafeWebView");
         QCOMPARE(previewView(*Form1), view);
         QVERIFY(mapped(engine));
+
+        // The view loaded this way shows a page.
+        QObject *page = nullptr;
+        for (QObject *child : view->findChildren<QObject *>())
+            if (QLatin1String(child->metaObject()->className()) == QLatin1String("PreviewPage"))
+                page = child;
+        QVERIFY(page);
+        QSignalSpy loaded(page, SIGNAL(loadFinished(bool)));
+        writeAndShow(*Form1, QStringLiteral("<html><body><p>Bonjour</p></body></html>"));
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
+        QCOMPARE(loaded.first().first().toBool(), true);
     }
 };
 
