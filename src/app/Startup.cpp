@@ -7,17 +7,16 @@
 #include "core/Error.h"
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
-#include "preview/SafeWebView.h"
 #include "window/BoxPrompter.h"
 #include "window/Icons.h"
 #include "window/PelicordeFP.h"
 
 void prepareApplication()
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No shared OpenGL context: it would load the graphics stack at start for a web view that
+    // may never be shown. The engine, loaded with the first preview, then draws in software.
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    PreviewSchemeHandler::registerScheme();
 }
 
 void createWindows(QSize workArea)

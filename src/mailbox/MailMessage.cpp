@@ -337,6 +337,59 @@ bool MailPart::isHtml() const
     return kind == Text && contentType.compare(QLatin1String("text/html"), Qt::CaseInsensitive) == 0;
 }
 
+namespace {
+
+// The From, Subject, Date and Content-Type fields of a header block with their folds, in
+// order; nothing when the block holds a line that is neither a plain "Name:" field nor a fold,
+// where the parser's own reading of the block decides.
+std::optional<QByteArray> listFieldsOnly(const QByteArray &raw)
+{
+    static const QByteArrayView listed[] = {"From", "Subject", "Date", "Content-Type"};
+    QByteArray out;
+    bool inField = false;
+    bool keep = false;
+    for (qsizetype at = 0; at < raw.size();) {
+        const qsizetype nl = raw.indexOf('\n', at);
+        const qsizetype end = nl < 0 ? raw.size() : nl + 1;
+        const QByteArrayView line(raw.constData() + at, end - at);
+        at = end;
+        if (line == "\n" || line == "\r\n")
+            break; // the body, if any, shows nothing in the list
+        if (line[0] == ' ' || line[0] == '\t') {
+            if (!inField)
+                return std::nullopt;
+        } else {
+            const qsizetype colon = line.indexOf(':');
+            if (colon <= 0)
+                return std::nullopt;
+            const QByteArrayView name = line.first(colon);
+            for (const char c : name)
+                if (uchar(c) <= ' ' || uchar(c) >= 127)
+                    return std::nullopt;
+            inField = true;
+            keep = std::any_of(std::begin(listed), std::end(listed),
+                               [&](QByteArrayView f) { return name.compare(f, Qt::CaseInsensitive) == 0; });
+        }
+        if (keep)
+            out.append(line);
+    }
+    return out;
+}
+
+} // namespace
+
+MailMessage MailMessage::parseListFields(const QByteArray &raw)
+{
+    const std::optional<QByteArray> fields = listFieldsOnly(raw);
+    const MailMessage all = parse(fields ? *fields : raw);
+    MailMessage mail;
+    mail.m_senderAddress = all.m_senderAddress;
+    mail.m_subject = all.m_subject;
+    mail.m_date = all.m_date;
+    mail.m_contentType = all.m_contentType;
+    return mail;
+}
+
 MailMessage MailMessage::parse(const QByteArray &raw)
 {
     MailMessage mail;

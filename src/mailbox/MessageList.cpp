@@ -40,6 +40,27 @@ void MessageList::setCell(int row, int column, const QString &text)
         emit dataChanged(indexOf(row, column), indexOf(row, column));
 }
 
+void MessageList::setCells(int row, int firstColumn, std::initializer_list<QString> texts)
+{
+    if (row < 1 || row >= rows() || firstColumn < 0)
+        return;
+    int first = -1, last = -1;
+    int column = firstColumn;
+    for (const QString &text : texts) {
+        if (column >= ColumnCount)
+            break;
+        QString &c = m_rows[row].cells[column];
+        if (c != text) {
+            c = text;
+            first = first < 0 ? column : first;
+            last = column;
+        }
+        ++column;
+    }
+    if (first >= 0)
+        emit dataChanged(indexOf(row, first), indexOf(row, last));
+}
+
 QString MessageList::uid(int row) const
 {
     return row >= 0 && row < rows() ? m_rows[row].uid : QString();

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <initializer_list>
 #include <vector>
 
 // The message list behind SG1, in the program's own numbering: row 0 holds the captions,
@@ -27,6 +28,9 @@ public:
 
     QString cell(int row, int column) const;
     void setCell(int row, int column, const QString &text);
+    // Writes texts into columns firstColumn.. of a data row at once: one change for the views,
+    // not one per cell, so a scan of many rows costs the views little.
+    void setCells(int row, int firstColumn, std::initializer_list<QString> texts);
     QString uid(int row) const;
     void setUid(int row, const QString &uid);
     // Empties all seven columns (and the unique id) of a data row.

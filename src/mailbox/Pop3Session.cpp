@@ -15,12 +15,13 @@ namespace {
 // Each message becomes a row of the list: a count beyond this is a lying or broken server,
 // and would have the list allocate gigabytes (and overflow the row arithmetic at 2^31).
 constexpr int kMaxMessages = 1000000;
-// Pipelining window: commands outstanding at most (TOP replies are small, RETR ones may be big)
-// and bytes of commands per write. Replies are read while commands are in flight, so neither
-// side's buffers fill up.
-constexpr int kHeaderWindow = 128;
+// Pipelining: commands go ahead of their replies while the command bytes whose replies are not
+// read yet stay within this bound, enough to keep a distant link busy (thousands of TOP
+// commands, a few round trips for a large mailbox). Whole messages may each be large: at most
+// kMessageWindow of them are asked for ahead. Replies are read as they come while commands are
+// in flight, so neither side's buffers fill up.
+constexpr qsizetype kRequestBytesInFlight = 64 * 1024;
 constexpr int kMessageWindow = 16;
-constexpr qsizetype kMaxCommandBytes = 32 * 1024;
 // What the socket buffers ahead of the parser; beyond it TCP makes the server wait.
 constexpr qint64 kSocketBuffer = 4 * 1024 * 1024;
 
@@ -486,19 +487,25 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each)
     };
     const qsizetype cap = top ? m_limits.headerBytes : m_limits.messageBytes;
     // Without TOP, headers come from whole messages: the window of whole messages applies.
-    const int window = top ? kHeaderWindow : kMessageWindow;
+    const int window = top ? last - first + 1 : kMessageWindow;
     requireInStep(commandStep(verb(first)));
     // Until the batch ends normally, replies may be in flight: a throw from each leaves the
     // session unusable.
     m_broken = true;
-    int next = first; // next command to send
-    int done = first; // next reply to read
+    int next = first;        // next command to send
+    int done = first;        // next reply to read
+    qsizetype inFlight = 0;  // bytes of the commands sent whose replies are not read
     while (done <= last) {
-        // Top up by half a window at a time, so the commands go out in few writes.
-        if (next <= last && next - done <= window / 2) {
+        // Topped up once half the bound is free, so the commands go out in few writes.
+        if (next <= last && inFlight <= kRequestBytesInFlight / 2 && next - done <= window / 2) {
             QByteArray commands;
-            while (next <= last && next - done < window && commands.size() < kMaxCommandBytes) {
-                commands += verb(next++) + "\r\n";
+            while (next <= last && next - done < window) {
+                const QByteArray line = verb(next) + "\r\n";
+                if (inFlight + line.size() > kRequestBytesInFlight)
+                    break;
+                commands += line;
+                inFlight += line.size();
+                ++next;
                 m_replies.expect(true, cap);
             }
             send(commands);
@@ -516,6 +523,7 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each)
         }
         if (top && swallowsAReply(r.body))
             failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
+        inFlight -= verb(done).size() + 2;
         const int n = done++;
         each(n, headersOnly && !top ? headerPart(r.body) : r.body);
     }

@@ -31,11 +31,10 @@ QString longTime(const QDateTime &when)
 void writeHeaderRow(MessageList &list, int r, const MailMessage &header)
 {
     const QDateTime when = header.date();
-    list.setCell(r, MessageList::From, header.senderAddress());
-    list.setCell(r, MessageList::Subject, header.subject());
-    list.setCell(r, MessageList::DateTime,
-                 when.isValid() ? shortDate(when) + QStringLiteral("  ") + longTime(when) : QString());
-    list.setCell(r, MessageList::Type, typeCode(header.contentType()));
+    list.setCells(r, MessageList::From,
+                  {header.senderAddress(), header.subject(),
+                   when.isValid() ? shortDate(when) + QStringLiteral("  ") + longTime(when) : QString(),
+                   typeCode(header.contentType())});
     list.setCell(r, MessageList::Mark, QString());
 }
 
@@ -46,7 +45,7 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
         return;
     try {
         session.headers(1, count, [&](int r, const QByteArray &bytes) {
-            const MailMessage header = MailMessage::parse(bytes);
+            const MailMessage header = MailMessage::parseListFields(bytes);
             writeHeaderRow(list, r, header);
             lastHeaderDate = shortDate(header.date());
             afterRow(r);

@@ -1,6 +1,9 @@
 #include "preview/Preview.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLibrary>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,7 +22,6 @@
 #include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
 #include "preview/PreviewFile.h"
-#include "preview/SafeWebView.h"
 #include "scan/SessionSettings.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
@@ -85,13 +87,45 @@ void closePreviewPane(TForm1 &form)
     pumpEvents();
 }
 
-SafeWebView *previewView(const TForm1 &form) { return form.WebBrowser1->findChild<SafeWebView *>(); }
+namespace {
 
-SafeWebView *ensurePreviewView(TForm1 &form)
+using CreateWebView = QWidget *(*)(const QString &filePath, QWidget *parent);
+
+// The web view's library, loaded once, on the first preview; installed beside the program, or
+// in the build it comes from.
+CreateWebView webViewFactory()
 {
-    if (SafeWebView *view = previewView(form))
+    static const CreateWebView create = []() -> CreateWebView {
+        const QString paths[] = {
+            QCoreApplication::applicationDirPath() + QStringLiteral("/../" PELICORDE_WEBVIEW_INSTALLED),
+            QStringLiteral(PELICORDE_WEBVIEW_BUILT)};
+        for (const QString &path : paths) {
+            if (!QFileInfo(path).isFile())
+                continue;
+            QLibrary library(path); // stays loaded after this object is gone
+            if (auto f = reinterpret_cast<CreateWebView>(library.resolve("pelicorde_create_web_view")))
+                return f;
+        }
+        return nullptr;
+    }();
+    return create;
+}
+
+} // namespace
+
+QWidget *previewView(const TForm1 &form)
+{
+    return form.WebBrowser1->findChild<QWidget *>(QStringLiteral("WebView"), Qt::FindDirectChildrenOnly);
+}
+
+QWidget *ensurePreviewView(TForm1 &form)
+{
+    if (QWidget *view = previewView(form))
         return view;
-    auto *view = new SafeWebView(folders::join(form.tempFolder, TForm1::PreviewFileName), form.WebBrowser1);
+    const CreateWebView create = webViewFactory();
+    if (!create)
+        return nullptr;
+    QWidget *view = create(folders::join(form.tempFolder, TForm1::PreviewFileName), form.WebBrowser1);
     view->setObjectName(QStringLiteral("WebView"));
     auto *layout = new QVBoxLayout(form.WebBrowser1);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -108,7 +142,8 @@ void writeAndShow(TForm1 &form, const QString &text)
         prompter().beep();
     pumpEvents();
     // Also when the file was not written: the view then shows what the file held before.
-    ensurePreviewView(form)->showFile();
+    if (QWidget *view = ensurePreviewView(form))
+        QMetaObject::invokeMethod(view, "showFile");
 }
 
 void previewMessage(TForm1 &form, int r)

@@ -1,7 +1,7 @@
 #pragma once
 #include <QString>
 
-class SafeWebView;
+class QWidget;
 class TForm1;
 
 // The preview pane of the main window.
@@ -23,7 +23,8 @@ void closePreviewPane(TForm1 &form);
 // be written) and points the HTML view at that file.
 void writeAndShow(TForm1 &form, const QString &text);
 
-// The HTML view inside WebBrowser1; nullptr until the first preview.
-SafeWebView *previewView(const TForm1 &form);
-// The HTML view, created on first use.
-SafeWebView *ensurePreviewView(TForm1 &form);
+// The HTML view inside WebBrowser1 (a SafeWebView); nullptr until the first preview.
+QWidget *previewView(const TForm1 &form);
+// The HTML view, created on first use, when the web engine is loaded; nullptr when the web
+// view library cannot be loaded (the text view still shows the message).
+QWidget *ensurePreviewView(TForm1 &form);

@@ -22,7 +22,7 @@ public:
     PreviewSchemeHandler(const QString &filePath, const QUrl &url, QObject *parent);
     void requestStarted(QWebEngineUrlRequestJob *job) override;
 
-    // The scheme must be known before the application object exists.
+    // The scheme must be known before the engine starts (the first profile); once is enough.
     static void registerScheme();
     // The URL the file at filePath is shown under.
     static QUrl urlFor(const QString &filePath);
@@ -72,7 +72,7 @@ public:
     ~SafeWebView() override;
 
     // (Re)loads the file given at construction.
-    void showFile();
+    Q_INVOKABLE void showFile();
 
     // The URL the page shows the file under.
     QUrl pageUrl() const { return m_url; }

@@ -1,6 +1,7 @@
 #include "scan/HeaderScan.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -25,6 +26,26 @@
 namespace {
 
 const QColor ScanningGridColour(128, 0, 0);
+
+// The window is repainted at most this often during a pass: tens of thousands of rows come in
+// a few seconds, and a repaint per row would cost more than the rows themselves.
+constexpr int PumpIntervalMs = 30;
+
+// Pumps window events when the last pump is PumpIntervalMs old, or when told it is the last step.
+class Pacer
+{
+public:
+    Pacer() { m_since.start(); }
+    bool due(bool last) const { return last || m_since.elapsed() >= PumpIntervalMs; }
+    void pump()
+    {
+        pumpEvents();
+        m_since.restart();
+    }
+
+private:
+    QElapsedTimer m_since;
+};
 
 void setCounterColour(TForm1 &form, const QColor &colour)
 {
@@ -113,10 +134,17 @@ void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
     form.ProgressBar1->setVisible(true);
     form.ProgressBar1->setValue(0);
     pumpEvents();
+    // The counter changes with every step of the bar and at every repaint, so what is shown
+    // is always the count of the rows read.
+    Pacer pacer;
     scan::headerPass(session, list, count, lastHeaderDate, [&](int r) {
-        form.Edit10->setText(QString::number(r));
-        form.ProgressBar1->setValue(r * 100 / count);
-        pumpEvents();
+        const int position = r * 100 / count;
+        const bool due = pacer.due(r == count);
+        if (due || position != form.ProgressBar1->value())
+            form.Edit10->setText(QString::number(r));
+        form.ProgressBar1->setValue(position);
+        if (due)
+            pacer.pump();
     });
 }
 
@@ -130,15 +158,18 @@ void attachmentPass(TForm1 &form, Pop3Session &session)
     form.setProgressBarColour(Qt::blue);
     form.ProgressBar1->setValue(0);
     pumpEvents();
+    Pacer pacer;
     scan::attachmentPass(
         session, *form.list, m,
         [&](int r) {
             form.ProgressBar1->setValue(r * 100 / m);
-            pumpEvents();
+            if (pacer.due(false))
+                pacer.pump();
         },
         [&](int r) {
             form.Edit10->setText(QString::number(r) + QLatin1Char('/') + QString::number(m));
-            pumpEvents();
+            if (pacer.due(r == m))
+                pacer.pump();
         });
     form.CheckBox1->setChecked(false);
 }

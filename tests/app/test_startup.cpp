@@ -13,6 +13,7 @@
 #include "app/Startup.h"
 #include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
+#include "preview/Preview.h"
 #include "support/RecordingPrompter.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
@@ -27,6 +28,14 @@ class StartupTest : public QObject
     RecordingPrompter m_prompter;
 
     QString path(const QString &name) const { return m_root->filePath(name); }
+
+    // Whether a library whose file name matches pattern is mapped into this process.
+    static bool mapped(const QString &pattern)
+    {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly)
+               && QRegularExpression(pattern).match(QString::fromLatin1(maps.readAll())).hasMatch();
+    }
 
     std::unique_ptr<TForm1> newWindow()
     {
@@ -238,6 +247,37 @@ private slots:
         destroyWindows();
         QCOMPARE(Form1, nullptr);
         QCOMPARE(Form2, nullptr);
+    }
+
+    // The web engine costs nothing until the first preview: the program starts and scans
+    // without it or a graphics driver, and the preview's view brings it when first needed.
+    void webEngineComesWithTheFirstPreview()
+    {
+        prepareApplication();
+        createWindows(QSize(1024, 768));
+        auto destroy = qScopeGuard([] { destroyWindows(); });
+        QTRY_VERIFY(!Form1->firstShow);
+        const QString engine = QStringLiteral("libQt6WebEngineCore");
+        QVERIFY(!mapped(engine));
+        QVERIFY(!mapped(QStringLiteral("_dri\\.so|libGLX_mesa|libEGL_mesa|libgallium")));
+        QVERIFY(!previewView(*Form1));
+
+        QWidget *view = ensurePreviewView(*Form1);
+        QVERIFY(view);
+        QCOMPARE(view->metaObject()->className(), "SafeWebView");
+        QCOMPARE(previewView(*Form1), view);
+        QVERIFY(mapped(engine));
+
+        // The view loaded this way shows a page.
+        QObject *page = nullptr;
+        for (QObject *child : view->findChildren<QObject *>())
+            if (QLatin1String(child->metaObject()->className()) == QLatin1String("PreviewPage"))
+                page = child;
+        QVERIFY(page);
+        QSignalSpy loaded(page, SIGNAL(loadFinished(bool)));
+        writeAndShow(*Form1, QStringLiteral("<html><body><p>Bonjour</p></body></html>"));
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
+        QCOMPARE(loaded.first().first().toBool(), true);
     }
 };
 

@@ -78,6 +78,21 @@ AAEC/w==
 class MailMessageTest : public QObject
 {
     Q_OBJECT
+
+    // The scan's reading of a header block shows in the list what the whole parse gives.
+    static void verifyListFields(const QByteArray &raw)
+    {
+        const MailMessage all = MailMessage::parse(raw);
+        const MailMessage listed = MailMessage::parseListFields(raw);
+        QCOMPARE(listed.senderAddress(), all.senderAddress());
+        QCOMPARE(listed.subject(), all.subject());
+        QCOMPARE(listed.date(), all.date());
+        QCOMPARE(listed.contentType(), all.contentType());
+    }
+    static void verifyListFieldsOfHeader(const QByteArray &header)
+    {
+        verifyListFields(crlf("Message-ID: <1@test>\n" + header + "\n\n"));
+    }
 private slots:
     void initTestCase()
     {
@@ -118,6 +133,7 @@ private slots:
         QFETCH(QByteArray, header);
         QFETCH(QString, subject);
         QCOMPARE(withHeader(header).subject(), subject);
+        verifyListFieldsOfHeader(header);
     }
 
     void senders_data()
@@ -168,6 +184,7 @@ private slots:
         const MailMessage mail = withHeader(header);
         QCOMPARE(mail.senderAddress(), address);
         QCOMPARE(mail.senderText(), text);
+        verifyListFieldsOfHeader(header);
     }
 
     void recipients_data()
@@ -212,6 +229,7 @@ private slots:
         QFETCH(QByteArray, header);
         QFETCH(QDateTime, utc);
         const QDateTime date = withHeader(header).date();
+        verifyListFieldsOfHeader(header);
         QCOMPARE(date.isValid(), utc.isValid());
         if (!utc.isValid())
             return;
@@ -244,6 +262,7 @@ private slots:
         QFETCH(QByteArray, header);
         QFETCH(QString, type);
         QCOMPARE(withHeader(header).contentType(), type);
+        verifyListFieldsOfHeader(header);
     }
 
     // What TOP gives: headers only, with or without the blank line, even without a final
@@ -267,6 +286,35 @@ private slots:
         QCOMPARE(mail.contentType(), QStringLiteral("multipart/mixed"));
         QCOMPARE(mail.attachmentCount(), 0);
         QVERIFY(mail.body().isEmpty());
+        verifyListFields(raw);
+    }
+
+    // Blocks the scan's reading cannot take as plain fields, and fields it keeps among many
+    // it skips: the list shows what the whole parse gives.
+    void listFieldsOfOddBlocks_data()
+    {
+        QTest::addColumn<QByteArray>("raw");
+        const QByteArray fields = "From: A <a@example.fr>\r\nSubject: =?UTF-8?Q?Caf=C3=A9?=\r\n"
+                                  "Date: Tue, 15 Oct 2024 14:30:05 +0200\r\nContent-Type: text/html\r\n";
+        QTest::newRow("among trace fields")
+            << "Received: from mx (mx [192.0.2.1])\r\n\tby here; Tue, 15 Oct 2024 14:30:06 +0200\r\n" + fields
+                   + "DKIM-Signature: v=1; a=rsa-sha256;\r\n b=abc\r\n\r\n";
+        QTest::newRow("names in other cases") << QByteArray("FROM: b@example.fr\r\nsubject: x\r\ncontent-TYPE: Text/Html\r\n\r\n");
+        QTest::newRow("folded fields") << QByteArray("Subject: un\r\n deux\r\nFrom: C\r\n <c@example.fr>\r\n\r\n");
+        QTest::newRow("mbox From line") << "From someone@example.fr Tue Oct 15 14:30:05 2024\r\n" + fields;
+        QTest::newRow("blank before the colon") << QByteArray("Subject : x\r\nFrom : d@example.fr\r\n\r\n");
+        QTest::newRow("fold first") << " folded\r\n" + fields;
+        QTest::newRow("line without colon") << "X-A: 1\r\ngarbage here\r\n" + fields;
+        QTest::newRow("8-bit name") << "X-\xE9t\xE9: 1\r\n" + fields;
+        QTest::newRow("body after the block") << fields + "\r\nFrom: body@example.fr\r\n";
+        QTest::newRow("two From fields") << QByteArray("From: e@example.fr\r\nX: 1\r\nFrom: f@example.fr\r\n\r\n");
+        QTest::newRow("none listed") << QByteArray("X-A: 1\r\nX-B: 2\r\n\r\n");
+        QTest::newRow("empty") << QByteArray();
+    }
+    void listFieldsOfOddBlocks()
+    {
+        QFETCH(QByteArray, raw);
+        verifyListFields(raw);
     }
 
     void singlePartBodies_data()

@@ -256,6 +256,26 @@ private slots:
         QVERIFY(server.received("QUIT"));
     }
 
+    // Commands go ahead of their replies as far as their bytes allow, not a fixed count: a
+    // server that answers none of them has been sent as many TOP commands as fit in 64 KiB.
+    void pipelinedCommandsBoundedByBytes()
+    {
+        FakePop3Server server;
+        server.mailbox = QList<QByteArray>(20000, mail(1));
+        server.breakCommand("TOP", Fault::Stall, 1);
+        QVERIFY(server.start());
+        Pop3Session s(1000);
+        s.open(server.account());
+        QVERIFY(s.canPipeline());
+        const qint64 before = server.bytesReceived;
+        const QString text = errorOf([&] { s.headers(1, 20000, [](int, const QByteArray &) {}); });
+        QVERIFY2(text.startsWith(QStringLiteral("Le serveur 127.0.0.1:%1 ne répond plus").arg(server.port())),
+                 qPrintable(text));
+        const qint64 sent = server.bytesReceived - before;
+        const qint64 longest = QByteArray("TOP 20000 0\r\n").size();
+        QVERIFY2(sent > 64 * 1024 - longest && sent <= 64 * 1024, qPrintable(QString::number(sent)));
+    }
+
     // A refused TOP and a drop in the middle of a pipelined pass, and a caller that aborts the pass.
     void pipelinedPassStops()
     {

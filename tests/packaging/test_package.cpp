@@ -117,6 +117,8 @@ private slots:
         QStringList expected{
             QStringLiteral("/usr/bin/pelicorde"),
             QStringLiteral("/usr/bin/pelicorde-check"),
+            // The preview's web view, loaded on the first preview.
+            QStringLiteral("/usr/lib/pelicorde/libpelicorde_webview.so"),
             QStringLiteral("/usr/share/applications/pelicorde.desktop"),
             QStringLiteral("/usr/share/icons/hicolor/scalable/apps/pelicorde.svg"),
             QStringLiteral("/usr/share/metainfo/") + MetainfoName,

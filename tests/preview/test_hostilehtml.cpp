@@ -70,7 +70,7 @@ private slots:
         dovecot.setMessages({mailfactory::build(m)});
         w->setRows({{"spam@x.org", "Gagnant", "", "", "_", "", ""}});
 
-        SafeWebView *view = ensurePreviewView(form());
+        auto *view = qobject_cast<SafeWebView *>(ensurePreviewView(form()));
         QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
         QSignalSpy refused(view->page(), &PreviewPage::navigationRefused);
 

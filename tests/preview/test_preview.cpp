@@ -78,7 +78,7 @@ class PreviewTest : public QObject
 
     void waitShown()
     {
-        SafeWebView *view = previewView(form());
+        auto *view = qobject_cast<SafeWebView *>(previewView(form()));
         QVERIFY(view);
         QTRY_COMPARE(view->page()->url(), view->pageUrl());
     }
@@ -153,7 +153,7 @@ private slots:
             messages << mailfactory::build(m);
         }
         serve(messages);
-        SafeWebView *view = ensurePreviewView(form());
+        auto *view = qobject_cast<SafeWebView *>(ensurePreviewView(form()));
         for (int i = 0; i < heads.size(); ++i) {
             QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
             form().BitBtn8->click();

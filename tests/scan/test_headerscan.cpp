@@ -270,6 +270,24 @@ private slots:
         QVERIFY(prompter.infos.isEmpty());
     }
 
+    // A large mailbox: each row reaches the grid as one change, not one per cell, and the
+    // counter ends on the count with every row filled.
+    void manyRowsOneChangeEach()
+    {
+        pointAtDovecot();
+        const int n = 600;
+        dovecot.setMessages(mailfactory::realisticMailbox(n));
+        QSignalSpy changes(form->list, &MessageList::dataChanged);
+        form->BitBtn2Click();
+        QVERIFY(prompter.infos.isEmpty());
+        QCOMPARE(form->list->rows(), n + 1);
+        QVERIFY(form->list->cell(n, MessageList::Subject).endsWith(QStringLiteral(" #%1").arg(n)));
+        QCOMPARE(form->Edit10->text(), QString::number(n));
+        // One per row, one for the emptying at the start.
+        QVERIFY2(changes.size() <= n + 1, qPrintable(QString::number(changes.size())));
+        verifyAtRest();
+    }
+
     // Counter, colours and progress positions of both passes; "P.J." counts and names, then
     // switches itself off; the next scan empties the attachment columns again.
     void progressAndAttachments()

@@ -126,7 +126,9 @@ void FakePop3Server::readCommands(QSslSocket *socket)
     auto client = m_clients.find(socket);
     if (client == m_clients.end())
         return;
-    client->in += socket->readAll();
+    const QByteArray bytes = socket->readAll();
+    bytesReceived += bytes.size();
+    client->in += bytes;
     int burst = 0;
     for (qsizetype nl; !client->dead && !client->busy && (nl = client->in.indexOf('\n')) >= 0;) {
         const QByteArray line = client->in.left(nl).trimmed();

@@ -58,6 +58,7 @@ public:
     // What was seen, across connections.
     QList<QByteArray> commands;   // every command line received (PASS included)
     int largestBurst = 0;         // most commands found in one read: > 1 means pipelined
+    qint64 bytesReceived = 0;     // every byte from the clients, also those left unanswered
     int connections = 0;
     bool received(const QByteArray &verb) const;
 
