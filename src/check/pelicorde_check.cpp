@@ -11,6 +11,7 @@
 #include "core/Error.h"
 #include "core/Folders.h"
 #include "core/TlsRule.h"
+#include "mailbox/CertificateTrust.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
@@ -66,6 +67,15 @@ int check()
     int count = 0;
     {
         Pop3Session session;
+        // Nobody to ask: only a certificate the window has had confirmed goes (the CAs' are never asked).
+        const QString store = certificates::storePath(dataFolder);
+        session.setCertificateDecision([store](const PeerCertificate &peer) {
+            if (certificates::trustOf(store, peer) == certificates::Trust::Remembered)
+                return true;
+            throw Error(QStringLiteral("Certificat du serveur %1:%2 non confirmé : ouvrez Pelicorde pour le vérifier")
+                            .arg(peer.host)
+                            .arg(peer.port));
+        });
         session.open(account);
         count = session.messageCount();
         list.setRows(count > 0 ? count + 1 : 2);

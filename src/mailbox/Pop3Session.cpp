@@ -203,23 +203,36 @@ void Pop3Session::open(const Pop3Account &account)
     QObject::connect(s, &QSslSocket::errorOccurred, s, wake);
     QObject::connect(m_timer.get(), &QTimer::timeout, s, wake);
 
+    // Verified against the system's CAs (and the account's own); what they do not validate is
+    // let through the handshake and put to the certificate decision before anything is sent.
+    QObject::connect(s, &QSslSocket::sslErrors, s, [this, s](const QList<QSslError> &errors) {
+        m_sslErrors += errors;
+        s->ignoreSslErrors();
+    });
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!account.caFile.isEmpty() && !config.addCaCertificates(account.caFile))
+        fail(QStringLiteral("Certificats d'autorité illisibles dans %1").arg(account.caFile));
+    s->setSslConfiguration(config);
+
     m_progress.start();
     m_replies.expect(false, 0); // the greeting
-    if (account.tls) {
-        QSslConfiguration config = s->sslConfiguration();
-        config.setPeerVerifyMode(QSslSocket::VerifyNone);
-        config.setPeerVerifyDepth(0);
-        s->setSslConfiguration(config);
+    if (account.tls)
         s->connectToHostEncrypted(account.host, account.port);
-    } else {
+    else
         s->connectToHost(account.host, account.port);
+    waitUntilConnected(account.tls, false);
+    if (account.tls) {
+        checkCertificate();
+        m_encrypted = true;
     }
-    waitUntilConnected();
 
     const QString greeting = QStringLiteral("l'accueil");
     const Reply hello = readReply(greeting);
     if (!hello.ok)
         fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(hello.status)));
+    if (!account.tls)
+        upgradeIfOffered();
     for (const auto &[line, step] : {std::pair{"USER " + user, QStringLiteral("la commande USER")},
                                      std::pair{"PASS " + password, QStringLiteral("la commande PASS")}}) {
         const Reply r = command(line, 0, step);
@@ -233,22 +246,73 @@ void Pop3Session::open(const Pop3Account &account)
     m_open = true;
 }
 
-void Pop3Session::waitUntilConnected()
+void Pop3Session::setCertificateDecision(CertificateDecision decide)
 {
-    bool tcpUp = false;
+    m_decide = std::move(decide);
+}
+
+// RFC 2595: STLS when CAPA lists it. Once offered, a refusal or a failed handshake ends the
+// session: going on in clear text is what an attacker stripping the encryption would want.
+void Pop3Session::upgradeIfOffered()
+{
+    const Reply caps = command("CAPA", m_limits.listingBytes, QStringLiteral("la commande CAPA"));
+    QStringList offered;
+    if (caps.ok)
+        for (const QByteArray &line : caps.body.split('\n'))
+            offered << QString::fromLatin1(line).trimmed();
+    if (!listsCapability(offered, u"STLS"))
+        return;
+    const QString step = QStringLiteral("la commande STLS");
+    const Reply r = command("STLS", 0, step);
+    if (!r.ok)
+        fail(QStringLiteral("Échec de la négociation TLS avec le serveur %1 : %2").arg(server(), serverText(r.status)));
+    // Bytes sent in clear after the +OK would pass for replies of the encrypted session.
+    requireInStep(step);
+    if (!QSslSocket::supportsSsl())
+        fail(QStringLiteral("Connexion TLS impossible au serveur %1 : TLS non disponible sur ce système").arg(server()));
+    m_socket->startClientEncryption();
+    waitUntilConnected(true, true);
+    checkCertificate();
+    m_encrypted = true;
+    // What the server said before the upgrade is not to be trusted: asked again once logged in.
+    m_capaAsked = false;
+    m_capabilities.clear();
+}
+
+void Pop3Session::checkCertificate()
+{
+    if (m_sslErrors.isEmpty())
+        return;
+    const PeerCertificate peer{m_account.host, m_account.port, m_socket->peerCertificateChain(), m_sslErrors};
+    bool accepted = false;
+    try {
+        accepted = m_decide && m_decide(peer);
+    } catch (...) {
+        m_broken = true;
+        m_socket->abort();
+        throw;
+    }
+    if (!accepted) {
+        m_socket->abort();
+        fail(QStringLiteral("Certificat du serveur %1 refusé : %2").arg(server(), m_sslErrors.first().errorString()));
+    }
+}
+
+void Pop3Session::waitUntilConnected(bool encrypted, bool tcpUp)
+{
     const auto up = QObject::connect(m_socket.get(), &QSslSocket::connected, [&tcpUp] { tcpUp = true; });
     const auto guard = qScopeGuard([up] { QObject::disconnect(up); });
     const QString step = QStringLiteral("la connexion");
     for (;;) {
-        if (m_account.tls ? m_socket->isEncrypted() : m_socket->state() == QAbstractSocket::ConnectedState)
+        if (encrypted ? m_socket->isEncrypted() : m_socket->state() == QAbstractSocket::ConnectedState)
             return;
         if (m_socket->state() == QAbstractSocket::UnconnectedState) {
             const QString why = m_socket->errorString();
-            if (m_account.tls && tcpUp)
+            if (encrypted && tcpUp)
                 fail(QStringLiteral("Échec de la négociation TLS avec le serveur %1 : %2").arg(server(), why));
             fail(QStringLiteral("Connexion impossible au serveur %1 : %2").arg(server(), why));
         }
-        if (m_account.tls && tcpUp && m_socket->error() == QAbstractSocket::SslHandshakeFailedError) {
+        if (encrypted && tcpUp && m_socket->error() == QAbstractSocket::SslHandshakeFailedError) {
             const QString why = m_socket->errorString();
             m_socket->abort();
             fail(QStringLiteral("Échec de la négociation TLS avec le serveur %1 : %2").arg(server(), why));

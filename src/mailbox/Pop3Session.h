@@ -2,6 +2,8 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSslCertificate>
+#include <QSslError>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -21,8 +23,22 @@ struct Pop3Account
     quint16 port = 110;
     QString user;
     QString password;
-    bool tls = false; // implicit TLS from the first byte, no certificate verification
+    bool tls = false; // implicit TLS from the first byte; otherwise STLS when the server offers it
+    // PEM certificates trusted beside the system's CA store (a private CA); empty: the system's only.
+    QString caFile{};
 };
+
+// A server certificate that the trusted CAs do not validate for the host name.
+struct PeerCertificate
+{
+    QString host;
+    quint16 port = 0;
+    QList<QSslCertificate> chain; // the server's first
+    QList<QSslError> errors;
+};
+
+// Whether to go on with such a certificate; it may also throw, which ends the opening.
+using CertificateDecision = std::function<bool(const PeerCertificate &)>;
 
 // What one session puts up with from its server, so that a hostile or broken server can
 // neither fill the memory nor hold the program's one running operation forever.
@@ -64,8 +80,13 @@ public:
     Pop3Session &operator=(const Pop3Session &) = delete;
 
     // Connects, reads the greeting and logs in with USER/PASS; returns only when logged in.
-    // A refused USER or PASS throws LoginRefused.
+    // Without implicit TLS the session asks CAPA first and upgrades with STLS when offered; a
+    // failed upgrade throws, never falling back to clear text. A certificate the trusted CAs do
+    // not validate goes to the certificate decision (refused without one) before anything is
+    // sent over it. A refused USER or PASS throws LoginRefused.
     void open(const Pop3Account &account);
+    void setCertificateDecision(CertificateDecision decide);
+    bool encrypted() const { return m_encrypted; } // the login went over TLS
 
     int messageCount();                // STAT
     QByteArray header(int n);          // TOP n 0 (with the blank line); RETR cut after the blank line without TOP
@@ -105,7 +126,9 @@ private:
     void requireInStep(const QString &step);
     void send(const QByteArray &bytes);
     void waitForData(const QString &step);
-    void waitUntilConnected();
+    void waitUntilConnected(bool encrypted, bool tcpUp);
+    void upgradeIfOffered();
+    void checkCertificate();
     void pull();
     bool useTop();
     void batch(int first, int last, bool headersOnly, const Each &each);
@@ -131,6 +154,9 @@ private:
     bool m_open = false;
     bool m_broken = false;
     bool m_pipelining = true;
+    bool m_encrypted = false;
+    CertificateDecision m_decide;
+    QList<QSslError> m_sslErrors; // of the handshake, ignored until the decision
     Pop3ReplyParser m_replies;
     QString m_lastStep; // the step whose reply was read last
 

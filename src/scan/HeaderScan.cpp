@@ -116,6 +116,8 @@ void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
 {
     MessageList &list = *form.list;
     openSession(session, form);
+    if (!session.encrypted())
+        form.scanNote = QStringLiteral("Connexion non chiffrée");
 
     // Only once connected: a scan that cannot reach the server leaves the previous rows.
     list.clearDataRows();
@@ -213,8 +215,17 @@ void headerScan(TForm1 &form)
 
     auto session = std::make_unique<Pop3Session>();
     QString lastHeaderDate;
+    form.scanNote.clear();
+    form.scanNoteAlone = false;
     try {
         headerPass(form, *session, lastHeaderDate);
+    } catch (const CertificateToConfirm &e) {
+        // Quietly: the list stays as it was, the status line says what waits for the user.
+        form.scanNote = e.text() + QStringLiteral(" : relève à la prochaine demande");
+        form.scanNoteAlone = true;
+        form.StatusBar1->showMessage(form.scanNote);
+        form.trayTipText = form.scanNote;
+        return;
     } catch (const Error &e) {
         prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
     }
@@ -255,6 +266,7 @@ bool requestScan(TForm1 &form)
         return true;
     if (heldForLoginDelay(form))
         return false;
+    const UnattendedScope unattended;
     headerScan(form);
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
+#include "mailbox/CertificateTrust.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/SessionAccount.h"
 #include "window/PelicordeFP.h"
@@ -15,9 +16,37 @@ Pop3Account accountFromWindow(const TForm1 &form)
                           form.CheckBox2->isChecked());
 }
 
+namespace {
+bool g_unattended = false;
+}
+
+UnattendedScope::UnattendedScope() : m_was(g_unattended)
+{
+    g_unattended = true;
+}
+
+UnattendedScope::~UnattendedScope()
+{
+    g_unattended = m_was;
+}
+
 void openSession(Pop3Session &session, const TForm1 &form)
 {
     const Pop3Account account = accountFromWindow(form);
+    const QString store = certificates::storePath(form.dataFolder);
+    session.setCertificateDecision([store](const PeerCertificate &peer) {
+        const certificates::Trust trust = certificates::trustOf(store, peer);
+        if (trust == certificates::Trust::Remembered)
+            return true;
+        // Nobody may be there to answer: the next operation the user starts asks.
+        if (g_unattended)
+            throw CertificateToConfirm(
+                QStringLiteral("Le certificat du serveur %1:%2 est à confirmer").arg(peer.host).arg(peer.port));
+        if (!prompter().question(certificates::questionText(peer, trust)))
+            return false;
+        certificates::remember(store, peer);
+        return true;
+    });
     try {
         session.open(account);
     } catch (LoginRefused &refused) {

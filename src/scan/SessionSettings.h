@@ -1,4 +1,5 @@
 #pragma once
+#include "core/Error.h"
 #include "mailbox/Pop3Session.h"
 
 class TForm1;
@@ -7,6 +8,29 @@ class TForm1;
 // (110 when not a number), user Edit15, password Edit16, implicit TLS when CheckBox2 is ticked.
 Pop3Account accountFromWindow(const TForm1 &form);
 
+// A certificate needs the user's confirmation, and the operation runs without the user (a timer
+// tick or the tray): it ends before the password is sent.
+class CertificateToConfirm : public Error
+{
+public:
+    using Error::Error;
+};
+
+// While one lives, sessions opened here never ask about a certificate (CertificateToConfirm).
+class UnattendedScope
+{
+public:
+    UnattendedScope();
+    ~UnattendedScope();
+    UnattendedScope(const UnattendedScope &) = delete;
+    UnattendedScope &operator=(const UnattendedScope &) = delete;
+
+private:
+    bool m_was;
+};
+
+// Opens session with the window's account. A certificate the CAs do not validate is accepted
+// when remembered for the server, otherwise the user is asked (and a yes remembered).
 // Opens session with the window's account, keeping the login-delay bookkeeping: the time of the
 // login and the delay the server announces once logged in. A login the server refused for the
 // time being throws LoginRefused with the delay when known.

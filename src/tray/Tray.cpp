@@ -146,6 +146,15 @@ void showCheckTime(TForm1 &form, const QString &text)
     trayUpdate(form, TrayRequest::Modify);
 }
 
+namespace {
+QString scanEndText(const TForm1 &form)
+{
+    if (form.scanNote.isEmpty())
+        return freshCheckText();
+    return form.scanNoteAlone ? form.scanNote : freshCheckText() + QStringLiteral(" — ") + form.scanNote;
+}
+} // namespace
+
 void scanEnded(TForm1 &form, int previousCount)
 {
     if (form.lastMessageCount > previousCount) {
@@ -153,9 +162,9 @@ void scanEnded(TForm1 &form, int previousCount)
         prompter().beep();
         signalNewMail(form, previousCount);
     }
-    form.StatusBar1->showMessage(freshCheckText());
+    form.StatusBar1->showMessage(scanEndText(form));
     pumpEvents();
-    form.trayTipText = freshCheckText();
+    form.trayTipText = scanEndText(form);
     trayUpdate(form, TrayRequest::Modify);
     form.minuteCounter = 0;
 }
@@ -175,7 +184,7 @@ void periodicTick(TForm1 &form)
             return;
         }
         // Also covers a scan that stopped early or was deferred behind a running operation.
-        showCheckTime(form, freshCheckText());
+        showCheckTime(form, scanEndText(form));
     } else {
         ++form.minuteCounter;
         showCheckTime(form, timeText(form.minuteCounter + 1));

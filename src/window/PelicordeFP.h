@@ -58,6 +58,10 @@ public:
     int currentRow = 0;          // row of the last release over SG1
     int lastMessageCount = 0;
     int minuteCounter = 0;
+    // Said by the status line at the end of the last scan, after the check time ("Connexion non
+    // chiffrée"), or alone when the scan stopped before logging in (a certificate to confirm).
+    QString scanNote;
+    bool scanNoteAlone = false;
     bool blinkPhase = false;
     QString trayTipText = QStringLiteral("Pelicorde");
     QSystemTrayIcon *trayIcon = nullptr; // created and removed by the tray code

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "core/AccountFile.h"
+#include "mailbox/CertificateTrust.h"
 #include "support/DovecotServer.h"
 #include "support/TestFiles.h"
 
@@ -55,6 +56,10 @@ private slots:
         QVERIFY(!qEnvironmentVariableIsEmpty("PELICORDE_CHECK"));
         QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
         QVERIFY(QDir().mkpath(dataFolder()));
+        // The window has had the server's certificate confirmed.
+        const PeerCertificate peer{dovecot.host(), dovecot.tlsPort(),
+                                   QSslCertificate::fromPath(dovecot.certificatePath()), {}};
+        QVERIFY(certificates::remember(certificates::storePath(dataFolder()), peer));
     }
 
     // Counts, then only what arrived since; the blacklist's dates are never written.
@@ -99,6 +104,7 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::newRow("no favourite") << false << QString();
         QTest::newRow("wrong password") << true << QStringLiteral("faux");
+        QTest::newRow("certificate not confirmed") << true << QString();
     }
     void failures()
     {
@@ -106,12 +112,21 @@ private slots:
         QFETCH(QString, password);
         QFile::remove(accounts::favouriteFilePath(dataFolder()));
         if (favourite)
-            writeFavourite(password);
+            writeFavourite(password.isNull() ? dovecot.password() : password);
+        // Nobody to ask: a certificate the window has not confirmed ends the check before the login.
+        if (password.isNull() && favourite)
+            QVERIFY(dovecot.replaceCertificate());
+        const QString log = dovecot.logText();
         const Run r = check();
         QCOMPARE(r.exitCode, 2);
         QVERIFY(r.out.isEmpty());
         QVERIFY(r.err.startsWith("pelicorde-check: "));
         QCOMPARE(r.err.count('\n'), 1);
+        if (password.isNull() && favourite) {
+            QCOMPARE(r.err, QStringLiteral("pelicorde-check: Certificat du serveur %1:%2 non confirmé : ouvrez Pelicorde "
+                                           "pour le vérifier\n").arg(dovecot.host()).arg(dovecot.tlsPort()).toUtf8());
+            QVERIFY(!dovecot.logText().mid(log.size()).contains(QStringLiteral("Login: user=")));
+        }
     }
 };
 

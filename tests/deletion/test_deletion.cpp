@@ -47,11 +47,14 @@ QList<QByteArray> mails(const QStringList &subjects)
 // The commands of the deletion's own session (the re-scan that follows logs in again).
 QList<QByteArray> deletionSession(const FakePop3Server &server)
 {
+    // A session starts with CAPA (asking for STLS) then USER.
     QList<QByteArray> out;
-    for (const QByteArray &c : server.commands) {
-        if (c.startsWith("USER") && !out.isEmpty())
+    const QList<QByteArray> &all = server.commands;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const bool next = all[i] == "CAPA" && i + 1 < all.size() && all[i + 1].startsWith("USER");
+        if (next && !out.isEmpty())
             break;
-        out << c;
+        out << all[i];
     }
     return out;
 }

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -11,6 +13,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,18 +60,29 @@ quint16 freeLoopbackPort()
     return 0;
 }
 
-bool makeSelfSignedCertificate(const QString &certPath, const QString &keyPath, QString *error)
+bool makeSelfSignedCertificate(const QString &certPath, const QString &keyPath, QString *error,
+                               const QString &caCert, const QString &caKey)
 {
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"),
-                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                   "-days", "2", "-subj", "/CN=localhost", "-keyout", keyPath, "-out", certPath});
+    QStringList args{"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                     "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                     "-keyout", keyPath, "-out", certPath};
+    if (!caCert.isEmpty())
+        args << "-CA" << caCert << "-CAkey" << caKey;
+    openssl.start(QStringLiteral("openssl"), args);
     const bool ok = openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit
         && openssl.exitCode() == 0;
     if (!ok && error)
         *error = QStringLiteral("openssl: ") + QString::fromLocal8Bit(openssl.readAll()) + openssl.errorString();
     return ok;
+}
+
+void trustInThisProcess(const QString &certPath)
+{
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.addCaCertificates(QSslCertificate::fromPath(certPath));
+    QSslConfiguration::setDefaultConfiguration(config);
 }
 
 DovecotServer::DovecotServer()
@@ -98,6 +112,32 @@ Pop3Account DovecotServer::account(bool tls) const
     a.password = password();
     a.tls = tls;
     return a;
+}
+
+QString DovecotServer::certificatePath() const
+{
+    return m_dir ? m_dir->filePath(QStringLiteral("cert.pem")) : QString();
+}
+
+bool DovecotServer::replaceCertificate(const QString &caCert, const QString &caKey)
+{
+    const QString cert = certificatePath();
+    const QString key = m_dir->filePath(QStringLiteral("key.pem"));
+    if (!makeSelfSignedCertificate(cert, key, nullptr, caCert, caKey))
+        return false;
+    // A reload makes new login processes read the new certificate; wait until one serves it.
+    const QByteArray wanted = QSslCertificate::fromPath(cert).value(0).digest(QCryptographicHash::Sha256);
+    ::kill(pid_t(m_process.processId()), SIGHUP);
+    const QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired()) {
+        QSslSocket probe;
+        probe.setPeerVerifyMode(QSslSocket::VerifyNone);
+        probe.connectToHostEncrypted(host(), m_tlsPort);
+        if (probe.waitForEncrypted(2000) && probe.peerCertificate().digest(QCryptographicHash::Sha256) == wanted)
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
 }
 
 QString DovecotServer::maildir() const
@@ -149,6 +189,7 @@ bool DovecotServer::start()
     const QString key = m_dir->filePath(QStringLiteral("key.pem"));
     if (!makeSelfSignedCertificate(cert, key, &m_error))
         return false;
+    trustInThisProcess(cert);
     const QByteArray passwd = user().toUtf8() + ":{PLAIN}" + password().toUtf8() + "::::::\n";
     if (!writeFile(m_dir->filePath(QStringLiteral("passwd")), passwd,
                    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)) {

@@ -12,7 +12,13 @@
 quint16 freeLoopbackPort();
 
 // Writes a fresh self-signed certificate and its key (PEM) with the openssl command.
-bool makeSelfSignedCertificate(const QString &certPath, const QString &keyPath, QString *error = nullptr);
+// With caCert and caKey: signed by that CA instead (the openssl 3 "req -CA" option).
+bool makeSelfSignedCertificate(const QString &certPath, const QString &keyPath, QString *error = nullptr,
+                               const QString &caCert = {}, const QString &caKey = {});
+
+// The certificate in certPath becomes a trusted CA of this process's TLS connections, as one
+// from the system's store.
+void trustInThisProcess(const QString &certPath);
 
 // A private Dovecot serving POP3 on 127.0.0.1, plain and implicit TLS, for one user whose
 // maildir the tests fill directly. Works as root (mail owned by the dovecot user) and as a
@@ -37,6 +43,13 @@ public:
     QString user() const { return QStringLiteral("pelicorde@example.com"); }
     QString password() const { return QStringLiteral("mot-de-passe"); }
     Pop3Account account(bool tls = false) const;
+    // The certificate made by start() is trusted by this process, as a CA-signed one would be
+    // (nothing asked); one made by replaceCertificate() is not, unless the session's caFile
+    // holds its CA. Plain port: Dovecot offers STLS.
+    QString certificatePath() const;
+    // A new certificate (self-signed, or signed by the CA in caCert/caKey), served by Dovecot
+    // once this returns.
+    bool replaceCertificate(const QString &caCert = {}, const QString &caKey = {});
 
     // The mailbox holds exactly these messages, numbered 1..N in this order. Only between
     // sessions. Messages are stored byte for byte (use CRLF line ends to get them back as is).

@@ -23,6 +23,7 @@ FakePop3Server::FakePop3Server(bool tls, QObject *parent) : QTcpServer(parent), 
         const QString cert = m_certDir.filePath(QStringLiteral("cert.pem"));
         const QString key = m_certDir.filePath(QStringLiteral("key.pem"));
         if (makeSelfSignedCertificate(cert, key)) {
+            trustInThisProcess(cert);
             const auto certs = QSslCertificate::fromPath(cert);
             if (!certs.isEmpty())
                 m_certificate = certs.first();
@@ -129,6 +130,14 @@ void FakePop3Server::readCommands(QSslSocket *socket)
     const QByteArray bytes = socket->readAll();
     bytesReceived += bytes.size();
     client->in += bytes;
+    if (client->stlsAgreed) {
+        // The client's handshake, answered in clear text.
+        client->in.clear();
+        client->dead = true;
+        socket->write("-ERR this is not TLS\r\n");
+        socket->disconnectFromHost();
+        return;
+    }
     int burst = 0;
     for (qsizetype nl; !client->dead && !client->busy && (nl = client->in.indexOf('\n')) >= 0;) {
         const QByteArray line = client->in.left(nl).trimmed();
@@ -167,6 +176,8 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             caps += "UIDL\r\n";
         if (hasPipelining)
             caps += "PIPELINING\r\n";
+        if (brokenStls)
+            caps += "STLS\r\n";
         if (loginDelay > 0)
             caps += "LOGIN-DELAY " + QByteArray::number(loginDelay) + "\r\n";
         return reply(socket, verb, n, multiLine("Capability list follows", caps), true);
@@ -182,6 +193,11 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
         return;
     }
     if (!c.loggedIn) {
+        if (verb == "STLS" && brokenStls) {
+            // Agrees, then answers the client's handshake with clear text.
+            c.stlsAgreed = true;
+            return ok("Begin TLS negotiation");
+        }
         if (verb == "USER") {
             c.user = QString::fromUtf8(arg) == user;
             return ok("");

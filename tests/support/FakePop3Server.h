@@ -49,6 +49,7 @@ public:
     bool hasPipelining = true;
     bool topGivesBody = false; // TOP n 0 answered with the whole message, as some servers do
     int delayMs = 200;
+    bool brokenStls = false; // CAPA offers STLS; STLS is agreed to, then no TLS comes
     int loginDelay = 0;    // announced as LOGIN-DELAY n by CAPA when above 0
     QByteArray refusePass; // when set, every PASS gets "-ERR " + this (e.g. "[IN-USE] busy")
     // Breaks the command verb (upper case, e.g. "TOP") for message n, or for every message
@@ -71,6 +72,7 @@ private:
         bool loggedIn = false;
         bool dead = false;  // stalled or dropped: answers nothing more
         bool busy = false;  // a delayed answer is still going out
+        bool stlsAgreed = false;
     };
 
     void incomingConnection(qintptr descriptor) override;

@@ -1,0 +1,151 @@
+// What the user sees of the server's encryption: the certificate question asked once and
+// remembered, asked again more strongly when the certificate changes, never asked by a timer's
+// scan; and the status line of a login in clear text.
+#include <QtTest>
+
+#include <QStatusBar>
+
+#include "mailbox/CertificateTrust.h"
+#include "mailbox/MessageList.h"
+#include "scan/HeaderScan.h"
+#include "support/DovecotServer.h"
+#include "support/FakePop3Server.h"
+#include "support/MailFactory.h"
+#include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
+#include "window/PelicordeFP.h"
+
+namespace {
+
+const QString Failed = QStringLiteral("Erreur durant la reception des messages");
+const QString Checked = QStringLiteral("Courrier vérifié il y a moins d'une minute");
+
+QByteArray mail()
+{
+    mailfactory::Mail m;
+    m.from = "ami@example.org";
+    m.subject = QStringLiteral("Bonjour");
+    m.text = QStringLiteral("Corps.");
+    return mailfactory::build(m);
+}
+
+} // namespace
+
+class CertificateQuestionTest : public QObject
+{
+    Q_OBJECT
+    DovecotServer dovecot;
+    RecordingPrompter prompter;
+    std::unique_ptr<WindowFixture> w;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
+        dovecot.setMessages({mail()});
+    }
+
+    void init()
+    {
+        w = std::make_unique<WindowFixture>();
+        QVERIFY(w->start());
+        QTRY_VERIFY(w->form->Timer2->isActive());
+        w->form->Timer2->stop();
+        prompter.reset();
+    }
+    void cleanup() { w.reset(); }
+
+    void trustOnFirstUse_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("STLS") << false;
+        QTest::newRow("implicit TLS") << true;
+    }
+    void trustOnFirstUse()
+    {
+        QFETCH(bool, tls);
+        TForm1 &form = *w->form;
+        QVERIFY(dovecot.replaceCertificate()); // self-signed, trusted by no CA
+        const Pop3Account account = dovecot.account(tls);
+        w->pointAt(account);
+        const QString server = QStringLiteral("127.0.0.1:%1").arg(account.port);
+        const QString store = certificates::storePath(form.dataFolder);
+        const QString toConfirm =
+            QStringLiteral("Le certificat du serveur %1 est à confirmer : relève à la prochaine demande").arg(server);
+
+        enum Action { User, Timer, Replace };
+        struct Step
+        {
+            const char *what;
+            Action action;
+            bool answer;
+            QString question; // how the question starts; empty: none asked
+            QString status;
+            bool listed;      // the message got into the list
+        };
+        const QString first = QStringLiteral("Le certificat du serveur %1 n'est pas garanti").arg(server);
+        const QString changed = QStringLiteral("Le certificat du serveur a changé depuis la dernière connexion à %1").arg(server);
+        const QList<Step> steps{
+            {"first connection, Annuler", User, false, first, {}, false},
+            {"a timer's scan never asks", Timer, true, {}, toConfirm, false},
+            {"first connection, Oui", User, true, first, Checked, true},
+            {"remembered", User, true, {}, Checked, true},
+            {"replaced, the timer's scan", Replace, true, {}, toConfirm, false},
+            {"changed, Oui", User, true, changed, Checked, true},
+            {"the new one remembered", User, true, {}, Checked, true},
+        };
+        for (const Step &step : steps) {
+            prompter.reset();
+            prompter.answers = {step.answer};
+            form.list->clearDataRows();
+            const QString log = dovecot.logText();
+            if (step.action == Replace)
+                QVERIFY(dovecot.replaceCertificate());
+            if (step.action == User)
+                headerScan(form);
+            else
+                requestScan(form);
+            const QString peerFingerprint =
+                certificates::fingerprint(QSslCertificate::fromPath(dovecot.certificatePath()).value(0));
+
+            QCOMPARE(prompter.questions.size(), step.question.isEmpty() ? 0 : 1);
+            if (!step.question.isEmpty()) {
+                const QString q = prompter.questions.first();
+                QVERIFY2(q.startsWith(step.question), qPrintable(q));
+                for (const QString &part : {QStringLiteral("Empreinte SHA-256 : ") + peerFingerprint,
+                                            QStringLiteral("Émetteur : localhost"), QStringLiteral("Sujet : localhost"),
+                                            QStringLiteral("Valide du ")})
+                    QVERIFY2(q.contains(part), qPrintable(step.what + QStringLiteral(": ") + q));
+            }
+            QCOMPARE(prompter.infos, step.listed || step.action != User ? QStringList() : QStringList{Failed});
+            if (!step.status.isEmpty())
+                QCOMPARE(form.StatusBar1->currentMessage(), step.status);
+            QCOMPARE(form.list->cell(1, 1), step.listed ? QStringLiteral("Bonjour") : QString());
+            // Without the user's yes the password never went out.
+            if (!step.listed)
+                QVERIFY2(!dovecot.logText().mid(log.size()).contains(QStringLiteral("Login: user=")), step.what);
+            if (step.listed) {
+                QFile file(store);
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QCOMPARE(file.readAll(), (server + QLatin1Char(' ') + peerFingerprint + QLatin1Char('\n')).toLatin1());
+                QCOMPARE(file.permissions() & 0x0077, QFile::Permissions()); // owner only
+            }
+        }
+    }
+
+    // A server without STLS: the plain login, and the status line says so.
+    void clearText()
+    {
+        FakePop3Server fake;
+        fake.mailbox = {mail()};
+        QVERIFY(fake.start());
+        w->pointAt(fake.account());
+        headerScan(*w->form);
+        QCOMPARE(w->form->list->cell(1, 1), QStringLiteral("Bonjour"));
+        QCOMPARE(w->form->StatusBar1->currentMessage(), Checked + QStringLiteral(" — Connexion non chiffrée"));
+        QVERIFY(prompter.questions.isEmpty());
+    }
+};
+
+PELICORDE_TEST_MAIN(CertificateQuestionTest)
+#include "test_certificatequestion.moc"
