@@ -76,13 +76,14 @@ int check()
                             .arg(peer.host)
                             .arg(peer.port));
         });
+        session.askCountAhead();
         session.open(account);
         count = session.messageCount();
         list.setRows(count > 0 ? count + 1 : 2);
-        if (count > 0) {
-            ids = session.uniqueIds();
-            scan::headerPass(session, list, count, lastHeaderDate, [](int) {});
-        }
+        scan::headerPass(session, list, count, lastHeaderDate, [](int) {});
+        for (int r = 1; r <= count; ++r)
+            if (!list.uid(r).isEmpty())
+                ids.insert(r, list.uid(r));
         session.quit();
     }
     // No date: the marks are made, the blacklist's bytes stay as they are.

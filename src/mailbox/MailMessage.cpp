@@ -381,16 +381,15 @@ std::optional<QByteArray> listFieldsOnly(const QByteArray &raw)
 MailMessage MailMessage::parseListFields(const QByteArray &raw)
 {
     const std::optional<QByteArray> fields = listFieldsOnly(raw);
-    const MailMessage all = parse(fields ? *fields : raw);
-    MailMessage mail;
-    mail.m_senderAddress = all.m_senderAddress;
-    mail.m_subject = all.m_subject;
-    mail.m_date = all.m_date;
-    mail.m_contentType = all.m_contentType;
-    return mail;
+    return parse(fields ? *fields : raw, true);
 }
 
 MailMessage MailMessage::parse(const QByteArray &raw)
+{
+    return parse(raw, false);
+}
+
+MailMessage MailMessage::parse(const QByteArray &raw, bool listFields)
 {
     MailMessage mail;
     if (raw.isEmpty())
@@ -404,8 +403,24 @@ MailMessage MailMessage::parse(const QByteArray &raw)
         return mail;
     GMimeObject *object = GMIME_OBJECT(message.get());
 
-    if (InternetAddressMailbox *sender = firstMailbox(g_mime_message_get_from(message.get()))) {
+    InternetAddressMailbox *sender = firstMailbox(g_mime_message_get_from(message.get()));
+    if (sender)
         mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
+    mail.m_subject = visibleText(fromUtf8(g_mime_message_get_subject(message.get())));
+    if (GDateTime *date = g_mime_message_get_date(message.get()))
+        mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date));
+    GMimeObject *body = g_mime_message_get_mime_part(message.get());
+    // GMime files the Content-* headers under the top-level part, not the message.
+    const char *type = g_mime_object_get_header(object, "Content-Type");
+    if (!type && body)
+        type = g_mime_object_get_header(body, "Content-Type");
+    mail.m_contentType = typeAsWritten(type);
+    // A list row needs no more; the display text (with its IDN work) and the body are the
+    // dearest part of a header block's parse.
+    if (listFields)
+        return mail;
+
+    if (sender) {
         GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(sender), nullptr, FALSE));
         mail.m_senderText = visibleText(fromUtf8(text.get()));
     } else if (const char *from = g_mime_object_get_header(object, "From")) {
@@ -417,15 +432,6 @@ MailMessage MailMessage::parse(const QByteArray &raw)
     collectAddresses(g_mime_message_get_to(message.get()), recipients);
     collectAddresses(g_mime_message_get_cc(message.get()), recipients);
     mail.m_recipients = visibleText(recipients.join(QLatin1String(", ")));
-    mail.m_subject = visibleText(fromUtf8(g_mime_message_get_subject(message.get())));
-    if (GDateTime *date = g_mime_message_get_date(message.get()))
-        mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date));
-    GMimeObject *body = g_mime_message_get_mime_part(message.get());
-    // GMime files the Content-* headers under the top-level part, not the message.
-    const char *type = g_mime_object_get_header(object, "Content-Type");
-    if (!type && body)
-        type = g_mime_object_get_header(body, "Content-Type");
-    mail.m_contentType = typeAsWritten(type);
 
     if (body && GMIME_IS_MULTIPART(body)) {
         QString prologue = normalizeText(guessText(QByteArray(g_mime_multipart_get_prologue(GMIME_MULTIPART(body)))));

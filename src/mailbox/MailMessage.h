@@ -80,6 +80,8 @@ public:
     bool saveAttachment(int partIndex, const QString &path) const;
 
 private:
+    static MailMessage parse(const QByteArray &raw, bool listFields);
+
     QString m_senderAddress;
     QString m_senderText;
     QString m_recipients;

@@ -6,6 +6,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
+#include <algorithm>
 
 #include "core/Error.h"
 #include "mailbox/LoginDelay.h"
@@ -231,18 +232,11 @@ void Pop3Session::open(const Pop3Account &account)
     const Reply hello = readReply(greeting);
     if (!hello.ok)
         fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(hello.status)));
-    if (!account.tls)
-        upgradeIfOffered();
-    for (const auto &[line, step] : {std::pair{"USER " + user, QStringLiteral("la commande USER")},
-                                     std::pair{"PASS " + password, QStringLiteral("la commande PASS")}}) {
-        const Reply r = command(line, 0, step);
-        if (!r.ok) {
-            m_broken = true;
-            throw LoginRefused(
-                QStringLiteral("Identification refusée par le serveur %1 : %2").arg(server(), serverText(r.status)),
-                refusalReason(r.status));
-        }
-    }
+    const QStringList offered = preLoginCapabilities();
+    if (!account.tls && listsCapability(offered, u"STLS"))
+        upgrade();
+    // What the server said before an upgrade decides only how commands are sent, not what.
+    login(user, password, m_pipelining && listsCapability(offered, u"PIPELINING"));
     m_open = true;
 }
 
@@ -251,17 +245,20 @@ void Pop3Session::setCertificateDecision(CertificateDecision decide)
     m_decide = std::move(decide);
 }
 
-// RFC 2595: STLS when CAPA lists it. Once offered, a refusal or a failed handshake ends the
-// session: going on in clear text is what an attacker stripping the encryption would want.
-void Pop3Session::upgradeIfOffered()
+QStringList Pop3Session::preLoginCapabilities()
 {
     const Reply caps = command("CAPA", m_limits.listingBytes, QStringLiteral("la commande CAPA"));
     QStringList offered;
     if (caps.ok)
         for (const QByteArray &line : caps.body.split('\n'))
             offered << QString::fromLatin1(line).trimmed();
-    if (!listsCapability(offered, u"STLS"))
-        return;
+    return offered;
+}
+
+// RFC 2595: STLS when CAPA lists it. Once offered, a refusal or a failed handshake ends the
+// session: going on in clear text is what an attacker stripping the encryption would want.
+void Pop3Session::upgrade()
+{
     const QString step = QStringLiteral("la commande STLS");
     const Reply r = command("STLS", 0, step);
     if (!r.ok)
@@ -274,9 +271,91 @@ void Pop3Session::upgradeIfOffered()
     waitUntilConnected(true, true);
     checkCertificate();
     m_encrypted = true;
-    // What the server said before the upgrade is not to be trusted: asked again once logged in.
-    m_capaAsked = false;
-    m_capabilities.clear();
+}
+
+// Pipelined, the login costs one round trip over TLS. In clear text the password waits for
+// the server to accept the name: one that refuses clear-text logins says so at USER.
+// CAPA (what the server says once logged in, e.g. LOGIN-DELAY) and STAT, if asked ahead,
+// follow PASS.
+void Pop3Session::login(const QByteArray &user, const QByteArray &password, bool pipelined)
+{
+    const QString userStep = QStringLiteral("la commande USER");
+    const QString passStep = QStringLiteral("la commande PASS");
+    const auto refused = [this](const Reply &r) {
+        m_broken = true;
+        throw LoginRefused(
+            QStringLiteral("Identification refusée par le serveur %1 : %2").arg(server(), serverText(r.status)),
+            refusalReason(r.status));
+    };
+    if (!pipelined || !m_encrypted) {
+        const Reply r = command("USER " + user, 0, userStep);
+        if (!r.ok)
+            refused(r);
+    }
+    if (!pipelined) {
+        const Reply r = command("PASS " + password, 0, passStep);
+        if (!r.ok)
+            refused(r);
+        return;
+    }
+    QList<std::pair<QByteArray, qsizetype>> commands;
+    if (m_encrypted)
+        commands.append({"USER " + user, 0});
+    commands.append({"PASS " + password, 0});
+    commands.append({"CAPA", m_limits.listingBytes});
+    if (m_countAfterLogin)
+        commands.append({"STAT", 0});
+    requireInStep(passStep);
+    sendAll(commands);
+    m_ahead.push_back("CAPA");
+    if (m_countAfterLogin)
+        m_ahead.push_back("STAT");
+    if (m_encrypted) {
+        const Reply r = readReply(userStep);
+        if (!r.ok)
+            refused(r);
+    }
+    const Reply r = readReply(passStep);
+    if (!r.ok)
+        refused(r);
+}
+
+void Pop3Session::sendAll(const QList<std::pair<QByteArray, qsizetype>> &commands)
+{
+    QByteArray bytes;
+    for (const auto &[line, maxBody] : commands) {
+        bytes += line + "\r\n";
+        m_replies.expect(maxBody > 0, maxBody);
+    }
+    send(bytes);
+}
+
+// The reply to line is on its way when line was sent ahead; the replies of commands sent
+// ahead of it that no call wanted are read and dropped, so the session stays in step.
+bool Pop3Session::claimAhead(const QByteArray &line)
+{
+    while (!m_ahead.empty()) {
+        const QByteArray sent = m_ahead.front();
+        m_ahead.pop_front();
+        if (sent == line)
+            return true;
+        readReply(commandStep(sent));
+    }
+    return false;
+}
+
+void Pop3Session::askCountAhead()
+{
+    if (!m_open) {
+        m_countAfterLogin = true;
+        return;
+    }
+    requireOpen();
+    if (!canPipeline())
+        return;
+    requireInStep(QStringLiteral("la commande STAT"));
+    sendAll({{"STAT", 0}});
+    m_ahead.push_back("STAT");
 }
 
 void Pop3Session::checkCertificate()
@@ -397,6 +476,9 @@ Pop3Session::Reply Pop3Session::command(const QByteArray &line, qsizetype maxBod
 {
     if (!m_socket || m_broken)
         requireOpen();
+    // Replies of commands sent ahead come out before a problem behind them shows.
+    if (claimAhead(line))
+        return readReply(step);
     requireInStep(step);
     m_replies.expect(maxBody > 0, maxBody);
     send(line + "\r\n");
@@ -498,12 +580,17 @@ bool Pop3Session::remove(int n)
     return command(dele, 0, commandStep(dele)).ok;
 }
 
+bool Pop3Session::offersUniqueIds()
+{
+    const QStringList caps = capabilities();
+    return caps.isEmpty() || listsCapability(caps, u"UIDL");
+}
+
 QHash<int, QString> Pop3Session::uniqueIds()
 {
     requireOpen();
     QHash<int, QString> ids;
-    const QStringList caps = capabilities();
-    if (!caps.isEmpty() && !listsCapability(caps, u"UIDL"))
+    if (!offersUniqueIds())
         return ids;
     const QString step = QStringLiteral("la commande UIDL");
     const Reply r = command("UIDL", m_limits.listingBytes, step);
@@ -524,72 +611,131 @@ QHash<int, QString> Pop3Session::uniqueIds()
     return ids;
 }
 
-void Pop3Session::headers(int first, int last, const Each &each)
+void Pop3Session::headers(int first, int last, const Each &each, Then then)
 {
-    batch(first, last, true, each);
+    batch(first, last, true, each, then);
 }
 
 void Pop3Session::messages(int first, int last, const Each &each)
 {
-    batch(first, last, false, each);
+    batch(first, last, false, each, Then::Nothing);
 }
 
-void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each)
+// How a pipelined batch goes out: its commands, their reply cap, how many may be asked ahead,
+// and the command that follows the last one.
+struct Pop3Session::BatchPlan
+{
+    int first;
+    int last;
+    bool top;
+    qsizetype cap;
+    int window;
+    QByteArray then;
+
+    QByteArray verb(int n) const
+    {
+        return top ? "TOP " + QByteArray::number(n) + " 0" : "RETR " + QByteArray::number(n);
+    }
+};
+
+Pop3Session::BatchPlan Pop3Session::plan(int first, int last, bool headersOnly, Then then)
+{
+    const bool top = headersOnly && useTop();
+    // Without TOP, headers come from whole messages: the window of whole messages applies.
+    const int window = top ? last - first + 1 : kMessageWindow;
+    const QByteArray after = then == Then::UniqueIds && offersUniqueIds() ? QByteArray("UIDL") : QByteArray();
+    return {first, last, top, top ? m_limits.headerBytes : m_limits.messageBytes, window, after};
+}
+
+// Writes the plan's commands from next on while the bounds allow, in one write; the command
+// that follows the batch goes with the last one, and is left for its own call to read.
+// Commands sent ahead of the batch are left for it the same way.
+void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead)
+{
+    QByteArray commands;
+    while (next <= plan.last && next - done < plan.window) {
+        const QByteArray line = plan.verb(next);
+        if (inFlight + line.size() + 2 > kRequestBytesInFlight)
+            break;
+        commands += line + "\r\n";
+        inFlight += line.size() + 2;
+        m_replies.expect(true, plan.cap);
+        if (ahead)
+            m_ahead.push_back(line);
+        if (next++ == plan.last && !plan.then.isEmpty()) {
+            commands += plan.then + "\r\n";
+            m_replies.expect(true, m_limits.listingBytes);
+            m_ahead.push_back(plan.then);
+        }
+    }
+    if (!commands.isEmpty())
+        send(commands);
+}
+
+void Pop3Session::headersAhead(int first, int last, Then then)
+{
+    // Only what is known already: finding out would mean waiting for the server.
+    if (first > last || !m_open || m_broken || !m_capaAsked || !canPipeline())
+        return;
+    const BatchPlan p = plan(first, last, true, then);
+    int next = first;
+    qsizetype inFlight = 0;
+    topUp(p, next, first, inFlight, true);
+}
+
+void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each, Then then)
 {
     requireOpen();
     if (first > last)
         return;
-    const bool top = headersOnly && useTop();
+    const BatchPlan p = plan(first, last, headersOnly, then);
     if (!canPipeline()) {
         for (int n = first; n <= last; ++n)
             each(n, headersOnly ? header(n) : message(n));
         requireInStep(m_lastStep);
         return;
     }
-    const auto verb = [top](int n) {
-        return top ? "TOP " + QByteArray::number(n) + " 0" : "RETR " + QByteArray::number(n);
-    };
-    const qsizetype cap = top ? m_limits.headerBytes : m_limits.messageBytes;
-    // Without TOP, headers come from whole messages: the window of whole messages applies.
-    const int window = top ? last - first + 1 : kMessageWindow;
-    requireInStep(commandStep(verb(first)));
-    // Until the batch ends normally, replies may be in flight: a throw from each leaves the
-    // session unusable.
-    m_broken = true;
+    if (m_ahead.empty())
+        requireInStep(commandStep(p.verb(first)));
     int next = first;        // next command to send
     int done = first;        // next reply to read
     qsizetype inFlight = 0;  // bytes of the commands sent whose replies are not read
+    // This batch's first commands may have been sent ahead; the replies of anything sent
+    // ahead before them are read and dropped.
+    if (std::find(m_ahead.cbegin(), m_ahead.cend(), p.verb(first)) != m_ahead.cend()) {
+        claimAhead(p.verb(first));
+        inFlight += p.verb(next++).size() + 2;
+        while (!m_ahead.empty() && next <= last && m_ahead.front() == p.verb(next)) {
+            m_ahead.pop_front();
+            inFlight += p.verb(next++).size() + 2;
+        }
+    } else {
+        while (!m_ahead.empty())
+            claimAhead(QByteArray());
+    }
+    // Until the batch ends normally, replies may be in flight: a throw from each leaves the
+    // session unusable.
+    m_broken = true;
     while (done <= last) {
         // Topped up once half the bound is free, so the commands go out in few writes.
-        if (next <= last && inFlight <= kRequestBytesInFlight / 2 && next - done <= window / 2) {
-            QByteArray commands;
-            while (next <= last && next - done < window) {
-                const QByteArray line = verb(next) + "\r\n";
-                if (inFlight + line.size() > kRequestBytesInFlight)
-                    break;
-                commands += line;
-                inFlight += line.size();
-                ++next;
-                m_replies.expect(true, cap);
-            }
-            send(commands);
-        }
-        const QString step = commandStep(verb(done));
+        if (next <= last && inFlight <= kRequestBytesInFlight / 2 && next - done <= p.window / 2)
+            topUp(p, next, done, inFlight, false);
+        const QString step = commandStep(p.verb(done));
         Reply r = readReply(step);
         if (!r.ok) {
             // This message's failure alone: the replies still owed are read and dropped, so the
             // session stays in step for what the caller does next.
             for (int n = done + 1; n < next; ++n)
-                readReply(commandStep(verb(n)));
+                readReply(commandStep(p.verb(n)));
             requireInStep(m_lastStep);
             m_broken = false;
             failRefused(step, r);
         }
-        if (top && swallowsAReply(r.body))
+        if (p.top && swallowsAReply(r.body))
             failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
-        inFlight -= verb(done).size() + 2;
+        inFlight -= p.verb(done).size() + 2;
         const int n = done++;
-        each(n, headersOnly && !top ? headerPart(r.body) : r.body);
+        each(n, headersOnly && !p.top ? headerPart(r.body) : r.body);
     }
     requireInStep(m_lastStep);
     m_broken = false;

@@ -6,6 +6,7 @@
 #include <QSslError>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -79,16 +80,20 @@ public:
     Pop3Session(const Pop3Session &) = delete;
     Pop3Session &operator=(const Pop3Session &) = delete;
 
-    // Connects, reads the greeting and logs in with USER/PASS; returns only when logged in.
-    // Without implicit TLS the session asks CAPA first and upgrades with STLS when offered; a
-    // failed upgrade throws, never falling back to clear text. A certificate the trusted CAs do
-    // not validate goes to the certificate decision (refused without one) before anything is
-    // sent over it. A refused USER or PASS throws LoginRefused.
+    // Connects, reads the greeting, asks CAPA and logs in with USER/PASS; returns only when
+    // logged in. Without implicit TLS the session upgrades with STLS when offered; a failed
+    // upgrade throws, never falling back to clear text. A certificate the trusted CAs do not
+    // validate goes to the certificate decision (refused without one) before anything is sent
+    // over it. A refused USER or PASS throws LoginRefused. When the server pipelines, PASS
+    // goes with USER over TLS (in clear text only once USER is accepted), followed by CAPA.
     void open(const Pop3Account &account);
     void setCertificateDecision(CertificateDecision decide);
     bool encrypted() const { return m_encrypted; } // the login went over TLS
 
     int messageCount();                // STAT
+    // STAT sent ahead, so that messageCount() finds its reply on the way: right behind the
+    // login when called before open(), else at once. Only when the server pipelines.
+    void askCountAhead();
     QByteArray header(int n);          // TOP n 0 (with the blank line); RETR cut after the blank line without TOP
     QByteArray message(int n);         // RETR
     bool remove(int n);                // DELE; false when the server refuses it
@@ -105,8 +110,14 @@ public:
     // no longer usable (release it). A message the server refuses (-ERR) ends the batch with an
     // Error, the session still usable; a TOP reply that swallowed the next one (a status line
     // after its header block), or bytes left over after the batch, throw Pop3ProtocolError.
-    void headers(int first, int last, const Each &each);
+    // Then::UniqueIds sends UIDL behind the last command, for uniqueIds() to read afterwards.
+    enum class Then { Nothing, UniqueIds };
+    void headers(int first, int last, const Each &each, Then then = Then::Nothing);
     void messages(int first, int last, const Each &each);
+    // The first commands of headers(first, last, …, then) sent now, as many as the bound on
+    // commands in flight lets out, their replies left for headers() to read. Only once the
+    // capabilities are known and the server pipelines; never waits, never throws.
+    void headersAhead(int first, int last, Then then = Then::Nothing);
 
     void setPipelining(bool allowed);  // false forces one command at a time
     void quit();                       // QUIT, so that deletions take effect; the connection is closed
@@ -127,11 +138,20 @@ private:
     void send(const QByteArray &bytes);
     void waitForData(const QString &step);
     void waitUntilConnected(bool encrypted, bool tcpUp);
-    void upgradeIfOffered();
+    QStringList preLoginCapabilities();
+    void upgrade();
+    void login(const QByteArray &user, const QByteArray &password, bool pipelined);
+    bool claimAhead(const QByteArray &line);
+    // Writes commands in one go; each reply is owed in order, with the cap of its command.
+    void sendAll(const QList<std::pair<QByteArray, qsizetype>> &commands);
+    bool offersUniqueIds();
+    struct BatchPlan;
+    BatchPlan plan(int first, int last, bool headersOnly, Then then);
+    void topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead);
     void checkCertificate();
     void pull();
     bool useTop();
-    void batch(int first, int last, bool headersOnly, const Each &each);
+    void batch(int first, int last, bool headersOnly, const Each &each, Then then);
     void requireOpen() const;
 
     QString server() const;
@@ -159,6 +179,9 @@ private:
     QList<QSslError> m_sslErrors; // of the handshake, ignored until the decision
     Pop3ReplyParser m_replies;
     QString m_lastStep; // the step whose reply was read last
+    // Commands written ahead whose replies no call has read yet, in the order sent.
+    std::deque<QByteArray> m_ahead;
+    bool m_countAfterLogin = false;
 
     bool m_capaAsked = false;
     QStringList m_capabilities;

@@ -1,5 +1,7 @@
 #include "mailbox/ScanPasses.h"
 
+#include <vector>
+
 #include "core/SafeFile.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
@@ -39,25 +41,56 @@ void writeHeaderRow(MessageList &list, int r, const MailMessage &header)
 }
 
 void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
-                const std::function<void(int)> &afterRow)
+                const std::function<void(int)> &afterRow, const RowHold &hold)
 {
-    if (count < 1)
+    std::vector<std::pair<int, MailMessage>> held;
+    bool begun = false;
+    const auto write = [&](int r, const MailMessage &header) {
+        writeHeaderRow(list, r, header);
+        lastHeaderDate = shortDate(header.date());
+        afterRow(r);
+    };
+    const auto release = [&] {
+        if (begun)
+            return;
+        begun = true;
+        if (hold.begin)
+            hold.begin();
+        for (const auto &[r, header] : held)
+            write(r, header);
+        held.clear();
+    };
+    if (count < 1) {
+        release();
         return;
+    }
     try {
-        session.headers(1, count, [&](int r, const QByteArray &bytes) {
-            const MailMessage header = MailMessage::parseListFields(bytes);
-            writeHeaderRow(list, r, header);
-            lastHeaderDate = shortDate(header.date());
-            afterRow(r);
-        });
-        // After the headers, where it also shows a reply left over from them: the listing's
-        // lines must be numbers and ids, not another reply's.
+        session.headers(
+            1, count,
+            [&](int r, const QByteArray &bytes) {
+                MailMessage header = MailMessage::parseListFields(bytes);
+                if (!begun && hold.over && !hold.over()) {
+                    held.emplace_back(r, std::move(header));
+                    return;
+                }
+                release();
+                write(r, header);
+            },
+            Pop3Session::Then::UniqueIds);
+        release();
+        // After the headers (sent behind them), where it also shows a reply left over from
+        // them: the listing's lines must be numbers and ids, not another reply's.
         const QHash<int, QString> ids = session.uniqueIds();
         for (int r = 1; r <= count; ++r)
             list.setUid(r, ids.value(r));
     } catch (const Pop3ProtocolError &) {
+        held.clear();
+        release();
         list.clearDataRows();
         lastHeaderDate.clear();
+        throw;
+    } catch (...) {
+        release();
         throw;
     }
 }

@@ -20,12 +20,22 @@ QString longTime(const QDateTime &when);
 // Writes the header of message r into row r (sender, subject, date and time, type, empty mark).
 void writeHeaderRow(MessageList &list, int r, const MailMessage &header);
 
+// Rows held back while the headers are already read: as long as over() says no, each header
+// read is parsed and kept; begin() runs once before the first row is written, or at the end
+// of a pass that wrote none (an empty mailbox, a failure, all read before over()).
+struct RowHold
+{
+    std::function<bool()> over;
+    std::function<void()> begin;
+};
+
 // Reads the headers of messages 1..count into rows 1..count, pipelined when the server allows,
-// then the unique ids of the rows. lastHeaderDate follows the short date of each header read;
-// afterRow(r) runs after each row. A server out of step (Pop3ProtocolError) leaves every row
-// empty: the rows read may show other messages than their numbers'.
+// then the unique ids of the rows. lastHeaderDate follows the short date of each header
+// written; afterRow(r) runs after each row. Rows read before a failure are written. A server
+// out of step (Pop3ProtocolError) leaves every row empty: the rows read may show other
+// messages than their numbers'.
 void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
-                const std::function<void(int)> &afterRow);
+                const std::function<void(int)> &afterRow, const RowHold &hold = {});
 
 // Reads messages 1..m whole and writes the attachment count and names into columns 4 and 6 of
 // the rows that exist. afterPart(r) runs after each part (the progress step), afterMessage(r)

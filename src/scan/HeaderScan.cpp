@@ -30,6 +30,8 @@ const QColor ScanningGridColour(128, 0, 0);
 // The window is repainted at most this often during a pass: tens of thousands of rows come in
 // a few seconds, and a repaint per row would cost more than the rows themselves.
 constexpr int PumpIntervalMs = 30;
+// Between the emptied list and the count.
+constexpr int CountPauseMs = 100;
 
 // Pumps window events when the last pump is PumpIntervalMs old, or when told it is the last step.
 class Pacer
@@ -115,6 +117,7 @@ QString heldScanText(qint64 waitMs)
 void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
 {
     MessageList &list = *form.list;
+    session.askCountAhead();
     openSession(session, form);
     if (!session.encrypted())
         form.scanNote = QStringLiteral("Connexion non chiffrée");
@@ -126,28 +129,46 @@ void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
     form.Edit10->setText(QStringLiteral("0"));
     pumpEvents();
 
-    waitPumping(100);
+    // The pause shows the emptied list before the count and the rows; the link and the
+    // parsing need not idle meanwhile. In a POP3 session the mailbox stays as it was at the
+    // login, so the count read before the pause is the one read after it, and the headers read
+    // during it are held until it is over.
     const int count = session.messageCount();
-    form.lastMessageCount = count;
-    pumpEvents();
-
-    list.setRows(count > 0 ? count + 1 : 2);
-    form.setProgressBarColour(Qt::red);
-    form.ProgressBar1->setVisible(true);
-    form.ProgressBar1->setValue(0);
-    pumpEvents();
+    session.headersAhead(1, count, Pop3Session::Then::UniqueIds);
+    QElapsedTimer pause;
+    pause.start();
+    Pacer pacer;
+    const scan::RowHold hold{
+        [&] {
+            if (pacer.due(false))
+                pacer.pump();
+            return pause.elapsed() >= CountPauseMs;
+        },
+        [&] {
+            if (const qint64 left = CountPauseMs - pause.elapsed(); left > 0)
+                waitPumping(int(left));
+            form.lastMessageCount = count;
+            pumpEvents();
+            list.setRows(count > 0 ? count + 1 : 2);
+            form.setProgressBarColour(Qt::red);
+            form.ProgressBar1->setVisible(true);
+            form.ProgressBar1->setValue(0);
+            pacer.pump();
+        }};
     // The counter changes with every step of the bar and at every repaint, so what is shown
     // is always the count of the rows read.
-    Pacer pacer;
-    scan::headerPass(session, list, count, lastHeaderDate, [&](int r) {
-        const int position = r * 100 / count;
-        const bool due = pacer.due(r == count);
-        if (due || position != form.ProgressBar1->value())
-            form.Edit10->setText(QString::number(r));
-        form.ProgressBar1->setValue(position);
-        if (due)
-            pacer.pump();
-    });
+    scan::headerPass(
+        session, list, count, lastHeaderDate,
+        [&](int r) {
+            const int position = r * 100 / count;
+            const bool due = pacer.due(r == count);
+            if (due || position != form.ProgressBar1->value())
+                form.Edit10->setText(QString::number(r));
+            form.ProgressBar1->setValue(position);
+            if (due)
+                pacer.pump();
+        },
+        hold);
 }
 
 // Attachment counts and names; switches itself off for the next scan. Errors propagate.

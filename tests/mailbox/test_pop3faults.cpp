@@ -240,8 +240,8 @@ private slots:
             server.mailbox << mail(i);
         QVERIFY(server.start());
         Pop3Session s;
-        s.open(server.account());
         s.setPipelining(allowed);
+        s.open(server.account());
         QList<QByteArray> got;
         s.headers(1, 300, [&](int n, const QByteArray &h) {
             QCOMPARE(n, got.size() + 1);
