@@ -307,9 +307,9 @@ void Pop3Session::login(const QByteArray &user, const QByteArray &password, bool
         commands.append({"STAT", 0});
     requireInStep(passStep);
     sendAll(commands);
-    m_ahead.push_back("CAPA");
+    m_ahead.push_back({"CAPA", {}});
     if (m_countAfterLogin)
-        m_ahead.push_back("STAT");
+        m_ahead.push_back({"STAT", {}});
     if (m_encrypted) {
         const Reply r = readReply(userStep);
         if (!r.ok)
@@ -330,18 +330,26 @@ void Pop3Session::sendAll(const QList<std::pair<QByteArray, qsizetype>> &command
     send(bytes);
 }
 
-// The reply to line is on its way when line was sent ahead; the replies of commands sent
-// ahead of it that no call wanted are read and dropped, so the session stays in step.
-bool Pop3Session::claimAhead(const QByteArray &line)
+// Replies come in the order their commands went: those sent ahead before line (all of them
+// when line was not sent ahead) are read and kept for their own calls.
+std::deque<Pop3Session::Ahead>::iterator Pop3Session::readAheadUpTo(const QByteArray &line)
 {
-    while (!m_ahead.empty()) {
-        const QByteArray sent = m_ahead.front();
-        m_ahead.pop_front();
-        if (sent == line)
-            return true;
-        readReply(commandStep(sent));
-    }
-    return false;
+    const auto it = std::find_if(m_ahead.begin(), m_ahead.end(), [&](const Ahead &a) { return a.line == line; });
+    for (auto a = m_ahead.begin(); a != it; ++a)
+        if (!a->reply)
+            a->reply = readReply(commandStep(a->line));
+    return it;
+}
+
+// The reply to line when line was sent ahead.
+bool Pop3Session::claimAhead(const QByteArray &line, const QString &step, Reply &reply)
+{
+    const auto it = readAheadUpTo(line);
+    if (it == m_ahead.end())
+        return false;
+    reply = it->reply ? std::move(*it->reply) : readReply(step);
+    m_ahead.erase(it);
+    return true;
 }
 
 void Pop3Session::askCountAhead()
@@ -355,7 +363,7 @@ void Pop3Session::askCountAhead()
         return;
     requireInStep(QStringLiteral("la commande STAT"));
     sendAll({{"STAT", 0}});
-    m_ahead.push_back("STAT");
+    m_ahead.push_back({"STAT", {}});
 }
 
 void Pop3Session::checkCertificate()
@@ -477,8 +485,8 @@ Pop3Session::Reply Pop3Session::command(const QByteArray &line, qsizetype maxBod
     if (!m_socket || m_broken)
         requireOpen();
     // Replies of commands sent ahead come out before a problem behind them shows.
-    if (claimAhead(line))
-        return readReply(step);
+    if (Reply r; claimAhead(line, step, r))
+        return r;
     requireInStep(step);
     m_replies.expect(maxBody > 0, maxBody);
     send(line + "\r\n");
@@ -661,11 +669,11 @@ void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &i
         inFlight += line.size() + 2;
         m_replies.expect(true, plan.cap);
         if (ahead)
-            m_ahead.push_back(line);
+            m_ahead.push_back({line, {}});
         if (next++ == plan.last && !plan.then.isEmpty()) {
             commands += plan.then + "\r\n";
             m_replies.expect(true, m_limits.listingBytes);
-            m_ahead.push_back(plan.then);
+            m_ahead.push_back({plan.then, {}});
         }
     }
     if (!commands.isEmpty())
@@ -695,24 +703,19 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
         requireInStep(m_lastStep);
         return;
     }
-    if (m_ahead.empty())
-        requireInStep(commandStep(p.verb(first)));
+    // This batch's first commands may have been sent ahead; the replies of commands sent
+    // ahead before them are read and kept.
+    auto ahead = readAheadUpTo(p.verb(first));
     int next = first;        // next command to send
     int done = first;        // next reply to read
     qsizetype inFlight = 0;  // bytes of the commands sent whose replies are not read
-    // This batch's first commands may have been sent ahead; the replies of anything sent
-    // ahead before them are read and dropped.
-    if (std::find(m_ahead.cbegin(), m_ahead.cend(), p.verb(first)) != m_ahead.cend()) {
-        claimAhead(p.verb(first));
+    while (ahead != m_ahead.end() && next <= last && ahead->line == p.verb(next) && !ahead->reply) {
+        ahead = m_ahead.erase(ahead);
         inFlight += p.verb(next++).size() + 2;
-        while (!m_ahead.empty() && next <= last && m_ahead.front() == p.verb(next)) {
-            m_ahead.pop_front();
-            inFlight += p.verb(next++).size() + 2;
-        }
-    } else {
-        while (!m_ahead.empty())
-            claimAhead(QByteArray());
     }
+    // Replies of the batch's own on their way come out before a problem behind them shows.
+    if (m_replies.owed() == 0)
+        requireInStep(commandStep(p.verb(first)));
     // Until the batch ends normally, replies may be in flight: a throw from each leaves the
     // session unusable.
     m_broken = true;

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <memory>
 
 #include "core/Error.h"
@@ -141,7 +142,14 @@ private:
     QStringList preLoginCapabilities();
     void upgrade();
     void login(const QByteArray &user, const QByteArray &password, bool pipelined);
-    bool claimAhead(const QByteArray &line);
+    // A command written ahead; a reply read to reach a later one is kept for its own call.
+    struct Ahead
+    {
+        QByteArray line;
+        std::optional<Reply> reply;
+    };
+    std::deque<Ahead>::iterator readAheadUpTo(const QByteArray &line);
+    bool claimAhead(const QByteArray &line, const QString &step, Reply &reply);
     // Writes commands in one go; each reply is owed in order, with the cap of its command.
     void sendAll(const QList<std::pair<QByteArray, qsizetype>> &commands);
     bool offersUniqueIds();
@@ -179,8 +187,8 @@ private:
     QList<QSslError> m_sslErrors; // of the handshake, ignored until the decision
     Pop3ReplyParser m_replies;
     QString m_lastStep; // the step whose reply was read last
-    // Commands written ahead whose replies no call has read yet, in the order sent.
-    std::deque<QByteArray> m_ahead;
+    // Commands written ahead whose replies no call has taken yet, in the order sent.
+    std::deque<Ahead> m_ahead;
     bool m_countAfterLogin = false;
 
     bool m_capaAsked = false;

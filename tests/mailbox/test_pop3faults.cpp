@@ -256,6 +256,87 @@ private slots:
         QVERIFY(server.received("QUIT"));
     }
 
+    // A pipelined login: over TLS the password goes with the name; in clear text it waits for
+    // the name to be accepted, so a server refusing it (as one refusing clear-text logins does)
+    // never sees the password. CAPA and the count asked ahead follow PASS, and are not asked twice.
+    void pipelinedLogin_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<bool>("nameRefused");
+        QTest::newRow("TLS") << true << false;
+        QTest::newRow("clear text") << false << false;
+        QTest::newRow("clear text, name refused") << false << true;
+    }
+    void pipelinedLogin()
+    {
+        QFETCH(bool, tls);
+        QFETCH(bool, nameRefused);
+        FakePop3Server server(tls);
+        server.mailbox = {mail(1), mail(2)};
+        if (nameRefused)
+            server.breakCommand("USER", Fault::Err);
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.askCountAhead();
+        const QString text = errorOf([&] { s.open(server.account()); });
+        const QByteArray pass = "PASS " + server.password.toUtf8();
+        if (nameRefused) {
+            QVERIFY(text.startsWith(QStringLiteral("Identification refusée")));
+            QCOMPARE(server.commands, (QList<QByteArray>{"CAPA", "USER pelicorde@example.com"}));
+            return;
+        }
+        QVERIFY2(text.isEmpty(), qPrintable(text));
+        QCOMPARE(s.messageCount(), 2);
+        QCOMPARE(s.loginDelay(), 0);
+        QCOMPARE(server.commands, (QList<QByteArray>{"CAPA", "USER pelicorde@example.com", pass, "CAPA", "STAT"}));
+        QCOMPARE(server.largestBurst, tls ? 4 : 3);
+        s.quit();
+    }
+
+    // Headers asked ahead of their pass, UIDL behind its last command, within the bound of
+    // command bytes or beyond it: a TOP refused in the middle leaves the session in step, and
+    // the ids come from the reply already asked for.
+    void headersAhead_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("refused");
+        QTest::newRow("all ahead") << 5 << 0;
+        QTest::newRow("all ahead, TOP 3 refused") << 5 << 3;
+        QTest::newRow("beyond the bound") << 8000 << 0;
+        QTest::newRow("beyond the bound, TOP 3 refused") << 8000 << 3;
+    }
+    void headersAhead()
+    {
+        QFETCH(int, count);
+        QFETCH(int, refused);
+        FakePop3Server server;
+        for (int i = 1; i <= count; ++i)
+            server.mailbox << mail(i);
+        if (refused)
+            server.breakCommand("TOP", Fault::Err, refused);
+        QVERIFY(server.start());
+        Pop3Session s;
+        s.open(server.account());
+        QCOMPARE(s.loginDelay(), 0); // the capabilities are known: commands may go ahead
+        s.headersAhead(1, count, Pop3Session::Then::UniqueIds);
+        QTRY_VERIFY(server.received("TOP"));
+        int seen = 0;
+        const QString text = errorOf([&] {
+            s.headers(1, count, [&](int n, const QByteArray &h) {
+                QCOMPARE(h, headerOf(mail(n)));
+                ++seen;
+            }, Pop3Session::Then::UniqueIds);
+        });
+        QCOMPARE(seen, refused ? refused - 1 : count);
+        QCOMPARE(text.isEmpty(), refused == 0);
+        QCOMPARE(s.uniqueIds().size(), count);
+        QCOMPARE(server.commands.count("UIDL"), 1);
+        if (!refused)
+            QCOMPARE(server.commands.at(server.commands.indexOf("UIDL") - 1), "TOP " + QByteArray::number(count) + " 0");
+        s.quit();
+        QVERIFY(server.received("QUIT"));
+    }
+
     // Commands go ahead of their replies as far as their bytes allow, not a fixed count: a
     // server that answers none of them has been sent as many TOP commands as fit in 64 KiB.
     void pipelinedCommandsBoundedByBytes()

@@ -520,6 +520,42 @@ private slots:
 
     // A server that never ends a reply, or trickles it, cannot keep the scan going: the box,
     // the rows read before it, and the scan ends.
+    // The pause between the emptied list and the count is seen as before, while the headers
+    // are already asked for: until it is over, no row, no bar, the counter at 0.
+    void headersReadDuringThePause()
+    {
+        FakePop3Server fake;
+        for (int i = 1; i <= 30; ++i)
+            fake.mailbox << mail("<p" + QByteArray::number(i) + "@example.org>", QStringLiteral("P %1").arg(i));
+        QVERIFY(fake.start());
+        pointAt(fake);
+        QElapsedTimer clock;
+        qint64 asked = -1, shown = -1;
+        QStringList seenWhenAsked;
+        QTimer watch;
+        watch.setInterval(1);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (asked < 0 && fake.received("UIDL")) {
+                asked = clock.elapsed();
+                seenWhenAsked = QStringList{form->Edit10->text(), row(1).join(u'|'),
+                                            form->ProgressBar1->isVisible() ? "bar" : "no bar"};
+            }
+        });
+        QObject::connect(form->Edit10, &QLineEdit::textChanged, [&](const QString &t) {
+            if (shown < 0 && t == QStringLiteral("1"))
+                shown = clock.elapsed();
+        });
+        clock.start();
+        watch.start();
+        form->BitBtn2Click();
+        QVERIFY(prompter.infos.isEmpty());
+        QCOMPARE(seenWhenAsked, (QStringList{"0", "||||||", "no bar"}));
+        QVERIFY2(shown - asked >= 80, qPrintable(QStringLiteral("%1 ms").arg(shown - asked)));
+        QCOMPARE(row(30).mid(0, 2), (QStringList{"p30@example.org", "P 30"}));
+        QCOMPARE(form->Edit10->text(), QStringLiteral("30"));
+        verifyAtRest();
+    }
+
     void hostileServer_data()
     {
         QTest::addColumn<int>("fault");
