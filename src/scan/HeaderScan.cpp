@@ -49,6 +49,17 @@ private:
     QElapsedTimer m_since;
 };
 
+// QProgressBar repaints itself at once at each step, which costs more than a row; during a
+// pass the window is repainted at the pacer's pace, so a step only awaits the next repaint.
+void stepProgress(QProgressBar &bar, int position)
+{
+    if (position == bar.value())
+        return;
+    bar.setUpdatesEnabled(false);
+    bar.setValue(position);
+    bar.setUpdatesEnabled(true);
+}
+
 void setCounterColour(TForm1 &form, const QColor &colour)
 {
     QPalette p = form.Edit10->palette();
@@ -156,15 +167,16 @@ void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
             pacer.pump();
         }};
     // The counter changes with every step of the bar and at every repaint, so what is shown
-    // is always the count of the rows read.
+    // is always the count of the rows read (the last row changes the step).
     scan::headerPass(
         session, list, count, lastHeaderDate,
         [&](int r) {
             const int position = r * 100 / count;
-            const bool due = pacer.due(r == count);
+            // No repaint forced after the last row: the end of the scan repaints right after.
+            const bool due = pacer.due(false);
             if (due || position != form.ProgressBar1->value())
                 form.Edit10->setText(QString::number(r));
-            form.ProgressBar1->setValue(position);
+            stepProgress(*form.ProgressBar1, position);
             if (due)
                 pacer.pump();
         },
@@ -185,7 +197,7 @@ void attachmentPass(TForm1 &form, Pop3Session &session)
     scan::attachmentPass(
         session, *form.list, m,
         [&](int r) {
-            form.ProgressBar1->setValue(r * 100 / m);
+            stepProgress(*form.ProgressBar1, r * 100 / m);
             if (pacer.due(false))
                 pacer.pump();
         },
