@@ -1,6 +1,7 @@
 // Header pass of the real scan code against Dovecot behind a relay that delays every chunk,
 // pipelined and one command at a time; then the whole scan through the real main window
-// (offscreen), with the longest time the event loop was held and the peak resident memory.
+// (offscreen), on the plain port (STLS) and on the implicit TLS one, with the longest time
+// the event loop was held and the peak resident memory.
 //   scan_bench [messages=1000] [delay_ms=25]
 // One command at a time is measured up to 5,000 messages only.
 // Without arguments a 20,000-message mailbox is also scanned through the window.
@@ -111,13 +112,15 @@ struct Mailbox
     std::unique_ptr<DelayRelay> relay;
     Pop3Account account;
 
-    bool start(int messages, int delayMs)
+    // Plain port: the session upgrades with STLS; tls: implicit TLS from the first byte.
+    bool start(int messages, int delayMs, bool tls = false)
     {
         if (!dovecot.start())
             return false;
         dovecot.setMessages(mailfactory::realisticMailbox(messages));
-        relay = std::make_unique<DelayRelay>(dovecot.port(), delayMs);
+        relay = std::make_unique<DelayRelay>(tls ? dovecot.tlsPort() : dovecot.port(), delayMs);
         account.host = QStringLiteral("127.0.0.1");
+        account.tls = tls;
         account.port = relay->port();
         account.user = dovecot.user();
         account.password = dovecot.password();
@@ -125,10 +128,10 @@ struct Mailbox
     }
 };
 
-bool windowLine(int messages, int delayMs)
+bool windowLine(int messages, int delayMs, bool tls = false)
 {
     Mailbox box;
-    if (!box.start(messages, delayMs)) {
+    if (!box.start(messages, delayMs, tls)) {
         std::fprintf(stderr, "scan_bench: Dovecot did not start\n");
         return false;
     }
@@ -138,8 +141,9 @@ bool windowLine(int messages, int delayMs)
         return false;
     }
     std::printf("scan_bench messages=%d delay_ms=%d pipelined_s=%.3f max_ui_gap_ms=%lld peak_rss_mb=%.1f "
-                "cpu_s=%.3f (whole scan through the window)\n",
-                messages, delayMs, run.seconds, run.maxGapMs, run.peakRssMb, run.cpuSeconds);
+                "cpu_s=%.3f (whole scan through the window%s)\n",
+                messages, delayMs, run.seconds, run.maxGapMs, run.peakRssMb, run.cpuSeconds,
+                tls ? ", implicit TLS" : ", STLS");
     std::fflush(stdout);
     return true;
 }
@@ -186,7 +190,7 @@ int main(int argc, char **argv)
     if (!sessionLines(messages, delayMs))
         return 1;
 
-    if (!windowLine(messages, delayMs))
+    if (!windowLine(messages, delayMs) || !windowLine(messages, delayMs, true))
         return 1;
     if (argc <= 1 && !windowLine(20000, delayMs))
         return 1;
