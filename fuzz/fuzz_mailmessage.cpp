@@ -41,6 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(mail.attachmentCount() == attachments);
 
+    // The list's lean parse gives the list's fields as the whole parse does.
+    const MailMessage listed = MailMessage::parseListFields(raw);
+    FUZZ_CHECK(listed.senderAddress() == mail.senderAddress() && listed.subject() == mail.subject()
+               && listed.date() == mail.date() && listed.contentType() == mail.contentType());
+
     // The same bytes give the same message (no state kept between parses).
     const MailMessage again = MailMessage::parse(raw);
     FUZZ_CHECK(again.subject() == mail.subject() && again.senderText() == mail.senderText()

@@ -657,7 +657,7 @@ Pop3Session::BatchPlan Pop3Session::plan(int first, int last, bool headersOnly, 
 
 // Writes the plan's commands from next on while the bounds allow, in one write; the command
 // that follows the batch goes with the last one, and is left for its own call to read.
-// Commands sent ahead of the batch are left for it the same way.
+// Sent ahead (before the batch runs), the batch's own commands are left for it to find.
 void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead)
 {
     QByteArray commands;
