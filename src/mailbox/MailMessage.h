@@ -42,8 +42,8 @@ public:
     // Never throws; malformed or garbage input gives an empty message.
     static MailMessage parse(const QByteArray &raw);
     // What the message list shows of a header block, for a scan of many: sender, subject, date
-    // and content type as parse() gives them; every other accessor is empty. The other fields
-    // (trace, authentication, list headers: most of a block) are skipped before parsing.
+    // and content type as parse() gives them; every other accessor is empty. A block of plain
+    // fields is read field by field, without building the message (a few times cheaper).
     static MailMessage parseListFields(const QByteArray &raw);
 
     // Address part of the first mailbox of the first From (a group's first member counts);

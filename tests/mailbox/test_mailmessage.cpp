@@ -309,6 +309,14 @@ private slots:
         QTest::newRow("body after the block") << fields + "\r\nFrom: body@example.fr\r\n";
         QTest::newRow("two From fields") << QByteArray("From: e@example.fr\r\nX: 1\r\nFrom: f@example.fr\r\n\r\n");
         QTest::newRow("none listed") << QByteArray("X-A: 1\r\nX-B: 2\r\n\r\n");
+        // Repeated fields, read without building the message as the message parser reads them.
+        QTest::newRow("empty group, then a mailbox") << QByteArray("From: Liste:;\r\nFrom: g@example.fr\r\n\r\n");
+        QTest::newRow("two Subject fields") << QByteArray("Subject: premier\r\nSubject: =?UTF-8?Q?second_=C3=A9?=\r\n\r\n");
+        QTest::newRow("a Date, then an unreadable one")
+            << QByteArray("Date: Tue, 15 Oct 2024 14:30:05 +0200\r\nDate: hier\r\n\r\n");
+        QTest::newRow("two Content-Type fields") << QByteArray("Content-Type: text/html\r\nContent-Type: multipart/mixed\r\n\r\n");
+        QTest::newRow("raw 8-bit subject and name") << QByteArray("Subject: caf\xE9\r\nFrom: Andr\xE9 <h@example.fr>\r\n\r\n");
+        QTest::newRow("NUL in a value") << QByteArray("Subject: a\0b\r\nFrom: i@exa\0mple.fr\r\n\r\n", 37);
         QTest::newRow("empty") << QByteArray();
     }
     void listFieldsOfOddBlocks()
