@@ -550,7 +550,8 @@ private slots:
         form->BitBtn2Click();
         QVERIFY(prompter.infos.isEmpty());
         QCOMPARE(seenWhenAsked, (QStringList{"0", "||||||", "no bar"}));
-        QVERIFY2(shown - asked >= 80, qPrintable(QStringLiteral("%1 ms").arg(shown - asked)));
+        // Without the hold the rows would follow the headers within a few milliseconds.
+        QVERIFY2(shown - asked >= 50, qPrintable(QStringLiteral("%1 ms").arg(shown - asked)));
         QCOMPARE(row(30).mid(0, 2), (QStringList{"p30@example.org", "P 30"}));
         QCOMPARE(form->Edit10->text(), QStringLiteral("30"));
         verifyAtRest();
