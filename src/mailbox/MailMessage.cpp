@@ -416,6 +416,10 @@ MailMessage MailMessage::parseListFields(const QByteArray &raw)
         case Listed::From:
             if (!haveSender) {
                 const GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), f.value.constData()));
+                // A list that parses only in part gives nothing here, where the message keeps
+                // the part that parsed: the message decides.
+                if (!list)
+                    return parse(raw, true);
                 if (InternetAddressMailbox *sender = firstMailbox(list.get())) {
                     mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
                     haveSender = true;

@@ -316,6 +316,7 @@ private slots:
             << QByteArray("Date: Tue, 15 Oct 2024 14:30:05 +0200\r\nDate: hier\r\n\r\n");
         QTest::newRow("two Content-Type fields") << QByteArray("Content-Type: text/html\r\nContent-Type: multipart/mixed\r\n\r\n");
         QTest::newRow("raw 8-bit subject and name") << QByteArray("Subject: caf\xE9\r\nFrom: Andr\xE9 <h@example.fr>\r\n\r\n");
+        QTest::newRow("From parsed in part") << QByteArray("From: \"J D\" <j@example.fr@x.example,(b@y:\x0c\n tt\r\n\r\n");
         QTest::newRow("NUL in a value") << QByteArray("Subject: a\0b\r\nFrom: i@exa\0mple.fr\r\n\r\n", 37);
         QTest::newRow("empty") << QByteArray();
     }
