@@ -354,16 +354,7 @@ bool Pop3Session::claimAhead(const QByteArray &line, const QString &step, Reply 
 
 void Pop3Session::askCountAhead()
 {
-    if (!m_open) {
-        m_countAfterLogin = true;
-        return;
-    }
-    requireOpen();
-    if (!canPipeline())
-        return;
-    requireInStep(QStringLiteral("la commande STAT"));
-    sendAll({{"STAT", 0}});
-    m_ahead.push_back({"STAT", {}});
+    m_countAfterLogin = true;
 }
 
 void Pop3Session::checkCertificate()

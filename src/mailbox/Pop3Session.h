@@ -92,8 +92,8 @@ public:
     bool encrypted() const { return m_encrypted; } // the login went over TLS
 
     int messageCount();                // STAT
-    // STAT sent ahead, so that messageCount() finds its reply on the way: right behind the
-    // login when called before open(), else at once. Only when the server pipelines.
+    // Before open(): STAT goes right behind the login when the server pipelines, so that
+    // messageCount() finds its reply on the way.
     void askCountAhead();
     QByteArray header(int n);          // TOP n 0 (with the blank line); RETR cut after the blank line without TOP
     QByteArray message(int n);         // RETR
