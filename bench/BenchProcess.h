@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the benchmarks read about their own process: resident memory and what is mapped.
 #include <QFile>

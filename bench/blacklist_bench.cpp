@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the blacklist pass of a scan: 5,000 senders against a blacklist of 5,000 entries.
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the message list reads of a header block: the parse of sender, subject, date and type
 // for the headers of a realistic mailbox, as the scan does for every message.
 //   parse_bench [messages=1000]

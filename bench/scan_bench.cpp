@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Header pass of the real scan code against Dovecot behind a relay that delays every chunk,
 // pipelined and one command at a time; then the whole scan through the real main window
 // (offscreen), on the plain port (STLS) and on the implicit TLS one, with the longest time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up of the program as a user runs it: the time from the process's start to the main
 // window shown (its first-show actions done), the resident memory once idle, and again after a
 // 1,000-message scan; and whether the web engine or an OpenGL stack was loaded on the way.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts Pelicorde on a throwaway account: a private Dovecot on loopback holding a small French
 // mailbox, a blacklist that catches its spam, and a data folder whose favourite points at that
 // server. Closing the window stops the server and removes the throwaway folders.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An account file as found in the data folder: any bytes. Decoding, loading, saving again,
 // making it the favourite and the TLS rule on its port field.
 #include <QDir>

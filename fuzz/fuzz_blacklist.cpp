@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A blacklist file as found in the data folder, and the senders of a scan. The editor's
 // reading and writing of it, and the scan's marking pass, whose date rewrite keeps the
 // file's length and every byte outside the rewritten dates.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A mail as a server may send it (a header block or a whole message): what the list, the
 // preview and the attachment saver take from it.
 #include "FuzzCheck.h"

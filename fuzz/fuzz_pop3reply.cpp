@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a POP3 server sends, without a socket. The first bytes choose the replies owed
 // (one-line or multi-line, and a body cap) and how the rest is cut into chunks; the rest is
 // the server's bytes. Any cut gives the same replies and the same problem as one piece.

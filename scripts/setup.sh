@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared by ./run and ./test: install the Debian packages that are missing, then configure and build.
 # Sourced, not run.
 

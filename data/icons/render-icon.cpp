@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the application icon to PNG at one size, at build time. The shapes are those of
 // scalable/apps/pelicorde.svg (48-unit canvas); drawn with QPainter so that no SVG module is
 // needed. Multiples of 16 pixels keep every stroke on whole pixels; 16 itself is drawn by pixel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TForm1's construction, life cycle and event handlers: each runs the code of the feature it
 // belongs to. The window's design is in window/; the features reach the window through its header.
 #include "window/PelicordeFP.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pelicorde-check: the favourite account's mailbox in one line of JSON, for status bars and
 // scripts. The same pipelined header scan and blacklist marking as the window, without the
 // window; it never deletes anything and never rewrites the blacklist.

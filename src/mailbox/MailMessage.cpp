@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GMime pulls in GLib/GIO, whose headers use names Qt defines as macros (signals):
 // they come first.
 #include <gmime/gmime.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/MessageList.h"
 
 MessageList::MessageList(QObject *parent) : QAbstractTableModel(parent), m_rows(2) {}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/Pop3ReplyParser.h"
 
 void Pop3ReplyParser::expect(bool multiLine, qsizetype maxBody)

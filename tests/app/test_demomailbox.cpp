@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GLib names a struct member "signals": include it before Qt defines that word.
 #include <gmime/gmime.h>
 

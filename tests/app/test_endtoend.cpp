@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A user's session from start to finish: the real windows on the offscreen platform, a real
 // Dovecot holding the demo mailbox, a favourite account and a blacklist in the data folder,
 // mouse clicks on the buttons and on the list's cells, and the message boxes answered here.

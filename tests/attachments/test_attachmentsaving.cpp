@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Attachment saving through the real window, against Dovecot and the scripted server: the
 // summary, the overwrite question, and names from the sender that try to leave the data
 // folder or write through a link.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pelicorde-check as a status bar runs it: the real program against the test Dovecot, its
 // one line of JSON, its exit code, and the files it must leave alone.
 #include <QtTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The deletion of marked messages through the real window, against Dovecot and the scripted
 // server: the confirmation, the checks that a row still stands for its message, and the
 // faults that must leave the mailbox as it was.

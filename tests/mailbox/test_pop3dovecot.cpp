@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 session against a real Dovecot, plain and implicit TLS.
 #include <QtTest>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 session against the scripted server: faults a real server will not produce,
 // servers without TOP, CAPA or PIPELINING, big replies, and a live event loop while waiting.
 #include <QtTest>

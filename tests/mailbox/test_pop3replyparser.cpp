@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reply framing alone: the same replies and the same problem whatever the chunking.
 #include <QtTest>
 

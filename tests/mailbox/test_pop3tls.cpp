@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The password never crosses the network readable: STLS on plain ports, and certificates the
 // session puts to its decision, against a real Dovecot (and a fake server for a broken STLS).
 #include <QtTest>

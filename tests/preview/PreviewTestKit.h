@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window fixture under the name the preview tests first knew it by.
 #include <QHeaderView>

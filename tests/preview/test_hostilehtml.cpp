@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Spam in the HTML view: nothing reaches the network, no script runs, no link is followed.
 #include "support/WindowFixture.h"
 

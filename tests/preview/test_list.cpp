@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mouse releases over the message list and the check boxes of its Supr column.
 #include "support/WindowFixture.h"
 

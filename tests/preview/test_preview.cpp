@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview pane against a real Dovecot: fields, text and HTML views, the preview file,
 // the text limit, the pane toggles and the failures.
 #include "support/WindowFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the user sees of the server's encryption: the certificate question asked once and
 // remembered, asked again more strongly when the certificate changes, never asked by a timer's
 // scan; and the status line of a login in clear text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The header scan through the real main window: against Dovecot for what a real server
 // holds, against the scripted server for faults and servers that lack capabilities.
 #include <QtTest>

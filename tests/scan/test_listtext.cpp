@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text from mail as the message list shows it after a real scan: control characters in a
 // sender, a subject or a forwarded mail's derived name show as a visible replacement.
 #include <QtTest>

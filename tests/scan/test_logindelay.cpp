@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Servers that ask for a delay between logins (LOGIN-DELAY) or hold the mailbox for another
 // session: the boxes the user sees, and the scans that wait for the delay, on a clock of the
 // test's own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A desktop notification service for tests: a message bus of the test's own, and a stand-in
 // for org.freedesktop.Notifications on it that records what it is asked to show.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The set-up shared by the tests that drive the real main window: APPDATA and TEMP on folders of
 // their own, the window at a chosen work area, its connection fields, list rows and mouse

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's boxes as the user sees them, through the real message boxes: text from mail
 // shows as written, never as markup, and no scan starts while a box waits for its answer.
 #include <QtTest>
