@@ -5,18 +5,22 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
 // The Debian package as a user gets it: the desktop entry and the AppStream description pass
-// their validators, and the .deb made from the built program holds what the desktop needs and
-// depends on the libraries the program links.
+// their validators, and the .deb made from the built program holds what the desktop needs,
+// depends on the libraries the program links, and loads nothing from the build.
 class PackageTest : public QObject
 {
     Q_OBJECT
 
     const QString m_source = qEnvironmentVariable("PELICORDE_TEST_SOURCE_DIR");
     static inline const QString MetainfoName = QStringLiteral("example.pelicorde.Pelicorde.metainfo.xml");
+    QTemporaryDir m_scratch;
+    QString m_deb;  // made by CPack from the build, as `--target package` would
+    QString m_root; // the .deb unpacked with dpkg -x
 
     struct Run
     {
@@ -24,15 +28,23 @@ class PackageTest : public QObject
         QString output;
     };
 
-    static Run run(const QString &program, const QStringList &arguments)
+    // stderr apart when errors is given.
+    static Run run(const QString &program, const QStringList &arguments, int timeoutMs = 240000,
+                   QString *errors = nullptr)
     {
         QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
+        if (!errors)
+            process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(program, arguments);
-        if (!process.waitForFinished(240000))
+        if (!process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
             return {-1, program + QStringLiteral(" did not finish: ") + process.errorString()};
+        }
+        if (errors)
+            *errors = QString::fromUtf8(process.readAllStandardError());
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAll())};
+                QString::fromUtf8(process.readAllStandardOutput())};
     }
 
     static QByteArray contents(const QString &path)
@@ -54,6 +66,24 @@ class PackageTest : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_scratch.isValid());
+        const Run cpack = run(QStringLiteral("cpack"),
+                              {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                               QStringLiteral(PELICORDE_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"),
+                               m_scratch.path()});
+        QVERIFY2(cpack.exitCode == 0, qPrintable(cpack.output));
+        const Run arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")});
+        QCOMPARE(arch.exitCode, 0);
+        m_deb = m_scratch.filePath(QStringLiteral("pelicorde_" PELICORDE_DEB_VERSION "_") + arch.output.trimmed()
+                                   + QStringLiteral(".deb"));
+        QVERIFY2(QFile::exists(m_deb), qPrintable(QDir(m_scratch.path()).entryList(QDir::Files).join(u' ')));
+        m_root = m_scratch.filePath(QStringLiteral("root"));
+        const Run unpack = run(QStringLiteral("dpkg"), {QStringLiteral("-x"), m_deb, m_root});
+        QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
+    }
+
     void metadataPassesTheValidators_data()
     {
         QTest::addColumn<QString>("program");
@@ -90,26 +120,9 @@ private slots:
         QVERIFY(xml.contains("<summary xml:lang=\"fr\">Supprimer les spams sur le serveur POP3"));
     }
 
-    // Made by CPack from the build, unpacked with dpkg -x into a scratch root.
     void packageHoldsWhatTheDesktopNeeds()
     {
-        QTemporaryDir scratch;
-        QVERIFY(scratch.isValid());
-        const Run cpack = run(QStringLiteral("cpack"),
-                              {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-                               QStringLiteral(PELICORDE_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"),
-                               scratch.path()});
-        QVERIFY2(cpack.exitCode == 0, qPrintable(cpack.output));
-
-        const Run arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")});
-        QCOMPARE(arch.exitCode, 0);
-        const QString deb = scratch.filePath(QStringLiteral("pelicorde_" PELICORDE_VERSION "_") + arch.output.trimmed()
-                                             + QStringLiteral(".deb"));
-        QVERIFY2(QFile::exists(deb), qPrintable(QDir(scratch.path()).entryList(QDir::Files).join(u' ')));
-
-        const QString root = scratch.filePath(QStringLiteral("root"));
-        const Run unpack = run(QStringLiteral("dpkg"), {QStringLiteral("-x"), deb, root});
-        QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
+        const QString root = m_root;
         QStringList files;
         QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
@@ -135,13 +148,24 @@ private slots:
         QCOMPARE(contents(root + QStringLiteral("/usr/share/metainfo/") + MetainfoName),
                  contents(m_source + QStringLiteral("/data/") + MetainfoName));
 
-        const Run depends = run(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), deb, QStringLiteral("Depends")});
+        const Run depends = run(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), m_deb, QStringLiteral("Depends")});
         QCOMPARE(depends.exitCode, 0);
         for (const char *library : {"libqt6widgets6", "libqt6network6", "libqt6dbus6", "libqt6webenginewidgets6",
                                     "libqt6webenginecore6", "libgmime-3.0-0", "libc6"})
             QVERIFY2(depends.output.contains(QLatin1String(library) + QLatin1Char(' '))
                          || depends.output.contains(QLatin1String(library) + QLatin1Char(',')),
                      qPrintable(library + QStringLiteral(" missing from: ") + depends.output));
+    }
+
+    // The installed program finds its web view library relative to itself, and holds no path
+    // into the build it was made in.
+    void webViewFoundBesideTheProgram()
+    {
+        const QString program = m_root + QStringLiteral("/usr/bin/pelicorde");
+        const Run dynamic = run(QStringLiteral("readelf"), {QStringLiteral("-d"), program});
+        QVERIFY2(dynamic.output.contains(QStringLiteral("Library runpath: [$ORIGIN/../lib/pelicorde]")),
+                 qPrintable(dynamic.output));
+        QVERIFY(!contents(program).contains(PELICORDE_BUILD_DIR));
     }
 };
 
