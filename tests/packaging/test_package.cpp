@@ -11,7 +11,8 @@
 
 // The Debian package as a user gets it: the desktop entry and the AppStream description pass
 // their validators, and the .deb made from the built program holds what the desktop needs,
-// depends on the libraries the program links, and loads nothing from the build.
+// depends on the libraries the program links, loads nothing from the build, and tells what it
+// is (--help, --version, manual pages).
 class PackageTest : public QObject
 {
     Q_OBJECT
@@ -134,6 +135,8 @@ private slots:
             // The preview's web view, loaded on the first preview.
             QStringLiteral("/usr/lib/pelicorde/libpelicorde_webview.so"),
             QStringLiteral("/usr/share/applications/pelicorde.desktop"),
+            QStringLiteral("/usr/share/man/man1/pelicorde.1.gz"),
+            QStringLiteral("/usr/share/man/man1/pelicorde-check.1.gz"),
             QStringLiteral("/usr/share/icons/hicolor/scalable/apps/pelicorde.svg"),
             QStringLiteral("/usr/share/metainfo/") + MetainfoName,
         };
@@ -155,6 +158,72 @@ private slots:
             QVERIFY2(depends.output.contains(QLatin1String(library) + QLatin1Char(' '))
                          || depends.output.contains(QLatin1String(library) + QLatin1Char(',')),
                      qPrintable(library + QStringLiteral(" missing from: ") + depends.output));
+    }
+
+    // The installed programs answer --help and --version and stop; pelicorde-check refuses
+    // anything else in one line, before any check could log in.
+    void programsAnswerTheirArguments_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output"); // how stdout starts, all of it when empty
+        QTest::addColumn<QString>("errors");
+        const QString unknown = QStringLiteral("pelicorde-check: argument inconnu : %1 (voir pelicorde-check --help)\n");
+        QTest::newRow("pelicorde --help") << "pelicorde" << QStringList{"--help"} << 0 << "Utilisation : pelicorde [" << "";
+        QTest::newRow("pelicorde --version") << "pelicorde" << QStringList{"--version"} << 0
+                                             << "pelicorde " PELICORDE_VERSION "\n" << "";
+        QTest::newRow("check --help") << "pelicorde-check" << QStringList{"--help"} << 0
+                                      << "Utilisation : pelicorde-check [--help | --version]\n" << "";
+        QTest::newRow("check --version") << "pelicorde-check" << QStringList{"--version"} << 0
+                                         << "pelicorde-check " PELICORDE_VERSION "\n" << "";
+        QTest::newRow("check -v") << "pelicorde-check" << QStringList{"-v"} << 2 << "" << unknown.arg("-v");
+        QTest::newRow("check word") << "pelicorde-check" << QStringList{"compte"} << 2 << "" << unknown.arg("compte");
+        QTest::newRow("check --help more") << "pelicorde-check" << QStringList{"--help", "x"} << 2 << ""
+                                           << unknown.arg("x");
+    }
+
+    void programsAnswerTheirArguments()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QFETCH(QString, errors);
+        // A data folder with a favourite account would make a real check log in: none here.
+        QTemporaryDir appData;
+        qputenv("APPDATA", QFile::encodeName(appData.path()));
+        QString stderrText;
+        const Run result = run(m_root + QStringLiteral("/usr/bin/") + program, arguments, 30000, &stderrText);
+        // Nothing on stdout where none is expected.
+        QCOMPARE(output.isEmpty() ? result.output : result.output.left(output.size()), output);
+        QCOMPARE(stderrText, errors);
+        QCOMPARE(result.exitCode, exitCode);
+    }
+
+    // `man` shows each page, in French, with both options.
+    void manualPagesRender_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::newRow("pelicorde") << QStringLiteral("pelicorde");
+        QTest::newRow("pelicorde-check") << QStringLiteral("pelicorde-check");
+    }
+
+    void manualPagesRender()
+    {
+        QFETCH(QString, page);
+        qputenv("MANWIDTH", "100");
+        qputenv("LC_ALL", "C.UTF-8");
+        QString warnings;
+        const Run man = run(QStringLiteral("man"),
+                            {QStringLiteral("--warnings"), QStringLiteral("-l"),
+                             m_root + QStringLiteral("/usr/share/man/man1/%1.1.gz").arg(page)},
+                            60000, &warnings);
+        QCOMPARE(man.exitCode, 0);
+        QCOMPARE(warnings, QString());
+        QVERIFY2(man.output.contains(QRegularExpression(QStringLiteral("NOM\n +%1 +- ").arg(page))), qPrintable(man.output));
+        for (const char *option : {"--help", "--version", "VOIR AUSSI"})
+            QVERIFY2(man.output.contains(QLatin1String(option)), option);
     }
 
     // The installed program finds its web view library relative to itself, and holds no path
