@@ -135,6 +135,7 @@ private slots:
             // The preview's web view, loaded on the first preview.
             QStringLiteral("/usr/lib/pelicorde/libpelicorde_webview.so"),
             QStringLiteral("/usr/share/applications/pelicorde.desktop"),
+            QStringLiteral("/usr/share/doc/pelicorde/copyright"),
             QStringLiteral("/usr/share/man/man1/pelicorde.1.gz"),
             QStringLiteral("/usr/share/man/man1/pelicorde-check.1.gz"),
             QStringLiteral("/usr/share/icons/hicolor/scalable/apps/pelicorde.svg"),
@@ -224,6 +225,16 @@ private slots:
         QVERIFY2(man.output.contains(QRegularExpression(QStringLiteral("NOM\n +%1 +- ").arg(page))), qPrintable(man.output));
         for (const char *option : {"--help", "--version", "VOIR AUSSI"})
             QVERIFY2(man.output.contains(QLatin1String(option)), option);
+    }
+
+    // Machine-readable (DEP-5), GPL 3 or later, pointing at the licence Debian ships.
+    void copyrightNamesTheLicence()
+    {
+        const QList<QByteArray> lines = contents(m_root + QStringLiteral("/usr/share/doc/pelicorde/copyright")).split('\n');
+        QCOMPARE(lines.value(0), QByteArray("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"));
+        QVERIFY(lines.contains("Files: *"));
+        QCOMPARE(lines.count("License: GPL-3+"), 2);
+        QVERIFY(lines.contains(" version 3 can be found in \"/usr/share/common-licenses/GPL-3\"."));
     }
 
     // The installed program finds its web view library relative to itself, and holds no path
