@@ -19,6 +19,7 @@ class PackageTest : public QObject
 
     const QString m_source = qEnvironmentVariable("PELICORDE_TEST_SOURCE_DIR");
     static inline const QString MetainfoName = QStringLiteral("example.pelicorde.Pelicorde.metainfo.xml");
+    const QString m_metainfo = QStringLiteral(PELICORDE_BUILD_DIR "/data/") + MetainfoName;
     QTemporaryDir m_scratch;
     QString m_deb;  // made by CPack from the build, as `--target package` would
     QString m_root; // the .deb unpacked with dpkg -x
@@ -46,6 +47,17 @@ class PackageTest : public QObject
             *errors = QString::fromUtf8(process.readAllStandardError());
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 QString::fromUtf8(process.readAllStandardOutput())};
+    }
+
+    // The versions NEWS.md describes, newest first.
+    QStringList newsVersions() const
+    {
+        QStringList versions;
+        static const QRegularExpression heading(QStringLiteral("^## ([0-9.]+) \\("),
+                                                QRegularExpression::MultilineOption);
+        for (const auto &m : heading.globalMatch(QString::fromUtf8(contents(m_source + QStringLiteral("/NEWS.md")))))
+            versions << m.captured(1);
+        return versions;
     }
 
     static QByteArray contents(const QString &path)
@@ -92,8 +104,7 @@ private slots:
         QTest::newRow("desktop entry") << QStringLiteral("desktop-file-validate")
                                        << QStringList{m_source + QStringLiteral("/data/pelicorde.desktop")};
         QTest::newRow("AppStream") << QStringLiteral("appstreamcli")
-                                   << QStringList{QStringLiteral("validate"), QStringLiteral("--no-net"),
-                                                  m_source + QStringLiteral("/data/") + MetainfoName};
+                                   << QStringList{QStringLiteral("validate"), QStringLiteral("--no-net"), m_metainfo};
     }
 
     void metadataPassesTheValidators()
@@ -106,11 +117,11 @@ private slots:
         QVERIFY2(!result.output.contains(QLatin1String("hint:")), qPrintable(result.output));
     }
 
-    // What the validator cannot know: the description launches the entry that ships, and its
-    // screenshot is the project's own.
+    // What the validator cannot know: the description launches the entry that ships, its
+    // screenshot is the project's own, and its releases are those of NEWS.md.
     void metainfoPointsAtTheProject()
     {
-        const QByteArray xml = contents(m_source + QStringLiteral("/data/") + MetainfoName);
+        const QByteArray xml = contents(m_metainfo);
         QCOMPARE(elements(xml, QStringLiteral("id")), QStringList{MetainfoName.chopped(int(strlen(".metainfo.xml")))});
         QCOMPARE(elements(xml, QStringLiteral("launchable")), QStringList{QStringLiteral("pelicorde.desktop")});
         const QStringList images = elements(xml, QStringLiteral("image"));
@@ -119,6 +130,13 @@ private slots:
         QVERIFY(QFile::exists(m_source + QStringLiteral("/docs/screenshot.png")));
         QCOMPARE(elements(xml, QStringLiteral("name")), (QStringList{QStringLiteral("Pelicorde")}));
         QVERIFY(xml.contains("<summary xml:lang=\"fr\">Supprimer les spams sur le serveur POP3"));
+        QStringList releases;
+        QXmlStreamReader reader(xml);
+        while (!reader.atEnd())
+            if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QLatin1String("release"))
+                releases << reader.attributes().value(QLatin1String("version")).toString();
+        QCOMPARE(releases, newsVersions());
+        QCOMPARE(releases.value(0), QStringLiteral(PELICORDE_VERSION));
     }
 
     void packageHoldsWhatTheDesktopNeeds()
@@ -135,6 +153,7 @@ private slots:
             // The preview's web view, loaded on the first preview.
             QStringLiteral("/usr/lib/pelicorde/libpelicorde_webview.so"),
             QStringLiteral("/usr/share/applications/pelicorde.desktop"),
+            QStringLiteral("/usr/share/doc/pelicorde/changelog.Debian.gz"),
             QStringLiteral("/usr/share/doc/pelicorde/copyright"),
             QStringLiteral("/usr/share/man/man1/pelicorde.1.gz"),
             QStringLiteral("/usr/share/man/man1/pelicorde-check.1.gz"),
@@ -149,8 +168,7 @@ private slots:
         // The validated files are the ones that ship.
         QCOMPARE(contents(root + QStringLiteral("/usr/share/applications/pelicorde.desktop")),
                  contents(m_source + QStringLiteral("/data/pelicorde.desktop")));
-        QCOMPARE(contents(root + QStringLiteral("/usr/share/metainfo/") + MetainfoName),
-                 contents(m_source + QStringLiteral("/data/") + MetainfoName));
+        QCOMPARE(contents(root + QStringLiteral("/usr/share/metainfo/") + MetainfoName), contents(m_metainfo));
 
         const Run depends = run(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), m_deb, QStringLiteral("Depends")});
         QCOMPARE(depends.exitCode, 0);
@@ -235,6 +253,29 @@ private slots:
         QVERIFY(lines.contains("Files: *"));
         QCOMPARE(lines.count("License: GPL-3+"), 2);
         QVERIFY(lines.contains(" version 3 can be found in \"/usr/share/common-licenses/GPL-3\"."));
+    }
+
+    // dpkg reads the changelog, whose versions are NEWS.md's, the package's own first.
+    void changelogFollowsTheNews()
+    {
+        const QString changelog = m_scratch.filePath(QStringLiteral("changelog"));
+        const Run gunzip = run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("gzip -dc \"$0\" > \"$1\""),
+                                                      m_root + QStringLiteral("/usr/share/doc/pelicorde/changelog.Debian.gz"),
+                                                      changelog});
+        QCOMPARE(gunzip.exitCode, 0);
+        const Run entries = run(QStringLiteral("dpkg-parsechangelog"), {QStringLiteral("-l"), changelog, QStringLiteral("--all"),
+                                                                         QStringLiteral("--format"), QStringLiteral("rfc822")});
+        QCOMPARE(entries.exitCode, 0);
+        QStringList versions, expected;
+        for (const QString &line : entries.output.split(u'\n'))
+            if (line.startsWith(QLatin1String("Version: ")))
+                versions << line.mid(9);
+        for (const QString &v : newsVersions())
+            expected << v + QStringLiteral("-1");
+        QCOMPARE(versions, expected);
+        const Run deb = run(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), m_deb, QStringLiteral("Version")});
+        QCOMPARE(deb.output.trimmed(), expected.value(0));
+        QVERIFY(!contents(changelog).contains('`')); // Markdown's marks stay in NEWS.md
     }
 
     // The installed program finds its web view library relative to itself, and holds no path
