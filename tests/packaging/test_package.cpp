@@ -10,9 +10,8 @@
 #include <QXmlStreamReader>
 
 // The Debian package as a user gets it: the desktop entry and the AppStream description pass
-// their validators, and the .deb made from the built program holds what the desktop needs,
-// depends on the libraries the program links, loads nothing from the build, and tells what it
-// is (--help, --version, manual pages).
+// their validators, and the .deb made from the built program passes lintian, holds what the
+// desktop needs, depends on the libraries the program links, and tells what it is.
 class PackageTest : public QObject
 {
     Q_OBJECT
@@ -97,6 +96,16 @@ private slots:
         QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
     }
 
+    // No error or warning, and none of the hardening notes lintian gives as information.
+    void lintianFindsNothing()
+    {
+        const Run lintian = run(QStringLiteral("lintian"), {QStringLiteral("--display-info"), m_deb});
+        const QStringList findings =
+            lintian.output.split(u'\n').filter(QRegularExpression(QStringLiteral("^(E|W|I: .*hardening-)")));
+        QVERIFY2(findings.isEmpty(), qPrintable(lintian.output));
+        QVERIFY2(lintian.exitCode == 0, qPrintable(lintian.output));
+    }
+
     void metadataPassesTheValidators_data()
     {
         QTest::addColumn<QString>("program");
@@ -151,7 +160,7 @@ private slots:
             QStringLiteral("/usr/bin/pelicorde"),
             QStringLiteral("/usr/bin/pelicorde-check"),
             // The preview's web view, loaded on the first preview.
-            QStringLiteral("/usr/lib/pelicorde/libpelicorde_webview.so"),
+            QStringLiteral("/usr/lib/" PELICORDE_ARCH_TRIPLET "/pelicorde/libpelicorde_webview.so"),
             QStringLiteral("/usr/share/applications/pelicorde.desktop"),
             QStringLiteral("/usr/share/doc/pelicorde/changelog.Debian.gz"),
             QStringLiteral("/usr/share/doc/pelicorde/copyright"),
@@ -284,7 +293,7 @@ private slots:
     {
         const QString program = m_root + QStringLiteral("/usr/bin/pelicorde");
         const Run dynamic = run(QStringLiteral("readelf"), {QStringLiteral("-d"), program});
-        QVERIFY2(dynamic.output.contains(QStringLiteral("Library runpath: [$ORIGIN/../lib/pelicorde]")),
+        QVERIFY2(dynamic.output.contains(QStringLiteral("Library runpath: [$ORIGIN/../lib/" PELICORDE_ARCH_TRIPLET "/pelicorde]")),
                  qPrintable(dynamic.output));
         QVERIFY(!contents(program).contains(PELICORDE_BUILD_DIR));
     }
