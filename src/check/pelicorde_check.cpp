@@ -21,6 +21,36 @@
 
 namespace {
 
+// The only arguments are --help and --version: anything else is refused before a check could
+// log in. The exit code of the answer.
+int answerArguments(int argc, char **argv)
+{
+    const QByteArray arg(argv[1]);
+    if (argc == 2 && arg == "--help") {
+        std::fputs("Utilisation : pelicorde-check [--help | --version]\n"
+                   "Relève les en-têtes du compte favori de Pelicorde et écrit une ligne de JSON :\n"
+                   "  {\"messages\": 42, \"marked\": 5, \"new\": 2}\n"
+                   "les messages sur le serveur, ceux que la liste noire marque, les nouveaux.\n"
+                   "Ne supprime rien. En cas d'erreur : une ligne sur la sortie d'erreur, code 2.\n"
+                   "\n"
+                   "  --help     affiche cette aide et quitte\n"
+                   "  --version  affiche la version et quitte\n"
+                   "\n"
+                   "Données : $APPDATA/Pelicorde, ou ~/.local/share/Pelicorde sans APPDATA.\n"
+                   "Voir pelicorde-check(1).\n",
+                   stdout);
+        return 0;
+    }
+    if (argc == 2 && arg == "--version") {
+        std::puts("pelicorde-check " PELICORDE_VERSION);
+        return 0;
+    }
+    // One of the two followed by more: the first extra one is what is not understood.
+    const char *unknown = argc > 2 && (arg == "--help" || arg == "--version") ? argv[2] : argv[1];
+    std::fprintf(stderr, "pelicorde-check: argument inconnu : %s (voir pelicorde-check --help)\n", unknown);
+    return 2;
+}
+
 // The unique ids seen at the last check, one a line. Without UIDL the server's ids are
 // unknown: the file then holds "#<count>" and what is new is what the count grew by.
 const QString SeenFileName = QStringLiteral("pelicorde-check.uid");
@@ -117,6 +147,8 @@ int check()
 
 int main(int argc, char **argv)
 {
+    if (argc > 1)
+        return answerArguments(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Pelicorde"));
     try {

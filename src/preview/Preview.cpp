@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "preview/Preview.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <QLabel>
-#include <QLibrary>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <exception>
+
+#include <dlfcn.h>
 
 #include "core/Error.h"
 #include "core/EventPump.h"
@@ -92,22 +91,14 @@ namespace {
 
 using CreateWebView = QWidget *(*)(const QString &filePath, QWidget *parent);
 
-// The web view's library, loaded once, on the first preview; installed beside the program, or
-// in the build it comes from.
+// The web view's library, loaded once, on the first preview. Called from the program itself, so
+// the dynamic loader looks for it through the program's RUNPATH, which names folders relative
+// to the program ($ORIGIN): the install's lib/pelicorde, or the build the program sits in.
 CreateWebView webViewFactory()
 {
     static const CreateWebView create = []() -> CreateWebView {
-        const QString paths[] = {
-            QCoreApplication::applicationDirPath() + QStringLiteral("/../" PELICORDE_WEBVIEW_INSTALLED),
-            QStringLiteral(PELICORDE_WEBVIEW_BUILT)};
-        for (const QString &path : paths) {
-            if (!QFileInfo(path).isFile())
-                continue;
-            QLibrary library(path); // stays loaded after this object is gone
-            if (auto f = reinterpret_cast<CreateWebView>(library.resolve("pelicorde_create_web_view")))
-                return f;
-        }
-        return nullptr;
+        void *library = ::dlopen(PELICORDE_WEBVIEW_LIBRARY, RTLD_NOW | RTLD_LOCAL); // never closed
+        return library ? reinterpret_cast<CreateWebView>(::dlsym(library, "pelicorde_create_web_view")) : nullptr;
     }();
     return create;
 }

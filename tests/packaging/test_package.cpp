@@ -5,18 +5,23 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
 // The Debian package as a user gets it: the desktop entry and the AppStream description pass
-// their validators, and the .deb made from the built program holds what the desktop needs and
-// depends on the libraries the program links.
+// their validators, and the .deb made from the built program passes lintian, holds what the
+// desktop needs, depends on the libraries the program links, and tells what it is.
 class PackageTest : public QObject
 {
     Q_OBJECT
 
     const QString m_source = qEnvironmentVariable("PELICORDE_TEST_SOURCE_DIR");
     static inline const QString MetainfoName = QStringLiteral("example.pelicorde.Pelicorde.metainfo.xml");
+    const QString m_metainfo = QStringLiteral(PELICORDE_BUILD_DIR "/data/") + MetainfoName;
+    QTemporaryDir m_scratch;
+    QString m_deb;  // made by CPack from the build, as `--target package` would
+    QString m_root; // the .deb unpacked with dpkg -x
 
     struct Run
     {
@@ -24,15 +29,34 @@ class PackageTest : public QObject
         QString output;
     };
 
-    static Run run(const QString &program, const QStringList &arguments)
+    // stderr apart when errors is given.
+    static Run run(const QString &program, const QStringList &arguments, int timeoutMs = 240000,
+                   QString *errors = nullptr)
     {
         QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
+        if (!errors)
+            process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(program, arguments);
-        if (!process.waitForFinished(240000))
+        if (!process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
             return {-1, program + QStringLiteral(" did not finish: ") + process.errorString()};
+        }
+        if (errors)
+            *errors = QString::fromUtf8(process.readAllStandardError());
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAll())};
+                QString::fromUtf8(process.readAllStandardOutput())};
+    }
+
+    // The versions NEWS.md describes, newest first.
+    QStringList newsVersions() const
+    {
+        QStringList versions;
+        static const QRegularExpression heading(QStringLiteral("^## ([0-9.]+) \\("),
+                                                QRegularExpression::MultilineOption);
+        for (const auto &m : heading.globalMatch(QString::fromUtf8(contents(m_source + QStringLiteral("/NEWS.md")))))
+            versions << m.captured(1);
+        return versions;
     }
 
     static QByteArray contents(const QString &path)
@@ -54,6 +78,34 @@ class PackageTest : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_scratch.isValid());
+        const Run cpack = run(QStringLiteral("cpack"),
+                              {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                               QStringLiteral(PELICORDE_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"),
+                               m_scratch.path()});
+        QVERIFY2(cpack.exitCode == 0, qPrintable(cpack.output));
+        const Run arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")});
+        QCOMPARE(arch.exitCode, 0);
+        m_deb = m_scratch.filePath(QStringLiteral("pelicorde_" PELICORDE_DEB_VERSION "_") + arch.output.trimmed()
+                                   + QStringLiteral(".deb"));
+        QVERIFY2(QFile::exists(m_deb), qPrintable(QDir(m_scratch.path()).entryList(QDir::Files).join(u' ')));
+        m_root = m_scratch.filePath(QStringLiteral("root"));
+        const Run unpack = run(QStringLiteral("dpkg"), {QStringLiteral("-x"), m_deb, m_root});
+        QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
+    }
+
+    // No error or warning, and none of the hardening notes lintian gives as information.
+    void lintianFindsNothing()
+    {
+        const Run lintian = run(QStringLiteral("lintian"), {QStringLiteral("--display-info"), m_deb});
+        const QStringList findings =
+            lintian.output.split(u'\n').filter(QRegularExpression(QStringLiteral("^(E|W|I: .*hardening-)")));
+        QVERIFY2(findings.isEmpty(), qPrintable(lintian.output));
+        QVERIFY2(lintian.exitCode == 0, qPrintable(lintian.output));
+    }
+
     void metadataPassesTheValidators_data()
     {
         QTest::addColumn<QString>("program");
@@ -61,8 +113,7 @@ private slots:
         QTest::newRow("desktop entry") << QStringLiteral("desktop-file-validate")
                                        << QStringList{m_source + QStringLiteral("/data/pelicorde.desktop")};
         QTest::newRow("AppStream") << QStringLiteral("appstreamcli")
-                                   << QStringList{QStringLiteral("validate"), QStringLiteral("--no-net"),
-                                                  m_source + QStringLiteral("/data/") + MetainfoName};
+                                   << QStringList{QStringLiteral("validate"), QStringLiteral("--no-net"), m_metainfo};
     }
 
     void metadataPassesTheValidators()
@@ -75,11 +126,11 @@ private slots:
         QVERIFY2(!result.output.contains(QLatin1String("hint:")), qPrintable(result.output));
     }
 
-    // What the validator cannot know: the description launches the entry that ships, and its
-    // screenshot is the project's own.
+    // What the validator cannot know: the description launches the entry that ships, its
+    // screenshot is the project's own, and its releases are those of NEWS.md.
     void metainfoPointsAtTheProject()
     {
-        const QByteArray xml = contents(m_source + QStringLiteral("/data/") + MetainfoName);
+        const QByteArray xml = contents(m_metainfo);
         QCOMPARE(elements(xml, QStringLiteral("id")), QStringList{MetainfoName.chopped(int(strlen(".metainfo.xml")))});
         QCOMPARE(elements(xml, QStringLiteral("launchable")), QStringList{QStringLiteral("pelicorde.desktop")});
         const QStringList images = elements(xml, QStringLiteral("image"));
@@ -88,28 +139,18 @@ private slots:
         QVERIFY(QFile::exists(m_source + QStringLiteral("/docs/screenshot.png")));
         QCOMPARE(elements(xml, QStringLiteral("name")), (QStringList{QStringLiteral("Pelicorde")}));
         QVERIFY(xml.contains("<summary xml:lang=\"fr\">Supprimer les spams sur le serveur POP3"));
+        QStringList releases;
+        QXmlStreamReader reader(xml);
+        while (!reader.atEnd())
+            if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QLatin1String("release"))
+                releases << reader.attributes().value(QLatin1String("version")).toString();
+        QCOMPARE(releases, newsVersions());
+        QCOMPARE(releases.value(0), QStringLiteral(PELICORDE_VERSION));
     }
 
-    // Made by CPack from the build, unpacked with dpkg -x into a scratch root.
     void packageHoldsWhatTheDesktopNeeds()
     {
-        QTemporaryDir scratch;
-        QVERIFY(scratch.isValid());
-        const Run cpack = run(QStringLiteral("cpack"),
-                              {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-                               QStringLiteral(PELICORDE_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"),
-                               scratch.path()});
-        QVERIFY2(cpack.exitCode == 0, qPrintable(cpack.output));
-
-        const Run arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")});
-        QCOMPARE(arch.exitCode, 0);
-        const QString deb = scratch.filePath(QStringLiteral("pelicorde_" PELICORDE_VERSION "_") + arch.output.trimmed()
-                                             + QStringLiteral(".deb"));
-        QVERIFY2(QFile::exists(deb), qPrintable(QDir(scratch.path()).entryList(QDir::Files).join(u' ')));
-
-        const QString root = scratch.filePath(QStringLiteral("root"));
-        const Run unpack = run(QStringLiteral("dpkg"), {QStringLiteral("-x"), deb, root});
-        QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
+        const QString root = m_root;
         QStringList files;
         QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
@@ -119,8 +160,12 @@ private slots:
             QStringLiteral("/usr/bin/pelicorde"),
             QStringLiteral("/usr/bin/pelicorde-check"),
             // The preview's web view, loaded on the first preview.
-            QStringLiteral("/usr/lib/pelicorde/libpelicorde_webview.so"),
+            QStringLiteral("/usr/lib/" PELICORDE_ARCH_TRIPLET "/pelicorde/libpelicorde_webview.so"),
             QStringLiteral("/usr/share/applications/pelicorde.desktop"),
+            QStringLiteral("/usr/share/doc/pelicorde/changelog.Debian.gz"),
+            QStringLiteral("/usr/share/doc/pelicorde/copyright"),
+            QStringLiteral("/usr/share/man/man1/pelicorde.1.gz"),
+            QStringLiteral("/usr/share/man/man1/pelicorde-check.1.gz"),
             QStringLiteral("/usr/share/icons/hicolor/scalable/apps/pelicorde.svg"),
             QStringLiteral("/usr/share/metainfo/") + MetainfoName,
         };
@@ -132,16 +177,125 @@ private slots:
         // The validated files are the ones that ship.
         QCOMPARE(contents(root + QStringLiteral("/usr/share/applications/pelicorde.desktop")),
                  contents(m_source + QStringLiteral("/data/pelicorde.desktop")));
-        QCOMPARE(contents(root + QStringLiteral("/usr/share/metainfo/") + MetainfoName),
-                 contents(m_source + QStringLiteral("/data/") + MetainfoName));
+        QCOMPARE(contents(root + QStringLiteral("/usr/share/metainfo/") + MetainfoName), contents(m_metainfo));
 
-        const Run depends = run(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), deb, QStringLiteral("Depends")});
+        const Run depends = run(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), m_deb, QStringLiteral("Depends")});
         QCOMPARE(depends.exitCode, 0);
         for (const char *library : {"libqt6widgets6", "libqt6network6", "libqt6dbus6", "libqt6webenginewidgets6",
                                     "libqt6webenginecore6", "libgmime-3.0-0", "libc6"})
             QVERIFY2(depends.output.contains(QLatin1String(library) + QLatin1Char(' '))
                          || depends.output.contains(QLatin1String(library) + QLatin1Char(',')),
                      qPrintable(library + QStringLiteral(" missing from: ") + depends.output));
+    }
+
+    // The installed programs answer --help and --version and stop; pelicorde-check refuses
+    // anything else in one line, before any check could log in.
+    void programsAnswerTheirArguments_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output"); // how stdout starts, all of it when empty
+        QTest::addColumn<QString>("errors");
+        const QString unknown = QStringLiteral("pelicorde-check: argument inconnu : %1 (voir pelicorde-check --help)\n");
+        QTest::newRow("pelicorde --help") << "pelicorde" << QStringList{"--help"} << 0 << "Utilisation : pelicorde [" << "";
+        QTest::newRow("pelicorde --version") << "pelicorde" << QStringList{"--version"} << 0
+                                             << "pelicorde " PELICORDE_VERSION "\n" << "";
+        QTest::newRow("check --help") << "pelicorde-check" << QStringList{"--help"} << 0
+                                      << "Utilisation : pelicorde-check [--help | --version]\n" << "";
+        QTest::newRow("check --version") << "pelicorde-check" << QStringList{"--version"} << 0
+                                         << "pelicorde-check " PELICORDE_VERSION "\n" << "";
+        QTest::newRow("check -v") << "pelicorde-check" << QStringList{"-v"} << 2 << "" << unknown.arg("-v");
+        QTest::newRow("check word") << "pelicorde-check" << QStringList{"compte"} << 2 << "" << unknown.arg("compte");
+        QTest::newRow("check --help more") << "pelicorde-check" << QStringList{"--help", "x"} << 2 << ""
+                                           << unknown.arg("x");
+    }
+
+    void programsAnswerTheirArguments()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QFETCH(QString, errors);
+        // A data folder with a favourite account would make a real check log in: none here.
+        QTemporaryDir appData;
+        qputenv("APPDATA", QFile::encodeName(appData.path()));
+        QString stderrText;
+        const Run result = run(m_root + QStringLiteral("/usr/bin/") + program, arguments, 30000, &stderrText);
+        // Nothing on stdout where none is expected.
+        QCOMPARE(output.isEmpty() ? result.output : result.output.left(output.size()), output);
+        QCOMPARE(stderrText, errors);
+        QCOMPARE(result.exitCode, exitCode);
+    }
+
+    // `man` shows each page, in French, with both options.
+    void manualPagesRender_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::newRow("pelicorde") << QStringLiteral("pelicorde");
+        QTest::newRow("pelicorde-check") << QStringLiteral("pelicorde-check");
+    }
+
+    void manualPagesRender()
+    {
+        QFETCH(QString, page);
+        qputenv("MANWIDTH", "100");
+        qputenv("LC_ALL", "C.UTF-8");
+        QString warnings;
+        const Run man = run(QStringLiteral("man"),
+                            {QStringLiteral("--warnings"), QStringLiteral("-l"),
+                             m_root + QStringLiteral("/usr/share/man/man1/%1.1.gz").arg(page)},
+                            60000, &warnings);
+        QCOMPARE(man.exitCode, 0);
+        QCOMPARE(warnings, QString());
+        QVERIFY2(man.output.contains(QRegularExpression(QStringLiteral("NOM\n +%1 +- ").arg(page))), qPrintable(man.output));
+        for (const char *option : {"--help", "--version", "VOIR AUSSI"})
+            QVERIFY2(man.output.contains(QLatin1String(option)), option);
+    }
+
+    // Machine-readable (DEP-5), GPL 3 or later, pointing at the licence Debian ships.
+    void copyrightNamesTheLicence()
+    {
+        const QList<QByteArray> lines = contents(m_root + QStringLiteral("/usr/share/doc/pelicorde/copyright")).split('\n');
+        QCOMPARE(lines.value(0), QByteArray("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"));
+        QVERIFY(lines.contains("Files: *"));
+        QCOMPARE(lines.count("License: GPL-3+"), 2);
+        QVERIFY(lines.contains(" version 3 can be found in \"/usr/share/common-licenses/GPL-3\"."));
+    }
+
+    // dpkg reads the changelog, whose versions are NEWS.md's, the package's own first.
+    void changelogFollowsTheNews()
+    {
+        const QString changelog = m_scratch.filePath(QStringLiteral("changelog"));
+        const Run gunzip = run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("gzip -dc \"$0\" > \"$1\""),
+                                                      m_root + QStringLiteral("/usr/share/doc/pelicorde/changelog.Debian.gz"),
+                                                      changelog});
+        QCOMPARE(gunzip.exitCode, 0);
+        const Run entries = run(QStringLiteral("dpkg-parsechangelog"), {QStringLiteral("-l"), changelog, QStringLiteral("--all"),
+                                                                         QStringLiteral("--format"), QStringLiteral("rfc822")});
+        QCOMPARE(entries.exitCode, 0);
+        QStringList versions, expected;
+        for (const QString &line : entries.output.split(u'\n'))
+            if (line.startsWith(QLatin1String("Version: ")))
+                versions << line.mid(9);
+        for (const QString &v : newsVersions())
+            expected << v + QStringLiteral("-1");
+        QCOMPARE(versions, expected);
+        const Run deb = run(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), m_deb, QStringLiteral("Version")});
+        QCOMPARE(deb.output.trimmed(), expected.value(0));
+        QVERIFY(!contents(changelog).contains('`')); // Markdown's marks stay in NEWS.md
+    }
+
+    // The installed program finds its web view library relative to itself, and holds no path
+    // into the build it was made in.
+    void webViewFoundBesideTheProgram()
+    {
+        const QString program = m_root + QStringLiteral("/usr/bin/pelicorde");
+        const Run dynamic = run(QStringLiteral("readelf"), {QStringLiteral("-d"), program});
+        QVERIFY2(dynamic.output.contains(QStringLiteral("Library runpath: [$ORIGIN/../lib/" PELICORDE_ARCH_TRIPLET "/pelicorde]")),
+                 qPrintable(dynamic.output));
+        QVERIFY(!contents(program).contains(PELICORDE_BUILD_DIR));
     }
 };
 

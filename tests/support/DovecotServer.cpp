@@ -20,7 +20,11 @@
 
 namespace {
 
-const char *const kDovecot = "/usr/sbin/dovecot";
+// Dovecot's Debian packages unpacked by ./test (dpkg -x, never installed): its programs look
+// for their modules and helpers under /usr, so they run in a mount namespace of their own where
+// the unpacked tree is laid over /usr.
+const QString kUnpackedRoot = QStringLiteral(PELICORDE_UNPACKED_ROOT);
+const QString kDovecot = QStringLiteral("/usr/sbin/dovecot");
 
 bool writeFile(const QString &path, const QByteArray &bytes, QFile::Permissions permissions = {})
 {
@@ -89,8 +93,9 @@ void trustInThisProcess(const QString &certPath)
 DovecotServer::DovecotServer()
 {
     if (::geteuid() == 0) {
-        // Dovecot refuses mail owned by root: the mail belongs to its own internal user.
-        const passwd *pw = ::getpwnam("dovecot");
+        // Dovecot refuses mail owned by root: the mail belongs to the user every system has
+        // (the packages' own users are made by the scripts that are not run).
+        const passwd *pw = ::getpwnam("nobody");
         m_uid = pw ? int(pw->pw_uid) : -1;
         m_gid = pw ? int(pw->pw_gid) : -1;
     } else {
@@ -172,11 +177,15 @@ bool DovecotServer::start()
     if (isRunning())
         return true;
     if (m_uid < 0) {
-        m_error = QStringLiteral("no 'dovecot' user on this machine");
+        m_error = QStringLiteral("no 'nobody' user on this machine");
         return false;
     }
-    if (!QFile::exists(QString::fromLatin1(kDovecot))) {
-        m_error = QStringLiteral("%1 is missing (package dovecot-pop3d)").arg(QString::fromLatin1(kDovecot));
+    if (!QFile::exists(kUnpackedRoot + kDovecot)) {
+        m_error = QStringLiteral("%1 is missing: ./test and ./run demo unpack Dovecot there").arg(kUnpackedRoot + kDovecot);
+        return false;
+    }
+    if (kUnpackedRoot.contains(u',') || kUnpackedRoot.contains(u':')) {
+        m_error = QStringLiteral("cannot lay %1 over /usr: its path holds ',' or ':'").arg(kUnpackedRoot);
         return false;
     }
     m_dir = std::make_unique<QTemporaryDir>();
@@ -213,10 +222,8 @@ bool DovecotServer::start()
 
 bool DovecotServer::writeConfig()
 {
-    const bool root = ::geteuid() == 0;
     const QString dir = m_dir->path();
-    const QString mailUser = root ? QStringLiteral("dovecot") : userName(::geteuid());
-    const QString loginUser = root ? QStringLiteral("dovenull") : mailUser;
+    const QString mailUser = userName(uid_t(m_uid));
     QDir().mkpath(dir + QStringLiteral("/run"));
     QDir().mkpath(dir + QStringLiteral("/state"));
     const QString config = QStringLiteral(R"(# Private Dovecot for the Pelicorde tests
@@ -268,10 +275,10 @@ service anvil {
 }
 )")
                                .arg(QString::number(::getpid()) + QLatin1Char('-') + QFileInfo(dir).fileName(), dir,
-                                    loginUser, mailUser, QString::number(m_uid), QString::number(m_gid))
+                                    mailUser, mailUser, QString::number(m_uid), QString::number(m_gid))
                                .arg(m_port)
                                .arg(m_tlsPort)
-                               .arg(root ? QString() : QStringLiteral("default_internal_group = ") + groupName(::getegid()));
+                               .arg(QStringLiteral("default_internal_group = ") + groupName(gid_t(m_gid)));
     return writeFile(m_dir->filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
@@ -288,7 +295,21 @@ bool DovecotServer::startOnce(QString *error)
     }
     QFile::remove(m_dir->filePath(QStringLiteral("dovecot.log")));
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(QString::fromLatin1(kDovecot), {"-F", "-c", m_dir->filePath(QStringLiteral("dovecot.conf"))});
+    // Root may mount in a namespace of its own; a normal user maps itself to root in a new user
+    // namespace to mount, then back to itself for Dovecot.
+    const QString dovecot = ::geteuid() == 0
+        ? kDovecot
+        : QStringLiteral("unshare --user --map-user=%1 --map-group=%2 %3").arg(m_uid).arg(m_gid).arg(kDovecot);
+    QStringList unshare{"--mount", "--propagation", "private"};
+    if (::geteuid() != 0)
+        unshare = QStringList{"--user", "--map-root-user"} + unshare;
+    unshare << "--" << "sh" << "-c"
+            // Its own folder of helpers and modules replaces whatever one the system has.
+            << QStringLiteral(R"(mount -t overlay pelicorde-dovecot -o "lowerdir=$0/usr:/usr" /usr &&)"
+                              R"( mount --bind "$0/usr/lib/dovecot" /usr/lib/dovecot && exec %1 "$@")")
+                   .arg(dovecot)
+            << kUnpackedRoot << "-F" << "-c" << m_dir->filePath(QStringLiteral("dovecot.conf"));
+    m_process.start(QStringLiteral("unshare"), unshare);
     if (!m_process.waitForStarted(10000)) {
         *error = QStringLiteral("dovecot did not start: ") + m_process.errorString();
         return false;

@@ -22,8 +22,9 @@ bool makeSelfSignedCertificate(const QString &certPath, const QString &keyPath, 
 void trustInThisProcess(const QString &certPath);
 
 // A private Dovecot serving POP3 on 127.0.0.1, plain and implicit TLS, for one user whose
-// maildir the tests fill directly. Works as root (mail owned by the dovecot user) and as a
-// normal user. Stopped, and its folder removed, when destroyed.
+// maildir the tests fill directly. Works as root (mail owned by nobody) and as a normal user.
+// Runs the Dovecot that ./test unpacks, never one installed on the system. Stopped, and its
+// folder removed, when destroyed.
 class DovecotServer
 {
 public:
