@@ -70,6 +70,29 @@ QString normalizeText(QString text)
     return text;
 }
 
+// GMime reads header fields as C strings, where a NUL would end the field (and hide the rest
+// of a sender). In the header block a NUL becomes SUB, a control character like the others,
+// which the texts then show as U+FFFD.
+QByteArray headerWithoutNuls(const QByteArray &raw)
+{
+    const qsizetype nul = raw.indexOf('\0');
+    if (nul < 0)
+        return raw;
+    qsizetype end = raw.size();
+    for (const char *blank : {"\n\n", "\n\r\n"})
+        if (const qsizetype at = raw.indexOf(blank); at >= 0)
+            end = std::min(end, at);
+    if (raw.startsWith('\n') || raw.startsWith("\r\n"))
+        end = 0;
+    if (nul >= end)
+        return raw;
+    QByteArray copy = raw;
+    for (qsizetype i = nul; i < end; ++i)
+        if (copy[i] == '\0')
+            copy[i] = '\x1A';
+    return copy;
+}
+
 // C1 control characters never belong in a subject or a name: they come from Windows-1252
 // text labelled ISO-8859-1 ("=?iso-8859-1?Q?=80?="), so read them as Windows-1252 does.
 QString fixC1(QString text)
@@ -399,8 +422,9 @@ GCharPtr decodedValue(const QByteArray &value)
 
 } // namespace
 
-MailMessage MailMessage::parseListFields(const QByteArray &raw)
+MailMessage MailMessage::parseListFields(const QByteArray &block)
 {
+    const QByteArray raw = headerWithoutNuls(block);
     const std::optional<QList<ListedField>> fields = listedFields(raw);
     if (!fields)
         return parse(raw, true);
@@ -455,11 +479,12 @@ MailMessage MailMessage::parse(const QByteArray &raw)
     return parse(raw, false);
 }
 
-MailMessage MailMessage::parse(const QByteArray &raw, bool listFields)
+MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
 {
     MailMessage mail;
-    if (raw.isEmpty())
+    if (input.isEmpty())
         return mail;
+    const QByteArray raw = headerWithoutNuls(input);
     GMimeParserOptions *options = parserOptions();
     GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));

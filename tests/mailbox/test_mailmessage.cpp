@@ -128,6 +128,7 @@ private slots:
         // Control characters show where they stand; a fold's TAB is a blank.
         QTest::newRow("control characters") << QByteArray("Subject: a\x1b" "b\x7f" "c =?UTF-8?Q?=01d=C2=9De=0D?=\n\tf")
                                             << QStringLiteral("a\uFFFDb\uFFFDc \uFFFDd\uFFFDe\uFFFD f");
+        QTest::newRow("NUL") << bytes("Subject: a\0b") << QStringLiteral("a\uFFFDb");
     }
     void subjects()
     {
@@ -176,6 +177,8 @@ private slots:
                                             << QStringLiteral("N\uFFFDom\uFFFD <\"a\uFFFDb\"@example.fr>");
         QTest::newRow("controls without address") << QByteArray("From: =?UTF-8?Q?N=7Fom?= <>") << QString()
                                                   << QStringLiteral("N\uFFFDom <>");
+        QTest::newRow("NUL in the name") << bytes("From: \"Sp\0am\" <spam@evil.example>") << QStringLiteral("spam@evil.example")
+                                         << QStringLiteral("Sp\uFFFDam <spam@evil.example>");
     }
     void senders()
     {
