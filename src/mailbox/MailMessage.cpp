@@ -6,12 +6,11 @@
 #include "mailbox/MailMessage.h"
 
 #include "core/Ansi.h"
+#include "mailbox/MailText.h"
 
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QStringDecoder>
 
-#include <cerrno>
 #include <memory>
 #include <optional>
 #include <algorithm>
@@ -119,69 +118,6 @@ QString visibleText(const QString &text)
     return visible;
 }
 
-// Text without a (usable) charset label: UTF-8 when it is valid UTF-8, else Windows-1252.
-QString guessText(const QByteArray &bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (!utf8.hasError())
-        return text;
-    return ansi::toUnicode(bytes);
-}
-
-// Converts with iconv through GMime's charset aliases; a byte that does not convert becomes
-// U+FFFD and the conversion goes on. Null when iconv does not know the charset.
-std::optional<QString> convertText(const QByteArray &bytes, const char *charset)
-{
-    iconv_t cd = g_mime_iconv_open("UTF-8", charset);
-    if (cd == iconv_t(-1))
-        return std::nullopt;
-    QByteArray out;
-    out.reserve(bytes.size() + bytes.size() / 2 + 16);
-    char *in = const_cast<char *>(bytes.constData());
-    size_t inLeft = size_t(bytes.size());
-    char buffer[4096];
-    for (bool flushing = false;;) {
-        char *outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t r = flushing ? g_mime_iconv(cd, nullptr, nullptr, &outPtr, &outLeft)
-                                  : g_mime_iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-        const int error = errno;
-        out.append(buffer, outPtr - buffer);
-        if (r != size_t(-1)) {
-            if (flushing)
-                break;
-            flushing = inLeft == 0;
-            continue;
-        }
-        if (error == E2BIG)
-            continue;
-        if (flushing || inLeft == 0)
-            break;
-        out.append("\xEF\xBF\xBD");
-        ++in;
-        --inLeft;
-    }
-    g_mime_iconv_close(cd);
-    return QString::fromUtf8(out);
-}
-
-QString decodeText(const QByteArray &bytes, const char *charset)
-{
-    const QByteArray label = QByteArray(charset).trimmed().toLower();
-    if (label.isEmpty() || label == "us-ascii" || label == "ascii" || label == "utf-8"
-        || label == "utf8" || label == "unknown-8bit" || label == "x-unknown")
-        return guessText(bytes);
-    // Mail labelled Latin-1 is written in Windows-1252 often enough (quotes, euro sign)
-    // that the superset is the better reading, as browsers do.
-    if (label == "iso-8859-1" || label == "iso8859-1" || label == "latin1"
-        || label == "windows-1252" || label == "cp1252")
-        return ansi::toUnicode(bytes);
-    if (auto text = convertText(bytes, label.constData()))
-        return *text;
-    return guessText(bytes);
-}
-
 // Transfer-decoded content of a leaf (base64, quoted-printable, uuencode...).
 QByteArray decodedContent(GMimePart *part)
 {
@@ -254,6 +190,26 @@ QString typeAsWritten(const char *value)
     return out;
 }
 
+// The value of a field as written, after its colon, folds included; the message's own fields
+// and its top-level part's (GMime files the Content-* fields there) are looked up together.
+const char *rawField(GMimeObject *object, GMimeObject *body, const char *name, bool last = false)
+{
+    const char *found = nullptr;
+    for (GMimeObject *o : {object, body}) {
+        GMimeHeaderList *list = o ? g_mime_object_get_header_list(o) : nullptr;
+        const int count = list ? g_mime_header_list_get_count(list) : 0;
+        for (int i = 0; i < count; ++i) {
+            GMimeHeader *header = g_mime_header_list_get_header_at(list, i);
+            if (g_ascii_strcasecmp(g_mime_header_get_name(header), name) == 0) {
+                found = g_mime_header_get_raw_value(header);
+                if (!last)
+                    return found;
+            }
+        }
+    }
+    return found;
+}
+
 MailPart messagePart(GMimeMessagePart *part)
 {
     MailPart result;
@@ -276,8 +232,10 @@ MailPart messagePart(GMimeMessagePart *part)
         }
         g_mime_format_options_free(format);
     }
-    if (result.fileName.isEmpty())
-        result.fileName = fileNameFromSubject(inner ? fixC1(fromUtf8(g_mime_message_get_subject(inner))) : QString());
+    if (result.fileName.isEmpty()) {
+        const char *subject = inner ? rawField(GMIME_OBJECT(inner), nullptr, "Subject", true) : nullptr;
+        result.fileName = fileNameFromSubject(subject ? fixC1(mailtext::headerText(subject)) : QString());
+    }
     return result;
 }
 
@@ -295,7 +253,7 @@ MailPart leafPart(GMimePart *part)
     const QByteArray content = decodedContent(part);
     if (isText && name.isEmpty() && !attachedAsFile) {
         result.kind = MailPart::Text;
-        result.text = normalizeText(decodeText(content, g_mime_object_get_content_type_parameter(object, "charset")));
+        result.text = normalizeText(mailtext::decode(content, g_mime_object_get_content_type_parameter(object, "charset")));
     } else {
         result.kind = MailPart::Attachment;
         result.fileName = name;
@@ -465,7 +423,7 @@ MailMessage MailMessage::parseListFields(const QByteArray &block)
         }
     }
     if (subject)
-        mail.m_subject = visibleText(fromUtf8(decodedValue(*subject).get()));
+        mail.m_subject = visibleText(mailtext::headerText(*subject));
     if (date)
         if (GDateTime *when = g_mime_utils_header_decode_date(decodedValue(*date).get())) {
             mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(when));
@@ -497,10 +455,11 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
     InternetAddressMailbox *sender = firstMailbox(g_mime_message_get_from(message.get()));
     if (sender)
         mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
-    mail.m_subject = visibleText(fromUtf8(g_mime_message_get_subject(message.get())));
+    GMimeObject *body = g_mime_message_get_mime_part(message.get());
+    if (const char *subject = rawField(object, body, "Subject", true))
+        mail.m_subject = visibleText(mailtext::headerText(subject));
     if (GDateTime *date = g_mime_message_get_date(message.get()))
         mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date));
-    GMimeObject *body = g_mime_message_get_mime_part(message.get());
     // GMime files the Content-* headers under the top-level part, not the message.
     const char *type = g_mime_object_get_header(object, "Content-Type");
     if (!type && body)
@@ -511,13 +470,20 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
     if (listFields)
         return mail;
 
+    const char *from = rawField(object, body, "From");
     if (sender) {
-        GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(sender), nullptr, FALSE));
+        // The name as the subject is decoded: the same mailbox read from the field with its
+        // encoded-words decoded here.
+        InternetAddressMailbox *shown = sender;
+        const GPtr<InternetAddressList> decoded(from ? internet_address_list_parse(options, mailtext::forParser(from).constData()) : nullptr);
+        if (InternetAddressMailbox *same = firstMailbox(decoded.get()))
+            if (g_strcmp0(internet_address_mailbox_get_addr(same), internet_address_mailbox_get_addr(sender)) == 0)
+                shown = same;
+        GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(shown), nullptr, FALSE));
         mail.m_senderText = visibleText(fromUtf8(text.get()));
-    } else if (const char *from = g_mime_object_get_header(object, "From")) {
+    } else if (from) {
         // No mailbox to show: show what the header says, decoded.
-        GCharPtr text(g_mime_utils_header_decode_text(options, from));
-        mail.m_senderText = visibleText(fixC1(fromUtf8(text.get())).simplified());
+        mail.m_senderText = visibleText(fixC1(mailtext::headerText(from)).simplified());
     }
     QStringList recipients;
     collectAddresses(g_mime_message_get_to(message.get()), recipients);
@@ -525,7 +491,7 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
     mail.m_recipients = visibleText(recipients.join(QLatin1String(", ")));
 
     if (body && GMIME_IS_MULTIPART(body)) {
-        QString prologue = normalizeText(guessText(QByteArray(g_mime_multipart_get_prologue(GMIME_MULTIPART(body)))));
+        QString prologue = normalizeText(mailtext::guess(g_mime_multipart_get_prologue(GMIME_MULTIPART(body))));
         while (prologue.endsWith(QLatin1Char('\n')))
             prologue.chop(1);
         mail.m_body = prologue;

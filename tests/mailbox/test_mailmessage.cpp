@@ -129,6 +129,16 @@ private slots:
         QTest::newRow("control characters") << QByteArray("Subject: a\x1b" "b\x7f" "c =?UTF-8?Q?=01d=C2=9De=0D?=\n\tf")
                                             << QStringLiteral("a\uFFFDb\uFFFDc \uFFFDd\uFFFDe\uFFFD f");
         QTest::newRow("NUL") << bytes("Subject: a\0b") << QStringLiteral("a\uFFFDb");
+        // Each word decoded on its own, padding and all; a character split between two words
+        // of one charset comes out whole.
+        QTest::newRow("padded base64 words") << QByteArray("Subject: =?UTF-8?B?YQ==?= =?UTF-8?B?Yg==?= =?UTF-8?B?Yw==?=")
+                                             << QStringLiteral("abc");
+        QTest::newRow("character split over padded words") << QByteArray("Subject: =?UTF-8?B?5Lit5g==?=\n =?UTF-8?B?lofkuLvpopg=?=")
+                                                           << QStringLiteral("\u4e2d\u6587\u4e3b\u9898");
+        QTest::newRow("gb2312 split over words") << QByteArray("Subject: =?gb2312?B?1g==?= =?GB2312?B?0M7E?=") << QStringLiteral("\u4e2d\u6587");
+        QTest::newRow("charsets side by side") << QByteArray("Subject: =?UTF-8?B?w6k=?= =?iso-8859-1?Q?=E8?= =?utf-8?q?_!?=")
+                                               << QStringLiteral("\u00e9\u00e8 !");
+        QTest::newRow("trailing blanks") << QByteArray("Subject:  Promo =?UTF-8?Q?=C3=A9t=C3=A9?=  ") << QStringLiteral("Promo \u00e9t\u00e9  ");
     }
     void subjects()
     {
@@ -177,6 +187,8 @@ private slots:
                                             << QStringLiteral("N\uFFFDom\uFFFD <\"a\uFFFDb\"@example.fr>");
         QTest::newRow("controls without address") << QByteArray("From: =?UTF-8?Q?N=7Fom?= <>") << QString()
                                                   << QStringLiteral("N\uFFFDom <>");
+        QTest::newRow("name in padded words") << QByteArray("From: =?UTF-8?B?SmVhbg==?= =?UTF-8?B?bmU=?= <j@example.fr>")
+                                              << QStringLiteral("j@example.fr") << QStringLiteral("Jeanne <j@example.fr>");
         QTest::newRow("NUL in the name") << bytes("From: \"Sp\0am\" <spam@evil.example>") << QStringLiteral("spam@evil.example")
                                          << QStringLiteral("Sp\uFFFDam <spam@evil.example>");
     }

@@ -43,6 +43,10 @@ const QList<Case> &cases()
         {"NUL in the sender and the subject",
          QByteArrayLiteral("From: \"Sp\0am\" <spam@evil.example>\r\nSubject: a\0b\r\n") + Date + "\r\nx\r\n",
          "spam@evil.example", QStringLiteral("a\uFFFDb"), "07/12/2026  09:15:00", "_", "", "1"},
+        {"padded encoded-words, trailing blanks",
+         "From: <p@example.org>\r\nSubject: =?UTF-8?B?5Lit5g==?=\r\n =?UTF-8?B?lofkuLvpopg=?= =?UTF-8?B?IQ==?=   \r\n" + Date
+             + "\r\nx\r\n",
+         "p@example.org", QStringLiteral("\u4e2d\u6587\u4e3b\u9898!   "), "07/12/2026  09:15:00", "_", "", ""},
     };
     return table;
 }
