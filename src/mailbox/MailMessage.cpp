@@ -11,9 +11,10 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
-#include <algorithm>
 
 namespace {
 
@@ -210,6 +211,24 @@ const char *rawField(GMimeObject *object, GMimeObject *body, const char *name, b
     return found;
 }
 
+// A part's file name: the filename of its Content-Disposition, else the name of its
+// Content-Type, whatever the type (GMime drops the parameters of a type it cannot read).
+// Read from the fields as written, their encoded-words decoded as a subject's.
+QString partFileName(GMimeObject *object)
+{
+    for (const auto &[field, parameter] : {std::pair{"Content-Disposition", "filename"}, std::pair{"Content-Type", "name"}}) {
+        const char *value = rawField(object, nullptr, field);
+        const char *semicolon = value ? std::strchr(value, ';') : nullptr;
+        if (!semicolon)
+            continue;
+        const GPtr<GMimeParamList> list(g_mime_param_list_parse(parserOptions(), mailtext::forParser(semicolon).constData()));
+        GMimeParam *param = list ? g_mime_param_list_get_parameter(list.get(), parameter) : nullptr;
+        if (const char *name = param ? g_mime_param_get_value(param) : nullptr)
+            return bareFileName(fromUtf8(name));
+    }
+    return {};
+}
+
 MailPart messagePart(GMimeMessagePart *part)
 {
     MailPart result;
@@ -217,10 +236,7 @@ MailPart messagePart(GMimeMessagePart *part)
     GMimeObject *object = GMIME_OBJECT(part);
     result.contentType = mediaType(object);
     result.contentId = fromUtf8(g_mime_object_get_content_id(object));
-    const char *name = g_mime_object_get_content_disposition_parameter(object, "filename");
-    if (!name)
-        name = g_mime_object_get_content_type_parameter(object, "name");
-    result.fileName = bareFileName(fromUtf8(name));
+    result.fileName = partFileName(object);
     GMimeMessage *inner = g_mime_message_part_get_message(part);
     if (inner) {
         GMimeFormatOptions *format = g_mime_format_options_new();
@@ -245,7 +261,7 @@ MailPart leafPart(GMimePart *part)
     MailPart result;
     result.contentType = mediaType(object);
     result.contentId = fromUtf8(g_mime_object_get_content_id(object));
-    const QString name = bareFileName(fromUtf8(g_mime_part_get_filename(part)));
+    const QString name = partFileName(object);
     const char *disposition = g_mime_object_get_disposition(object);
     const bool attachedAsFile = disposition && g_ascii_strcasecmp(disposition, "attachment") == 0;
     GMimeContentType *type = g_mime_object_get_content_type(object);

@@ -565,6 +565,8 @@ a,b
         QTest::newRow("windows path") << QByteArray("attachment; filename=\"C:\\\\Users\\\\x\\\\doc.pdf\"") << QStringLiteral("doc.pdf");
         QTest::newRow("encoded slash") << QByteArray("attachment; filename=\"=?UTF-8?Q?=2E=2E=2Fx=2Etxt?=\"") << QStringLiteral("x.txt");
         QTest::newRow("control characters") << QByteArray("attachment; filename=\"=?UTF-8?Q?a=0Ab=09c=2Etxt?=\"") << QStringLiteral("abc.txt");
+        QTest::newRow("padded words") << QByteArray("attachment; filename=\"=?UTF-8?B?5Lit5g==?= =?UTF-8?B?lofkuLvpopg=?=.pdf\"")
+                                      << QStringLiteral("\u4e2d\u6587\u4e3b\u9898.pdf");
         QTest::newRow("dot dot") << QByteArray("attachment; filename=\"..\"") << QString();
     }
     void fileNames()

@@ -47,6 +47,13 @@ const QList<Case> &cases()
          "From: <p@example.org>\r\nSubject: =?UTF-8?B?5Lit5g==?=\r\n =?UTF-8?B?lofkuLvpopg=?= =?UTF-8?B?IQ==?=   \r\n" + Date
              + "\r\nx\r\n",
          "p@example.org", QStringLiteral("\u4e2d\u6587\u4e3b\u9898!   "), "07/12/2026  09:15:00", "_", "", ""},
+        // Names in padded words, and through Content-Type whatever the type.
+        {"attachment names",
+         "From: <n@example.org>\r\nSubject: Noms\r\n" + Date + "Content-Type: multipart/mixed; boundary=n\r\n\r\n"
+         "--n\r\nContent-Type: text/plain\r\n\r\nx\r\n"
+         "--n\r\nContent-Type: application/pdf; name=\"=?UTF-8?B?YQ==?= =?UTF-8?B?Yi5wZGY=?=\"\r\n\r\n%PDF\r\n"
+         "--n\r\nContent-Type: BINARY; name=\"Alices_PDP-10\"\r\n\r\n\x01\x02\r\n--n--\r\n",
+         "n@example.org", "Noms", "07/12/2026  09:15:00", "2", "ab.pdf\nAlices_PDP-10\n", ""},
     };
     return table;
 }
