@@ -191,24 +191,20 @@ QString typeAsWritten(const char *value)
     return out;
 }
 
-// The value of a field as written, after its colon, folds included; the message's own fields
-// and its top-level part's (GMime files the Content-* fields there) are looked up together.
-const char *rawField(GMimeObject *object, GMimeObject *body, const char *name, bool last = false)
+// The value of the first field of that name as written, after its colon, folds included; the
+// message's own fields and its top-level part's (GMime files the Content-* fields there).
+const char *rawField(GMimeObject *object, GMimeObject *body, const char *name)
 {
-    const char *found = nullptr;
     for (GMimeObject *o : {object, body}) {
         GMimeHeaderList *list = o ? g_mime_object_get_header_list(o) : nullptr;
         const int count = list ? g_mime_header_list_get_count(list) : 0;
         for (int i = 0; i < count; ++i) {
             GMimeHeader *header = g_mime_header_list_get_header_at(list, i);
-            if (g_ascii_strcasecmp(g_mime_header_get_name(header), name) == 0) {
-                found = g_mime_header_get_raw_value(header);
-                if (!last)
-                    return found;
-            }
+            if (g_ascii_strcasecmp(g_mime_header_get_name(header), name) == 0)
+                return g_mime_header_get_raw_value(header);
         }
     }
-    return found;
+    return nullptr;
 }
 
 // A part's file name: the filename of its Content-Disposition, else the name of its
@@ -249,7 +245,7 @@ MailPart messagePart(GMimeMessagePart *part)
         g_mime_format_options_free(format);
     }
     if (result.fileName.isEmpty()) {
-        const char *subject = inner ? rawField(GMIME_OBJECT(inner), nullptr, "Subject", true) : nullptr;
+        const char *subject = inner ? rawField(GMIME_OBJECT(inner), nullptr, "Subject") : nullptr;
         result.fileName = fileNameFromSubject(subject ? fixC1(mailtext::headerText(subject)) : QString());
     }
     return result;
@@ -394,6 +390,46 @@ GCharPtr decodedValue(const QByteArray &value)
     return GCharPtr(g_mime_utils_header_decode_text(parserOptions(), unfolded.get()));
 }
 
+GPtr<GMimeMessage> construct(const QByteArray &raw)
+{
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
+    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+    return GPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), parserOptions()));
+}
+
+// The list and the preview read the first of each of these fields, where GMime takes the last
+// Subject, Date and Content-Type (the last one shapes the body) and joins the From fields.
+// The later ones are hidden from it, their names spoilt in a copy of the mail; nothing when
+// there are none.
+std::optional<QByteArray> laterCopiesHidden(GMimeMessage *message, const QByteArray &raw)
+{
+    static const char *const names[] = {"From", "Subject", "Date", "Content-Type"};
+    bool seen[std::size(names)] = {};
+    std::optional<QByteArray> copy;
+    for (GMimeObject *o : {GMIME_OBJECT(message), g_mime_message_get_mime_part(message)}) {
+        GMimeHeaderList *list = o ? g_mime_object_get_header_list(o) : nullptr;
+        const int count = list ? g_mime_header_list_get_count(list) : 0;
+        for (int i = 0; i < count; ++i) {
+            GMimeHeader *header = g_mime_header_list_get_header_at(list, i);
+            const auto name = std::find_if(std::begin(names), std::end(names), [&](const char *n) {
+                return g_ascii_strcasecmp(g_mime_header_get_name(header), n) == 0;
+            });
+            if (name == std::end(names))
+                continue;
+            bool &already = seen[name - std::begin(names)];
+            const qsizetype at = qsizetype(g_mime_header_get_offset(header));
+            if (already && at >= 0 && at < raw.size() && g_ascii_toupper(raw[at]) == (*name)[0]) {
+                if (!copy)
+                    copy = raw;
+                (*copy)[at] = 'X';
+            }
+            already = true;
+        }
+    }
+    return copy;
+}
+
 } // namespace
 
 MailMessage MailMessage::parseListFields(const QByteArray &block)
@@ -402,49 +438,31 @@ MailMessage MailMessage::parseListFields(const QByteArray &block)
     const std::optional<QList<ListedField>> fields = listedFields(raw);
     if (!fields)
         return parse(raw, true);
-    // Read the way the message parser reads them, without building the message, which costs
-    // several times more: the first mailbox of the From fields in order, the last Subject and
-    // Date, the first Content-Type.
+    // Read as the message parser's are, without building the message, which costs several
+    // times more: each field at its first occurrence.
+    const QByteArray *first[4] = {};
+    for (const ListedField &f : *fields)
+        if (!first[int(f.field)])
+            first[int(f.field)] = &f.value;
     MailMessage mail;
-    bool haveSender = false;
-    bool haveType = false;
-    const QByteArray *subject = nullptr;
-    const QByteArray *date = nullptr;
-    for (const ListedField &f : *fields) {
-        switch (f.field) {
-        case Listed::From:
-            if (!haveSender) {
-                const GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), f.value.constData()));
-                // A list that parses only in part gives nothing here, where the message keeps
-                // the part that parsed: the message decides.
-                if (!list)
-                    return parse(raw, true);
-                if (InternetAddressMailbox *sender = firstMailbox(list.get())) {
-                    mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
-                    haveSender = true;
-                }
-            }
-            break;
-        case Listed::Subject:
-            subject = &f.value;
-            break;
-        case Listed::Date:
-            date = &f.value;
-            break;
-        case Listed::ContentType:
-            if (!haveType)
-                mail.m_contentType = typeAsWritten(decodedValue(f.value).get());
-            haveType = true;
-            break;
-        }
+    if (const QByteArray *from = first[int(Listed::From)]) {
+        const GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), from->constData()));
+        // A list that parses only in part gives nothing here, where the message keeps the
+        // part that parsed: the message decides.
+        if (!list)
+            return parse(raw, true);
+        if (InternetAddressMailbox *sender = firstMailbox(list.get()))
+            mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
     }
-    if (subject)
+    if (const QByteArray *subject = first[int(Listed::Subject)])
         mail.m_subject = visibleText(mailtext::headerText(*subject));
-    if (date)
+    if (const QByteArray *date = first[int(Listed::Date)])
         if (GDateTime *when = g_mime_utils_header_decode_date(decodedValue(*date).get())) {
             mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(when));
             g_date_time_unref(when);
         }
+    if (const QByteArray *type = first[int(Listed::ContentType)])
+        mail.m_contentType = typeAsWritten(decodedValue(*type).get());
     return mail;
 }
 
@@ -460,10 +478,11 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
         return mail;
     const QByteArray raw = headerWithoutNuls(input);
     GMimeParserOptions *options = parserOptions();
-    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
-    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-    GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
+    GPtr<GMimeMessage> message = construct(raw);
+    if (!message)
+        return mail;
+    if (const std::optional<QByteArray> firstOnly = laterCopiesHidden(message.get(), raw))
+        message = construct(*firstOnly);
     if (!message)
         return mail;
     GMimeObject *object = GMIME_OBJECT(message.get());
@@ -472,7 +491,7 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
     if (sender)
         mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
     GMimeObject *body = g_mime_message_get_mime_part(message.get());
-    if (const char *subject = rawField(object, body, "Subject", true))
+    if (const char *subject = rawField(object, body, "Subject"))
         mail.m_subject = visibleText(mailtext::headerText(subject));
     if (GDateTime *date = g_mime_message_get_date(message.get()))
         mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date));

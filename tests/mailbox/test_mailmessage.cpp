@@ -129,6 +129,7 @@ private slots:
         QTest::newRow("control characters") << QByteArray("Subject: a\x1b" "b\x7f" "c =?UTF-8?Q?=01d=C2=9De=0D?=\n\tf")
                                             << QStringLiteral("a\uFFFDb\uFFFDc \uFFFDd\uFFFDe\uFFFD f");
         QTest::newRow("NUL") << bytes("Subject: a\0b") << QStringLiteral("a\uFFFDb");
+        QTest::newRow("two Subject fields") << QByteArray("Subject: vrai\nX: 1\nSubject: inject\u00e9") << QStringLiteral("vrai");
         // Each word decoded on its own, padding and all; a character split between two words
         // of one charset comes out whole.
         QTest::newRow("padded base64 words") << QByteArray("Subject: =?UTF-8?B?YQ==?= =?UTF-8?B?Yg==?= =?UTF-8?B?Yw==?=")
@@ -169,6 +170,8 @@ private slots:
                                            << QStringLiteral("a@example.fr") << QStringLiteral("a@example.fr");
         QTest::newRow("two From headers") << QByteArray("From: first@example.fr\nFrom: second@example.fr")
                                           << QStringLiteral("first@example.fr") << QStringLiteral("first@example.fr");
+        QTest::newRow("empty group, then a mailbox") << QByteArray("From: Liste:;\nFrom: g@example.fr") << QString()
+                                                     << QStringLiteral("Liste:;");
         QTest::newRow("group") << QByteArray("From: Equipe: a@example.fr, b@example.fr;") << QStringLiteral("a@example.fr")
                                << QStringLiteral("a@example.fr");
         QTest::newRow("local address") << QByteArray("From: MAILER-DAEMON") << QStringLiteral("MAILER-DAEMON")
@@ -236,6 +239,8 @@ private slots:
         QTest::newRow("named zone") << QByteArray("Date: Wed, 03 Jan 2024 12:00:00 GMT") << utc(2024, 1, 3, 12, 0, 0);
         QTest::newRow("comment after zone") << QByteArray("Date: Wed, 3 Jan 2024 12:00:00 +0000 (UTC)")
                                             << utc(2024, 1, 3, 12, 0, 0);
+        QTest::newRow("two Date fields") << QByteArray("Date: Wed, 03 Jan 2024 12:00:00 GMT\nDate: Thu, 04 Jan 2024 12:00:00 GMT")
+                                         << utc(2024, 1, 3, 12, 0, 0);
         QTest::newRow("absent") << QByteArray("Subject: x") << QDateTime();
         QTest::newRow("empty") << QByteArray("Date:") << QDateTime();
         QTest::newRow("garbage") << QByteArray("Date: bientôt, peut-être") << QDateTime();
@@ -367,6 +372,9 @@ private slots:
             << QByteArray("Content-Type: text/plain; charset=shift_jis\n\nab\x81\n") << QStringLiteral("ab\uFFFD\n") << false;
         QTest::newRow("html") << QByteArray("Content-Type: text/html; charset=utf-8\n\n<p>\xC3\xA9</p>\n")
                               << QStringLiteral("<p>é</p>\n") << true;
+        QTest::newRow("two Content-Type fields")
+            << QByteArray("Content-Type: text/html\nContent-Type: multipart/mixed; boundary=x\n\n<p>a</p>\n--x--\n")
+            << QStringLiteral("<p>a</p>\n--x--\n") << true;
         // Stray CRs and NULs at a line end never leave a CR LF behind (fuzz/corpus/mailmessage/cr-crlf).
         QTest::newRow("CR before the line end") << QByteArray("Subject: x\n\nLigne 1\r\nLigne 2\r\r\n")
                                                 << QStringLiteral("Ligne 1\nLigne 2\n") << false;

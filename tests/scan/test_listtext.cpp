@@ -19,7 +19,7 @@ struct Case
 {
     const char *name;
     QByteArray mail;
-    QString from, subject, date, pj, names, mark; // names: the box a click on PJ shows
+    QString from, subject, date, type, pj, names, mark; // names: the box a click on PJ shows
 };
 
 const QByteArray Date = "Date: Mon, 07 Dec 2026 10:15:00 +0100\r\n";
@@ -32,28 +32,34 @@ const QList<Case> &cases()
          "From: =?UTF-8?Q?N=1Bom?= <\"a\x1b" "b\"@example.org>\r\n"
          "Subject: A\x1b[2J B\x7f" "C =?UTF-8?Q?D=C2=85E=C2=9DF=0AG?=\r\n\tsuite\r\n" + Date + "\r\nCorps.\r\n",
          QStringLiteral("\"a\uFFFDb\"@example.org"), QStringLiteral("A\uFFFD[2J B\uFFFDC D\u2026E\uFFFDF\uFFFDG suite"),
-         "07/12/2026  09:15:00", "_", "", ""},
+         "07/12/2026  09:15:00", "Autre", "_", "", ""},
         // A forwarded mail without a name of its own: named after its subject.
         {"forwarded mail",
          "From: <f@example.org>\r\nSubject: Fwd\r\n" + Date + "Content-Type: multipart/mixed; boundary=f\r\n\r\n"
          "--f\r\nContent-Type: text/plain\r\n\r\nvoir ci-joint\r\n"
          "--f\r\nContent-Type: message/rfc822\r\n\r\n"
          "From: <spam@example.com>\r\nSubject: Offre\x7f" "du =?UTF-8?Q?jour=C2=81=1B?=\r\n\r\ncorps\r\n--f--\r\n",
-         "f@example.org", "Fwd", "07/12/2026  09:15:00", "1", "Offre_du jour__.eml\n", ""},
+         "f@example.org", "Fwd", "07/12/2026  09:15:00", "M/M", "1", "Offre_du jour__.eml\n", ""},
         {"NUL in the sender and the subject",
          QByteArrayLiteral("From: \"Sp\0am\" <spam@evil.example>\r\nSubject: a\0b\r\n") + Date + "\r\nx\r\n",
-         "spam@evil.example", QStringLiteral("a\uFFFDb"), "07/12/2026  09:15:00", "_", "", "1"},
+         "spam@evil.example", QStringLiteral("a\uFFFDb"), "07/12/2026  09:15:00", "Autre", "_", "", "1"},
         {"padded encoded-words, trailing blanks",
          "From: <p@example.org>\r\nSubject: =?UTF-8?B?5Lit5g==?=\r\n =?UTF-8?B?lofkuLvpopg=?= =?UTF-8?B?IQ==?=   \r\n" + Date
              + "\r\nx\r\n",
-         "p@example.org", QStringLiteral("\u4e2d\u6587\u4e3b\u9898!   "), "07/12/2026  09:15:00", "_", "", ""},
+         "p@example.org", QStringLiteral("\u4e2d\u6587\u4e3b\u9898!   "), "07/12/2026  09:15:00", "Autre", "_", "", ""},
         // Names in padded words, and through Content-Type whatever the type.
         {"attachment names",
          "From: <n@example.org>\r\nSubject: Noms\r\n" + Date + "Content-Type: multipart/mixed; boundary=n\r\n\r\n"
          "--n\r\nContent-Type: text/plain\r\n\r\nx\r\n"
          "--n\r\nContent-Type: application/pdf; name=\"=?UTF-8?B?YQ==?= =?UTF-8?B?Yi5wZGY=?=\"\r\n\r\n%PDF\r\n"
          "--n\r\nContent-Type: BINARY; name=\"Alices_PDP-10\"\r\n\r\n\x01\x02\r\n--n--\r\n",
-         "n@example.org", "Noms", "07/12/2026  09:15:00", "2", "ab.pdf\nAlices_PDP-10\n", ""},
+         "n@example.org", "Noms", "07/12/2026  09:15:00", "M/M", "2", "ab.pdf\nAlices_PDP-10\n", ""},
+        // A header injection's fields come second: each field is read at its first occurrence.
+        {"repeated fields",
+         "From: <vrai@example.org>\r\nSubject: Vrai\r\n" + Date + "Content-Type: text/html\r\n"
+         "From: <faux@evil.example>\r\nSubject: Faux\r\nDate: Tue, 08 Dec 2026 10:15:00 +0100\r\n"
+         "Content-Type: multipart/mixed; boundary=z\r\n\r\n<p>x</p>\r\n--z\r\nContent-Type: application/pdf\r\n\r\n%PDF\r\n--z--\r\n",
+         "vrai@example.org", "Vrai", "07/12/2026  09:15:00", "T/H", "_", "", ""},
     };
     return table;
 }
@@ -119,6 +125,7 @@ private slots:
         QCOMPARE(shown(row, MessageList::From), c.from);
         QCOMPARE(shown(row, MessageList::Subject), c.subject);
         QCOMPARE(shown(row, MessageList::DateTime), c.date);
+        QCOMPARE(shown(row, MessageList::Type), c.type);
         QCOMPARE(shown(row, MessageList::Attachments), c.pj);
         QCOMPARE(shown(row, MessageList::Mark), c.mark);
         prompter.reset();
