@@ -133,13 +133,13 @@ QByteArray decodedContent(GMimePart *part)
 }
 
 // A file name the callers can join to a folder: no folder part (so no "../"), no control
-// characters.
+// characters (the C1 ones Windows-1252 does not read included).
 QString bareFileName(const QString &name)
 {
     QString clean;
     clean.reserve(name.size());
     for (QChar c : fixC1(name))
-        if (c.unicode() >= 0x20 && c.unicode() != 0x7F)
+        if (c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() > 0x9F))
             clean.append(c);
     const qsizetype slash = std::max(clean.lastIndexOf(QLatin1Char('/')), clean.lastIndexOf(QLatin1Char('\\')));
     clean = clean.mid(slash + 1).trimmed();

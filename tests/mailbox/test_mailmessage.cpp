@@ -575,6 +575,7 @@ a,b
         QTest::newRow("control characters") << QByteArray("attachment; filename=\"=?UTF-8?Q?a=0Ab=09c=2Etxt?=\"") << QStringLiteral("abc.txt");
         QTest::newRow("padded words") << QByteArray("attachment; filename=\"=?UTF-8?B?5Lit5g==?= =?UTF-8?B?lofkuLvpopg=?=.pdf\"")
                                       << QStringLiteral("\u4e2d\u6587\u4e3b\u9898.pdf");
+        QTest::newRow("C1 control") << QByteArray("attachment; filename=\"a\x9D" "b.txt\"") << QStringLiteral("ab.txt");
         QTest::newRow("dot dot") << QByteArray("attachment; filename=\"..\"") << QString();
     }
     void fileNames()
