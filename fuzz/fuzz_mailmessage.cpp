@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The list's lean parse gives the list's fields as the whole parse does.
     const MailMessage listed = MailMessage::parseListFields(raw);
-    FUZZ_CHECK(listed.senderAddress() == mail.senderAddress() && listed.subject() == mail.subject()
+    FUZZ_CHECK(listed.senderAddress() == mail.senderAddress() && listed.listedSender() == mail.listedSender()
+               && listed.subject() == mail.subject()
                && listed.date() == mail.date() && listed.contentType() == mail.contentType());
 
     // The same bytes give the same message (no state kept between parses).

@@ -451,8 +451,8 @@ MailMessage MailMessage::parseListFields(const QByteArray &block)
         // part that parsed: the message decides.
         if (!list)
             return parse(raw, true);
-        if (InternetAddressMailbox *sender = firstMailbox(list.get()))
-            mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
+        InternetAddressMailbox *sender = firstMailbox(list.get());
+        mail.setSender(sender ? internet_address_mailbox_get_addr(sender) : nullptr, from->constData());
     }
     if (const QByteArray *subject = first[int(Listed::Subject)])
         mail.m_subject = visibleText(mailtext::headerText(*subject));
@@ -486,11 +486,11 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
     if (!message)
         return mail;
     GMimeObject *object = GMIME_OBJECT(message.get());
+    GMimeObject *body = g_mime_message_get_mime_part(message.get());
 
     InternetAddressMailbox *sender = firstMailbox(g_mime_message_get_from(message.get()));
-    if (sender)
-        mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
-    GMimeObject *body = g_mime_message_get_mime_part(message.get());
+    const char *from = rawField(object, body, "From");
+    mail.setSender(sender ? internet_address_mailbox_get_addr(sender) : nullptr, from);
     if (const char *subject = rawField(object, body, "Subject"))
         mail.m_subject = visibleText(mailtext::headerText(subject));
     if (GDateTime *date = g_mime_message_get_date(message.get()))
@@ -505,8 +505,7 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
     if (listFields)
         return mail;
 
-    const char *from = rawField(object, body, "From");
-    if (sender) {
+    if (sender && mail.m_senderText.isEmpty()) {
         // The name as the subject is decoded: the same mailbox read from the field with its
         // encoded-words decoded here.
         InternetAddressMailbox *shown = sender;
@@ -516,9 +515,6 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
                 shown = same;
         GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(shown), nullptr, FALSE));
         mail.m_senderText = visibleText(fromUtf8(text.get()));
-    } else if (from) {
-        // No mailbox to show: show what the header says, decoded.
-        mail.m_senderText = visibleText(fixC1(mailtext::headerText(from)).simplified());
     }
     QStringList recipients;
     collectAddresses(g_mime_message_get_to(message.get()), recipients);
@@ -548,6 +544,27 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
         }
     }
     return mail;
+}
+
+void MailMessage::setSender(const char *address, const char *field)
+{
+    m_senderAddress = visibleText(fromUtf8(address));
+    if (!m_senderAddress.isEmpty() || !field)
+        return;
+    // No address to show: show what the field says, decoded.
+    m_senderText = visibleText(fixC1(mailtext::headerText(field)).simplified());
+    const QStringList words = m_senderText.split(QLatin1Char(' '));
+    for (auto word = words.crbegin(); word != words.crend(); ++word)
+        if (word->contains(QLatin1Char('@'))) {
+            static const QString around = QStringLiteral("<>()[]\"',;:");
+            qsizetype begin = 0, end = word->size();
+            while (begin < end && around.contains(word->at(begin)))
+                ++begin;
+            while (end > begin && around.contains(word->at(end - 1)))
+                --end;
+            m_senderAddress = word->sliced(begin, end - begin);
+            break;
+        }
 }
 
 int MailMessage::attachmentCount() const

@@ -43,16 +43,22 @@ public:
     // Never throws; malformed or garbage input gives an empty message.
     static MailMessage parse(const QByteArray &raw);
     // What the message list shows of a header block, for a scan of many: sender, subject, date
-    // and content type as parse() gives them; every other accessor is empty. A block of plain
-    // fields is read field by field, without building the message (a few times cheaper).
+    // and content type as parse() gives them (the sender's text when it has no address);
+    // every other accessor is empty. A block of plain fields is read field by field, without
+    // building the message (a few times cheaper).
     static MailMessage parseListFields(const QByteArray &raw);
 
     // Address part of the first mailbox of the first From (a group's first member counts);
-    // empty when there is none.
+    // when it names none, the last word of the field that holds an "@", as mail readers take
+    // it; else empty.
     QString senderAddress() const { return m_senderAddress; }
     // That mailbox as display text: "Name <address>", or the address alone when unnamed.
-    // When From names no mailbox ("Name <>", an empty group): the From value as decoded text.
+    // When From names no mailbox ("Name <>", an empty group, words that do not parse): the
+    // From value as decoded text.
     QString senderText() const { return m_senderText; }
+    // What the list's sender cell shows: the address, or, when the From field holds none, what
+    // it says (decoded), so that the user and the blacklist still see something.
+    QString listedSender() const { return m_senderAddress.isEmpty() ? m_senderText : m_senderAddress; }
     // The bare addresses of To then Cc, in header order, joined by ", " (group members
     // included, names left out).
     QString recipients() const { return m_recipients; }
@@ -82,6 +88,9 @@ public:
 
 private:
     static MailMessage parse(const QByteArray &raw, bool listFields);
+    // From the first mailbox's address (null when the field names none) and the From field
+    // as written.
+    void setSender(const char *address, const char *field);
 
     QString m_senderAddress;
     QString m_senderText;

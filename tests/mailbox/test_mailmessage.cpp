@@ -86,6 +86,7 @@ class MailMessageTest : public QObject
         const MailMessage all = MailMessage::parse(raw);
         const MailMessage listed = MailMessage::parseListFields(raw);
         QCOMPARE(listed.senderAddress(), all.senderAddress());
+        QCOMPARE(listed.listedSender(), all.listedSender());
         QCOMPARE(listed.subject(), all.subject());
         QCOMPARE(listed.date(), all.date());
         QCOMPARE(listed.contentType(), all.contentType());
@@ -192,6 +193,12 @@ private slots:
                                                   << QStringLiteral("N\uFFFDom <>");
         QTest::newRow("name in padded words") << QByteArray("From: =?UTF-8?B?SmVhbg==?= =?UTF-8?B?bmU=?= <j@example.fr>")
                                               << QStringLiteral("j@example.fr") << QStringLiteral("Jeanne <j@example.fr>");
+        // No mailbox parsed: the last word holding an "@" is the address, as mail readers take it.
+        QTest::newRow("address without brackets") << QByteArray("From: Jeanne Martin jeanne.martin@fai.example")
+                                                  << QStringLiteral("jeanne.martin@fai.example")
+                                                  << QStringLiteral("Jeanne Martin jeanne.martin@fai.example");
+        QTest::newRow("NUL in an unquoted name") << bytes("From: Sp\0am <spam@evil.example>") << QStringLiteral("spam@evil.example")
+                                                 << QStringLiteral("Sp\uFFFDam <spam@evil.example>");
         QTest::newRow("NUL in the name") << bytes("From: \"Sp\0am\" <spam@evil.example>") << QStringLiteral("spam@evil.example")
                                          << QStringLiteral("Sp\uFFFDam <spam@evil.example>");
     }

@@ -60,6 +60,10 @@ const QList<Case> &cases()
          "From: <faux@evil.example>\r\nSubject: Faux\r\nDate: Tue, 08 Dec 2026 10:15:00 +0100\r\n"
          "Content-Type: multipart/mixed; boundary=z\r\n\r\n<p>x</p>\r\n--z\r\nContent-Type: application/pdf\r\n\r\n%PDF\r\n--z--\r\n",
          "vrai@example.org", "Vrai", "07/12/2026  09:15:00", "T/H", "_", "", ""},
+        {"sender without angle brackets", "From: Jeanne Martin jeanne.martin@fai.example\r\nSubject: Bonjour\r\n" + Date + "\r\nx\r\n",
+         "jeanne.martin@fai.example", "Bonjour", "07/12/2026  09:15:00", "Autre", "_", "", "1"},
+        {"sender without an address", "From: =?UTF-8?Q?Service_cli=C3=A9nts?= <>\r\nSubject: Bonjour\r\n" + Date + "\r\nx\r\n",
+         QStringLiteral("Service cli\u00e9nts <>"), "Bonjour", "07/12/2026  09:15:00", "Autre", "_", "", ""},
     };
     return table;
 }
