@@ -341,10 +341,10 @@ struct ListedField
     QByteArray value; // what follows the colon, folds and line ends included
 };
 
-// The From, Subject, Date and Content-Type fields of a header block, in order; nothing when
-// the block holds a line that is neither a plain "Name:" field nor a fold, where the parser's
-// own reading of the block decides.
-std::optional<QList<ListedField>> listedFields(const QByteArray &raw)
+// The From, Subject, Date and Content-Type fields of a header block, in order, and where the
+// block ends (its blank line included); nothing when the block holds a line that is neither a
+// plain "Name:" field nor a fold, where the parser's own reading of the block decides.
+std::optional<QList<ListedField>> listedFields(const QByteArray &raw, qsizetype &blockEnd)
 {
     static const std::pair<QByteArrayView, Listed> listed[] = {
         {"From", Listed::From}, {"Subject", Listed::Subject}, {"Date", Listed::Date}, {"Content-Type", Listed::ContentType}};
@@ -356,6 +356,7 @@ std::optional<QList<ListedField>> listedFields(const QByteArray &raw)
         const qsizetype end = nl < 0 ? raw.size() : nl + 1;
         const QByteArrayView line(raw.constData() + at, end - at);
         at = end;
+        blockEnd = at;
         if (line == "\n" || line == "\r\n")
             break; // the body, if any, shows nothing in the list
         if (line[0] == ' ' || line[0] == '\t') {
@@ -388,6 +389,31 @@ GCharPtr decodedValue(const QByteArray &value)
 {
     const GCharPtr unfolded(g_mime_utils_header_unfold(value.constData()));
     return GCharPtr(g_mime_utils_header_decode_text(parserOptions(), unfolded.get()));
+}
+
+// The charset raw 8-bit header text is read in when it is not UTF-8: the one the message's
+// text declares (its first text leaf that names one), else the one its Content-Type names.
+QByteArray textCharset(GMimeObject *object, int depth = 0)
+{
+    if (GMIME_IS_MULTIPART(object) && depth < 64) {
+        GMimeMultipart *multipart = GMIME_MULTIPART(object);
+        for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
+            if (QByteArray charset = textCharset(g_mime_multipart_get_part(multipart, i), depth + 1); !charset.isEmpty())
+                return charset;
+    } else if (GMIME_IS_PART(object)) {
+        GMimeContentType *type = g_mime_object_get_content_type(object);
+        if (type && g_ascii_strcasecmp(g_mime_content_type_get_media_type(type), "text") == 0)
+            return g_mime_content_type_get_parameter(type, "charset");
+    }
+    return {};
+}
+
+QByteArray declaredCharset(GMimeObject *body)
+{
+    if (!body)
+        return {};
+    const QByteArray charset = textCharset(body);
+    return charset.isEmpty() ? QByteArray(g_mime_object_get_content_type_parameter(body, "charset")) : charset;
 }
 
 GPtr<GMimeMessage> construct(const QByteArray &raw)
@@ -435,7 +461,8 @@ std::optional<QByteArray> laterCopiesHidden(GMimeMessage *message, const QByteAr
 MailMessage MailMessage::parseListFields(const QByteArray &block)
 {
     const QByteArray raw = headerWithoutNuls(block);
-    const std::optional<QList<ListedField>> fields = listedFields(raw);
+    qsizetype blockEnd = 0;
+    const std::optional<QList<ListedField>> fields = listedFields(raw, blockEnd);
     if (!fields)
         return parse(raw, true);
     // Read as the message parser's are, without building the message, which costs several
@@ -444,24 +471,37 @@ MailMessage MailMessage::parseListFields(const QByteArray &block)
     for (const ListedField &f : *fields)
         if (!first[int(f.field)])
             first[int(f.field)] = &f.value;
+    const QByteArray *from = first[int(Listed::From)];
+    const QByteArray *subject = first[int(Listed::Subject)];
+    const QByteArray *type = first[int(Listed::ContentType)];
+    QByteArray charset;
+    if ((from && mailtext::needsCharset(*from)) || (subject && mailtext::needsCharset(*subject))) {
+        // The text that declares it may be a part of the body: the message decides.
+        if (raw.size() > blockEnd)
+            return parse(raw, true);
+        if (type) {
+            const GPtr<GMimeContentType> parsed(g_mime_content_type_parse(parserOptions(), decodedValue(*type).get()));
+            charset = g_mime_content_type_get_parameter(parsed.get(), "charset");
+        }
+    }
     MailMessage mail;
-    if (const QByteArray *from = first[int(Listed::From)]) {
+    if (from) {
         const GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), from->constData()));
         // A list that parses only in part gives nothing here, where the message keeps the
         // part that parsed: the message decides.
         if (!list)
             return parse(raw, true);
         InternetAddressMailbox *sender = firstMailbox(list.get());
-        mail.setSender(sender ? internet_address_mailbox_get_addr(sender) : nullptr, from->constData());
+        mail.setSender(sender ? internet_address_mailbox_get_addr(sender) : nullptr, from->constData(), charset);
     }
-    if (const QByteArray *subject = first[int(Listed::Subject)])
-        mail.m_subject = visibleText(mailtext::headerText(*subject));
+    if (subject)
+        mail.m_subject = visibleText(mailtext::headerText(*subject, charset));
     if (const QByteArray *date = first[int(Listed::Date)])
         if (GDateTime *when = g_mime_utils_header_decode_date(decodedValue(*date).get())) {
             mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(when));
             g_date_time_unref(when);
         }
-    if (const QByteArray *type = first[int(Listed::ContentType)])
+    if (type)
         mail.m_contentType = typeAsWritten(decodedValue(*type).get());
     return mail;
 }
@@ -490,9 +530,12 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
 
     InternetAddressMailbox *sender = firstMailbox(g_mime_message_get_from(message.get()));
     const char *from = rawField(object, body, "From");
-    mail.setSender(sender ? internet_address_mailbox_get_addr(sender) : nullptr, from);
-    if (const char *subject = rawField(object, body, "Subject"))
-        mail.m_subject = visibleText(mailtext::headerText(subject));
+    const char *subject = rawField(object, body, "Subject");
+    const QByteArray charset = (from && mailtext::needsCharset(from)) || (subject && mailtext::needsCharset(subject))
+                                   ? declaredCharset(body) : QByteArray();
+    mail.setSender(sender ? internet_address_mailbox_get_addr(sender) : nullptr, from, charset);
+    if (subject)
+        mail.m_subject = visibleText(mailtext::headerText(subject, charset));
     if (GDateTime *date = g_mime_message_get_date(message.get()))
         mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date));
     // GMime files the Content-* headers under the top-level part, not the message.
@@ -509,7 +552,7 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
         // The name as the subject is decoded: the same mailbox read from the field with its
         // encoded-words decoded here.
         InternetAddressMailbox *shown = sender;
-        const GPtr<InternetAddressList> decoded(from ? internet_address_list_parse(options, mailtext::forParser(from).constData()) : nullptr);
+        const GPtr<InternetAddressList> decoded(from ? internet_address_list_parse(options, mailtext::forParser(from, charset).constData()) : nullptr);
         if (InternetAddressMailbox *same = firstMailbox(decoded.get()))
             if (g_strcmp0(internet_address_mailbox_get_addr(same), internet_address_mailbox_get_addr(sender)) == 0)
                 shown = same;
@@ -546,13 +589,13 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
     return mail;
 }
 
-void MailMessage::setSender(const char *address, const char *field)
+void MailMessage::setSender(const char *address, const char *field, const QByteArray &charset)
 {
     m_senderAddress = visibleText(fromUtf8(address));
     if (!m_senderAddress.isEmpty() || !field)
         return;
     // No address to show: show what the field says, decoded.
-    m_senderText = visibleText(fixC1(mailtext::headerText(field)).simplified());
+    m_senderText = visibleText(fixC1(mailtext::headerText(field, charset)).simplified());
     const QStringList words = m_senderText.split(QLatin1Char(' '));
     for (auto word = words.crbegin(); word != words.crend(); ++word)
         if (word->contains(QLatin1Char('@'))) {

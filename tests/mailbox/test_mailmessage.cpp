@@ -130,6 +130,16 @@ private slots:
         QTest::newRow("control characters") << QByteArray("Subject: a\x1b" "b\x7f" "c =?UTF-8?Q?=01d=C2=9De=0D?=\n\tf")
                                             << QStringLiteral("a\uFFFDb\uFFFDc \uFFFDd\uFFFDe\uFFFD f");
         QTest::newRow("NUL") << bytes("Subject: a\0b") << QStringLiteral("a\uFFFDb");
+        // Raw 8-bit text that is not UTF-8 is read in the charset the message's text declares.
+        QTest::newRow("raw gb2312, the text's charset")
+            << QByteArray("Subject: \xC8\xAB\xD0\xC2\xD4\xAD\xD7\xB0\nContent-Type: text/plain; charset=gb2312")
+            << QStringLiteral("\u5168\u65b0\u539f\u88c5");
+        QTest::newRow("raw big5, the text part's charset")
+            << QByteArray("Subject: \xA4\xA4\xA4\xE5\nContent-Type: multipart/alternative; boundary=b\n\n"
+                          "--b\nContent-Type: text/plain; charset=big5\n\nx\n--b--")
+            << QStringLiteral("\u4e2d\u6587");
+        QTest::newRow("raw utf-8 whatever the text's charset")
+            << QByteArray("Subject: caf\xC3\xA9\nContent-Type: text/plain; charset=gb2312") << QStringLiteral("caf\u00e9");
         QTest::newRow("two Subject fields") << QByteArray("Subject: vrai\nX: 1\nSubject: inject\u00e9") << QStringLiteral("vrai");
         // Each word decoded on its own, padding and all; a character split between two words
         // of one charset comes out whole.
@@ -199,6 +209,8 @@ private slots:
                                                   << QStringLiteral("Jeanne Martin jeanne.martin@fai.example");
         QTest::newRow("NUL in an unquoted name") << bytes("From: Sp\0am <spam@evil.example>") << QStringLiteral("spam@evil.example")
                                                  << QStringLiteral("Sp\uFFFDam <spam@evil.example>");
+        QTest::newRow("raw gb2312 name") << QByteArray("From: \xC0\xEE\xC3\xF7 <li@example.cn>\nContent-Type: text/plain; charset=gb2312")
+                                         << QStringLiteral("li@example.cn") << QStringLiteral("\u674e\u660e <li@example.cn>");
         QTest::newRow("NUL in the name") << bytes("From: \"Sp\0am\" <spam@evil.example>") << QStringLiteral("spam@evil.example")
                                          << QStringLiteral("Sp\uFFFDam <spam@evil.example>");
     }

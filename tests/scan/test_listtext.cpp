@@ -64,6 +64,10 @@ const QList<Case> &cases()
          "jeanne.martin@fai.example", "Bonjour", "07/12/2026  09:15:00", "Autre", "_", "", "1"},
         {"sender without an address", "From: =?UTF-8?Q?Service_cli=C3=A9nts?= <>\r\nSubject: Bonjour\r\n" + Date + "\r\nx\r\n",
          QStringLiteral("Service cli\u00e9nts <>"), "Bonjour", "07/12/2026  09:15:00", "Autre", "_", "", ""},
+        {"raw 8-bit subject in the text's charset",
+         "From: <zh@example.cn>\r\nSubject: \xC8\xAB\xD0\xC2\xD4\xAD\xD7\xB0\r\n" + Date
+             + "Content-Type: text/plain; charset=gb2312\r\n\r\n\xD6\xD0\xCE\xC4\r\n",
+         "zh@example.cn", QStringLiteral("\u5168\u65b0\u539f\u88c5"), "07/12/2026  09:15:00", "Autre", "_", "", ""},
     };
     return table;
 }
