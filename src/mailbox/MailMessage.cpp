@@ -261,11 +261,19 @@ MailPart leafPart(GMimePart *part)
     const char *disposition = g_mime_object_get_disposition(object);
     const bool attachedAsFile = disposition && g_ascii_strcasecmp(disposition, "attachment") == 0;
     GMimeContentType *type = g_mime_object_get_content_type(object);
-    const bool isText = type && g_ascii_strcasecmp(g_mime_content_type_get_media_type(type), "text") == 0;
+    // A Content-Type that cannot be read (GMime then says application/octet-stream) is
+    // text/plain; charset=us-ascii (RFC 2045 5.2).
+    const char *written = rawField(object, nullptr, "Content-Type");
+    const bool unreadable = written && result.contentType.compare(QLatin1String("application/octet-stream"), Qt::CaseInsensitive) == 0
+                            && typeAsWritten(written).compare(result.contentType, Qt::CaseInsensitive) != 0;
+    if (unreadable)
+        result.contentType = QStringLiteral("text/plain");
+    const bool isText = unreadable || (type && g_ascii_strcasecmp(g_mime_content_type_get_media_type(type), "text") == 0);
     const QByteArray content = decodedContent(part);
     if (isText && name.isEmpty() && !attachedAsFile) {
         result.kind = MailPart::Text;
-        result.text = normalizeText(mailtext::decode(content, g_mime_object_get_content_type_parameter(object, "charset")));
+        const char *charset = unreadable ? "us-ascii" : g_mime_object_get_content_type_parameter(object, "charset");
+        result.text = normalizeText(mailtext::decode(content, charset));
     } else {
         result.kind = MailPart::Attachment;
         result.fileName = name;

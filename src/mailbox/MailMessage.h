@@ -8,7 +8,8 @@
 // One leaf of a message, as the preview and the attachment saver see it.
 //
 // Classification (parts are the leaves of the MIME tree, depth first, in message order):
-// - Text: a text/* leaf that carries no file name and is not "Content-Disposition: attachment".
+// - Text: a text/* leaf that carries no file name and is not "Content-Disposition: attachment";
+//   a leaf whose Content-Type cannot be read is text/plain; charset=us-ascii.
 //   Both halves of a multipart/alternative are Text parts, the plain one first as written.
 // - Attachment: every other leaf: any non-text leaf (images of a multipart/related included,
 //   named or not), a text leaf with a file name or an attachment disposition, and a

@@ -391,6 +391,9 @@ private slots:
             << QByteArray("Content-Type: text/plain; charset=shift_jis\n\nab\x81\n") << QStringLiteral("ab\uFFFD\n") << false;
         QTest::newRow("html") << QByteArray("Content-Type: text/html; charset=utf-8\n\n<p>\xC3\xA9</p>\n")
                               << QStringLiteral("<p>é</p>\n") << true;
+        // A Content-Type that cannot be read is text/plain; charset=us-ascii.
+        QTest::newRow("unreadable content type") << QByteArray("Content-Type: text plain; charset=koi8-r\n\nBonjour \xC3\xA0 tous\n")
+                                                 << QStringLiteral("Bonjour \u00e0 tous\n") << false;
         QTest::newRow("two Content-Type fields")
             << QByteArray("Content-Type: text/html\nContent-Type: multipart/mixed; boundary=x\n\n<p>a</p>\n--x--\n")
             << QStringLiteral("<p>a</p>\n--x--\n") << true;

@@ -68,6 +68,8 @@ const QList<Case> &cases()
          "From: <zh@example.cn>\r\nSubject: \xC8\xAB\xD0\xC2\xD4\xAD\xD7\xB0\r\n" + Date
              + "Content-Type: text/plain; charset=gb2312\r\n\r\n\xD6\xD0\xCE\xC4\r\n",
          "zh@example.cn", QStringLiteral("\u5168\u65b0\u539f\u88c5"), "07/12/2026  09:15:00", "Autre", "_", "", ""},
+        {"unreadable content type", "From: <t@example.org>\r\nSubject: Texte\r\n" + Date + "Content-Type: text plain\r\n\r\nBonjour\r\n",
+         "t@example.org", "Texte", "07/12/2026  09:15:00", "Autre", "_", "", ""},
     };
     return table;
 }
