@@ -237,7 +237,7 @@ QString guess(QByteArrayView bytes)
 
 QString decode(QByteArrayView bytes, QByteArrayView charset)
 {
-    return inCharset(bytes, charset, false);
+    return inCharset(bytes, charset, true);
 }
 
 bool needsCharset(QByteArrayView bytes)

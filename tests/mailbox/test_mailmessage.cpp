@@ -385,8 +385,8 @@ private slots:
             << QStringLiteral("Привет\n") << false;
         QTest::newRow("unknown charset, latin-1 bytes")
             << QByteArray("Content-Type: text/plain; charset=x-martian\n\ncaf\xE9\n") << QStringLiteral("café\n") << false;
-        QTest::newRow("utf-8 label, latin-1 bytes")
-            << QByteArray("Content-Type: text/plain; charset=utf-8\n\ncaf\xE9\n") << QStringLiteral("café\n") << false;
+        QTest::newRow("utf-8 label, an invalid byte")
+            << QByteArray("Content-Type: text/plain; charset=utf-8\n\ncaf\xE9 \xC3\xA0\n") << QStringLiteral("caf\uFFFD \u00e0\n") << false;
         QTest::newRow("bad byte in a known charset")
             << QByteArray("Content-Type: text/plain; charset=shift_jis\n\nab\x81\n") << QStringLiteral("ab\uFFFD\n") << false;
         QTest::newRow("html") << QByteArray("Content-Type: text/html; charset=utf-8\n\n<p>\xC3\xA9</p>\n")

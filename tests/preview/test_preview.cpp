@@ -156,6 +156,10 @@ private slots:
             m.html = QStringLiteral("<html><head>%1</head><body><p>%2</p></body></html>").arg(head, body);
             return mailfactory::build(m);
         };
+        const auto utf8Html = [](const QByteArray &encoding, const QByteArray &body) {
+            return "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: " + encoding + "\r\n\r\n" + body + "\r\n";
+        };
+        const QString badByte = QStringLiteral("Caf\u00e9 \u00e0 5 \u20ac \uFFFD!");
         const QList<Page> pages = {
             {html(QStringLiteral("<meta charset=\"utf-8\">"), QStringLiteral("1 ") + accents), QStringLiteral("1 ") + accents, {}},
             {html(QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"),
@@ -164,6 +168,10 @@ private slots:
             {html({}, QStringLiteral("3 ") + accents), QStringLiteral("3 ") + accents, {}},
             {html({}, QStringLiteral("\u4e2d\u6587 \u041f\u0440\u0438\u0432\u0435\u0442 \u0395\u03bb\u03bb\u03ac\u03b4\u03b1 \U0001F389 \u00e9")),
              QStringLiteral("\u4e2d\u6587 \u041f\u0440\u0438\u0432\u0435\u0442 \u0395\u03bb\u03bb\u03ac\u03b4\u03b1 \U0001F389 \u00e9"), {}},
+            // One invalid sequence in a UTF-8 part is U+FFFD, the rest reads as UTF-8.
+            {utf8Html("8bit", "<p>Caf\xC3\xA9 \xC3\xA0 5 \xE2\x82\xAC \xC3!</p>"), badByte, QStringLiteral("<p>") + badByte + "</p>\n\n"},
+            {utf8Html("quoted-printable", "<p>Caf=C3=A9 =C3=A0 5 =E2=82=AC =C3!</p>"), badByte, {}},
+            {utf8Html("base64", QByteArray("<p>Caf\xC3\xA9 \xC3\xA0 5 \xE2\x82\xAC \xC3!</p>").toBase64()), badByte, {}},
         };
         QList<QByteArray> messages;
         for (const Page &p : pages)
