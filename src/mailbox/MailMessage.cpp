@@ -59,17 +59,6 @@ QString fromUtf8(const char *text)
     return text ? QString::fromUtf8(text) : QString();
 }
 
-// Text for a memo or a page: LF line ends, no NULs (spam has them; text widgets don't).
-// NULs go first and every CR before a line end with them, so that "\r\0\n" or "\r\r\n"
-// leaves no CR LF behind.
-QString normalizeText(QString text)
-{
-    text.remove(QChar(0));
-    static const QRegularExpression crsBeforeLf(QStringLiteral("\r+\n"));
-    text.replace(crsBeforeLf, QStringLiteral("\n"));
-    return text;
-}
-
 // GMime reads header fields as C strings, where a NUL would end the field (and hide the rest
 // of a sender). In the header block a NUL becomes SUB, a control character like the others,
 // which the texts then show as U+FFFD.
@@ -130,6 +119,24 @@ QByteArray decodedContent(GMimePart *part)
         return {};
     GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
     return QByteArray(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
+}
+
+// Text for a memo or a page: LF line ends, no NULs (spam has them; text widgets don't).
+// NULs go first and every CR before a line end with them, so that "\r\0\n" or "\r\r\n"
+// leaves no CR LF behind. Other control characters show where they stand, as in headers:
+// C1 read as Windows-1252 where it can be, the rest U+FFFD; TAB, LF and CR stay.
+QString normalizeText(QString text)
+{
+    text.remove(QChar(0));
+    static const QRegularExpression crsBeforeLf(QStringLiteral("\r+\n"));
+    text.replace(crsBeforeLf, QStringLiteral("\n"));
+    text = fixC1(std::move(text));
+    for (QChar &c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r') || (u >= 0x7F && u <= 0x9F))
+            c = QChar::ReplacementCharacter;
+    }
+    return text;
 }
 
 // A file name the callers can join to a folder: no folder part (so no "../"), no control

@@ -389,6 +389,9 @@ private slots:
             << QByteArray("Content-Type: text/plain; charset=utf-8\n\ncaf\xE9 \xC3\xA0\n") << QStringLiteral("caf\uFFFD \u00e0\n") << false;
         QTest::newRow("bad byte in a known charset")
             << QByteArray("Content-Type: text/plain; charset=shift_jis\n\nab\x81\n") << QStringLiteral("ab\uFFFD\n") << false;
+        QTest::newRow("control characters")
+            << QByteArray("Content-Type: text/plain; charset=us-ascii\n\na\x81" "b\x8D" "c\x1B" "d\x7F" "e\tf\rg\x0C\n")
+            << QStringLiteral("a\uFFFDb\uFFFDc\uFFFDd\uFFFDe\tf\rg\uFFFD\n") << false;
         QTest::newRow("html") << QByteArray("Content-Type: text/html; charset=utf-8\n\n<p>\xC3\xA9</p>\n")
                               << QStringLiteral("<p>é</p>\n") << true;
         // A Content-Type that cannot be read is text/plain; charset=us-ascii.

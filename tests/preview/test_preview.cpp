@@ -172,6 +172,9 @@ private slots:
             {utf8Html("8bit", "<p>Caf\xC3\xA9 \xC3\xA0 5 \xE2\x82\xAC \xC3!</p>"), badByte, QStringLiteral("<p>") + badByte + "</p>\n\n"},
             {utf8Html("quoted-printable", "<p>Caf=C3=A9 =C3=A0 5 =E2=82=AC =C3!</p>"), badByte, {}},
             {utf8Html("base64", QByteArray("<p>Caf\xC3\xA9 \xC3\xA0 5 \xE2\x82\xAC \xC3!</p>").toBase64()), badByte, {}},
+            // Control characters show as U+FFFD, as in headers; TAB stays.
+            {"Content-Type: text/plain; charset=us-ascii\r\n\r\nPrix\x81 :\t5\x8D \x1B[0m!\r\n",
+             QStringLiteral("Prix\uFFFD : 5\uFFFD \uFFFD[0m!"), QStringLiteral("Prix\uFFFD :\t5\uFFFD \uFFFD[0m!\n\n")},
         };
         QList<QByteArray> messages;
         for (const Page &p : pages)
