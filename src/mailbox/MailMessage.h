@@ -35,6 +35,7 @@ struct MailPart
 // A mail parsed from what the POP3 server sent: a header block (TOP n 0; it may lack the
 // closing blank line) or a whole message (RETR). CRLF or LF line ends. Every accessor gives
 // an empty value (invalid date) for what the mail lacks or what cannot be made sense of.
+// Of repeated From, Subject, Date and Content-Type fields the first counts.
 // The sender, recipient and subject texts hold no control character: a C1 character is read
 // as Windows-1252 where the code page defines it, a TAB becomes a blank, and every other
 // control character (C0, DEL, C1) becomes U+FFFD, so that it shows where it stands.
@@ -63,8 +64,9 @@ public:
     // The bare addresses of To then Cc, in header order, joined by ", " (group members
     // included, names left out).
     QString recipients() const { return m_recipients; }
-    // RFC 2047 decoded (GMime trims the ends); raw 8-bit text read as UTF-8 when valid,
-    // else Windows-1252; text labelled ISO-8859-1 read as Windows-1252.
+    // Encoded-words decoded (see mailtext::headerText), leading blanks dropped, trailing ones
+    // kept; raw 8-bit text read as UTF-8 when valid, else in the charset the message's text
+    // declares, else Windows-1252; text labelled ISO-8859-1 read as Windows-1252.
     QString subject() const { return m_subject; }
     // From the Date header, in local time; invalid when absent or unparsable.
     QDateTime date() const { return m_date; }
