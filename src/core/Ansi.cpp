@@ -34,16 +34,25 @@ char encodeChar(char16_t c)
 
 namespace ansi {
 
-QByteArray fromUnicode(const QString &text)
+QByteArray fromUnicode(const QString &text, Outside outside)
 {
     QByteArray out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
+        char32_t code = c.unicode();
         // A surrogate pair is one character outside the code page: one '?'.
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-            ++i;
-        out.append(encodeChar(c.unicode()));
+            code = QChar::surrogateToUcs4(c, text.at(++i));
+        const char byte = code > 0xFFFF ? '?' : encodeChar(char16_t(code));
+        if (byte != '?' || code == '?' || outside == Outside::QuestionMark) {
+            out.append(byte);
+            continue;
+        }
+        // A lone surrogate is no character: the page shows U+FFFD.
+        if (QChar::isSurrogate(code))
+            code = QChar::ReplacementCharacter;
+        out.append("&#x").append(QByteArray::number(uint(code), 16).toUpper()).append(';');
     }
     return out;
 }

@@ -6,15 +6,15 @@
 #include "mailbox/MailMessage.h"
 
 #include "core/Ansi.h"
+#include "mailbox/MailText.h"
 
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QStringDecoder>
 
-#include <cerrno>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
-#include <algorithm>
 
 namespace {
 
@@ -59,15 +59,27 @@ QString fromUtf8(const char *text)
     return text ? QString::fromUtf8(text) : QString();
 }
 
-// Text for a memo or a page: LF line ends, no NULs (spam has them; text widgets don't).
-// NULs go first and every CR before a line end with them, so that "\r\0\n" or "\r\r\n"
-// leaves no CR LF behind.
-QString normalizeText(QString text)
+// GMime reads header fields as C strings, where a NUL would end the field (and hide the rest
+// of a sender). In the header block a NUL becomes SUB, a control character like the others,
+// which the texts then show as U+FFFD.
+QByteArray headerWithoutNuls(const QByteArray &raw)
 {
-    text.remove(QChar(0));
-    static const QRegularExpression crsBeforeLf(QStringLiteral("\r+\n"));
-    text.replace(crsBeforeLf, QStringLiteral("\n"));
-    return text;
+    const qsizetype nul = raw.indexOf('\0');
+    if (nul < 0)
+        return raw;
+    qsizetype end = raw.size();
+    for (const char *blank : {"\n\n", "\n\r\n"})
+        if (const qsizetype at = raw.indexOf(blank); at >= 0)
+            end = std::min(end, at);
+    if (raw.startsWith('\n') || raw.startsWith("\r\n"))
+        end = 0;
+    if (nul >= end)
+        return raw;
+    QByteArray copy = raw;
+    for (qsizetype i = nul; i < end; ++i)
+        if (copy[i] == '\0')
+            copy[i] = '\x1A';
+    return copy;
 }
 
 // C1 control characters never belong in a subject or a name: they come from Windows-1252
@@ -96,69 +108,6 @@ QString visibleText(const QString &text)
     return visible;
 }
 
-// Text without a (usable) charset label: UTF-8 when it is valid UTF-8, else Windows-1252.
-QString guessText(const QByteArray &bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (!utf8.hasError())
-        return text;
-    return ansi::toUnicode(bytes);
-}
-
-// Converts with iconv through GMime's charset aliases; a byte that does not convert becomes
-// U+FFFD and the conversion goes on. Null when iconv does not know the charset.
-std::optional<QString> convertText(const QByteArray &bytes, const char *charset)
-{
-    iconv_t cd = g_mime_iconv_open("UTF-8", charset);
-    if (cd == iconv_t(-1))
-        return std::nullopt;
-    QByteArray out;
-    out.reserve(bytes.size() + bytes.size() / 2 + 16);
-    char *in = const_cast<char *>(bytes.constData());
-    size_t inLeft = size_t(bytes.size());
-    char buffer[4096];
-    for (bool flushing = false;;) {
-        char *outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t r = flushing ? g_mime_iconv(cd, nullptr, nullptr, &outPtr, &outLeft)
-                                  : g_mime_iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-        const int error = errno;
-        out.append(buffer, outPtr - buffer);
-        if (r != size_t(-1)) {
-            if (flushing)
-                break;
-            flushing = inLeft == 0;
-            continue;
-        }
-        if (error == E2BIG)
-            continue;
-        if (flushing || inLeft == 0)
-            break;
-        out.append("\xEF\xBF\xBD");
-        ++in;
-        --inLeft;
-    }
-    g_mime_iconv_close(cd);
-    return QString::fromUtf8(out);
-}
-
-QString decodeText(const QByteArray &bytes, const char *charset)
-{
-    const QByteArray label = QByteArray(charset).trimmed().toLower();
-    if (label.isEmpty() || label == "us-ascii" || label == "ascii" || label == "utf-8"
-        || label == "utf8" || label == "unknown-8bit" || label == "x-unknown")
-        return guessText(bytes);
-    // Mail labelled Latin-1 is written in Windows-1252 often enough (quotes, euro sign)
-    // that the superset is the better reading, as browsers do.
-    if (label == "iso-8859-1" || label == "iso8859-1" || label == "latin1"
-        || label == "windows-1252" || label == "cp1252")
-        return ansi::toUnicode(bytes);
-    if (auto text = convertText(bytes, label.constData()))
-        return *text;
-    return guessText(bytes);
-}
-
 // Transfer-decoded content of a leaf (base64, quoted-printable, uuencode...).
 QByteArray decodedContent(GMimePart *part)
 {
@@ -172,14 +121,32 @@ QByteArray decodedContent(GMimePart *part)
     return QByteArray(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
 }
 
+// Text for a memo or a page: LF line ends, no NULs (spam has them; text widgets don't).
+// NULs go first and every CR before a line end with them, so that "\r\0\n" or "\r\r\n"
+// leaves no CR LF behind. Other control characters show where they stand, as in headers:
+// C1 read as Windows-1252 where it can be, the rest U+FFFD; TAB, LF and CR stay.
+QString normalizeText(QString text)
+{
+    text.remove(QChar(0));
+    static const QRegularExpression crsBeforeLf(QStringLiteral("\r+\n"));
+    text.replace(crsBeforeLf, QStringLiteral("\n"));
+    text = fixC1(std::move(text));
+    for (QChar &c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r') || (u >= 0x7F && u <= 0x9F))
+            c = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
 // A file name the callers can join to a folder: no folder part (so no "../"), no control
-// characters.
+// characters (the C1 ones Windows-1252 does not read included).
 QString bareFileName(const QString &name)
 {
     QString clean;
     clean.reserve(name.size());
     for (QChar c : fixC1(name))
-        if (c.unicode() >= 0x20 && c.unicode() != 0x7F)
+        if (c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() > 0x9F))
             clean.append(c);
     const qsizetype slash = std::max(clean.lastIndexOf(QLatin1Char('/')), clean.lastIndexOf(QLatin1Char('\\')));
     clean = clean.mid(slash + 1).trimmed();
@@ -231,6 +198,40 @@ QString typeAsWritten(const char *value)
     return out;
 }
 
+// The value of the first field of that name as written, after its colon, folds included; the
+// message's own fields and its top-level part's (GMime files the Content-* fields there).
+const char *rawField(GMimeObject *object, GMimeObject *body, const char *name)
+{
+    for (GMimeObject *o : {object, body}) {
+        GMimeHeaderList *list = o ? g_mime_object_get_header_list(o) : nullptr;
+        const int count = list ? g_mime_header_list_get_count(list) : 0;
+        for (int i = 0; i < count; ++i) {
+            GMimeHeader *header = g_mime_header_list_get_header_at(list, i);
+            if (g_ascii_strcasecmp(g_mime_header_get_name(header), name) == 0)
+                return g_mime_header_get_raw_value(header);
+        }
+    }
+    return nullptr;
+}
+
+// A part's file name: the filename of its Content-Disposition, else the name of its
+// Content-Type, whatever the type (GMime drops the parameters of a type it cannot read).
+// Read from the fields as written, their encoded-words decoded as a subject's.
+QString partFileName(GMimeObject *object)
+{
+    for (const auto &[field, parameter] : {std::pair{"Content-Disposition", "filename"}, std::pair{"Content-Type", "name"}}) {
+        const char *value = rawField(object, nullptr, field);
+        const char *semicolon = value ? std::strchr(value, ';') : nullptr;
+        if (!semicolon)
+            continue;
+        const GPtr<GMimeParamList> list(g_mime_param_list_parse(parserOptions(), mailtext::forParser(semicolon).constData()));
+        GMimeParam *param = list ? g_mime_param_list_get_parameter(list.get(), parameter) : nullptr;
+        if (const char *name = param ? g_mime_param_get_value(param) : nullptr)
+            return bareFileName(fromUtf8(name));
+    }
+    return {};
+}
+
 MailPart messagePart(GMimeMessagePart *part)
 {
     MailPart result;
@@ -238,10 +239,7 @@ MailPart messagePart(GMimeMessagePart *part)
     GMimeObject *object = GMIME_OBJECT(part);
     result.contentType = mediaType(object);
     result.contentId = fromUtf8(g_mime_object_get_content_id(object));
-    const char *name = g_mime_object_get_content_disposition_parameter(object, "filename");
-    if (!name)
-        name = g_mime_object_get_content_type_parameter(object, "name");
-    result.fileName = bareFileName(fromUtf8(name));
+    result.fileName = partFileName(object);
     GMimeMessage *inner = g_mime_message_part_get_message(part);
     if (inner) {
         GMimeFormatOptions *format = g_mime_format_options_new();
@@ -253,8 +251,10 @@ MailPart messagePart(GMimeMessagePart *part)
         }
         g_mime_format_options_free(format);
     }
-    if (result.fileName.isEmpty())
-        result.fileName = fileNameFromSubject(inner ? fixC1(fromUtf8(g_mime_message_get_subject(inner))) : QString());
+    if (result.fileName.isEmpty()) {
+        const char *subject = inner ? rawField(GMIME_OBJECT(inner), nullptr, "Subject") : nullptr;
+        result.fileName = fileNameFromSubject(subject ? fixC1(mailtext::headerText(subject)) : QString());
+    }
     return result;
 }
 
@@ -264,15 +264,23 @@ MailPart leafPart(GMimePart *part)
     MailPart result;
     result.contentType = mediaType(object);
     result.contentId = fromUtf8(g_mime_object_get_content_id(object));
-    const QString name = bareFileName(fromUtf8(g_mime_part_get_filename(part)));
+    const QString name = partFileName(object);
     const char *disposition = g_mime_object_get_disposition(object);
     const bool attachedAsFile = disposition && g_ascii_strcasecmp(disposition, "attachment") == 0;
     GMimeContentType *type = g_mime_object_get_content_type(object);
-    const bool isText = type && g_ascii_strcasecmp(g_mime_content_type_get_media_type(type), "text") == 0;
+    // A Content-Type that cannot be read (GMime then says application/octet-stream) is
+    // text/plain; charset=us-ascii (RFC 2045 5.2).
+    const char *written = rawField(object, nullptr, "Content-Type");
+    const bool unreadable = written && result.contentType.compare(QLatin1String("application/octet-stream"), Qt::CaseInsensitive) == 0
+                            && typeAsWritten(written).compare(result.contentType, Qt::CaseInsensitive) != 0;
+    if (unreadable)
+        result.contentType = QStringLiteral("text/plain");
+    const bool isText = unreadable || (type && g_ascii_strcasecmp(g_mime_content_type_get_media_type(type), "text") == 0);
     const QByteArray content = decodedContent(part);
     if (isText && name.isEmpty() && !attachedAsFile) {
         result.kind = MailPart::Text;
-        result.text = normalizeText(decodeText(content, g_mime_object_get_content_type_parameter(object, "charset")));
+        const char *charset = unreadable ? "us-ascii" : g_mime_object_get_content_type_parameter(object, "charset");
+        result.text = normalizeText(mailtext::decode(content, charset));
     } else {
         result.kind = MailPart::Attachment;
         result.fileName = name;
@@ -348,10 +356,10 @@ struct ListedField
     QByteArray value; // what follows the colon, folds and line ends included
 };
 
-// The From, Subject, Date and Content-Type fields of a header block, in order; nothing when
-// the block holds a line that is neither a plain "Name:" field nor a fold, where the parser's
-// own reading of the block decides.
-std::optional<QList<ListedField>> listedFields(const QByteArray &raw)
+// The From, Subject, Date and Content-Type fields of a header block, in order, and where the
+// block ends (its blank line included); nothing when the block holds a line that is neither a
+// plain "Name:" field nor a fold, where the parser's own reading of the block decides.
+std::optional<QList<ListedField>> listedFields(const QByteArray &raw, qsizetype &blockEnd)
 {
     static const std::pair<QByteArrayView, Listed> listed[] = {
         {"From", Listed::From}, {"Subject", Listed::Subject}, {"Date", Listed::Date}, {"Content-Type", Listed::ContentType}};
@@ -363,6 +371,7 @@ std::optional<QList<ListedField>> listedFields(const QByteArray &raw)
         const qsizetype end = nl < 0 ? raw.size() : nl + 1;
         const QByteArrayView line(raw.constData() + at, end - at);
         at = end;
+        blockEnd = at;
         if (line == "\n" || line == "\r\n")
             break; // the body, if any, shows nothing in the list
         if (line[0] == ' ' || line[0] == '\t') {
@@ -397,56 +406,118 @@ GCharPtr decodedValue(const QByteArray &value)
     return GCharPtr(g_mime_utils_header_decode_text(parserOptions(), unfolded.get()));
 }
 
-} // namespace
-
-MailMessage MailMessage::parseListFields(const QByteArray &raw)
+// The charset raw 8-bit header text is read in when it is not UTF-8: the one the message's
+// text declares (its first text leaf that names one), else the one its Content-Type names.
+QByteArray textCharset(GMimeObject *object, int depth = 0)
 {
-    const std::optional<QList<ListedField>> fields = listedFields(raw);
-    if (!fields)
-        return parse(raw, true);
-    // Read the way the message parser reads them, without building the message, which costs
-    // several times more: the first mailbox of the From fields in order, the last Subject and
-    // Date, the first Content-Type.
-    MailMessage mail;
-    bool haveSender = false;
-    bool haveType = false;
-    const QByteArray *subject = nullptr;
-    const QByteArray *date = nullptr;
-    for (const ListedField &f : *fields) {
-        switch (f.field) {
-        case Listed::From:
-            if (!haveSender) {
-                const GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), f.value.constData()));
-                // A list that parses only in part gives nothing here, where the message keeps
-                // the part that parsed: the message decides.
-                if (!list)
-                    return parse(raw, true);
-                if (InternetAddressMailbox *sender = firstMailbox(list.get())) {
-                    mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
-                    haveSender = true;
-                }
+    if (GMIME_IS_MULTIPART(object) && depth < 64) {
+        GMimeMultipart *multipart = GMIME_MULTIPART(object);
+        for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
+            if (QByteArray charset = textCharset(g_mime_multipart_get_part(multipart, i), depth + 1); !charset.isEmpty())
+                return charset;
+    } else if (GMIME_IS_PART(object)) {
+        GMimeContentType *type = g_mime_object_get_content_type(object);
+        if (type && g_ascii_strcasecmp(g_mime_content_type_get_media_type(type), "text") == 0)
+            return g_mime_content_type_get_parameter(type, "charset");
+    }
+    return {};
+}
+
+QByteArray declaredCharset(GMimeObject *body)
+{
+    if (!body)
+        return {};
+    const QByteArray charset = textCharset(body);
+    return charset.isEmpty() ? QByteArray(g_mime_object_get_content_type_parameter(body, "charset")) : charset;
+}
+
+GPtr<GMimeMessage> construct(const QByteArray &raw)
+{
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
+    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+    return GPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), parserOptions()));
+}
+
+// The list and the preview read the first of each of these fields, where GMime takes the last
+// Subject, Date and Content-Type (the last one shapes the body) and joins the From fields.
+// The later ones are hidden from it, their names spoilt in a copy of the mail; nothing when
+// there are none.
+std::optional<QByteArray> laterCopiesHidden(GMimeMessage *message, const QByteArray &raw)
+{
+    static const char *const names[] = {"From", "Subject", "Date", "Content-Type"};
+    bool seen[std::size(names)] = {};
+    std::optional<QByteArray> copy;
+    for (GMimeObject *o : {GMIME_OBJECT(message), g_mime_message_get_mime_part(message)}) {
+        GMimeHeaderList *list = o ? g_mime_object_get_header_list(o) : nullptr;
+        const int count = list ? g_mime_header_list_get_count(list) : 0;
+        for (int i = 0; i < count; ++i) {
+            GMimeHeader *header = g_mime_header_list_get_header_at(list, i);
+            const auto name = std::find_if(std::begin(names), std::end(names), [&](const char *n) {
+                return g_ascii_strcasecmp(g_mime_header_get_name(header), n) == 0;
+            });
+            if (name == std::end(names))
+                continue;
+            bool &already = seen[name - std::begin(names)];
+            const qsizetype at = qsizetype(g_mime_header_get_offset(header));
+            if (already && at >= 0 && at < raw.size() && g_ascii_toupper(raw[at]) == (*name)[0]) {
+                if (!copy)
+                    copy = raw;
+                (*copy)[at] = 'X';
             }
-            break;
-        case Listed::Subject:
-            subject = &f.value;
-            break;
-        case Listed::Date:
-            date = &f.value;
-            break;
-        case Listed::ContentType:
-            if (!haveType)
-                mail.m_contentType = typeAsWritten(decodedValue(f.value).get());
-            haveType = true;
-            break;
+            already = true;
         }
     }
+    return copy;
+}
+
+} // namespace
+
+MailMessage MailMessage::parseListFields(const QByteArray &block)
+{
+    const QByteArray raw = headerWithoutNuls(block);
+    qsizetype blockEnd = 0;
+    const std::optional<QList<ListedField>> fields = listedFields(raw, blockEnd);
+    if (!fields)
+        return parse(raw, true);
+    // Read as the message parser's are, without building the message, which costs several
+    // times more: each field at its first occurrence.
+    const QByteArray *first[4] = {};
+    for (const ListedField &f : *fields)
+        if (!first[int(f.field)])
+            first[int(f.field)] = &f.value;
+    const QByteArray *from = first[int(Listed::From)];
+    const QByteArray *subject = first[int(Listed::Subject)];
+    const QByteArray *type = first[int(Listed::ContentType)];
+    QByteArray charset;
+    if ((from && mailtext::needsCharset(*from)) || (subject && mailtext::needsCharset(*subject))) {
+        // The text that declares it may be a part of the body: the message decides.
+        if (raw.size() > blockEnd)
+            return parse(raw, true);
+        if (type) {
+            const GPtr<GMimeContentType> parsed(g_mime_content_type_parse(parserOptions(), decodedValue(*type).get()));
+            charset = g_mime_content_type_get_parameter(parsed.get(), "charset");
+        }
+    }
+    MailMessage mail;
+    if (from) {
+        const GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), from->constData()));
+        // A list that parses only in part gives nothing here, where the message keeps the
+        // part that parsed: the message decides.
+        if (!list)
+            return parse(raw, true);
+        InternetAddressMailbox *sender = firstMailbox(list.get());
+        mail.setSender(sender ? internet_address_mailbox_get_addr(sender) : nullptr, from->constData(), charset);
+    }
     if (subject)
-        mail.m_subject = visibleText(fromUtf8(decodedValue(*subject).get()));
-    if (date)
+        mail.m_subject = visibleText(mailtext::headerText(*subject, charset));
+    if (const QByteArray *date = first[int(Listed::Date)])
         if (GDateTime *when = g_mime_utils_header_decode_date(decodedValue(*date).get())) {
             mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(when));
             g_date_time_unref(when);
         }
+    if (type)
+        mail.m_contentType = typeAsWritten(decodedValue(*type).get());
     return mail;
 }
 
@@ -455,27 +526,33 @@ MailMessage MailMessage::parse(const QByteArray &raw)
     return parse(raw, false);
 }
 
-MailMessage MailMessage::parse(const QByteArray &raw, bool listFields)
+MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
 {
     MailMessage mail;
-    if (raw.isEmpty())
+    if (input.isEmpty())
         return mail;
+    const QByteArray raw = headerWithoutNuls(input);
     GMimeParserOptions *options = parserOptions();
-    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size())));
-    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-    GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
+    GPtr<GMimeMessage> message = construct(raw);
+    if (!message)
+        return mail;
+    if (const std::optional<QByteArray> firstOnly = laterCopiesHidden(message.get(), raw))
+        message = construct(*firstOnly);
     if (!message)
         return mail;
     GMimeObject *object = GMIME_OBJECT(message.get());
+    GMimeObject *body = g_mime_message_get_mime_part(message.get());
 
     InternetAddressMailbox *sender = firstMailbox(g_mime_message_get_from(message.get()));
-    if (sender)
-        mail.m_senderAddress = visibleText(fromUtf8(internet_address_mailbox_get_addr(sender)));
-    mail.m_subject = visibleText(fromUtf8(g_mime_message_get_subject(message.get())));
+    const char *from = rawField(object, body, "From");
+    const char *subject = rawField(object, body, "Subject");
+    const QByteArray charset = (from && mailtext::needsCharset(from)) || (subject && mailtext::needsCharset(subject))
+                                   ? declaredCharset(body) : QByteArray();
+    mail.setSender(sender ? internet_address_mailbox_get_addr(sender) : nullptr, from, charset);
+    if (subject)
+        mail.m_subject = visibleText(mailtext::headerText(subject, charset));
     if (GDateTime *date = g_mime_message_get_date(message.get()))
         mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date));
-    GMimeObject *body = g_mime_message_get_mime_part(message.get());
     // GMime files the Content-* headers under the top-level part, not the message.
     const char *type = g_mime_object_get_header(object, "Content-Type");
     if (!type && body)
@@ -486,13 +563,16 @@ MailMessage MailMessage::parse(const QByteArray &raw, bool listFields)
     if (listFields)
         return mail;
 
-    if (sender) {
-        GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(sender), nullptr, FALSE));
+    if (sender && mail.m_senderText.isEmpty()) {
+        // The name as the subject is decoded: the same mailbox read from the field with its
+        // encoded-words decoded here.
+        InternetAddressMailbox *shown = sender;
+        const GPtr<InternetAddressList> decoded(from ? internet_address_list_parse(options, mailtext::forParser(from, charset).constData()) : nullptr);
+        if (InternetAddressMailbox *same = firstMailbox(decoded.get()))
+            if (g_strcmp0(internet_address_mailbox_get_addr(same), internet_address_mailbox_get_addr(sender)) == 0)
+                shown = same;
+        GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(shown), nullptr, FALSE));
         mail.m_senderText = visibleText(fromUtf8(text.get()));
-    } else if (const char *from = g_mime_object_get_header(object, "From")) {
-        // No mailbox to show: show what the header says, decoded.
-        GCharPtr text(g_mime_utils_header_decode_text(options, from));
-        mail.m_senderText = visibleText(fixC1(fromUtf8(text.get())).simplified());
     }
     QStringList recipients;
     collectAddresses(g_mime_message_get_to(message.get()), recipients);
@@ -500,7 +580,7 @@ MailMessage MailMessage::parse(const QByteArray &raw, bool listFields)
     mail.m_recipients = visibleText(recipients.join(QLatin1String(", ")));
 
     if (body && GMIME_IS_MULTIPART(body)) {
-        QString prologue = normalizeText(guessText(QByteArray(g_mime_multipart_get_prologue(GMIME_MULTIPART(body)))));
+        QString prologue = normalizeText(mailtext::guess(g_mime_multipart_get_prologue(GMIME_MULTIPART(body))));
         while (prologue.endsWith(QLatin1Char('\n')))
             prologue.chop(1);
         mail.m_body = prologue;
@@ -522,6 +602,27 @@ MailMessage MailMessage::parse(const QByteArray &raw, bool listFields)
         }
     }
     return mail;
+}
+
+void MailMessage::setSender(const char *address, const char *field, const QByteArray &charset)
+{
+    m_senderAddress = visibleText(fromUtf8(address));
+    if (!m_senderAddress.isEmpty() || !field)
+        return;
+    // No address to show: show what the field says, decoded.
+    m_senderText = visibleText(fixC1(mailtext::headerText(field, charset)).simplified());
+    const QStringList words = m_senderText.split(QLatin1Char(' '));
+    for (auto word = words.crbegin(); word != words.crend(); ++word)
+        if (word->contains(QLatin1Char('@'))) {
+            static const QString around = QStringLiteral("<>()[]\"',;:");
+            qsizetype begin = 0, end = word->size();
+            while (begin < end && around.contains(word->at(begin)))
+                ++begin;
+            while (end > begin && around.contains(word->at(end - 1)))
+                --end;
+            m_senderAddress = word->sliced(begin, end - begin);
+            break;
+        }
 }
 
 int MailMessage::attachmentCount() const

@@ -8,7 +8,8 @@
 // One leaf of a message, as the preview and the attachment saver see it.
 //
 // Classification (parts are the leaves of the MIME tree, depth first, in message order):
-// - Text: a text/* leaf that carries no file name and is not "Content-Disposition: attachment".
+// - Text: a text/* leaf that carries no file name and is not "Content-Disposition: attachment";
+//   a leaf whose Content-Type cannot be read is text/plain; charset=us-ascii.
 //   Both halves of a multipart/alternative are Text parts, the plain one first as written.
 // - Attachment: every other leaf: any non-text leaf (images of a multipart/related included,
 //   named or not), a text leaf with a file name or an attachment disposition, and a
@@ -34,6 +35,7 @@ struct MailPart
 // A mail parsed from what the POP3 server sent: a header block (TOP n 0; it may lack the
 // closing blank line) or a whole message (RETR). CRLF or LF line ends. Every accessor gives
 // an empty value (invalid date) for what the mail lacks or what cannot be made sense of.
+// Of repeated From, Subject, Date and Content-Type fields the first counts.
 // The sender, recipient and subject texts hold no control character: a C1 character is read
 // as Windows-1252 where the code page defines it, a TAB becomes a blank, and every other
 // control character (C0, DEL, C1) becomes U+FFFD, so that it shows where it stands.
@@ -43,21 +45,28 @@ public:
     // Never throws; malformed or garbage input gives an empty message.
     static MailMessage parse(const QByteArray &raw);
     // What the message list shows of a header block, for a scan of many: sender, subject, date
-    // and content type as parse() gives them; every other accessor is empty. A block of plain
-    // fields is read field by field, without building the message (a few times cheaper).
+    // and content type as parse() gives them (the sender's text when it has no address);
+    // every other accessor is empty. A block of plain fields is read field by field, without
+    // building the message (a few times cheaper).
     static MailMessage parseListFields(const QByteArray &raw);
 
     // Address part of the first mailbox of the first From (a group's first member counts);
-    // empty when there is none.
+    // when it names none, the last word of the field that holds an "@", as mail readers take
+    // it; else empty.
     QString senderAddress() const { return m_senderAddress; }
     // That mailbox as display text: "Name <address>", or the address alone when unnamed.
-    // When From names no mailbox ("Name <>", an empty group): the From value as decoded text.
+    // When From names no mailbox ("Name <>", an empty group, words that do not parse): the
+    // From value as decoded text.
     QString senderText() const { return m_senderText; }
+    // What the list's sender cell shows: the address, or, when the From field holds none, what
+    // it says (decoded), so that the user and the blacklist still see something.
+    QString listedSender() const { return m_senderAddress.isEmpty() ? m_senderText : m_senderAddress; }
     // The bare addresses of To then Cc, in header order, joined by ", " (group members
     // included, names left out).
     QString recipients() const { return m_recipients; }
-    // RFC 2047 decoded (GMime trims the ends); raw 8-bit text read as UTF-8 when valid,
-    // else Windows-1252; text labelled ISO-8859-1 read as Windows-1252.
+    // Encoded-words decoded (see mailtext::headerText), leading blanks dropped, trailing ones
+    // kept; raw 8-bit text read as UTF-8 when valid, else in the charset the message's text
+    // declares, else Windows-1252; text labelled ISO-8859-1 read as Windows-1252.
     QString subject() const { return m_subject; }
     // From the Date header, in local time; invalid when absent or unparsable.
     QDateTime date() const { return m_date; }
@@ -82,6 +91,9 @@ public:
 
 private:
     static MailMessage parse(const QByteArray &raw, bool listFields);
+    // From the first mailbox's address (null when the field names none), the From field as
+    // written and the charset for its raw 8-bit text.
+    void setSender(const char *address, const char *field, const QByteArray &charset);
 
     QString m_senderAddress;
     QString m_senderText;

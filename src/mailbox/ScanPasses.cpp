@@ -35,7 +35,7 @@ void writeHeaderRow(MessageList &list, int r, const MailMessage &header)
 {
     const QDateTime when = header.date();
     list.setCells(r, MessageList::From,
-                  {header.senderAddress(), header.subject(),
+                  {header.listedSender(), header.subject(),
                    when.isValid() ? shortDate(when) + QStringLiteral("  ") + longTime(when) : QString(),
                    typeCode(header.contentType())});
     list.setCell(r, MessageList::Mark, QString());

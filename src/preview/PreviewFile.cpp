@@ -20,7 +20,7 @@ bool writePreviewFile(const QString &path, const QString &text)
     if (fd < 0)
         return false;
 
-    const QByteArray bytes = ansi::fromUnicode(text);
+    const QByteArray bytes = ansi::fromUnicode(text, ansi::Outside::CharacterReference);
     bool ok = fchmod(fd, S_IRUSR | S_IWUSR) == 0;
     qsizetype done = 0;
     while (ok && done < bytes.size()) {

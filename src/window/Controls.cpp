@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/Controls.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -25,11 +28,30 @@ void ListBox::mouseReleaseEvent(QMouseEvent *event)
 
 namespace {
 
-// Draws the cell as usual, then lets the grid's owner paint over it.
+// Draws the cell as usual (a text that does not fit ends with "…"), then lets the grid's
+// owner paint over it. The tooltip of a cell whose text does not fit is the whole text.
 class CellDelegate final : public QStyledItemDelegate
 {
 public:
     explicit CellDelegate(MessageGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem item(option);
+        initStyleOption(&item, index);
+        // The room the style leaves the text (QCommonStyle's margins), where it elides it.
+        const QStyle *style = item.widget ? item.widget->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, item.widget) + 1;
+        const int room = style->subElementRect(QStyle::SE_ItemViewItemText, &item, item.widget).width() - 2 * margin;
+        if (item.fontMetrics.horizontalAdvance(item.text) > room)
+            QToolTip::showText(event->globalPos(), item.text, view, item.rect);
+        else
+            QToolTip::hideText();
+        return true;
+    }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
@@ -53,8 +75,7 @@ MessageGrid::MessageGrid(QWidget *parent) : QTableView(parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setShowGrid(true);
     setWordWrap(false);
-    // Cells clip their text like a text grid; an ellipsis would turn "Autre" into "A...".
-    setTextElideMode(Qt::ElideNone);
+    setTextElideMode(Qt::ElideRight);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     // The preview disables the list, greys it and leaves a strip of it above the pane: that
     // strip must stay readable, so disabled text keeps the normal text colour.

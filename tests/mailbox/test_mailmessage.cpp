@@ -86,6 +86,7 @@ class MailMessageTest : public QObject
         const MailMessage all = MailMessage::parse(raw);
         const MailMessage listed = MailMessage::parseListFields(raw);
         QCOMPARE(listed.senderAddress(), all.senderAddress());
+        QCOMPARE(listed.listedSender(), all.listedSender());
         QCOMPARE(listed.subject(), all.subject());
         QCOMPARE(listed.date(), all.date());
         QCOMPARE(listed.contentType(), all.contentType());
@@ -128,6 +129,28 @@ private slots:
         // Control characters show where they stand; a fold's TAB is a blank.
         QTest::newRow("control characters") << QByteArray("Subject: a\x1b" "b\x7f" "c =?UTF-8?Q?=01d=C2=9De=0D?=\n\tf")
                                             << QStringLiteral("a\uFFFDb\uFFFDc \uFFFDd\uFFFDe\uFFFD f");
+        QTest::newRow("NUL") << bytes("Subject: a\0b") << QStringLiteral("a\uFFFDb");
+        // Raw 8-bit text that is not UTF-8 is read in the charset the message's text declares.
+        QTest::newRow("raw gb2312, the text's charset")
+            << QByteArray("Subject: \xC8\xAB\xD0\xC2\xD4\xAD\xD7\xB0\nContent-Type: text/plain; charset=gb2312")
+            << QStringLiteral("\u5168\u65b0\u539f\u88c5");
+        QTest::newRow("raw big5, the text part's charset")
+            << QByteArray("Subject: \xA4\xA4\xA4\xE5\nContent-Type: multipart/alternative; boundary=b\n\n"
+                          "--b\nContent-Type: text/plain; charset=big5\n\nx\n--b--")
+            << QStringLiteral("\u4e2d\u6587");
+        QTest::newRow("raw utf-8 whatever the text's charset")
+            << QByteArray("Subject: caf\xC3\xA9\nContent-Type: text/plain; charset=gb2312") << QStringLiteral("caf\u00e9");
+        QTest::newRow("two Subject fields") << QByteArray("Subject: vrai\nX: 1\nSubject: inject\u00e9") << QStringLiteral("vrai");
+        // Each word decoded on its own, padding and all; a character split between two words
+        // of one charset comes out whole.
+        QTest::newRow("padded base64 words") << QByteArray("Subject: =?UTF-8?B?YQ==?= =?UTF-8?B?Yg==?= =?UTF-8?B?Yw==?=")
+                                             << QStringLiteral("abc");
+        QTest::newRow("character split over padded words") << QByteArray("Subject: =?UTF-8?B?5Lit5g==?=\n =?UTF-8?B?lofkuLvpopg=?=")
+                                                           << QStringLiteral("\u4e2d\u6587\u4e3b\u9898");
+        QTest::newRow("gb2312 split over words") << QByteArray("Subject: =?gb2312?B?1g==?= =?GB2312?B?0M7E?=") << QStringLiteral("\u4e2d\u6587");
+        QTest::newRow("charsets side by side") << QByteArray("Subject: =?UTF-8?B?w6k=?= =?iso-8859-1?Q?=E8?= =?utf-8?q?_!?=")
+                                               << QStringLiteral("\u00e9\u00e8 !");
+        QTest::newRow("trailing blanks") << QByteArray("Subject:  Promo =?UTF-8?Q?=C3=A9t=C3=A9?=  ") << QStringLiteral("Promo \u00e9t\u00e9  ");
     }
     void subjects()
     {
@@ -158,6 +181,8 @@ private slots:
                                            << QStringLiteral("a@example.fr") << QStringLiteral("a@example.fr");
         QTest::newRow("two From headers") << QByteArray("From: first@example.fr\nFrom: second@example.fr")
                                           << QStringLiteral("first@example.fr") << QStringLiteral("first@example.fr");
+        QTest::newRow("empty group, then a mailbox") << QByteArray("From: Liste:;\nFrom: g@example.fr") << QString()
+                                                     << QStringLiteral("Liste:;");
         QTest::newRow("group") << QByteArray("From: Equipe: a@example.fr, b@example.fr;") << QStringLiteral("a@example.fr")
                                << QStringLiteral("a@example.fr");
         QTest::newRow("local address") << QByteArray("From: MAILER-DAEMON") << QStringLiteral("MAILER-DAEMON")
@@ -176,6 +201,18 @@ private slots:
                                             << QStringLiteral("N\uFFFDom\uFFFD <\"a\uFFFDb\"@example.fr>");
         QTest::newRow("controls without address") << QByteArray("From: =?UTF-8?Q?N=7Fom?= <>") << QString()
                                                   << QStringLiteral("N\uFFFDom <>");
+        QTest::newRow("name in padded words") << QByteArray("From: =?UTF-8?B?SmVhbg==?= =?UTF-8?B?bmU=?= <j@example.fr>")
+                                              << QStringLiteral("j@example.fr") << QStringLiteral("Jeanne <j@example.fr>");
+        // No mailbox parsed: the last word holding an "@" is the address, as mail readers take it.
+        QTest::newRow("address without brackets") << QByteArray("From: Jeanne Martin jeanne.martin@fai.example")
+                                                  << QStringLiteral("jeanne.martin@fai.example")
+                                                  << QStringLiteral("Jeanne Martin jeanne.martin@fai.example");
+        QTest::newRow("NUL in an unquoted name") << bytes("From: Sp\0am <spam@evil.example>") << QStringLiteral("spam@evil.example")
+                                                 << QStringLiteral("Sp\uFFFDam <spam@evil.example>");
+        QTest::newRow("raw gb2312 name") << QByteArray("From: \xC0\xEE\xC3\xF7 <li@example.cn>\nContent-Type: text/plain; charset=gb2312")
+                                         << QStringLiteral("li@example.cn") << QStringLiteral("\u674e\u660e <li@example.cn>");
+        QTest::newRow("NUL in the name") << bytes("From: \"Sp\0am\" <spam@evil.example>") << QStringLiteral("spam@evil.example")
+                                         << QStringLiteral("Sp\uFFFDam <spam@evil.example>");
     }
     void senders()
     {
@@ -221,6 +258,8 @@ private slots:
         QTest::newRow("named zone") << QByteArray("Date: Wed, 03 Jan 2024 12:00:00 GMT") << utc(2024, 1, 3, 12, 0, 0);
         QTest::newRow("comment after zone") << QByteArray("Date: Wed, 3 Jan 2024 12:00:00 +0000 (UTC)")
                                             << utc(2024, 1, 3, 12, 0, 0);
+        QTest::newRow("two Date fields") << QByteArray("Date: Wed, 03 Jan 2024 12:00:00 GMT\nDate: Thu, 04 Jan 2024 12:00:00 GMT")
+                                         << utc(2024, 1, 3, 12, 0, 0);
         QTest::newRow("absent") << QByteArray("Subject: x") << QDateTime();
         QTest::newRow("empty") << QByteArray("Date:") << QDateTime();
         QTest::newRow("garbage") << QByteArray("Date: bientôt, peut-être") << QDateTime();
@@ -346,12 +385,21 @@ private slots:
             << QStringLiteral("Привет\n") << false;
         QTest::newRow("unknown charset, latin-1 bytes")
             << QByteArray("Content-Type: text/plain; charset=x-martian\n\ncaf\xE9\n") << QStringLiteral("café\n") << false;
-        QTest::newRow("utf-8 label, latin-1 bytes")
-            << QByteArray("Content-Type: text/plain; charset=utf-8\n\ncaf\xE9\n") << QStringLiteral("café\n") << false;
+        QTest::newRow("utf-8 label, an invalid byte")
+            << QByteArray("Content-Type: text/plain; charset=utf-8\n\ncaf\xE9 \xC3\xA0\n") << QStringLiteral("caf\uFFFD \u00e0\n") << false;
         QTest::newRow("bad byte in a known charset")
             << QByteArray("Content-Type: text/plain; charset=shift_jis\n\nab\x81\n") << QStringLiteral("ab\uFFFD\n") << false;
+        QTest::newRow("control characters")
+            << QByteArray("Content-Type: text/plain; charset=us-ascii\n\na\x81" "b\x8D" "c\x1B" "d\x7F" "e\tf\rg\x0C\n")
+            << QStringLiteral("a\uFFFDb\uFFFDc\uFFFDd\uFFFDe\tf\rg\uFFFD\n") << false;
         QTest::newRow("html") << QByteArray("Content-Type: text/html; charset=utf-8\n\n<p>\xC3\xA9</p>\n")
                               << QStringLiteral("<p>é</p>\n") << true;
+        // A Content-Type that cannot be read is text/plain; charset=us-ascii.
+        QTest::newRow("unreadable content type") << QByteArray("Content-Type: text plain; charset=koi8-r\n\nBonjour \xC3\xA0 tous\n")
+                                                 << QStringLiteral("Bonjour \u00e0 tous\n") << false;
+        QTest::newRow("two Content-Type fields")
+            << QByteArray("Content-Type: text/html\nContent-Type: multipart/mixed; boundary=x\n\n<p>a</p>\n--x--\n")
+            << QStringLiteral("<p>a</p>\n--x--\n") << true;
         // Stray CRs and NULs at a line end never leave a CR LF behind (fuzz/corpus/mailmessage/cr-crlf).
         QTest::newRow("CR before the line end") << QByteArray("Subject: x\n\nLigne 1\r\nLigne 2\r\r\n")
                                                 << QStringLiteral("Ligne 1\nLigne 2\n") << false;
@@ -550,6 +598,9 @@ a,b
         QTest::newRow("windows path") << QByteArray("attachment; filename=\"C:\\\\Users\\\\x\\\\doc.pdf\"") << QStringLiteral("doc.pdf");
         QTest::newRow("encoded slash") << QByteArray("attachment; filename=\"=?UTF-8?Q?=2E=2E=2Fx=2Etxt?=\"") << QStringLiteral("x.txt");
         QTest::newRow("control characters") << QByteArray("attachment; filename=\"=?UTF-8?Q?a=0Ab=09c=2Etxt?=\"") << QStringLiteral("abc.txt");
+        QTest::newRow("padded words") << QByteArray("attachment; filename=\"=?UTF-8?B?5Lit5g==?= =?UTF-8?B?lofkuLvpopg=?=.pdf\"")
+                                      << QStringLiteral("\u4e2d\u6587\u4e3b\u9898.pdf");
+        QTest::newRow("C1 control") << QByteArray("attachment; filename=\"a\x9D" "b.txt\"") << QStringLiteral("ab.txt");
         QTest::newRow("dot dot") << QByteArray("attachment; filename=\"..\"") << QString();
     }
     void fileNames()

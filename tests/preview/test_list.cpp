@@ -5,12 +5,36 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QPaintEngine>
 #include <QStyleOptionButton>
+#include <QToolTip>
 
 #include "mailbox/MessageList.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
 #include "window/Controls.h"
+
+// A device that keeps the texts drawn on it, as its paint engine receives them.
+struct DrawnTexts final : QPaintDevice, QPaintEngine
+{
+    explicit DrawnTexts(QSize size) : size(size) {}
+    QStringList texts;
+    QSize size;
+
+    QPaintEngine *paintEngine() const override { return const_cast<DrawnTexts *>(this); }
+    int metric(PaintDeviceMetric m) const override
+    {
+        return m == PdmWidth ? size.width() : m == PdmHeight ? size.height() : m == PdmDepth ? 32
+             : m == PdmDevicePixelRatioScaled ? int(devicePixelRatioFScale()) : m == PdmDevicePixelRatio ? 1 : 96;
+    }
+    bool begin(QPaintDevice *) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState &) override {}
+    void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
+    void drawPolygon(const QPointF *, int, PolygonDrawMode) override {}
+    void drawTextItem(const QPointF &, const QTextItem &item) override { texts << item.text(); }
+    Type type() const override { return User; }
+};
 
 class ListTest : public QObject
 {
@@ -182,6 +206,29 @@ private slots:
         form().SG1->clearSelection();
         grid = form().SG1->grab().toImage();
         QCOMPARE(cellImage(grid, MessageList::Mark, 1), checked);
+    }
+
+    // A cell too narrow for its text ends it with "…", and its tooltip is the whole text.
+    void cellsThatDoNotFitEndWithAnEllipsis()
+    {
+        const QString sender = QStringLiteral("jean-pierre.delafontaine@une-adresse-tres-longue.example.org");
+        form().list->setCell(1, MessageList::From, sender);
+        DrawnTexts drawn(form().SG1->size());
+        form().SG1->render(&drawn);
+        const QString shown = drawn.texts.filter(QStringLiteral("jean-pierre")).value(0);
+        QVERIFY2(shown.endsWith(QChar(0x2026)) && sender.startsWith(shown.chopped(1)), qPrintable(shown));
+        for (const char *whole : {"b@x.org", "Trois", "01/02/2026 10:02", "M/M"})
+            QVERIFY2(drawn.texts.contains(QLatin1String(whole)), whole);
+
+        QWidget *vp = form().SG1->viewport();
+        const auto tip = [&](int column, int row) {
+            const QPoint at = vp->mapFrom(form().SG1, form().SG1->cellRect(column, row).center());
+            QHelpEvent event(QEvent::ToolTip, at, vp->mapToGlobal(at));
+            QApplication::sendEvent(vp, &event);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        QCOMPARE(tip(MessageList::From, 2), QString());
+        QCOMPARE(tip(MessageList::From, 1), sender);
     }
 
     // The pane shrinks, greys and disables the list; the strip left above it must still read.

@@ -126,10 +126,10 @@ private slots:
         for (QWidget *c : pane())
             QVERIFY2(!c->isHidden(), qPrintable(c->objectName()));
 
-        // Windows-1252, no mark or wrapper; what it lacks becomes '?'.
+        // Windows-1252, no mark or wrapper; what it lacks becomes a character reference.
         const QByteArray bytes = readAll(w->previewFile());
-        QCOMPARE(bytes, ansi::fromUnicode(body));
-        QVERIFY(bytes.contains("5 \x80, caf\xe9 ?"));
+        QVERIFY(bytes.contains("5 \x80, caf\xe9 &#x4E2D;</p>"));
+        QCOMPARE(bytes.size(), ansi::fromUnicode(body).size() + 7);
         QCOMPARE(QFile::permissions(w->previewFile()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         waitShown();
 
@@ -139,31 +139,59 @@ private slots:
     }
 
     // The preview file is Windows-1252, so the view reads it as such whatever charset the page
-    // declares; each preview shows its own page, not the one before.
-    void htmlIsReadAsWindows1252WhateverItDeclares()
+    // declares, and every character it cannot hold reaches the view as a character reference.
+    // Each message of the table is previewed in turn: the page and the text view it shows,
+    // each preview its own page, not the one before.
+    void pagesAsShown()
     {
+        struct Page
+        {
+            QByteArray mail;
+            QString page; // the text the web view rendered
+            QString memo; // the text view's, when the row looks at it
+        };
         const QString accents = QStringLiteral("\u00e9 \u00e0 \u20ac \u0153");
-        const QStringList heads = {
-            QStringLiteral("<meta charset=\"utf-8\">"),
-            QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"),
-            QString()};
-        QList<QByteArray> messages;
-        for (int i = 0; i < heads.size(); ++i) {
+        const auto html = [](const QString &head, const QString &body) {
             mailfactory::Mail m;
-            m.html = QStringLiteral("<html><head>%1</head><body><p>%2 %3</p></body></html>").arg(heads[i]).arg(i + 1).arg(accents);
-            messages << mailfactory::build(m);
-        }
+            m.html = QStringLiteral("<html><head>%1</head><body><p>%2</p></body></html>").arg(head, body);
+            return mailfactory::build(m);
+        };
+        const auto utf8Html = [](const QByteArray &encoding, const QByteArray &body) {
+            return "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: " + encoding + "\r\n\r\n" + body + "\r\n";
+        };
+        const QString badByte = QStringLiteral("Caf\u00e9 \u00e0 5 \u20ac \uFFFD!");
+        const QList<Page> pages = {
+            {html(QStringLiteral("<meta charset=\"utf-8\">"), QStringLiteral("1 ") + accents), QStringLiteral("1 ") + accents, {}},
+            {html(QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"),
+                  QStringLiteral("2 ") + accents),
+             QStringLiteral("2 ") + accents, {}},
+            {html({}, QStringLiteral("3 ") + accents), QStringLiteral("3 ") + accents, {}},
+            {html({}, QStringLiteral("\u4e2d\u6587 \u041f\u0440\u0438\u0432\u0435\u0442 \u0395\u03bb\u03bb\u03ac\u03b4\u03b1 \U0001F389 \u00e9")),
+             QStringLiteral("\u4e2d\u6587 \u041f\u0440\u0438\u0432\u0435\u0442 \u0395\u03bb\u03bb\u03ac\u03b4\u03b1 \U0001F389 \u00e9"), {}},
+            // One invalid sequence in a UTF-8 part is U+FFFD, the rest reads as UTF-8.
+            {utf8Html("8bit", "<p>Caf\xC3\xA9 \xC3\xA0 5 \xE2\x82\xAC \xC3!</p>"), badByte, QStringLiteral("<p>") + badByte + "</p>\n\n"},
+            {utf8Html("quoted-printable", "<p>Caf=C3=A9 =C3=A0 5 =E2=82=AC =C3!</p>"), badByte, {}},
+            {utf8Html("base64", QByteArray("<p>Caf\xC3\xA9 \xC3\xA0 5 \xE2\x82\xAC \xC3!</p>").toBase64()), badByte, {}},
+            // Control characters show as U+FFFD, as in headers; TAB stays.
+            {"Content-Type: text/plain; charset=us-ascii\r\n\r\nPrix\x81 :\t5\x8D \x1B[0m!\r\n",
+             QStringLiteral("Prix\uFFFD : 5\uFFFD \uFFFD[0m!"), QStringLiteral("Prix\uFFFD :\t5\uFFFD \uFFFD[0m!\n\n")},
+        };
+        QList<QByteArray> messages;
+        for (const Page &p : pages)
+            messages << p.mail;
         serve(messages);
         auto *view = qobject_cast<SafeWebView *>(ensurePreviewView(form()));
-        for (int i = 0; i < heads.size(); ++i) {
+        for (int i = 0; i < pages.size(); ++i) {
             QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
             form().BitBtn8->click();
             preview(i + 1);
             QVERIFY(prompter.infos.isEmpty());
+            if (!pages[i].memo.isNull())
+                QCOMPARE(form().Memo2->toPlainText(), pages[i].memo);
             QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
             auto shown = std::make_shared<QString>();
             view->page()->toPlainText([shown](const QString &text) { *shown = text.trimmed(); });
-            QTRY_COMPARE(*shown, QStringLiteral("%1 %2").arg(i + 1).arg(accents));
+            QTRY_COMPARE(*shown, pages[i].page);
         }
     }
 

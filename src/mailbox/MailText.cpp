@@ -1,0 +1,305 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gmime/gmime.h>
+
+#include "mailbox/MailText.h"
+
+#include "core/Ansi.h"
+
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <optional>
+
+namespace {
+
+bool isUtf8(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes); // decodes only once made a string
+    return !utf8.hasError();
+}
+
+// Converts with iconv through GMime's charset aliases; a byte that does not convert becomes
+// U+FFFD and the conversion goes on. Null when iconv does not know the charset.
+std::optional<QString> convert(QByteArrayView bytes, const char *charset)
+{
+    iconv_t cd = g_mime_iconv_open("UTF-8", charset);
+    if (cd == iconv_t(-1))
+        return std::nullopt;
+    QByteArray out;
+    out.reserve(bytes.size() + bytes.size() / 2 + 16);
+    char *in = const_cast<char *>(bytes.data());
+    size_t inLeft = size_t(bytes.size());
+    char buffer[4096];
+    for (bool flushing = false;;) {
+        char *outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        const size_t r = flushing ? g_mime_iconv(cd, nullptr, nullptr, &outPtr, &outLeft)
+                                  : g_mime_iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        const int error = errno;
+        out.append(buffer, outPtr - buffer);
+        if (r != size_t(-1)) {
+            if (flushing)
+                break;
+            flushing = inLeft == 0;
+            continue;
+        }
+        if (error == E2BIG)
+            continue;
+        if (flushing)
+            break;
+        if (inLeft == 0) {
+            flushing = true;
+            continue;
+        }
+        // An invalid sequence, or one cut short by the end of the text.
+        out.append("\xEF\xBF\xBD");
+        ++in;
+        --inLeft;
+    }
+    g_mime_iconv_close(cd);
+    return QString::fromUtf8(out);
+}
+
+enum class Label { None, Utf8, Western, Other };
+
+Label labelOf(const QByteArray &label)
+{
+    if (label.isEmpty() || label == "us-ascii" || label == "ascii" || label == "unknown-8bit" || label == "x-unknown")
+        return Label::None;
+    if (label == "utf-8" || label == "utf8")
+        return Label::Utf8;
+    if (label == "iso-8859-1" || label == "iso8859-1" || label == "latin1" || label == "windows-1252" || label == "cp1252")
+        return Label::Western;
+    return Label::Other;
+}
+
+// Bytes in a labelled charset. A UTF-8 label is taken at its word (strictUtf8: each invalid
+// sequence U+FFFD) or, in headers, read as a guess: a mislabelled Latin-1 word stays readable.
+QString inCharset(QByteArrayView bytes, QByteArrayView charset, bool strictUtf8)
+{
+    const QByteArray label = charset.toByteArray().trimmed().toLower();
+    switch (labelOf(label)) {
+    case Label::None:
+        return mailtext::guess(bytes);
+    case Label::Utf8:
+        return strictUtf8 ? QString::fromUtf8(bytes) : mailtext::guess(bytes);
+    case Label::Western:
+        return ansi::toUnicode(bytes.data(), bytes.size());
+    case Label::Other:
+        if (auto text = convert(bytes, label.constData()))
+            return *text;
+        break;
+    }
+    return mailtext::guess(bytes);
+}
+
+// Raw header bytes outside encoded-words.
+QString rawText(QByteArrayView bytes, QByteArrayView charset)
+{
+    if (!mailtext::needsCharset(bytes))
+        return QString::fromUtf8(bytes);
+    const QByteArray label = charset.toByteArray().trimmed().toLower();
+    if (labelOf(label) == Label::Other)
+        if (auto text = convert(bytes, label.constData()))
+            return *text;
+    return ansi::toUnicode(bytes.data(), bytes.size());
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+struct Word
+{
+    qsizetype end = 0;   // just past its "?="
+    QByteArray charset;  // lower case, without an RFC 2231 language
+    QByteArray bytes;    // transfer-decoded
+};
+
+// The encoded-word "=?charset?B|Q?text?=" that starts at at; null when there is none or its
+// text does not decode, so that it shows as written.
+std::optional<Word> wordAt(QByteArrayView v, qsizetype at)
+{
+    qsizetype p = at + 2;
+    const qsizetype charsetStart = p;
+    while (p < v.size() && v[p] != '?' && !isBlank(v[p]) && p - charsetStart < 64)
+        ++p;
+    if (p == charsetStart || p + 2 >= v.size() || v[p] != '?' || v[p + 2] != '?')
+        return std::nullopt;
+    Word word;
+    word.charset = v.sliced(charsetStart, p - charsetStart).toByteArray().toLower();
+    if (const qsizetype star = word.charset.indexOf('*'); star >= 0)
+        word.charset.truncate(star);
+    const char encoding = v[p + 1];
+    const qsizetype textStart = p + 3;
+    qsizetype q = textStart;
+    while (q < v.size() && v[q] != '?' && !isBlank(v[q]))
+        ++q;
+    if (q + 1 >= v.size() || v[q] != '?' || v[q + 1] != '=')
+        return std::nullopt;
+    const QByteArrayView text = v.sliced(textStart, q - textStart);
+    if (encoding == 'B' || encoding == 'b') {
+        auto decoded = QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded)
+            return std::nullopt;
+        word.bytes = std::move(*decoded);
+    } else if (encoding == 'Q' || encoding == 'q') {
+        word.bytes.reserve(text.size());
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text[i] == '_') {
+                word.bytes.append(' ');
+            } else if (text[i] == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+                word.bytes.append(char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+                i += 2;
+            } else {
+                word.bytes.append(text[i]);
+            }
+        }
+    } else {
+        return std::nullopt;
+    }
+    word.end = q + 2;
+    return word;
+}
+
+// Walks a value: literal(from, to) for the text between encoded-words, run(text) for each
+// run of adjacent encoded-words (only blanks between them, which go), decoded.
+template<typename Literal, typename Run>
+void walk(QByteArrayView v, Literal literal, Run run)
+{
+    qsizetype done = 0;      // end of what was handed over
+    qsizetype runEnd = -1;   // end of the last word of the open run, -1 when none is open
+    QString runText;
+    QByteArray groupCharset; // the open run's last words in one charset, not yet decoded
+    QByteArray groupBytes;
+    const auto closeGroup = [&] {
+        if (!groupBytes.isEmpty() || !groupCharset.isEmpty())
+            runText += inCharset(groupBytes, groupCharset, false);
+        groupBytes.clear();
+        groupCharset.clear();
+    };
+    const auto closeRun = [&] {
+        if (runEnd < 0)
+            return;
+        closeGroup();
+        run(runText);
+        runText.clear();
+        done = runEnd;
+        runEnd = -1;
+    };
+    for (qsizetype at = v.indexOf("=?"); at >= 0; at = v.indexOf("=?", at)) {
+        const std::optional<Word> word = wordAt(v, at);
+        if (!word) {
+            at += 1;
+            continue;
+        }
+        const qsizetype from = runEnd >= 0 ? runEnd : done;
+        bool onlyBlanks = runEnd >= 0;
+        for (qsizetype i = from; onlyBlanks && i < at; ++i)
+            onlyBlanks = isBlank(v[i]);
+        if (!onlyBlanks) {
+            closeRun();
+            literal(done, at);
+        }
+        if (word->charset != groupCharset)
+            closeGroup();
+        groupCharset = word->charset;
+        groupBytes += word->bytes;
+        runEnd = word->end;
+        at = word->end;
+    }
+    closeRun();
+    literal(done, v.size());
+}
+
+} // namespace
+
+namespace mailtext {
+
+QString guess(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (!utf8.hasError())
+        return text;
+    return ansi::toUnicode(bytes.data(), bytes.size());
+}
+
+QString decode(QByteArrayView bytes, QByteArrayView charset)
+{
+    return inCharset(bytes, charset, true);
+}
+
+bool needsCharset(QByteArrayView bytes)
+{
+    for (const char c : bytes)
+        if (uchar(c) >= 0x80)
+            return !isUtf8(bytes);
+    return false;
+}
+
+QString headerText(QByteArrayView value, QByteArrayView charset)
+{
+    // Unfolded: the line breaks go, the blanks that follow them stay.
+    QByteArray unfolded;
+    unfolded.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\n' || (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n'))
+            continue;
+        unfolded.append(c);
+    }
+    qsizetype start = 0;
+    while (start < unfolded.size() && (unfolded[start] == ' ' || unfolded[start] == '\t'))
+        ++start;
+    const QByteArrayView v = QByteArrayView(unfolded).sliced(start);
+    QString out;
+    walk(
+        v, [&](qsizetype from, qsizetype to) { out += rawText(v.sliced(from, to - from), charset); },
+        [&](const QString &text) { out += text; });
+    return out;
+}
+
+QByteArray forParser(QByteArrayView value, QByteArrayView charset)
+{
+    bool eightBit = false;
+    for (const char c : value)
+        eightBit = eightBit || uchar(c) >= 0x80;
+    if (!eightBit && !value.contains("=?"))
+        return value.toByteArray();
+    QByteArray out;
+    out.reserve(value.size() + value.size() / 2);
+    walk(
+        value,
+        [&](qsizetype from, qsizetype to) {
+            const QByteArrayView text = value.sliced(from, to - from);
+            out += eightBit ? rawText(text, charset).toUtf8() : text.toByteArray();
+        },
+        [&](const QString &text) {
+            static const char hex[] = "0123456789ABCDEF";
+            out += "=?UTF-8?Q?";
+            for (const char c : text.toUtf8()) {
+                if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+                    out += c;
+                } else {
+                    out += '=';
+                    out += hex[uchar(c) >> 4];
+                    out += hex[uchar(c) & 15];
+                }
+            }
+            out += "?=";
+        });
+    return out;
+}
+
+} // namespace mailtext
