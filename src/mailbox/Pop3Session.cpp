@@ -233,10 +233,12 @@ void Pop3Session::open(const Pop3Account &account)
     const Reply hello = readReply(greeting);
     if (!hello.ok)
         fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(hello.status)));
-    const QStringList offered = preLoginCapabilities();
-    if (!account.tls && listsCapability(offered, u"STLS"))
+    QStringList offered = preLoginCapabilities();
+    if (!account.tls && listsCapability(offered, u"STLS")) {
         upgrade();
-    // What the server said before an upgrade decides only how commands are sent, not what.
+        // What was said in clear text may have been forged on the way (RFC 2595, section 4).
+        offered = preLoginCapabilities();
+    }
     login(user, password, m_pipelining && listsCapability(offered, u"PIPELINING"));
     m_open = true;
 }

@@ -88,6 +88,7 @@ public:
     // validate goes to the certificate decision (refused without one) before anything is sent
     // over it. A refused USER or PASS throws LoginRefused. When the server pipelines, PASS
     // goes with USER over TLS (in clear text only once USER is accepted), followed by CAPA.
+    // After STLS, CAPA is asked again: only what the server lists over TLS counts.
     void open(const Pop3Account &account);
     void setCertificateDecision(CertificateDecision decide);
     bool encrypted() const { return m_encrypted; } // the login went over TLS

@@ -20,24 +20,29 @@ QByteArray headerOf(const QByteArray &message)
 
 FakePop3Server::FakePop3Server(bool tls, QObject *parent) : QTcpServer(parent), m_tls(tls)
 {
-    if (m_tls) {
-        const QString cert = m_certDir.filePath(QStringLiteral("cert.pem"));
-        const QString key = m_certDir.filePath(QStringLiteral("key.pem"));
-        if (makeSelfSignedCertificate(cert, key)) {
-            trustInThisProcess(cert);
-            const auto certs = QSslCertificate::fromPath(cert);
-            if (!certs.isEmpty())
-                m_certificate = certs.first();
-            QFile keyFile(key);
-            if (keyFile.open(QIODevice::ReadOnly))
-                m_key = QSslKey(&keyFile, QSsl::Ec);
-        }
-    }
+    if (m_tls)
+        makeCertificate();
+}
+
+bool FakePop3Server::makeCertificate()
+{
+    if (!m_certificate.isNull())
+        return !m_key.isNull();
+    const QString cert = m_certDir.filePath(QStringLiteral("cert.pem"));
+    const QString key = m_certDir.filePath(QStringLiteral("key.pem"));
+    if (!makeSelfSignedCertificate(cert, key))
+        return false;
+    trustInThisProcess(cert);
+    m_certificate = QSslCertificate::fromPath(cert).value(0);
+    QFile keyFile(key);
+    if (keyFile.open(QIODevice::ReadOnly))
+        m_key = QSslKey(&keyFile, QSsl::Ec);
+    return !m_certificate.isNull() && !m_key.isNull();
 }
 
 bool FakePop3Server::start()
 {
-    if (m_tls && (m_certificate.isNull() || m_key.isNull()))
+    if ((m_tls || offersStls) && !makeCertificate())
         return false;
     return listen(QHostAddress::LocalHost, 0);
 }
@@ -84,7 +89,9 @@ void FakePop3Server::incomingConnection(qintptr descriptor)
         return;
     }
     ++connections;
-    m_clients.insert(socket, Client());
+    Client client;
+    client.tls = m_tls;
+    m_clients.insert(socket, client);
     connect(socket, &QSslSocket::readyRead, this, [this, socket] { readCommands(socket); });
     connect(socket, &QSslSocket::disconnected, this, [this, socket] {
         m_clients.remove(socket);
@@ -177,8 +184,10 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             caps += "UIDL\r\n";
         if (hasPipelining)
             caps += "PIPELINING\r\n";
-        if (brokenStls)
+        if (brokenStls || (offersStls && !c.tls))
             caps += "STLS\r\n";
+        if (!c.tls)
+            caps += clearTextCapa;
         if (loginDelay > 0)
             caps += "LOGIN-DELAY " + QByteArray::number(loginDelay) + "\r\n";
         return reply(socket, verb, n, multiLine("Capability list follows", caps), true);
@@ -198,6 +207,14 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             // Agrees, then answers the client's handshake with clear text.
             c.stlsAgreed = true;
             return ok("Begin TLS negotiation");
+        }
+        if (verb == "STLS" && offersStls && !c.tls) {
+            ok("Begin TLS negotiation");
+            c.tls = true;
+            socket->setLocalCertificate(m_certificate);
+            socket->setPrivateKey(m_key);
+            socket->startServerEncryption();
+            return;
         }
         if (verb == "USER") {
             c.user = QString::fromUtf8(arg) == user;

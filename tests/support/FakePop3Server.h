@@ -51,6 +51,8 @@ public:
     bool topGivesBody = false; // TOP n 0 answered with the whole message, as some servers do
     int delayMs = 200;
     bool brokenStls = false; // CAPA offers STLS; STLS is agreed to, then no TLS comes
+    bool offersStls = false; // CAPA offers STLS, which works (the certificate is trusted in this process)
+    QByteArray clearTextCapa; // capability lines (CRLF ended) listed only before TLS
     int loginDelay = 0;    // announced as LOGIN-DELAY n by CAPA when above 0
     QByteArray refusePass; // when set, every PASS gets "-ERR " + this (e.g. "[IN-USE] busy")
     // Breaks the command verb (upper case, e.g. "TOP") for message n, or for every message
@@ -74,8 +76,10 @@ private:
         bool dead = false;  // stalled or dropped: answers nothing more
         bool busy = false;  // a delayed answer is still going out
         bool stlsAgreed = false;
+        bool tls = false;
     };
 
+    bool makeCertificate();
     void incomingConnection(qintptr descriptor) override;
     void greet(QSslSocket *socket);
     void readCommands(QSslSocket *socket);
