@@ -128,6 +128,15 @@ void Pop3Session::failOutOfStep(const QString &text)
     throw Pop3ProtocolError(text);
 }
 
+void Pop3Session::failWithdrawn()
+{
+    m_broken = true;
+    m_socket->abort();
+    throw EncryptionWithdrawn(
+        QStringLiteral("Le serveur %1 ne propose plus le chiffrement : connexion refusée pour protéger le mot de passe")
+            .arg(server()));
+}
+
 void Pop3Session::failDropped(const QString &step)
 {
     fail(QStringLiteral("Connexion interrompue par le serveur %1 pendant %2").arg(server(), step));
@@ -238,6 +247,8 @@ void Pop3Session::open(const Pop3Account &account)
         upgrade();
         // What was said in clear text may have been forged on the way (RFC 2595, section 4).
         offered = preLoginCapabilities();
+    } else if (!account.tls && account.tlsRequired) {
+        failWithdrawn();
     }
     login(user, password, m_pipelining && listsCapability(offered, u"PIPELINING"));
     m_open = true;
@@ -264,6 +275,8 @@ void Pop3Session::upgrade()
 {
     const QString step = QStringLiteral("la commande STLS");
     const Reply r = command("STLS", 0, step);
+    if (!r.ok && m_account.tlsRequired)
+        failWithdrawn();
     if (!r.ok)
         fail(QStringLiteral("Échec de la négociation TLS avec le serveur %1 : %2").arg(server(), serverText(r.status)));
     // Bytes sent in clear after the +OK would pass for replies of the encrypted session.

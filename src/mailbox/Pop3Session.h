@@ -27,6 +27,8 @@ struct Pop3Account
     QString user;
     QString password;
     bool tls = false; // implicit TLS from the first byte; otherwise STLS when the server offers it
+    // The server has logged in over TLS before: without STLS now, no login in clear text.
+    bool tlsRequired = false;
     // PEM certificates trusted beside the system's CA store (a private CA); empty: the system's only.
     QString caFile{};
 };
@@ -66,6 +68,14 @@ public:
     using Error::Error;
 };
 
+// A server that has logged in over TLS before and now offers no STLS, refuses it, or answers
+// CAPA with an error: someone on the way may be stripping the encryption to read the password.
+class EncryptionWithdrawn : public Error
+{
+public:
+    using Error::Error;
+};
+
 // One POP3 conversation (RFC 1939, pipelining after RFC 2449) for one operation of the program.
 // Every wait runs a local event loop, so the window stays alive; every failure throws Error with
 // a French text naming the server and the step. Releasing the session drops the connection
@@ -84,7 +94,8 @@ public:
 
     // Connects, reads the greeting, asks CAPA and logs in with USER/PASS; returns only when
     // logged in. Without implicit TLS the session upgrades with STLS when offered; a failed
-    // upgrade throws, never falling back to clear text. A certificate the trusted CAs do not
+    // upgrade throws, never falling back to clear text; without STLS a server the account says
+    // requires TLS throws EncryptionWithdrawn before USER. A certificate the trusted CAs do not
     // validate goes to the certificate decision (refused without one) before anything is sent
     // over it. A refused USER or PASS throws LoginRefused. When the server pipelines, PASS
     // goes with USER over TLS (in clear text only once USER is accepted), followed by CAPA.
@@ -172,6 +183,7 @@ private:
     [[noreturn]] void failRefused(const QString &step, const Reply &reply);
     [[noreturn]] void failParser(const QString &step);
     [[noreturn]] void failOutOfStep(const QString &text);
+    [[noreturn]] void failWithdrawn();
 
     Pop3Limits m_limits;
     Pop3Account m_account;
