@@ -122,9 +122,11 @@ public:
     // pipelining the commands go ahead of the replies within a bounded window; otherwise one at
     // a time. each may pump events; if it throws, the exception propagates and the session is
     // no longer usable (release it). A message the server refuses (-ERR) ends the batch with an
-    // Error, the session still usable; a TOP reply that swallowed the next one (a status line
-    // after its header block), or bytes left over after the batch, throw Pop3ProtocolError.
-    // Then::UniqueIds sends UIDL behind the last command, for uniqueIds() to read afterwards.
+    // Error, the session still usable. A reply that starts with a status line or swallowed the
+    // next one (a status line after a TOP's header block) throws Pop3ProtocolError, and so does
+    // a reply left over: the batch closes with a command whose reply no other passes for, LIST
+    // of the last message, or with Then::UniqueIds UIDL when the server lists it, sent behind
+    // the last command, for uniqueIds() to read and check afterwards.
     enum class Then { Nothing, UniqueIds };
     void headers(int first, int last, const Each &each, Then then = Then::Nothing);
     void messages(int first, int last, const Each &each);
@@ -169,6 +171,7 @@ private:
     struct BatchPlan;
     BatchPlan plan(int first, int last, bool headersOnly, Then then);
     void topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead);
+    void closeBatch(const BatchPlan &plan);
     void checkCertificate();
     void pull();
     bool useTop();
@@ -184,6 +187,7 @@ private:
     [[noreturn]] void failParser(const QString &step);
     [[noreturn]] void failOutOfStep(const QString &text);
     [[noreturn]] void failWithdrawn();
+    [[noreturn]] void failUnrelated(const QString &step);
 
     Pop3Limits m_limits;
     Pop3Account m_account;

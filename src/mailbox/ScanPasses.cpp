@@ -122,7 +122,6 @@ void attachmentPass(Pop3Session &session, MessageList &list, int m,
                 list.setCell(r, MessageList::AttachmentNames, names);
             afterMessage(r);
         });
-        session.uniqueIds(); // where a reply left over from the messages shows at the latest
     } catch (const Pop3ProtocolError &) {
         for (int r = 1; r < list.rows(); ++r) {
             list.setCell(r, MessageList::Attachments, QString());

@@ -250,6 +250,11 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
         const QByteArray &m = mailbox.at(n - 1);
         return reply(socket, verb, n, multiLine(QByteArray::number(m.size()) + " octets", m), true);
     }
+    if (verb == "LIST" && !arg.isEmpty()) { // the listing of all is never asked for
+        if (!exists)
+            return err("No such message");
+        return ok(arg + ' ' + QByteArray::number(mailbox.at(n - 1).size()));
+    }
     if (verb == "DELE") {
         if (!exists)
             return err("No such message");
@@ -299,6 +304,9 @@ void FakePop3Server::reply(QSslSocket *socket, const QByteArray &verb, int n, co
     case Fault::Twice:
         socket->write(bytes);
         socket->write(bytes);
+        return;
+    case Fault::Stray:
+        socket->write(bytes + strayReply);
         return;
     case Fault::Unterminated:
         socket->write(multi ? bytes.chopped(3) : bytes);

@@ -32,6 +32,7 @@ public:
         Unterminated, // a multi-line answer without its terminating line
         Trickle,   // one byte every delayMs, never finishing: the answer short of its end, then filler
         Endless,   // a multi-line answer that never ends, sent as fast as the client reads
+        Stray,     // answers, then sends strayReply, which nobody asked for
     };
 
     explicit FakePop3Server(bool tls = false, QObject *parent = nullptr);
@@ -50,6 +51,7 @@ public:
     bool hasPipelining = true;
     bool topGivesBody = false; // TOP n 0 answered with the whole message, as some servers do
     int delayMs = 200;
+    QByteArray strayReply = "+OK stray\r\n";
     bool brokenStls = false; // CAPA offers STLS; STLS is agreed to, then no TLS comes
     bool offersStls = false; // CAPA offers STLS, which works (the certificate is trusted in this process)
     QByteArray clearTextCapa; // capability lines (CRLF ended) listed only before TLS
