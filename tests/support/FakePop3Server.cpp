@@ -71,6 +71,11 @@ bool FakePop3Server::received(const QByteArray &verb) const
     return false;
 }
 
+QString FakePop3Server::uid(int n) const
+{
+    return QStringLiteral("uid-%1").arg(qHash(mailbox.at(n - 1)));
+}
+
 FakePop3Server::Fault FakePop3Server::faultFor(const QByteArray &verb, int n) const
 {
     const auto byVerb = m_faults.constFind(verb);
@@ -265,7 +270,7 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
         QByteArray list;
         for (int i = 1; i <= mailbox.size(); ++i)
             if (!c.deleted.contains(i))
-                list += QByteArray::number(i) + " uid-" + QByteArray::number(qHash(mailbox.at(i - 1))) + "\r\n";
+                list += QByteArray::number(i) + ' ' + uid(i).toLatin1() + "\r\n";
         return reply(socket, verb, n, multiLine("", list), true);
     }
     if (verb == "NOOP" || verb == "RSET") {

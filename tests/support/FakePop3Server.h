@@ -67,6 +67,7 @@ public:
     qint64 bytesReceived = 0;     // every byte from the clients, also those left unanswered
     int connections = 0;
     bool received(const QByteArray &verb) const;
+    QString uid(int n) const; // what UIDL gives for message n
 
 private:
     struct Client
