@@ -85,6 +85,33 @@ bool notAMessage(const QByteArray &body, bool top)
     return false;
 }
 
+// Each line of a multi-line body, line end cut and trimmed, read in place: a body of short
+// lines split into a list would cost many times its size.
+template <typename F>
+void forEachLine(const QByteArray &body, F &&f)
+{
+    for (qsizetype at = 0; at < body.size();) {
+        qsizetype nl = body.indexOf('\n', at);
+        if (nl < 0)
+            nl = body.size();
+        f(QByteArrayView(body).sliced(at, nl - at).trimmed());
+        at = nl + 1;
+    }
+}
+
+// RFC 2449 names a dozen capabilities; further lines are no use to anyone.
+constexpr qsizetype kMaxCapabilities = 100;
+
+QStringList capabilityLines(const QByteArray &body)
+{
+    QStringList lines;
+    forEachLine(body, [&](QByteArrayView line) {
+        if (!line.isEmpty() && lines.size() < kMaxCapabilities)
+            lines << QString::fromLatin1(line);
+    });
+    return lines;
+}
+
 bool listsCapability(const QStringList &capabilities, QStringView name)
 {
     for (const QString &c : capabilities)
@@ -276,12 +303,8 @@ void Pop3Session::setCertificateDecision(CertificateDecision decide)
 
 QStringList Pop3Session::preLoginCapabilities()
 {
-    const Reply caps = command("CAPA", m_limits.listingBytes, QStringLiteral("la commande CAPA"));
-    QStringList offered;
-    if (caps.ok)
-        for (const QByteArray &line : caps.body.split('\n'))
-            offered << QString::fromLatin1(line).trimmed();
-    return offered;
+    const Reply caps = command("CAPA", m_limits.capabilityBytes, QStringLiteral("la commande CAPA"));
+    return caps.ok ? capabilityLines(caps.body) : QStringList();
 }
 
 // RFC 2595: STLS when CAPA lists it. Once offered, a refusal or a failed handshake ends the
@@ -333,7 +356,7 @@ void Pop3Session::login(const QByteArray &user, const QByteArray &password, bool
     if (m_encrypted)
         commands.append({"USER " + user, 0});
     commands.append({"PASS " + password, 0});
-    commands.append({"CAPA", m_limits.listingBytes});
+    commands.append({"CAPA", m_limits.capabilityBytes});
     if (m_countAfterLogin)
         commands.append({"STAT", 0});
     requireInStep(passStep);
@@ -528,13 +551,9 @@ QStringList Pop3Session::capabilities()
     requireOpen();
     if (!m_capaAsked) {
         m_capaAsked = true;
-        const Reply r = command("CAPA", m_limits.listingBytes, QStringLiteral("la commande CAPA"));
+        const Reply r = command("CAPA", m_limits.capabilityBytes, QStringLiteral("la commande CAPA"));
         if (r.ok) {
-            for (const QByteArray &line : r.body.split('\n')) {
-                const QString capability = QString::fromLatin1(line).trimmed();
-                if (!capability.isEmpty())
-                    m_capabilities << capability;
-            }
+            m_capabilities = capabilityLines(r.body);
             m_top = listsCapability(m_capabilities, u"TOP") ? Support::Yes : Support::No;
         }
     }
@@ -572,6 +591,7 @@ int Pop3Session::messageCount()
     if (!ok || count < 0 || count > kMaxMessages)
         fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : « %3 »")
                  .arg(server(), step, serverText(r.status)));
+    m_count = count;
     return count;
 }
 
@@ -619,28 +639,39 @@ bool Pop3Session::offersUniqueIds()
     return caps.isEmpty() || listsCapability(caps, u"UIDL");
 }
 
+// A UIDL line takes at most 80 bytes (RFC 1939: ids of up to 70 characters): once the count is
+// known, a listing much longer than it can hold is refused as it comes.
+qsizetype Pop3Session::listingCap() const
+{
+    return m_count < 0 ? m_limits.listingBytes : qMin(m_limits.listingBytes, (qsizetype(m_count) + 1) * 128);
+}
+
 QHash<int, QString> Pop3Session::uniqueIds()
 {
     requireOpen();
     QHash<int, QString> ids;
     if (!offersUniqueIds())
         return ids;
+    if (m_count < 0)
+        messageCount();
     const QString step = QStringLiteral("la commande UIDL");
-    const Reply r = command("UIDL", m_limits.listingBytes, step);
+    const Reply r = command("UIDL", listingCap(), step);
     if (!r.ok)
         return ids;
-    // Each line starts with a message number and its id (RFC 1939); anything else is another
-    // reply, such as headers left over from a previous command.
-    for (const QByteArray &line : r.body.split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.first().isEmpty())
-            continue;
+    // Each line holds a message number and its id (RFC 1939); anything else is another reply,
+    // such as headers left over from a previous command.
+    forEachLine(r.body, [&](QByteArrayView line) {
+        if (line.isEmpty())
+            return;
+        const qsizetype blank = line.indexOf(' ');
         bool ok = false;
-        const int n = fields.first().toInt(&ok);
-        if (!ok || n < 1 || fields.size() < 2 || fields.at(1).isEmpty())
+        const int n = blank < 0 ? 0 : line.first(blank).toInt(&ok);
+        QByteArrayView id = blank < 0 ? QByteArrayView() : line.sliced(blank + 1).trimmed();
+        id = id.first(id.contains(' ') ? id.indexOf(' ') : id.size());
+        if (!ok || n < 1 || n > m_count || id.isEmpty() || ids.contains(n))
             failUnrelated(step);
-        ids.insert(n, QString::fromLatin1(fields.at(1)));
-    }
+        ids.insert(n, QString::fromLatin1(id));
+    });
     return ids;
 }
 
@@ -713,7 +744,7 @@ void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &i
             m_ahead.push_back({line, {}});
         if (next++ == plan.last) {
             commands += plan.then + "\r\n";
-            m_replies.expect(plan.listing, m_limits.listingBytes);
+            m_replies.expect(plan.listing, plan.listing ? listingCap() : 0);
             m_ahead.push_back({plan.then, {}});
         }
     }

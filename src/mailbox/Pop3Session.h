@@ -57,7 +57,8 @@ struct Pop3Limits
     // Caps of multi-line replies, counted as received.
     qsizetype messageBytes = 64 * 1024 * 1024; // RETR
     qsizetype headerBytes = 1024 * 1024;       // TOP n 0
-    qsizetype listingBytes = 16 * 1024 * 1024; // UIDL, CAPA
+    qsizetype listingBytes = 16 * 1024 * 1024; // UIDL, and less once the count is known
+    qsizetype capabilityBytes = 64 * 1024;     // CAPA
 };
 
 // A server out of step with its commands (a reply left over, or one that cannot answer the
@@ -111,8 +112,9 @@ public:
     QByteArray header(int n);          // TOP n 0 (with the blank line); RETR cut after the blank line without TOP
     QByteArray message(int n);         // RETR
     bool remove(int n);                // DELE; false when the server refuses it
-    // UIDL; empty when the server does not offer it. A listing that is not one, as from a
-    // server out of step, throws Pop3ProtocolError.
+    // UIDL; empty when the server does not offer it. A listing that is not one of this mailbox
+    // (a line that is no number and id, a number twice or beyond the count), as from a server
+    // out of step, throws Pop3ProtocolError. The count is asked first when not known yet.
     QHash<int, QString> uniqueIds();
     QStringList capabilities();        // CAPA, asked once; empty when the server has no CAPA
     bool canPipeline();                // CAPA lists PIPELINING and pipelining is allowed
@@ -168,6 +170,7 @@ private:
     // Writes commands in one go; each reply is owed in order, with the cap of its command.
     void sendAll(const QList<std::pair<QByteArray, qsizetype>> &commands);
     bool offersUniqueIds();
+    qsizetype listingCap() const;
     struct BatchPlan;
     BatchPlan plan(int first, int last, bool headersOnly, Then then);
     void topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead);
@@ -208,6 +211,7 @@ private:
     // Commands written ahead whose replies no call has taken yet, in the order sent.
     std::deque<Ahead> m_ahead;
     bool m_countAfterLogin = false;
+    int m_count = -1; // the message count, once asked
 
     bool m_capaAsked = false;
     QStringList m_capabilities;

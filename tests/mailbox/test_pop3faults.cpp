@@ -511,6 +511,44 @@ private slots:
         QCOMPARE(text, QStringLiteral("Réponse trop longue du serveur 127.0.0.1:%1 pendant %2").arg(server.port()).arg(step));
     }
 
+    // A listing within its byte cap must not cost many times its size once read: a CAPA of
+    // empty lines, a UIDL listing of messages far beyond the count, or naming one beyond it.
+    void listingsBoundedByWhatTheyHold_data()
+    {
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("expected");
+        const QByteArray ids = [] {
+            QByteArray lines;
+            for (int n = 1000; lines.size() < 16 * 1024 * 1024 - 32; ++n)
+                lines += QByteArray::number(n) + " x\r\n";
+            return lines;
+        }();
+        QTest::newRow("CAPA of empty lines") << QByteArray("CAPA") << "+OK\r\n" + QByteArray(16 * 1024 * 1024 - 16, '\n') + ".\r\n"
+                                             << QStringLiteral("Réponse trop longue du serveur %1 pendant la commande CAPA");
+        QTest::newRow("UIDL far beyond the count") << QByteArray("UIDL") << "+OK\r\n" + ids + ".\r\n"
+                                                   << QStringLiteral("Réponse trop longue du serveur %1 pendant la commande UIDL");
+        QTest::newRow("UIDL beyond the count") << QByteArray("UIDL") << QByteArray("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n")
+                                               << QStringLiteral("Réponse du serveur %1 sans rapport avec la commande UIDL");
+    }
+    void listingsBoundedByWhatTheyHold()
+    {
+        QFETCH(QByteArray, verb);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, expected);
+        FakePop3Server server;
+        server.mailbox = {mail(1), mail(2)};
+        server.answers.insert(verb, answer);
+        QVERIFY(server.start());
+        Pop3Session s;
+        const QString text = errorOf([&] {
+            s.open(server.account());
+            QCOMPARE(s.messageCount(), 2);
+            s.uniqueIds();
+        });
+        QCOMPARE(text, expected.arg(QStringLiteral("127.0.0.1:%1").arg(server.port())));
+    }
+
     // Closing the main window quits the application, maybe while an operation waits on the
     // server; no event loop runs after that, so the wait ends the operation as a failure at
     // once rather than spinning, socket unread, until the time-out.

@@ -178,6 +178,8 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
     const auto err = [&](const QByteArray &text) { reply(socket, verb, n, "-ERR " + text + "\r\n", false); };
     if (faultFor(verb, n) == Fault::Err) // refused: no side effect
         return reply(socket, verb, n, {}, false);
+    if (answers.contains(verb))
+        return reply(socket, verb, n, answers.value(verb), true);
 
     if (verb == "CAPA") {
         if (!hasCapa)

@@ -52,6 +52,7 @@ public:
     bool topGivesBody = false; // TOP n 0 answered with the whole message, as some servers do
     int delayMs = 200;
     QByteArray strayReply = "+OK stray\r\n";
+    QHash<QByteArray, QByteArray> answers; // a verb's whole answer, in place of the real one
     bool brokenStls = false; // CAPA offers STLS; STLS is agreed to, then no TLS comes
     bool offersStls = false; // CAPA offers STLS, which works (the certificate is trusted in this process)
     QByteArray clearTextCapa; // capability lines (CRLF ended) listed only before TLS
