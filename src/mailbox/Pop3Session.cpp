@@ -269,6 +269,7 @@ void Pop3Session::open(const Pop3Account &account)
     s->setSslConfiguration(config);
 
     m_progress.start();
+    m_since.start();
     m_replies.expect(false, 0); // the greeting
     if (account.tls)
         s->connectToHostEncrypted(account.host, account.port);
@@ -460,7 +461,7 @@ void Pop3Session::waitForData(const QString &step)
     if (idleLeft <= 0)
         failTimeout(step);
     const qint64 credit = m_limits.creditBytesPerSecond > 0 ? m_received * 1000 / m_limits.creditBytesPerSecond : 0;
-    const qint64 operationLeft = m_limits.operationMs + credit - m_waitedMs;
+    const qint64 operationLeft = qMin(m_limits.operationMs + credit - m_waitedMs, m_limits.sessionMs - m_since.elapsed());
     if (operationLeft <= 0)
         failTooSlow(step);
     QEventLoop loop;
@@ -507,6 +508,9 @@ Pop3Session::Reply Pop3Session::readReply(const QString &step)
         if (m_replies.problem() != Pop3ReplyParser::Problem::None)
             failParser(step);
         if (m_socket->bytesAvailable() > 0) {
+            // A server that never lets the socket run dry is stopped here.
+            if (m_since.hasExpired(m_limits.sessionMs))
+                failTooSlow(step);
             pull();
             continue;
         }

@@ -54,6 +54,9 @@ struct Pop3Limits
     // creditBytesPerSecond bytes it sent: a server that trickles cannot stretch it.
     qint64 operationMs = 10 * 60 * 1000;
     qint64 creditBytesPerSecond = 16 * 1024;
+    // The whole session, however steadily the server sends: far beyond what a real mailbox
+    // needs on a working link (Dovecot serves 100,000 headers in seconds).
+    qint64 sessionMs = 60 * 60 * 1000;
     // Caps of multi-line replies, counted as received.
     qsizetype messageBytes = 64 * 1024 * 1024; // RETR
     qsizetype headerBytes = 1024 * 1024;       // TOP n 0
@@ -198,6 +201,7 @@ private:
     std::unique_ptr<QTimer> m_timer;
     QEventLoop *m_loop = nullptr;
     QElapsedTimer m_progress; // since the server last sent something (or a command went out)
+    QElapsedTimer m_since;    // since the session began
     qint64 m_waitedMs = 0;    // spent waiting on the server
     qint64 m_received = 0;    // bytes the server sent
     bool m_open = false;

@@ -568,19 +568,27 @@ private slots:
         verifyAtRest();
     }
 
+    // A server that sends steadily, fast enough for the limit on waiting, still meets the clock.
     void hostileServer_data()
     {
         QTest::addColumn<int>("fault");
-        QTest::newRow("endless header") << int(Fault::Endless);
-        QTest::newRow("trickled header") << int(Fault::Trickle);
+        QTest::addColumn<bool>("steady");
+        QTest::newRow("endless header") << int(Fault::Endless) << false;
+        QTest::newRow("trickled header") << int(Fault::Trickle) << false;
+        QTest::newRow("steadily sent header") << int(Fault::Trickle) << true;
     }
     void hostileServer()
     {
         QFETCH(int, fault);
+        QFETCH(bool, steady);
         const Pop3Limits defaults = Pop3Session::defaultLimits();
         const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
         Pop3Limits quick = defaults;
         quick.operationMs = 1000;
+        if (steady) {
+            quick.creditBytesPerSecond = 1; // a second more to wait for every byte
+            quick.sessionMs = 1500;
+        }
         Pop3Session::setDefaultLimits(quick);
         FakePop3Server fake;
         fake.delayMs = 20;
