@@ -20,29 +20,28 @@ QByteArray headerOf(const QByteArray &message)
 
 FakePop3Server::FakePop3Server(bool tls, QObject *parent) : QTcpServer(parent), m_tls(tls)
 {
-    if (m_tls)
-        makeCertificate();
-}
-
-bool FakePop3Server::makeCertificate()
-{
-    if (!m_certificate.isNull())
-        return !m_key.isNull();
-    const QString cert = m_certDir.filePath(QStringLiteral("cert.pem"));
-    const QString key = m_certDir.filePath(QStringLiteral("key.pem"));
-    if (!makeSelfSignedCertificate(cert, key))
-        return false;
-    trustInThisProcess(cert);
-    m_certificate = QSslCertificate::fromPath(cert).value(0);
-    QFile keyFile(key);
-    if (keyFile.open(QIODevice::ReadOnly))
-        m_key = QSslKey(&keyFile, QSsl::Ec);
-    return !m_certificate.isNull() && !m_key.isNull();
+    if (m_tls) {
+        const QString cert = m_certDir.filePath(QStringLiteral("cert.pem"));
+        const QString key = m_certDir.filePath(QStringLiteral("key.pem"));
+        if (makeSelfSignedCertificate(cert, key)) {
+            trustInThisProcess(cert);
+            const auto certs = QSslCertificate::fromPath(cert);
+            if (!certs.isEmpty())
+                m_certificate = certs.first();
+            QFile keyFile(key);
+            if (keyFile.open(QIODevice::ReadOnly))
+                m_key = QSslKey(&keyFile, QSsl::Ec);
+        }
+    }
 }
 
 bool FakePop3Server::start()
 {
-    if ((m_tls || offersStls) && !makeCertificate())
+    if (offersStls && m_certificate.isNull()) { // a TLS twin's, trusted in this process
+        const FakePop3Server twin(true);
+        std::tie(m_certificate, m_key) = std::pair(twin.m_certificate, twin.m_key);
+    }
+    if ((m_tls || offersStls) && (m_certificate.isNull() || m_key.isNull()))
         return false;
     return listen(QHostAddress::LocalHost, 0);
 }
@@ -71,9 +70,12 @@ bool FakePop3Server::received(const QByteArray &verb) const
     return false;
 }
 
-QString FakePop3Server::uid(int n) const
+QHash<int, QString> FakePop3Server::uids() const
 {
-    return QStringLiteral("uid-%1").arg(qHash(mailbox.at(n - 1)));
+    QHash<int, QString> ids;
+    for (int i = 1; i <= mailbox.size(); ++i)
+        ids.insert(i, QStringLiteral("uid-%1").arg(qHash(mailbox.at(i - 1))));
+    return ids;
 }
 
 FakePop3Server::Fault FakePop3Server::faultFor(const QByteArray &verb, int n) const
@@ -94,9 +96,7 @@ void FakePop3Server::incomingConnection(qintptr descriptor)
         return;
     }
     ++connections;
-    Client client;
-    client.tls = m_tls;
-    m_clients.insert(socket, client);
+    m_clients.insert(socket, Client());
     connect(socket, &QSslSocket::readyRead, this, [this, socket] { readCommands(socket); });
     connect(socket, &QSslSocket::disconnected, this, [this, socket] {
         m_clients.remove(socket);
@@ -191,9 +191,9 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             caps += "UIDL\r\n";
         if (hasPipelining)
             caps += "PIPELINING\r\n";
-        if (brokenStls || (offersStls && !c.tls))
+        if (brokenStls || (offersStls && !c.upgraded))
             caps += "STLS\r\n";
-        if (!c.tls)
+        if (!c.upgraded)
             caps += clearTextCapa;
         if (loginDelay > 0)
             caps += "LOGIN-DELAY " + QByteArray::number(loginDelay) + "\r\n";
@@ -215,9 +215,9 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             c.stlsAgreed = true;
             return ok("Begin TLS negotiation");
         }
-        if (verb == "STLS" && offersStls && !c.tls) {
+        if (verb == "STLS" && offersStls && !c.upgraded) {
             ok("Begin TLS negotiation");
-            c.tls = true;
+            c.upgraded = true;
             socket->setLocalCertificate(m_certificate);
             socket->setPrivateKey(m_key);
             socket->startServerEncryption();
@@ -272,7 +272,7 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
         QByteArray list;
         for (int i = 1; i <= mailbox.size(); ++i)
             if (!c.deleted.contains(i))
-                list += QByteArray::number(i) + ' ' + uid(i).toLatin1() + "\r\n";
+                list += QByteArray::number(i) + " uid-" + QByteArray::number(qHash(mailbox.at(i - 1))) + "\r\n";
         return reply(socket, verb, n, multiLine("", list), true);
     }
     if (verb == "NOOP" || verb == "RSET") {

@@ -68,7 +68,7 @@ public:
     qint64 bytesReceived = 0;     // every byte from the clients, also those left unanswered
     int connections = 0;
     bool received(const QByteArray &verb) const;
-    QString uid(int n) const; // what UIDL gives for message n
+    QHash<int, QString> uids() const; // what UIDL gives now
 
 private:
     struct Client
@@ -80,10 +80,9 @@ private:
         bool dead = false;  // stalled or dropped: answers nothing more
         bool busy = false;  // a delayed answer is still going out
         bool stlsAgreed = false;
-        bool tls = false;
+        bool upgraded = false; // by STLS
     };
 
-    bool makeCertificate();
     void incomingConnection(qintptr descriptor) override;
     void greet(QSslSocket *socket);
     void readCommands(QSslSocket *socket);
