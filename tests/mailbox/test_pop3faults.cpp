@@ -253,7 +253,6 @@ private slots:
         QCOMPARE(got.last(), headerOf(mail(300)));
         QCOMPARE(server.largestBurst > 1, serverCan && allowed);
         QCOMPARE(server.commands.count() - 4, 301); // after CAPA (for STLS), USER, PASS, CAPA; then LIST 300
-        QCOMPARE(server.commands.last(), "LIST 300");
         s.quit(); // replies and commands still in step
         QVERIFY(server.received("QUIT"));
     }
