@@ -58,21 +58,58 @@ QByteArray headerPart(const QByteArray &message)
     return message;
 }
 
-// TOP n 0 gives the header block (some servers add body lines regardless); a status line
-// after it is the next reply, swallowed by one that lacked its terminating line.
-bool swallowsAReply(const QByteArray &top)
+// Whether text starts with a POP3 status line.
+bool startsWithStatus(QByteArrayView text)
 {
-    for (qsizetype at = headerPart(top).size(); at < top.size();) {
-        const QByteArrayView line = QByteArrayView(top).sliced(at);
-        for (const QByteArrayView status : {QByteArrayView("+OK"), QByteArrayView("-ERR")}) {
-            const qsizetype n = status.size();
-            if (line.startsWith(status) && (line.size() == n || line[n] == ' ' || line[n] == '\r' || line[n] == '\n'))
-                return true;
-        }
-        const qsizetype nl = top.indexOf('\n', at);
-        at = nl < 0 ? top.size() : nl + 1;
+    for (const QByteArrayView status : {QByteArrayView("+OK"), QByteArrayView("-ERR")}) {
+        const qsizetype n = status.size();
+        if (text.startsWith(status) && (text.size() == n || text[n] == ' ' || text[n] == '\r' || text[n] == '\n'))
+            return true;
     }
     return false;
+}
+
+// A message starts with a header, never with a status line: one there is a stray line the
+// reply was read from. TOP n 0 gives the header block (some servers add body lines regardless);
+// a status line after it is the next reply, swallowed by one that lacked its terminating line.
+bool notAMessage(const QByteArray &body, bool top)
+{
+    if (startsWithStatus(body))
+        return true;
+    for (qsizetype at = top ? headerPart(body).size() : body.size(); at < body.size();) {
+        if (startsWithStatus(QByteArrayView(body).sliced(at)))
+            return true;
+        const qsizetype nl = body.indexOf('\n', at);
+        at = nl < 0 ? body.size() : nl + 1;
+    }
+    return false;
+}
+
+// Each line of a multi-line body, line end cut and trimmed, read in place: a body of short
+// lines split into a list would cost many times its size.
+template <typename F>
+void forEachLine(const QByteArray &body, F &&f)
+{
+    for (qsizetype at = 0; at < body.size();) {
+        qsizetype nl = body.indexOf('\n', at);
+        if (nl < 0)
+            nl = body.size();
+        f(QByteArrayView(body).sliced(at, nl - at).trimmed());
+        at = nl + 1;
+    }
+}
+
+// RFC 2449 names a dozen capabilities; further lines are no use to anyone.
+constexpr qsizetype kMaxCapabilities = 100;
+
+QStringList capabilityLines(const QByteArray &body)
+{
+    QStringList lines;
+    forEachLine(body, [&](QByteArrayView line) {
+        if (!line.isEmpty() && lines.size() < kMaxCapabilities)
+            lines << QString::fromLatin1(line);
+    });
+    return lines;
 }
 
 bool listsCapability(const QStringList &capabilities, QStringView name)
@@ -126,6 +163,20 @@ void Pop3Session::failOutOfStep(const QString &text)
 {
     m_broken = true;
     throw Pop3ProtocolError(text);
+}
+
+void Pop3Session::failWithdrawn()
+{
+    m_broken = true;
+    m_socket->abort();
+    throw EncryptionWithdrawn(
+        QStringLiteral("Le serveur %1 ne propose plus le chiffrement : connexion refusée pour protéger le mot de passe")
+            .arg(server()));
+}
+
+void Pop3Session::failUnrelated(const QString &step)
+{
+    failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
 }
 
 void Pop3Session::failDropped(const QString &step)
@@ -218,6 +269,7 @@ void Pop3Session::open(const Pop3Account &account)
     s->setSslConfiguration(config);
 
     m_progress.start();
+    m_since.start();
     m_replies.expect(false, 0); // the greeting
     if (account.tls)
         s->connectToHostEncrypted(account.host, account.port);
@@ -233,10 +285,14 @@ void Pop3Session::open(const Pop3Account &account)
     const Reply hello = readReply(greeting);
     if (!hello.ok)
         fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(hello.status)));
-    const QStringList offered = preLoginCapabilities();
-    if (!account.tls && listsCapability(offered, u"STLS"))
+    QStringList offered = preLoginCapabilities();
+    if (!account.tls && listsCapability(offered, u"STLS")) {
         upgrade();
-    // What the server said before an upgrade decides only how commands are sent, not what.
+        // What was said in clear text may have been forged on the way (RFC 2595, section 4).
+        offered = preLoginCapabilities();
+    } else if (!account.tls && account.tlsRequired) {
+        failWithdrawn();
+    }
     login(user, password, m_pipelining && listsCapability(offered, u"PIPELINING"));
     m_open = true;
 }
@@ -248,12 +304,8 @@ void Pop3Session::setCertificateDecision(CertificateDecision decide)
 
 QStringList Pop3Session::preLoginCapabilities()
 {
-    const Reply caps = command("CAPA", m_limits.listingBytes, QStringLiteral("la commande CAPA"));
-    QStringList offered;
-    if (caps.ok)
-        for (const QByteArray &line : caps.body.split('\n'))
-            offered << QString::fromLatin1(line).trimmed();
-    return offered;
+    const Reply caps = command("CAPA", m_limits.capabilityBytes, QStringLiteral("la commande CAPA"));
+    return caps.ok ? capabilityLines(caps.body) : QStringList();
 }
 
 // RFC 2595: STLS when CAPA lists it. Once offered, a refusal or a failed handshake ends the
@@ -262,6 +314,8 @@ void Pop3Session::upgrade()
 {
     const QString step = QStringLiteral("la commande STLS");
     const Reply r = command("STLS", 0, step);
+    if (!r.ok && m_account.tlsRequired)
+        failWithdrawn();
     if (!r.ok)
         fail(QStringLiteral("Échec de la négociation TLS avec le serveur %1 : %2").arg(server(), serverText(r.status)));
     // Bytes sent in clear after the +OK would pass for replies of the encrypted session.
@@ -303,7 +357,7 @@ void Pop3Session::login(const QByteArray &user, const QByteArray &password, bool
     if (m_encrypted)
         commands.append({"USER " + user, 0});
     commands.append({"PASS " + password, 0});
-    commands.append({"CAPA", m_limits.listingBytes});
+    commands.append({"CAPA", m_limits.capabilityBytes});
     if (m_countAfterLogin)
         commands.append({"STAT", 0});
     requireInStep(passStep);
@@ -407,7 +461,7 @@ void Pop3Session::waitForData(const QString &step)
     if (idleLeft <= 0)
         failTimeout(step);
     const qint64 credit = m_limits.creditBytesPerSecond > 0 ? m_received * 1000 / m_limits.creditBytesPerSecond : 0;
-    const qint64 operationLeft = m_limits.operationMs + credit - m_waitedMs;
+    const qint64 operationLeft = qMin(m_limits.operationMs + credit - m_waitedMs, m_limits.sessionMs - m_since.elapsed());
     if (operationLeft <= 0)
         failTooSlow(step);
     QEventLoop loop;
@@ -454,6 +508,9 @@ Pop3Session::Reply Pop3Session::readReply(const QString &step)
         if (m_replies.problem() != Pop3ReplyParser::Problem::None)
             failParser(step);
         if (m_socket->bytesAvailable() > 0) {
+            // A server that never lets the socket run dry is stopped here.
+            if (m_since.hasExpired(m_limits.sessionMs))
+                failTooSlow(step);
             pull();
             continue;
         }
@@ -498,13 +555,9 @@ QStringList Pop3Session::capabilities()
     requireOpen();
     if (!m_capaAsked) {
         m_capaAsked = true;
-        const Reply r = command("CAPA", m_limits.listingBytes, QStringLiteral("la commande CAPA"));
+        const Reply r = command("CAPA", m_limits.capabilityBytes, QStringLiteral("la commande CAPA"));
         if (r.ok) {
-            for (const QByteArray &line : r.body.split('\n')) {
-                const QString capability = QString::fromLatin1(line).trimmed();
-                if (!capability.isEmpty())
-                    m_capabilities << capability;
-            }
+            m_capabilities = capabilityLines(r.body);
             m_top = listsCapability(m_capabilities, u"TOP") ? Support::Yes : Support::No;
         }
     }
@@ -542,6 +595,7 @@ int Pop3Session::messageCount()
     if (!ok || count < 0 || count > kMaxMessages)
         fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : « %3 »")
                  .arg(server(), step, serverText(r.status)));
+    m_count = count;
     return count;
 }
 
@@ -554,8 +608,8 @@ QByteArray Pop3Session::header(int n)
         Reply r = command(top, m_limits.headerBytes, step);
         if (r.ok) {
             m_top = Support::Yes;
-            if (swallowsAReply(r.body))
-                failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
+            if (notAMessage(r.body, true))
+                failUnrelated(step);
             return std::move(r.body);
         }
         // Without CAPA, a refused TOP is taken as a server without TOP, once.
@@ -570,7 +624,10 @@ QByteArray Pop3Session::message(int n)
 {
     requireOpen();
     const QByteArray retr = "RETR " + QByteArray::number(n);
-    return std::move(expectOk(retr, m_limits.messageBytes, commandStep(retr)).body);
+    Reply r = expectOk(retr, m_limits.messageBytes, commandStep(retr));
+    if (notAMessage(r.body, false))
+        failUnrelated(commandStep(retr));
+    return std::move(r.body);
 }
 
 bool Pop3Session::remove(int n)
@@ -586,28 +643,39 @@ bool Pop3Session::offersUniqueIds()
     return caps.isEmpty() || listsCapability(caps, u"UIDL");
 }
 
+// A UIDL line takes at most 80 bytes (RFC 1939: ids of up to 70 characters): once the count is
+// known, a listing much longer than it can hold is refused as it comes.
+qsizetype Pop3Session::listingCap() const
+{
+    return m_count < 0 ? m_limits.listingBytes : qMin(m_limits.listingBytes, (qsizetype(m_count) + 1) * 128);
+}
+
 QHash<int, QString> Pop3Session::uniqueIds()
 {
     requireOpen();
     QHash<int, QString> ids;
     if (!offersUniqueIds())
         return ids;
+    if (m_count < 0)
+        messageCount();
     const QString step = QStringLiteral("la commande UIDL");
-    const Reply r = command("UIDL", m_limits.listingBytes, step);
+    const Reply r = command("UIDL", listingCap(), step);
     if (!r.ok)
         return ids;
-    // Each line starts with a message number and its id (RFC 1939); anything else is another
-    // reply, such as headers left over from a previous command.
-    for (const QByteArray &line : r.body.split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.first().isEmpty())
-            continue;
+    // Each line holds a message number and its id (RFC 1939); anything else is another reply,
+    // such as headers left over from a previous command.
+    forEachLine(r.body, [&](QByteArrayView line) {
+        if (line.isEmpty())
+            return;
+        const qsizetype blank = line.indexOf(' ');
         bool ok = false;
-        const int n = fields.first().toInt(&ok);
-        if (!ok || n < 1 || fields.size() < 2 || fields.at(1).isEmpty())
-            failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
-        ids.insert(n, QString::fromLatin1(fields.at(1)));
-    }
+        const int n = blank < 0 ? 0 : line.first(blank).toInt(&ok);
+        QByteArrayView id = blank < 0 ? QByteArrayView() : line.sliced(blank + 1).trimmed();
+        id = id.first(id.contains(' ') ? id.indexOf(' ') : id.size());
+        if (!ok || n < 1 || n > m_count || id.isEmpty() || ids.contains(n))
+            failUnrelated(step);
+        ids.insert(n, QString::fromLatin1(id));
+    });
     return ids;
 }
 
@@ -621,8 +689,9 @@ void Pop3Session::messages(int first, int last, const Each &each)
     batch(first, last, false, each, Then::Nothing);
 }
 
-// How a pipelined batch goes out: its commands, their reply cap, how many may be asked ahead,
-// and the command that follows the last one.
+// How a batch goes out: its commands, their reply cap, how many may be asked ahead, and the
+// command that closes it (behind the last one when pipelined): UIDL when the ids are wanted and
+// the server lists it, else LIST of the last message.
 struct Pop3Session::BatchPlan
 {
     int first;
@@ -631,6 +700,7 @@ struct Pop3Session::BatchPlan
     qsizetype cap;
     int window;
     QByteArray then;
+    bool listing; // then is UIDL, left for uniqueIds() to read and check
 
     QByteArray verb(int n) const
     {
@@ -643,8 +713,22 @@ Pop3Session::BatchPlan Pop3Session::plan(int first, int last, bool headersOnly, 
     const bool top = headersOnly && useTop();
     // Without TOP, headers come from whole messages: the window of whole messages applies.
     const int window = top ? last - first + 1 : kMessageWindow;
-    const QByteArray after = then == Then::UniqueIds && offersUniqueIds() ? QByteArray("UIDL") : QByteArray();
-    return {first, last, top, top ? m_limits.headerBytes : m_limits.messageBytes, window, after};
+    const bool listing = then == Then::UniqueIds && listsCapability(capabilities(), u"UIDL");
+    const QByteArray after = listing ? QByteArray("UIDL") : "LIST " + QByteArray::number(last);
+    return {first, last, top, top ? m_limits.headerBytes : m_limits.messageBytes, window, after, listing};
+}
+
+// A reply left over from the batch, or a stray one that shifted the replies, takes the place of
+// the closing reply, which no TOP or RETR reply passes for: found whatever the timing.
+void Pop3Session::closeBatch(const BatchPlan &plan)
+{
+    if (plan.listing)
+        return;
+    const QString step = commandStep(plan.then);
+    const Reply r = command(plan.then, 0, step);
+    const QByteArray number = QByteArray::number(plan.last);
+    if (!r.ok || !(r.status == number || r.status.startsWith(number + ' ')))
+        failUnrelated(step);
 }
 
 // Writes the plan's commands from next on while the bounds allow, in one write; the command
@@ -662,9 +746,9 @@ void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &i
         m_replies.expect(true, plan.cap);
         if (ahead)
             m_ahead.push_back({line, {}});
-        if (next++ == plan.last && !plan.then.isEmpty()) {
+        if (next++ == plan.last) {
             commands += plan.then + "\r\n";
-            m_replies.expect(true, m_limits.listingBytes);
+            m_replies.expect(plan.listing, plan.listing ? listingCap() : 0);
             m_ahead.push_back({plan.then, {}});
         }
     }
@@ -690,8 +774,20 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
         return;
     const BatchPlan p = plan(first, last, headersOnly, then);
     if (!canPipeline()) {
-        for (int n = first; n <= last; ++n)
-            each(n, headersOnly ? header(n) : message(n));
+        for (int n = first; n <= last; ++n) {
+            QByteArray bytes;
+            try {
+                bytes = headersOnly ? header(n) : message(n);
+            } catch (const Pop3ProtocolError &) {
+                throw;
+            } catch (const Error &) {
+                if (!m_broken)
+                    closeBatch(p); // the refusal may be a stray reply's
+                throw;
+            }
+            each(n, bytes);
+        }
+        closeBatch(p);
         requireInStep(m_lastStep);
         return;
     }
@@ -722,18 +818,20 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
             // session stays in step for what the caller does next.
             for (int n = done + 1; n < next; ++n)
                 readReply(commandStep(p.verb(n)));
-            requireInStep(m_lastStep);
             m_broken = false;
+            closeBatch(p);
+            requireInStep(m_lastStep);
             failRefused(step, r);
         }
-        if (p.top && swallowsAReply(r.body))
-            failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
+        if (notAMessage(r.body, p.top))
+            failUnrelated(step);
         inFlight -= p.verb(done).size() + 2;
         const int n = done++;
         each(n, headersOnly && !p.top ? headerPart(r.body) : r.body);
     }
-    requireInStep(m_lastStep);
     m_broken = false;
+    closeBatch(p);
+    requireInStep(m_lastStep);
 }
 
 void Pop3Session::quit()

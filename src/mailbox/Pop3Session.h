@@ -27,6 +27,8 @@ struct Pop3Account
     QString user;
     QString password;
     bool tls = false; // implicit TLS from the first byte; otherwise STLS when the server offers it
+    // The server has logged in over TLS before: without STLS now, no login in clear text.
+    bool tlsRequired = false;
     // PEM certificates trusted beside the system's CA store (a private CA); empty: the system's only.
     QString caFile{};
 };
@@ -52,15 +54,27 @@ struct Pop3Limits
     // creditBytesPerSecond bytes it sent: a server that trickles cannot stretch it.
     qint64 operationMs = 10 * 60 * 1000;
     qint64 creditBytesPerSecond = 16 * 1024;
+    // The whole session, however steadily the server sends: far beyond what a real mailbox
+    // needs on a working link (Dovecot serves 100,000 headers in seconds).
+    qint64 sessionMs = 60 * 60 * 1000;
     // Caps of multi-line replies, counted as received.
     qsizetype messageBytes = 64 * 1024 * 1024; // RETR
     qsizetype headerBytes = 1024 * 1024;       // TOP n 0
-    qsizetype listingBytes = 16 * 1024 * 1024; // UIDL, CAPA
+    qsizetype listingBytes = 16 * 1024 * 1024; // UIDL, and less once the count is known
+    qsizetype capabilityBytes = 64 * 1024;     // CAPA
 };
 
 // A server out of step with its commands (a reply left over, or one that cannot answer the
 // command it came for): the replies read before it may belong to other messages.
 class Pop3ProtocolError : public Error
+{
+public:
+    using Error::Error;
+};
+
+// A server that has logged in over TLS before and now offers no STLS, refuses it, or answers
+// CAPA with an error: someone on the way may be stripping the encryption to read the password.
+class EncryptionWithdrawn : public Error
 {
 public:
     using Error::Error;
@@ -84,10 +98,12 @@ public:
 
     // Connects, reads the greeting, asks CAPA and logs in with USER/PASS; returns only when
     // logged in. Without implicit TLS the session upgrades with STLS when offered; a failed
-    // upgrade throws, never falling back to clear text. A certificate the trusted CAs do not
+    // upgrade throws, never falling back to clear text; without STLS a server the account says
+    // requires TLS throws EncryptionWithdrawn before USER. A certificate the trusted CAs do not
     // validate goes to the certificate decision (refused without one) before anything is sent
     // over it. A refused USER or PASS throws LoginRefused. When the server pipelines, PASS
     // goes with USER over TLS (in clear text only once USER is accepted), followed by CAPA.
+    // After STLS, CAPA is asked again: only what the server lists over TLS counts.
     void open(const Pop3Account &account);
     void setCertificateDecision(CertificateDecision decide);
     bool encrypted() const { return m_encrypted; } // the login went over TLS
@@ -99,8 +115,9 @@ public:
     QByteArray header(int n);          // TOP n 0 (with the blank line); RETR cut after the blank line without TOP
     QByteArray message(int n);         // RETR
     bool remove(int n);                // DELE; false when the server refuses it
-    // UIDL; empty when the server does not offer it. A listing that is not one, as from a
-    // server out of step, throws Pop3ProtocolError.
+    // UIDL; empty when the server does not offer it. A listing that is not one of this mailbox
+    // (a line that is no number and id, a number twice or beyond the count), as from a server
+    // out of step, throws Pop3ProtocolError. The count is asked first when not known yet.
     QHash<int, QString> uniqueIds();
     QStringList capabilities();        // CAPA, asked once; empty when the server has no CAPA
     bool canPipeline();                // CAPA lists PIPELINING and pipelining is allowed
@@ -110,9 +127,11 @@ public:
     // pipelining the commands go ahead of the replies within a bounded window; otherwise one at
     // a time. each may pump events; if it throws, the exception propagates and the session is
     // no longer usable (release it). A message the server refuses (-ERR) ends the batch with an
-    // Error, the session still usable; a TOP reply that swallowed the next one (a status line
-    // after its header block), or bytes left over after the batch, throw Pop3ProtocolError.
-    // Then::UniqueIds sends UIDL behind the last command, for uniqueIds() to read afterwards.
+    // Error, the session still usable. A reply that starts with a status line or swallowed the
+    // next one (a status line after a TOP's header block) throws Pop3ProtocolError, and so does
+    // a reply left over: the batch closes with a command whose reply no other passes for, LIST
+    // of the last message, or with Then::UniqueIds UIDL when the server lists it, sent behind
+    // the last command, for uniqueIds() to read and check afterwards.
     enum class Then { Nothing, UniqueIds };
     void headers(int first, int last, const Each &each, Then then = Then::Nothing);
     void messages(int first, int last, const Each &each);
@@ -154,9 +173,11 @@ private:
     // Writes commands in one go; each reply is owed in order, with the cap of its command.
     void sendAll(const QList<std::pair<QByteArray, qsizetype>> &commands);
     bool offersUniqueIds();
+    qsizetype listingCap() const;
     struct BatchPlan;
     BatchPlan plan(int first, int last, bool headersOnly, Then then);
     void topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead);
+    void closeBatch(const BatchPlan &plan);
     void checkCertificate();
     void pull();
     bool useTop();
@@ -171,6 +192,8 @@ private:
     [[noreturn]] void failRefused(const QString &step, const Reply &reply);
     [[noreturn]] void failParser(const QString &step);
     [[noreturn]] void failOutOfStep(const QString &text);
+    [[noreturn]] void failWithdrawn();
+    [[noreturn]] void failUnrelated(const QString &step);
 
     Pop3Limits m_limits;
     Pop3Account m_account;
@@ -178,6 +201,7 @@ private:
     std::unique_ptr<QTimer> m_timer;
     QEventLoop *m_loop = nullptr;
     QElapsedTimer m_progress; // since the server last sent something (or a command went out)
+    QElapsedTimer m_since;    // since the session began
     qint64 m_waitedMs = 0;    // spent waiting on the server
     qint64 m_received = 0;    // bytes the server sent
     bool m_open = false;
@@ -191,6 +215,7 @@ private:
     // Commands written ahead whose replies no call has taken yet, in the order sent.
     std::deque<Ahead> m_ahead;
     bool m_countAfterLogin = false;
+    int m_count = -1; // the message count, once asked
 
     bool m_capaAsked = false;
     QStringList m_capabilities;

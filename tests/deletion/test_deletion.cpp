@@ -270,7 +270,7 @@ private slots:
         QVERIFY(server.start());
         server.mailbox = box;
         m_w.pointAt(server.account());
-        fillList(box);
+        fillList(server.mailbox, server.uids());
         mark({2, 4});
         deleteMarked(*m_form);
         QVERIFY(m_prompter.infos.isEmpty());
@@ -288,7 +288,7 @@ private slots:
                                              QStringLiteral("Delta"), QStringLiteral("Echo")});
         m_dovecot.setMessages(box);
         m_w.pointAt(m_dovecot.account());
-        fillList(box); // a server without UIDL: the subject check alone
+        fillList(box, dovecotUids());
         m_form->list->setCell(1, MessageList::Subject, QStringLiteral("alpha"));
         mark({1, 2, 4, 5});
         deleteBehindBack(4);
@@ -327,6 +327,36 @@ private slots:
         QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[2]}));
     }
 
+    // A scan stopped at TOP 4 over 1 "Note", 2 spam "Réunion" (marked), 3 a friend's "Réunion",
+    // 4 "Fin"; another client then removes message 1. The rows kept their ids when the session
+    // stayed in step; without one (the connection dropped) a row stands for no message in
+    // particular. Either way "Oui" deletes neither "Réunion".
+    void failedScanKeepsRowsApart_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("TOP 4 refused") << int(Fault::Err);
+        QTest::newRow("connection dropped at TOP 4") << int(Fault::Drop);
+    }
+    void failedScanKeepsRowsApart()
+    {
+        QFETCH(int, fault);
+        FakePop3Server server;
+        server.mailbox = mails({QStringLiteral("Note"), QStringLiteral("Réunion"), QStringLiteral("Réunion"), QStringLiteral("Fin")});
+        server.mailbox[2] = mail(QStringLiteral("Réunion"), "Amie <amie@example.org>");
+        server.breakCommand("TOP", Fault(fault), 4);
+        QVERIFY(server.start());
+        m_w.pointAt(server.account());
+        m_form->BitBtn2Click();
+        for (int r = 1; r <= 3; ++r)
+            QCOMPARE(m_form->list->uid(r), Fault(fault) == Fault::Err ? server.uids().value(r) : QString());
+        mark({2});
+        const QList<QByteArray> left = server.mailbox = server.mailbox.mid(1);
+        m_prompter.reset();
+        deleteMarked(*m_form);
+        QCOMPARE(m_prompter.infos.value(0), Changed);
+        QCOMPARE(server.mailbox, left);
+    }
+
     // A refused DELE shows its box and the run goes on; a failure in the middle of the run drops
     // the session without QUIT, so the deletions already asked for do not happen.
     void faults()
@@ -338,7 +368,7 @@ private slots:
             server.mailbox = box;
             server.breakCommand("DELE", Fault::Err, 3);
             m_w.pointAt(server.account());
-            fillList(box);
+            fillList(server.mailbox, server.uids());
             mark({1, 3});
             deleteMarked(*m_form);
             QCOMPARE(m_prompter.infos, QStringList{Refused});
@@ -354,7 +384,7 @@ private slots:
             server.mailbox = box;
             server.breakCommand(verb, fault, 1);
             m_w.pointAt(server.account());
-            fillList(box);
+            fillList(server.mailbox, server.uids());
             mark({1, 3});
             deleteMarked(*m_form);
             // The re-scan, which meets the same fault on TOP 1, may add its own box.

@@ -252,7 +252,7 @@ private slots:
         QCOMPARE(got.size(), 300);
         QCOMPARE(got.last(), headerOf(mail(300)));
         QCOMPARE(server.largestBurst > 1, serverCan && allowed);
-        QCOMPARE(server.commands.count() - 4, 300); // after CAPA (for STLS), USER, PASS, CAPA
+        QCOMPARE(server.commands.count() - 4, 301); // after CAPA (for STLS), USER, PASS, CAPA; then LIST 300
         s.quit(); // replies and commands still in step
         QVERIFY(server.received("QUIT"));
     }
@@ -260,20 +260,28 @@ private slots:
     // A pipelined login: over TLS the password goes with the name; in clear text it waits for
     // the name to be accepted, so a server refusing it (as one refusing clear-text logins does)
     // never sees the password. CAPA and the count asked ahead follow PASS, and are not asked twice.
+    // After STLS only what the server lists over TLS counts.
     void pipelinedLogin_data()
     {
         QTest::addColumn<bool>("tls");
         QTest::addColumn<bool>("nameRefused");
-        QTest::newRow("TLS") << true << false;
-        QTest::newRow("clear text") << false << false;
-        QTest::newRow("clear text, name refused") << false << true;
+        QTest::addColumn<QByteArray>("clearTextOnly");
+        QTest::newRow("TLS") << true << false << QByteArray();
+        QTest::newRow("clear text") << false << false << QByteArray();
+        QTest::newRow("clear text, name refused") << false << true << QByteArray();
+        QTest::newRow("STLS") << false << false << QByteArray("STLS");
+        QTest::newRow("STLS, pipelining in clear text only") << false << false << QByteArray("STLS PIPELINING");
     }
     void pipelinedLogin()
     {
         QFETCH(bool, tls);
         QFETCH(bool, nameRefused);
+        QFETCH(QByteArray, clearTextOnly);
         FakePop3Server server(tls);
         server.mailbox = {mail(1), mail(2)};
+        server.offersStls = clearTextOnly.startsWith("STLS");
+        server.hasPipelining = !clearTextOnly.endsWith("PIPELINING");
+        server.clearTextCapa = server.hasPipelining ? QByteArray() : "PIPELINING\r\n";
         if (nameRefused)
             server.breakCommand("USER", Fault::Err);
         QVERIFY(server.start());
@@ -289,8 +297,14 @@ private slots:
         QVERIFY2(text.isEmpty(), qPrintable(text));
         QCOMPARE(s.messageCount(), 2);
         QCOMPARE(s.loginDelay(), 0);
-        QCOMPARE(server.commands, (QList<QByteArray>{"CAPA", "USER pelicorde@example.com", pass, "CAPA", "STAT"}));
-        QCOMPARE(server.largestBurst, tls ? 4 : 3);
+        QList<QByteArray> expected{"CAPA", "USER pelicorde@example.com", pass, "CAPA", "STAT"};
+        if (server.offersStls)
+            expected = QList<QByteArray>{"CAPA", "STLS"} + expected; // then CAPA again, over TLS
+        if (!server.hasPipelining)
+            expected.swapItemsAt(expected.size() - 2, expected.size() - 1); // STAT asked, then CAPA
+        QCOMPARE(server.commands, expected);
+        QCOMPARE(s.encrypted(), tls || server.offersStls);
+        QCOMPARE(server.largestBurst, !server.hasPipelining ? 1 : s.encrypted() ? 4 : 3);
         s.quit();
     }
 
@@ -466,32 +480,49 @@ private slots:
         QCOMPARE(s.uniqueIds().size(), 2);
     }
 
-    // An endless reply breaks the session at its cap, the memory held far below it.
+    // An endless reply breaks the session at its cap, the memory held far below it. Listings
+    // are capped by what they become: a CAPA of empty lines, a UIDL listing far beyond the count.
     void endlessReply_data()
     {
         QTest::addColumn<QByteArray>("verb");
         QTest::addColumn<QString>("step");
-        QTest::newRow("TOP") << QByteArray("TOP") << QStringLiteral("la commande TOP 1 0");
-        QTest::newRow("RETR") << QByteArray("RETR") << QStringLiteral("la commande RETR 1");
-        QTest::newRow("UIDL") << QByteArray("UIDL") << QStringLiteral("la commande UIDL");
+        QTest::addColumn<QByteArray>("answer"); // empty: endless
+        QTest::newRow("TOP") << QByteArray("TOP") << QStringLiteral("la commande TOP 1 0") << QByteArray();
+        QTest::newRow("RETR") << QByteArray("RETR") << QStringLiteral("la commande RETR 1") << QByteArray();
+        QTest::newRow("UIDL") << QByteArray("UIDL") << QStringLiteral("la commande UIDL") << QByteArray();
+        QTest::newRow("CAPA of empty lines") << QByteArray("CAPA") << QStringLiteral("la commande CAPA")
+                                             << "+OK\r\n" + QByteArray(16 * 1024 * 1024 - 16, '\n') + ".\r\n";
+        QByteArray ids = "+OK\r\n";
+        for (int n = 1000; ids.size() < 16 * 1024 * 1024 - 32; ++n)
+            ids += QByteArray::number(n) + " x\r\n";
+        QTest::newRow("UIDL far beyond the count") << QByteArray("UIDL") << QStringLiteral("la commande UIDL") << ids + ".\r\n";
+        // Within its cap, a number beyond the count is another reply's line.
+        QTest::newRow("UIDL beyond the count") << QByteArray("UIDL") << QStringLiteral("la commande UIDL")
+                                               << QByteArray("+OK\r\n1 a\r\n2 b\r\n.\r\n");
     }
     void endlessReply()
     {
         QFETCH(QByteArray, verb);
         QFETCH(QString, step);
+        QFETCH(QByteArray, answer);
         FakePop3Server server;
         server.mailbox = {mail(1)};
         QVERIFY(server.start());
-        server.breakCommand(verb, Fault::Endless);
+        if (answer.isEmpty())
+            server.breakCommand(verb, Fault::Endless);
+        else
+            server.answers.insert(verb, answer);
         Pop3Session s;
-        s.open(server.account());
         const QString text = errorOf([&] {
+            s.open(server.account());
             if (verb == "UIDL")
                 s.uniqueIds();
             else
                 verb == "TOP" ? s.header(1) : s.message(1);
         });
-        QCOMPARE(text, QStringLiteral("Réponse trop longue du serveur 127.0.0.1:%1 pendant %2").arg(server.port()).arg(step));
+        const QString expected = answer.size() > 0 && answer.size() < 100 ? QStringLiteral("Réponse du serveur %1 sans rapport avec %2")
+                                                     : QStringLiteral("Réponse trop longue du serveur %1 pendant %2");
+        QCOMPARE(text, expected.arg(QStringLiteral("127.0.0.1:%1").arg(server.port()), step));
     }
 
     // Closing the main window quits the application, maybe while an operation waits on the

@@ -13,6 +13,7 @@
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/TestFiles.h"
 #include "support/WindowFixture.h"
 #include "window/PelicordeFP.h"
 
@@ -145,6 +146,47 @@ private slots:
         QCOMPARE(w->form->list->cell(1, 1), QStringLiteral("Bonjour"));
         QCOMPARE(w->form->StatusBar1->currentMessage(), Checked + QStringLiteral(" — Connexion non chiffrée"));
         QVERIFY(prompter.questions.isEmpty());
+    }
+
+    // A server once logged into over STLS that no longer offers it, refuses it or refuses CAPA:
+    // no USER goes out; the scan the user starts says so in a box, the timer's on the status
+    // line. Saving the account again accepts the server as it now is.
+    void encryptionWithdrawn_data()
+    {
+        QTest::addColumn<QByteArray>("withdrawal");
+        QTest::newRow("STLS no longer offered") << QByteArray();
+        QTest::newRow("STLS refused") << QByteArray("STLS");
+        QTest::newRow("CAPA refused") << QByteArray("CAPA");
+    }
+    void encryptionWithdrawn()
+    {
+        QFETCH(QByteArray, withdrawal);
+        TForm1 &form = *w->form;
+        FakePop3Server fake;
+        fake.offersStls = true;
+        QVERIFY(fake.start());
+        w->pointAt(fake.account());
+        headerScan(form);
+        const QString record = form.dataFolder + QStringLiteral("/Serveurs-chiffres.txt");
+        QCOMPARE(readBytes(record), QStringLiteral("127.0.0.1:%1\n").arg(fake.port()).toLatin1());
+        QCOMPARE(QFile::permissions(record) & 0x0077, QFile::Permissions());
+
+        fake.offersStls = !withdrawal.isEmpty();
+        fake.breakCommand(withdrawal, FakePop3Server::Fault::Err);
+        const QString withdrawn = QStringLiteral("Le serveur 127.0.0.1:%1 ne propose plus le chiffrement : connexion "
+                                                 "refusée pour protéger le mot de passe").arg(fake.port());
+        headerScan(form);
+        QCOMPARE(prompter.infos.value(0).section(u'\n', 0, 0), withdrawn);
+        requestScan(form);
+        QCOMPARE(prompter.infos.size(), 1);
+        QCOMPARE(form.StatusBar1->currentMessage(), withdrawn);
+        QCOMPARE(fake.commands.count("USER pelicorde@example.com"), 1); // the first scan's only
+        if (withdrawal.isEmpty()) {
+            form.BitBtn1Click(); // Sauvegarde
+            QCOMPARE(readBytes(record), QByteArray());
+            headerScan(form);
+            QCOMPARE(form.StatusBar1->currentMessage(), Checked + QStringLiteral(" — Connexion non chiffrée"));
+        }
     }
 };
 

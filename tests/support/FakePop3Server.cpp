@@ -37,7 +37,11 @@ FakePop3Server::FakePop3Server(bool tls, QObject *parent) : QTcpServer(parent), 
 
 bool FakePop3Server::start()
 {
-    if (m_tls && (m_certificate.isNull() || m_key.isNull()))
+    if (offersStls && m_certificate.isNull()) { // a TLS twin's, trusted in this process
+        const FakePop3Server twin(true);
+        std::tie(m_certificate, m_key) = std::pair(twin.m_certificate, twin.m_key);
+    }
+    if ((m_tls || offersStls) && (m_certificate.isNull() || m_key.isNull()))
         return false;
     return listen(QHostAddress::LocalHost, 0);
 }
@@ -64,6 +68,14 @@ bool FakePop3Server::received(const QByteArray &verb) const
         if (c == verb || c.startsWith(verb + ' '))
             return true;
     return false;
+}
+
+QHash<int, QString> FakePop3Server::uids() const
+{
+    QHash<int, QString> ids;
+    for (int i = 1; i <= mailbox.size(); ++i)
+        ids.insert(i, QStringLiteral("uid-%1").arg(qHash(mailbox.at(i - 1))));
+    return ids;
 }
 
 FakePop3Server::Fault FakePop3Server::faultFor(const QByteArray &verb, int n) const
@@ -166,6 +178,8 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
     const auto err = [&](const QByteArray &text) { reply(socket, verb, n, "-ERR " + text + "\r\n", false); };
     if (faultFor(verb, n) == Fault::Err) // refused: no side effect
         return reply(socket, verb, n, {}, false);
+    if (answers.contains(verb))
+        return reply(socket, verb, n, answers.value(verb), true);
 
     if (verb == "CAPA") {
         if (!hasCapa)
@@ -177,8 +191,10 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             caps += "UIDL\r\n";
         if (hasPipelining)
             caps += "PIPELINING\r\n";
-        if (brokenStls)
+        if (brokenStls || (offersStls && !c.upgraded))
             caps += "STLS\r\n";
+        if (!c.upgraded)
+            caps += clearTextCapa;
         if (loginDelay > 0)
             caps += "LOGIN-DELAY " + QByteArray::number(loginDelay) + "\r\n";
         return reply(socket, verb, n, multiLine("Capability list follows", caps), true);
@@ -198,6 +214,14 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             // Agrees, then answers the client's handshake with clear text.
             c.stlsAgreed = true;
             return ok("Begin TLS negotiation");
+        }
+        if (verb == "STLS" && offersStls && !c.upgraded) {
+            ok("Begin TLS negotiation");
+            c.upgraded = true;
+            socket->setLocalCertificate(m_certificate);
+            socket->setPrivateKey(m_key);
+            socket->startServerEncryption();
+            return;
         }
         if (verb == "USER") {
             c.user = QString::fromUtf8(arg) == user;
@@ -232,6 +256,11 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             return err("No such message");
         const QByteArray &m = mailbox.at(n - 1);
         return reply(socket, verb, n, multiLine(QByteArray::number(m.size()) + " octets", m), true);
+    }
+    if (verb == "LIST" && !arg.isEmpty()) { // the listing of all is never asked for
+        if (!exists)
+            return err("No such message");
+        return ok(arg + ' ' + QByteArray::number(mailbox.at(n - 1).size()));
     }
     if (verb == "DELE") {
         if (!exists)
@@ -282,6 +311,9 @@ void FakePop3Server::reply(QSslSocket *socket, const QByteArray &verb, int n, co
     case Fault::Twice:
         socket->write(bytes);
         socket->write(bytes);
+        return;
+    case Fault::Stray:
+        socket->write(bytes + strayReply);
         return;
     case Fault::Unterminated:
         socket->write(multi ? bytes.chopped(3) : bytes);
