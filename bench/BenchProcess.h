@@ -31,6 +31,15 @@ inline double cpuSeconds()
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// Processor time of the calling thread so far: the program's own work, without the threads a
+// benchmark runs beside it (a relay).
+inline double threadCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 inline double rssMb() { return statusMb("VmRSS"); }
 inline double peakRssMb() { return statusMb("VmHWM"); }
 

@@ -2,16 +2,32 @@
 // Header pass of the real scan code against Dovecot behind a relay that delays every chunk,
 // pipelined and one command at a time; then the whole scan through the real main window
 // (offscreen), on the plain port (STLS) and on the implicit TLS one, with the longest time
-// the event loop was held and the peak resident memory.
+// the event loop was held, the peak resident memory and the processor time of the window's
+// thread.
 //   scan_bench [messages=1000] [delay_ms=25]
+//   scan_bench --compare messages [delay_ms=25]
 // One command at a time is measured up to 5,000 messages only.
-// Without arguments a 20,000-message mailbox is also scanned through the window.
+// Without arguments, 20,000- and 100,000-message mailboxes are also compared: the window's scan
+// and pelicorde-check beside a minimal pipelined client on the same link (medians of three
+// interleaved runs), and what the rows add to the idle window's memory.
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSslSocket>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "BenchProcess.h"
+#include "core/AccountFile.h"
+#include "mailbox/CertificateTrust.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
@@ -30,6 +46,7 @@ struct Run {
     int rows = 0;
     double peakRssMb = 0;
     double cpuSeconds = 0;
+    double idleRowKb = 0; // resident memory the rows added to the idle window, per row
 };
 
 // A timer on the user-interface thread: the longest stretch between its ticks is the longest
@@ -79,24 +96,27 @@ Run headerPass(const Pop3Account &account, bool pipelined)
 
 // The whole scan as the receive button runs it, in a shown main window: log-in, count,
 // headers, unique ids, blacklist pass, end of scan.
-Run windowScan(const Pop3Account &account)
+Run windowScan(const Pop3Account &account, const QString &blacklistFile = {})
 {
     RecordingPrompter prompter;
     WindowFixture fixture;
     if (!fixture.start())
         return {};
     fixture.pointAt(account);
+    if (!blacklistFile.isEmpty())
+        QFile::copy(blacklistFile, QDir(fixture.form->dataFolder).filePath(QStringLiteral("Liste-noire.txt")));
     QCoreApplication::processEvents();
     benchprocess::resetPeak();
+    const double idleBefore = benchprocess::rssMb();
 
     GapMeter gaps;
-    const double cpu = benchprocess::cpuSeconds();
+    const double cpu = benchprocess::threadCpuSeconds();
     QElapsedTimer clock;
     clock.start();
     headerScan(*fixture.form);
     Run run;
     run.seconds = clock.nsecsElapsed() / 1e9;
-    run.cpuSeconds = benchprocess::cpuSeconds() - cpu;
+    run.cpuSeconds = benchprocess::threadCpuSeconds() - cpu;
     run.maxGapMs = gaps.maxGapMs();
     run.peakRssMb = benchprocess::peakRssMb();
     const MessageList &list = *fixture.form->list;
@@ -104,6 +124,10 @@ Run windowScan(const Pop3Account &account)
         run.rows = list.rows() - 1;
     else
         std::fprintf(stderr, "scan_bench: the window's scan failed: %s\n", qPrintable(prompter.infos.join(u' ')));
+    // The window at rest with its rows, as after a scan the user reads.
+    QTest::qWait(300);
+    benchprocess::resetPeak();
+    run.idleRowKb = (benchprocess::rssMb() - idleBefore) * 1024 / std::max(1, run.rows);
     return run;
 }
 
@@ -111,10 +135,13 @@ struct Mailbox
 {
     DovecotServer dovecot;
     std::unique_ptr<DelayRelay> relay;
+    std::unique_ptr<DelayRelay> tlsRelay; // only with bothPorts
     Pop3Account account;
+    Pop3Account tlsAccount;
 
     // Plain port: the session upgrades with STLS; tls: implicit TLS from the first byte.
-    bool start(int messages, int delayMs, bool tls = false)
+    // bothPorts: a relay to each, account on the plain one, tlsAccount on the other.
+    bool start(int messages, int delayMs, bool tls = false, bool bothPorts = false)
     {
         if (!dovecot.start())
             return false;
@@ -125,9 +152,207 @@ struct Mailbox
         account.port = relay->port();
         account.user = dovecot.user();
         account.password = dovecot.password();
+        if (bothPorts) {
+            tlsRelay = std::make_unique<DelayRelay>(dovecot.tlsPort(), delayMs);
+            tlsAccount = account;
+            tlsAccount.tls = true;
+            tlsAccount.port = tlsRelay->port();
+        }
         return true;
     }
 };
+
+// A pipelined POP3 client reduced to what a header scan must do, as the yardstick of the link:
+// CAPA, STLS (plain port), then USER, PASS and STAT in one write and every TOP in another; the
+// replies are only framed.
+class ReferenceClient
+{
+public:
+    struct Result
+    {
+        double seconds = 0;
+        double cpuSeconds = 0;
+        int headers = 0;
+    };
+
+    Result run(const Pop3Account &account)
+    {
+        Result result;
+        const double cpu = benchprocess::threadCpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        QSslSocket socket;
+        m_socket = &socket;
+        QSslConfiguration config = socket.sslConfiguration();
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.setSslConfiguration(config);
+        QObject::connect(&socket, &QSslSocket::readyRead, [this] { take(); });
+        QObject::connect(&socket, &QSslSocket::disconnected, [this] { m_failed = true; });
+        QObject::connect(&socket, &QSslSocket::encrypted, [this] { m_encrypted = true; });
+        if (account.tls)
+            socket.connectToHostEncrypted(account.host, account.port);
+        else
+            socket.connectToHost(account.host, account.port);
+        bool ok = expect(1, false) && send("CAPA\r\n") && expect(1, true);
+        if (ok && !account.tls) {
+            ok = send("STLS\r\n") && expect(1, false);
+            socket.startClientEncryption();
+        }
+        ok = ok && waitFor([this] { return m_encrypted; });
+        ok = ok && send("USER " + account.user.toUtf8() + "\r\nPASS " + account.password.toUtf8() + "\r\nSTAT\r\n")
+             && expect(3, false);
+        const int count = m_lastStatus.split(' ').value(1).toInt();
+        QByteArray tops;
+        for (int n = 1; n <= count; ++n)
+            tops += "TOP " + QByteArray::number(n) + " 0\r\n";
+        if (ok && count > 0 && send(tops) && expect(count, true))
+            result.headers = count;
+        result.seconds = clock.nsecsElapsed() / 1e9;
+        result.cpuSeconds = benchprocess::threadCpuSeconds() - cpu;
+        socket.abort();
+        m_socket = nullptr;
+        return result;
+    }
+
+private:
+    bool send(const QByteArray &bytes)
+    {
+        m_socket->write(bytes);
+        return !m_failed;
+    }
+
+    template <typename F>
+    bool waitFor(F done)
+    {
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        timeout.start(120000);
+        while (!done() && !m_failed && timeout.isActive()) {
+            QEventLoop loop;
+            QObject::connect(m_socket, &QSslSocket::readyRead, &loop, &QEventLoop::quit);
+            QObject::connect(m_socket, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
+            QObject::connect(m_socket, &QSslSocket::disconnected, &loop, &QEventLoop::quit);
+            QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+            if (!done())
+                loop.exec();
+        }
+        return done();
+    }
+
+    // Waits until n more replies are framed, multi-line ones when multiLine.
+    bool expect(int n, bool multiLine)
+    {
+        m_owed = n;
+        m_multiLine = multiLine;
+        take();
+        return waitFor([this] { return m_owed == 0; });
+    }
+
+    void take()
+    {
+        if (!m_socket)
+            return;
+        m_buffer += m_socket->readAll();
+        while (m_owed > 0) {
+            const char *start = m_buffer.constData() + m_pos;
+            const auto *nl = static_cast<const char *>(std::memchr(start, '\n', size_t(m_buffer.size() - m_pos)));
+            if (!nl)
+                break;
+            const qsizetype length = nl - start + 1;
+            if (!m_inBody) {
+                const bool ok = length >= 3 && std::memcmp(start, "+OK", 3) == 0;
+                if (!m_multiLine)
+                    m_lastStatus = QByteArray(start, length).trimmed();
+                if (m_multiLine && ok)
+                    m_inBody = true;
+                else
+                    --m_owed;
+            } else if (start[0] == '.' && (length == 2 || (length == 3 && start[1] == '\r'))) {
+                m_inBody = false;
+                --m_owed;
+            }
+            m_pos += length;
+        }
+        if (m_pos > 1024 * 1024 && m_pos * 2 > m_buffer.size()) {
+            m_buffer.remove(0, m_pos);
+            m_pos = 0;
+        }
+    }
+
+    QSslSocket *m_socket = nullptr;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    bool m_inBody = false;
+    bool m_multiLine = false;
+    bool m_failed = false;
+    bool m_encrypted = false;
+    int m_owed = 0;
+    QByteArray m_lastStatus;
+};
+
+// pelicorde-check as a status bar runs it, with a favourite account on the implicit TLS relay
+// whose certificate the window has had confirmed; its own processor time and peak memory.
+struct CheckRun
+{
+    double seconds = 0;
+    double cpuSeconds = 0;
+    double peakRssMb = 0;
+    QByteArray out;
+};
+
+CheckRun runCheck(const QString &appData)
+{
+    CheckRun run;
+    const QByteArray outPath = QDir(appData).filePath(QStringLiteral("check.out")).toLocal8Bit();
+    const QByteArray env = "APPDATA=" + appData.toLocal8Bit();
+    QList<QByteArray> environment{env};
+    for (char **e = environ; *e; ++e)
+        if (std::strncmp(*e, "APPDATA=", 8) != 0)
+            environment << QByteArray(*e);
+    std::vector<char *> envp;
+    for (QByteArray &e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    char program[] = PELICORDE_CHECK_PROGRAM;
+    char *argv[] = {program, nullptr};
+    QElapsedTimer clock;
+    clock.start();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program, &actions, nullptr, argv, envp.data()) == 0) {
+        int status = 0;
+        rusage usage{};
+        wait4(pid, &status, 0, &usage);
+        run.seconds = clock.nsecsElapsed() / 1e9;
+        run.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+                         + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        run.peakRssMb = usage.ru_maxrss / 1024.0;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    QFile out(QString::fromLocal8Bit(outPath));
+    if (out.open(QIODevice::ReadOnly))
+        run.out = out.readAll().trimmed();
+    return run;
+}
+
+// A blacklist of the usual size: a few of its entries catch senders of the mailbox.
+QByteArray realisticBlacklist()
+{
+    QByteArray list;
+    for (const char *pattern : {"promo-flash.example", "lottery-prize.example", "@casino-", "pharma", "cheap-watches",
+                                "crypto-gains", "winner@", "bitcoin", "rencontres-", "viagra", "loan-offer",
+                                "seo-services", "no-reply@deals", "unsubscribe-me", "gift-card"})
+        list += QByteArray(pattern) + "\t00/00/0000\r\n";
+    return list;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
 
 bool windowLine(int messages, int delayMs, bool tls = false)
 {
@@ -179,12 +404,91 @@ bool sessionLines(int messages, int delayMs)
     return true;
 }
 
+// The window's scan and pelicorde-check beside the reference client on the same mailbox and
+// link, in turn, three times after a warm-up (which also has Dovecot index the mailbox).
+bool compareLine(int messages, int delayMs)
+{
+    Mailbox box;
+    if (!box.start(messages, delayMs, false, true)) {
+        std::fprintf(stderr, "scan_bench: Dovecot did not start\n");
+        return false;
+    }
+    QTemporaryDir folders;
+    const QString appData = folders.filePath(QStringLiteral("check"));
+    const QString dataFolder = QDir(appData).filePath(QStringLiteral("Pelicorde"));
+    QDir().mkpath(dataFolder);
+    const QString blacklist = folders.filePath(QStringLiteral("Liste-noire.txt"));
+    for (const QString &path : {blacklist, QDir(dataFolder).filePath(QStringLiteral("Liste-noire.txt"))}) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(realisticBlacklist()) < 0)
+            return false;
+    }
+    const Pop3Account &tls = box.tlsAccount;
+    accounts::writePrivateFile(accounts::favouriteFilePath(dataFolder),
+                               accounts::encodeAccount({tls.host, QString::number(tls.port), tls.password, tls.user}));
+    certificates::remember(certificates::storePath(dataFolder),
+                           {tls.host, tls.port, QSslCertificate::fromPath(box.dovecot.certificatePath()), {}});
+
+    ReferenceClient warmUp;
+    if (warmUp.run(box.account).headers != messages) {
+        std::fprintf(stderr, "scan_bench: the reference client did not read %d headers\n", messages);
+        return false;
+    }
+    const QByteArray expected = "{\"messages\": " + QByteArray::number(messages) + ",";
+    QList<double> window, windowCpu, gap, peak, idleRow, check, checkCpu, checkPeak, reference, referenceTls,
+        referenceCpu;
+    for (int round = 0; round < 3; ++round) {
+        ReferenceClient client, tlsClient;
+        const ReferenceClient::Result ref = client.run(box.account);
+        const Run run = windowScan(box.account, blacklist);
+        const ReferenceClient::Result refTls = tlsClient.run(tls);
+        const CheckRun checked = runCheck(appData);
+        if (ref.headers != messages || refTls.headers != messages || run.rows != messages
+            || !checked.out.startsWith(expected)) {
+            std::fprintf(stderr, "scan_bench: expected %d messages; reference %d and %d, window %d, check \"%s\"\n",
+                         messages, ref.headers, refTls.headers, run.rows, checked.out.constData());
+            return false;
+        }
+        reference << ref.seconds;
+        referenceTls << refTls.seconds;
+        referenceCpu << ref.cpuSeconds;
+        window << run.seconds;
+        windowCpu << run.cpuSeconds;
+        gap << double(run.maxGapMs);
+        peak << run.peakRssMb;
+        idleRow << run.idleRowKb;
+        check << checked.seconds;
+        checkCpu << checked.cpuSeconds;
+        checkPeak << checked.peakRssMb;
+    }
+    const double windowS = median(window), checkS = median(check), referenceS = median(reference),
+                 referenceTlsS = median(referenceTls);
+    std::printf("scan_bench messages=%d delay_ms=%d pipelined_s=%.3f max_ui_gap_ms=%.0f peak_rss_mb=%.1f cpu_s=%.3f "
+                "cpu_us_per_message=%.1f (whole scan through the window, STLS; medians of 3)\n",
+                messages, delayMs, windowS, median(gap), median(peak), median(windowCpu),
+                median(windowCpu) * 1e6 / messages);
+    std::printf("scan_bench messages=%d delay_ms=%d window_s=%.3f reference_s=%.3f window_ratio=%.2f check_s=%.3f "
+                "reference_tls_s=%.3f check_ratio=%.2f check_cpu_s=%.3f check_peak_rss_mb=%.1f reference_cpu_s=%.3f "
+                "(beside a minimal pipelined client on the same link: window and reference over STLS, "
+                "pelicorde-check and reference over implicit TLS; medians of 3 interleaved runs)\n",
+                messages, delayMs, windowS, referenceS, windowS / referenceS, checkS, referenceTlsS,
+                checkS / referenceTlsS, median(checkCpu), median(checkPeak), median(referenceCpu));
+    if (messages >= 100000)
+        std::printf("scan_bench messages=%d idle_rss_per_row_kb=%.2f (resident memory the rows add to the idle "
+                    "window, median of 3)\n",
+                    messages, median(idleRow));
+    std::fflush(stdout);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     prepareApplication();
     QApplication app(argc, argv);
+    if (argc > 2 && qstrcmp(argv[1], "--compare") == 0)
+        return compareLine(atoi(argv[2]), argc > 3 ? atoi(argv[3]) : 25) ? 0 : 1;
     const int messages = argc > 1 ? atoi(argv[1]) : 1000;
     const int delayMs = argc > 2 ? atoi(argv[2]) : 25;
 
@@ -193,7 +497,7 @@ int main(int argc, char **argv)
 
     if (!windowLine(messages, delayMs) || !windowLine(messages, delayMs, true))
         return 1;
-    if (argc <= 1 && !windowLine(20000, delayMs))
+    if (argc <= 1 && (!compareLine(20000, delayMs) || !compareLine(100000, delayMs)))
         return 1;
     return 0;
 }

@@ -12,7 +12,7 @@
 namespace {
 
 // One direction of one connection: chunks leave `to` delayMs after they arrived at `from`,
-// in order.
+// in order; once `from` has closed, `to` is closed behind the last of them.
 class DelayedPipe : public QObject
 {
 public:
@@ -24,6 +24,12 @@ public:
         m_timer.setTimerType(Qt::PreciseTimer);
         connect(&m_timer, &QTimer::timeout, this, [this] { flush(); });
         connect(from, &QTcpSocket::readyRead, this, [this] { take(); });
+        connect(from, &QTcpSocket::disconnected, this, [this] {
+            take();
+            m_closing = true;
+            if (m_queue.empty() && m_to)
+                m_to->disconnectFromHost();
+        });
     }
 
     void take()
@@ -44,6 +50,8 @@ public:
                 m_to->write(m_queue.front().second);
             m_queue.pop_front();
         }
+        if (m_closing && m_queue.empty() && m_to)
+            m_to->disconnectFromHost();
         schedule();
     }
 
@@ -58,6 +66,7 @@ private:
     QPointer<QTcpSocket> m_from;
     QPointer<QTcpSocket> m_to;
     int m_delay;
+    bool m_closing = false;
     QElapsedTimer m_clock;
     QTimer m_timer;
     std::deque<std::pair<qint64, QByteArray>> m_queue;
@@ -79,12 +88,6 @@ protected:
         server->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         new DelayedPipe(client, server, m_delay, client);
         new DelayedPipe(server, client, m_delay, server);
-        auto closeBoth = [client, server] {
-            client->disconnectFromHost();
-            server->disconnectFromHost();
-        };
-        connect(client, &QTcpSocket::disconnected, this, closeBoth);
-        connect(server, &QTcpSocket::disconnected, this, closeBoth);
     }
 
 private:
