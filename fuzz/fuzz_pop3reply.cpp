@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a POP3 server sends, without a socket. The first bytes choose the replies owed
 // (one-line or multi-line, and a body cap) and how the rest is cut into chunks; the rest is
-// the server's bytes. Any cut gives the same replies and the same problem as one piece.
+// the server's bytes. Any cut gives the same replies and the same problem as one piece, and
+// what the framing notes of a body is what the body itself shows.
 #include <QList>
 
 #include "FuzzCheck.h"
@@ -22,11 +23,48 @@ struct Outcome
             return false;
         for (qsizetype i = 0; i < replies.size(); ++i)
             if (replies[i].ok != o.replies[i].ok || replies[i].status != o.replies[i].status
-                || replies[i].body != o.replies[i].body)
+                || replies[i].body != o.replies[i].body || replies[i].headerEnd != o.replies[i].headerEnd
+                || replies[i].statusFirst != o.replies[i].statusFirst
+                || replies[i].statusAfterHeader != o.replies[i].statusAfterHeader)
                 return false;
         return true;
     }
 };
+
+// What the framing notes of a body, found again from the body alone.
+qsizetype headerEnd(const QByteArray &body)
+{
+    if (body.startsWith("\r\n"))
+        return 2;
+    if (body.startsWith('\n'))
+        return 1;
+    const qsizetype crlf = body.indexOf("\r\n\r\n");
+    const qsizetype lf = body.indexOf("\n\n");
+    if (crlf >= 0 && (lf < 0 || crlf < lf))
+        return crlf + 4;
+    return lf >= 0 ? lf + 2 : body.size();
+}
+
+bool startsWithStatus(QByteArrayView text)
+{
+    for (const QByteArrayView status : {QByteArrayView("+OK"), QByteArrayView("-ERR")}) {
+        const qsizetype n = status.size();
+        if (text.startsWith(status) && (text.size() == n || text[n] == ' ' || text[n] == '\r' || text[n] == '\n'))
+            return true;
+    }
+    return false;
+}
+
+bool statusAfter(const QByteArray &body, qsizetype at)
+{
+    while (at < body.size()) {
+        if (startsWithStatus(QByteArrayView(body).sliced(at)))
+            return true;
+        const qsizetype nl = body.indexOf('\n', at);
+        at = nl < 0 ? body.size() : nl + 1;
+    }
+    return false;
+}
 
 struct Owed
 {
@@ -104,6 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // Bounded: a body never passes its cap, and nothing comes out of bytes never sent.
         FUZZ_CHECK(r.body.size() <= owed[i].maxBody);
         FUZZ_CHECK(r.body.isEmpty() || r.body.endsWith('\n'));
+        FUZZ_CHECK(r.headerEnd == headerEnd(r.body));
+        FUZZ_CHECK(r.statusFirst == startsWithStatus(r.body));
+        FUZZ_CHECK(r.statusAfterHeader == statusAfter(r.body, r.headerEnd));
         bodies += r.body.size() + r.status.size();
     }
     FUZZ_CHECK(bodies <= stream.size());

@@ -1,6 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/Pop3ReplyParser.h"
 
+#include <cstring>
+
+namespace {
+
+// Whether a line (its end included) starts as a POP3 status line.
+bool startsWithStatus(const char *line, qsizetype length)
+{
+    const auto after = [&](qsizetype n) {
+        return length == n || line[n] == ' ' || line[n] == '\r' || line[n] == '\n';
+    };
+    if (length >= 3 && std::memcmp(line, "+OK", 3) == 0)
+        return after(3);
+    return length >= 4 && std::memcmp(line, "-ERR", 4) == 0 && after(4);
+}
+
+} // namespace
+
 void Pop3ReplyParser::expect(bool multiLine, qsizetype maxBody)
 {
     m_owed.push_back({multiLine, maxBody});
@@ -10,6 +27,9 @@ void Pop3ReplyParser::feed(QByteArrayView bytes)
 {
     if (m_problem != Problem::None || bytes.isEmpty())
         return;
+    // The buffer may move: the body read so far is copied out first.
+    if (m_inBody)
+        flushRun(m_pos);
     if (m_pos == m_buf.size()) {
         m_buf.resize(0);
         m_searchFrom = m_pos = 0;
@@ -18,6 +38,7 @@ void Pop3ReplyParser::feed(QByteArrayView bytes)
         m_searchFrom -= m_pos;
         m_pos = 0;
     }
+    m_runStart = m_pos;
     m_buf.append(bytes.data(), bytes.size());
     parse();
 }
@@ -87,6 +108,10 @@ bool Pop3ReplyParser::parseOne()
         m_partial = std::move(r);
         m_inBody = true;
         m_bodyBytes = 0;
+        m_runStart = m_pos;
+        m_inHeader = true;
+        m_lastEndedCrLf = false;
+        m_anyLine = false;
     }
     for (;;) {
         const qsizetype nl = m_buf.indexOf('\n', m_searchFrom);
@@ -94,6 +119,9 @@ bool Pop3ReplyParser::parseOne()
         qsizetype have = (nl < 0 ? m_buf.size() : nl + 1) - m_pos; // line end included
         const bool dot = have > 0 && line[0] == '.';
         if (nl >= 0 && dot && (have == 2 || (have == 3 && line[1] == '\r'))) {
+            flushRun(m_pos);
+            if (m_inHeader)
+                m_partial.headerEnd = m_partial.body.size();
             m_pos = m_searchFrom = nl + 1;
             m_inBody = false;
             m_ready.push_back(std::move(m_partial));
@@ -126,9 +154,40 @@ bool Pop3ReplyParser::parseOne()
         m_pos = m_searchFrom = nl + 1;
         m_bodyBytes += have;
         if (dot) {
+            // The stuffing dot is left out of the copy.
+            flushRun(line - m_buf.constData());
+            m_runStart = line + 1 - m_buf.constData();
             ++line;
             --have;
         }
-        m_partial.body.append(line, have);
+        bodyLine(line, have);
     }
+}
+
+void Pop3ReplyParser::flushRun(qsizetype end)
+{
+    if (end > m_runStart)
+        m_partial.body.append(m_buf.constData() + m_runStart, end - m_runStart);
+    m_runStart = end;
+}
+
+// Notes what a dot-unstuffed body line, its end included, tells of the mail; the body's offset
+// of the line is what the body has flushed plus what the run holds.
+void Pop3ReplyParser::bodyLine(const char *line, qsizetype length)
+{
+    const bool first = !m_anyLine;
+    m_anyLine = true;
+    const bool endsCrLf = length >= 2 && line[length - 2] == '\r';
+    const bool blank = length == 1 || (length == 2 && endsCrLf);
+    if (m_inHeader) {
+        if (first)
+            m_partial.statusFirst = startsWithStatus(line, length);
+        if (blank && (first || length == 1 || m_lastEndedCrLf)) {
+            m_inHeader = false;
+            m_partial.headerEnd = m_partial.body.size() + (line + length - m_buf.constData() - m_runStart);
+        }
+    } else if (!m_partial.statusAfterHeader) {
+        m_partial.statusAfterHeader = startsWithStatus(line, length);
+    }
+    m_lastEndedCrLf = endsCrLf;
 }

@@ -17,6 +17,14 @@ public:
         bool ok = false;
         QByteArray status; // text after +OK / -ERR, trimmed
         QByteArray body;   // multi-line replies only, dot-unstuffed, line ends kept
+        // What the framing saw of a body on the way, read as a mail: the end of its header
+        // block, blank line included (an empty first line, or the first empty line after a line
+        // ended the same way, "\n\n" or "\r\n\r\n"; the body's size when there is none), and
+        // whether a line starts as a status line does ("+OK" or "-ERR", then a blank or the line
+        // end): the first line, or one after the header block.
+        qsizetype headerEnd = 0;
+        bool statusFirst = false;
+        bool statusAfterHeader = false;
     };
     enum class Problem {
         None,
@@ -55,6 +63,8 @@ private:
     void parse();
     bool parseOne();
     void stop(Problem problem);
+    void bodyLine(const char *line, qsizetype length);
+    void flushRun(qsizetype end);
 
     std::deque<Owed> m_owed; // replies not yet complete, in order
     std::deque<Reply> m_ready;
@@ -68,5 +78,11 @@ private:
     qsizetype m_searchFrom = 0; // where the search for the next line end resumes
     bool m_inBody = false;      // the current reply's status line was read, body in progress
     qsizetype m_bodyBytes = 0;  // bytes of the current body as received
+    // Body lines are copied a run at a time: from m_runStart in the buffer up to the line being
+    // read, cut at each stuffing dot.
+    qsizetype m_runStart = 0;
+    bool m_inHeader = true;         // no blank line ending the header block yet
+    bool m_lastEndedCrLf = false;   // the body's last line ended with CR LF
+    bool m_anyLine = false;         // the body has a line
     Reply m_partial;
 };

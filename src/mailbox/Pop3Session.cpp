@@ -42,47 +42,13 @@ QString commandStep(const QByteArray &command)
     return QStringLiteral("la commande ") + QString::fromLatin1(command);
 }
 
-// Header block of a whole message, blank line included, as TOP n 0 gives it.
-QByteArray headerPart(const QByteArray &message)
-{
-    if (message.startsWith("\r\n"))
-        return message.left(2);
-    if (message.startsWith('\n'))
-        return message.left(1);
-    qsizetype crlf = message.indexOf("\r\n\r\n");
-    qsizetype lf = message.indexOf("\n\n");
-    if (crlf >= 0 && (lf < 0 || crlf < lf))
-        return message.left(crlf + 4);
-    if (lf >= 0)
-        return message.left(lf + 2);
-    return message;
-}
-
-// Whether text starts with a POP3 status line.
-bool startsWithStatus(QByteArrayView text)
-{
-    for (const QByteArrayView status : {QByteArrayView("+OK"), QByteArrayView("-ERR")}) {
-        const qsizetype n = status.size();
-        if (text.startsWith(status) && (text.size() == n || text[n] == ' ' || text[n] == '\r' || text[n] == '\n'))
-            return true;
-    }
-    return false;
-}
-
 // A message starts with a header, never with a status line: one there is a stray line the
 // reply was read from. TOP n 0 gives the header block (some servers add body lines regardless);
 // a status line after it is the next reply, swallowed by one that lacked its terminating line.
-bool notAMessage(const QByteArray &body, bool top)
+// The framing has looked at the lines already.
+bool notAMessage(const Pop3ReplyParser::Reply &reply, bool top)
 {
-    if (startsWithStatus(body))
-        return true;
-    for (qsizetype at = top ? headerPart(body).size() : body.size(); at < body.size();) {
-        if (startsWithStatus(QByteArrayView(body).sliced(at)))
-            return true;
-        const qsizetype nl = body.indexOf('\n', at);
-        at = nl < 0 ? body.size() : nl + 1;
-    }
-    return false;
+    return reply.statusFirst || (top && reply.statusAfterHeader);
 }
 
 // Each line of a multi-line body, line end cut and trimmed, read in place: a body of short
@@ -608,7 +574,7 @@ QByteArray Pop3Session::header(int n)
         Reply r = command(top, m_limits.headerBytes, step);
         if (r.ok) {
             m_top = Support::Yes;
-            if (notAMessage(r.body, true))
+            if (notAMessage(r, true))
                 failUnrelated(step);
             return std::move(r.body);
         }
@@ -617,17 +583,25 @@ QByteArray Pop3Session::header(int n)
             failRefused(step, r);
         m_top = Support::No;
     }
-    return headerPart(message(n));
+    // The header block, blank line included, as TOP n 0 gives it.
+    Reply r = retrieve(n);
+    r.body.truncate(r.headerEnd);
+    return std::move(r.body);
 }
 
 QByteArray Pop3Session::message(int n)
 {
     requireOpen();
+    return std::move(retrieve(n).body);
+}
+
+Pop3Session::Reply Pop3Session::retrieve(int n)
+{
     const QByteArray retr = "RETR " + QByteArray::number(n);
     Reply r = expectOk(retr, m_limits.messageBytes, commandStep(retr));
-    if (notAMessage(r.body, false))
+    if (notAMessage(r, false))
         failUnrelated(commandStep(retr));
-    return std::move(r.body);
+    return r;
 }
 
 bool Pop3Session::remove(int n)
@@ -823,11 +797,13 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
             requireInStep(m_lastStep);
             failRefused(step, r);
         }
-        if (notAMessage(r.body, p.top))
+        if (notAMessage(r, p.top))
             failUnrelated(step);
         inFlight -= p.verb(done).size() + 2;
         const int n = done++;
-        each(n, headersOnly && !p.top ? headerPart(r.body) : r.body);
+        if (headersOnly && !p.top)
+            r.body.truncate(r.headerEnd);
+        each(n, r.body);
     }
     m_broken = false;
     closeBatch(p);

@@ -181,6 +181,7 @@ private:
     void checkCertificate();
     void pull();
     bool useTop();
+    Reply retrieve(int n); // RETR, checked to be a message
     void batch(int first, int last, bool headersOnly, const Each &each, Then then);
     void requireOpen() const;
 

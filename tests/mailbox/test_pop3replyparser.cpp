@@ -11,7 +11,8 @@ using Owed = QList<QPair<bool, qsizetype>>; // multi-line, cap
 
 namespace {
 
-// Every reply as "+status|body" or "-status", then the problem met, if any.
+// Every reply as "+status|body" or "-status", then the problem met, if any. A body's header
+// block when it ends before the body does, and status lines in it, are noted in brackets.
 QStringList run(const Owed &owed, const QByteArray &bytes, const QList<qsizetype> &cuts)
 {
     Pop3ReplyParser parser;
@@ -22,7 +23,10 @@ QStringList run(const Owed &owed, const QByteArray &bytes, const QList<qsizetype
         Pop3ReplyParser::Reply r;
         while (parser.next(r)) {
             const bool body = r.ok && owed.at(out.size()).first;
-            out << QString::fromLatin1((r.ok ? "+" : "-") + r.status + (body ? "|" + r.body : ""));
+            QByteArray notes = r.headerEnd < r.body.size() ? " header " + QByteArray::number(r.headerEnd) : "";
+            notes += QByteArray(r.statusFirst ? " status first" : "") + (r.statusAfterHeader ? " status after" : "");
+            out << QString::fromLatin1((r.ok ? "+" : "-") + r.status + (body ? "|" + r.body : "")
+                                       + (notes.isEmpty() ? "" : " [" + notes.trimmed() + "]"));
         }
     };
     qsizetype from = 0;
@@ -68,6 +72,16 @@ private slots:
         // The cap counts the body as received: 10 bytes pass, 11 do not.
         QTest::newRow("body at its cap") << Owed{{true, 10}} << QByteArray("+OK\r\n..xxxxxx\r\n.\r\n")
                                          << QStringList{"+|.xxxxxx\r\n", "owed 0"};
+        // Where the header block ends, as "\r\n\r\n" or "\n\n" mark it, and status lines in it.
+        QTest::newRow("header block and a stray status")
+            << Owed{{true, 100}} << QByteArray("+OK\r\nA: b\r\n\r\n+OK 2\r\n..+OK\r\n.\r\n")
+            << QStringList{"+|A: b\r\n\r\n+OK 2\r\n.+OK\r\n [header 8 status after]", "owed 0"};
+        QTest::newRow("blank lines ended differently")
+            << Owed{{true, 100}, {true, 100}} << QByteArray("+OK\r\nA\n\r\nB\r\n\r\nC\r\n.\r\n+OK\r\nA\r\n\nB\n.\r\n")
+            << QStringList{"+|A\n\r\nB\r\n\r\nC\r\n [header 9]", "+|A\r\n\nB\n [header 4]", "owed 0"};
+        QTest::newRow("status first, empty header")
+            << Owed{{true, 100}, {true, 100}} << QByteArray("+OK\r\n-ERR x\r\n.\r\n+OK\r\n\r\n+OK\r\n.\r\n")
+            << QStringList{"+|-ERR x\r\n [status first]", "+|\r\n+OK\r\n [header 2 status after]", "owed 0"};
         QTest::newRow("body past its cap") << Owed{{true, 10}} << QByteArray("+OK\r\n..xxxxxxx\r\n.\r\n")
                                            << QStringList{"problem 3 ", "owed 1"};
     }
