@@ -513,7 +513,8 @@ MailMessage MailMessage::parseListFields(const QByteArray &block)
         mail.m_subject = visibleText(mailtext::headerText(*subject, charset));
     if (const QByteArray *date = first[int(Listed::Date)])
         if (GDateTime *when = g_mime_utils_header_decode_date(decodedValue(*date).get())) {
-            mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(when));
+            mail.m_dateSecs = g_date_time_to_unix(when);
+            mail.m_dated = true;
             g_date_time_unref(when);
         }
     if (type)
@@ -551,8 +552,10 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
     mail.setSender(sender ? internet_address_mailbox_get_addr(sender) : nullptr, from, charset);
     if (subject)
         mail.m_subject = visibleText(mailtext::headerText(subject, charset));
-    if (GDateTime *date = g_mime_message_get_date(message.get()))
-        mail.m_date = QDateTime::fromSecsSinceEpoch(g_date_time_to_unix(date));
+    if (GDateTime *date = g_mime_message_get_date(message.get())) {
+        mail.m_dateSecs = g_date_time_to_unix(date);
+        mail.m_dated = true;
+    }
     // GMime files the Content-* headers under the top-level part, not the message.
     const char *type = g_mime_object_get_header(object, "Content-Type");
     if (!type && body)

@@ -69,7 +69,14 @@ public:
     // declares, else Windows-1252; text labelled ISO-8859-1 read as Windows-1252.
     QString subject() const { return m_subject; }
     // From the Date header, in local time; invalid when absent or unparsable.
-    QDateTime date() const { return m_date; }
+    QDateTime date() const { return m_dated ? QDateTime::fromSecsSinceEpoch(m_dateSecs) : QDateTime(); }
+    // The same instant in seconds since 1970-01-01 UTC, for lists of many (a QDateTime in local
+    // time reads the time zone at each conversion); false when date() is invalid.
+    bool dateSecs(qint64 &secs) const
+    {
+        secs = m_dateSecs;
+        return m_dated;
+    }
     // Top-level type/subtype with the parameters dropped, letter case as written;
     // empty when the mail has no Content-Type header.
     QString contentType() const { return m_contentType; }
@@ -99,7 +106,8 @@ private:
     QString m_senderText;
     QString m_recipients;
     QString m_subject;
-    QDateTime m_date;
+    qint64 m_dateSecs = 0;
+    bool m_dated = false;
     QString m_contentType;
     QString m_body;
     QString m_html;

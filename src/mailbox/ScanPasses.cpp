@@ -4,6 +4,7 @@
 #include <exception>
 #include <vector>
 
+#include "core/LocalClock.h"
 #include "core/SafeFile.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
@@ -32,13 +33,15 @@ QString longTime(const QDateTime &when)
     return when.isValid() ? when.toLocalTime().toString(QStringLiteral("HH:mm:ss")) : QString();
 }
 
-void writeHeaderRow(MessageList &list, int r, const MailMessage &header)
+void writeHeaderRow(MessageList &list, int r, const MailMessage &header, QString *shortDate)
 {
-    const QDateTime when = header.date();
-    list.setCells(r, MessageList::From,
-                  {header.listedSender(), header.subject(),
-                   when.isValid() ? shortDate(when) + QStringLiteral("  ") + longTime(when) : QString(),
-                   typeCode(header.contentType())});
+    qint64 secs = 0;
+    QString when;
+    if (header.dateSecs(secs))
+        when = localclock::dateTimeText(secs, shortDate);
+    else if (shortDate)
+        shortDate->clear();
+    list.setCells(r, MessageList::From, {header.listedSender(), header.subject(), when, typeCode(header.contentType())});
     list.setCell(r, MessageList::Mark, QString());
 }
 
@@ -48,9 +51,9 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
     std::vector<std::pair<int, MailMessage>> held;
     bool begun = false;
     int written = 0;
+    localclock::readZone();
     const auto write = [&](int r, const MailMessage &header) {
-        writeHeaderRow(list, r, header);
-        lastHeaderDate = shortDate(header.date());
+        writeHeaderRow(list, r, header, &lastHeaderDate);
         written = r;
         afterRow(r);
     };

@@ -18,8 +18,10 @@ QString typeCode(const QString &contentType);
 QString shortDate(const QDateTime &when);
 QString longTime(const QDateTime &when);
 
-// Writes the header of message r into row r (sender, subject, date and time, type, empty mark).
-void writeHeaderRow(MessageList &list, int r, const MailMessage &header);
+// Writes the header of message r into row r (sender, subject, date and time, type, empty mark);
+// shortDate, when given, receives the short date written. The date is in the time zone read
+// last (localclock::readZone(), as a pass does at its start).
+void writeHeaderRow(MessageList &list, int r, const MailMessage &header, QString *shortDate = nullptr);
 
 // Rows held back while the headers are already read: as long as over() says no, each header
 // read is parsed and kept; begin() runs once before the first row is written, or at the end
