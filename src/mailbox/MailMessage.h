@@ -100,7 +100,7 @@ private:
     static MailMessage parse(const QByteArray &raw, bool listFields);
     // From the first mailbox's address (null when the field names none), the From field as
     // written and the charset for its raw 8-bit text.
-    void setSender(const char *address, const char *field, const QByteArray &charset);
+    void setSender(const char *address, QByteArrayView field, const QByteArray &charset);
 
     QString m_senderAddress;
     QString m_senderText;

@@ -250,19 +250,29 @@ bool needsCharset(QByteArrayView bytes)
 
 QString headerText(QByteArrayView value, QByteArrayView charset)
 {
-    // Unfolded: the line breaks go, the blanks that follow them stay.
+    // Unfolded: the line breaks go, the blanks that follow them stay. Copied only when a break
+    // stands before the value's end.
     QByteArray unfolded;
-    unfolded.reserve(value.size());
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const char c = value[i];
-        if (c == '\n' || (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n'))
-            continue;
-        unfolded.append(c);
+    QByteArrayView v = value;
+    for (qsizetype at = 0; at < value.size();) {
+        qsizetype nl = value.indexOf('\n', at);
+        const qsizetype next = nl < 0 ? value.size() : nl + 1;
+        if (nl < 0)
+            nl = value.size();
+        else if (nl > at && value[nl - 1] == '\r')
+            --nl;
+        if (at == 0 && next == value.size()) {
+            v = value.first(nl);
+            break;
+        }
+        unfolded.append(value.sliced(at, nl - at));
+        v = unfolded;
+        at = next;
     }
-    qsizetype start = 0;
-    while (start < unfolded.size() && (unfolded[start] == ' ' || unfolded[start] == '\t'))
-        ++start;
-    const QByteArrayView v = QByteArrayView(unfolded).sliced(start);
+    while (!v.isEmpty() && (v.front() == ' ' || v.front() == '\t'))
+        v = v.sliced(1);
+    if (!v.contains("=?"))
+        return rawText(v, charset);
     QString out;
     walk(
         v, [&](qsizetype from, qsizetype to) { out += rawText(v.sliced(from, to - from), charset); },
