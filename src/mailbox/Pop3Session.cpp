@@ -8,6 +8,7 @@
 #include <QSslSocket>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 
 #include "core/Error.h"
 #include "mailbox/LoginDelay.h"
@@ -37,9 +38,12 @@ QString serverText(const QByteArray &bytes)
     return text;
 }
 
-QString commandStep(const QByteArray &command)
+QString commandStep(QByteArrayView command)
 {
-    return QStringLiteral("la commande ") + QString::fromLatin1(command);
+    const QLatin1StringView prefix("la commande ");
+    QString step;
+    step.reserve(prefix.size() + command.size());
+    return step.append(prefix).append(QLatin1StringView(command));
 }
 
 // A message starts with a header, never with a status line: one there is a stray line the
@@ -676,9 +680,25 @@ struct Pop3Session::BatchPlan
     QByteArray then;
     bool listing; // then is UIDL, left for uniqueIds() to read and check
 
+    // A header pass sends tens of thousands of these: written in place, not concatenated.
     QByteArray verb(int n) const
     {
-        return top ? "TOP " + QByteArray::number(n) + " 0" : "RETR " + QByteArray::number(n);
+        char line[32];
+        return QByteArray(line, std::snprintf(line, sizeof line, top ? "TOP %d 0" : "RETR %d", n));
+    }
+    // commandStep(verb(n)), made at once.
+    QString step(int n) const
+    {
+        char text[48];
+        return QString::fromLatin1(text, std::snprintf(text, sizeof text, top ? "la commande TOP %d 0" : "la commande RETR %d", n));
+    }
+    // verb(n) with its line end, in bytes.
+    qsizetype length(int n) const
+    {
+        qsizetype digits = 1;
+        for (int rest = n; rest >= 10; rest /= 10)
+            ++digits;
+        return (top ? 8 : 7) + digits;
     }
 };
 
@@ -711,11 +731,13 @@ void Pop3Session::closeBatch(const BatchPlan &plan)
 void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead)
 {
     QByteArray commands;
+    commands.reserve(std::min<qsizetype>(kRequestBytesInFlight - inFlight, 64 * 1024) + 64);
     while (next <= plan.last && next - done < plan.window) {
         const QByteArray line = plan.verb(next);
         if (inFlight + line.size() + 2 > kRequestBytesInFlight)
             break;
-        commands += line + "\r\n";
+        commands += line;
+        commands += "\r\n";
         inFlight += line.size() + 2;
         m_replies.expect(true, plan.cap);
         if (ahead)
@@ -773,11 +795,11 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
     qsizetype inFlight = 0;  // bytes of the commands sent whose replies are not read
     while (ahead != m_ahead.end() && next <= last && ahead->line == p.verb(next) && !ahead->reply) {
         ahead = m_ahead.erase(ahead);
-        inFlight += p.verb(next++).size() + 2;
+        inFlight += p.length(next++);
     }
     // Replies of the batch's own on their way come out before a problem behind them shows.
     if (m_replies.owed() == 0)
-        requireInStep(commandStep(p.verb(first)));
+        requireInStep(p.step(first));
     // Until the batch ends normally, replies may be in flight: a throw from each leaves the
     // session unusable.
     m_broken = true;
@@ -785,13 +807,13 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
         // Topped up once half the bound is free, so the commands go out in few writes.
         if (next <= last && inFlight <= kRequestBytesInFlight / 2 && next - done <= p.window / 2)
             topUp(p, next, done, inFlight, false);
-        const QString step = commandStep(p.verb(done));
+        const QString step = p.step(done);
         Reply r = readReply(step);
         if (!r.ok) {
             // This message's failure alone: the replies still owed are read and dropped, so the
             // session stays in step for what the caller does next.
             for (int n = done + 1; n < next; ++n)
-                readReply(commandStep(p.verb(n)));
+                readReply(p.step(n));
             m_broken = false;
             closeBatch(p);
             requireInStep(m_lastStep);
@@ -799,7 +821,7 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
         }
         if (notAMessage(r, p.top))
             failUnrelated(step);
-        inFlight -= p.verb(done).size() + 2;
+        inFlight -= p.length(done);
         const int n = done++;
         if (headersOnly && !p.top)
             r.body.truncate(r.headerEnd);
