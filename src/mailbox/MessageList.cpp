@@ -1,7 +1,94 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/MessageList.h"
 
+#include <cstdlib>
+#include <new>
+#include <cstring>
+
+// A row's block: a byte whose bit i says that text i is stored in UTF-16 (else in Latin-1, one
+// byte a character: most mail text fits), the eight lengths in characters (7 bits a byte, the
+// high bit set on all but a length's last byte), then the eight texts one after the other. A
+// QString per cell would cost some 50 bytes of bookkeeping each beside its text.
+struct MessageList::Block
+{
+    unsigned char wide;
+};
+
+void MessageList::BlockDeleter::operator()(Block *block) const
+{
+    std::free(block);
+}
+
+namespace {
+
+struct Layout
+{
+    unsigned wide = 0;
+    qsizetype length[9] = {}; // characters
+    const unsigned char *text[9] = {};
+};
+
+template <typename Block>
+Layout layoutOf(const Block *block, int count)
+{
+    Layout layout;
+    if (!block)
+        return layout;
+    const auto *p = reinterpret_cast<const unsigned char *>(block);
+    layout.wide = *p++;
+    for (int i = 0; i < count; ++i) {
+        qsizetype length = 0;
+        for (int shift = 0;; shift += 7) {
+            const unsigned char b = *p++;
+            length |= qsizetype(b & 0x7F) << shift;
+            if (!(b & 0x80))
+                break;
+        }
+        layout.length[i] = length;
+    }
+    for (int i = 0; i < count; ++i) {
+        layout.text[i] = p;
+        p += layout.length[i] * ((layout.wide >> i & 1) ? 2 : 1);
+    }
+    return layout;
+}
+
+bool fitsLatin1(QStringView text)
+{
+    for (const QChar c : text)
+        if (c.unicode() > 0xFF)
+            return false;
+    return true;
+}
+
+bool same(const Layout &layout, int i, QStringView text)
+{
+    if (layout.length[i] != text.size())
+        return false;
+    const unsigned char *stored = layout.text[i];
+    if (layout.wide >> i & 1)
+        return std::memcmp(stored, text.data(), size_t(text.size()) * 2) == 0;
+    for (qsizetype k = 0; k < text.size(); ++k)
+        if (text[k].unicode() != stored[k])
+            return false;
+    return true;
+}
+
+unsigned char *putLength(unsigned char *p, qsizetype length)
+{
+    while (length >= 0x80) {
+        *p++ = (unsigned char)(length | 0x80);
+        length >>= 7;
+    }
+    *p++ = (unsigned char)length;
+    return p;
+}
+
+} // namespace
+
 MessageList::MessageList(QObject *parent) : QAbstractTableModel(parent), m_rows(2) {}
+
+MessageList::~MessageList() = default;
 
 void MessageList::setRows(int n)
 {
@@ -20,21 +107,88 @@ void MessageList::setRows(int n)
     }
 }
 
+QString MessageList::text(int row, int index) const
+{
+    const Layout layout = layoutOf(m_rows[row].get(), TextCount);
+    const qsizetype length = layout.length[index];
+    if (length == 0)
+        return {};
+    if (!(layout.wide >> index & 1))
+        return QString::fromLatin1(reinterpret_cast<const char *>(layout.text[index]), length);
+    QString text(length, Qt::Uninitialized);
+    std::memcpy(text.data(), layout.text[index], size_t(length) * 2);
+    return text;
+}
+
+bool MessageList::cellIs(int row, int index, QStringView text) const
+{
+    return row >= 0 && row < rows() && same(layoutOf(m_rows[row].get(), TextCount), index, text);
+}
+
+unsigned MessageList::write(int row, int first, const QStringView *texts, int count)
+{
+    const Layout old = layoutOf(m_rows[row].get(), TextCount);
+    unsigned changed = 0;
+    for (int i = 0; i < count; ++i)
+        if (!same(old, first + i, texts[i]))
+            changed |= 1u << (first + i);
+    if (!changed)
+        return 0;
+    unsigned wide = 0;
+    qsizetype length[TextCount];
+    qsizetype size = 1, characters = 0;
+    for (int i = 0; i < TextCount; ++i) {
+        const bool given = changed >> i & 1;
+        length[i] = given ? texts[i - first].size() : old.length[i];
+        if (given ? !fitsLatin1(texts[i - first]) : (old.wide >> i & 1))
+            wide |= 1u << i;
+        for (qsizetype rest = length[i]; rest >= 0x80; rest >>= 7)
+            ++size;
+        size += 1 + length[i] * ((wide >> i & 1) ? 2 : 1);
+        characters += length[i];
+    }
+    if (characters == 0) {
+        m_rows[row].reset();
+        return changed;
+    }
+    auto *block = static_cast<unsigned char *>(std::malloc(size_t(size)));
+    if (!block)
+        throw std::bad_alloc();
+    unsigned char *p = block;
+    *p++ = (unsigned char)wide;
+    for (int i = 0; i < TextCount; ++i)
+        p = putLength(p, length[i]);
+    for (int i = 0; i < TextCount; ++i) {
+        const qsizetype bytes = length[i] * ((wide >> i & 1) ? 2 : 1);
+        if (!(changed >> i & 1)) {
+            std::memcpy(p, old.text[i], size_t(bytes));
+        } else if (wide >> i & 1) {
+            std::memcpy(p, texts[i - first].data(), size_t(bytes));
+        } else {
+            const QStringView text = texts[i - first];
+            for (qsizetype k = 0; k < length[i]; ++k)
+                p[k] = (unsigned char)text[k].unicode();
+        }
+        p += bytes;
+    }
+    m_rows[row].reset(reinterpret_cast<Block *>(block));
+    return changed;
+}
+
 QString MessageList::cell(int row, int column) const
 {
     if (row < 0 || row >= rows() || column < 0 || column >= ColumnCount)
         return {};
-    return m_rows[row].cells[column];
+    return text(row, column);
 }
 
 void MessageList::setCell(int row, int column, const QString &text)
 {
     if (row < 0 || row >= rows() || column < 0 || column >= ColumnCount)
         return;
-    QString &c = m_rows[row].cells[column];
-    if (c == text)
+    const QStringView view(text);
+    if (!write(row, column, &view, 1))
         return;
-    c = text;
     if (row == 0)
         emit headerDataChanged(Qt::Horizontal, column, column);
     else
@@ -43,48 +197,49 @@ void MessageList::setCell(int row, int column, const QString &text)
 
 void MessageList::setCells(int row, int firstColumn, std::initializer_list<QString> texts)
 {
-    if (row < 1 || row >= rows() || firstColumn < 0)
+    if (row < 1 || row >= rows() || firstColumn < 0 || firstColumn >= ColumnCount)
         return;
-    int first = -1, last = -1;
-    int column = firstColumn;
-    for (const QString &text : texts) {
-        if (column >= ColumnCount)
-            break;
-        QString &c = m_rows[row].cells[column];
-        if (c != text) {
-            c = text;
-            first = first < 0 ? column : first;
-            last = column;
-        }
-        ++column;
-    }
-    if (first >= 0)
-        emit dataChanged(indexOf(row, first), indexOf(row, last));
+    QStringView views[ColumnCount];
+    int count = 0;
+    for (const QString &text : texts)
+        if (firstColumn + count < ColumnCount)
+            views[count++] = text;
+    const unsigned changed = write(row, firstColumn, views, count);
+    if (!changed)
+        return;
+    int first = 0, last = ColumnCount - 1;
+    while (!(changed >> first & 1))
+        ++first;
+    while (!(changed >> last & 1))
+        --last;
+    emit dataChanged(indexOf(row, first), indexOf(row, last));
 }
 
 QString MessageList::uid(int row) const
 {
-    return row >= 0 && row < rows() ? m_rows[row].uid : QString();
+    return row >= 0 && row < rows() ? text(row, UidIndex) : QString();
 }
 
 void MessageList::setUid(int row, const QString &uid)
 {
-    if (row >= 0 && row < rows())
-        m_rows[row].uid = uid;
+    if (row >= 0 && row < rows()) {
+        const QStringView view(uid);
+        write(row, UidIndex, &view, 1);
+    }
 }
 
 void MessageList::clearRow(int row)
 {
     if (row < 1 || row >= rows())
         return;
-    m_rows[row] = Row{};
+    m_rows[row].reset();
     emit dataChanged(indexOf(row, 0), indexOf(row, ColumnCount - 1));
 }
 
 void MessageList::clearDataRows()
 {
     for (int r = 1; r < rows(); ++r)
-        m_rows[r] = Row{};
+        m_rows[r].reset();
     if (rows() > 1)
         emit dataChanged(indexOf(1, 0), indexOf(rows() - 1, ColumnCount - 1));
 }

@@ -3,8 +3,9 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <QStringList>
-#include <array>
+#include <QStringView>
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
 // The message list behind SG1, in the program's own numbering: row 0 holds the captions,
@@ -21,6 +22,7 @@ public:
     static constexpr int ColumnCount = 7;
 
     explicit MessageList(QObject *parent = nullptr);
+    ~MessageList() override;
 
     // Rows including the caption row: N + 1, at least 2 (one empty data row).
     int rows() const { return int(m_rows.size()); }
@@ -38,7 +40,7 @@ public:
     void clearRow(int row);
     // Empties every data row.
     void clearDataRows();
-    bool isMarked(int row) const { return cell(row, Mark) == QLatin1String("1"); }
+    bool isMarked(int row) const { return cellIs(row, Mark, u"1"); }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -50,9 +52,23 @@ public:
     QModelIndex indexOf(int row, int column) const { return index(row - 1, column); }
 
 private:
-    struct Row {
-        std::array<QString, ColumnCount> cells;
-        QString uid;
+    // The seven cells, then the unique id.
+    static constexpr int TextCount = ColumnCount + 1;
+    static constexpr int UidIndex = ColumnCount;
+    // A list of a hundred thousand rows stays small: each row's eight texts live in one block
+    // (see MessageList.cpp), none for an empty row.
+    struct Block;
+    struct BlockDeleter
+    {
+        void operator()(Block *block) const;
     };
+    using Row = std::unique_ptr<Block, BlockDeleter>;
+
+    bool cellIs(int row, int index, QStringView text) const;
+    QString text(int row, int index) const;
+    // Replaces texts first..first + count - 1 of a row; the bit of each text that changed is set
+    // in the result.
+    unsigned write(int row, int first, const QStringView *texts, int count);
+
     std::vector<Row> m_rows;
 };
