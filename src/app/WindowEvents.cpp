@@ -96,8 +96,10 @@ void TForm1::FormCreate()
             if (const QScreen *screen = QGuiApplication::primaryScreen())
                 area = screen->availableGeometry().size();
         }
-        if (area.isValid())
+        if (area.isValid() && scaling::factorsFor(area.width(), area.height()).pass != scaling::Factors::None) {
             scaling::scaleWindow(designOrder(), area.width(), area.height());
+            scaling::keepCaptionsWhole(designOrder());
+        }
         firstShow = true;
     });
 }

@@ -132,6 +132,27 @@ void MessageGrid::setColour(const QColor &colour)
 
 QColor MessageGrid::colour() const { return palette().color(QPalette::Base); }
 
+void MessageGrid::setElasticColumn(int column, int designGridWidth, int minimum)
+{
+    m_elasticColumn = column;
+    m_elasticWidth = columnWidth(column);
+    m_designWidth = designGridWidth;
+    m_elasticMinimum = minimum;
+    fitElasticColumn();
+}
+
+void MessageGrid::fitElasticColumn()
+{
+    if (m_elasticColumn >= 0)
+        setColumnWidth(m_elasticColumn, std::max(m_elasticMinimum, m_elasticWidth + width() - m_designWidth));
+}
+
+void MessageGrid::resizeEvent(QResizeEvent *event)
+{
+    QTableView::resizeEvent(event);
+    fitElasticColumn();
+}
+
 void MessageGrid::mouseReleaseEvent(QMouseEvent *event)
 {
     QTableView::mouseReleaseEvent(event);

@@ -16,6 +16,7 @@
 #include "mailbox/MessageList.h"
 #include "window/Controls.h"
 #include "window/Icons.h"
+#include "window/Scaling.h"
 
 TForm1 *Form1 = nullptr;
 
@@ -75,12 +76,7 @@ void TForm1::buildDesign()
 {
     setWindowTitle(QStringLiteral("Pelicorde  V1.1"));
     setWindowIcon(icons::windowIcon());
-    // Tahoma is rarely installed on Linux, and its look-alikes run past the tightest boxes
-    // ("Date et heure envoi", the "Supr" caption). Liberation Sans Narrow (fonts-liberation,
-    // which ./run and ./test install) keeps every caption whole; the others stand in without it.
-    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                               {QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
-                                QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
+    scaling::registerFontStandIns();
     setFont(QFont(QStringLiteral("Tahoma"), 8));
     resize(1016, 741);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -146,6 +142,9 @@ void TForm1::buildDesign()
     static constexpr int widths[MessageList::ColumnCount] = {153, 634, 119, 28, 26, 22, 10};
     for (int c = 0; c < MessageList::ColumnCount; ++c)
         SG1->setColumnWidth(c, widths[c]);
+    // However narrow the screen, Date/heure, Type, PJ and Supr stay in view: a tick the user
+    // cannot see would still be deleted. The subject gives up the width, down to a few words.
+    SG1->setElasticColumn(MessageList::Subject, 1007, 100);
     SG1->setColour(GridRestColour);
 
     // The preview pane.

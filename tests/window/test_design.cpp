@@ -271,9 +271,18 @@ private slots:
     }
 
     // Each caption, measured in the font the control really draws with, inside the room the
-    // style leaves it in the control's design box.
+    // style leaves it in the control's box: at the design size, and on a small screen once scaled.
+    void captionsFitTheirBoxes_data()
+    {
+        QTest::addColumn<QSize>("area");
+        QTest::newRow("1024x768") << QSize(1024, 768);
+        QTest::newRow("800x600") << QSize(800, 600);
+    }
+
     void captionsFitTheirBoxes()
     {
+        QFETCH(QSize, area);
+        TForm1 form(area);
         QStringList overflowing;
         const auto fits = [&](const QString &what, const QFont &font, const QString &text, int extra, QRect box) {
             const QFontMetrics metrics(font);
@@ -283,15 +292,15 @@ private slots:
                                    .arg(what, text, QFontInfo(font).family()).arg(width).arg(metrics.height())
                                    .arg(box.width()).arg(box.height());
         };
-        for (QLabel *l : {m_form->Label5, m_form->Label11, m_form->Label10, m_form->Label6, m_form->Label1,
-                          m_form->Label7, m_form->Label9, m_form->Label15, m_form->Label8})
+        for (QLabel *l : {form.Label5, form.Label11, form.Label10, form.Label6, form.Label1,
+                          form.Label7, form.Label9, form.Label15, form.Label8})
             fits(l->objectName(), l->font(), l->text(), 0, l->contentsRect());
 
         // BitBtn5 also as a preview captions it once the attachments are counted.
         const QList<std::pair<QPushButton *, QString>> buttons = {
-            {m_form->BitBtn1, m_form->BitBtn1->text()}, {m_form->BitBtn6, m_form->BitBtn6->text()},
-            {m_form->BitBtn2, m_form->BitBtn2->text()}, {m_form->BitBtn5, m_form->BitBtn5->text()},
-            {m_form->BitBtn5, QStringLiteral("PJ = 99")}, {m_form->BitBtn3, m_form->BitBtn3->text()}};
+            {form.BitBtn1, form.BitBtn1->text()}, {form.BitBtn6, form.BitBtn6->text()},
+            {form.BitBtn2, form.BitBtn2->text()}, {form.BitBtn5, form.BitBtn5->text()},
+            {form.BitBtn5, QStringLiteral("PJ = 99")}, {form.BitBtn3, form.BitBtn3->text()}};
         for (const auto &[b, text] : buttons) {
             QStyleOptionButton option;
             option.initFrom(b);
@@ -304,7 +313,7 @@ private slots:
                  b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b));
         }
 
-        for (QCheckBox *c : {m_form->CheckBox1, m_form->CheckBox2}) {
+        for (QCheckBox *c : {form.CheckBox1, form.CheckBox2}) {
             QStyleOptionButton option;
             option.initFrom(c);
             option.text = c->text();
@@ -312,7 +321,7 @@ private slots:
                  c->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, c));
         }
 
-        QHeaderView *header = m_form->SG1->horizontalHeader();
+        QHeaderView *header = form.SG1->horizontalHeader();
         const QStringList captions = {"Reçu de", "Objet", "Date/heure", "Type", "PJ", "Supr"};
         for (int c = 0; c < captions.size(); ++c) {
             QStyleOptionHeader option;
