@@ -181,6 +181,8 @@ void TForm1::buildDesign()
     Memo2 = place(new QPlainTextEdit(Panel1), "Memo2", 0, 0, 1007, 409);
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A memo, not an editor of tabulated text: Tab goes on to the next control.
+    Memo2->setTabChangesFocus(true);
     {
         QPalette p = Memo2->palette();
         p.setColor(QPalette::Base, Qt::yellow);
@@ -209,6 +211,8 @@ void TForm1::buildDesign()
                            BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1, CheckBox2, BitBtn7};
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // Tab leaves the list for the next control instead of walking its cells.
+    SG1->setTabKeyNavigation(false);
 
     // Non-visual parts.
     PopupMenu1 = new QMenu(this);
@@ -234,6 +238,20 @@ QList<QWidget *> TForm1::designOrder() const
             ProgressBar1, BitBtn7, BitBtn4, Image1, Image2, SG1,    ListBox1, Label7,  Edit11,
             Label9,    Edit12,   Label15, Edit13,  Edit14,  BitBtn5, BitBtn3, BitBtn8, Label8,
             Edit17,    WebBrowser1, Panel1, Memo2, StatusBar1};
+}
+
+bool TForm1::focusNextPrevChild(bool next)
+{
+    // The HTML view is a stop only while it is the view in front of the open pane; covered by
+    // the list or the text view, focus would vanish into it. Disabled for the walk, it is skipped
+    // with whatever the web view holds inside it.
+    const bool covered = Label7->isHidden() || !Panel1->isHidden();
+    const bool enabled = WebBrowser1->isEnabled();
+    if (covered)
+        WebBrowser1->setEnabled(false);
+    const bool moved = QWidget::focusNextPrevChild(next);
+    WebBrowser1->setEnabled(enabled);
+    return moved;
 }
 
 void TForm1::statusBarPlacement()

@@ -134,6 +134,7 @@ signals:
     void restoreRequested();
 
 protected:
+    bool focusNextPrevChild(bool next) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 

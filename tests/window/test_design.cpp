@@ -253,6 +253,48 @@ private slots:
         QCOMPARE(chain, expected);
     }
 
+    // Tab goes through every control a user can see and use, in the design's order, the list
+    // included and left again; with the pane open, the view in front of it too.
+    void tabWalksTheShownControls_data()
+    {
+        QTest::addColumn<int>("pane"); // 0 closed, 1 open on the HTML view, 2 open on the text view
+        QTest::addColumn<QString>("walk");
+        const QString top = QStringLiteral("Edit3 Edit4 Edit10 ");
+        QTest::newRow("closed") << 0
+                                << top + "Edit15 Edit16 BitBtn2 BitBtn1 SG1 CheckBox1 BitBtn4 BitBtn6 ComboBox1 BitBtn7";
+        QTest::newRow("HTML view") << 1
+                                   << top + "Edit11 Edit12 Edit13 Edit14 Edit15 Edit16 Edit17 BitBtn2 BitBtn1 "
+                                            "WebBrowser1 BitBtn3 CheckBox1 BitBtn4 BitBtn6 BitBtn8 ComboBox1 BitBtn7";
+        QTest::newRow("text view") << 2
+                                   << top + "Edit11 Edit12 Edit13 Edit14 Edit15 Edit16 Edit17 BitBtn2 BitBtn1 "
+                                            "Memo2 BitBtn3 CheckBox1 BitBtn4 BitBtn6 BitBtn8 ComboBox1 BitBtn7";
+    }
+
+    void tabWalksTheShownControls()
+    {
+        QFETCH(int, pane);
+        QFETCH(QString, walk);
+        TForm1 form(QSize(1024, 768));
+        form.show();
+        QTRY_VERIFY(!form.firstShow);
+        form.list->setRows(3);
+        if (pane > 0) {
+            form.BitBtn8Click(); // the toggle opens the pane on its HTML view
+            form.SG1->setEnabled(false);
+        }
+        if (pane > 1)
+            form.BitBtn3Click();
+        form.Edit3->setFocus();
+        QStringList forward;
+        for (int i = 0; i < 30 && (forward.isEmpty() || form.focusWidget() != form.Edit3); ++i) {
+            forward << form.focusWidget()->objectName();
+            QTest::keyClick(form.focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(forward.join(QLatin1Char(' ')), walk);
+        if (pane > 0)
+            form.BitBtn8Click();
+    }
+
     void fonts()
     {
         for (QWidget *w : {static_cast<QWidget *>(m_form->Edit10), static_cast<QWidget *>(m_form->BitBtn5)}) {
