@@ -2,6 +2,7 @@
 #include "window/Controls.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <QPainter>
@@ -151,6 +152,22 @@ void MessageGrid::resizeEvent(QResizeEvent *event)
 {
     QTableView::resizeEvent(event);
     fitElasticColumn();
+}
+
+void MessageGrid::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A held key would flip the mark back and forth.
+        if (!event->isAutoRepeat())
+            emit keyDown(event->key());
+        event->accept();
+        return;
+    default:
+        QTableView::keyPressEvent(event);
+    }
 }
 
 void MessageGrid::mouseReleaseEvent(QMouseEvent *event)

@@ -67,8 +67,11 @@ signals:
     void mouseReleased(Qt::MouseButton button, QPoint pos);
     // A body cell was painted (its text is drawn already); row in list numbering.
     void cellPainted(QPainter *painter, QRect rect, int column, int row);
+    // Space, Enter or Return was pressed (not held) in the list.
+    void keyDown(int key);
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -166,6 +166,9 @@ void TForm1::buildDesign()
     BitBtn8 = pushButton(this, "BitBtn8", 966, 247, 25, 25, QString(), QStringLiteral("Fermer cette fenêtre d'aperçu"));
     BitBtn8->setIcon(icons::redCross());
     BitBtn8->setIconSize(QSize(19, 19));
+    // Escape closes the pane from anywhere in the window; the shortcut lives only while the
+    // button shows, that is while the pane is open.
+    BitBtn8->setShortcut(Qt::Key_Escape);
     Label8 = label(this, "Label8", 23, 279, 54, 13, QStringLiteral("Objet"));
     Edit17 = edit(this, "Edit17", 83, 276, 925, 21);
     for (QWidget *w : {static_cast<QWidget *>(Label7), static_cast<QWidget *>(Edit11), static_cast<QWidget *>(Label9),

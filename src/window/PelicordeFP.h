@@ -112,6 +112,7 @@ public slots:
     void BitBtn2Click();
     void SG1DrawCell(QPainter *painter, QRect rect, int column, int row);
     void SG1MouseUp(Qt::MouseButton button, QPoint pos);
+    void SG1KeyDown(int key);
     void BitBtn3Click();
     void BitBtn8Click();
     void ListBox1MouseUp();

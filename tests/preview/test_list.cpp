@@ -4,9 +4,11 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyleOptionButton>
 
+#include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
@@ -182,6 +184,70 @@ private slots:
         form().SG1->clearSelection();
         grid = form().SG1->grab().toImage();
         QCOMPARE(cellImage(grid, MessageList::Mark, 1), checked);
+    }
+
+    // The list and the blacklist editor from the keyboard alone. Each row starts with the list
+    // focused on a current row (the editor open on its text instead when the keys start there)
+    // and tells the marks, the pane, the editor and the focus after the keys.
+    void keyPresses_data()
+    {
+        QTest::addColumn<int>("row");      // the list's current row; 0: in the editor
+        QTest::addColumn<QString>("keys"); // as a key sequence reads them
+        QTest::addColumn<QString>("marks"); // Supr cells of rows 1 to 4
+        QTest::addColumn<bool>("pane");
+        QTest::addColumn<QString>("editor"); // "hidden", or its text
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("Space ticks") << 1 << "Space" << "1,1,x,1" << false << "hidden" << "SG1";
+        QTest::newRow("Space unticks") << 2 << "Space" << ",,x,1" << false << "hidden" << "SG1";
+        QTest::newRow("twice restores") << 1 << "Space, Space" << ",1,x,1" << false << "hidden" << "SG1";
+        QTest::newRow("Enter previews") << 2 << "Return" << ",1,x,1" << true << "hidden" << "";
+        QTest::newRow("keypad Enter") << 1 << "Enter" << ",1,x,1" << true << "hidden" << "";
+        QTest::newRow("Escape closes the pane") << 2 << "Return, Esc" << ",1,x,1" << false << "hidden" << "";
+        QTest::newRow("Escape closes the editor") << 0 << "Esc" << ",1,x,1" << false << "hidden" << "";
+        QTest::newRow("Tab leaves the editor's text") << 0 << "Tab" << ",1,x,1" << false << "spam" << "BitBtn1";
+        QTest::newRow("Ctrl+Tab types one") << 0 << "Ctrl+Tab" << ",1,x,1" << false << "spam\t" << "Memo1";
+    }
+
+    void keyPresses()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, keys);
+        QFETCH(QString, marks);
+        QFETCH(bool, pane);
+        QFETCH(QString, editor);
+        QFETCH(QString, focus);
+        TForm2 blacklistEditor;
+        QWidget *window = &form();
+        if (row > 0) {
+            form().SG1->setFocus();
+            form().SG1->setCurrentIndex(form().list->index(row - 1, MessageList::From));
+        } else {
+            form().BitBtn7->click();
+            blacklistEditor.Memo1->setPlainText(QStringLiteral("spam"));
+            blacklistEditor.Memo1->moveCursor(QTextCursor::End);
+            blacklistEditor.Memo1->setFocus();
+            window = &blacklistEditor;
+        }
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        const QKeySequence sequence(keys);
+        for (int i = 0; i < sequence.count(); ++i) {
+            QTest::keyClick(window->focusWidget(), sequence[i].key(), sequence[i].keyboardModifiers());
+            QTest::qWait(150); // a button's shortcut clicks it after a short flash
+        }
+
+        QStringList supr;
+        for (int r = 1; r <= 4; ++r)
+            supr << mark(r);
+        QCOMPARE(supr.join(QLatin1Char(',')), marks);
+        QCOMPARE(previewPaneOpenNow(), pane);
+        QCOMPARE(blacklistEditor.isVisible() ? blacklistEditor.Memo1->toPlainText() : QStringLiteral("hidden"),
+                 editor);
+        if (!focus.isEmpty())
+            QCOMPARE(window->focusWidget()->objectName(), focus);
+        // Escape closed the editor without saving; a preview, here failing, shows its box.
+        QVERIFY(!QFile::exists(form().dataFolder + QStringLiteral("/Liste-noire.txt")));
+        QCOMPARE(prompter.infos.size(), keys.contains(QLatin1String("Return")) || keys == QLatin1String("Enter"));
     }
 
     // The pane shrinks, greys and disables the list; the strip left above it must still read.
