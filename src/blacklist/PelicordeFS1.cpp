@@ -22,6 +22,7 @@ QPushButton *glyphButton(QWidget *parent, const char *name, int left, const QPix
     b->setIcon(glyph);
     b->setIconSize(QSize(19, 19));
     b->setToolTip(hint);
+    b->setAccessibleName(hint);
     b->setAutoDefault(false);
     return b;
 }

@@ -48,6 +48,9 @@ QPushButton *pushButton(QWidget *parent, const char *name, int l, int t, int w, 
 {
     auto *b = place(new QPushButton(text, parent), name, l, t, w, h);
     b->setToolTip(hint);
+    // A screen reader says the hint of a button that shows only a picture.
+    if (text.isEmpty())
+        b->setAccessibleName(hint);
     b->setAutoDefault(false);
     return b;
 }
@@ -194,6 +197,13 @@ void TForm1::buildDesign()
     Memo2->hide();
     StatusBar1 = place(new QStatusBar(this), "StatusBar1", 0, 722, 1016, 19);
     StatusBar1->setSizeGripEnabled(false);
+
+    // Each field is named by its label, for screen readers and the label's own mnemonic alike.
+    for (const auto &[l, field] : {std::pair<QLabel *, QWidget *>{Label5, Edit3}, {Label11, Edit4}, {Label10, Edit16},
+                                   {Label6, Edit15}, {Label1, ComboBox1}, {Label7, Edit11}, {Label9, Edit12},
+                                   {Label15, Edit13}, {Label8, Edit17}})
+        l->setBuddy(field);
+    SG1->setAccessibleName(QStringLiteral("Liste des messages"));
 
     // Stacking: labels at the back; the full-height list covers the preview area and the
     // pane's fields, while the pane's three buttons stay in front of it.

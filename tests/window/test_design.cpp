@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QtTest>
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -171,6 +172,24 @@ private slots:
         QCOMPARE(items, QStringList({QStringLiteral("Restaurer1=&Restaurer"),
                                      QStringLiteral("VerifierMails1=&Vérifier les mails reçus"),
                                      QStringLiteral("Quitter1=&Quitter")}));
+    }
+
+    // What a screen reader says for each control that has no caption of its own.
+    void accessibleNames()
+    {
+        const QList<std::pair<QWidget *, QString>> names = {
+            {m_form->Edit3, "Serveur Pop3"}, {m_form->Edit4, "Port Pop3"}, {m_form->Edit16, "Mot de passe Pop3"},
+            {m_form->Edit15, "Mail receveur"}, {m_form->ComboBox1, "Compte"}, {m_form->Edit11, "De"},
+            {m_form->Edit12, "A"}, {m_form->Edit13, "Date et heure envoi"}, {m_form->Edit17, "Objet"},
+            {m_form->SG1, "Liste des messages"}, {m_form->BitBtn7, "Ouvrir la liste noire"},
+            {m_form->BitBtn4, "Suppression des messages cochés sur le serveur.  IRREVERSIBLE !!"},
+            {m_form->BitBtn8, "Fermer cette fenêtre d'aperçu"}, {m_editor->BitBtn1, "Sauvegarder et fermer"},
+            {m_editor->BitBtn2, "Fermer sans sauvegarder"}};
+        for (const auto &[w, name] : names) {
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
+            QVERIFY2(face, qPrintable(w->objectName()));
+            QCOMPARE(face->text(QAccessible::Name), name);
+        }
     }
 
     void pictureSizes()
