@@ -2,6 +2,8 @@
 #include "app/Startup.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <unistd.h>
 
 #include "blacklist/PelicordeFS1.h"
@@ -18,6 +20,17 @@ void prepareApplication()
     // may never be shown. The engine, loaded with the first preview, then draws in software.
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
+
+void installQtTranslations()
+{
+    // The whole interface is French, so Qt's own texts are too (edit menus, standard buttons),
+    // whatever the user's locale.
+    auto *translator = new QTranslator(qApp);
+    if (translator->load(QStringLiteral("qt_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
 }
 
 void createWindows(QSize workArea)
@@ -52,6 +65,7 @@ int runPelicorde(int argc, char **argv)
     prepareApplication();
     QApplication app(argc, argv);
     setDefaultPrompter(&messageBoxes());
+    installQtTranslations();
     guarded([] {
         QApplication::setApplicationName(QStringLiteral("Pelicorde"));
         QApplication::setWindowIcon(icons::windowIcon());

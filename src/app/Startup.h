@@ -10,6 +10,9 @@ int runPelicorde(int argc, char **argv);
 // URL scheme the preview is shown under.
 void prepareApplication();
 
+// Loads Qt's French translations, whatever the locale says.
+void installQtTranslations();
+
 // Creates the main window Form1, then the blacklist editor Form2 (hidden), in that order, and
 // shows the main window maximised. workArea as for TForm1.
 void createWindows(QSize workArea = QSize());

@@ -2,6 +2,10 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
@@ -224,6 +228,26 @@ private slots:
         // Nothing there: the close step does nothing and reports nothing.
         form->FormClose();
         QVERIFY(m_prompter.errors.isEmpty());
+    }
+
+    // Qt's own texts speak French whatever the locale: an edit field's menu, standard buttons.
+    void qtTextsInFrench()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::system()); });
+        installQtTranslations();
+        QLineEdit field;
+        field.setText(QStringLiteral("texte"));
+        std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        QStringList items;
+        for (QAction *a : menu->actions())
+            if (!a->isSeparator())
+                items << a->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0);
+        QCOMPARE(items, QStringList({"Annuler", "Rétablir", "Couper", "Copier", "Coller", "Supprimer",
+                                     "Tout sélectionner"}));
+        QDialogButtonBox buttons(QDialogButtonBox::Yes | QDialogButtonBox::Cancel);
+        QCOMPARE(buttons.button(QDialogButtonBox::Yes)->text().remove(QLatin1Char('&')), QStringLiteral("Oui"));
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&')), QStringLiteral("Annuler"));
     }
 
     void startUpCreatesBothWindows()
