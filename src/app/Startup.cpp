@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QLoggingCategory>
 #include <QTranslator>
 #include <unistd.h>
 
@@ -17,9 +18,17 @@
 void prepareApplication()
 {
     // No shared OpenGL context: it would load the graphics stack at start for a web view that
-    // may never be shown. The engine, loaded with the first preview, then draws in software.
+    // may never be shown; the preview makes one before it loads the engine.
+    // The engine keeps quiet on the terminal: Chromium logs only what is fatal, and Qt's account
+    // of the engine's settings stays off. Flags the user gives come later and win.
+    QByteArray flags = "--log-level=3";
+    // Chromium refuses root with its sandbox; asked for as a flag, the engine does not announce it.
     if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        flags += " --no-sandbox";
+    const QByteArray given = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!given.startsWith(flags))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", given.isEmpty() ? flags : flags + ' ' + given);
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
 }
 
 void installQtTranslations()
