@@ -219,11 +219,11 @@ void TForm1::buildDesign()
     BitBtn8->raise();
 
     // Tab order of the design; Panel1 and ProgressBar1 take no focus (Memo2 stands in Panel1's place).
-    QWidget *tabOrder[] = {Edit3,  Edit4,   Edit10,  Edit11,  Edit12,    Edit13,    Edit14,  Edit15, Edit16,
-                           Edit17, ListBox1, BitBtn2, BitBtn1, WebBrowser1, Memo2,  SG1,     BitBtn3, CheckBox1,
-                           BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1, CheckBox2, BitBtn7};
-    for (size_t i = 1; i < std::size(tabOrder); ++i)
-        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    m_tabOrder = {Edit3,  Edit4,    Edit10,  Edit11,  Edit12,      Edit13, Edit14, Edit15,  Edit16,
+                  Edit17, ListBox1, BitBtn2, BitBtn1, WebBrowser1, Memo2,  SG1,    BitBtn3, CheckBox1,
+                  BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1,   CheckBox2, BitBtn7};
+    for (qsizetype i = 1; i < m_tabOrder.size(); ++i)
+        QWidget::setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
     // Tab leaves the list for the next control instead of walking its cells.
     SG1->setTabKeyNavigation(false);
 
@@ -255,16 +255,28 @@ QList<QWidget *> TForm1::designOrder() const
 
 bool TForm1::focusNextPrevChild(bool next)
 {
-    // The HTML view is a stop only while it is the view in front of the open pane; covered by
-    // the list or the text view, focus would vanish into it. Disabled for the walk, it is skipped
-    // with whatever the web view holds inside it.
-    const bool covered = Label7->isHidden() || !Panel1->isHidden();
-    const bool enabled = WebBrowser1->isEnabled();
-    if (covered)
-        WebBrowser1->setEnabled(false);
-    const bool moved = QWidget::focusNextPrevChild(next);
-    WebBrowser1->setEnabled(enabled);
-    return moved;
+    // Tab follows the design's order over the controls the user can see and use. The web view
+    // that comes with the first preview joins the chain at the end, so its place is kept here;
+    // it is a stop only while it is the view in front of the open pane, since covered by the list
+    // or the text view, focus would vanish into it.
+    const auto stop = [this](QWidget *w) {
+        return w->isVisibleTo(this) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)
+            && (w != WebBrowser1 || (!Label7->isHidden() && Panel1->isHidden()));
+    };
+    const QWidget *current = focusWidget();
+    const auto at = std::find_if(m_tabOrder.cbegin(), m_tabOrder.cend(),
+                                 [current](QWidget *w) { return w == current || w->isAncestorOf(current); });
+    if (at == m_tabOrder.cend())
+        return QWidget::focusNextPrevChild(next);
+    const qsizetype n = m_tabOrder.size();
+    for (qsizetype step = 1; step < n; ++step) {
+        QWidget *w = m_tabOrder[(at - m_tabOrder.cbegin() + (next ? step : n - step)) % n];
+        if (stop(w)) {
+            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return false;
 }
 
 void TForm1::statusBarPlacement()

@@ -144,6 +144,7 @@ private:
     void connectHandlers();
 
     QSize m_workArea;
+    QList<QWidget *> m_tabOrder; // the focus stops, in the design's order
     bool m_showPending = false;
 };
 
