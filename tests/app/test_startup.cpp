@@ -2,10 +2,8 @@
 #include <QtTest>
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
@@ -231,24 +229,17 @@ private slots:
         QVERIFY(m_prompter.errors.isEmpty());
     }
 
-    // Qt's own texts speak French whatever the locale: an edit field's menu, standard buttons.
+    // Qt's own texts speak French whatever the locale, an edit field's menu for one.
     void qtTextsInFrench()
     {
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::system()); });
         installQtTranslations();
-        QLineEdit field;
-        field.setText(QStringLiteral("texte"));
-        std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        QLineEdit field(QStringLiteral("texte"));
+        const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
         QStringList items;
         for (QAction *a : menu->actions())
-            if (!a->isSeparator())
-                items << a->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0);
-        QCOMPARE(items, QStringList({"Annuler", "Rétablir", "Couper", "Copier", "Coller", "Supprimer",
-                                     "Tout sélectionner"}));
-        QDialogButtonBox buttons(QDialogButtonBox::Yes | QDialogButtonBox::Cancel);
-        QCOMPARE(buttons.button(QDialogButtonBox::Yes)->text().remove(QLatin1Char('&')), QStringLiteral("Oui"));
-        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&')), QStringLiteral("Annuler"));
+            items << a->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0);
+        QCOMPARE(items.join(QLatin1Char('|')),
+                 QStringLiteral("Annuler|Rétablir||Couper|Copier|Coller|Supprimer||Tout sélectionner"));
     }
 
     void startUpCreatesBothWindows()
@@ -288,25 +279,13 @@ private slots:
         QVERIFY(!mapped(QStringLiteral("_dri\\.so|libGLX_mesa|libEGL_mesa|libgallium")));
         QVERIFY(!previewView(*Form1));
 
-        // Nothing reaches the terminal meanwhile, neither through Qt nor straight from Chromium.
-        static QStringList said;
-        said.clear();
-        const QtMessageHandler before = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext &, const QString &text) { said << text; });
+        // Nothing reaches the terminal meanwhile, from Qt (its own handler put back) or from Chromium.
+        const QtMessageHandler testLog = qInstallMessageHandler(nullptr);
         QTemporaryFile terminal;
         QVERIFY(terminal.open());
         const int stderrFd = dup(STDERR_FILENO);
         dup2(terminal.handle(), STDERR_FILENO);
-        bool capturing = true;
-        const auto stopCapture = [&] {
-            if (!std::exchange(capturing, false))
-                return;
-            fflush(stderr);
-            dup2(stderrFd, STDERR_FILENO);
-            close(stderrFd);
-            qInstallMessageHandler(before);
-        };
-        auto restore = qScopeGuard(stopCapture);
+        auto restore = qScopeGuard([&] { dup2(stderrFd, STDERR_FILENO), qInstallMessageHandler(testLog); });
 
         QWidget *view = ensurePreviewView(*Form1);
         QVERIFY(view);
@@ -325,14 +304,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
         QCOMPARE(loaded.first().first().toBool(), true);
 
-        stopCapture();
+        fflush(stderr);
+        terminal.seek(0);
         // Without a display the engine finds no OpenGL, and says so; a desktop has one.
-        if (QGuiApplication::platformName() == QLatin1String("offscreen"))
-            said.removeIf([](const QString &t) {
-                return t.trimmed() == QLatin1String("No suitable graphics backend found");
-            });
-        QVERIFY2(said.isEmpty(), qPrintable(said.join(QLatin1Char('\n'))));
-        QCOMPARE(QString::fromLocal8Bit(terminal.readAll()), QString());
+        QCOMPARE(QString::fromLocal8Bit(terminal.readAll()).remove(QStringLiteral("No suitable graphics backend found\n\n")),
+                 QString());
     }
 };
 
