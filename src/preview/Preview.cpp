@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLibrary>
 #include <QLineEdit>
+#include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -114,7 +115,6 @@ using CreateWebView = QWidget *(*)(const QString &filePath, QWidget *parent);
 CreateWebView webViewFactory()
 {
     static const CreateWebView create = []() -> CreateWebView {
-        ensureSharedContext();
         const QString paths[] = {
             QCoreApplication::applicationDirPath() + QStringLiteral("/../" PELICORDE_WEBVIEW_INSTALLED),
             QStringLiteral(PELICORDE_WEBVIEW_BUILT)};
@@ -141,6 +141,7 @@ QWidget *ensurePreviewView(TForm1 &form)
 {
     if (QWidget *view = previewView(form))
         return view;
+    ensureSharedContext();
     const CreateWebView create = webViewFactory();
     if (!create)
         return nullptr;

@@ -2,10 +2,10 @@
 #include "window/Controls.h"
 
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <QPainter>
+#include <QKeyEvent>
 #include <QStyledItemDelegate>
 
 #include "mailbox/MessageList.h"

@@ -188,6 +188,28 @@ private slots:
         QCOMPARE(cellImage(grid, MessageList::Mark, 1), checked);
     }
 
+    // The pane shrinks, greys and disables the list; the strip left above it must still read.
+    void stripAboveThePaneStaysReadable()
+    {
+        w->clickCell(MessageList::Subject, 2);
+        QVERIFY(previewPaneOpenNow());
+        QVERIFY(!form().SG1->isEnabled());
+        QCOMPARE(form().gridColour(), QColor(192, 192, 192));
+        const QImage grid = form().SG1->grab().toImage();
+        // Rows 1 and 3 are not the selected one, which the highlight keeps readable anyway.
+        for (int row : {1, 3}) {
+            for (int column : {int(MessageList::From), int(MessageList::Subject)}) {
+                const QImage cell = cellImage(grid, column, row);
+                int darkest = 255;
+                for (int y = 0; y < cell.height(); ++y)
+                    for (int x = 0; x < cell.width(); ++x)
+                        darkest = std::min(darkest, qGray(cell.pixel(x, y)));
+                QVERIFY2(darkest < 100, qPrintable(QStringLiteral("row %1 column %2: darkest grey %3 on 192")
+                                                       .arg(row).arg(column).arg(darkest)));
+            }
+        }
+    }
+
     // The window and the blacklist editor from the keyboard alone, from the list's current row, the
     // editor holding "spam", or Edit3 with the pane closed or open: Supr cells, pane, editor, Tab stops.
     void keyPresses_data()
@@ -256,28 +278,6 @@ private slots:
                      .join(QStringLiteral(" / ")),
                  after);
         QVERIFY(!QFile::exists(form().dataFolder + QStringLiteral("/Liste-noire.txt"))); // Escape saved nothing
-    }
-
-    // The pane shrinks, greys and disables the list; the strip left above it must still read.
-    void stripAboveThePaneStaysReadable()
-    {
-        w->clickCell(MessageList::Subject, 2);
-        QVERIFY(previewPaneOpenNow());
-        QVERIFY(!form().SG1->isEnabled());
-        QCOMPARE(form().gridColour(), QColor(192, 192, 192));
-        const QImage grid = form().SG1->grab().toImage();
-        // Rows 1 and 3 are not the selected one, which the highlight keeps readable anyway.
-        for (int row : {1, 3}) {
-            for (int column : {int(MessageList::From), int(MessageList::Subject)}) {
-                const QImage cell = cellImage(grid, column, row);
-                int darkest = 255;
-                for (int y = 0; y < cell.height(); ++y)
-                    for (int x = 0; x < cell.width(); ++x)
-                        darkest = std::min(darkest, qGray(cell.pixel(x, y)));
-                QVERIFY2(darkest < 100, qPrintable(QStringLiteral("row %1 column %2: darkest grey %3 on 192")
-                                                       .arg(row).arg(column).arg(darkest)));
-            }
-        }
     }
 
 private:
