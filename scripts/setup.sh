@@ -4,7 +4,8 @@
 
 PELICORDE_PACKAGES=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libgmime-3.0-dev
+  qt6-translations-l10n   # Qt's own texts (edit menus, standard buttons) in French
+  qt6-base-dev qt6-webengine-dev libgl-dev libgmime-3.0-dev
   dovecot-pop3d openssl
   fonts-liberation
   dbus-daemon desktop-file-utils appstream dpkg-dev file   # notification tests, the .deb and its checks
