@@ -5,6 +5,7 @@
 # What the program needs to be built and run (./run).
 PELICORDE_PACKAGES=(
   build-essential cmake pkg-config
+  qt6-translations-l10n   # Qt's own texts (edit menus, standard buttons) in French
   qt6-base-dev qt6-webengine-dev libgl-dev libgmime-3.0-dev
   fonts-liberation
 )

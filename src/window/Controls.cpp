@@ -8,6 +8,7 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <QPainter>
+#include <QKeyEvent>
 #include <QStyledItemDelegate>
 
 #include "mailbox/MessageList.h"
@@ -152,6 +153,43 @@ void MessageGrid::setColour(const QColor &colour)
 }
 
 QColor MessageGrid::colour() const { return palette().color(QPalette::Base); }
+
+void MessageGrid::setElasticColumn(int column, int designGridWidth, int minimum)
+{
+    m_elasticColumn = column;
+    m_elasticWidth = columnWidth(column);
+    m_designWidth = designGridWidth;
+    m_elasticMinimum = minimum;
+    fitElasticColumn();
+}
+
+void MessageGrid::fitElasticColumn()
+{
+    if (m_elasticColumn >= 0)
+        setColumnWidth(m_elasticColumn, std::max(m_elasticMinimum, m_elasticWidth + width() - m_designWidth));
+}
+
+void MessageGrid::resizeEvent(QResizeEvent *event)
+{
+    QTableView::resizeEvent(event);
+    fitElasticColumn();
+}
+
+void MessageGrid::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A held key would flip the mark back and forth.
+        if (!event->isAutoRepeat())
+            emit keyDown(event->key());
+        event->accept();
+        return;
+    default:
+        QTableView::keyPressEvent(event);
+    }
+}
 
 void MessageGrid::mouseReleaseEvent(QMouseEvent *event)
 {

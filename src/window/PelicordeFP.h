@@ -112,6 +112,7 @@ public slots:
     void BitBtn2Click();
     void SG1DrawCell(QPainter *painter, QRect rect, int column, int row);
     void SG1MouseUp(Qt::MouseButton button, QPoint pos);
+    void SG1KeyDown(int key);
     void BitBtn3Click();
     void BitBtn8Click();
     void ListBox1MouseUp();
@@ -134,6 +135,7 @@ signals:
     void restoreRequested();
 
 protected:
+    bool focusNextPrevChild(bool next) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -142,6 +144,7 @@ private:
     void connectHandlers();
 
     QSize m_workArea;
+    QList<QWidget *> m_tabOrder; // the focus stops, in the design's order
     bool m_showPending = false;
 };
 
