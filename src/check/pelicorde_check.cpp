@@ -11,6 +11,7 @@
 #include "core/BlacklistFile.h"
 #include "core/Error.h"
 #include "core/Folders.h"
+#include "core/SafeFile.h"
 #include "core/TlsRule.h"
 #include "mailbox/CertificateTrust.h"
 #include "mailbox/MessageList.h"
@@ -34,10 +35,11 @@ struct Seen
 Seen readSeen(const QString &path)
 {
     Seen seen;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024 * 1024)
+    // A million ids of up to 70 characters.
+    const std::optional<QByteArray> bytes = files::readWhole(path, 72 * 1024 * 1024);
+    if (!bytes)
         return seen;
-    for (const QByteArray &line : file.readAll().split('\n')) {
+    for (const QByteArray &line : bytes->split('\n')) {
         if (line.startsWith('#'))
             seen.count = line.mid(1).toInt();
         else if (!line.isEmpty())

@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/CertificateTrust.h"
 
-#include <QFile>
-
 #include "core/AccountFile.h"
 #include "core/Folders.h"
+#include "core/SafeFile.h"
 
 namespace certificates {
 namespace {
+
+// Some 10,000 servers: far more than anyone keeps.
+constexpr qint64 kMaxStoreBytes = 1024 * 1024;
 
 QByteArray serverKey(const PeerCertificate &peer)
 {
@@ -18,10 +20,10 @@ QByteArray serverKey(const PeerCertificate &peer)
 QList<std::pair<QByteArray, QByteArray>> readStore(const QString &path)
 {
     QList<std::pair<QByteArray, QByteArray>> entries;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 1024 * 1024)
+    const std::optional<QByteArray> bytes = files::readWhole(path, kMaxStoreBytes);
+    if (!bytes)
         return entries;
-    for (const QByteArray &line : file.readAll().split('\n')) {
+    for (const QByteArray &line : bytes->split('\n')) {
         const qsizetype blank = line.lastIndexOf(' ');
         if (blank > 0)
             entries.append({line.left(blank), line.mid(blank + 1).trimmed()});

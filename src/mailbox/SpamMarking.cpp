@@ -10,6 +10,7 @@
 
 #include "core/Ansi.h"
 #include "core/BlacklistFile.h"
+#include "core/SafeFile.h"
 #include "mailbox/MessageList.h"
 
 // A scan may meet thousands of entries and thousands of senders; testing every token against
@@ -180,7 +181,8 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     // A read-only blacklist is left alone, even by a user (root) whom the system lets write it.
     if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
         return;
-    const std::optional<QByteArray> read = blacklist::openAndReadWhole(file, QIODevice::ReadWrite | QIODevice::Unbuffered);
+    const std::optional<QByteArray> read =
+        files::openAndReadWhole(file, QIODevice::ReadWrite | QIODevice::Unbuffered, blacklist::kMaxFileSize);
     if (!read)
         return;
     const QByteArray &bytes = *read;

@@ -18,7 +18,7 @@ class MessageList;
 // the rows are marked all the same. No other byte of the file changes.
 //
 // A missing file, one that cannot be opened for writing (a read-only file included) or read,
-// one that is not a regular file or is too large (blacklist::openAndReadWhole): nothing is
-// marked. A failed date write ends the pass there: the marks of the entries up to
-// that one stay. Never raises and never shows anything.
+// one that is not a regular file or is too large (files::readWhole): nothing is marked. A
+// failed date write ends the pass there: the marks of the entries up to that one stay. Never
+// raises and never shows anything.
 void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate);

@@ -8,6 +8,8 @@
 #include "support/DovecotServer.h"
 #include "support/TestFiles.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray mail(const QByteArray &from, int i)
@@ -84,6 +86,35 @@ private slots:
         r = check();
         QCOMPARE(r.out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 1}\n"));
         QCOMPARE(dovecot.storedMessages().size(), 4); // nothing deleted
+    }
+
+    // What stands in the data folder: the program neither blocks nor gives up on it.
+    void dataFolderFiles_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("out");
+        // Refused unread, then replaced by the ids of this run.
+        QTest::newRow("uid file a FIFO") << QStringLiteral("fifo") << 0
+                                         << QByteArray("{\"messages\": 2, \"marked\": 1, \"new\": 2}\n");
+    }
+    void dataFolderFiles()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, out);
+        const QString blacklistPath = dataFolder() + QStringLiteral("/Liste-noire.txt");
+        const QString seenPath = dataFolder() + QStringLiteral("/pelicorde-check.uid");
+        writeBytes(blacklistPath, "spam.example\t00/00/0000\r\n");
+        writeFavourite(dovecot.password());
+        dovecot.setMessages({mail("ami@example.org", 1), mail("x@spam.example", 2)});
+        QFile::remove(seenPath);
+        if (what == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(seenPath).constData(), 0600), 0); // no writer: opening it blocks
+        const Run r = check();
+        QCOMPARE(r.exitCode, exitCode);
+        QCOMPARE(r.out, out);
+        QVERIFY(QFileInfo(seenPath).isFile());
     }
 
     // The program stands on the core alone: no widgets, no web engine, no GUI library.

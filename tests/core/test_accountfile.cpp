@@ -3,9 +3,14 @@
 
 #include "core/AccountFile.h"
 #include "core/Ansi.h"
+#include "core/BlacklistFile.h"
+#include "mailbox/CertificateTrust.h"
+#include "support/FeedingFifo.h"
 #include "support/TestFiles.h"
 
 #include <QLocalServer>
+#include <QSslConfiguration>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace accounts;
@@ -52,12 +57,12 @@ private slots:
     void longAccountWrapsTheKeyAndIsReadWhole()
     {
         QTemporaryDir dir;
-        Account a{QStringLiteral("s"), QStringLiteral("110"), QString(2000, QLatin1Char('x')),
+        Account a{QStringLiteral("s"), QStringLiteral("110"), QString(976, QLatin1Char('x')),
                   QStringLiteral("long@exemple.fr")};
         QCOMPARE(saveAccount(dir.path(), a), SaveStatus::Saved);
         const QString path = accountFilePath(dir.path(), a.address);
         const QByteArray stored = readBytes(path);
-        QCOMPARE(stored.size(), 1 + 3 + 2000 + 15 + 4);
+        QCOMPARE(stored.size(), kMaxFileBytes);
         // Position 256 (a password 'x'): key (0x6B + 256) mod 256 = 0x6B.
         QCOMPARE(quint8(stored.at(255)), quint8('x' ^ 0x6B));
         QCOMPARE(loadAccountFile(path).fields, a);
@@ -99,6 +104,9 @@ private slots:
         QTest::newRow("LF in password")
             << with([](Account &a) { a.password = QStringLiteral("a\nb"); }) << int(SaveStatus::InvalidField)
             << QStringLiteral("Un champ du compte contient un caractère interdit : le compte n'a pas été sauvegardé");
+        QTest::newRow("over 999 bytes")
+            << with([](Account &a) { a.password = QString(1000, QLatin1Char('p')); }) << int(SaveStatus::TooLong)
+            << QStringLiteral("Compte trop long (999 octets au plus) : le compte n'a pas été sauvegardé");
     }
 
     void refusedSavesWriteNothing()
@@ -170,6 +178,58 @@ private slots:
         server.setSocketOptions(QLocalServer::UserAccessOption);
         QVERIFY(server.listen(favouriteFilePath(dir.path())));
         QCOMPARE(loadFavourite(dir.path()).status, LoadStatus::Unreadable);
+    }
+
+    // The files the program reads, each up to its cap: one byte more, a FIFO (whose writer would
+    // hand over a valid file) or a link to /dev/zero is not read.
+    void filesReadWithinTheirCap_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("inPlace");
+        for (const char *file : {"favourite", "certificates", "blacklist"})
+            for (const char *what : {"at the cap", "one byte more", "FIFO", "/dev/zero"})
+                QTest::addRow("%s, %s", file, what) << QString::fromLatin1(file) << QString::fromLatin1(what);
+    }
+    void filesReadWithinTheirCap()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, inPlace);
+        QTemporaryDir dir;
+        const QSslCertificate certificate = QSslConfiguration::systemCaCertificates().value(0);
+        QVERIFY(!certificate.isNull());
+        const PeerCertificate peer{QStringLiteral("pop.example"), 995, {certificate}, {}};
+        QByteArray content;
+        qint64 cap = 0;
+        std::function<QByteArray(const QByteArray &)> stored = [](const QByteArray &plain) { return plain; };
+        std::function<bool(const QString &)> reads;
+        if (file == QLatin1String("favourite")) {
+            content = "s\n1\np\na\n";
+            cap = kMaxFileBytes;
+            stored = scrambled;
+            reads = [](const QString &path) { return loadAccountFile(path).status == LoadStatus::Loaded; };
+        } else if (file == QLatin1String("certificates")) {
+            content = "pop.example:995 " + certificates::fingerprint(certificate).toLatin1() + '\n';
+            cap = 1024 * 1024;
+            reads = [&](const QString &path) { return certificates::trustOf(path, peer) == certificates::Trust::Remembered; };
+        } else {
+            content = "x\t00/00/0000\r\n";
+            cap = blacklist::kMaxFileSize;
+            reads = [](const QString &path) { return blacklist::loadEditorText(path).has_value(); };
+        }
+        const QString path = dir.filePath(QStringLiteral("file"));
+        if (inPlace == QLatin1String("FIFO")) {
+            const FeedingFifo fifo(path, stored(content));
+            QVERIFY(fifo.made());
+            QVERIFY(!reads(path));
+        } else if (inPlace == QLatin1String("/dev/zero")) {
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+            QVERIFY(!reads(path));
+        } else {
+            // Line ends the readers pass over fill the file up.
+            const bool atCap = inPlace == QLatin1String("at the cap");
+            writeBytes(path, stored(content + QByteArray((atCap ? cap : cap + 1) - content.size(), '\n')));
+            QCOMPARE(reads(path), atCap);
+        }
     }
 };
 
