@@ -16,9 +16,15 @@ QString filePath(const QString &dataFolder)
     return folders::join(dataFolder, QLatin1String(kFileName));
 }
 
+qsizetype byteOrderMarkLength(const QByteArray &bytes)
+{
+    return bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+}
+
 QString textFromBytes(const QByteArray &bytes)
 {
-    const QString raw = ansi::toUnicode(bytes);
+    const qsizetype mark = byteOrderMarkLength(bytes);
+    const QString raw = ansi::toUnicode(bytes.constData() + mark, bytes.size() - mark);
     QString text;
     text.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {

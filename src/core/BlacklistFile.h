@@ -28,9 +28,13 @@ inline constexpr qint64 kMaxFileSize = 1024 * 1024;
 // dataFolder + "/Liste-noire.txt"
 QString filePath(const QString &dataFolder);
 
-// The editor's text for the file's bytes: CR LF becomes a line break, and so does a lone CR
-// or LF (the editor can only show it as one); NUL becomes kNulSymbol; the rest is shown as
-// it stands, TABs and dates included.
+// Another editor may have put a UTF-8 byte order mark at the start: 3 when bytes start with
+// one, else 0. Nothing of the program reads it as text, and the editor does not write it back.
+qsizetype byteOrderMarkLength(const QByteArray &bytes);
+
+// The editor's text for the file's bytes, a byte order mark left out: CR LF becomes a line
+// break, and so does a lone CR or LF (the editor can only show it as one); NUL becomes
+// kNulSymbol; the rest is shown as it stands, TABs and dates included.
 QString textFromBytes(const QByteArray &bytes);
 
 // The file's bytes for the editor's text. The text is split at its line breaks ("\n", CR LF,

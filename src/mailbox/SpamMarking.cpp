@@ -192,8 +192,8 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     QHash<QByteArray, int> patternIds;
     std::vector<QString> patterns;
     qsizetype patternLength = 0;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
+    qsizetype start = blacklist::byteOrderMarkLength(bytes);
+    for (qsizetype i = start; i < bytes.size(); ++i) {
         if (!isSeparator(bytes.at(i)))
             continue;
         int id = -1;

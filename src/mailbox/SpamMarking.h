@@ -17,6 +17,8 @@ class MessageList;
 // when lastHeaderDate is empty (no header was read) or when the entry is not well formed;
 // the rows are marked all the same. No other byte of the file changes.
 //
+// A UTF-8 byte order mark at the start of the file is no part of the first entry.
+//
 // A missing file, one that cannot be opened for writing (a read-only file included) or read,
 // one that is not a regular file or is too large (files::readWhole): nothing is marked. A
 // failed date write ends the pass there: the marks of the entries up to that one stay. Never
