@@ -89,8 +89,8 @@ int check()
                 ids.insert(r, list.uid(r));
         session.quit();
     }
-    // No date: the marks are made, the blacklist's bytes stay as they are.
-    blacklistPass(blacklist::filePath(dataFolder), list, QString());
+    // The marks alone: the blacklist is opened read-only and its bytes stay as they are.
+    blacklistPass(blacklist::filePath(dataFolder), list, QString(), BlacklistDates::Leave);
 
     int marked = 0;
     for (int r = 1; r <= count; ++r)
@@ -109,7 +109,9 @@ int check()
         fresh = seen.count < 0 ? count : qMax(0, count - seen.count);
         state = "#" + QByteArray::number(count) + '\n';
     }
-    accounts::writePrivateFile(seenPath, state);
+    // Unsaved, every later run would count the same messages as new.
+    if (!accounts::writePrivateFile(seenPath, state))
+        throw Error(QStringLiteral("Impossible d'enregistrer les messages vus dans %1").arg(seenPath));
 
     std::printf("{\"messages\": %d, \"marked\": %d, \"new\": %d}\n", count, marked, fresh);
     return 0;

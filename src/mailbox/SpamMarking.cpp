@@ -175,14 +175,15 @@ QByteArray dateField(const QString &lastHeaderDate)
 
 } // namespace
 
-void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate)
+void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate, BlacklistDates dates)
 {
     QFile file(path);
+    const bool write = dates == BlacklistDates::Write;
     // A read-only blacklist is left alone, even by a user (root) whom the system lets write it.
-    if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
+    if (write && !(QFile::permissions(path) & QFileDevice::WriteOwner))
         return;
-    const std::optional<QByteArray> read =
-        files::openAndReadWhole(file, QIODevice::ReadWrite | QIODevice::Unbuffered, blacklist::kMaxFileSize);
+    const std::optional<QByteArray> read = files::openAndReadWhole(
+        file, write ? QIODevice::ReadWrite | QIODevice::Unbuffered : QIODevice::ReadOnly, blacklist::kMaxFileSize);
     if (!read)
         return;
     const QByteArray &bytes = *read;
@@ -236,7 +237,7 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     }
 
     // Tokens in file order; the date field behind a catching entry is skipped, not tested.
-    const QByteArray date = dateField(lastHeaderDate);
+    const QByteArray date = write ? dateField(lastHeaderDate) : QByteArray();
     struct DateWrite {
         qsizetype offset;
         std::size_t token;

@@ -23,4 +23,9 @@ class MessageList;
 // one that is not a regular file or is too large (files::readWhole): nothing is marked. A
 // failed date write ends the pass there: the marks of the entries up to that one stay. Never
 // raises and never shows anything.
-void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate);
+//
+// With BlacklistDates::Leave the file is opened read-only and nothing is written: the marks
+// alone, for a reader that never writes the blacklist (pelicorde-check), a read-only file too.
+enum class BlacklistDates { Write, Leave };
+void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate,
+                   BlacklistDates dates = BlacklistDates::Write);

@@ -95,8 +95,10 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("out");
         // Refused unread, then replaced by the ids of this run.
-        QTest::newRow("uid file a FIFO") << QStringLiteral("fifo") << 0
-                                         << QByteArray("{\"messages\": 2, \"marked\": 1, \"new\": 2}\n");
+        const QByteArray counts("{\"messages\": 2, \"marked\": 1, \"new\": 2}\n");
+        QTest::newRow("uid file a FIFO") << QStringLiteral("fifo") << 0 << counts;
+        QTest::newRow("read-only blacklist") << QStringLiteral("read-only") << 0 << counts;
+        QTest::newRow("uid file cannot be saved") << QStringLiteral("unsaved") << 2 << QByteArray();
     }
     void dataFolderFiles()
     {
@@ -111,10 +113,19 @@ private slots:
         QFile::remove(seenPath);
         if (what == QLatin1String("fifo"))
             QCOMPARE(::mkfifo(QFile::encodeName(seenPath).constData(), 0600), 0); // no writer: opening it blocks
+        if (what == QLatin1String("read-only"))
+            QVERIFY(QFile::setPermissions(blacklistPath, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        if (what == QLatin1String("unsaved"))
+            QVERIFY(QDir().mkdir(seenPath)); // in the way of the file, for root too
         const Run r = check();
+        QFile::setPermissions(blacklistPath, QFile::ReadOwner | QFile::WriteOwner);
+        QDir().rmdir(seenPath);
         QCOMPARE(r.exitCode, exitCode);
         QCOMPARE(r.out, out);
-        QVERIFY(QFileInfo(seenPath).isFile());
+        if (exitCode == 0)
+            QVERIFY(QFileInfo(seenPath).isFile());
+        else
+            QCOMPARE(r.err, "pelicorde-check: Impossible d'enregistrer les messages vus dans " + QFile::encodeName(seenPath) + '\n');
     }
 
     // The program stands on the core alone: no widgets, no web engine, no GUI library.
