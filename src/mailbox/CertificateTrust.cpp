@@ -4,6 +4,7 @@
 #include "core/AccountFile.h"
 #include "core/Folders.h"
 #include "core/SafeFile.h"
+#include "mailbox/NetworkErrors.h"
 
 namespace certificates {
 namespace {
@@ -85,8 +86,8 @@ QString questionText(const PeerCertificate &peer, Trust trust)
         : QStringLiteral("Le certificat du serveur %1 n'est pas garanti par une autorité reconnue.").arg(server);
     QStringList why;
     for (const QSslError &e : peer.errors)
-        if (!why.contains(e.errorString()))
-            why << e.errorString();
+        if (const QString fault = networkerrors::certificateFault(e); !why.contains(fault))
+            why << fault;
     const QString format = QStringLiteral("dd/MM/yyyy");
     return head + QStringLiteral("\n(%1)\n\nEmpreinte SHA-256 : %2\nÉmetteur : %3\nSujet : %4\nValide du %5 au %6\n\n"
                                  "Faire confiance à ce certificat pour ce serveur ?")

@@ -8,6 +8,7 @@
 
 #include "mailbox/CertificateTrust.h"
 #include "mailbox/MessageList.h"
+#include "mailbox/NetworkErrors.h"
 #include "scan/HeaderScan.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
@@ -113,7 +114,12 @@ private slots:
             if (!step.question.isEmpty()) {
                 const QString q = prompter.questions.first();
                 QVERIFY2(q.startsWith(step.question), qPrintable(q));
-                for (const QString &part : {QStringLiteral("Empreinte SHA-256 : ") + peerFingerprint,
+                // A changed certificate may be an interception: Return answers Annuler.
+                QCOMPARE(prompter.questionDefaults.first(),
+                         step.question == changed ? Prompter::Default::Annuler : Prompter::Default::Oui);
+                QVERIFY2(!q.contains(QStringLiteral("certificate")), qPrintable(q)); // Qt's English
+                for (const QString &part : {QStringLiteral("(le certificat est auto-signé : aucune autorité ne le garantit)"),
+                                            QStringLiteral("Empreinte SHA-256 : ") + peerFingerprint,
                                             QStringLiteral("Émetteur : localhost"), QStringLiteral("Sujet : localhost"),
                                             QStringLiteral("Valide du ")})
                     QVERIFY2(q.contains(part), qPrintable(step.what + QStringLiteral(": ") + q));
@@ -131,6 +137,15 @@ private slots:
                 QCOMPARE(file.readAll(), (server + QLatin1Char(' ') + peerFingerprint + QLatin1Char('\n')).toLatin1());
                 QCOMPARE(file.permissions() & 0x0077, QFile::Permissions()); // owner only
             }
+        }
+    }
+
+    // Every kind of certificate fault but the OCSP answers has its French phrase.
+    void certificateFaultsInFrench()
+    {
+        for (int kind = QSslError::UnableToGetIssuerCertificate; kind <= QSslError::CertificateStatusUnknown; ++kind) {
+            const QSslError error{QSslError::SslError(kind), QSslCertificate{}};
+            QVERIFY2(networkerrors::certificateFault(error) != error.errorString(), qPrintable(error.errorString()));
         }
     }
 

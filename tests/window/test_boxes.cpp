@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "core/Prompter.h"
 #include "mailbox/MessageList.h"
@@ -17,7 +18,7 @@ namespace {
 
 const QString Hostile = QStringLiteral("<h1>Colis bloqué : appelez le 0899…</h1><a href=\"http://x.example\">ici</a>");
 
-enum class Box { Information, Question, ErrorReport, AttachmentNames };
+enum class Box { Information, Question, QuestionAnnuler, ErrorReport, AttachmentNames };
 
 } // namespace
 
@@ -43,15 +44,19 @@ private slots:
     {
         QTest::addColumn<Box>("box");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("information") << Box::Information << Hostile;
-        QTest::newRow("question") << Box::Question << Hostile;
-        QTest::newRow("error report") << Box::ErrorReport << Hostile;
-        QTest::newRow("attachment names") << Box::AttachmentNames << Hostile + QLatin1Char('\n');
+        QTest::addColumn<QString>("byDefault"); // the button Return presses, for a question
+        QTest::newRow("information") << Box::Information << Hostile << QString();
+        QTest::newRow("question") << Box::Question << Hostile << QStringLiteral("Oui");
+        QTest::newRow("question, Annuler by default") << Box::QuestionAnnuler << Hostile << QStringLiteral("Annuler");
+        QTest::newRow("error report") << Box::ErrorReport << Hostile << QString();
+        QTest::newRow("attachment names") << Box::AttachmentNames << Hostile + QLatin1Char('\n') << QString();
     }
     void plainTextAndNoScanUnderneath()
     {
         QFETCH(Box, box);
         QFETCH(QString, shown);
+        QFETCH(QString, byDefault);
+        QString defaultButton;
         const int connections = m_server.connections;
         bool seen = false;
         Qt::TextFormat format = Qt::AutoText;
@@ -67,6 +72,8 @@ private slots:
             finder.stop();
             seen = true;
             format = open->textFormat();
+            if (open->defaultButton())
+                defaultButton = open->defaultButton()->text();
             if (const auto *label = open->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
                 labelFormat = label->textFormat();
                 text = label->text();
@@ -84,6 +91,9 @@ private slots:
         case Box::Question:
             QVERIFY(!prompter().question(Hostile));
             break;
+        case Box::QuestionAnnuler:
+            QVERIFY(!prompter().question(Hostile, Prompter::Default::Annuler));
+            break;
         case Box::ErrorReport:
             reportError(Hostile);
             break;
@@ -97,6 +107,8 @@ private slots:
         QCOMPARE(format, Qt::PlainText);
         QCOMPARE(labelFormat, Qt::PlainText);
         QCOMPARE(text, shown);
+        if (!byDefault.isEmpty())
+            QCOMPARE(defaultButton, byDefault);
         QCOMPARE(connectionsInside, connections);
         // The scan asked for under the box runs once it is answered.
         QTRY_COMPARE(m_server.connections, connections + 1);
