@@ -52,11 +52,27 @@ QString delayText(int seconds)
     return QStringLiteral("%1 seconde%2").arg(seconds).arg(seconds > 1 ? QStringLiteral("s") : QString());
 }
 
+QString LoginRefused::causeOf(Reason reason)
+{
+    switch (reason) {
+    case Reason::LoginDelay:
+        return QStringLiteral("Le serveur demande d'attendre entre deux connexions");
+    case Reason::InUse:
+        return QStringLiteral("Boîte aux lettres utilisée par une autre session");
+    case Reason::Other:
+        break;
+    }
+    return QStringLiteral("Identification refusée par le serveur (mot de passe ou adresse)");
+}
+
 QString failureBoxText(const std::exception &e, const QString &otherwise)
 {
+    const auto *error = dynamic_cast<const Error *>(&e);
+    const QString withCause =
+        error && !error->cause().isEmpty() ? otherwise + QStringLiteral("\n\n") + error->cause() : otherwise;
     const auto *refused = dynamic_cast<const LoginRefused *>(&e);
     if (!refused)
-        return otherwise;
+        return withCause;
     switch (refused->reason()) {
     case LoginRefused::Reason::LoginDelay:
         if (refused->delaySeconds() > 0)
@@ -72,7 +88,7 @@ QString failureBoxText(const std::exception &e, const QString &otherwise)
     case LoginRefused::Reason::Other:
         break;
     }
-    return otherwise;
+    return withCause;
 }
 
 QString LoginDelay::key(const Pop3Account &account)

@@ -56,4 +56,37 @@ QString certificateFault(const QSslError &error)
     }
 }
 
+QString connectionCause(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("Connexion refusée par le serveur");
+    case QAbstractSocket::RemoteHostClosedError:
+        return QStringLiteral("Connexion coupée par le serveur");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("Serveur introuvable");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("Le serveur ne répond plus");
+    case QAbstractSocket::NetworkError:
+        return QStringLiteral("Réseau inaccessible");
+    case QAbstractSocket::SocketAccessError:
+    case QAbstractSocket::SocketResourceError:
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return QStringLiteral("Connexion impossible depuis ce système");
+    case QAbstractSocket::ProxyConnectionRefusedError:
+    case QAbstractSocket::ProxyConnectionClosedError:
+    case QAbstractSocket::ProxyConnectionTimeoutError:
+    case QAbstractSocket::ProxyNotFoundError:
+    case QAbstractSocket::ProxyProtocolError:
+    case QAbstractSocket::ProxyAuthenticationRequiredError:
+        return QStringLiteral("Échec de la connexion par le proxy");
+    case QAbstractSocket::SslHandshakeFailedError:
+    case QAbstractSocket::SslInternalError:
+    case QAbstractSocket::SslInvalidUserDataError:
+        return QStringLiteral("Échec du chiffrement TLS");
+    default:
+        return QStringLiteral("Connexion impossible au serveur");
+    }
+}
+
 } // namespace networkerrors

@@ -164,13 +164,14 @@ private:
     void requireOpen() const;
 
     QString server() const;
-    [[noreturn]] void fail(const QString &text);
+    [[noreturn]] void fail(const QString &text, const QString &cause);
     [[noreturn]] void failDropped(const QString &step);
     [[noreturn]] void failTimeout(const QString &step);
     [[noreturn]] void failTooSlow(const QString &step);
     [[noreturn]] void failRefused(const QString &step, const Reply &reply);
     [[noreturn]] void failParser(const QString &step);
     [[noreturn]] void failOutOfStep(const QString &text);
+    [[noreturn]] void failTls(const QString &detail = {});
 
     Pop3Limits m_limits;
     Pop3Account m_account;

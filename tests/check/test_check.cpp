@@ -8,6 +8,7 @@
 #include "support/DovecotServer.h"
 #include "support/TestFiles.h"
 
+#include <QTcpServer>
 #include <sys/stat.h>
 
 namespace {
@@ -86,6 +87,21 @@ private slots:
         r = check();
         QCOMPARE(r.out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 1}\n"));
         QCOMPARE(dovecot.storedMessages().size(), 4); // nothing deleted
+    }
+
+    // The cause in French, not in the English of Qt.
+    void causeInFrench()
+    {
+        QTcpServer gone;
+        QVERIFY(gone.listen(QHostAddress::LocalHost));
+        const quint16 port = gone.serverPort();
+        gone.close();
+        const accounts::Account a{QStringLiteral("127.0.0.1"), QString::number(port), dovecot.password(), dovecot.user()};
+        writeBytes(accounts::favouriteFilePath(dataFolder()), accounts::encodeAccount(a));
+        const Run r = check();
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err, QStringLiteral("pelicorde-check: Connexion impossible au serveur 127.0.0.1:%1 : connexion refusée "
+                                       "par le serveur\n").arg(port).toUtf8());
     }
 
     // What stands in the data folder: the program neither blocks nor gives up on it.

@@ -31,6 +31,10 @@ namespace {
 const QString Failed = QStringLiteral("Erreur durant la reception des messages");
 const QString Checked = QStringLiteral("Courrier vérifié il y a moins d'une minute");
 const QColor DarkRed(128, 0, 0);
+const QString LoginRefused = QStringLiteral("Identification refusée par le serveur (mot de passe ou adresse)");
+
+// The scan's box with the cause under it.
+QStringList failedBecause(const QString &cause) { return {Failed + QStringLiteral("\n\n") + cause}; }
 
 QByteArray mail(const QByteArray &from, const QString &subject, const QByteArray &date = "Mon, 07 Dec 2026 10:15:00 +0100")
 {
@@ -379,7 +383,7 @@ private slots:
         form->StatusBar1->clearMessage();
         form->minuteCounter = 2;
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(prompter.infos, failedBecause(LoginRefused));
         QCOMPARE(rows(), before);
         QCOMPARE(form->lastMessageCount, 4);
         QCOMPARE(prompter.beeps, 0);
@@ -390,7 +394,7 @@ private slots:
         fake.breakCommand("TOP", Fault::Drop, 3);
         fake.mailbox << mail("<f5@example.org>", QStringLiteral("Faux 5"));
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(prompter.infos, failedBecause(QStringLiteral("Connexion coupée par le serveur")));
         QCOMPARE(form->list->rows(), 6);
         QCOMPARE(form->list->cell(2, MessageList::Subject), QStringLiteral("Faux 2"));
         for (int r = 3; r <= 5; ++r)
@@ -399,6 +403,44 @@ private slots:
         QCOMPARE(prompter.beeps, 1); // the count grew, whatever came after
         QVERIFY(prompter.errors.isEmpty());
         verifyAtRest();
+    }
+
+    // The box says what went wrong, in French, for a user.
+    void failureCauses_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("nobody listening") << QStringLiteral("closed") << QStringLiteral("Connexion refusée par le serveur");
+        QTest::newRow("no such server") << QStringLiteral("name") << QStringLiteral("Serveur introuvable");
+        QTest::newRow("wrong password") << QStringLiteral("password") << LoginRefused;
+        QTest::newRow("silent server") << QStringLiteral("stall") << QStringLiteral("Le serveur ne répond plus");
+        QTest::newRow("TLS fails") << QStringLiteral("tls") << QStringLiteral("Échec du chiffrement TLS");
+        QTest::newRow("dropped") << QStringLiteral("drop") << QStringLiteral("Connexion coupée par le serveur");
+    }
+    void failureCauses()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, cause);
+        const Pop3Limits defaults = Pop3Session::defaultLimits();
+        const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
+        Pop3Limits quick = defaults;
+        quick.idleMs = 500;
+        Pop3Session::setDefaultLimits(quick);
+        FakePop3Server fake;
+        fake.mailbox << mail("<c1@example.org>", QStringLiteral("C 1"));
+        fake.brokenStls = failure == QLatin1String("tls");
+        fake.breakCommand("GREETING", failure == QLatin1String("stall") ? Fault::Stall : Fault::None);
+        fake.breakCommand("TOP", failure == QLatin1String("drop") ? Fault::Drop : Fault::None);
+        QVERIFY(fake.start());
+        pointAt(fake);
+        if (failure == QLatin1String("closed"))
+            fake.close();
+        if (failure == QLatin1String("name"))
+            form->Edit3->setText(QStringLiteral("serveur..introuvable")); // refused before any lookup
+        if (failure == QLatin1String("password"))
+            form->Edit16->setText(QStringLiteral("mauvais"));
+        form->BitBtn2Click();
+        QCOMPARE(prompter.infos, failedBecause(cause));
     }
 
     // An error in the attachment pass goes to the standard error report at once and stops the
@@ -438,7 +480,7 @@ private slots:
         form->CheckBox1->setChecked(true);
         form->Edit16->setText(QStringLiteral("mauvais"));
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(prompter.infos, failedBecause(LoginRefused));
         QCOMPARE(prompter.errors.size(), 1);
         QCOMPARE(form->list->rows(), 4);
         verifyAtRest();
@@ -465,7 +507,7 @@ private slots:
         writeBlacklist("h1@\t00/00/0000\r\n");
         form->CheckBox1->setChecked(true);
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(prompter.infos, failedBecause(QStringLiteral("Le serveur a refusé une commande")));
         QVERIFY(prompter.errors.isEmpty());
         QCOMPARE(form->list->cell(1, MessageList::From), QStringLiteral("h1@example.org"));
         QCOMPARE(form->list->cell(1, MessageList::Mark), QStringLiteral("1"));
@@ -511,7 +553,7 @@ private slots:
             for (int r = 1; r <= 5; ++r)
                 QCOMPARE(form->list->cell(r, MessageList::Attachments), QString());
         } else {
-            QCOMPARE(prompter.infos, QStringList{Failed});
+            QCOMPARE(prompter.infos, failedBecause(QStringLiteral("Échange désynchronisé avec le serveur")));
             QCOMPARE(rows(), QList<QStringList>(5, QStringList(7, QString())));
             QCOMPARE(form->list->uid(3), QString());
             QCOMPARE(readBlacklist(), blacklist);
@@ -561,12 +603,14 @@ private slots:
     void hostileServer_data()
     {
         QTest::addColumn<int>("fault");
-        QTest::newRow("endless header") << int(Fault::Endless);
-        QTest::newRow("trickled header") << int(Fault::Trickle);
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("endless header") << int(Fault::Endless) << QStringLiteral("Réponse trop longue du serveur");
+        QTest::newRow("trickled header") << int(Fault::Trickle) << QStringLiteral("Le serveur répond trop lentement");
     }
     void hostileServer()
     {
         QFETCH(int, fault);
+        QFETCH(QString, cause);
         const Pop3Limits defaults = Pop3Session::defaultLimits();
         const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
         Pop3Limits quick = defaults;
@@ -580,7 +624,7 @@ private slots:
         QVERIFY(fake.start());
         pointAt(fake);
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(prompter.infos, failedBecause(cause));
         QCOMPARE(form->list->cell(1, MessageList::Subject), QStringLiteral("M 1"));
         QCOMPARE(row(2), QStringList(7, QString()));
         verifyAtRest();
@@ -624,7 +668,7 @@ private slots:
         writeBlacklist(fresh);
         form->Edit16->setText(QStringLiteral("mauvais"));
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(prompter.infos, failedBecause(LoginRefused));
         QCOMPARE(currentMarks(), marks);
         QCOMPARE(readBlacklist(), fresh);
     }

@@ -131,13 +131,14 @@ private slots:
         QTest::newRow("scan, delay unknown") << QStringLiteral("scan") << 0 << QByteArray("[LOGIN-DELAY] Too soon")
                                              << Wait + QStringLiteral(".") + Later;
         QTest::newRow("scan, in use") << QStringLiteral("scan") << 0 << QByteArray("[IN-USE] Mailbox locked") << InUse;
-        QTest::newRow("scan, no code") << QStringLiteral("scan") << 0 << QByteArray("LOGIN-DELAY in use") << scanFailed;
+        const QString login = QStringLiteral("\n\nIdentification refusée par le serveur (mot de passe ou adresse)");
+        QTest::newRow("scan, no code") << QStringLiteral("scan") << 0 << QByteArray("LOGIN-DELAY in use") << scanFailed + login;
         QTest::newRow("deletion, sub-code, any case")
             << QStringLiteral("deletion") << 900 << QByteArray("[login-delay/600] Wait")
             << Wait + QStringLiteral(" (15 minutes entre deux connexions).") + Later;
         QTest::newRow("deletion, temporary")
             << QStringLiteral("deletion") << 0 << QByteArray("[SYS/TEMP] Try later")
-            << QStringLiteral("Erreur durant la reception des messages\n\nVérifiez les informations Pop3 entrées");
+            << QStringLiteral("Erreur durant la reception des messages\n\nVérifiez les informations Pop3 entrées") + login;
         QTest::newRow("attachments, in use") << QStringLiteral("attachments") << 0 << QByteArray("[IN-USE] Locked") << InUse;
     }
     void refusedLogin()
