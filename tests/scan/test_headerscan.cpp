@@ -121,13 +121,17 @@ class HeaderScanTest : public QObject
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    // The scan ends at rest: grid colour, bar hidden, fresh status line, minute counter 0.
-    void verifyAtRest()
+    // The scan ends at rest: grid colour, bar hidden, minute counter 0, and the status line
+    // fresh, or after a failure saying so with its time and cause.
+    void verifyAtRest(const QString &failure = {})
     {
         QCOMPARE(form->gridColour(), TForm1::GridRestColour);
         QVERIFY(form->ProgressBar1->isHidden());
         // The scripted server offers no STLS: its logins are in clear text, and the line says so.
-        QVERIFY2(statusLine() == Checked || statusLine() == Checked + QStringLiteral(" — Connexion non chiffrée"),
+        const QRegularExpression failed(QStringLiteral("^Échec de la relève à \\d\\d:\\d\\d : ")
+                                        + QRegularExpression::escape(failure) + u'$');
+        QVERIFY2(failure.isEmpty() ? statusLine() == Checked || statusLine() == Checked + QStringLiteral(" — Connexion non chiffrée")
+                                   : failed.match(statusLine()).hasMatch(),
                  qPrintable(statusLine()));
         QCOMPARE(form->trayTipText, statusLine());
         QCOMPARE(form->minuteCounter, 0);
@@ -387,7 +391,7 @@ private slots:
         QCOMPARE(rows(), before);
         QCOMPARE(form->lastMessageCount, 4);
         QCOMPARE(prompter.beeps, 0);
-        verifyAtRest();
+        verifyAtRest(LoginRefused);
 
         prompter.reset();
         form->Edit16->setText(fake.password);
@@ -402,7 +406,7 @@ private slots:
         QCOMPARE(form->lastMessageCount, 5);
         QCOMPARE(prompter.beeps, 1); // the count grew, whatever came after
         QVERIFY(prompter.errors.isEmpty());
-        verifyAtRest();
+        verifyAtRest(QStringLiteral("Connexion coupée par le serveur"));
     }
 
     // The box says what went wrong, in French, for a user.
@@ -483,7 +487,7 @@ private slots:
         QCOMPARE(prompter.infos, failedBecause(LoginRefused));
         QCOMPARE(prompter.errors.size(), 1);
         QCOMPARE(form->list->rows(), 4);
-        verifyAtRest();
+        verifyAtRest(LoginRefused);
     }
 
     // A header the server refuses is that message's failure: the box, and the session goes on
@@ -515,7 +519,7 @@ private slots:
         for (int r = 1; r <= 3; ++r)
             QCOMPARE(form->list->cell(r, MessageList::Attachments), QStringLiteral("1"));
         QVERIFY(!form->CheckBox1->isChecked());
-        verifyAtRest();
+        verifyAtRest(QStringLiteral("Le serveur a refusé une commande"));
     }
 
     // A reply too many, or one without its end, would shift every later row onto the next
@@ -558,7 +562,7 @@ private slots:
             QCOMPARE(form->list->uid(3), QString());
             QCOMPARE(readBlacklist(), blacklist);
         }
-        verifyAtRest();
+        verifyAtRest(verb == "RETR" ? QString() : QStringLiteral("Échange désynchronisé avec le serveur"));
     }
 
     // A server that never ends a reply, or trickles it, cannot keep the scan going: the box,
@@ -627,7 +631,7 @@ private slots:
         QCOMPARE(prompter.infos, failedBecause(cause));
         QCOMPARE(form->list->cell(1, MessageList::Subject), QStringLiteral("M 1"));
         QCOMPARE(row(2), QStringList(7, QString()));
-        verifyAtRest();
+        verifyAtRest(cause);
     }
 
     // Marks come from the blacklist at every scan; the first entry that catches a row gets the
@@ -762,7 +766,10 @@ private slots:
         QCOMPARE(prompter.beeps, 1);
         QCOMPARE(fake.connections, 1);
         QCOMPARE(form->lastMessageCount, 2);
-        QCOMPARE(statusLine(), QString());
+        QVERIFY2(QRegularExpression(QStringLiteral("^Relève impossible à \\d\\d:\\d\\d : compte de réception incomplet$"))
+                     .match(statusLine())
+                     .hasMatch(),
+                 qPrintable(statusLine()));
         QCOMPARE(form->minuteCounter, 4);
         QVERIFY(prompter.infos.isEmpty());
     }
