@@ -42,8 +42,8 @@ bool anyMarkedRowHasUid(const MessageList &list)
 
 // Deletes the marked rows that still stand for the same message on the server, then QUIT.
 // Throws on any failure; the caller then drops the session without QUIT, so that none of
-// this run's deletions take effect.
-void deleteRows(Pop3Session &session, TForm1 &form)
+// this run's deletions take effect. quitSent: the deletions may have taken effect.
+void deleteRows(Pop3Session &session, TForm1 &form, bool &quitSent)
 {
     openSession(session, form);
     pumpEvents();
@@ -75,6 +75,7 @@ void deleteRows(Pop3Session &session, TForm1 &form)
         pumpEvents();
     }
     throwIfAbandoned();
+    quitSent = true;
     session.quit();
 }
 
@@ -84,6 +85,7 @@ void deleteMarked(TForm1 &form)
 {
     if (refusedWhileBusy())
         return;
+    bool changed = false;
     {
         // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
         // the user unticked, and "Oui" would delete them.
@@ -95,7 +97,7 @@ void deleteMarked(TForm1 &form)
         {
             Pop3Session session;
             try {
-                deleteRows(session, form);
+                deleteRows(session, form, changed);
             } catch (const Error &e) {
                 failure = failureBoxText(e, FailureText);
             }
@@ -103,5 +105,10 @@ void deleteMarked(TForm1 &form)
         if (!failure.isEmpty())
             prompter().information(failure);
     }
-    rescanAfterChange(form);
+    // Without QUIT the server deleted nothing: the rows still stand for its messages, also
+    // while a scan waits for its login delay (a login the delay refused, say).
+    if (changed)
+        rescanAfterChange(form);
+    else
+        headerScan(form);
 }

@@ -166,7 +166,8 @@ private slots:
 
     // Inside the delay, a tick or the tray menu makes no connection and leaves the status line;
     // the receive button leaves the list and says when the scan runs; the scan after a deletion
-    // empties the list and says the same. The held scan runs once the delay has passed, once.
+    // empties the list and says the same, unless the delay refused the deletion's login (nothing
+    // changed). The held scan runs once the delay has passed, once.
     void heldScan_data()
     {
         QTest::addColumn<QString>("action");
@@ -176,6 +177,7 @@ private slots:
         QTest::newRow("ticks and tray") << QStringLiteral("tick") << all << all;
         QTest::newRow("receive button") << QStringLiteral("press") << all << all;
         QTest::newRow("after a deletion") << QStringLiteral("delete") << QStringList{QString()} << QStringList{"Un", "Trois"};
+        QTest::newRow("deletion refused") << QStringLiteral("refused") << all << all;
     }
     void heldScan()
     {
@@ -200,20 +202,28 @@ private slots:
         } else {
             if (action == QLatin1String("press")) {
                 form->BitBtn2Click();
-            } else {
+            } else if (action == QLatin1String("delete")) {
                 form->list->setCell(2, MessageList::Mark, QStringLiteral("1"));
                 deleteMarked(*form);
                 QVERIFY(server->received("DELE 2"));
+            } else {
+                form->list->setCell(2, MessageList::Mark, QStringLiteral("1"));
+                server->refusePass = "[LOGIN-DELAY] Too soon";
+                deleteMarked(*form);
+                server->refusePass.clear();
+                QCOMPARE(prompter.infos.size(), 1);
+                prompter.reset();
             }
             QVERIFY2(held.match(statusLine()).hasMatch(), qPrintable(statusLine()));
         }
         const int connections = server->connections;
-        QCOMPARE(connections, action == QLatin1String("delete") ? 2 : 1);
+        const bool deletion = action == QLatin1String("delete") || action == QLatin1String("refused");
+        QCOMPARE(connections, deletion ? 2 : 1);
         QCOMPARE(subjects(), whileHeld);
 
         now += 7000; // past the scan's delay, not yet past the deletion's login
         fireHeldScan();
-        if (action == QLatin1String("delete")) {
+        if (deletion) {
             QCOMPARE(server->connections, connections); // it waits again
             now += 10000;
             fireHeldScan();
