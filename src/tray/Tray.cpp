@@ -181,8 +181,10 @@ void scanEnded(TForm1 &form, int previousCount)
     if (form.lastMessageCount > previousCount) {
         form.Timer1->start();
         prompter().beep();
-        signalNewMail(form, previousCount);
     }
+    // A scan that did not get through may not have counted.
+    if (form.scanStop.isEmpty())
+        signalNewMail(form, previousCount);
     form.StatusBar1->showMessage(checkStatusText(form));
     pumpEvents();
     form.trayTipText = checkStatusText(form);

@@ -58,6 +58,7 @@ public:
     int normalGridHeight = 0;    // SG1's height at the last show
     int currentRow = 0;          // row of the last release over SG1
     int lastMessageCount = 0;
+    int seenMessageCount = -1;   // what new-mail notifications count from; -1 before the first count
     int minuteCounter = 0;       // ticks of Timer2 since the last scan: the sixth scans again
     int minutesSinceCheck = -1;  // ticks of Timer2 since the last scan that got through; -1: none yet
     // Said by the status line after the check time of the last scan ("Connexion non chiffrée").
