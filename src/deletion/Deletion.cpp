@@ -60,7 +60,8 @@ void deleteRows(Pop3Session &session, TForm1 &form, bool &quitSent)
         bool same = r <= count;
         if (same) {
             const MailMessage header = MailMessage::parse(session.header(r));
-            same = ansi::fromUnicode(header.subject()) == ansi::fromUnicode(list.cell(r, MessageList::Subject));
+            same = ansi::fromUnicode(MessageList::kept(header.subject()))
+                   == ansi::fromUnicode(list.cell(r, MessageList::Subject));
             // Subjects repeat (newsletters, notifications, spam runs); the unique id does not.
             const QString uid = list.uid(r);
             if (same && !uid.isEmpty())

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QTimer>
 
+#include "deletion/Deletion.h"
 #include "mailbox/MessageList.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
@@ -63,6 +64,31 @@ private slots:
         // The names box that a click on the PJ cell opens.
         w.clickCell(MessageList::Attachments, 2);
         QCOMPARE(prompter.infos, QStringList{QStringLiteral("Offre_du jour__.eml\n")});
+    }
+
+    // A subject of 100,000 characters: the list keeps its first ones (each repaint of the
+    // grid would take seconds), and the message can still be deleted, the cell standing for it.
+    void hugeFieldCappedInTheList()
+    {
+        const QStringList words(15000, QStringLiteral("Gagnez"));
+        dovecot.setMessages({"From: <promo@spam.example>\r\nSubject: " + words.join(QStringLiteral("\r\n ")).toLatin1()
+                             + "\r\nDate: Mon, 07 Dec 2026 10:15:00 +0100\r\n\r\nCorps.\r\n"});
+        WindowFixture w;
+        QVERIFY(w.start());
+        TForm1 &form = *w.form;
+        QTRY_VERIFY(form.Timer2->isActive());
+        form.Timer2->stop();
+        w.pointAt(dovecot.account());
+        form.BitBtn2Click();
+        const QString cell = shown(form, 1, MessageList::Subject);
+        QCOMPARE(cell.size(), MessageList::MaxCellLength);
+        QCOMPARE(cell, words.join(u' ').left(MessageList::MaxCellLength - 1) + QChar(u'\u2026'));
+
+        prompter.reset();
+        form.list->setCell(1, MessageList::Mark, QStringLiteral("1"));
+        deleteMarked(form);
+        QCOMPARE(prompter.infos, QStringList());
+        QCOMPARE(dovecot.storedMessages().size(), 0);
     }
 };
 
