@@ -181,54 +181,40 @@ private slots:
     }
 
     // The files the program reads, each up to its cap: one byte more, a FIFO (whose writer would
-    // hand over a valid file) or a link to /dev/zero is not read.
-    void filesReadWithinTheirCap_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("inPlace");
-        for (const char *file : {"favourite", "certificates", "blacklist"})
-            for (const char *what : {"at the cap", "one byte more", "FIFO", "/dev/zero"})
-                QTest::addRow("%s, %s", file, what) << QString::fromLatin1(file) << QString::fromLatin1(what);
-    }
+    // hand over a valid file) or a link to /dev/zero is not read. Line ends fill the files up.
     void filesReadWithinTheirCap()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, inPlace);
         QTemporaryDir dir;
-        const QSslCertificate certificate = QSslConfiguration::systemCaCertificates().value(0);
-        QVERIFY(!certificate.isNull());
-        const PeerCertificate peer{QStringLiteral("pop.example"), 995, {certificate}, {}};
-        QByteArray content;
-        qint64 cap = 0;
-        std::function<QByteArray(const QByteArray &)> stored = [](const QByteArray &plain) { return plain; };
-        std::function<bool(const QString &)> reads;
-        if (file == QLatin1String("favourite")) {
-            content = "s\n1\np\na\n";
-            cap = kMaxFileBytes;
-            stored = scrambled;
-            reads = [](const QString &path) { return loadAccountFile(path).status == LoadStatus::Loaded; };
-        } else if (file == QLatin1String("certificates")) {
-            content = "pop.example:995 " + certificates::fingerprint(certificate).toLatin1() + '\n';
-            cap = 1024 * 1024;
-            reads = [&](const QString &path) { return certificates::trustOf(path, peer) == certificates::Trust::Remembered; };
-        } else {
-            content = "x\t00/00/0000\r\n";
-            cap = blacklist::kMaxFileSize;
-            reads = [](const QString &path) { return blacklist::loadEditorText(path).has_value(); };
-        }
         const QString path = dir.filePath(QStringLiteral("file"));
-        if (inPlace == QLatin1String("FIFO")) {
-            const FeedingFifo fifo(path, stored(content));
-            QVERIFY(fifo.made());
-            QVERIFY(!reads(path));
-        } else if (inPlace == QLatin1String("/dev/zero")) {
+        const QSslCertificate certificate = QSslConfiguration::systemCaCertificates().value(0);
+        const PeerCertificate peer{QStringLiteral("pop.example"), 995, {certificate}, {}};
+        const auto filled = [](const QByteArray &bytes, qint64 size) { return bytes.leftJustified(size, '\n'); };
+        const QByteArray remembered = "pop.example:995 " + certificates::fingerprint(certificate).toLatin1();
+        const struct {
+            std::function<QByteArray(qint64)> bytes;
+            qint64 cap;
+            std::function<bool()> reads;
+        } files[] = {
+            {[&](qint64 n) { return scrambled(filled("s\n1\np\na\n", n)); }, kMaxFileBytes,
+             [&] { return loadAccountFile(path).status == LoadStatus::Loaded; }},
+            {[&](qint64 n) { return filled(remembered + '\n', n); }, 1024 * 1024,
+             [&] { return certificates::trustOf(path, peer) == certificates::Trust::Remembered; }},
+            {[&](qint64 n) { return filled("x\t00/00/0000\r\n", n); }, blacklist::kMaxFileSize,
+             [&] { return blacklist::loadEditorText(path).has_value(); }},
+        };
+        for (const auto &file : files) {
+            writeBytes(path, file.bytes(file.cap));
+            QVERIFY(file.reads());
+            writeBytes(path, file.bytes(file.cap + 1));
+            QVERIFY(!file.reads());
+            QVERIFY(QFile::remove(path));
+            {
+                const FeedingFifo fifo(path, file.bytes(0));
+                QVERIFY(fifo.made() && !file.reads());
+            }
             QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
-            QVERIFY(!reads(path));
-        } else {
-            // Line ends the readers pass over fill the file up.
-            const bool atCap = inPlace == QLatin1String("at the cap");
-            writeBytes(path, stored(content + QByteArray((atCap ? cap : cap + 1) - content.size(), '\n')));
-            QCOMPARE(reads(path), atCap);
+            QVERIFY(!file.reads());
+            QVERIFY(QFile::remove(path));
         }
     }
 };

@@ -117,7 +117,6 @@ private slots:
                 // A changed certificate may be an interception: Return answers Annuler.
                 QCOMPARE(prompter.questionDefaults.first(),
                          step.question == changed ? Prompter::Default::Annuler : Prompter::Default::Oui);
-                QVERIFY2(!q.contains(QStringLiteral("certificate")), qPrintable(q)); // Qt's English
                 for (const QString &part : {QStringLiteral("(le certificat est auto-signé : aucune autorité ne le garantit)"),
                                             QStringLiteral("Empreinte SHA-256 : ") + peerFingerprint,
                                             QStringLiteral("Émetteur : localhost"), QStringLiteral("Sujet : localhost"),

@@ -106,6 +106,12 @@ class HeaderScanTest : public QObject
         return all;
     }
     QString statusLine() const { return form->StatusBar1->currentMessage(); }
+    // The status line says text, "HH:MM" standing for the time something happened.
+    bool statusSays(const QString &text) const
+    {
+        const QString pattern = QRegularExpression::escape(text).replace(QLatin1String("HH\\:MM"), QLatin1String("\\d\\d:\\d\\d"));
+        return QRegularExpression(u'^' + pattern + u'$').match(statusLine()).hasMatch();
+    }
     QColor counterColour() const { return form->Edit10->palette().color(QPalette::Text); }
     QString blacklistPath() const { return form->dataFolder + QStringLiteral("/Liste-noire.txt"); }
 
@@ -122,16 +128,16 @@ class HeaderScanTest : public QObject
     }
 
     // The scan ends at rest: grid colour, bar hidden, minute counter 0, and the status line
-    // fresh, or after a failure saying so with its time and cause.
+    // fresh, or after a failure its box and the status line saying so with its time and cause.
     void verifyAtRest(const QString &failure = {})
     {
+        if (!failure.isEmpty())
+            QCOMPARE(prompter.infos, failedBecause(failure));
         QCOMPARE(form->gridColour(), TForm1::GridRestColour);
         QVERIFY(form->ProgressBar1->isHidden());
         // The scripted server offers no STLS: its logins are in clear text, and the line says so.
-        const QRegularExpression failed(QStringLiteral("^Échec de la relève à \\d\\d:\\d\\d : ")
-                                        + QRegularExpression::escape(failure) + u'$');
         QVERIFY2(failure.isEmpty() ? statusLine() == Checked || statusLine() == Checked + QStringLiteral(" — Connexion non chiffrée")
-                                   : failed.match(statusLine()).hasMatch(),
+                                   : statusSays(QStringLiteral("Échec de la relève à HH:MM : ") + failure),
                  qPrintable(statusLine()));
         QCOMPARE(form->trayTipText, statusLine());
         QCOMPARE(form->minuteCounter, 0);
@@ -387,7 +393,6 @@ private slots:
         form->StatusBar1->clearMessage();
         form->minuteCounter = 2;
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, failedBecause(LoginRefused));
         QCOMPARE(rows(), before);
         QCOMPARE(form->lastMessageCount, 4);
         QCOMPARE(prompter.beeps, 0);
@@ -398,7 +403,6 @@ private slots:
         fake.breakCommand("TOP", Fault::Drop, 3);
         fake.mailbox << mail("<f5@example.org>", QStringLiteral("Faux 5"));
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, failedBecause(QStringLiteral("Connexion coupée par le serveur")));
         QCOMPARE(form->list->rows(), 6);
         QCOMPARE(form->list->cell(2, MessageList::Subject), QStringLiteral("Faux 2"));
         for (int r = 3; r <= 5; ++r)
@@ -419,7 +423,6 @@ private slots:
         QTest::newRow("wrong password") << QStringLiteral("password") << LoginRefused;
         QTest::newRow("silent server") << QStringLiteral("stall") << QStringLiteral("Le serveur ne répond plus");
         QTest::newRow("TLS fails") << QStringLiteral("tls") << QStringLiteral("Échec du chiffrement TLS");
-        QTest::newRow("dropped") << QStringLiteral("drop") << QStringLiteral("Connexion coupée par le serveur");
     }
     void failureCauses()
     {
@@ -434,7 +437,6 @@ private slots:
         fake.mailbox << mail("<c1@example.org>", QStringLiteral("C 1"));
         fake.brokenStls = failure == QLatin1String("tls");
         fake.breakCommand("GREETING", failure == QLatin1String("stall") ? Fault::Stall : Fault::None);
-        fake.breakCommand("TOP", failure == QLatin1String("drop") ? Fault::Drop : Fault::None);
         QVERIFY(fake.start());
         pointAt(fake);
         if (failure == QLatin1String("closed"))
@@ -444,7 +446,7 @@ private slots:
         if (failure == QLatin1String("password"))
             form->Edit16->setText(QStringLiteral("mauvais"));
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, failedBecause(cause));
+        verifyAtRest(cause);
     }
 
     // An error in the attachment pass goes to the standard error report at once and stops the
@@ -484,7 +486,6 @@ private slots:
         form->CheckBox1->setChecked(true);
         form->Edit16->setText(QStringLiteral("mauvais"));
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, failedBecause(LoginRefused));
         QCOMPARE(prompter.errors.size(), 1);
         QCOMPARE(form->list->rows(), 4);
         verifyAtRest(LoginRefused);
@@ -511,7 +512,6 @@ private slots:
         writeBlacklist("h1@\t00/00/0000\r\n");
         form->CheckBox1->setChecked(true);
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, failedBecause(QStringLiteral("Le serveur a refusé une commande")));
         QVERIFY(prompter.errors.isEmpty());
         QCOMPARE(form->list->cell(1, MessageList::From), QStringLiteral("h1@example.org"));
         QCOMPARE(form->list->cell(1, MessageList::Mark), QStringLiteral("1"));
@@ -557,7 +557,6 @@ private slots:
             for (int r = 1; r <= 5; ++r)
                 QCOMPARE(form->list->cell(r, MessageList::Attachments), QString());
         } else {
-            QCOMPARE(prompter.infos, failedBecause(QStringLiteral("Échange désynchronisé avec le serveur")));
             QCOMPARE(rows(), QList<QStringList>(5, QStringList(7, QString())));
             QCOMPARE(form->list->uid(3), QString());
             QCOMPARE(readBlacklist(), blacklist);
@@ -628,7 +627,6 @@ private slots:
         QVERIFY(fake.start());
         pointAt(fake);
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, failedBecause(cause));
         QCOMPARE(form->list->cell(1, MessageList::Subject), QStringLiteral("M 1"));
         QCOMPARE(row(2), QStringList(7, QString()));
         verifyAtRest(cause);
@@ -766,10 +764,7 @@ private slots:
         QCOMPARE(prompter.beeps, 1);
         QCOMPARE(fake.connections, 1);
         QCOMPARE(form->lastMessageCount, 2);
-        QVERIFY2(QRegularExpression(QStringLiteral("^Relève impossible à \\d\\d:\\d\\d : compte de réception incomplet$"))
-                     .match(statusLine())
-                     .hasMatch(),
-                 qPrintable(statusLine()));
+        QVERIFY2(statusSays(QStringLiteral("Relève impossible à HH:MM : compte de réception incomplet")), qPrintable(statusLine()));
         QCOMPARE(form->minuteCounter, 4);
         QVERIFY(prompter.infos.isEmpty());
     }

@@ -76,8 +76,6 @@ private slots:
         WindowFixture w;
         QVERIFY(w.start());
         TForm1 &form = *w.form;
-        QTRY_VERIFY(form.Timer2->isActive());
-        form.Timer2->stop();
         w.pointAt(dovecot.account());
         form.BitBtn2Click();
         const QString cell = shown(form, 1, MessageList::Subject);

@@ -112,9 +112,8 @@ private slots:
             for (int tick = 1; tick <= 5; ++tick) {
                 form->Timer2Timer();
                 QCOMPARE(form->minuteCounter, tick);
-                const QString text = round == 0 ? timeText(tick + 1) : form->StatusBar1->currentMessage();
-                QVERIFY2(round == 0 || stopped.match(text).hasMatch(), qPrintable(text));
-                QCOMPARE(form->StatusBar1->currentMessage(), text);
+                const QString text = form->StatusBar1->currentMessage();
+                QVERIFY2(round == 0 ? text == timeText(tick + 1) : stopped.match(text).hasMatch(), qPrintable(text));
                 QCOMPARE(form->trayTipText, text);
                 QCOMPARE(form->trayIcon->toolTip(), text);
             }
