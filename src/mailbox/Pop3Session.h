@@ -185,7 +185,7 @@ private:
     void requireOpen() const;
 
     QString server() const;
-    [[noreturn]] void fail(const QString &text);
+    [[noreturn]] void fail(const QString &text, const QString &cause);
     [[noreturn]] void failDropped(const QString &step);
     [[noreturn]] void failTimeout(const QString &step);
     [[noreturn]] void failTooSlow(const QString &step);
@@ -194,6 +194,7 @@ private:
     [[noreturn]] void failOutOfStep(const QString &text);
     [[noreturn]] void failWithdrawn();
     [[noreturn]] void failUnrelated(const QString &step);
+    [[noreturn]] void failTls(const QString &detail = {});
 
     Pop3Limits m_limits;
     Pop3Account m_account;

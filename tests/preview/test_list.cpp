@@ -98,7 +98,8 @@ private slots:
             QCOMPARE(form().currentRow, 2);
             QVERIFY(previewPaneOpenNow());
             QVERIFY(!form().SG1->isEnabled());
-            QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message")});
+            QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message\n\n"
+                                                                "Connexion refusée par le serveur")});
             QCOMPARE(prompter.beeps, 1);
             form().BitBtn8->click();
             QVERIFY(form().SG1->isEnabled());
