@@ -10,6 +10,7 @@
 #include "core/EventPump.h"
 #include "core/Prompter.h"
 #include "core/TlsRule.h"
+#include "mailbox/EncryptedServers.h"
 #include "scan/HeaderScan.h"
 #include "scan/SessionSettings.h"
 #include "window/Controls.h"
@@ -54,7 +55,13 @@ void saveAccount(TForm1 &form)
 {
     const accounts::Account account{form.Edit3->text(), form.Edit4->text(), form.Edit16->text(),
                                     form.Edit15->text()};
-    const QString message = accounts::saveMessage(accounts::saveAccount(form.dataFolder, account));
+    const accounts::SaveStatus status = accounts::saveAccount(form.dataFolder, account);
+    // Saving the account again is how the user accepts a server that no longer offers TLS.
+    if (status == accounts::SaveStatus::Saved) {
+        const Pop3Account server = accountFromWindow(form);
+        encryptedServers::forget(encryptedServers::recordPath(form.dataFolder), server.host, server.port);
+    }
+    const QString message = accounts::saveMessage(status);
     if (!message.isEmpty())
         prompter().information(message);
 }

@@ -13,6 +13,7 @@
 #include "core/Folders.h"
 #include "core/TlsRule.h"
 #include "mailbox/CertificateTrust.h"
+#include "mailbox/EncryptedServers.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
@@ -90,7 +91,9 @@ Pop3Account favouriteAccount(const QString &dataFolder)
 int check()
 {
     const QString dataFolder = folders::dataFolderFromEnvironment();
-    const Pop3Account account = favouriteAccount(dataFolder);
+    Pop3Account account = favouriteAccount(dataFolder);
+    const QString encrypted = encryptedServers::recordPath(dataFolder);
+    account.tlsRequired = encryptedServers::known(encrypted, account.host, account.port);
 
     MessageList list;
     QString lastHeaderDate;
@@ -109,6 +112,8 @@ int check()
         });
         session.askCountAhead();
         session.open(account);
+        if (session.encrypted() && !account.tls)
+            encryptedServers::remember(encrypted, account.host, account.port);
         count = session.messageCount();
         list.setRows(count > 0 ? count + 1 : 2);
         scan::headerPass(session, list, count, lastHeaderDate, [](int) {});

@@ -32,10 +32,10 @@ void throwIfAbandoned()
         throw Error(QStringLiteral("Suppression abandonnée : le programme se ferme"));
 }
 
-bool anyMarkedRowHasUid(const MessageList &list)
+bool anyMarkedRow(const MessageList &list)
 {
     for (int r = 1; r < list.rows(); ++r)
-        if (list.isMarked(r) && !list.uid(r).isEmpty())
+        if (list.isMarked(r))
             return true;
     return false;
 }
@@ -51,7 +51,7 @@ void deleteRows(Pop3Session &session, TForm1 &form)
     // A row beyond the mailbox's end stands for a message that is gone: asking the server for
     // it would only fail the whole run.
     const int count = session.messageCount();
-    const QHash<int, QString> ids = anyMarkedRowHasUid(list) ? session.uniqueIds() : QHash<int, QString>();
+    const QHash<int, QString> ids = anyMarkedRow(list) ? session.uniqueIds() : QHash<int, QString>();
 
     for (int r = list.rows() - 1; r >= 1; --r) {
         throwIfAbandoned();
@@ -62,9 +62,10 @@ void deleteRows(Pop3Session &session, TForm1 &form)
             const MailMessage header = MailMessage::parse(session.header(r));
             same = ansi::fromUnicode(header.subject()) == ansi::fromUnicode(list.cell(r, MessageList::Subject));
             // Subjects repeat (newsletters, notifications, spam runs); the unique id does not.
+            // When the server gives ids, a row without one cannot be told from its neighbours.
             const QString uid = list.uid(r);
-            if (same && !uid.isEmpty())
-                same = ids.value(r) == uid;
+            if (same && (!uid.isEmpty() || !ids.isEmpty()))
+                same = !uid.isEmpty() && ids.value(r) == uid;
         }
         if (!same) {
             prompter().information(ChangedText);

@@ -54,6 +54,10 @@ QString delayText(int seconds)
 
 QString failureBoxText(const std::exception &e, const QString &otherwise)
 {
+    if (const auto *withdrawn = dynamic_cast<const EncryptionWithdrawn *>(&e))
+        return withdrawn->text()
+            + QStringLiteral("\n\nSi ce serveur ne chiffre vraiment plus les connexions, enregistrez de nouveau "
+                             "le compte (bouton Sauvegarde) pour l'accepter.");
     const auto *refused = dynamic_cast<const LoginRefused *>(&e);
     if (!refused)
         return otherwise;

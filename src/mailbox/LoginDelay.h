@@ -37,7 +37,7 @@ LoginRefused::Reason refusalReason(const QByteArray &status);
 int announcedLoginDelay(const QStringList &capabilities);
 
 // The box for a failed operation: what the server asked for when it refused the login for
-// the time being, otherwise the operation's own text.
+// the time being, or that it no longer offers TLS; otherwise the operation's own text.
 QString failureBoxText(const std::exception &e, const QString &otherwise);
 
 // "10 secondes", "15 minutes".

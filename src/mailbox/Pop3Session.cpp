@@ -58,19 +58,29 @@ QByteArray headerPart(const QByteArray &message)
     return message;
 }
 
-// TOP n 0 gives the header block (some servers add body lines regardless); a status line
-// after it is the next reply, swallowed by one that lacked its terminating line.
-bool swallowsAReply(const QByteArray &top)
+// Whether text starts with a POP3 status line.
+bool startsWithStatus(QByteArrayView text)
 {
-    for (qsizetype at = headerPart(top).size(); at < top.size();) {
-        const QByteArrayView line = QByteArrayView(top).sliced(at);
-        for (const QByteArrayView status : {QByteArrayView("+OK"), QByteArrayView("-ERR")}) {
-            const qsizetype n = status.size();
-            if (line.startsWith(status) && (line.size() == n || line[n] == ' ' || line[n] == '\r' || line[n] == '\n'))
-                return true;
-        }
-        const qsizetype nl = top.indexOf('\n', at);
-        at = nl < 0 ? top.size() : nl + 1;
+    for (const QByteArrayView status : {QByteArrayView("+OK"), QByteArrayView("-ERR")}) {
+        const qsizetype n = status.size();
+        if (text.startsWith(status) && (text.size() == n || text[n] == ' ' || text[n] == '\r' || text[n] == '\n'))
+            return true;
+    }
+    return false;
+}
+
+// A message starts with a header, never with a status line: one there is a stray line the
+// reply was read from. TOP n 0 gives the header block (some servers add body lines regardless);
+// a status line after it is the next reply, swallowed by one that lacked its terminating line.
+bool notAMessage(const QByteArray &body, bool top)
+{
+    if (startsWithStatus(body))
+        return true;
+    for (qsizetype at = top ? headerPart(body).size() : body.size(); at < body.size();) {
+        if (startsWithStatus(QByteArrayView(body).sliced(at)))
+            return true;
+        const qsizetype nl = body.indexOf('\n', at);
+        at = nl < 0 ? body.size() : nl + 1;
     }
     return false;
 }
@@ -126,6 +136,20 @@ void Pop3Session::failOutOfStep(const QString &text)
 {
     m_broken = true;
     throw Pop3ProtocolError(text);
+}
+
+void Pop3Session::failWithdrawn()
+{
+    m_broken = true;
+    m_socket->abort();
+    throw EncryptionWithdrawn(
+        QStringLiteral("Le serveur %1 ne propose plus le chiffrement : connexion refusée pour protéger le mot de passe")
+            .arg(server()));
+}
+
+void Pop3Session::failUnrelated(const QString &step)
+{
+    failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
 }
 
 void Pop3Session::failDropped(const QString &step)
@@ -233,10 +257,14 @@ void Pop3Session::open(const Pop3Account &account)
     const Reply hello = readReply(greeting);
     if (!hello.ok)
         fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(hello.status)));
-    const QStringList offered = preLoginCapabilities();
-    if (!account.tls && listsCapability(offered, u"STLS"))
+    QStringList offered = preLoginCapabilities();
+    if (!account.tls && listsCapability(offered, u"STLS")) {
         upgrade();
-    // What the server said before an upgrade decides only how commands are sent, not what.
+        // What was said in clear text may have been forged on the way (RFC 2595, section 4).
+        offered = preLoginCapabilities();
+    } else if (!account.tls && account.tlsRequired) {
+        failWithdrawn();
+    }
     login(user, password, m_pipelining && listsCapability(offered, u"PIPELINING"));
     m_open = true;
 }
@@ -262,6 +290,8 @@ void Pop3Session::upgrade()
 {
     const QString step = QStringLiteral("la commande STLS");
     const Reply r = command("STLS", 0, step);
+    if (!r.ok && m_account.tlsRequired)
+        failWithdrawn();
     if (!r.ok)
         fail(QStringLiteral("Échec de la négociation TLS avec le serveur %1 : %2").arg(server(), serverText(r.status)));
     // Bytes sent in clear after the +OK would pass for replies of the encrypted session.
@@ -554,8 +584,8 @@ QByteArray Pop3Session::header(int n)
         Reply r = command(top, m_limits.headerBytes, step);
         if (r.ok) {
             m_top = Support::Yes;
-            if (swallowsAReply(r.body))
-                failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
+            if (notAMessage(r.body, true))
+                failUnrelated(step);
             return std::move(r.body);
         }
         // Without CAPA, a refused TOP is taken as a server without TOP, once.
@@ -570,7 +600,10 @@ QByteArray Pop3Session::message(int n)
 {
     requireOpen();
     const QByteArray retr = "RETR " + QByteArray::number(n);
-    return std::move(expectOk(retr, m_limits.messageBytes, commandStep(retr)).body);
+    Reply r = expectOk(retr, m_limits.messageBytes, commandStep(retr));
+    if (notAMessage(r.body, false))
+        failUnrelated(commandStep(retr));
+    return std::move(r.body);
 }
 
 bool Pop3Session::remove(int n)
@@ -605,7 +638,7 @@ QHash<int, QString> Pop3Session::uniqueIds()
         bool ok = false;
         const int n = fields.first().toInt(&ok);
         if (!ok || n < 1 || fields.size() < 2 || fields.at(1).isEmpty())
-            failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
+            failUnrelated(step);
         ids.insert(n, QString::fromLatin1(fields.at(1)));
     }
     return ids;
@@ -621,8 +654,9 @@ void Pop3Session::messages(int first, int last, const Each &each)
     batch(first, last, false, each, Then::Nothing);
 }
 
-// How a pipelined batch goes out: its commands, their reply cap, how many may be asked ahead,
-// and the command that follows the last one.
+// How a batch goes out: its commands, their reply cap, how many may be asked ahead, and the
+// command that closes it (behind the last one when pipelined): UIDL when the ids are wanted and
+// the server lists it, else LIST of the last message.
 struct Pop3Session::BatchPlan
 {
     int first;
@@ -631,6 +665,7 @@ struct Pop3Session::BatchPlan
     qsizetype cap;
     int window;
     QByteArray then;
+    bool listing; // then is UIDL, left for uniqueIds() to read and check
 
     QByteArray verb(int n) const
     {
@@ -643,8 +678,22 @@ Pop3Session::BatchPlan Pop3Session::plan(int first, int last, bool headersOnly, 
     const bool top = headersOnly && useTop();
     // Without TOP, headers come from whole messages: the window of whole messages applies.
     const int window = top ? last - first + 1 : kMessageWindow;
-    const QByteArray after = then == Then::UniqueIds && offersUniqueIds() ? QByteArray("UIDL") : QByteArray();
-    return {first, last, top, top ? m_limits.headerBytes : m_limits.messageBytes, window, after};
+    const bool listing = then == Then::UniqueIds && listsCapability(capabilities(), u"UIDL");
+    const QByteArray after = listing ? QByteArray("UIDL") : "LIST " + QByteArray::number(last);
+    return {first, last, top, top ? m_limits.headerBytes : m_limits.messageBytes, window, after, listing};
+}
+
+// A reply left over from the batch, or a stray one that shifted the replies, takes the place of
+// the closing reply, which no TOP or RETR reply passes for: found whatever the timing.
+void Pop3Session::closeBatch(const BatchPlan &plan)
+{
+    if (plan.listing)
+        return;
+    const QString step = commandStep(plan.then);
+    const Reply r = command(plan.then, 0, step);
+    const QByteArray number = QByteArray::number(plan.last);
+    if (!r.ok || !(r.status == number || r.status.startsWith(number + ' ')))
+        failUnrelated(step);
 }
 
 // Writes the plan's commands from next on while the bounds allow, in one write; the command
@@ -662,9 +711,9 @@ void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &i
         m_replies.expect(true, plan.cap);
         if (ahead)
             m_ahead.push_back({line, {}});
-        if (next++ == plan.last && !plan.then.isEmpty()) {
+        if (next++ == plan.last) {
             commands += plan.then + "\r\n";
-            m_replies.expect(true, m_limits.listingBytes);
+            m_replies.expect(plan.listing, m_limits.listingBytes);
             m_ahead.push_back({plan.then, {}});
         }
     }
@@ -690,8 +739,20 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
         return;
     const BatchPlan p = plan(first, last, headersOnly, then);
     if (!canPipeline()) {
-        for (int n = first; n <= last; ++n)
-            each(n, headersOnly ? header(n) : message(n));
+        for (int n = first; n <= last; ++n) {
+            QByteArray bytes;
+            try {
+                bytes = headersOnly ? header(n) : message(n);
+            } catch (const Pop3ProtocolError &) {
+                throw;
+            } catch (const Error &) {
+                if (!m_broken)
+                    closeBatch(p); // the refusal may be a stray reply's
+                throw;
+            }
+            each(n, bytes);
+        }
+        closeBatch(p);
         requireInStep(m_lastStep);
         return;
     }
@@ -722,18 +783,20 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
             // session stays in step for what the caller does next.
             for (int n = done + 1; n < next; ++n)
                 readReply(commandStep(p.verb(n)));
-            requireInStep(m_lastStep);
             m_broken = false;
+            closeBatch(p);
+            requireInStep(m_lastStep);
             failRefused(step, r);
         }
-        if (p.top && swallowsAReply(r.body))
-            failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
+        if (notAMessage(r.body, p.top))
+            failUnrelated(step);
         inFlight -= p.verb(done).size() + 2;
         const int n = done++;
         each(n, headersOnly && !p.top ? headerPart(r.body) : r.body);
     }
-    requireInStep(m_lastStep);
     m_broken = false;
+    closeBatch(p);
+    requireInStep(m_lastStep);
 }
 
 void Pop3Session::quit()

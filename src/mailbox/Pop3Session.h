@@ -27,6 +27,8 @@ struct Pop3Account
     QString user;
     QString password;
     bool tls = false; // implicit TLS from the first byte; otherwise STLS when the server offers it
+    // The server has logged in over TLS before: without STLS now, no login in clear text.
+    bool tlsRequired = false;
     // PEM certificates trusted beside the system's CA store (a private CA); empty: the system's only.
     QString caFile{};
 };
@@ -66,6 +68,14 @@ public:
     using Error::Error;
 };
 
+// A server that has logged in over TLS before and now offers no STLS, refuses it, or answers
+// CAPA with an error: someone on the way may be stripping the encryption to read the password.
+class EncryptionWithdrawn : public Error
+{
+public:
+    using Error::Error;
+};
+
 // One POP3 conversation (RFC 1939, pipelining after RFC 2449) for one operation of the program.
 // Every wait runs a local event loop, so the window stays alive; every failure throws Error with
 // a French text naming the server and the step. Releasing the session drops the connection
@@ -84,10 +94,12 @@ public:
 
     // Connects, reads the greeting, asks CAPA and logs in with USER/PASS; returns only when
     // logged in. Without implicit TLS the session upgrades with STLS when offered; a failed
-    // upgrade throws, never falling back to clear text. A certificate the trusted CAs do not
+    // upgrade throws, never falling back to clear text; without STLS a server the account says
+    // requires TLS throws EncryptionWithdrawn before USER. A certificate the trusted CAs do not
     // validate goes to the certificate decision (refused without one) before anything is sent
     // over it. A refused USER or PASS throws LoginRefused. When the server pipelines, PASS
     // goes with USER over TLS (in clear text only once USER is accepted), followed by CAPA.
+    // After STLS, CAPA is asked again: only what the server lists over TLS counts.
     void open(const Pop3Account &account);
     void setCertificateDecision(CertificateDecision decide);
     bool encrypted() const { return m_encrypted; } // the login went over TLS
@@ -110,9 +122,11 @@ public:
     // pipelining the commands go ahead of the replies within a bounded window; otherwise one at
     // a time. each may pump events; if it throws, the exception propagates and the session is
     // no longer usable (release it). A message the server refuses (-ERR) ends the batch with an
-    // Error, the session still usable; a TOP reply that swallowed the next one (a status line
-    // after its header block), or bytes left over after the batch, throw Pop3ProtocolError.
-    // Then::UniqueIds sends UIDL behind the last command, for uniqueIds() to read afterwards.
+    // Error, the session still usable. A reply that starts with a status line or swallowed the
+    // next one (a status line after a TOP's header block) throws Pop3ProtocolError, and so does
+    // a reply left over: the batch closes with a command whose reply no other passes for, LIST
+    // of the last message, or with Then::UniqueIds UIDL when the server lists it, sent behind
+    // the last command, for uniqueIds() to read and check afterwards.
     enum class Then { Nothing, UniqueIds };
     void headers(int first, int last, const Each &each, Then then = Then::Nothing);
     void messages(int first, int last, const Each &each);
@@ -157,6 +171,7 @@ private:
     struct BatchPlan;
     BatchPlan plan(int first, int last, bool headersOnly, Then then);
     void topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead);
+    void closeBatch(const BatchPlan &plan);
     void checkCertificate();
     void pull();
     bool useTop();
@@ -171,6 +186,8 @@ private:
     [[noreturn]] void failRefused(const QString &step, const Reply &reply);
     [[noreturn]] void failParser(const QString &step);
     [[noreturn]] void failOutOfStep(const QString &text);
+    [[noreturn]] void failWithdrawn();
+    [[noreturn]] void failUnrelated(const QString &step);
 
     Pop3Limits m_limits;
     Pop3Account m_account;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/ScanPasses.h"
 
+#include <exception>
 #include <vector>
 
 #include "core/SafeFile.h"
@@ -46,9 +47,11 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
 {
     std::vector<std::pair<int, MailMessage>> held;
     bool begun = false;
+    int written = 0;
     const auto write = [&](int r, const MailMessage &header) {
         writeHeaderRow(list, r, header);
         lastHeaderDate = shortDate(header.date());
+        written = r;
         afterRow(r);
     };
     const auto release = [&] {
@@ -61,10 +64,17 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
             write(r, header);
         held.clear();
     };
+    const auto outOfStep = [&] {
+        held.clear();
+        release();
+        list.clearDataRows();
+        lastHeaderDate.clear();
+    };
     if (count < 1) {
         release();
         return;
     }
+    std::exception_ptr failure;
     try {
         session.headers(
             1, count,
@@ -78,22 +88,31 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
                 write(r, header);
             },
             Pop3Session::Then::UniqueIds);
-        release();
-        // After the headers (sent behind them), where it also shows a reply left over from
-        // them: the listing's lines must be numbers and ids, not another reply's.
-        const QHash<int, QString> ids = session.uniqueIds();
-        for (int r = 1; r <= count; ++r)
-            list.setUid(r, ids.value(r));
     } catch (const Pop3ProtocolError &) {
-        held.clear();
-        release();
-        list.clearDataRows();
-        lastHeaderDate.clear();
+        outOfStep();
         throw;
     } catch (...) {
-        release();
-        throw;
+        failure = std::current_exception();
     }
+    release();
+    // Sent behind the headers, or asked now when the pass stopped short and the session is
+    // still in step: the rows written keep their ids even then, so that a deletion can tell
+    // their messages from others with the same subject. The listing's lines must be numbers
+    // and ids, not another reply's.
+    QHash<int, QString> ids;
+    try {
+        ids = session.uniqueIds();
+    } catch (const Pop3ProtocolError &) {
+        outOfStep();
+        throw;
+    } catch (...) {
+        if (!failure)
+            throw;
+    }
+    for (int r = 1; r <= written; ++r)
+        list.setUid(r, ids.value(r));
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void attachmentPass(Pop3Session &session, MessageList &list, int m,
@@ -122,7 +141,6 @@ void attachmentPass(Pop3Session &session, MessageList &list, int m,
                 list.setCell(r, MessageList::AttachmentNames, names);
             afterMessage(r);
         });
-        session.uniqueIds(); // where a reply left over from the messages shows at the latest
     } catch (const Pop3ProtocolError &) {
         for (int r = 1; r < list.rows(); ++r) {
             list.setCell(r, MessageList::Attachments, QString());

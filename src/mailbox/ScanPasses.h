@@ -32,9 +32,9 @@ struct RowHold
 
 // Reads the headers of messages 1..count into rows 1..count, pipelined when the server allows,
 // then the unique ids of the rows. lastHeaderDate follows the short date of each header
-// written; afterRow(r) runs after each row. Rows read before a failure are written. A server
-// out of step (Pop3ProtocolError) leaves every row empty: the rows read may show other
-// messages than their numbers'.
+// written; afterRow(r) runs after each row. Rows read before a failure are written, with their
+// ids when the session is still in step. A server out of step (Pop3ProtocolError) leaves every
+// row empty: the rows read may show other messages than their numbers'.
 void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
                 const std::function<void(int)> &afterRow, const RowHold &hold = {});
 

@@ -260,6 +260,16 @@ void headerScan(TForm1 &form)
         form.StatusBar1->showMessage(form.scanNote);
         form.trayTipText = form.scanNote;
         return;
+    } catch (const EncryptionWithdrawn &e) {
+        // Nobody may be there to read a box: the status line says why nothing was checked.
+        if (runsUnattended()) {
+            form.scanNote = e.text();
+            form.scanNoteAlone = true;
+            form.StatusBar1->showMessage(form.scanNote);
+            form.trayTipText = form.scanNote;
+            return;
+        }
+        prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
     } catch (const Error &e) {
         prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
     }

@@ -7,6 +7,7 @@
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
 #include "mailbox/CertificateTrust.h"
+#include "mailbox/EncryptedServers.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/SessionAccount.h"
 #include "window/PelicordeFP.h"
@@ -31,9 +32,16 @@ UnattendedScope::~UnattendedScope()
     g_unattended = m_was;
 }
 
+bool runsUnattended()
+{
+    return g_unattended;
+}
+
 void openSession(Pop3Session &session, const TForm1 &form)
 {
-    const Pop3Account account = accountFromWindow(form);
+    Pop3Account account = accountFromWindow(form);
+    const QString encrypted = encryptedServers::recordPath(form.dataFolder);
+    account.tlsRequired = encryptedServers::known(encrypted, account.host, account.port);
     const QString store = certificates::storePath(form.dataFolder);
     session.setCertificateDecision([store](const PeerCertificate &peer) {
         const certificates::Trust trust = certificates::trustOf(store, peer);
@@ -55,6 +63,8 @@ void openSession(Pop3Session &session, const TForm1 &form)
         refused.setDelaySeconds(loginDelays().delaySeconds(account));
         throw;
     }
+    if (session.encrypted() && !account.tls)
+        encryptedServers::remember(encrypted, account.host, account.port);
     // The login counts from now, even if the session fails right after it.
     loginDelays().loggedIn(account);
     loginDelays().announced(account, session.loginDelay());

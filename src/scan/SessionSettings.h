@@ -30,10 +30,14 @@ private:
     bool m_was;
 };
 
+// True while an UnattendedScope lives.
+bool runsUnattended();
+
 // Opens session with the window's account. A certificate the CAs do not validate is accepted
 // when remembered for the server, otherwise the user is asked (and a yes remembered).
 // Opens session with the window's account, keeping the login-delay bookkeeping: the time of the
-// login and the delay the server announces once logged in. A login the server refused for the
+// login and the delay the server announces once logged in. A server that has logged in over
+// TLS before must offer it again (EncryptionWithdrawn otherwise); one that does is remembered. A login the server refused for the
 // time being throws LoginRefused with the delay when known.
 void openSession(Pop3Session &session, const TForm1 &form);
 

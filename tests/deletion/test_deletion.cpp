@@ -95,6 +95,14 @@ class DeletionTest : public QObject
         }
     }
 
+    void fillList(const FakePop3Server &server)
+    {
+        QHash<int, QString> uids;
+        for (int n = 1; n <= server.mailbox.size(); ++n)
+            uids.insert(n, server.uid(n));
+        fillList(server.mailbox, uids);
+    }
+
     QStringList listedSubjects() const
     {
         QStringList out;
@@ -270,7 +278,7 @@ private slots:
         QVERIFY(server.start());
         server.mailbox = box;
         m_w.pointAt(server.account());
-        fillList(box);
+        fillList(server);
         mark({2, 4});
         deleteMarked(*m_form);
         QVERIFY(m_prompter.infos.isEmpty());
@@ -288,7 +296,7 @@ private slots:
                                              QStringLiteral("Delta"), QStringLiteral("Echo")});
         m_dovecot.setMessages(box);
         m_w.pointAt(m_dovecot.account());
-        fillList(box); // a server without UIDL: the subject check alone
+        fillList(box, dovecotUids());
         m_form->list->setCell(1, MessageList::Subject, QStringLiteral("alpha"));
         mark({1, 2, 4, 5});
         deleteBehindBack(4);
@@ -327,6 +335,48 @@ private slots:
         QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[2]}));
     }
 
+    // A scan stopped at TOP 4 over 1 "Note", 2 spam "Réunion" (marked), 3 a friend's "Réunion",
+    // 4 "Fin"; another client then removes message 1. The rows written kept their ids when the
+    // session stayed in step; without an id (the connection dropped) a row stands for no message
+    // in particular. Either way "Oui" deletes neither "Réunion".
+    void failedScanKeepsRowsApart_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("ids");
+        QTest::newRow("TOP 4 refused") << int(Fault::Err) << true;
+        QTest::newRow("connection dropped at TOP 4") << int(Fault::Drop) << false;
+    }
+    void failedScanKeepsRowsApart()
+    {
+        QFETCH(int, fault);
+        QFETCH(bool, ids);
+        const QString blacklist = m_form->dataFolder + QStringLiteral("/Liste-noire.txt");
+        const auto removeBlacklist = qScopeGuard([&] { QFile::remove(blacklist); });
+        QFile file(blacklist);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("promo@spam.example\t00/00/0000\r\n");
+        file.close();
+        FakePop3Server server;
+        server.mailbox = {mail(QStringLiteral("Note"), "ami@example.org"), mail(QStringLiteral("Réunion")),
+                          mail(QStringLiteral("Réunion"), "Amie <amie@example.org>"), mail(QStringLiteral("Fin"), "ami@example.org")};
+        server.breakCommand("TOP", Fault(fault), 4);
+        QVERIFY(server.start());
+        m_w.pointAt(server.account());
+        m_form->BitBtn2Click();
+        QCOMPARE(m_prompter.infos, QStringList{QStringLiteral("Erreur durant la reception des messages")});
+        QVERIFY(m_form->list->isMarked(2));
+        for (int r = 1; r <= 3; ++r)
+            QCOMPARE(m_form->list->uid(r), ids ? server.uid(r) : QString());
+
+        const QByteArray friendsMail = server.mailbox[2];
+        server.mailbox.removeFirst();
+        m_prompter.reset();
+        deleteMarked(*m_form);
+        QCOMPARE(m_prompter.infos.value(0), Changed);
+        QCOMPARE(server.mailbox.size(), 3);
+        QCOMPARE(server.mailbox[1], friendsMail);
+    }
+
     // A refused DELE shows its box and the run goes on; a failure in the middle of the run drops
     // the session without QUIT, so the deletions already asked for do not happen.
     void faults()
@@ -338,7 +388,7 @@ private slots:
             server.mailbox = box;
             server.breakCommand("DELE", Fault::Err, 3);
             m_w.pointAt(server.account());
-            fillList(box);
+            fillList(server);
             mark({1, 3});
             deleteMarked(*m_form);
             QCOMPARE(m_prompter.infos, QStringList{Refused});
@@ -354,7 +404,7 @@ private slots:
             server.mailbox = box;
             server.breakCommand(verb, fault, 1);
             m_w.pointAt(server.account());
-            fillList(box);
+            fillList(server);
             mark({1, 3});
             deleteMarked(*m_form);
             // The re-scan, which meets the same fault on TOP 1, may add its own box.

@@ -252,7 +252,8 @@ private slots:
         QCOMPARE(got.size(), 300);
         QCOMPARE(got.last(), headerOf(mail(300)));
         QCOMPARE(server.largestBurst > 1, serverCan && allowed);
-        QCOMPARE(server.commands.count() - 4, 300); // after CAPA (for STLS), USER, PASS, CAPA
+        QCOMPARE(server.commands.count() - 4, 301); // after CAPA (for STLS), USER, PASS, CAPA; then LIST 300
+        QCOMPARE(server.commands.last(), "LIST 300");
         s.quit(); // replies and commands still in step
         QVERIFY(server.received("QUIT"));
     }
@@ -260,20 +261,30 @@ private slots:
     // A pipelined login: over TLS the password goes with the name; in clear text it waits for
     // the name to be accepted, so a server refusing it (as one refusing clear-text logins does)
     // never sees the password. CAPA and the count asked ahead follow PASS, and are not asked twice.
+    // After STLS only what the server lists over TLS counts.
     void pipelinedLogin_data()
     {
         QTest::addColumn<bool>("tls");
         QTest::addColumn<bool>("nameRefused");
-        QTest::newRow("TLS") << true << false;
-        QTest::newRow("clear text") << false << false;
-        QTest::newRow("clear text, name refused") << false << true;
+        QTest::addColumn<QByteArray>("clearTextOnly");
+        QTest::newRow("TLS") << true << false << QByteArray();
+        QTest::newRow("clear text") << false << false << QByteArray();
+        QTest::newRow("clear text, name refused") << false << true << QByteArray();
+        QTest::newRow("STLS") << false << false << QByteArray("STLS");
+        QTest::newRow("STLS, pipelining in clear text only") << false << false << QByteArray("STLS PIPELINING");
     }
     void pipelinedLogin()
     {
         QFETCH(bool, tls);
         QFETCH(bool, nameRefused);
+        QFETCH(QByteArray, clearTextOnly);
         FakePop3Server server(tls);
         server.mailbox = {mail(1), mail(2)};
+        server.offersStls = clearTextOnly.startsWith("STLS");
+        if (clearTextOnly.endsWith("PIPELINING")) {
+            server.hasPipelining = false;
+            server.clearTextCapa = "PIPELINING\r\n";
+        }
         if (nameRefused)
             server.breakCommand("USER", Fault::Err);
         QVERIFY(server.start());
@@ -289,8 +300,14 @@ private slots:
         QVERIFY2(text.isEmpty(), qPrintable(text));
         QCOMPARE(s.messageCount(), 2);
         QCOMPARE(s.loginDelay(), 0);
-        QCOMPARE(server.commands, (QList<QByteArray>{"CAPA", "USER pelicorde@example.com", pass, "CAPA", "STAT"}));
-        QCOMPARE(server.largestBurst, tls ? 4 : 3);
+        QList<QByteArray> expected{"CAPA", "USER pelicorde@example.com", pass, "CAPA", "STAT"};
+        if (server.offersStls)
+            expected = QList<QByteArray>{"CAPA", "STLS"} + expected; // then CAPA again, over TLS
+        if (!server.hasPipelining)
+            expected.swapItemsAt(expected.size() - 2, expected.size() - 1); // STAT asked, then CAPA
+        QCOMPARE(server.commands, expected);
+        QCOMPARE(s.encrypted(), tls || server.offersStls);
+        QCOMPARE(server.largestBurst, !server.hasPipelining ? 1 : s.encrypted() ? 4 : 3);
         s.quit();
     }
 

@@ -146,6 +146,57 @@ private slots:
         QCOMPARE(w->form->StatusBar1->currentMessage(), Checked + QStringLiteral(" — Connexion non chiffrée"));
         QVERIFY(prompter.questions.isEmpty());
     }
+
+    // A server once logged into over TLS that no longer offers STLS, refuses it or answers CAPA
+    // with an error: no USER goes out; the scan the user starts says so in a box, the timer's on
+    // the status line. Saving the account again accepts the server as it now is.
+    void encryptionWithdrawn_data()
+    {
+        QTest::addColumn<QByteArray>("withdrawal");
+        QTest::newRow("STLS no longer offered") << QByteArray();
+        QTest::newRow("STLS refused") << QByteArray("STLS");
+        QTest::newRow("CAPA refused") << QByteArray("CAPA");
+    }
+    void encryptionWithdrawn()
+    {
+        QFETCH(QByteArray, withdrawal);
+        TForm1 &form = *w->form;
+        FakePop3Server fake;
+        fake.offersStls = true;
+        fake.mailbox = {mail()};
+        QVERIFY(fake.start());
+        w->pointAt(fake.account());
+        headerScan(form);
+        QCOMPARE(form.StatusBar1->currentMessage(), Checked);
+        QFile record(form.dataFolder + QStringLiteral("/Serveurs-chiffres.txt"));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QCOMPARE(record.readAll(), QStringLiteral("127.0.0.1:%1\n").arg(fake.port()).toLatin1());
+        QCOMPARE(record.permissions() & 0x0077, QFile::Permissions());
+        record.close();
+
+        if (withdrawal.isEmpty())
+            fake.offersStls = false;
+        else
+            fake.breakCommand(withdrawal, FakePop3Server::Fault::Err);
+        const QString withdrawn = QStringLiteral("Le serveur 127.0.0.1:%1 ne propose plus le chiffrement : connexion "
+                                                 "refusée pour protéger le mot de passe").arg(fake.port());
+        prompter.reset();
+        headerScan(form);
+        QCOMPARE(prompter.infos.value(0).section(u'\n', 0, 0), withdrawn);
+        prompter.reset();
+        requestScan(form);
+        QVERIFY(prompter.infos.isEmpty());
+        QCOMPARE(form.StatusBar1->currentMessage(), withdrawn);
+        QCOMPARE(fake.commands.count("USER pelicorde@example.com"), 1); // the first scan's only
+
+        if (withdrawal.isEmpty()) {
+            form.BitBtn1Click(); // Sauvegarde
+            QVERIFY(record.open(QIODevice::ReadOnly));
+            QCOMPARE(record.readAll(), QByteArray());
+            headerScan(form);
+            QCOMPARE(form.StatusBar1->currentMessage(), Checked + QStringLiteral(" — Connexion non chiffrée"));
+        }
+    }
 };
 
 PELICORDE_TEST_MAIN(CertificateQuestionTest)

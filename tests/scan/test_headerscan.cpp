@@ -479,26 +479,36 @@ private slots:
     // A reply too many, or one without its end, would shift every later row onto the next
     // message: the scan fails and leaves no row standing for the wrong message, so the
     // blacklist marks none. In the attachment pass, no count stands for the wrong message.
+    // A stray reply is found however late the replies behind it come, with or without UIDL.
     void outOfStep_data()
     {
         QTest::addColumn<QByteArray>("verb");
         QTest::addColumn<int>("fault");
         QTest::addColumn<bool>("pipelining");
-        QTest::newRow("reply too many, pipelined") << QByteArray("TOP") << int(Fault::Twice) << true;
-        QTest::newRow("reply too many, one at a time") << QByteArray("TOP") << int(Fault::Twice) << false;
-        QTest::newRow("reply without its end") << QByteArray("TOP") << int(Fault::Unterminated) << true;
-        QTest::newRow("attachment pass") << QByteArray("RETR") << int(Fault::Twice) << true;
+        QTest::addColumn<QByteArray>("stray"); // with Fault::Stray; "-UIDL": the server lacks UIDL
+        QTest::newRow("reply too many, pipelined") << QByteArray("TOP") << int(Fault::Twice) << true << QByteArray();
+        QTest::newRow("reply too many, one at a time") << QByteArray("TOP") << int(Fault::Twice) << false << QByteArray();
+        QTest::newRow("reply without its end") << QByteArray("TOP") << int(Fault::Unterminated) << true << QByteArray();
+        QTest::newRow("attachment pass") << QByteArray("RETR") << int(Fault::Twice) << true << QByteArray();
+        QTest::newRow("stray status line") << QByteArray("TOP") << int(Fault::Stray) << true << QByteArray("+OK stray\r\n");
+        QTest::newRow("stray reply, late last one, no UIDL")
+            << QByteArray("TOP") << int(Fault::Stray) << true << QByteArray("+OK\r\n.\r\n-UIDL");
     }
     void outOfStep()
     {
         QFETCH(QByteArray, verb);
         QFETCH(int, fault);
         QFETCH(bool, pipelining);
+        QFETCH(QByteArray, stray);
         FakePop3Server fake;
         fake.hasPipelining = pipelining;
         for (int i = 1; i <= 5; ++i)
             fake.mailbox << withAttachments("<k" + QByteArray::number(i) + "@example.org>", {QStringLiteral("z.txt")});
         fake.breakCommand(verb, Fault(fault), 2);
+        fake.hasUidl = !stray.endsWith("-UIDL");
+        fake.strayReply = stray.chopped(fake.hasUidl ? 0 : 5);
+        if (!fake.hasUidl)
+            fake.breakCommand(verb, Fault::Delay, 5);
         QVERIFY(fake.start());
         pointAt(fake);
         const QByteArray blacklist = "k2@\t00/00/0000\r\n";

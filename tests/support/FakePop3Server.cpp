@@ -20,24 +20,29 @@ QByteArray headerOf(const QByteArray &message)
 
 FakePop3Server::FakePop3Server(bool tls, QObject *parent) : QTcpServer(parent), m_tls(tls)
 {
-    if (m_tls) {
-        const QString cert = m_certDir.filePath(QStringLiteral("cert.pem"));
-        const QString key = m_certDir.filePath(QStringLiteral("key.pem"));
-        if (makeSelfSignedCertificate(cert, key)) {
-            trustInThisProcess(cert);
-            const auto certs = QSslCertificate::fromPath(cert);
-            if (!certs.isEmpty())
-                m_certificate = certs.first();
-            QFile keyFile(key);
-            if (keyFile.open(QIODevice::ReadOnly))
-                m_key = QSslKey(&keyFile, QSsl::Ec);
-        }
-    }
+    if (m_tls)
+        makeCertificate();
+}
+
+bool FakePop3Server::makeCertificate()
+{
+    if (!m_certificate.isNull())
+        return !m_key.isNull();
+    const QString cert = m_certDir.filePath(QStringLiteral("cert.pem"));
+    const QString key = m_certDir.filePath(QStringLiteral("key.pem"));
+    if (!makeSelfSignedCertificate(cert, key))
+        return false;
+    trustInThisProcess(cert);
+    m_certificate = QSslCertificate::fromPath(cert).value(0);
+    QFile keyFile(key);
+    if (keyFile.open(QIODevice::ReadOnly))
+        m_key = QSslKey(&keyFile, QSsl::Ec);
+    return !m_certificate.isNull() && !m_key.isNull();
 }
 
 bool FakePop3Server::start()
 {
-    if (m_tls && (m_certificate.isNull() || m_key.isNull()))
+    if ((m_tls || offersStls) && !makeCertificate())
         return false;
     return listen(QHostAddress::LocalHost, 0);
 }
@@ -66,6 +71,11 @@ bool FakePop3Server::received(const QByteArray &verb) const
     return false;
 }
 
+QString FakePop3Server::uid(int n) const
+{
+    return QStringLiteral("uid-%1").arg(qHash(mailbox.at(n - 1)));
+}
+
 FakePop3Server::Fault FakePop3Server::faultFor(const QByteArray &verb, int n) const
 {
     const auto byVerb = m_faults.constFind(verb);
@@ -84,7 +94,9 @@ void FakePop3Server::incomingConnection(qintptr descriptor)
         return;
     }
     ++connections;
-    m_clients.insert(socket, Client());
+    Client client;
+    client.tls = m_tls;
+    m_clients.insert(socket, client);
     connect(socket, &QSslSocket::readyRead, this, [this, socket] { readCommands(socket); });
     connect(socket, &QSslSocket::disconnected, this, [this, socket] {
         m_clients.remove(socket);
@@ -177,8 +189,10 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             caps += "UIDL\r\n";
         if (hasPipelining)
             caps += "PIPELINING\r\n";
-        if (brokenStls)
+        if (brokenStls || (offersStls && !c.tls))
             caps += "STLS\r\n";
+        if (!c.tls)
+            caps += clearTextCapa;
         if (loginDelay > 0)
             caps += "LOGIN-DELAY " + QByteArray::number(loginDelay) + "\r\n";
         return reply(socket, verb, n, multiLine("Capability list follows", caps), true);
@@ -198,6 +212,14 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
             // Agrees, then answers the client's handshake with clear text.
             c.stlsAgreed = true;
             return ok("Begin TLS negotiation");
+        }
+        if (verb == "STLS" && offersStls && !c.tls) {
+            ok("Begin TLS negotiation");
+            c.tls = true;
+            socket->setLocalCertificate(m_certificate);
+            socket->setPrivateKey(m_key);
+            socket->startServerEncryption();
+            return;
         }
         if (verb == "USER") {
             c.user = QString::fromUtf8(arg) == user;
@@ -233,6 +255,11 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
         const QByteArray &m = mailbox.at(n - 1);
         return reply(socket, verb, n, multiLine(QByteArray::number(m.size()) + " octets", m), true);
     }
+    if (verb == "LIST" && !arg.isEmpty()) { // the listing of all is never asked for
+        if (!exists)
+            return err("No such message");
+        return ok(arg + ' ' + QByteArray::number(mailbox.at(n - 1).size()));
+    }
     if (verb == "DELE") {
         if (!exists)
             return err("No such message");
@@ -243,7 +270,7 @@ void FakePop3Server::answer(QSslSocket *socket, const QByteArray &line)
         QByteArray list;
         for (int i = 1; i <= mailbox.size(); ++i)
             if (!c.deleted.contains(i))
-                list += QByteArray::number(i) + " uid-" + QByteArray::number(qHash(mailbox.at(i - 1))) + "\r\n";
+                list += QByteArray::number(i) + ' ' + uid(i).toLatin1() + "\r\n";
         return reply(socket, verb, n, multiLine("", list), true);
     }
     if (verb == "NOOP" || verb == "RSET") {
@@ -282,6 +309,9 @@ void FakePop3Server::reply(QSslSocket *socket, const QByteArray &verb, int n, co
     case Fault::Twice:
         socket->write(bytes);
         socket->write(bytes);
+        return;
+    case Fault::Stray:
+        socket->write(bytes + strayReply);
         return;
     case Fault::Unterminated:
         socket->write(multi ? bytes.chopped(3) : bytes);

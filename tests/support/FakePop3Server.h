@@ -32,6 +32,7 @@ public:
         Unterminated, // a multi-line answer without its terminating line
         Trickle,   // one byte every delayMs, never finishing: the answer short of its end, then filler
         Endless,   // a multi-line answer that never ends, sent as fast as the client reads
+        Stray,     // answers, then sends strayReply, which nobody asked for
     };
 
     explicit FakePop3Server(bool tls = false, QObject *parent = nullptr);
@@ -50,7 +51,10 @@ public:
     bool hasPipelining = true;
     bool topGivesBody = false; // TOP n 0 answered with the whole message, as some servers do
     int delayMs = 200;
+    QByteArray strayReply = "+OK stray\r\n";
     bool brokenStls = false; // CAPA offers STLS; STLS is agreed to, then no TLS comes
+    bool offersStls = false; // CAPA offers STLS, which works (the certificate is trusted in this process)
+    QByteArray clearTextCapa; // capability lines (CRLF ended) listed only before TLS
     int loginDelay = 0;    // announced as LOGIN-DELAY n by CAPA when above 0
     QByteArray refusePass; // when set, every PASS gets "-ERR " + this (e.g. "[IN-USE] busy")
     // Breaks the command verb (upper case, e.g. "TOP") for message n, or for every message
@@ -63,6 +67,7 @@ public:
     qint64 bytesReceived = 0;     // every byte from the clients, also those left unanswered
     int connections = 0;
     bool received(const QByteArray &verb) const;
+    QString uid(int n) const; // what UIDL gives for message n
 
 private:
     struct Client
@@ -74,8 +79,10 @@ private:
         bool dead = false;  // stalled or dropped: answers nothing more
         bool busy = false;  // a delayed answer is still going out
         bool stlsAgreed = false;
+        bool tls = false;
     };
 
+    bool makeCertificate();
     void incomingConnection(qintptr descriptor) override;
     void greet(QSslSocket *socket);
     void readCommands(QSslSocket *socket);

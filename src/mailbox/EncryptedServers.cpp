@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mailbox/EncryptedServers.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <optional>
+
+#include "core/AccountFile.h"
+#include "core/Folders.h"
+
+namespace encryptedServers {
+namespace {
+
+// Far beyond the servers one user ever reaches.
+constexpr qint64 kMaxRecordBytes = 64 * 1024;
+
+QByteArray key(const QString &host, quint16 port)
+{
+    return host.toLower().toUtf8() + ':' + QByteArray::number(port);
+}
+
+// The servers listed; nothing when there is no file, nullopt when something is there that is
+// not a record (a FIFO would block the read, a device fill the memory): it is then left alone.
+std::optional<QList<QByteArray>> read(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QList<QByteArray>();
+    QFile file(path);
+    if (!info.isFile() || info.size() > kMaxRecordBytes || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.read(kMaxRecordBytes + 1);
+    if (bytes.size() > kMaxRecordBytes)
+        return std::nullopt;
+    QList<QByteArray> servers;
+    for (const QByteArray &line : bytes.split('\n'))
+        if (!line.trimmed().isEmpty())
+            servers << line.trimmed();
+    return servers;
+}
+
+bool write(const QString &path, const QList<QByteArray> &servers)
+{
+    QByteArray bytes;
+    for (const QByteArray &s : servers)
+        bytes += s + '\n';
+    return accounts::writePrivateFile(path, bytes);
+}
+
+} // namespace
+
+QString recordPath(const QString &dataFolder)
+{
+    return folders::join(dataFolder, QStringLiteral("Serveurs-chiffres.txt"));
+}
+
+bool known(const QString &recordPath, const QString &host, quint16 port)
+{
+    return read(recordPath).value_or(QList<QByteArray>()).contains(key(host, port));
+}
+
+bool remember(const QString &recordPath, const QString &host, quint16 port)
+{
+    std::optional<QList<QByteArray>> servers = read(recordPath);
+    if (!servers)
+        return false;
+    if (servers->contains(key(host, port)))
+        return true;
+    servers->append(key(host, port));
+    return write(recordPath, *servers);
+}
+
+bool forget(const QString &recordPath, const QString &host, quint16 port)
+{
+    std::optional<QList<QByteArray>> servers = read(recordPath);
+    if (!servers)
+        return false;
+    if (servers->removeAll(key(host, port)) == 0)
+        return true;
+    return write(recordPath, *servers);
+}
+
+} // namespace encryptedServers
