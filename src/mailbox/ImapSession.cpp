@@ -385,6 +385,7 @@ void ImapSession::open(const Pop3Account &account)
     s->setSslConfiguration(config);
 
     m_progress.start();
+    m_since.start();
     m_unaskedLeft = m_limits.listingBytes;
     updateCap();
     if (account.tls)
@@ -550,7 +551,7 @@ void ImapSession::waitForData(const QString &step)
     if (idleLeft <= 0)
         failTimeout(step);
     const qint64 credit = m_limits.creditBytesPerSecond > 0 ? m_received * 1000 / m_limits.creditBytesPerSecond : 0;
-    const qint64 operationLeft = m_limits.operationMs + credit - m_waitedMs;
+    const qint64 operationLeft = qMin(m_limits.operationMs + credit - m_waitedMs, m_limits.sessionMs - m_since.elapsed());
     if (operationLeft <= 0)
         failTooSlow(step);
     QEventLoop loop;
@@ -685,6 +686,9 @@ ImapResponse ImapSession::readResponse(const QString &step)
         if (m_parser.problem() != ImapResponseParser::Problem::None)
             failParser(step);
         if (m_socket->bytesAvailable() > 0) {
+            // A server that never lets the socket run dry is stopped here.
+            if (m_since.hasExpired(m_limits.sessionMs))
+                failTooSlow(step);
             pull();
             continue;
         }
@@ -1116,6 +1120,9 @@ void ImapSession::stopIdle()
     const Idle was = m_idle;
     endIdleWatch();
     m_idle = Idle::Off;
+    // What follows is a new operation: the hours spent idle do not count against it.
+    m_since.restart();
+    m_waitedMs = m_received = 0;
     if (m_broken)
         return;
     if (was == Idle::Starting)

@@ -54,10 +54,11 @@ public:
 // One IMAP4rev1 conversation (RFC 3501) with the INBOX of one account, for one operation of the
 // program, or a connection kept for IDLE. The same rules as Pop3Session: every wait runs a local
 // event loop; every failure throws Error with a French text naming the server and the step; the
-// limits of Pop3Limits apply (the listing cap to every response but fetched headers, structures
-// and messages, and to the responses nobody asked for during one command); a server out of step
-// (a tagged response out of order or with an unknown tag, a fetched message missing, twice or
-// out of range) throws Pop3ProtocolError. Nothing read sets \Seen (BODY.PEEK).
+// limits of Pop3Limits apply (the header cap to each fetched header or structure, the message cap
+// to a fetched message, the listing cap to every other response and to the bytes of responses
+// nobody asked for during one command). A server out of step throws Pop3ProtocolError: a tagged
+// response with an unknown tag, or out of order (but among the chunks of one pass, which a server
+// may run together), a fetched message missing, twice or not asked for. Nothing read sets \Seen.
 // Releasing the session drops the connection without LOGOUT.
 class ImapSession
 {
@@ -198,6 +199,7 @@ private:
     std::unique_ptr<QTimer> m_timer;
     QEventLoop *m_loop = nullptr;
     QElapsedTimer m_progress;
+    QElapsedTimer m_since; // since the session began, or last stopped idling
     qint64 m_waitedMs = 0;
     qint64 m_received = 0;
     bool m_open = false;

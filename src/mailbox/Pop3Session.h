@@ -54,6 +54,9 @@ struct Pop3Limits
     // creditBytesPerSecond bytes it sent: a server that trickles cannot stretch it.
     qint64 operationMs = 10 * 60 * 1000;
     qint64 creditBytesPerSecond = 16 * 1024;
+    // The whole session, however steadily the server sends: far beyond what a real mailbox
+    // needs on a working link (Dovecot serves 100,000 headers in seconds).
+    qint64 sessionMs = 60 * 60 * 1000;
     // Caps of multi-line replies, counted as received.
     qsizetype messageBytes = 64 * 1024 * 1024; // RETR
     qsizetype headerBytes = 1024 * 1024;       // TOP n 0

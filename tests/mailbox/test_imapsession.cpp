@@ -8,6 +8,9 @@
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
 #include "support/DovecotServer.h"
+#include "support/FakeImapServer.h"
+
+using Fault = FakePop3Server::Fault;
 
 
 namespace {
@@ -219,6 +222,160 @@ private slots:
         s.stopIdle();
         QCOMPARE(uidsOf(s).size(), 3);
         s.logout();
+    }
+
+    // Faults of the scripted server: each ends with an Error naming the server and the step,
+    // before anything is removed or a password goes out where it should not.
+    void faults_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QByteArray>("stray");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("left");
+        const auto row = [](const char *name, const char *script, const char *verb, Fault fault, const QByteArray &stray,
+                            const QString &expected, int left = 3) {
+            QTest::newRow(name) << QString::fromLatin1(script) << QByteArray(verb) << int(fault) << stray << expected << left;
+        };
+        const QString fetch = QStringLiteral("la commande FETCH 1:3");
+        row("greeting BYE", "open bye", "", Fault::None, {}, "Error: Le serveur %1 a refusé l'accueil : [UNAVAILABLE] trop de connexions");
+        row("POP3 greeting", "open", "GREETING", Fault::Garbage, {}, "Error: Réponse incompréhensible du serveur %1 pendant l'accueil : « +OK POP3 server ready »");
+        row("no greeting", "open", "GREETING", Fault::Stall, {}, "Error: Le serveur %1 ne répond plus (0,5 s sans réponse) pendant l'accueil");
+        row("STARTTLS", "open stls", "", Fault::None, {}, "");
+        row("STARTTLS refused", "open stls", "STARTTLS", Fault::Err, {}, "Error: Échec de la négociation TLS avec le serveur %1 : scripted failure");
+        row("STARTTLS refused, TLS known", "open stls tlsRequired", "STARTTLS", Fault::Err, {},
+            "EncryptionWithdrawn: Le serveur %1 ne propose plus le chiffrement : connexion refusée pour protéger le mot de passe");
+        row("STARTTLS gone, TLS known", "open tlsRequired", "", Fault::None, {},
+            "EncryptionWithdrawn: Le serveur %1 ne propose plus le chiffrement : connexion refusée pour protéger le mot de passe");
+        row("LOGINDISABLED in clear text", "open loginDisabled", "", Fault::None, {},
+            "Error: Le serveur %1 refuse l'identification sans chiffrement et ne propose pas de le chiffrer");
+        row("password as a literal", "open accented", "", Fault::None, {}, "");
+        row("SASL only", "open stls sasl", "", Fault::None, {}, "");
+        row("PREAUTH", "open preauth", "", Fault::None, {}, "");
+        row("PREAUTH, TLS known", "open preauth tlsRequired", "", Fault::None, {},
+            "EncryptionWithdrawn: Le serveur %1 ne propose plus le chiffrement : connexion refusée pour protéger le mot de passe");
+        row("wrong password", "open wrongPassword", "", Fault::None, {},
+            "LoginRefused: Identification refusée par le serveur %1 : [AUTHENTICATIONFAILED] Authentication failed.");
+        row("hostile EXISTS", "headers exists=4294967295", "", Fault::None, {},
+            "Error: Réponse incompréhensible du serveur %1 pendant la commande EXAMINE INBOX : « * 4294967295 EXISTS »");
+        row("EXISTS past the limit", "headers exists=1000001", "", Fault::None, {},
+            "Error: Réponse incompréhensible du serveur %1 pendant la commande EXAMINE INBOX : « * 1000001 EXISTS »");
+        row("message left out", "headers skip=2", "", Fault::None, {}, "Pop3ProtocolError: Le serveur %1 n'a pas donné le message 2 pendant " + fetch);
+        for (const char *n : {"1", "9"})
+            row(n[0] == '1' ? "message twice" : "message not asked for", "headers", "FETCH", Fault::Stray,
+                "* " + QByteArray(n) + " FETCH (UID 9 RFC822.SIZE 1 BODY[HEADER.FIELDS (FROM)] {0}\r\n)\r\n",
+                "Pop3ProtocolError: Réponse du serveur %1 sans rapport avec " + fetch);
+        row("unknown tag", "headers", "FETCH", Fault::Stray, "Z9 OK done\r\n",
+            "Pop3ProtocolError: Réponse en trop du serveur %1 après la commande EXAMINE INBOX : échange désynchronisé");
+        row("tag answered twice", "headers", "EXAMINE", Fault::Twice, {},
+            "Pop3ProtocolError: Réponse en trop du serveur %1 après la commande EXAMINE INBOX : échange désynchronisé");
+        row("expunged meanwhile", "headers", "FETCH", Fault::Stray, "* 1 EXPUNGE\r\n", "MailboxChanged: La boîte aux lettres du serveur %1 a changé pendant " + fetch);
+        row("BYE meanwhile", "headers", "FETCH", Fault::Stray, "* BYE arrêt\r\n", "Error: Le serveur %1 a mis fin à la session pendant " + fetch + " : arrêt");
+        row("responses nobody asked for", "headers", "FETCH", Fault::Stray, QByteArray("* OK encore là\r\n").repeated(5000),
+            "Pop3ProtocolError: Réponses en trop du serveur %1 pendant " + fetch);
+        row("header past its cap", "headers bigHeader", "", Fault::None, {}, "Error: Réponse trop longue du serveur %1 pendant " + fetch);
+        row("FETCH refused", "headers", "FETCH", Fault::Err, {}, "Error: Le serveur %1 a refusé " + fetch + " : scripted failure");
+        row("FETCH stalls", "headers", "FETCH", Fault::Stall, {}, "Error: Le serveur %1 ne répond plus (0,5 s sans réponse) pendant " + fetch);
+        row("FETCH trickles", "headers slow", "FETCH", Fault::Trickle, {}, "Error: Le serveur %1 répond trop lentement : opération abandonnée pendant " + fetch);
+        row("FETCH cut", "headers", "FETCH", Fault::DropHalf, {}, "Error: Connexion interrompue par le serveur %1 pendant " + fetch);
+        row("moved", "toJunk", "", Fault::None, {}, "", 2);
+        row("without MOVE", "toJunk noMove", "", Fault::None, {}, "", 2);
+        row("without UIDPLUS", "expunge noUidPlus", "", Fault::None, {},
+            "ExpungeUnsupported: Le serveur %1 ne sait pas effacer un message choisi (pas d'UIDPLUS) : rien n'a été supprimé");
+        row("without MOVE or UIDPLUS", "toJunk noMove noUidPlus", "", Fault::None, {},
+            "ExpungeUnsupported: Le serveur %1 ne sait pas effacer un message choisi (pas d'UIDPLUS) : rien n'a été supprimé");
+        row("without Junk", "toJunk noJunk", "", Fault::None, {}, "Error: Le serveur %1 n'a pas de dossier des indésirables : rien n'a été déplacé");
+        row("UIDVALIDITY changed", "expunge changed", "", Fault::None, {},
+            "MailboxChanged: La boîte aux lettres du serveur %1 a changé depuis la lecture des messages : rien n'a été supprimé");
+        row("UID MOVE refused", "toJunk", "UID MOVE", Fault::Err, {}, "Error: Le serveur %1 a refusé la commande UID MOVE : scripted failure");
+        row("new mail", "idle", "", Fault::None, {}, "told 4", 4);
+        row("renewed", "idle renew", "", Fault::None, {}, "told 4", 4);
+        row("without IDLE", "idle noIdle", "", Fault::None, {}, "IDLE absent", 4);
+        row("connection dropped", "idle drop", "", Fault::None, {}, "onFailure: Connexion interrompue par le serveur %1 pendant la commande IDLE", 4);
+        row("DONE unanswered", "idle renew", "DONE", Fault::Stall, {}, "onFailure: Le serveur %1 ne répond plus (0,5 s sans réponse) pendant la commande IDLE", 4);
+    }
+    void faults()
+    {
+        QFETCH(QString, script);
+        QFETCH(QByteArray, verb);
+        QFETCH(int, fault);
+        QFETCH(QByteArray, stray);
+        QFETCH(QString, expected);
+        QFETCH(int, left);
+        const QStringList words = script.split(u' ');
+        const auto has = [&](const char *word) { return words.contains(QLatin1String(word)); };
+        const auto value = [&](const char *name) { return script.section(QLatin1String(name) + '=', 1).section(u' ', 0, 0); };
+        FakeImapServer fake;
+        fake.mailbox = {mail(1), has("bigHeader") ? mail(2, "X-Long: " + QByteArray(70000, 'x') + "\r\n") : mail(2), mail(3)};
+        fake.greeting = has("bye") ? "* BYE [UNAVAILABLE] trop de connexions"
+                        : has("preauth")   ? "* PREAUTH [CAPABILITY IMAP4rev1 IDLE] bienvenue"
+                                           : fake.greeting;
+        fake.saslOnly = has("sasl");
+        fake.offersStls = has("stls");
+        fake.loginDisabled = has("loginDisabled");
+        fake.password = has("accented") ? QStringLiteral("mot-de-passé") : fake.password;
+        fake.exists = value("exists").toLatin1();
+        fake.skipFetch = value("skip").toInt();
+        fake.hasUidPlus = !has("noUidPlus");
+        fake.hasMove = !has("noMove");
+        fake.hasJunk = !has("noJunk");
+        fake.hasIdle = !has("noIdle");
+        fake.strayReply = stray;
+        if (!verb.isEmpty())
+            fake.breakCommand(verb, Fault(fault));
+        QVERIFY(fake.start());
+        Pop3Account account = fake.account();
+        account.tlsRequired = has("tlsRequired");
+        account.password = has("wrongPassword") ? QStringLiteral("faux") : fake.password;
+        Pop3Limits limits;
+        limits.idleMs = 500;
+        limits.headerBytes = limits.listingBytes = 64 * 1024;
+        limits.sessionMs = has("slow") ? 1500 : limits.sessionMs;
+        ImapSession s(limits);
+        QString text = errorOf([&] {
+            s.open(account);
+            QCOMPARE(s.encrypted(), has("stls"));
+            if (has("open"))
+                return;
+            s.select(!has("toJunk") && !has("expunge"));
+            if (has("headers"))
+                s.headers(1, 3, [](int, quint32, quint32, const QByteArray &) {});
+            if (has("changed")) { // read under one UIDVALIDITY, removed under another
+                fake.uidValidity++;
+                ImapSession t(limits);
+                t.open(account);
+                t.select(false);
+                t.remove(s.uidValidity(), {2}, ImapSession::Removal::Expunge);
+            }
+            if (has("toJunk") || has("expunge"))
+                QCOMPARE(s.remove(s.uidValidity(), {2}, has("toJunk") ? ImapSession::Removal::ToJunk : ImapSession::Removal::Expunge), 1);
+        });
+        if (has("idle")) {
+            QString failure;
+            QList<int> told;
+            s.setIdleRenewal(has("renew") ? 100 : 60000);
+            if (!s.startIdle([&](int count) { told << count; }, [&](const QString &t) { failure = t; }))
+                text = QStringLiteral("IDLE absent");
+            QTest::qWait(has("renew") ? 1000 : 0);
+            if (has("drop"))
+                fake.dropClients();
+            fake.deliver(mail(4));
+            QTRY_VERIFY(!told.isEmpty() || !failure.isEmpty() || !text.isEmpty());
+            text = text.isEmpty() ? (failure.isEmpty() ? QStringLiteral("told %1").arg(told.value(0)) : "onFailure: " + failure) : text;
+            if (has("renew") && failure.isEmpty())
+                QVERIFY(fake.commands.count("DONE") >= 3);
+        }
+        QCOMPARE(text, expected.arg(QStringLiteral("127.0.0.1:%1").arg(fake.port())));
+        if (left >= 0)
+            QCOMPARE(fake.mailbox.size(), left);
+        QCOMPARE(fake.junk.size(), has("toJunk") && expected.isEmpty() ? 1 : 0);
+        const auto sent = [&](const char *command) {
+            return std::any_of(fake.commands.cbegin(), fake.commands.cend(), [&](const QByteArray &c) { return c.contains(command); });
+        };
+        QCOMPARE(sent(" LOGIN "), !has("bye") && !has("tlsRequired") && !has("loginDisabled") && !has("sasl") && !has("preauth")
+                                && verb != "GREETING" && verb != "STARTTLS");
+        QCOMPARE(sent(" AUTHENTICATE PLAIN"), has("sasl"));
     }
 };
 

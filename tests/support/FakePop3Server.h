@@ -69,7 +69,7 @@ public:
     bool received(const QByteArray &verb) const;
     QString uid(int n) const; // what UIDL gives for message n
 
-private:
+protected:
     struct Client
     {
         QByteArray in;
@@ -84,9 +84,9 @@ private:
 
     bool makeCertificate();
     void incomingConnection(qintptr descriptor) override;
-    void greet(QSslSocket *socket);
+    virtual void greet(QSslSocket *socket);
     void readCommands(QSslSocket *socket);
-    void answer(QSslSocket *socket, const QByteArray &line);
+    virtual void answer(QSslSocket *socket, const QByteArray &line);
     void reply(QSslSocket *socket, const QByteArray &verb, int n, const QByteArray &bytes, bool multiLine);
     void trickle(QSslSocket *socket, const QByteArray &bytes);
     void stream(QSslSocket *socket);
