@@ -317,20 +317,13 @@ service anvil {
 bool DovecotServer::startOnce(QString *error)
 {
     QList<quint16> ports;
-    while (ports.size() < 4) {
-        const quint16 port = freeLoopbackPort();
-        if (!port)
-            break;
-        if (!ports.contains(port))
-            ports << port;
+    for (quint16 *port : {&m_port, &m_tlsPort, &m_imapPort, &m_imapsPort}) {
+        do
+            *port = freeLoopbackPort();
+        while (*port && ports.contains(*port));
+        ports << *port;
     }
-    if (ports.size() == 4) {
-        m_port = ports[0];
-        m_tlsPort = ports[1];
-        m_imapPort = ports[2];
-        m_imapsPort = ports[3];
-    }
-    if (ports.size() < 4 || !writeConfig()) {
+    if (ports.contains(0) || !writeConfig()) {
         *error = QStringLiteral("no free loopback port or cannot write dovecot.conf");
         return false;
     }
@@ -368,13 +361,12 @@ bool DovecotServer::startOnce(QString *error)
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, m_port);
         if (probe.waitForConnected(200) && probe.waitForReadyRead(1000) && probe.readLine().startsWith("+OK")) {
-            QTcpSocket imap;
-            imap.connectToHost(QHostAddress::LocalHost, m_imapPort);
-            QTcpSocket tls, imaps;
+            QTcpSocket tls, imap, imaps;
             tls.connectToHost(QHostAddress::LocalHost, m_tlsPort);
+            imap.connectToHost(QHostAddress::LocalHost, m_imapPort);
             imaps.connectToHost(QHostAddress::LocalHost, m_imapsPort);
-            if (imap.waitForConnected(1000) && imap.waitForReadyRead(1000) && imap.readLine().startsWith("* OK")
-                && tls.waitForConnected(1000) && imaps.waitForConnected(1000))
+            if (tls.waitForConnected(1000) && imaps.waitForConnected(1000) && imap.waitForReadyRead(1000)
+                && imap.readLine().startsWith("* OK"))
                 return true;
         }
         m_process.waitForFinished(10); // polling interval, and notices an early exit

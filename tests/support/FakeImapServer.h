@@ -1,32 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-#include <QSet>
+#include <QMap>
 
 #include "FakePop3Server.h"
 
-// The scripted server speaking IMAP (plain, STARTTLS or implicit TLS) for the faults Dovecot will
-// not produce: an INBOX of raw messages (UIDs 1..N as first set), a Junk folder, switches that
-// withdraw capabilities and breakCommand() faults by command ("FETCH", "UID MOVE", "DONE",
-// "GREETING"). FETCH gives each message's whole header as its header fields.
+// The scripted server speaking IMAP, for the faults Dovecot will not produce. Each command is
+// answered by script[its name] ("CAPABILITY", "FETCH", "UID MOVE"; "GREETING"; "+" for the line
+// that follows a continuation request), "$" standing for its tag; breakCommand() faults apply by
+// the same names. The default script serves three messages with UIDs 1 to 3, a Junk folder, IDLE,
+// UIDPLUS and MOVE. A command ending in a literal's size is asked for the literal; a STARTTLS
+// answered OK starts TLS.
 class FakeImapServer : public FakePop3Server
 {
     Q_OBJECT
 public:
-    explicit FakeImapServer(bool tls = false, QObject *parent = nullptr);
+    explicit FakeImapServer(QObject *parent = nullptr);
 
-    QList<QByteArray> junk;  // the Junk folder
-    bool hasJunk = true;
-    bool hasIdle = true;
-    bool hasUidPlus = true;
-    bool hasMove = true;
-    bool loginDisabled = false; // LOGINDISABLED before TLS
-    bool saslOnly = false;      // LOGINDISABLED also over TLS, AUTHENTICATE PLAIN
-    quint32 uidValidity = 1234;
-    QByteArray exists;          // in place of the count in "* n EXISTS" when set
-    int skipFetch = 0;          // FETCH leaves this message out
-    QList<quint32> uids;        // of the INBOX's messages; filled as 1..N when it does not match
-
-    void deliver(const QByteArray &message); // a new message, told to clients in IDLE
+    QMap<QByteArray, QByteArray> script;
+    // The response to a header pass's FETCH for message n.
+    static QByteArray fetched(int n, const QByteArray &header = "Subject: 1\r\n\r\n");
+    void push(const QByteArray &bytes); // unasked, to every client
     void dropClients();
 
 protected:
@@ -34,20 +27,5 @@ protected:
     void answer(QSslSocket *socket, const QByteArray &line) override;
 
 private:
-    struct Session
-    {
-        bool tls = false;
-        QByteArray idleTag; // the IDLE that DONE ends
-        QByteArray partial; // a command up to a literal the client waits to send
-        QByteArray saslTag; // the AUTHENTICATE waiting for its response
-    };
-    QByteArray capabilities(const Session &c) const;
-    void syncUids();
-    QList<int> numbersOf(const QByteArray &uidSet); // message numbers, highest first
-    QByteArray expunge(const QList<int> &numbers);
-    void send(QSslSocket *socket, const QByteArray &verb, const QByteArray &untagged, const QByteArray &tagged);
-
-    QSet<quint32> m_deleted; // UIDs marked \Deleted
-    QHash<QSslSocket *, Session> m_sessions;
-    bool m_implicitTls;
+    QHash<QSslSocket *, QByteArray> m_continued; // the tag of a command that asked for more
 };
