@@ -1063,7 +1063,6 @@ void ImapSession::idleStep(const std::function<void()> &body)
     if (m_idle == Idle::Off)
         return;
     const QString step = QStringLiteral("la commande IDLE");
-    QString failure;
     try {
         pull();
         for (ImapResponse r; m_parser.next(r);)
@@ -1085,14 +1084,11 @@ void ImapSession::idleStep(const std::function<void()> &body)
         if (body)
             body();
     } catch (const Error &e) {
-        failure = e.text();
-    }
-    if (!failure.isEmpty()) {
         m_broken = true;
         endIdleWatch();
         m_idle = Idle::Off;
         if (const Failure onFailure = m_onFailure)
-            onFailure(failure);
+            onFailure(e);
         return;
     }
     if (m_exists < m_idleCount)

@@ -56,10 +56,10 @@ public:
 // event loop; every failure throws Error with a French text naming the server and the step; the
 // limits of Pop3Limits apply (the header cap to each fetched header or structure, the message cap
 // to a fetched message, the listing cap to every other response and to the bytes of responses
-// nobody asked for during one command). A server out of step throws Pop3ProtocolError: a tagged
-// response with an unknown tag, or out of order (but among the chunks of one pass, which a server
-// may run together), a fetched message missing, twice or not asked for. Nothing read sets \Seen.
-// Releasing the session drops the connection without LOGOUT.
+// nobody asked for during one command, the hour to the whole session). A server out of step
+// throws Pop3ProtocolError: a tagged response with an unknown tag, or out of order (but among the
+// chunks of one pass, which a server may run together), a fetched message missing, twice or not
+// asked for. Nothing read sets \Seen. Releasing the session drops the connection without LOGOUT.
 class ImapSession
 {
 public:
@@ -68,7 +68,7 @@ public:
     using EachHeader = std::function<void(int n, quint32 uid, quint32 size, const QByteArray &header)>;
     using EachStructure = std::function<void(int n, quint32 uid, const AttachmentInfo &attachments)>;
     using NewMail = std::function<void(int count)>;
-    using Failure = std::function<void(const QString &text)>;
+    using Failure = std::function<void(const Error &error)>;
 
     ImapSession(); // Pop3Session::defaultLimits()
     explicit ImapSession(const Pop3Limits &limits);
@@ -119,11 +119,12 @@ public:
 
     // IDLE (RFC 2177) on the selected mailbox, false when the server does not offer it. Returns
     // once the server idles; from then on, while the event loop runs, onNewMail(count) is called
-    // when the message count grows, and onFailure(text) once when the connection drops, the
+    // when the message count grows, and onFailure(error) once when the connection drops, the
     // server ends it or says what it should not: the session is then unusable. IDLE is renewed
-    // (DONE, IDLE) every idleRenewalMs, within the 29 minutes after which servers may end it; a
-    // server silent for the idle limit after DONE fails. Both callbacks may release the session.
-    // No other call may be made until stopIdle().
+    // (DONE, IDLE) every 25 minutes, within the 29 after which servers may end it; a server silent
+    // for the idle limit after DONE fails, so a connection lost without a word is noticed then.
+    // Both callbacks may release the session. No other call may be made until stopIdle(), after
+    // which the session's limits count afresh, as for a new operation.
     bool startIdle(const NewMail &onNewMail, const Failure &onFailure);
     void stopIdle(); // DONE, and the session is usable again
     bool idling() const { return m_idle != Idle::Off; }

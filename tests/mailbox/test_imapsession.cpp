@@ -204,7 +204,7 @@ private slots:
         s.setIdleRenewal(300);
         QList<int> told;
         QString failure;
-        QVERIFY(s.startIdle([&](int count) { told << count; }, [&](const QString &text) { failure = text; }));
+        QVERIFY(s.startIdle([&](int count) { told << count; }, [&](const Error &e) { failure = e.text(); }));
         QTest::qWait(1000);
         dovecot.addMessage(mail(3));
         QTRY_COMPARE_WITH_TIMEOUT(told, QList<int>{3}, 10000);
@@ -342,7 +342,7 @@ private slots:
             QString failure;
             QList<int> told;
             s.setIdleRenewal(has("renew") ? 100 : 60000);
-            if (!s.startIdle([&](int count) { told << count; }, [&](const QString &t) { failure = t; }))
+            if (!s.startIdle([&](int count) { told << count; }, [&](const Error &e) { failure = e.text(); }))
                 text = QStringLiteral("IDLE absent");
             QTest::qWait(has("renew") ? 1000 : 0);
             if (has("drop"))
