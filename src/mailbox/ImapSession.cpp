@@ -8,6 +8,7 @@
 #include <QSslSocket>
 #include <QTimer>
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include "core/SafeFile.h"
@@ -816,8 +817,12 @@ void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizet
     int next = first;
     // Until the pass ends normally, responses may be in flight: a throw leaves the session unusable.
     m_broken = true;
-    // Servers may run the chunks at the same time (Dovecot does): their responses come in any
-    // order, each message once, and only for numbers asked.
+    // Servers may run the chunks at the same time (Dovecot does), their responses interleaved.
+    // Each message must come once, and only when asked for; one ahead of its turn waits, within
+    // the listing cap, so that each is handed over in order.
+    std::map<int, ImapResponse> ahead;
+    qsizetype aheadBytes = 0;
+    int turn = first;
     const auto take = [&](const ImapResponse &r) {
         if (!r.is("FETCH") || !ours(r))
             return Took::No; // flags another program changed, say
@@ -825,7 +830,17 @@ void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizet
         if (n < first || n >= next || seen[size_t(n - first)])
             failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), current()));
         seen[size_t(n - first)] = true;
-        deliver(r, n);
+        if (n != turn) {
+            if ((aheadBytes += r.receivedBytes()) > m_limits.listingBytes)
+                failOutOfStep(QStringLiteral("Réponses en trop du serveur %1 pendant %2").arg(server(), current()));
+            ahead.emplace(n, r);
+            return Took::Expected;
+        }
+        deliver(r, turn++);
+        for (auto it = ahead.begin(); it != ahead.end() && it->first == turn; it = ahead.erase(it)) {
+            aheadBytes -= it->second.receivedBytes();
+            deliver(it->second, turn++);
+        }
         return Took::Expected;
     };
     while (next <= last || !m_commands.empty()) {

@@ -95,9 +95,9 @@ public:
     quint32 uidValidity() const { return m_uidValidity; }
 
     // Messages first..last (1 ≤ first, last ≤ messageCount()) in chunks of pipelined FETCH
-    // commands, several in flight, each handed over as it comes. each may pump events; if it
-    // throws, the exception propagates and the session is no longer usable. Messages expunged
-    // meanwhile (by another program) throw MailboxChanged: the numbers of the rest moved.
+    // commands, several in flight, each handed over in order as soon as it may be. each may pump
+    // events; if it throws, the exception propagates and the session is no longer usable. Messages
+    // expunged meanwhile (by another program) throw MailboxChanged: the numbers of the rest moved.
     void headers(int first, int last, const EachHeader &each);
     // The attachments counted and named from BODYSTRUCTURE by the rule MailMessage applies to
     // the whole message, without fetching any of it.
