@@ -199,9 +199,11 @@ private slots:
     {
         mailfactory::Mail m;
         m.text = QStringLiteral("Ligne un\nLigne deux\n");
+        m.subject = QStringList(8000, QStringLiteral("Promo")).join(u' '); // longer than a line edit's default
         const QByteArray raw = mailfactory::build(m);
         serve({raw});
         preview(1);
+        QCOMPARE(form().Edit17->text(), m.subject);
         QCOMPARE(prompter.beeps, 1);
         const QString body = MailMessage::parse(raw).body();
         QVERIFY(body.startsWith(m.text));
