@@ -31,6 +31,8 @@ struct Pop3Account
     bool tlsRequired = false;
     // PEM certificates trusted beside the system's CA store (a private CA); empty: the system's only.
     QString caFile{};
+    enum class Protocol { Pop3, Imap };
+    Protocol protocol = Protocol::Pop3;
 };
 
 // A server certificate that the trusted CAs do not validate for the host name.
