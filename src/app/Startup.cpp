@@ -2,6 +2,9 @@
 #include "app/Startup.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLoggingCategory>
+#include <QTranslator>
 #include <unistd.h>
 
 #include "blacklist/PelicordeFS1.h"
@@ -15,9 +18,28 @@
 void prepareApplication()
 {
     // No shared OpenGL context: it would load the graphics stack at start for a web view that
-    // may never be shown. The engine, loaded with the first preview, then draws in software.
+    // may never be shown; the preview makes one before it loads the engine.
+    // The engine keeps quiet on the terminal: Chromium logs only what is fatal, and Qt's account
+    // of the engine's settings stays off. Flags the user gives come later and win.
+    QByteArray flags = "--log-level=3";
+    // Chromium refuses root with its sandbox; asked for as a flag, the engine does not announce it.
     if (geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        flags += " --no-sandbox";
+    const QByteArray given = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!given.startsWith(flags))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", given.isEmpty() ? flags : flags + ' ' + given);
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+}
+
+void installQtTranslations()
+{
+    // The whole interface is French, so Qt's own texts are too (edit menus, standard buttons),
+    // whatever the user's locale.
+    auto *translator = new QTranslator(qApp);
+    if (translator->load(QStringLiteral("qt_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
 }
 
 void createWindows(QSize workArea)
@@ -52,6 +74,7 @@ int runPelicorde(int argc, char **argv)
     prepareApplication();
     QApplication app(argc, argv);
     setDefaultPrompter(&messageBoxes());
+    installQtTranslations();
     guarded([] {
         QApplication::setApplicationName(QStringLiteral("Pelicorde"));
         QApplication::setWindowIcon(icons::windowIcon());

@@ -5,10 +5,12 @@
 // The whole start-up of the process; main() only calls this. Always returns 0.
 int runPelicorde(int argc, char **argv);
 
-// Settings that must be in place before the QApplication exists: the shared OpenGL contexts
-// the web engine needs, its sandbox switched off under root (Chromium refuses root), and the
-// URL scheme the preview is shown under.
+// Settings that must be in place before the web engine starts: its sandbox switched off under
+// root (Chromium refuses root), and its start-up chatter off the terminal.
 void prepareApplication();
+
+// Loads Qt's French translations, whatever the locale says.
+void installQtTranslations();
 
 // Creates the main window Form1, then the blacklist editor Form2 (hidden), in that order, and
 // shows the main window maximised. workArea as for TForm1.

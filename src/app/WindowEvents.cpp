@@ -64,6 +64,7 @@ void TForm1::connectHandlers()
     connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
     connect(SG1, &MessageGrid::cellPainted, this, &TForm1::SG1DrawCell);
     connect(SG1, &MessageGrid::mouseReleased, this, &TForm1::SG1MouseUp);
+    connect(SG1, &MessageGrid::keyDown, this, &TForm1::SG1KeyDown);
     connect(BitBtn3, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
     connect(BitBtn8, &QPushButton::clicked, this, &TForm1::BitBtn8Click);
     connect(ListBox1, &ListBox::mouseReleased, this, &TForm1::ListBox1MouseUp);
@@ -96,8 +97,10 @@ void TForm1::FormCreate()
             if (const QScreen *screen = QGuiApplication::primaryScreen())
                 area = screen->availableGeometry().size();
         }
-        if (area.isValid())
+        if (area.isValid() && scaling::factorsFor(area.width(), area.height()).pass != scaling::Factors::None) {
             scaling::scaleWindow(designOrder(), area.width(), area.height());
+            scaling::keepCaptionsWhole(designOrder());
+        }
         firstShow = true;
     });
 }
@@ -191,6 +194,11 @@ void TForm1::SG1DrawCell(QPainter *painter, QRect rect, int column, int row)
 void TForm1::SG1MouseUp(Qt::MouseButton button, QPoint pos)
 {
     guarded([&] { listMouseUp(*this, button, pos); });
+}
+
+void TForm1::SG1KeyDown(int key)
+{
+    guarded([&] { listKeyDown(*this, key); });
 }
 
 void TForm1::BitBtn3Click() { guarded([this] { toggleView(*this); }); }

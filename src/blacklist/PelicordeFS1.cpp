@@ -2,6 +2,7 @@
 #include "blacklist/PelicordeFS1.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -21,6 +22,7 @@ QPushButton *glyphButton(QWidget *parent, const char *name, int left, const QPix
     b->setIcon(glyph);
     b->setIconSize(QSize(19, 19));
     b->setToolTip(hint);
+    b->setAccessibleName(hint);
     b->setAutoDefault(false);
     return b;
 }
@@ -46,9 +48,15 @@ TForm2::TForm2(QWidget *parent)
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setGeometry(rect());
+    // TAB separates a pattern from its date: Tab moves on as in any window, and Ctrl+Tab types
+    // the separator for whoever means to.
+    Memo1->setTabChangesFocus(true);
+    Memo1->installEventFilter(this);
 
     BitBtn1 = glyphButton(this, "BitBtn1", 656, icons::saveTick(), QStringLiteral("Sauvegarder et fermer"));
     BitBtn2 = glyphButton(this, "BitBtn2", 683, icons::redCross(), QStringLiteral("Fermer sans sauvegarder"));
+    // Escape closes as the close button does: nothing is saved.
+    BitBtn2->setShortcut(Qt::Key_Escape);
     QWidget::setTabOrder(Memo1, BitBtn1);
     QWidget::setTabOrder(BitBtn1, BitBtn2);
 
@@ -65,6 +73,18 @@ TForm2::~TForm2()
 void TForm2::BitBtn1Click() { guarded([this] { saveBlacklistAndClose(*this); }); }
 
 void TForm2::BitBtn2Click() { guarded([this] { closeBlacklistEditor(*this); }); }
+
+bool TForm2::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Memo1 && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::ControlModifier) {
+            Memo1->insertPlainText(QStringLiteral("\t"));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
 
 void TForm2::resizeEvent(QResizeEvent *event)
 {

@@ -26,6 +26,7 @@ public slots:
     void BitBtn2Click();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 };
 

@@ -182,10 +182,21 @@ QString MessageList::cell(int row, int column) const
     return text(row, column);
 }
 
-void MessageList::setCell(int row, int column, const QString &text)
+QString MessageList::kept(const QString &text)
+{
+    if (text.size() <= MaxCellLength)
+        return text;
+    qsizetype cut = MaxCellLength - 1;
+    if (text.at(cut - 1).isHighSurrogate())
+        --cut;
+    return text.left(cut) + QChar(u'\u2026');
+}
+
+void MessageList::setCell(int row, int column, const QString &fullText)
 {
     if (row < 0 || row >= rows() || column < 0 || column >= ColumnCount)
         return;
+    const QString text = kept(fullText);
     const QStringView view(text);
     if (!write(row, column, &view, 1))
         return;
@@ -199,11 +210,15 @@ void MessageList::setCells(int row, int firstColumn, std::initializer_list<QStri
 {
     if (row < 1 || row >= rows() || firstColumn < 0 || firstColumn >= ColumnCount)
         return;
+    QString kepts[ColumnCount];
     QStringView views[ColumnCount];
     int count = 0;
     for (const QString &text : texts)
-        if (firstColumn + count < ColumnCount)
-            views[count++] = text;
+        if (firstColumn + count < ColumnCount) {
+            kepts[count] = kept(text);
+            views[count] = kepts[count];
+            ++count;
+        }
     const unsigned changed = write(row, firstColumn, views, count);
     if (!changed)
         return;

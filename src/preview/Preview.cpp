@@ -3,6 +3,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QGuiApplication>
+#include <QOpenGLContext>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
@@ -87,7 +89,23 @@ void closePreviewPane(TForm1 &form)
     pumpEvents();
 }
 
+// Qt's own setter of the context every OpenGL context shares with (exported by Qt GUI, no public
+// header).
+void qt_gl_set_global_share_context(QOpenGLContext *context);
+
 namespace {
+
+// The web engine draws through a context shared with Qt's, and complains on the terminal when
+// it is loaded without one. Made only here rather than at start (Qt::AA_ShareOpenGLContexts),
+// so that a program that shows no preview loads no graphics driver.
+void ensureSharedContext()
+{
+    if (QOpenGLContext::globalShareContext())
+        return;
+    auto *context = new QOpenGLContext(qApp);
+    context->create(); // without OpenGL it stays invalid, and the engine draws in software
+    qt_gl_set_global_share_context(context);
+}
 
 using CreateWebView = QWidget *(*)(const QString &filePath, QWidget *parent);
 
@@ -114,6 +132,7 @@ QWidget *ensurePreviewView(TForm1 &form)
 {
     if (QWidget *view = previewView(form))
         return view;
+    ensureSharedContext();
     const CreateWebView create = webViewFactory();
     if (!create)
         return nullptr;

@@ -13,11 +13,11 @@
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
 
-void listMouseUp(TForm1 &form, Qt::MouseButton, QPoint pos)
+namespace {
+
+// What a release over the cell (column, row) does.
+void cellReleased(TForm1 &form, int column, int row)
 {
-    const QPoint cell = form.SG1->mouseCoord(pos);
-    const int column = cell.x();
-    const int row = cell.y();
     form.BitBtn5->hide();
     form.currentRow = row;
     if (row < 1 || column < 0)
@@ -34,6 +34,22 @@ void listMouseUp(TForm1 &form, Qt::MouseButton, QPoint pos)
         const bool empty = form.list->cell(row, MessageList::Mark).isEmpty();
         form.list->setCell(row, MessageList::Mark, empty ? QStringLiteral("1") : QString());
     }
+}
+
+} // namespace
+
+void listMouseUp(TForm1 &form, Qt::MouseButton, QPoint pos)
+{
+    const QPoint cell = form.SG1->mouseCoord(pos);
+    cellReleased(form, cell.x(), cell.y());
+}
+
+void listKeyDown(TForm1 &form, int key)
+{
+    const QModelIndex current = form.SG1->currentIndex();
+    if (!current.isValid())
+        return;
+    cellReleased(form, key == Qt::Key_Space ? MessageList::Mark : MessageList::Subject, current.row() + 1);
 }
 
 void drawCell(TForm1 &form, QPainter &painter, const QRect &rect, int column, int row)

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QOpenGLContext>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -14,22 +13,7 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineView>
 
-// Qt's own setter of the context every OpenGL context shares with (exported by Qt GUI, no public
-// header): the engine needs one, and the program makes it only when the engine is loaded.
-void qt_gl_set_global_share_context(QOpenGLContext *context);
-
 namespace {
-
-// The web engine draws through a context shared with Qt's; made here rather than at start
-// (Qt::AA_ShareOpenGLContexts), so that a program that shows no preview loads no graphics driver.
-void ensureSharedContext()
-{
-    if (QOpenGLContext::globalShareContext())
-        return;
-    auto *context = new QOpenGLContext(qApp);
-    context->create(); // without OpenGL it stays invalid, and the engine draws in software
-    qt_gl_set_global_share_context(context);
-}
 
 const QByteArray PreviewScheme = QByteArrayLiteral("pelicorde-preview");
 
@@ -127,7 +111,6 @@ SafeWebView::SafeWebView(const QString &filePath, QWidget *parent)
     : QWidget(parent), m_url(PreviewSchemeHandler::urlFor(filePath))
 {
     // Before the first profile, which starts the engine and closes the list of schemes.
-    ensureSharedContext();
     PreviewSchemeHandler::registerScheme();
     // No storage name: off the record, nothing kept on disk.
     m_profile = new QWebEngineProfile(this);

@@ -57,16 +57,31 @@ public:
     void setColour(const QColor &colour);
     QColor colour() const;
 
+    // From now on `column` gains or gives up whatever width the grid has above or below
+    // designGridWidth (never under minimum), so that the columns right of it stay in view on a
+    // narrow screen and the grid's spare width goes to it on a wide one.
+    void setElasticColumn(int column, int designGridWidth, int minimum);
+
 signals:
     // Any mouse button released over the grid, captions included, at pos in grid pixels.
     void mouseReleased(Qt::MouseButton button, QPoint pos);
     // A body cell was painted (its text is drawn already); row in list numbering.
     void cellPainted(QPainter *painter, QRect rect, int column, int row);
+    // Space, Enter or Return was pressed (not held) in the list.
+    void keyDown(int key);
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void fitElasticColumn();
+
     MessageList *m_list = nullptr;
+    int m_elasticColumn = -1;
+    int m_elasticWidth = 0; // its width at the design width
+    int m_designWidth = 0;
+    int m_elasticMinimum = 0;
 };

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <limits>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -16,6 +17,7 @@
 #include "mailbox/MessageList.h"
 #include "window/Controls.h"
 #include "window/Icons.h"
+#include "window/Scaling.h"
 
 TForm1 *Form1 = nullptr;
 
@@ -47,6 +49,9 @@ QPushButton *pushButton(QWidget *parent, const char *name, int l, int t, int w, 
 {
     auto *b = place(new QPushButton(text, parent), name, l, t, w, h);
     b->setToolTip(hint);
+    // A screen reader says the hint of a button that shows only a picture.
+    if (text.isEmpty())
+        b->setAccessibleName(hint);
     b->setAutoDefault(false);
     return b;
 }
@@ -75,12 +80,7 @@ void TForm1::buildDesign()
 {
     setWindowTitle(QStringLiteral("Pelicorde  V1.1"));
     setWindowIcon(icons::windowIcon());
-    // Tahoma is rarely installed on Linux, and its look-alikes run past the tightest boxes
-    // ("Date et heure envoi", the "Supr" caption). Liberation Sans Narrow (fonts-liberation,
-    // which ./run and ./test install) keeps every caption whole; the others stand in without it.
-    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                               {QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
-                                QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
+    scaling::registerFontStandIns();
     setFont(QFont(QStringLiteral("Tahoma"), 8));
     resize(1016, 741);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -146,6 +146,9 @@ void TForm1::buildDesign()
     static constexpr int widths[MessageList::ColumnCount] = {153, 634, 119, 28, 26, 22, 10};
     for (int c = 0; c < MessageList::ColumnCount; ++c)
         SG1->setColumnWidth(c, widths[c]);
+    // However narrow the screen, Date/heure, Type, PJ and Supr stay in view: a tick the user
+    // cannot see would still be deleted. The subject gives up the width, down to a few words.
+    SG1->setElasticColumn(MessageList::Subject, 1007, 100);
     SG1->setColour(GridRestColour);
 
     // The preview pane.
@@ -167,8 +170,14 @@ void TForm1::buildDesign()
     BitBtn8 = pushButton(this, "BitBtn8", 966, 247, 25, 25, QString(), QStringLiteral("Fermer cette fenêtre d'aperçu"));
     BitBtn8->setIcon(icons::redCross());
     BitBtn8->setIconSize(QSize(19, 19));
+    // Escape closes the pane from anywhere in the window; the shortcut lives only while the
+    // button shows, that is while the pane is open.
+    BitBtn8->setShortcut(Qt::Key_Escape);
     Label8 = label(this, "Label8", 23, 279, 54, 13, QStringLiteral("Objet"));
     Edit17 = edit(this, "Edit17", 83, 276, 925, 21);
+    // The pane shows a message's fields whole, however long; the list keeps only their start.
+    for (QLineEdit *e : {Edit11, Edit12, Edit13, Edit14, Edit17})
+        e->setMaxLength(std::numeric_limits<int>::max());
     for (QWidget *w : {static_cast<QWidget *>(Label7), static_cast<QWidget *>(Edit11), static_cast<QWidget *>(Label9),
                        static_cast<QWidget *>(Edit12), static_cast<QWidget *>(Label15), static_cast<QWidget *>(Edit13),
                        static_cast<QWidget *>(Edit14), static_cast<QWidget *>(BitBtn5), static_cast<QWidget *>(BitBtn3),
@@ -182,6 +191,8 @@ void TForm1::buildDesign()
     Memo2 = place(new QPlainTextEdit(Panel1), "Memo2", 0, 0, 1007, 409);
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A memo, not an editor of tabulated text: Tab goes on to the next control.
+    Memo2->setTabChangesFocus(true);
     {
         QPalette p = Memo2->palette();
         p.setColor(QPalette::Base, Qt::yellow);
@@ -190,6 +201,13 @@ void TForm1::buildDesign()
     Memo2->hide();
     StatusBar1 = place(new QStatusBar(this), "StatusBar1", 0, 722, 1016, 19);
     StatusBar1->setSizeGripEnabled(false);
+
+    // Each field is named by its label, for screen readers and the label's own mnemonic alike.
+    for (const auto &[l, field] : {std::pair<QLabel *, QWidget *>{Label5, Edit3}, {Label11, Edit4}, {Label10, Edit16},
+                                   {Label6, Edit15}, {Label1, ComboBox1}, {Label7, Edit11}, {Label9, Edit12},
+                                   {Label15, Edit13}, {Label8, Edit17}})
+        l->setBuddy(field);
+    SG1->setAccessibleName(QStringLiteral("Liste des messages"));
 
     // Stacking: labels at the back; the full-height list covers the preview area and the
     // pane's fields, while the pane's three buttons stay in front of it.
@@ -205,11 +223,13 @@ void TForm1::buildDesign()
     BitBtn8->raise();
 
     // Tab order of the design; Panel1 and ProgressBar1 take no focus (Memo2 stands in Panel1's place).
-    QWidget *tabOrder[] = {Edit3,  Edit4,   Edit10,  Edit11,  Edit12,    Edit13,    Edit14,  Edit15, Edit16,
-                           Edit17, ListBox1, BitBtn2, BitBtn1, WebBrowser1, Memo2,  SG1,     BitBtn3, CheckBox1,
-                           BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1, CheckBox2, BitBtn7};
-    for (size_t i = 1; i < std::size(tabOrder); ++i)
-        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    m_tabOrder = {Edit3,  Edit4,    Edit10,  Edit11,  Edit12,      Edit13, Edit14, Edit15,  Edit16,
+                  Edit17, ListBox1, BitBtn2, BitBtn1, WebBrowser1, Memo2,  SG1,    BitBtn3, CheckBox1,
+                  BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1,   CheckBox2, BitBtn7};
+    for (qsizetype i = 1; i < m_tabOrder.size(); ++i)
+        QWidget::setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
+    // Tab leaves the list for the next control instead of walking its cells.
+    SG1->setTabKeyNavigation(false);
 
     // Non-visual parts.
     PopupMenu1 = new QMenu(this);
@@ -235,6 +255,32 @@ QList<QWidget *> TForm1::designOrder() const
             ProgressBar1, BitBtn7, BitBtn4, Image1, Image2, SG1,    ListBox1, Label7,  Edit11,
             Label9,    Edit12,   Label15, Edit13,  Edit14,  BitBtn5, BitBtn3, BitBtn8, Label8,
             Edit17,    WebBrowser1, Panel1, Memo2, StatusBar1};
+}
+
+bool TForm1::focusNextPrevChild(bool next)
+{
+    // Tab follows the design's order over the controls the user can see and use. The web view
+    // that comes with the first preview joins the chain at the end, so its place is kept here;
+    // it is a stop only while it is the view in front of the open pane, since covered by the list
+    // or the text view, focus would vanish into it.
+    const auto stop = [this](QWidget *w) {
+        return w->isVisibleTo(this) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)
+            && (w != WebBrowser1 || (!Label7->isHidden() && Panel1->isHidden()));
+    };
+    const QWidget *current = focusWidget();
+    const auto at = std::find_if(m_tabOrder.cbegin(), m_tabOrder.cend(),
+                                 [current](QWidget *w) { return w == current || w->isAncestorOf(current); });
+    if (at == m_tabOrder.cend())
+        return QWidget::focusNextPrevChild(next);
+    const qsizetype n = m_tabOrder.size();
+    for (qsizetype step = 1; step < n; ++step) {
+        QWidget *w = m_tabOrder[(at - m_tabOrder.cbegin() + (next ? step : n - step)) % n];
+        if (stop(w)) {
+            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return false;
 }
 
 void TForm1::statusBarPlacement()

@@ -58,11 +58,14 @@ public:
     int normalGridHeight = 0;    // SG1's height at the last show
     int currentRow = 0;          // row of the last release over SG1
     int lastMessageCount = 0;
-    int minuteCounter = 0;
-    // Said by the status line at the end of the last scan, after the check time ("Connexion non
-    // chiffrée"), or alone when the scan stopped before logging in (a certificate to confirm).
+    int seenMessageCount = -1;   // what new-mail notifications count from; -1 before the first count
+    int minuteCounter = 0;       // ticks of Timer2 since the last scan: the sixth scans again
+    int minutesSinceCheck = -1;  // ticks of Timer2 since the last scan that got through; -1: none yet
+    // Said by the status line after the check time of the last scan ("Connexion non chiffrée").
     QString scanNote;
-    bool scanNoteAlone = false;
+    // What stopped the last scan and when (a failure, a certificate to confirm, the server's
+    // login delay): the status line says it, rather than a check time, until a scan gets through.
+    QString scanStop;
     bool blinkPhase = false;
     QString trayTipText = QStringLiteral("Pelicorde");
     QSystemTrayIcon *trayIcon = nullptr; // created and removed by the tray code
@@ -112,6 +115,7 @@ public slots:
     void BitBtn2Click();
     void SG1DrawCell(QPainter *painter, QRect rect, int column, int row);
     void SG1MouseUp(Qt::MouseButton button, QPoint pos);
+    void SG1KeyDown(int key);
     void BitBtn3Click();
     void BitBtn8Click();
     void ListBox1MouseUp();
@@ -134,6 +138,7 @@ signals:
     void restoreRequested();
 
 protected:
+    bool focusNextPrevChild(bool next) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -142,6 +147,7 @@ private:
     void connectHandlers();
 
     QSize m_workArea;
+    QList<QWidget *> m_tabOrder; // the focus stops, in the design's order
     bool m_showPending = false;
 };
 

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/Scaling.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QStyleOptionButton>
 #include <QWidget>
 
 #include "window/Controls.h"
@@ -43,6 +46,31 @@ void scaleOne(QWidget *w, const Factors &f)
         font.setPointSize(static_cast<int>(8 * f.s));
     }
     w->setFont(font);
+}
+
+// How much wider (and, for a check box, higher) w must be to show its caption whole in the
+// room its style leaves it.
+QSize shortfall(QWidget *w)
+{
+    QStyleOptionButton option;
+    option.initFrom(w);
+    const QFontMetrics metrics(w->font());
+    if (auto *box = qobject_cast<QCheckBox *>(w)) {
+        option.text = box->text();
+        const QRect room = w->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, w);
+        const int high = std::max(w->style()->pixelMetric(QStyle::PM_IndicatorHeight, &option, w), metrics.height());
+        return {metrics.horizontalAdvance(box->text()) - room.width(), high - w->height()};
+    }
+    auto *button = qobject_cast<QPushButton *>(w);
+    if (!button || button->text().isEmpty())
+        return {};
+    option.text = button->text();
+    option.icon = button->icon();
+    option.iconSize = button->iconSize();
+    // The style leaves 4 pixels between a picture and the caption.
+    const int picture = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
+    const QRect room = w->style()->subElementRect(QStyle::SE_PushButtonContents, &option, w);
+    return {metrics.horizontalAdvance(button->text()) + picture - room.width(), 0};
 }
 
 } // namespace
@@ -99,9 +127,50 @@ void scaleWindow(const QList<QWidget *> &designOrder, int workWidth, int workHei
     }
 }
 
+void keepCaptionsWhole(const QList<QWidget *> &designOrder)
+{
+    for (QWidget *w : designOrder) {
+        const QSize missing = w ? shortfall(w) : QSize();
+        if (missing.width() <= 0 && missing.height() <= 0)
+            continue;
+        QRect r = w->geometry();
+        if (missing.height() > 0)
+            r.adjust(0, -missing.height() / 2, 0, missing.height() - missing.height() / 2);
+        if (missing.width() > 0) {
+            // Never over the next control to the right on the same band.
+            int limit = r.right() + 1 + missing.width();
+            for (QWidget *other : designOrder) {
+                const QRect o = other ? other->geometry() : QRect();
+                if (other && other != w && other->parentWidget() == w->parentWidget() && o.left() > r.left()
+                    && o.top() <= r.bottom() && o.bottom() >= r.top())
+                    limit = std::min(limit, o.left());
+            }
+            r.setRight(std::max(r.right(), limit - 1));
+        }
+        w->setGeometry(r);
+    }
+}
+
+void registerFontStandIns()
+{
+    // Tahoma and Small Fonts are rarely installed on Linux, and the wider look-alikes run past
+    // the tightest boxes ("Date et heure envoi", the "Supr" caption, "Mot de passe Pop3" once
+    // shrunk). Liberation Sans Narrow (fonts-liberation, which ./run and ./test install) keeps
+    // every caption whole; the others stand in without it.
+    static const bool done = [] {
+        const QStringList standIns = {QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
+                                      QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")};
+        QFont::insertSubstitutions(QStringLiteral("Tahoma"), standIns);
+        QFont::insertSubstitutions(QStringLiteral("Small Fonts"), standIns);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
 QFont smallFont()
 {
-    QFont f(QStringLiteral("Sans Serif"));
+    registerFontStandIns();
+    QFont f(QStringLiteral("Small Fonts"));
     f.setStyleHint(QFont::SansSerif);
     f.setPointSize(7);
     return f;

@@ -30,7 +30,16 @@ QRect scaledBounds(const QRect &design, const Factors &f);
 // fails is left as it is and the others are still handled. Pass the controls, not the window.
 void scaleWindow(const QList<QWidget *> &designOrder, int workWidth, int workHeight);
 
-// What the shrink pass gives labels, edits and combo boxes: a small sans-serif at 7 points.
+// What the shrink pass gives labels, edits and combo boxes: "Small Fonts" at 7 points, which
+// stands for the same narrow look-alike as the design's Tahoma.
 QFont smallFont();
+
+// Makes the design's Windows fonts, Tahoma and Small Fonts, resolve to a narrow look-alike.
+void registerFontStandIns();
+
+// After a pass, check boxes and captioned push buttons that no longer hold their caption (or a
+// check box its indicator) grow to hold it: to the right, up to the next control on their band,
+// and in height about their centre. A control that fits is left as scaled.
+void keepCaptionsWhole(const QList<QWidget *> &designOrder);
 
 } // namespace scaling

@@ -2,10 +2,13 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <memory>
 #include <pwd.h>
@@ -226,6 +229,19 @@ private slots:
         QVERIFY(m_prompter.errors.isEmpty());
     }
 
+    // Qt's own texts speak French whatever the locale, an edit field's menu for one.
+    void qtTextsInFrench()
+    {
+        installQtTranslations();
+        QLineEdit field(QStringLiteral("texte"));
+        const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        QStringList items;
+        for (QAction *a : menu->actions())
+            items << a->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0);
+        QCOMPARE(items.join(QLatin1Char('|')),
+                 QStringLiteral("Annuler|Rétablir||Couper|Copier|Coller|Supprimer||Tout sélectionner"));
+    }
+
     void startUpCreatesBothWindows()
     {
         createWindows(QSize(1024, 768));
@@ -263,6 +279,14 @@ private slots:
         QVERIFY(!mapped(QStringLiteral("_dri\\.so|libGLX_mesa|libEGL_mesa|libgallium")));
         QVERIFY(!previewView(*Form1));
 
+        // Nothing reaches the terminal meanwhile, from Qt (its own handler put back) or from Chromium.
+        const QtMessageHandler testLog = qInstallMessageHandler(nullptr);
+        QTemporaryFile terminal;
+        QVERIFY(terminal.open());
+        const int stderrFd = dup(STDERR_FILENO);
+        dup2(terminal.handle(), STDERR_FILENO);
+        auto restore = qScopeGuard([&] { dup2(stderrFd, STDERR_FILENO), qInstallMessageHandler(testLog); });
+
         QWidget *view = ensurePreviewView(*Form1);
         QVERIFY(view);
         QCOMPARE(view->metaObject()->className(), "SafeWebView");
@@ -279,6 +303,12 @@ private slots:
         writeAndShow(*Form1, QStringLiteral("<html><body><p>Bonjour</p></body></html>"));
         QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
         QCOMPARE(loaded.first().first().toBool(), true);
+
+        fflush(stderr);
+        terminal.seek(0);
+        // Without a display the engine finds no OpenGL, and says so; a desktop has one.
+        QCOMPARE(QString::fromLocal8Bit(terminal.readAll()).remove(QStringLiteral("No suitable graphics backend found\n\n")),
+                 QString());
     }
 };
 

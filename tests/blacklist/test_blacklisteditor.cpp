@@ -91,7 +91,9 @@ private slots:
         QTest::keyClicks(Form2->Memo1, QStringLiteral("pub.fr"));
         QTest::keyClick(Form2->Memo1, Qt::Key_Return);
         QTest::keyClick(Form2->Memo1, Qt::Key_Return);
-        QTest::keyClicks(Form2->Memo1, QStringLiteral("spam\t01/02/2023"));
+        QTest::keyClicks(Form2->Memo1, QStringLiteral("spam"));
+        QTest::keyClick(Form2->Memo1, Qt::Key_Tab, Qt::ControlModifier);
+        QTest::keyClicks(Form2->Memo1, QStringLiteral("01/02/2023"));
         QTest::keyClick(Form2->Memo1, Qt::Key_Return);
         QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
         QVERIFY(Form2->isHidden());

@@ -4,12 +4,16 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QPaintEngine>
 #include <QStyleOptionButton>
 #include <QToolTip>
 
+#include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
+#include "preview/Preview.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
 #include "window/Controls.h"
@@ -94,7 +98,8 @@ private slots:
             QCOMPARE(form().currentRow, 2);
             QVERIFY(previewPaneOpenNow());
             QVERIFY(!form().SG1->isEnabled());
-            QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message")});
+            QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message\n\n"
+                                                                "Connexion refusée par le serveur")});
             QCOMPARE(prompter.beeps, 1);
             form().BitBtn8->click();
             QVERIFY(form().SG1->isEnabled());
@@ -217,7 +222,7 @@ private slots:
         form().SG1->render(&drawn);
         const QString shown = drawn.texts.filter(QStringLiteral("jean-pierre")).value(0);
         QVERIFY2(shown.endsWith(QChar(0x2026)) && sender.startsWith(shown.chopped(1)), qPrintable(shown));
-        for (const char *whole : {"b@x.org", "Trois", "01/02/2026 10:02", "M/M"})
+        for (const char *whole : {"b@x.org", "Trois", "01/02/2026 10:02", "M/M", "Autre"})
             QVERIFY2(drawn.texts.contains(QLatin1String(whole)), whole);
 
         QWidget *vp = form().SG1->viewport();
@@ -251,6 +256,76 @@ private slots:
                                                        .arg(row).arg(column).arg(darkest)));
             }
         }
+    }
+
+    // The window and the blacklist editor from the keyboard alone, from the list's current row, the
+    // editor holding "spam", or Edit3 with the pane closed or open: Supr cells, pane, editor, Tab stops.
+    void keyPresses_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("after");
+        const QString tabs13 = QStringList(13, QStringLiteral("Tab")).join(QStringLiteral(", "));
+        QTest::newRow("Space ticks") << "row 1" << "Space" << "1,1,x,1 / closed / hidden / ";
+        QTest::newRow("Space unticks") << "row 2" << "Space" << ",,x,1 / closed / hidden / ";
+        QTest::newRow("Enter previews") << "row 2" << "Return" << ",1,x,1 / open / hidden / ";
+        QTest::newRow("keypad Enter") << "row 1" << "Enter" << ",1,x,1 / open / hidden / ";
+        QTest::newRow("Escape closes the pane") << "text" << "Esc" << ",1,x,1 / closed / hidden / ";
+        QTest::newRow("Escape closes the editor") << "editor" << "Esc" << ",1,x,1 / closed / hidden / ";
+        QTest::newRow("Tab leaves the text") << "editor" << "Tab" << ",1,x,1 / closed / spam / BitBtn1";
+        QTest::newRow("Ctrl+Tab types one") << "editor" << "Ctrl+Tab" << ",1,x,1 / closed / spam\t / ";
+        QTest::newRow("Tab walks") << "closed" << tabs13
+                                   << ",1,x,1 / closed / hidden / Edit4 Edit10 Edit15 Edit16 BitBtn2 BitBtn1 SG1 "
+                                      "CheckBox1 BitBtn4 BitBtn6 ComboBox1 BitBtn7 Edit3";
+        const QString pane = ",1,x,1 / open / hidden / Edit4 Edit10 Edit11 Edit12 Edit13 Edit14 Edit15 Edit16 Edit17 BitBtn2 "
+                             "BitBtn1 ";
+        QTest::newRow("Tab, text view") << "text" << tabs13 + QStringLiteral(", Tab").repeated(7)
+                                        << pane + "Memo2 BitBtn3 CheckBox1 BitBtn4 BitBtn6 BitBtn8 ComboBox1 BitBtn7 Edit3";
+        // Inside, Tab is the page's own, taken back when the page says so.
+        QTest::newRow("Tab, HTML view") << "HTML" << tabs13.left(tabs13.size() - 5) << pane + "WebView";
+    }
+
+    void keyPresses()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, keys);
+        QFETCH(QString, after);
+        TForm2 editor;
+        QWidget *window = start == QLatin1String("editor") ? static_cast<QWidget *>(&editor) : &form();
+        form().Edit3->setFocus();
+        if (start.startsWith(QLatin1String("row "))) {
+            form().SG1->setFocus();
+            form().SG1->setCurrentIndex(form().list->index(start.mid(4).toInt() - 1, MessageList::From));
+        } else if (window == &editor) {
+            form().BitBtn7->click();
+            editor.Memo1->setPlainText(QStringLiteral("spam"));
+            editor.Memo1->moveCursor(QTextCursor::End);
+        } else if (start != QLatin1String("closed")) {
+            QVERIFY(ensurePreviewView(form())); // the web view a first preview brings
+            form().BitBtn8Click(); // the pane toggle opens on the HTML view, the other on the text
+            form().SG1->setEnabled(false);
+            if (start == QLatin1String("text"))
+                form().BitBtn3Click();
+        }
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QStringList stops;
+        for (const QString &key : keys.split(QStringLiteral(", "))) {
+            const QKeyCombination k = QKeySequence(key)[0];
+            QTest::keyClick(window->focusWidget(), k.key(), k.keyboardModifiers());
+            QTest::qWait(k.key() == Qt::Key_Escape ? 150 : 0); // a button's shortcut clicks after a flash
+            QWidget *now = window->focusWidget();
+            while (now->objectName().isEmpty()) // inside the web view
+                now = now->parentWidget();
+            if (key == QLatin1String("Tab"))
+                stops << now->objectName();
+        }
+        QCOMPARE(QStringList({QStringList({mark(1), mark(2), mark(3), mark(4)}).join(QLatin1Char(',')),
+                              previewPaneOpenNow() ? "open" : "closed",
+                              editor.isVisible() ? editor.Memo1->toPlainText() : "hidden", stops.join(QLatin1Char(' '))})
+                     .join(QStringLiteral(" / ")),
+                 after);
+        QVERIFY(!QFile::exists(form().dataFolder + QStringLiteral("/Liste-noire.txt"))); // Escape saved nothing
     }
 
 private:

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QtTest>
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -10,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
@@ -173,6 +175,18 @@ private slots:
                                      QStringLiteral("Quitter1=&Quitter")}));
     }
 
+    // What a screen reader says: a field its label's text, a picture button its hint.
+    void accessibleNames()
+    {
+        const auto name = [](QWidget *w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+        for (QLabel *l : m_form->findChildren<QLabel *>())
+            if (!l->text().isEmpty())
+                QCOMPARE(l->buddy() ? name(l->buddy()) : l->objectName(), l->text());
+        for (QPushButton *b : m_form->findChildren<QPushButton *>() + m_editor->findChildren<QPushButton *>())
+            QCOMPARE(name(b), b->text().isEmpty() ? b->toolTip() : b->text());
+        QCOMPARE(name(m_form->SG1), QStringLiteral("Liste des messages"));
+    }
+
     void pictureSizes()
     {
         // The clipboard's brown board, 22 pixels wide in the 32-pixel picture, shows at full size.
@@ -271,9 +285,19 @@ private slots:
     }
 
     // Each caption, measured in the font the control really draws with, inside the room the
-    // style leaves it in the control's design box.
+    // style leaves it in the control's box: at the design size, and on a small screen once scaled.
+    void captionsFitTheirBoxes_data()
+    {
+        QTest::addColumn<QSize>("area");
+        QTest::newRow("1024x768") << QSize(1024, 768);
+        QTest::newRow("800x600") << QSize(800, 600);
+    }
+
     void captionsFitTheirBoxes()
     {
+        QFETCH(QSize, area);
+        TForm1 scaled(area);
+        const QScopedValueRollback<TForm1 *> measured(m_form, &scaled);
         QStringList overflowing;
         const auto fits = [&](const QString &what, const QFont &font, const QString &text, int extra, QRect box) {
             const QFontMetrics metrics(font);

@@ -7,9 +7,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyleOptionButton>
 #include <QStatusBar>
 #include <memory>
 
+#include "mailbox/MessageList.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
 #include "window/Controls.h"
@@ -46,6 +49,11 @@ private slots:
         QTest::newRow("1024x738") << QSize(1024, 738) << QRect(4, 76, 1007, 611) << 0;
         QTest::newRow("1366x728") << QSize(1366, 728) << QRect(5, 75, 1343, 602) << 0;
         QTest::newRow("800x570") << QSize(800, 570) << QRect(3, 59, 786, 472) << 0;
+        QTest::newRow("800x600") << QSize(800, 600) << QRect(3, 62, 786, 496) << 0;
+        QTest::newRow("1920x1080") << QSize(1920, 1080) << QRect(5, 112, 1416, 894) << 11;
+        // 1920 x 1080 and 1024 x 768 at a scale factor of 2, in logical pixels.
+        QTest::newRow("960x540") << QSize(960, 540) << QRect(3, 56, 944, 447) << 0;
+        QTest::newRow("512x384") << QSize(512, 384) << QRect(2, 40, 503, 318) << 0;
         // s = 1.1003: the bounds grow by a tenth, trunc(8.8) keeps 8 points.
         QTest::newRow("1127x845") << QSize(1127, 845) << QRect(4, 88, 1107, 699) << 8;
     }
@@ -80,8 +88,13 @@ private slots:
         // The count field keeps its bold face through the font rule.
         QVERIFY(form.Edit10->font().bold());
         // Column widths and the row height are not scaled.
-        QCOMPARE(form.SG1->columnWidth(1), 634);
+        QCOMPARE(form.SG1->columnWidth(0), 153);
         QCOMPARE(form.SG1->verticalHeader()->defaultSectionSize(), MessageGrid::RowHeight);
+        for (QCheckBox *box : {form.CheckBox1, form.CheckBox2}) { // with the whole of their indicator
+            QStyleOptionButton o;
+            o.initFrom(box);
+            QVERIFY(box->rect().contains(box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &o, box)));
+        }
 
         // The status bar goes back under the list at the show.
         form.show();
@@ -89,6 +102,14 @@ private slots:
         QTRY_COMPARE(form.StatusBar1->geometry(),
                      QRect(grid.x(), grid.y() + grid.height() + 5, grid.width(), 19));
         QCOMPARE(form.normalGridHeight, grid.height());
+
+        // The subject column gives up (down to 100) or takes what the grid lost or gained, so that
+        // Date/heure, Type, PJ and Supr show whole, beside a scroll bar too.
+        QCOMPARE(form.SG1->columnWidth(1), std::max(100, 634 + grid.width() - 1007));
+        form.list->setRows(100);
+        QTRY_VERIFY(form.SG1->verticalScrollBar()->isVisible());
+        for (int c = 2; c <= 5; ++c)
+            QVERIFY(form.SG1->viewport()->geometry().contains(form.SG1->cellRect(c, 1)));
     }
 
     // The memo is placed inside Panel1: its bounds scale relative to the panel.
