@@ -160,7 +160,9 @@ unsigned MessageList::write(int row, int first, const QStringView *texts, int co
         p = putLength(p, length[i]);
     for (int i = 0; i < TextCount; ++i) {
         const qsizetype bytes = length[i] * ((wide >> i & 1) ? 2 : 1);
-        if (!(changed >> i & 1)) {
+        if (bytes == 0) {
+            // An empty text may have no storage at all: nothing to copy from.
+        } else if (!(changed >> i & 1)) {
             std::memcpy(p, old.text[i], size_t(bytes));
         } else if (wide >> i & 1) {
             std::memcpy(p, texts[i - first].data(), size_t(bytes));
