@@ -46,11 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(mail.attachmentCount() == attachments);
 
-    // The list's lean parse gives the list's fields as the whole parse does.
+    // The list's lean parse, which reads the common forms of its fields by hand, gives the
+    // list's fields exactly as the whole parse does, whatever the block.
     const MailMessage listed = MailMessage::parseListFields(raw);
-    FUZZ_CHECK(listed.senderAddress() == mail.senderAddress() && listed.listedSender() == mail.listedSender()
-               && listed.subject() == mail.subject()
-               && listed.date() == mail.date() && listed.contentType() == mail.contentType());
+    qint64 listedSecs = 0, mailSecs = 0;
+    const bool listedDated = listed.dateSecs(listedSecs), mailDated = mail.dateSecs(mailSecs);
+    FUZZ_CHECK(listed.senderAddress() == mail.senderAddress());
+    FUZZ_CHECK(listed.listedSender() == mail.listedSender());
+    FUZZ_CHECK(listed.subject() == mail.subject());
+    FUZZ_CHECK(listedDated == mailDated && (!mailDated || listedSecs == mailSecs));
+    FUZZ_CHECK(listed.contentType() == mail.contentType());
 
     // The same bytes give the same message (no state kept between parses).
     const MailMessage again = MailMessage::parse(raw);
