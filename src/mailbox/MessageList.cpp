@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/MessageList.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <cstring>
 
 // A row's block: a byte whose bit i says that text i is stored in UTF-16 (else in Latin-1, one
-// byte a character: most mail text fits), the eight lengths in characters (7 bits a byte, the
-// high bit set on all but a length's last byte), then the eight texts one after the other. A
+// byte a character: most mail text fits), the seven lengths in characters (7 bits a byte, the
+// high bit set on all but a length's last byte), then the seven texts one after the other. A
 // QString per cell would cost some 50 bytes of bookkeeping each beside its text.
 struct MessageList::Block
 {
@@ -99,6 +100,7 @@ void MessageList::setRows(int n)
     if (n < old) {
         beginRemoveRows({}, n - 1, old - 2);
         m_rows.resize(n);
+        m_uids.resize(std::min<std::size_t>(m_uids.size(), std::size_t(n)));
         endRemoveRows();
     } else {
         beginInsertRows({}, old - 1, n - 2);
@@ -184,6 +186,26 @@ QString MessageList::cell(int row, int column) const
     return text(row, column);
 }
 
+void MessageList::readCell(int row, int column, QString &into) const
+{
+    if (row < 0 || row >= rows() || column < 0 || column >= ColumnCount) {
+        into.clear();
+        return;
+    }
+    const Layout layout = layoutOf(m_rows[row].get(), TextCount);
+    const qsizetype length = layout.length[column];
+    into.resize(length);
+    if (length == 0)
+        return;
+    QChar *out = into.data();
+    if (layout.wide >> column & 1) {
+        std::memcpy(out, layout.text[column], size_t(length) * 2);
+    } else {
+        for (qsizetype k = 0; k < length; ++k)
+            out[k] = QChar(char16_t(layout.text[column][k]));
+    }
+}
+
 QString MessageList::kept(const QString &text)
 {
     if (text.size() <= MaxCellLength)
@@ -234,15 +256,19 @@ void MessageList::setCells(int row, int firstColumn, std::initializer_list<QStri
 
 QString MessageList::uid(int row) const
 {
-    return row >= 0 && row < rows() ? text(row, UidIndex) : QString();
+    return row >= 0 && row < rows() && std::size_t(row) < m_uids.size() ? m_uids[row] : QString();
 }
 
 void MessageList::setUid(int row, const QString &uid)
 {
-    if (row >= 0 && row < rows()) {
-        const QStringView view(uid);
-        write(row, UidIndex, &view, 1);
+    if (row < 0 || row >= rows())
+        return;
+    if (std::size_t(row) >= m_uids.size()) {
+        if (uid.isEmpty())
+            return;
+        m_uids.resize(m_rows.size());
     }
+    m_uids[row] = uid;
 }
 
 void MessageList::clearRow(int row)
@@ -250,6 +276,8 @@ void MessageList::clearRow(int row)
     if (row < 1 || row >= rows())
         return;
     m_rows[row].reset();
+    if (std::size_t(row) < m_uids.size())
+        m_uids[row].clear();
     emit dataChanged(indexOf(row, 0), indexOf(row, ColumnCount - 1));
 }
 
@@ -257,6 +285,7 @@ void MessageList::clearDataRows()
 {
     for (int r = 1; r < rows(); ++r)
         m_rows[r].reset();
+    m_uids.resize(std::min<std::size_t>(m_uids.size(), 1));
     if (rows() > 1)
         emit dataChanged(indexOf(1, 0), indexOf(rows() - 1, ColumnCount - 1));
 }

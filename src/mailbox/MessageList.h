@@ -38,6 +38,8 @@ public:
     void setRows(int n);
 
     QString cell(int row, int column) const;
+    // The same text into into, whose storage is reused: a pass over many rows allocates nothing.
+    void readCell(int row, int column, QString &into) const;
     void setCell(int row, int column, const QString &text);
     // Writes texts into columns firstColumn.. of a data row at once: one change for the views,
     // not one per cell, so a scan of many rows costs the views little.
@@ -60,10 +62,8 @@ public:
     QModelIndex indexOf(int row, int column) const { return index(row - 1, column); }
 
 private:
-    // The seven cells, then the unique id.
-    static constexpr int TextCount = ColumnCount + 1;
-    static constexpr int UidIndex = ColumnCount;
-    // A list of a hundred thousand rows stays small: each row's eight texts live in one block
+    static constexpr int TextCount = ColumnCount;
+    // A list of a hundred thousand rows stays small: each row's seven texts live in one block
     // (see MessageList.cpp), none for an empty row.
     struct Block;
     struct BlockDeleter
@@ -79,4 +79,7 @@ private:
     unsigned write(int row, int first, const QStringView *texts, int count);
 
     std::vector<Row> m_rows;
+    // The unique ids, apart from the blocks: they come after the cells, for every row at once,
+    // and are shared with the listing that gave them rather than copied into each block.
+    std::vector<QString> m_uids;
 };

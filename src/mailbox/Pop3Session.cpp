@@ -666,6 +666,7 @@ QHash<int, QString> Pop3Session::uniqueIds()
     const Reply r = command("UIDL", listingCap(), step);
     if (!r.ok)
         return ids;
+    ids.reserve(m_count);
     // Each line holds a message number and its id (RFC 1939); anything else is another reply,
     // such as headers left over from a previous command.
     forEachLine(r.body, [&](QByteArrayView line) {

@@ -224,11 +224,14 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     std::vector<std::vector<int>> rowsOf(patterns.size());
     std::vector<int> seenInRow(patterns.size(), 0);
     std::vector<char> open(rows, 0);
+    QString mark, from;
     for (int r = 1; r < rows; ++r) {
-        if (!list.cell(r, MessageList::Mark).isEmpty())
+        list.readCell(r, MessageList::Mark, mark);
+        if (!mark.isEmpty())
             continue;
         open[r] = 1;
-        automaton.scan(list.cell(r, MessageList::From), [&](int id) {
+        list.readCell(r, MessageList::From, from);
+        automaton.scan(from, [&](int id) {
             if (seenInRow[id] != r) {
                 seenInRow[id] = r;
                 rowsOf[id].push_back(r);
