@@ -85,18 +85,19 @@ bool Pop3ReplyParser::parseOne()
             m_searchFrom = m_buf.size();
             return false;
         }
-        QByteArray line = m_buf.mid(m_pos, length);
+        // Read in place: most status lines of a pass are a bare "+OK", nothing to copy.
+        QByteArrayView line(m_buf.constData() + m_pos, length);
         if (line.endsWith('\r'))
             line.chop(1);
         m_pos = m_searchFrom = nl + 1;
         Reply r;
         if (line.startsWith("+OK")) {
             r.ok = true;
-            r.status = line.mid(3).trimmed();
+            r.status = line.sliced(3).trimmed().toByteArray();
         } else if (line.startsWith("-ERR")) {
-            r.status = line.mid(4).trimmed();
+            r.status = line.sliced(4).trimmed().toByteArray();
         } else {
-            m_problemLine = line;
+            m_problemLine = line.toByteArray();
             stop(Problem::NotPop3);
             return false;
         }
