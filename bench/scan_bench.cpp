@@ -163,8 +163,8 @@ struct Mailbox
 };
 
 // A pipelined POP3 client reduced to what a header scan must do, as the yardstick of the link:
-// CAPA, STLS (plain port), then USER, PASS and STAT in one write and every TOP in another; the
-// replies are only framed.
+// CAPA, STLS (plain port), then USER, PASS and STAT in one write and every TOP with the UIDL
+// behind them in another, the commands of the scan; the replies are only framed.
 class ReferenceClient
 {
 public:
@@ -205,7 +205,8 @@ public:
         QByteArray tops;
         for (int n = 1; n <= count; ++n)
             tops += "TOP " + QByteArray::number(n) + " 0\r\n";
-        if (ok && count > 0 && send(tops) && expect(count, true))
+        tops += "UIDL\r\n";
+        if (ok && count > 0 && send(tops) && expect(count + 1, true))
             result.headers = count;
         result.seconds = clock.nsecsElapsed() / 1e9;
         result.cpuSeconds = benchprocess::threadCpuSeconds() - cpu;
