@@ -22,6 +22,7 @@
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/ShownPage.h"
 #include "window/Controls.h"
 
 namespace {
@@ -79,9 +80,9 @@ class PreviewTest : public QObject
 
     void waitShown()
     {
-        auto *view = qobject_cast<SafeWebView *>(previewView(form()));
+        QWidget *view = previewView(form());
         QVERIFY(view);
-        QTRY_COMPARE(view->page()->url(), view->pageUrl());
+        QTRY_COMPARE(shownPage(view).url, PreviewSchemeHandler::urlFor(w->previewFile()));
     }
 
 private slots:
@@ -180,18 +181,16 @@ private slots:
         for (const Page &p : pages)
             messages << p.mail;
         serve(messages);
-        auto *view = qobject_cast<SafeWebView *>(ensurePreviewView(form()));
         for (int i = 0; i < pages.size(); ++i) {
-            QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
             form().BitBtn8->click();
+            QWidget *view = ensurePreviewView(form()); // made anew once the pane closed
+            QSignalSpy loaded(view, SIGNAL(loadFinished(bool)));
             preview(i + 1);
             QVERIFY(prompter.infos.isEmpty());
             if (!pages[i].memo.isNull())
                 QCOMPARE(form().Memo2->toPlainText(), pages[i].memo);
             QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
-            auto shown = std::make_shared<QString>();
-            view->page()->toPlainText([shown](const QString &text) { *shown = text.trimmed(); });
-            QTRY_COMPARE(*shown, pages[i].page);
+            QTRY_COMPARE(shownPage(view).text.trimmed(), pages[i].page);
         }
     }
 
@@ -272,6 +271,10 @@ private slots:
         for (QWidget *c : pane())
             QVERIFY2(c->isHidden(), qPrintable(c->objectName()));
         QCOMPARE(form().currentRow, 1);
+        QVERIFY(!previewView(form())); // gone with the pane, and its helper with it
+        form().BitBtn8->click(); // opened again on the same page
+        QTRY_COMPARE(shownPage(previewView(form())).text.trimmed(), QStringLiteral("Voir les pi\u00e8ces"));
+        form().BitBtn8->click();
 
         preview(2);
         QCOMPARE(prompter.beeps, 1);
