@@ -33,9 +33,10 @@ bool wellFormedAfter(const QByteArray &bytes, qsizetype tab)
 QString expectedMarks(const QByteArray &bytes, const QStringList &senders, QString marks,
                       std::vector<qsizetype> &dates)
 {
-    qsizetype start = 0;
+    // A UTF-8 byte order mark at the very start is not part of the first entry.
+    qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     bool skip = false;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
+    for (qsizetype i = start; i < bytes.size(); ++i) {
         if (!isSeparator(bytes.at(i)))
             continue;
         const QByteArray token = bytes.mid(start, i - start);

@@ -20,7 +20,7 @@ PELICORDE_TEST_PACKAGES=(
 # package would be enabled as a system service and listen on every interface. These packages
 # are fetched into .cache/debs and unpacked into .cache/unpacked with dpkg -x (no maintainer
 # script runs); only the shared libraries they depend on are installed as packages.
-PELICORDE_UNPACKED_PACKAGES=(dovecot-core dovecot-pop3d)
+PELICORDE_UNPACKED_PACKAGES=(dovecot-core dovecot-pop3d dovecot-imapd)
 PELICORDE_CACHE=$PWD/.cache   # the tests find the unpacked programs here
 
 # Only for ./test fuzz and ./test asan: clang with its libFuzzer and sanitizer runtimes.

@@ -11,6 +11,7 @@
 #include "core/BlacklistFile.h"
 #include "core/Error.h"
 #include "core/Folders.h"
+#include "core/SafeFile.h"
 #include "core/TlsRule.h"
 #include "mailbox/CertificateTrust.h"
 #include "mailbox/EncryptedServers.h"
@@ -65,10 +66,11 @@ struct Seen
 Seen readSeen(const QString &path)
 {
     Seen seen;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024 * 1024)
+    // A million ids of up to 70 characters.
+    const std::optional<QByteArray> bytes = files::readWhole(path, 72 * 1024 * 1024);
+    if (!bytes)
         return seen;
-    for (const QByteArray &line : file.readAll().split('\n')) {
+    for (const QByteArray &line : bytes->split('\n')) {
         if (line.startsWith('#'))
             seen.count = line.mid(1).toInt();
         else if (!line.isEmpty())
@@ -122,8 +124,8 @@ int check()
                 ids.insert(r, list.uid(r));
         session.quit();
     }
-    // No date: the marks are made, the blacklist's bytes stay as they are.
-    blacklistPass(blacklist::filePath(dataFolder), list, QString());
+    // The marks alone: the blacklist is opened read-only and its bytes stay as they are.
+    blacklistPass(blacklist::filePath(dataFolder), list, QString(), BlacklistDates::Leave);
 
     int marked = 0;
     for (int r = 1; r <= count; ++r)
@@ -142,7 +144,9 @@ int check()
         fresh = seen.count < 0 ? count : qMax(0, count - seen.count);
         state = "#" + QByteArray::number(count) + '\n';
     }
-    accounts::writePrivateFile(seenPath, state);
+    // Unsaved, every later run would count the same messages as new.
+    if (!accounts::writePrivateFile(seenPath, state))
+        throw Error(QStringLiteral("Impossible d'enregistrer les messages vus dans %1").arg(seenPath));
 
     std::printf("{\"messages\": %d, \"marked\": %d, \"new\": %d}\n", count, marked, fresh);
     return 0;

@@ -3,6 +3,7 @@
 
 #include "core/Ansi.h"
 #include "core/Folders.h"
+#include "core/SafeFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -107,7 +108,10 @@ SaveStatus saveAccount(const QString &dataFolder, const Account &account)
     if (holdsLineBreakOrNul(account.server) || holdsLineBreakOrNul(account.port)
         || holdsLineBreakOrNul(account.password) || holdsLineBreakOrNul(account.address))
         return SaveStatus::InvalidField;
-    if (!writePrivateFile(accountFilePath(dataFolder, account.address), encodeAccount(account)))
+    const QByteArray stored = encodeAccount(account);
+    if (stored.size() > kMaxFileBytes)
+        return SaveStatus::TooLong;
+    if (!writePrivateFile(accountFilePath(dataFolder, account.address), stored))
         return SaveStatus::WriteFailed;
     return SaveStatus::Saved;
 }
@@ -122,6 +126,9 @@ QString saveMessage(SaveStatus status)
     case SaveStatus::InvalidField:
         return QStringLiteral(
             "Un champ du compte contient un caractère interdit : le compte n'a pas été sauvegardé");
+    case SaveStatus::TooLong:
+        return QStringLiteral("Compte trop long (%1 octets au plus) : le compte n'a pas été sauvegardé")
+            .arg(kMaxFileBytes);
     case SaveStatus::EmptyField:
     case SaveStatus::WriteFailed:
         break;
@@ -134,18 +141,11 @@ LoadResult loadAccountFile(const QString &path)
     const QFileInfo info(path);
     if (!info.exists() || info.isDir())
         return {LoadStatus::Missing, {}};
-    // A pipe or device in the way would block or never end: count it as unreadable.
-    if (!info.isFile())
+    const std::optional<QByteArray> stored = files::readWhole(path, kMaxFileBytes);
+    if (!stored)
         return {LoadStatus::Unreadable, {}};
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {LoadStatus::Unreadable, {}};
-    const QByteArray stored = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return {LoadStatus::Damaged, {}};
-
-    const std::optional<Account> account = decodeAccount(stored);
+    const std::optional<Account> account = decodeAccount(*stored);
     if (!account)
         return {LoadStatus::Damaged, {}};
     return {LoadStatus::Loaded, *account};

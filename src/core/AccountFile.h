@@ -18,6 +18,10 @@ struct Account
     bool operator==(const Account &) const = default;
 };
 
+// An account file holds at most this many bytes (the four fields and their LFs): a longer
+// one is not read, and an account that would need more is not saved.
+inline constexpr qint64 kMaxFileBytes = 999;
+
 // Scrambling seed: the byte at 1-based position i is stored XOR (kScrambleSeed + i) mod 256.
 inline constexpr unsigned char kScrambleSeed = 0x6B;
 
@@ -28,7 +32,7 @@ QByteArray scrambled(QByteArray bytes);
 QByteArray encodeAccount(const Account &account);
 // The account held by stored bytes, or nothing when the unscrambled content holds a NUL
 // (damaged file). Missing LFs leave the fields from that one on empty; text after the fourth
-// LF is ignored. Any length is read whole.
+// LF is ignored.
 std::optional<Account> decodeAccount(const QByteArray &stored);
 
 // "<dataFolder>/<name>.adr"
@@ -46,6 +50,7 @@ enum class SaveStatus {
     EmptyField,     // nothing written, nothing shown
     InvalidAddress, // address unusable as a file name: refusal message, nothing written
     InvalidField,   // a field holds LF or NUL, which the format cannot store: refusal message
+    TooLong,        // the fields need more than kMaxFileBytes: refusal message, nothing written
     WriteFailed,    // the file could not be written: nothing shown, any old file kept
 };
 
@@ -58,8 +63,8 @@ QString saveMessage(SaveStatus status);
 enum class LoadStatus {
     Loaded,     // fields holds the account: set Edit3, Edit4, Edit16, Edit15 in that order
     Missing,    // no favourite: change nothing, show nothing
-    Unreadable, // it exists but cannot be opened: beep, change nothing
-    Damaged,    // NUL in the content, or a read error: change nothing, show nothing
+    Unreadable, // it exists but cannot be read (not a regular file, over kMaxFileBytes): beep, change nothing
+    Damaged,    // NUL in the content: change nothing, show nothing
 };
 
 struct LoadResult

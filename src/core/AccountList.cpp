@@ -3,6 +3,7 @@
 
 #include "core/AccountFile.h"
 #include "core/Folders.h"
+#include "core/SafeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,16 +44,8 @@ bool makeFavourite(const QString &dataFolder, const QString &fileName)
     // The name comes from the list, but never let it reach outside the data folder.
     if (fileName.isEmpty() || fileName.contains(QLatin1Char('/')))
         return false;
-    const QString source = folders::join(dataFolder, fileName);
-    if (!QFileInfo(source).isFile())
-        return false;
-    QFile file(source);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
-    return writePrivateFile(favouriteFilePath(dataFolder), bytes);
+    const std::optional<QByteArray> bytes = files::readWhole(folders::join(dataFolder, fileName), kMaxFileBytes);
+    return bytes && writePrivateFile(favouriteFilePath(dataFolder), *bytes);
 }
 
 QString favouriteFailedMessage()

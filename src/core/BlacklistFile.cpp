@@ -7,10 +7,7 @@
 
 #include "core/Ansi.h"
 #include "core/Folders.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "core/SafeFile.h"
 
 namespace blacklist {
 
@@ -19,9 +16,15 @@ QString filePath(const QString &dataFolder)
     return folders::join(dataFolder, QLatin1String(kFileName));
 }
 
+qsizetype byteOrderMarkLength(const QByteArray &bytes)
+{
+    return bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+}
+
 QString textFromBytes(const QByteArray &bytes)
 {
-    const QString raw = ansi::toUnicode(bytes);
+    const qsizetype mark = byteOrderMarkLength(bytes);
+    const QString raw = ansi::toUnicode(bytes.constData() + mark, bytes.size() - mark);
     QString text;
     text.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
@@ -95,37 +98,9 @@ QByteArray bytesFromText(const QString &text, const QString &loadedText)
     return out;
 }
 
-std::optional<QByteArray> openAndReadWhole(QFile &file, QIODevice::OpenMode mode)
-{
-    // Checked on the opened file, not the path, so nothing can be swapped in between; the
-    // open itself must not wait for a FIFO's writer.
-    const int flags = (mode & QIODevice::WriteOnly ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), flags);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize
-        || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0
-        || !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    // One byte more than its size tells whether it grew meanwhile; it is then read on, but
-    // never past the cap.
-    QByteArray bytes = file.read(st.st_size + 1);
-    if (bytes.size() > st.st_size)
-        bytes += file.read(kMaxFileSize + 1 - bytes.size());
-    if (file.error() != QFileDevice::NoError || bytes.size() > kMaxFileSize) {
-        file.close();
-        return std::nullopt;
-    }
-    return bytes;
-}
-
 std::optional<QString> loadEditorText(const QString &path)
 {
-    QFile file(path);
-    const std::optional<QByteArray> bytes = openAndReadWhole(file, QIODevice::ReadOnly);
+    const std::optional<QByteArray> bytes = files::readWhole(path, kMaxFileSize);
     if (!bytes)
         return std::nullopt;
     return textFromBytes(*bytes);

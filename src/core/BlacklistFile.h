@@ -28,15 +28,13 @@ inline constexpr qint64 kMaxFileSize = 1024 * 1024;
 // dataFolder + "/Liste-noire.txt"
 QString filePath(const QString &dataFolder);
 
-// Opens file (named, not open) with mode, never creating it, and reads it whole, leaving it
-// open for the caller. nullopt, with the file closed, when it is missing, cannot be opened
-// or read, is not a regular file (a FIFO would block, a device such as /dev/zero never end)
-// or is larger than kMaxFileSize.
-std::optional<QByteArray> openAndReadWhole(QFile &file, QIODevice::OpenMode mode);
+// Another editor may have put a UTF-8 byte order mark at the start: 3 when bytes start with
+// one, else 0. Nothing of the program reads it as text, and the editor does not write it back.
+qsizetype byteOrderMarkLength(const QByteArray &bytes);
 
-// The editor's text for the file's bytes: CR LF becomes a line break, and so does a lone CR
-// or LF (the editor can only show it as one); NUL becomes kNulSymbol; the rest is shown as
-// it stands, TABs and dates included.
+// The editor's text for the file's bytes, a byte order mark left out: CR LF becomes a line
+// break, and so does a lone CR or LF (the editor can only show it as one); NUL becomes
+// kNulSymbol; the rest is shown as it stands, TABs and dates included.
 QString textFromBytes(const QByteArray &bytes);
 
 // The file's bytes for the editor's text. The text is split at its line breaks ("\n", CR LF,
@@ -48,8 +46,8 @@ QString textFromBytes(const QByteArray &bytes);
 // user typed it, and it is written '?'.
 QByteArray bytesFromText(const QString &text, const QString &loadedText = {});
 
-// Reads the whole file for the editor. nullopt when openAndReadWhole refuses it: the caller
-// beeps and leaves the editor's text as it is.
+// Reads the whole file for the editor. nullopt when files::readWhole refuses it (up to
+// kMaxFileSize): the caller beeps and leaves the editor's text as it is.
 std::optional<QString> loadEditorText(const QString &path);
 
 // Take the memo's text with document()->toRawText(): toPlainText() turns non-breaking spaces

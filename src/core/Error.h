@@ -10,12 +10,20 @@
 class Error : public std::exception
 {
 public:
-    explicit Error(QString text) : m_text(std::move(text)), m_utf8(m_text.toUtf8()) {}
+    explicit Error(QString text, QString cause = {})
+        : m_text(std::move(text)), m_cause(std::move(cause)), m_utf8(m_text.toUtf8())
+    {
+    }
+    // What happened, where: "Connexion impossible au serveur pop.example:110 : …".
     const QString &text() const noexcept { return m_text; }
+    // The cause in one line for a user, added under an operation's own box ("Serveur
+    // introuvable"); empty when there is none to tell.
+    const QString &cause() const noexcept { return m_cause; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 
 private:
     QString m_text;
+    QString m_cause;
     QByteArray m_utf8;
 };
 

@@ -11,7 +11,7 @@ class SilentPrompter final : public Prompter
 {
 public:
     void information(const QString &) override {}
-    bool question(const QString &) override { return false; }
+    bool question(const QString &, Default) override { return false; }
     void errorReport(const QString &) override {}
     void beep() override {}
 };
@@ -33,12 +33,12 @@ public:
         g_current->information(text);
     }
 
-    bool question(const QString &text) override
+    bool question(const QString &text, Default byDefault) override
     {
         if (ServerOperation::abandoned())
             return false;
         const ServerOperation::BoxShown shown;
-        return g_current->question(text);
+        return g_current->question(text, byDefault);
     }
 
     void errorReport(const QString &text) override

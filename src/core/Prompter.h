@@ -10,9 +10,10 @@ public:
     virtual ~Prompter() = default;
     // Information box titled "Pelicorde" with one OK button.
     virtual void information(const QString &text) = 0;
-    // Warning question titled "Avertissement", buttons "Oui" (default) and "Annuler".
-    // True for Oui; Escape and the close box mean Annuler.
-    virtual bool question(const QString &text) = 0;
+    // Warning question titled "Avertissement", buttons "Oui" and "Annuler", byDefault the one
+    // that Return presses. True for Oui; Escape and the close box mean Annuler.
+    enum class Default { Oui, Annuler };
+    virtual bool question(const QString &text, Default byDefault = Default::Oui) = 0;
     // The standard error report: critical box titled "Pelicorde"; text already completed.
     virtual void errorReport(const QString &text) = 0;
     virtual void beep() = 0;

@@ -13,6 +13,43 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace files {
+
+std::optional<QByteArray> openAndReadWhole(QFile &file, QIODevice::OpenMode mode, qint64 maxBytes)
+{
+    // Checked on the opened file, not the path, so nothing can be swapped in between; the
+    // open itself must not wait for a FIFO's writer.
+    const int flags = (mode & QIODevice::WriteOnly ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), flags);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes
+        || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0
+        || !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    // One byte more than its size tells whether it grew meanwhile; it is then read on, but
+    // never past the cap.
+    QByteArray bytes = file.read(st.st_size + 1);
+    if (bytes.size() > st.st_size)
+        bytes += file.read(maxBytes + 1 - bytes.size());
+    if (file.error() != QFileDevice::NoError || bytes.size() > maxBytes) {
+        file.close();
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<QByteArray> readWhole(const QString &path, qint64 maxBytes)
+{
+    QFile file(path);
+    return openAndReadWhole(file, QIODevice::ReadOnly, maxBytes);
+}
+
+} // namespace files
+
 namespace attachments {
 
 namespace {

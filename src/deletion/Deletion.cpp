@@ -42,8 +42,8 @@ bool anyMarkedRow(const MessageList &list)
 
 // Deletes the marked rows that still stand for the same message on the server, then QUIT.
 // Throws on any failure; the caller then drops the session without QUIT, so that none of
-// this run's deletions take effect.
-void deleteRows(Pop3Session &session, TForm1 &form)
+// this run's deletions take effect. quitSent: the deletions may have taken effect.
+void deleteRows(Pop3Session &session, TForm1 &form, bool &quitSent)
 {
     openSession(session, form);
     pumpEvents();
@@ -60,7 +60,8 @@ void deleteRows(Pop3Session &session, TForm1 &form)
         bool same = r <= count;
         if (same) {
             const MailMessage header = MailMessage::parse(session.header(r));
-            same = ansi::fromUnicode(header.subject()) == ansi::fromUnicode(list.cell(r, MessageList::Subject));
+            same = ansi::fromUnicode(MessageList::kept(header.subject()))
+                   == ansi::fromUnicode(list.cell(r, MessageList::Subject));
             // Subjects repeat (newsletters, notifications, spam runs); the unique id does not.
             // When the server gives ids, a row without one cannot be told from its neighbours.
             const QString uid = list.uid(r);
@@ -76,6 +77,7 @@ void deleteRows(Pop3Session &session, TForm1 &form)
         pumpEvents();
     }
     throwIfAbandoned();
+    quitSent = true;
     session.quit();
 }
 
@@ -85,6 +87,7 @@ void deleteMarked(TForm1 &form)
 {
     if (refusedWhileBusy())
         return;
+    bool changed = false;
     {
         // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
         // the user unticked, and "Oui" would delete them.
@@ -96,7 +99,7 @@ void deleteMarked(TForm1 &form)
         {
             Pop3Session session;
             try {
-                deleteRows(session, form);
+                deleteRows(session, form, changed);
             } catch (const Error &e) {
                 failure = failureBoxText(e, FailureText);
             }
@@ -104,5 +107,10 @@ void deleteMarked(TForm1 &form)
         if (!failure.isEmpty())
             prompter().information(failure);
     }
-    rescanAfterChange(form);
+    // Without QUIT the server deleted nothing: the rows still stand for its messages, also
+    // while a scan waits for its login delay (a login the delay refused, say).
+    if (changed)
+        rescanAfterChange(form);
+    else
+        headerScan(form);
 }

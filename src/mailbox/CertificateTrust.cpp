@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/CertificateTrust.h"
 
-#include <QFile>
-
 #include "core/AccountFile.h"
 #include "core/Folders.h"
+#include "core/SafeFile.h"
+#include "mailbox/NetworkErrors.h"
 
 namespace certificates {
 namespace {
+
+// Some 10,000 servers: far more than anyone keeps.
+constexpr qint64 kMaxStoreBytes = 1024 * 1024;
 
 QByteArray serverKey(const PeerCertificate &peer)
 {
@@ -18,10 +21,10 @@ QByteArray serverKey(const PeerCertificate &peer)
 QList<std::pair<QByteArray, QByteArray>> readStore(const QString &path)
 {
     QList<std::pair<QByteArray, QByteArray>> entries;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 1024 * 1024)
+    const std::optional<QByteArray> bytes = files::readWhole(path, kMaxStoreBytes);
+    if (!bytes)
         return entries;
-    for (const QByteArray &line : file.readAll().split('\n')) {
+    for (const QByteArray &line : bytes->split('\n')) {
         const qsizetype blank = line.lastIndexOf(' ');
         if (blank > 0)
             entries.append({line.left(blank), line.mid(blank + 1).trimmed()});
@@ -83,8 +86,8 @@ QString questionText(const PeerCertificate &peer, Trust trust)
         : QStringLiteral("Le certificat du serveur %1 n'est pas garanti par une autorité reconnue.").arg(server);
     QStringList why;
     for (const QSslError &e : peer.errors)
-        if (!why.contains(e.errorString()))
-            why << e.errorString();
+        if (const QString fault = networkerrors::certificateFault(e); !why.contains(fault))
+            why << fault;
     const QString format = QStringLiteral("dd/MM/yyyy");
     return head + QStringLiteral("\n(%1)\n\nEmpreinte SHA-256 : %2\nÉmetteur : %3\nSujet : %4\nValide du %5 au %6\n\n"
                                  "Faire confiance à ce certificat pour ce serveur ?")

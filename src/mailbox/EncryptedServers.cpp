@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/EncryptedServers.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
 #include <optional>
 
 #include "core/AccountFile.h"
 #include "core/Folders.h"
+#include "core/SafeFile.h"
 
 namespace encryptedServers {
 namespace {
@@ -24,17 +23,13 @@ QByteArray key(const QString &host, quint16 port)
 // not a record (a FIFO would block the read, a device fill the memory): it is then left alone.
 std::optional<QList<QByteArray>> read(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
+    if (!attachments::entryExists(path))
         return QList<QByteArray>();
-    QFile file(path);
-    if (!info.isFile() || info.size() > kMaxRecordBytes || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.read(kMaxRecordBytes + 1);
-    if (bytes.size() > kMaxRecordBytes)
+    const std::optional<QByteArray> bytes = files::readWhole(path, kMaxRecordBytes);
+    if (!bytes)
         return std::nullopt;
     QList<QByteArray> servers;
-    for (const QByteArray &line : bytes.split('\n'))
+    for (const QByteArray &line : bytes->split('\n'))
         if (!line.trimmed().isEmpty())
             servers << line.trimmed();
     return servers;

@@ -365,6 +365,7 @@ void ImapResponseParser::complete()
 {
     if (m_cur.m_codeAt < 0)
         m_cur.m_tokens[0].a = quint32(m_cur.m_tokens.size()) - 1;
+    m_cur.m_received = quint32(m_responseBytes);
     m_ready.push_back(std::move(m_cur));
     m_cur = ImapResponse();
     m_state = State::LineStart;

@@ -109,6 +109,8 @@ public:
     // The response on one line, strings quoted with C escapes, status text after "|": for
     // logs and tests.
     QByteArray dump() const;
+    // The bytes the response took on the wire, literals and line ends included.
+    qsizetype receivedBytes() const { return m_received; }
 
 private:
     friend class ImapResponseParser;
@@ -124,6 +126,7 @@ private:
     Slice m_tag, m_name, m_text;
     qint32 m_codeAt = -1;
     quint32 m_number = 0;
+    quint32 m_received = 0;
     bool m_hasNumber = false;
     Kind m_kind = Kind::Untagged;
     Status m_status = Status::None;

@@ -52,15 +52,31 @@ QString delayText(int seconds)
     return QStringLiteral("%1 seconde%2").arg(seconds).arg(seconds > 1 ? QStringLiteral("s") : QString());
 }
 
+QString LoginRefused::causeOf(Reason reason)
+{
+    switch (reason) {
+    case Reason::LoginDelay:
+        return QStringLiteral("Le serveur demande d'attendre entre deux connexions");
+    case Reason::InUse:
+        return QStringLiteral("Boîte aux lettres utilisée par une autre session");
+    case Reason::Other:
+        break;
+    }
+    return QStringLiteral("Identification refusée par le serveur (mot de passe ou adresse)");
+}
+
 QString failureBoxText(const std::exception &e, const QString &otherwise)
 {
     if (const auto *withdrawn = dynamic_cast<const EncryptionWithdrawn *>(&e))
         return withdrawn->text()
             + QStringLiteral("\n\nSi ce serveur ne chiffre vraiment plus les connexions, enregistrez de nouveau "
                              "le compte (bouton Sauvegarde) pour l'accepter.");
+    const auto *error = dynamic_cast<const Error *>(&e);
+    const QString withCause =
+        error && !error->cause().isEmpty() ? otherwise + QStringLiteral("\n\n") + error->cause() : otherwise;
     const auto *refused = dynamic_cast<const LoginRefused *>(&e);
     if (!refused)
-        return otherwise;
+        return withCause;
     switch (refused->reason()) {
     case LoginRefused::Reason::LoginDelay:
         if (refused->delaySeconds() > 0)
@@ -76,7 +92,7 @@ QString failureBoxText(const std::exception &e, const QString &otherwise)
     case LoginRefused::Reason::Other:
         break;
     }
-    return otherwise;
+    return withCause;
 }
 
 QString LoginDelay::key(const Pop3Account &account)

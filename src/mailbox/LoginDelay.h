@@ -19,13 +19,14 @@ class LoginRefused : public Error
 public:
     enum class Reason { Other, LoginDelay, InUse };
 
-    LoginRefused(QString text, Reason reason) : Error(std::move(text)), m_reason(reason) {}
+    LoginRefused(QString text, Reason reason) : Error(std::move(text), causeOf(reason)), m_reason(reason) {}
     Reason reason() const noexcept { return m_reason; }
     // Seconds the server asks between two logins, when known; 0 otherwise.
     int delaySeconds() const noexcept { return m_delaySeconds; }
     void setDelaySeconds(int seconds) noexcept { m_delaySeconds = seconds; }
 
 private:
+    static QString causeOf(Reason reason);
     Reason m_reason;
     int m_delaySeconds = 0;
 };
@@ -37,7 +38,8 @@ LoginRefused::Reason refusalReason(const QByteArray &status);
 int announcedLoginDelay(const QStringList &capabilities);
 
 // The box for a failed operation: what the server asked for when it refused the login for
-// the time being, or that it no longer offers TLS; otherwise the operation's own text.
+// the time being, or that it no longer offers TLS; otherwise the operation's own text and,
+// under it, the error's cause.
 QString failureBoxText(const std::exception &e, const QString &otherwise);
 
 // "10 secondes", "15 minutes".

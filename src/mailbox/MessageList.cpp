@@ -27,10 +27,21 @@ QString MessageList::cell(int row, int column) const
     return m_rows[row].cells[column];
 }
 
-void MessageList::setCell(int row, int column, const QString &text)
+QString MessageList::kept(const QString &text)
+{
+    if (text.size() <= MaxCellLength)
+        return text;
+    qsizetype cut = MaxCellLength - 1;
+    if (text.at(cut - 1).isHighSurrogate())
+        --cut;
+    return text.left(cut) + QChar(u'\u2026');
+}
+
+void MessageList::setCell(int row, int column, const QString &fullText)
 {
     if (row < 0 || row >= rows() || column < 0 || column >= ColumnCount)
         return;
+    const QString text = kept(fullText);
     QString &c = m_rows[row].cells[column];
     if (c == text)
         return;
@@ -47,9 +58,10 @@ void MessageList::setCells(int row, int firstColumn, std::initializer_list<QStri
         return;
     int first = -1, last = -1;
     int column = firstColumn;
-    for (const QString &text : texts) {
+    for (const QString &fullText : texts) {
         if (column >= ColumnCount)
             break;
+        const QString text = kept(fullText);
         QString &c = m_rows[row].cells[column];
         if (c != text) {
             c = text;

@@ -22,6 +22,14 @@ public:
 
     explicit MessageList(QObject *parent = nullptr);
 
+    // A cell keeps at most this many characters of a text, the last one "…" when it is cut:
+    // far more than a row can show, while a field of hundreds of kilobytes (spam stretching
+    // its Subject) made each repaint of the grid take seconds. The preview shows the message's
+    // own fields, whole.
+    static constexpr qsizetype MaxCellLength = 2000;
+    // What a cell keeps of text; compare a message's field with a cell through it.
+    static QString kept(const QString &text);
+
     // Rows including the caption row: N + 1, at least 2 (one empty data row).
     int rows() const { return int(m_rows.size()); }
     // Drops the rows beyond n; added rows are empty. n is at least 2.

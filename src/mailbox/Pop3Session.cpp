@@ -11,6 +11,7 @@
 
 #include "core/Error.h"
 #include "mailbox/LoginDelay.h"
+#include "mailbox/NetworkErrors.h"
 
 namespace {
 
@@ -153,16 +154,16 @@ QString Pop3Session::server() const
     return QStringLiteral("%1:%2").arg(m_account.host).arg(m_account.port);
 }
 
-void Pop3Session::fail(const QString &text)
+void Pop3Session::fail(const QString &text, const QString &cause)
 {
     m_broken = true;
-    throw Error(text);
+    throw Error(text, cause);
 }
 
 void Pop3Session::failOutOfStep(const QString &text)
 {
     m_broken = true;
-    throw Pop3ProtocolError(text);
+    throw Pop3ProtocolError(text, QStringLiteral("Échange désynchronisé avec le serveur"));
 }
 
 void Pop3Session::failWithdrawn()
@@ -181,7 +182,15 @@ void Pop3Session::failUnrelated(const QString &step)
 
 void Pop3Session::failDropped(const QString &step)
 {
-    fail(QStringLiteral("Connexion interrompue par le serveur %1 pendant %2").arg(server(), step));
+    fail(QStringLiteral("Connexion interrompue par le serveur %1 pendant %2").arg(server(), step),
+         QStringLiteral("Connexion coupée par le serveur"));
+}
+
+// What OpenSSL says of a failed handshake is for programmers, and in English.
+void Pop3Session::failTls(const QString &detail)
+{
+    const QString text = QStringLiteral("Échec de la négociation TLS avec le serveur %1").arg(server());
+    fail(detail.isEmpty() ? text : text + QStringLiteral(" : ") + detail, QStringLiteral("Échec du chiffrement TLS"));
 }
 
 void Pop3Session::failTimeout(const QString &step)
@@ -189,30 +198,35 @@ void Pop3Session::failTimeout(const QString &step)
     const int ms = m_limits.idleMs;
     const QString delay =
         ms % 1000 == 0 ? QString::number(ms / 1000) : QLocale(QLocale::French).toString(ms / 1000.0);
-    fail(QStringLiteral("Le serveur %1 ne répond plus (%2 s sans réponse) pendant %3").arg(server(), delay, step));
+    fail(QStringLiteral("Le serveur %1 ne répond plus (%2 s sans réponse) pendant %3").arg(server(), delay, step),
+         QStringLiteral("Le serveur ne répond plus"));
 }
 
 void Pop3Session::failTooSlow(const QString &step)
 {
-    fail(QStringLiteral("Le serveur %1 répond trop lentement : opération abandonnée pendant %2").arg(server(), step));
+    fail(QStringLiteral("Le serveur %1 répond trop lentement : opération abandonnée pendant %2").arg(server(), step),
+         QStringLiteral("Le serveur répond trop lentement"));
 }
 
 // A refusal leaves the conversation in step: the session stays usable.
 void Pop3Session::failRefused(const QString &step, const Reply &reply)
 {
-    throw Error(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), step, serverText(reply.status)));
+    throw Error(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), step, serverText(reply.status)),
+                QStringLiteral("Le serveur a refusé une commande"));
 }
 
 void Pop3Session::failParser(const QString &step)
 {
     const QString garbled = QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : %3");
+    const QString cause = QStringLiteral("Réponse incompréhensible du serveur");
     switch (m_replies.problem()) {
     case Pop3ReplyParser::Problem::NotPop3:
-        fail(garbled.arg(server(), step, QStringLiteral("« %1 »").arg(serverText(m_replies.problemLine()))));
+        fail(garbled.arg(server(), step, QStringLiteral("« %1 »").arg(serverText(m_replies.problemLine()))), cause);
     case Pop3ReplyParser::Problem::EndlessLine:
-        fail(garbled.arg(server(), step, QStringLiteral("ligne sans fin")));
+        fail(garbled.arg(server(), step, QStringLiteral("ligne sans fin")), cause);
     case Pop3ReplyParser::Problem::TooLong:
-        fail(QStringLiteral("Réponse trop longue du serveur %1 pendant %2").arg(server(), step));
+        fail(QStringLiteral("Réponse trop longue du serveur %1 pendant %2").arg(server(), step),
+             QStringLiteral("Réponse trop longue du serveur"));
     case Pop3ReplyParser::Problem::Stray:
     case Pop3ReplyParser::Problem::None:
         break;
@@ -224,7 +238,8 @@ void Pop3Session::failParser(const QString &step)
 void Pop3Session::requireOpen() const
 {
     if (!m_open || m_broken)
-        throw Error(QStringLiteral("Session POP3 fermée ou interrompue avec le serveur %1").arg(server()));
+        throw Error(QStringLiteral("Session POP3 fermée ou interrompue avec le serveur %1").arg(server()),
+                    QStringLiteral("Connexion coupée par le serveur"));
 }
 
 void Pop3Session::open(const Pop3Account &account)
@@ -236,10 +251,12 @@ void Pop3Session::open(const Pop3Account &account)
     const QByteArray password = account.password.toUtf8();
     // A line end inside a field would let it send a command of its own.
     if (user.contains('\r') || user.contains('\n') || password.contains('\r') || password.contains('\n'))
-        throw Error(QStringLiteral("Nom d'utilisateur ou mot de passe invalide pour le serveur %1").arg(server()));
+        throw Error(QStringLiteral("Nom d'utilisateur ou mot de passe invalide pour le serveur %1").arg(server()),
+                    QStringLiteral("Adresse ou mot de passe invalide"));
     if (account.tls && !QSslSocket::supportsSsl())
         throw Error(QStringLiteral("Connexion TLS impossible au serveur %1 : TLS non disponible sur ce système")
-                        .arg(server()));
+                        .arg(server()),
+                    QStringLiteral("TLS non disponible sur ce système"));
 
     m_socket = std::make_unique<QSslSocket>();
     m_socket->setReadBufferSize(kSocketBuffer);
@@ -265,7 +282,8 @@ void Pop3Session::open(const Pop3Account &account)
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
     if (!account.caFile.isEmpty() && !config.addCaCertificates(account.caFile))
-        fail(QStringLiteral("Certificats d'autorité illisibles dans %1").arg(account.caFile));
+        fail(QStringLiteral("Certificats d'autorité illisibles dans %1").arg(account.caFile),
+             QStringLiteral("Certificats d'autorité illisibles"));
     s->setSslConfiguration(config);
 
     m_progress.start();
@@ -284,7 +302,8 @@ void Pop3Session::open(const Pop3Account &account)
     const QString greeting = QStringLiteral("l'accueil");
     const Reply hello = readReply(greeting);
     if (!hello.ok)
-        fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(hello.status)));
+        fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(hello.status)),
+             QStringLiteral("Connexion refusée par le serveur"));
     QStringList offered = preLoginCapabilities();
     if (!account.tls && listsCapability(offered, u"STLS")) {
         upgrade();
@@ -317,11 +336,13 @@ void Pop3Session::upgrade()
     if (!r.ok && m_account.tlsRequired)
         failWithdrawn();
     if (!r.ok)
-        fail(QStringLiteral("Échec de la négociation TLS avec le serveur %1 : %2").arg(server(), serverText(r.status)));
+        failTls(serverText(r.status));
     // Bytes sent in clear after the +OK would pass for replies of the encrypted session.
     requireInStep(step);
     if (!QSslSocket::supportsSsl())
-        fail(QStringLiteral("Connexion TLS impossible au serveur %1 : TLS non disponible sur ce système").arg(server()));
+        fail(QStringLiteral("Connexion TLS impossible au serveur %1 : TLS non disponible sur ce système")
+                 .arg(server()),
+             QStringLiteral("TLS non disponible sur ce système"));
     m_socket->startClientEncryption();
     waitUntilConnected(true, true);
     checkCertificate();
@@ -427,7 +448,9 @@ void Pop3Session::checkCertificate()
     }
     if (!accepted) {
         m_socket->abort();
-        fail(QStringLiteral("Certificat du serveur %1 refusé : %2").arg(server(), m_sslErrors.first().errorString()));
+        fail(QStringLiteral("Certificat du serveur %1 refusé : %2")
+                 .arg(server(), networkerrors::certificateFault(m_sslErrors.first())),
+             QStringLiteral("Certificat du serveur refusé"));
     }
 }
 
@@ -440,15 +463,16 @@ void Pop3Session::waitUntilConnected(bool encrypted, bool tcpUp)
         if (encrypted ? m_socket->isEncrypted() : m_socket->state() == QAbstractSocket::ConnectedState)
             return;
         if (m_socket->state() == QAbstractSocket::UnconnectedState) {
-            const QString why = m_socket->errorString();
             if (encrypted && tcpUp)
-                fail(QStringLiteral("Échec de la négociation TLS avec le serveur %1 : %2").arg(server(), why));
-            fail(QStringLiteral("Connexion impossible au serveur %1 : %2").arg(server(), why));
+                failTls();
+            // Qt's own text is English: the cause is told in French.
+            const QString cause = networkerrors::connectionCause(m_socket->error());
+            const QString inText = cause.left(1).toLower() + cause.mid(1);
+            fail(QStringLiteral("Connexion impossible au serveur %1 : %2").arg(server(), inText), cause);
         }
         if (encrypted && tcpUp && m_socket->error() == QAbstractSocket::SslHandshakeFailedError) {
-            const QString why = m_socket->errorString();
             m_socket->abort();
-            fail(QStringLiteral("Échec de la négociation TLS avec le serveur %1 : %2").arg(server(), why));
+            failTls();
         }
         waitForData(step);
     }
@@ -478,7 +502,8 @@ void Pop3Session::waitForData(const QString &step)
     // operation ends here, as after any network failure.
     if (result < 0)
         fail(QStringLiteral("Échange avec le serveur %1 interrompu : le programme se ferme pendant %2")
-                 .arg(server(), step));
+                 .arg(server(), step),
+             QString());
 }
 
 void Pop3Session::pull()
@@ -594,7 +619,8 @@ int Pop3Session::messageCount()
     const int count = r.status.split(' ').first().toInt(&ok);
     if (!ok || count < 0 || count > kMaxMessages)
         fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : « %3 »")
-                 .arg(server(), step, serverText(r.status)));
+                 .arg(server(), step, serverText(r.status)),
+             QStringLiteral("Réponse incompréhensible du serveur"));
     m_count = count;
     return count;
 }

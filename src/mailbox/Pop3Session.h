@@ -31,6 +31,8 @@ struct Pop3Account
     bool tlsRequired = false;
     // PEM certificates trusted beside the system's CA store (a private CA); empty: the system's only.
     QString caFile{};
+    enum class Protocol { Pop3, Imap };
+    Protocol protocol = Protocol::Pop3;
 };
 
 // A server certificate that the trusted CAs do not validate for the host name.
@@ -185,7 +187,7 @@ private:
     void requireOpen() const;
 
     QString server() const;
-    [[noreturn]] void fail(const QString &text);
+    [[noreturn]] void fail(const QString &text, const QString &cause);
     [[noreturn]] void failDropped(const QString &step);
     [[noreturn]] void failTimeout(const QString &step);
     [[noreturn]] void failTooSlow(const QString &step);
@@ -194,6 +196,7 @@ private:
     [[noreturn]] void failOutOfStep(const QString &text);
     [[noreturn]] void failWithdrawn();
     [[noreturn]] void failUnrelated(const QString &step);
+    [[noreturn]] void failTls(const QString &detail = {});
 
     Pop3Limits m_limits;
     Pop3Account m_account;

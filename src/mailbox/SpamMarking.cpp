@@ -10,6 +10,7 @@
 
 #include "core/Ansi.h"
 #include "core/BlacklistFile.h"
+#include "core/SafeFile.h"
 #include "mailbox/MessageList.h"
 
 // A scan may meet thousands of entries and thousands of senders; testing every token against
@@ -174,13 +175,15 @@ QByteArray dateField(const QString &lastHeaderDate)
 
 } // namespace
 
-void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate)
+void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate, BlacklistDates dates)
 {
     QFile file(path);
+    const bool write = dates == BlacklistDates::Write;
     // A read-only blacklist is left alone, even by a user (root) whom the system lets write it.
-    if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
+    if (write && !(QFile::permissions(path) & QFileDevice::WriteOwner))
         return;
-    const std::optional<QByteArray> read = blacklist::openAndReadWhole(file, QIODevice::ReadWrite | QIODevice::Unbuffered);
+    const std::optional<QByteArray> read = files::openAndReadWhole(
+        file, write ? QIODevice::ReadWrite | QIODevice::Unbuffered : QIODevice::ReadOnly, blacklist::kMaxFileSize);
     if (!read)
         return;
     const QByteArray &bytes = *read;
@@ -190,8 +193,8 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     QHash<QByteArray, int> patternIds;
     std::vector<QString> patterns;
     qsizetype patternLength = 0;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
+    qsizetype start = blacklist::byteOrderMarkLength(bytes);
+    for (qsizetype i = start; i < bytes.size(); ++i) {
         if (!isSeparator(bytes.at(i)))
             continue;
         int id = -1;
@@ -234,7 +237,7 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     }
 
     // Tokens in file order; the date field behind a catching entry is skipped, not tested.
-    const QByteArray date = dateField(lastHeaderDate);
+    const QByteArray date = write ? dateField(lastHeaderDate) : QByteArray();
     struct DateWrite {
         qsizetype offset;
         std::size_t token;

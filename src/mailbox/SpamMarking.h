@@ -17,8 +17,15 @@ class MessageList;
 // when lastHeaderDate is empty (no header was read) or when the entry is not well formed;
 // the rows are marked all the same. No other byte of the file changes.
 //
+// A UTF-8 byte order mark at the start of the file is no part of the first entry.
+//
 // A missing file, one that cannot be opened for writing (a read-only file included) or read,
-// one that is not a regular file or is too large (blacklist::openAndReadWhole): nothing is
-// marked. A failed date write ends the pass there: the marks of the entries up to
-// that one stay. Never raises and never shows anything.
-void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate);
+// one that is not a regular file or is too large (files::readWhole): nothing is marked. A
+// failed date write ends the pass there: the marks of the entries up to that one stay. Never
+// raises and never shows anything.
+//
+// With BlacklistDates::Leave the file is opened read-only and nothing is written: the marks
+// alone, for a reader that never writes the blacklist (pelicorde-check), a read-only file too.
+enum class BlacklistDates { Write, Leave };
+void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate,
+                   BlacklistDates dates = BlacklistDates::Write);

@@ -118,6 +118,9 @@ qint64 heldForLoginDelay(TForm1 &form)
     return wait;
 }
 
+// "14:32": when a scan stopped, for the status line.
+QString now() { return QTime::currentTime().toString(QStringLiteral("HH:mm")); }
+
 QString heldScanText(qint64 waitMs)
 {
     return QStringLiteral("Relève des messages à %1 : le serveur demande d'attendre entre deux connexions")
@@ -210,8 +213,9 @@ void attachmentPass(TForm1 &form, Pop3Session &session)
     form.CheckBox1->setChecked(false);
 }
 
-void endOfScan(TForm1 &form, int previousCount)
+void endOfScan(TForm1 &form, int previousCount, const QString &stop)
 {
+    form.scanStop = stop;
     // The grid's enabled state and height are the preview pane's business: a scan under an
     // open pane leaves them as they are.
     form.SG1->scrollToTop();
@@ -230,7 +234,8 @@ void headerScan(TForm1 &form)
         return;
     // Asked for by the user: the list stays as it is and the status line says when the scan runs.
     if (const qint64 wait = heldForLoginDelay(form)) {
-        form.StatusBar1->showMessage(heldScanText(wait));
+        form.scanStop = heldScanText(wait);
+        form.StatusBar1->showMessage(form.scanStop);
         return;
     }
     const ServerOperation operation;
@@ -244,34 +249,36 @@ void headerScan(TForm1 &form)
         list.clearDataRows();
         list.setRows(2);
         prompter().beep();
+        form.scanStop = QStringLiteral("Relève impossible à %1 : compte de réception incomplet").arg(now());
+        form.StatusBar1->showMessage(form.scanStop);
+        form.trayTipText = form.scanStop;
         return;
     }
 
     auto session = std::make_unique<Pop3Session>();
     QString lastHeaderDate;
+    QString stop;
     form.scanNote.clear();
-    form.scanNoteAlone = false;
     try {
         headerPass(form, *session, lastHeaderDate);
     } catch (const CertificateToConfirm &e) {
         // Quietly: the list stays as it was, the status line says what waits for the user.
-        form.scanNote = e.text() + QStringLiteral(" : relève à la prochaine demande");
-        form.scanNoteAlone = true;
-        form.StatusBar1->showMessage(form.scanNote);
-        form.trayTipText = form.scanNote;
+        form.scanStop = e.text() + QStringLiteral(" (%1) : relève à la prochaine demande").arg(now());
+        emit form.scanEnded(previousCount);
         return;
     } catch (const EncryptionWithdrawn &e) {
         // Nobody may be there to read a box: the status line says why nothing was checked.
+        form.scanStop = e.text() + QStringLiteral(" (%1)").arg(now());
         if (runsUnattended()) {
-            form.scanNote = e.text();
-            form.scanNoteAlone = true;
-            form.StatusBar1->showMessage(form.scanNote);
-            form.trayTipText = form.scanNote;
+            emit form.scanEnded(previousCount);
             return;
         }
         prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
+        stop = form.scanStop;
     } catch (const Error &e) {
         prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
+        stop = e.cause().isEmpty() ? QStringLiteral("Échec de la relève à %1").arg(now())
+                                   : QStringLiteral("Échec de la relève à %1 : %2").arg(now(), e.cause());
     }
     if (ServerOperation::abandoned())
         return;
@@ -296,7 +303,7 @@ void headerScan(TForm1 &form)
         // The marking is a help, not part of reading the mailbox: the scan ends normally.
     }
 
-    endOfScan(form, previousCount);
+    endOfScan(form, previousCount, stop);
 }
 
 bool requestScan(TForm1 &form)
@@ -308,8 +315,10 @@ bool requestScan(TForm1 &form)
     }
     if (ServerOperation::abandoned())
         return true;
-    if (heldForLoginDelay(form))
+    if (const qint64 wait = heldForLoginDelay(form)) {
+        form.scanStop = heldScanText(wait);
         return false;
+    }
     const UnattendedScope unattended;
     headerScan(form);
     return true;

@@ -10,8 +10,8 @@ void headerScan(TForm1 &form);
 
 // A scan asked for by a timer tick or the tray menu: runs now when no server operation runs and
 // no box waits for an answer, otherwise once both have ended (several requests make one scan).
-// False when it waits for the server's login delay: it then runs by itself once that has passed,
-// and the status line is left as it is.
+// False when it waits for the server's login delay: it then runs by itself once that has passed;
+// scanStop says when, for the caller to show.
 bool requestScan(TForm1 &form);
 
 // A scan waits for the server's login delay.

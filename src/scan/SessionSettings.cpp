@@ -51,7 +51,10 @@ void openSession(Pop3Session &session, const TForm1 &form)
         if (g_unattended)
             throw CertificateToConfirm(
                 QStringLiteral("Le certificat du serveur %1:%2 est à confirmer").arg(peer.host).arg(peer.port));
-        if (!prompter().question(certificates::questionText(peer, trust)))
+        // A changed certificate may be an interception: Return must not say yes to it.
+        if (!prompter().question(certificates::questionText(peer, trust),
+                                 trust == certificates::Trust::Changed ? Prompter::Default::Annuler
+                                                                       : Prompter::Default::Oui))
             return false;
         certificates::remember(store, peer);
         return true;

@@ -128,8 +128,10 @@ void Notifier::notificationClosed(uint id, uint)
 bool Notifier::eventFilter(QObject *watched, QEvent *event)
 {
     // The user is back at the list: the news is read.
-    if (watched == &m_form && event->type() == QEvent::WindowActivate)
+    if (watched == &m_form && event->type() == QEvent::WindowActivate) {
+        m_form.seenMessageCount = m_form.lastMessageCount;
         withdraw();
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -150,16 +152,25 @@ QString newMailText(int count, int marked)
 
 void signalNewMail(TForm1 &form, int previousCount)
 {
-    // The start-up scan, which runs before the periodic check starts, finds the mailbox as it
-    // stands, not new mail; and a user at the window sees the list grow.
-    if (!form.Timer2->isActive() || userAtWindow(form))
+    const int count = form.lastMessageCount;
+    int &seen = form.seenMessageCount;
+    // The start-up scan, which runs before the periodic check starts, and the first periodic
+    // one when there was none (TLS) find the mailbox as it stands, not new mail; and a user at
+    // the window sees the list grow.
+    if (seen < 0 || !form.Timer2->isActive() || userAtWindow(form)) {
+        seen = count;
+        return;
+    }
+    seen = qMin(seen, count); // messages deleted meanwhile, here or elsewhere
+    if (count <= previousCount || count <= seen)
         return;
     // New messages take the highest numbers on the server.
     const MessageList &list = *form.list;
     int marked = 0;
-    for (int row = previousCount + 1; row <= form.lastMessageCount && row < list.rows(); ++row)
+    for (int row = seen + 1; row <= count && row < list.rows(); ++row)
         marked += list.isMarked(row) ? 1 : 0;
-    notifierOf(form).notify(form.lastMessageCount - previousCount, marked);
+    // It replaces the one on screen: it counts all the user has not seen.
+    notifierOf(form).notify(count - seen, marked);
     // In the notification area the icon blinks; on the task bar the window asks for attention.
     if (form.isVisible()) {
         if (alertFunction)

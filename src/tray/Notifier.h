@@ -44,9 +44,12 @@ private:
 // "1 nouveau message", "3 nouveaux messages, dont 2 marqués par la liste noire", ...
 QString newMailText(int count, int marked);
 
-// The end of a scan that found more messages than the one before it (previousCount): when
-// the window is not the active one, a desktop notification, and the urgency hint on the
-// window when it is on the task bar rather than in the notification area.
+// The end of a scan that counted the messages. When it found more than the scan before it
+// (previousCount) and more than the user has seen, and the window is not the active one: a
+// desktop notification of those the user has not seen, and the urgency hint on the window when
+// it is on the task bar rather than in the notification area. The user has seen the count of
+// the first scan (what was there at start is no news), of a scan while at the window, and of
+// the last scan when coming back to the window.
 void signalNewMail(TForm1 &form, int previousCount);
 
 // How the window asks for attention; QApplication::alert unless a test puts its own.

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "core/EventPump.h"
+#include "core/ServerOperation.h"
 #include "core/Prompter.h"
 #include "preview/Preview.h"
 #include "scan/HeaderScan.h"
@@ -67,6 +68,14 @@ QString freshCheckText() { return QStringLiteral("Courrier vérifié il y a moin
 
 bool steadyIconWanted(bool blinkPhase, bool blinkTimerActive) { return blinkPhase || !blinkTimerActive; }
 
+namespace {
+// The check time and, after it, what the last scan noted ("Connexion non chiffrée").
+QString withNote(const TForm1 &form, const QString &text)
+{
+    return form.scanNote.isEmpty() ? text : text + QStringLiteral(" — ") + form.scanNote;
+}
+} // namespace
+
 void trayUpdate(TForm1 &form, TrayRequest request)
 {
     switch (request) {
@@ -105,7 +114,10 @@ void reduceToTray(TForm1 &form)
     const bool tray = trayAvailable();
     if (tray)
         trayUpdate(form, TrayRequest::Add);
-    form.trayTipText = timeText(form.minuteCounter + 1);
+    if (!form.scanStop.isEmpty())
+        form.trayTipText = form.scanStop;
+    else if (form.minutesSinceCheck >= 0)
+        form.trayTipText = withNote(form, timeText(form.minutesSinceCheck + 1));
     // The signal goes off before the picture is chosen, so the icon arrives steady.
     form.Timer1->stop();
     if (tray)
@@ -125,7 +137,13 @@ void restoreFromTray(TForm1 &form)
     form.statusBarPlacement();
 }
 
-void verifyFromTray(TForm1 &form) { requestScan(form); }
+void verifyFromTray(TForm1 &form)
+{
+    // Also when it stopped before it began (empty fields) or waits for the login delay; one
+    // deferred behind a running operation says how it went once it has run.
+    if ((!requestScan(form) || !ServerOperation::scanDeferred()) && !checkStatusText(form).isEmpty())
+        showCheckTime(form, checkStatusText(form));
+}
 
 void quitFromTray(TForm1 &form)
 {
@@ -147,49 +165,53 @@ void showCheckTime(TForm1 &form, const QString &text)
     trayUpdate(form, TrayRequest::Modify);
 }
 
-namespace {
-QString scanEndText(const TForm1 &form)
+QString checkStatusText(const TForm1 &form)
 {
-    if (form.scanNote.isEmpty())
-        return freshCheckText();
-    return form.scanNoteAlone ? form.scanNote : freshCheckText() + QStringLiteral(" — ") + form.scanNote;
+    if (!form.scanStop.isEmpty())
+        return form.scanStop;
+    if (form.minutesSinceCheck < 0)
+        return QString();
+    return withNote(form, form.minutesSinceCheck == 0 ? freshCheckText() : timeText(form.minutesSinceCheck + 1));
 }
-} // namespace
 
 void scanEnded(TForm1 &form, int previousCount)
 {
+    if (form.scanStop.isEmpty())
+        form.minutesSinceCheck = 0;
     if (form.lastMessageCount > previousCount) {
         form.Timer1->start();
         prompter().beep();
-        signalNewMail(form, previousCount);
     }
-    form.StatusBar1->showMessage(scanEndText(form));
+    // A scan that did not get through may not have counted.
+    if (form.scanStop.isEmpty())
+        signalNewMail(form, previousCount);
+    form.StatusBar1->showMessage(checkStatusText(form));
     pumpEvents();
-    form.trayTipText = scanEndText(form);
+    form.trayTipText = checkStatusText(form);
     trayUpdate(form, TrayRequest::Modify);
     form.minuteCounter = 0;
 }
 
 void periodicTick(TForm1 &form)
 {
-    // A scan waits for the server's login delay: the status line and the tip keep their text
-    // until it has run (its end starts the count again).
+    if (form.minutesSinceCheck >= 0)
+        ++form.minutesSinceCheck;
     if (scanHeldForLoginDelay(form)) {
+        // It runs once the delay has passed; its end starts the count again.
         form.minuteCounter = qMin(form.minuteCounter + 1, 5);
-        return;
-    }
-    if (form.minuteCounter > 4) {
+    } else if (form.minuteCounter > 4) {
         form.minuteCounter = 0;
-        if (!requestScan(form)) {
+        if (!requestScan(form))
             form.minuteCounter = 5;
+        // A scan deferred behind a running operation says how it went once it has run.
+        else if (ServerOperation::scanDeferred())
             return;
-        }
-        // Also covers a scan that stopped early or was deferred behind a running operation.
-        showCheckTime(form, scanEndText(form));
     } else {
         ++form.minuteCounter;
-        showCheckTime(form, timeText(form.minuteCounter + 1));
     }
+    // Never a check time for a check that did not happen: before the first scan nothing.
+    if (const QString text = checkStatusText(form); !text.isEmpty())
+        showCheckTime(form, text);
 }
 
 void trayActivated(TForm1 &form, QSystemTrayIcon::ActivationReason reason)

@@ -20,7 +20,8 @@ void quitFromTray(TForm1 &form);    // Quitter1
 void blinkTick(TForm1 &form);       // Timer1
 void periodicTick(TForm1 &form);    // Timer2
 // The last steps of every scan: the new-mail signal when the count grew (blinking icon, beep,
-// desktop notification), the status line and tip, the periodic count started again.
+// desktop notification), the status line and tip (checkStatusText), the periodic count started
+// again.
 void scanEnded(TForm1 &form, int previousCount);
 void trayActivated(TForm1 &form, QSystemTrayIcon::ActivationReason reason);
 
@@ -32,6 +33,10 @@ QString freshCheckText();
 // Writes text to the status line and the tray tip, and refreshes the icon: what a check's end
 // and the minute ticks do.
 void showCheckTime(TForm1 &form, const QString &text);
+// What the status line says between scans: what stopped the last one, with its time, until a
+// scan gets through; then how long ago that one checked the mail (the fresh-check text right
+// after it, then the time text of each tick), with its note. Empty before any scan.
+QString checkStatusText(const TForm1 &form);
 
 // The steady picture (Image1) unless the new-mail signal is on and in its alert phase.
 bool steadyIconWanted(bool blinkPhase, bool blinkTimerActive);

@@ -26,14 +26,14 @@ public:
         box.exec();
     }
 
-    bool question(const QString &text) override
+    bool question(const QString &text, Default byDefault) override
     {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Avertissement"), text, QMessageBox::NoButton,
                         g_parent.data());
         plain(box);
         QPushButton *yes = box.addButton(QStringLiteral("Oui"), QMessageBox::YesRole);
         QPushButton *cancel = box.addButton(QStringLiteral("Annuler"), QMessageBox::RejectRole);
-        box.setDefaultButton(yes);
+        box.setDefaultButton(byDefault == Default::Oui ? yes : cancel);
         box.setEscapeButton(cancel);
         box.exec();
         return box.clickedButton() == yes;

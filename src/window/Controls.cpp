@@ -33,6 +33,10 @@ namespace {
 // owner paint over it. The tooltip of a cell whose text does not fit is the whole text.
 class CellDelegate final : public QStyledItemDelegate
 {
+    // Where a cell's text goes: 2 px in from the left, as a classic grid draws it, rather than
+    // the style's wider margins, so that the narrow columns' codes ("Autre") fit whole.
+    static QRect textRoom(const QRect &cell) { return cell.adjusted(2, 0, -1, 0); }
+
 public:
     explicit CellDelegate(MessageGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
 
@@ -43,11 +47,7 @@ public:
             return QStyledItemDelegate::helpEvent(event, view, option, index);
         QStyleOptionViewItem item(option);
         initStyleOption(&item, index);
-        // The room the style leaves the text (QCommonStyle's margins), where it elides it.
-        const QStyle *style = item.widget ? item.widget->style() : QApplication::style();
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, item.widget) + 1;
-        const int room = style->subElementRect(QStyle::SE_ItemViewItemText, &item, item.widget).width() - 2 * margin;
-        if (item.fontMetrics.horizontalAdvance(item.text) > room)
+        if (item.fontMetrics.horizontalAdvance(item.text) > textRoom(option.rect).width())
             QToolTip::showText(event->globalPos(), item.text, view, item.rect);
         else
             QToolTip::hideText();
@@ -56,7 +56,23 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        QStyledItemDelegate::paint(painter, option, index);
+        QStyleOptionViewItem item(option);
+        initStyleOption(&item, index);
+        const QString text = item.text;
+        item.text.clear();
+        const QStyle *style = item.widget ? item.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, item.widget);
+        const QPalette::ColorGroup group = !(item.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                           : (item.state & QStyle::State_Active) ? QPalette::Active
+                                                                                 : QPalette::Inactive;
+        const QRect room = textRoom(option.rect);
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(item.palette.color(
+            group, item.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(room, Qt::AlignLeft | Qt::AlignVCenter,
+                          item.fontMetrics.elidedText(text, Qt::ElideRight, room.width()));
+        painter->restore();
         painter->save();
         emit m_grid->cellPainted(painter, option.rect, index.column(), index.row() + 1);
         painter->restore();

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <limits>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -174,6 +175,9 @@ void TForm1::buildDesign()
     BitBtn8->setShortcut(Qt::Key_Escape);
     Label8 = label(this, "Label8", 23, 279, 54, 13, QStringLiteral("Objet"));
     Edit17 = edit(this, "Edit17", 83, 276, 925, 21);
+    // The pane shows a message's fields whole, however long; the list keeps only their start.
+    for (QLineEdit *e : {Edit11, Edit12, Edit13, Edit14, Edit17})
+        e->setMaxLength(std::numeric_limits<int>::max());
     for (QWidget *w : {static_cast<QWidget *>(Label7), static_cast<QWidget *>(Edit11), static_cast<QWidget *>(Label9),
                        static_cast<QWidget *>(Edit12), static_cast<QWidget *>(Label15), static_cast<QWidget *>(Edit13),
                        static_cast<QWidget *>(Edit14), static_cast<QWidget *>(BitBtn5), static_cast<QWidget *>(BitBtn3),

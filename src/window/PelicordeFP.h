@@ -58,11 +58,14 @@ public:
     int normalGridHeight = 0;    // SG1's height at the last show
     int currentRow = 0;          // row of the last release over SG1
     int lastMessageCount = 0;
-    int minuteCounter = 0;
-    // Said by the status line at the end of the last scan, after the check time ("Connexion non
-    // chiffrée"), or alone when the scan stopped before logging in (a certificate to confirm).
+    int seenMessageCount = -1;   // what new-mail notifications count from; -1 before the first count
+    int minuteCounter = 0;       // ticks of Timer2 since the last scan: the sixth scans again
+    int minutesSinceCheck = -1;  // ticks of Timer2 since the last scan that got through; -1: none yet
+    // Said by the status line after the check time of the last scan ("Connexion non chiffrée").
     QString scanNote;
-    bool scanNoteAlone = false;
+    // What stopped the last scan and when (a failure, a certificate to confirm, the server's
+    // login delay): the status line says it, rather than a check time, until a scan gets through.
+    QString scanStop;
     bool blinkPhase = false;
     QString trayTipText = QStringLiteral("Pelicorde");
     QSystemTrayIcon *trayIcon = nullptr; // created and removed by the tray code

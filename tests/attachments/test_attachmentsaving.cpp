@@ -288,7 +288,7 @@ private slots:
         m_w.pointAt(server.account());
         m_form->currentRow = 1;
         saveAttachments(*m_form);
-        QCOMPARE(m_prompter.infos, QStringList{Failure});
+        QCOMPARE(m_prompter.infos, QStringList{Failure + QStringLiteral("\n\nConnexion coupée par le serveur")});
         QVERIFY(QDir(m_data).isEmpty());
 
         m_prompter.reset();

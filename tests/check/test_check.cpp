@@ -8,6 +8,9 @@
 #include "support/DovecotServer.h"
 #include "support/TestFiles.h"
 
+#include <QTcpServer>
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray mail(const QByteArray &from, int i)
@@ -84,6 +87,57 @@ private slots:
         r = check();
         QCOMPARE(r.out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 1}\n"));
         QCOMPARE(dovecot.storedMessages().size(), 4); // nothing deleted
+    }
+
+    // What stands in the data folder or in the way, and what the program says of it: the uid
+    // file a FIFO (refused unread, then replaced), a read-only blacklist, a uid file that cannot
+    // be saved, a server that refuses the connection (in French, not in Qt's English).
+    void dataFolderFiles_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QString>("err"); // without "pelicorde-check: " and the line end
+        const QByteArray counts("{\"messages\": 2, \"marked\": 1, \"new\": 2}\n");
+        QTest::newRow("uid file a FIFO") << QStringLiteral("fifo") << counts << QString();
+        QTest::newRow("read-only blacklist") << QStringLiteral("read-only") << counts << QString();
+        QTest::newRow("uid file cannot be saved") << QStringLiteral("unsaved") << QByteArray()
+                                                  << QStringLiteral("Impossible d'enregistrer les messages vus dans <uid>");
+        QTest::newRow("connection refused") << QStringLiteral("refused") << QByteArray()
+                                            << QStringLiteral("Connexion impossible au serveur 127.0.0.1:<port> : "
+                                                              "connexion refusée par le serveur");
+    }
+    void dataFolderFiles()
+    {
+        QFETCH(QString, what);
+        QFETCH(QByteArray, out);
+        QFETCH(QString, err);
+        const QString blacklistPath = dataFolder() + QStringLiteral("/Liste-noire.txt");
+        const QString seenPath = dataFolder() + QStringLiteral("/pelicorde-check.uid");
+        writeBytes(blacklistPath, "spam.example\t00/00/0000\r\n");
+        QTcpServer gone; // a port nobody listens on
+        QVERIFY(gone.listen(QHostAddress::LocalHost));
+        const QString port = QString::number(gone.serverPort());
+        gone.close();
+        const accounts::Account refused{dovecot.host(), port, dovecot.password(), dovecot.user()};
+        if (what == QLatin1String("refused"))
+            writeBytes(accounts::favouriteFilePath(dataFolder()), accounts::encodeAccount(refused));
+        else
+            writeFavourite(dovecot.password());
+        dovecot.setMessages({mail("ami@example.org", 1), mail("x@spam.example", 2)});
+        QFile::remove(seenPath);
+        if (what == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(seenPath).constData(), 0600), 0); // no writer: opening it blocks
+        if (what == QLatin1String("read-only"))
+            QVERIFY(QFile::setPermissions(blacklistPath, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        if (what == QLatin1String("unsaved"))
+            QVERIFY(QDir().mkdir(seenPath)); // in the way of the file, for root too
+        const Run r = check();
+        QFile::setPermissions(blacklistPath, QFile::ReadOwner | QFile::WriteOwner);
+        QDir().rmdir(seenPath);
+        QCOMPARE(r.out, out);
+        QCOMPARE(r.exitCode, out.isEmpty() ? 2 : 0);
+        QCOMPARE(QString::fromUtf8(r.err), err.isEmpty() ? QString() : QStringLiteral("pelicorde-check: ")
+                 + err.replace(QLatin1String("<uid>"), seenPath).replace(QLatin1String("<port>"), port) + u'\n');
     }
 
     // The program stands on the core alone: no widgets, no web engine, no GUI library.

@@ -3,9 +3,14 @@
 
 #include "core/AccountFile.h"
 #include "core/Ansi.h"
+#include "core/BlacklistFile.h"
+#include "mailbox/CertificateTrust.h"
+#include "support/FeedingFifo.h"
 #include "support/TestFiles.h"
 
 #include <QLocalServer>
+#include <QSslConfiguration>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace accounts;
@@ -52,12 +57,12 @@ private slots:
     void longAccountWrapsTheKeyAndIsReadWhole()
     {
         QTemporaryDir dir;
-        Account a{QStringLiteral("s"), QStringLiteral("110"), QString(2000, QLatin1Char('x')),
+        Account a{QStringLiteral("s"), QStringLiteral("110"), QString(976, QLatin1Char('x')),
                   QStringLiteral("long@exemple.fr")};
         QCOMPARE(saveAccount(dir.path(), a), SaveStatus::Saved);
         const QString path = accountFilePath(dir.path(), a.address);
         const QByteArray stored = readBytes(path);
-        QCOMPARE(stored.size(), 1 + 3 + 2000 + 15 + 4);
+        QCOMPARE(stored.size(), kMaxFileBytes);
         // Position 256 (a password 'x'): key (0x6B + 256) mod 256 = 0x6B.
         QCOMPARE(quint8(stored.at(255)), quint8('x' ^ 0x6B));
         QCOMPARE(loadAccountFile(path).fields, a);
@@ -99,6 +104,9 @@ private slots:
         QTest::newRow("LF in password")
             << with([](Account &a) { a.password = QStringLiteral("a\nb"); }) << int(SaveStatus::InvalidField)
             << QStringLiteral("Un champ du compte contient un caractère interdit : le compte n'a pas été sauvegardé");
+        QTest::newRow("over 999 bytes")
+            << with([](Account &a) { a.password = QString(1000, QLatin1Char('p')); }) << int(SaveStatus::TooLong)
+            << QStringLiteral("Compte trop long (999 octets au plus) : le compte n'a pas été sauvegardé");
     }
 
     void refusedSavesWriteNothing()
@@ -170,6 +178,44 @@ private slots:
         server.setSocketOptions(QLocalServer::UserAccessOption);
         QVERIFY(server.listen(favouriteFilePath(dir.path())));
         QCOMPARE(loadFavourite(dir.path()).status, LoadStatus::Unreadable);
+    }
+
+    // The files the program reads, each up to its cap: one byte more, a FIFO (whose writer would
+    // hand over a valid file) or a link to /dev/zero is not read. Line ends fill the files up.
+    void filesReadWithinTheirCap()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("file"));
+        const QSslCertificate certificate = QSslConfiguration::systemCaCertificates().value(0);
+        const PeerCertificate peer{QStringLiteral("pop.example"), 995, {certificate}, {}};
+        const auto filled = [](const QByteArray &bytes, qint64 size) { return bytes.leftJustified(size, '\n'); };
+        const QByteArray remembered = "pop.example:995 " + certificates::fingerprint(certificate).toLatin1();
+        const struct {
+            std::function<QByteArray(qint64)> bytes;
+            qint64 cap;
+            std::function<bool()> reads;
+        } files[] = {
+            {[&](qint64 n) { return scrambled(filled("s\n1\np\na\n", n)); }, kMaxFileBytes,
+             [&] { return loadAccountFile(path).status == LoadStatus::Loaded; }},
+            {[&](qint64 n) { return filled(remembered + '\n', n); }, 1024 * 1024,
+             [&] { return certificates::trustOf(path, peer) == certificates::Trust::Remembered; }},
+            {[&](qint64 n) { return filled("x\t00/00/0000\r\n", n); }, blacklist::kMaxFileSize,
+             [&] { return blacklist::loadEditorText(path).has_value(); }},
+        };
+        for (const auto &file : files) {
+            writeBytes(path, file.bytes(file.cap));
+            QVERIFY(file.reads());
+            writeBytes(path, file.bytes(file.cap + 1));
+            QVERIFY(!file.reads());
+            QVERIFY(QFile::remove(path));
+            {
+                const FeedingFifo fifo(path, file.bytes(0));
+                QVERIFY(fifo.made() && !file.reads());
+            }
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+            QVERIFY(!file.reads());
+            QVERIFY(QFile::remove(path));
+        }
     }
 };
 

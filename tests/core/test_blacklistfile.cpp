@@ -103,6 +103,17 @@ private slots:
                  QByteArray("a?b\t00/00/0000\r\n?\t00/00/0000\r\n"));
     }
 
+    // Another editor's UTF-8 byte order mark: not part of the first entry, not written back.
+    void byteOrderMarkLeftOut()
+    {
+        writeBytes(m_path, "\xEF\xBB\xBF" "first@spam\t00/00/0000\r\n");
+        const auto text = loadEditorText(m_path);
+        QVERIFY(text);
+        QCOMPARE(*text, QStringLiteral("first@spam\t00/00/0000\n"));
+        QVERIFY(saveEditorText(m_path, throughMemo(*text)));
+        QCOMPARE(readBytes(m_path), QByteArray("first@spam\t00/00/0000\r\n"));
+    }
+
     void missingFileLoadsNothing()
     {
         QVERIFY(!loadEditorText(m_path));

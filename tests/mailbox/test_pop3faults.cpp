@@ -47,7 +47,7 @@ private slots:
         const quint16 port = freeLoopbackPort();
         Pop3Session s;
         const QString text = errorOf([&] { s.open({QStringLiteral("127.0.0.1"), port, "u", "p", false}); });
-        QCOMPARE(text, QStringLiteral("Connexion impossible au serveur 127.0.0.1:%1 : Connection refused").arg(port));
+        QCOMPARE(text, QStringLiteral("Connexion impossible au serveur 127.0.0.1:%1 : connexion refusée par le serveur").arg(port));
     }
 
     // Each fault gives an Error naming the server and the step that failed.
@@ -138,9 +138,8 @@ private slots:
         a.tls = true;
         Pop3Session t(2000);
         const QString text = errorOf([&] { t.open(a); });
-        QVERIFY2(text.startsWith(QStringLiteral("Échec de la négociation TLS avec le serveur 127.0.0.1:%1 : ")
-                                     .arg(plain.port())),
-                 qPrintable(text));
+        // OpenSSL's reason is English, for programmers: not shown.
+        QCOMPARE(text, QStringLiteral("Échec de la négociation TLS avec le serveur 127.0.0.1:%1").arg(plain.port()));
     }
 
     void deleteRefusedIsNotAnError()

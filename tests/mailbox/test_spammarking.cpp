@@ -122,6 +122,15 @@ private slots:
         QCOMPARE(marks(m_list), QStringLiteral("111.1"));
     }
 
+    // A byte order mark left by another editor: the first entry still catches, and is dated in place.
+    void byteOrderMarkBeforeTheFirstEntry()
+    {
+        const QByteArray file("\xEF\xBB\xBF" "first@spam\t00/00/0000\r\n");
+        QCOMPARE(passOn(file, {QStringLiteral("first@spam.example")}, QStringLiteral("01/01/2024")),
+                 QByteArray("\xEF\xBB\xBF" "first@spam\t01/01/2024\r\n"));
+        QCOMPARE(marks(m_list), QStringLiteral("1"));
+    }
+
     void markedRowsAreNotTested()
     {
         const QByteArray file("spam\t00/00/0000\r\n");

@@ -98,7 +98,8 @@ private slots:
             QCOMPARE(form().currentRow, 2);
             QVERIFY(previewPaneOpenNow());
             QVERIFY(!form().SG1->isEnabled());
-            QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message")});
+            QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message\n\n"
+                                                                "Connexion refusée par le serveur")});
             QCOMPARE(prompter.beeps, 1);
             form().BitBtn8->click();
             QVERIFY(form().SG1->isEnabled());
@@ -221,7 +222,7 @@ private slots:
         form().SG1->render(&drawn);
         const QString shown = drawn.texts.filter(QStringLiteral("jean-pierre")).value(0);
         QVERIFY2(shown.endsWith(QChar(0x2026)) && sender.startsWith(shown.chopped(1)), qPrintable(shown));
-        for (const char *whole : {"b@x.org", "Trois", "01/02/2026 10:02", "M/M"})
+        for (const char *whole : {"b@x.org", "Trois", "01/02/2026 10:02", "M/M", "Autre"})
             QVERIFY2(drawn.texts.contains(QLatin1String(whole)), whole);
 
         QWidget *vp = form().SG1->viewport();

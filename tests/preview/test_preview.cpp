@@ -198,9 +198,11 @@ private slots:
     {
         mailfactory::Mail m;
         m.text = QStringLiteral("Ligne un\nLigne deux\n");
+        m.subject = QStringList(8000, QStringLiteral("Promo")).join(u' '); // longer than a line edit's default
         const QByteArray raw = mailfactory::build(m);
         serve({raw});
         preview(1);
+        QCOMPARE(form().Edit17->text(), m.subject);
         QCOMPARE(prompter.beeps, 1);
         const QString body = MailMessage::parse(raw).body();
         QVERIFY(body.startsWith(m.text));
@@ -309,7 +311,8 @@ private slots:
         w->setRows({{"a@x.org", "Un", "", "", "2", "", ""}, {"b@x.org", "Parti", "", "", "2", "", ""}});
 
         preview(2); // gone from the server
-        QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message")});
+        QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message\n\n"
+                                                            "Le serveur a refusé une commande")});
         QCOMPARE(prompter.beeps, 1);
         QVERIFY(!form().Label7->isHidden());
         QVERIFY(!form().SG1->isEnabled());
@@ -319,7 +322,7 @@ private slots:
         form().BitBtn8->click();
         form().Edit16->setText(QStringLiteral("faux"));
         preview(1);
-        QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message")});
+        QCOMPARE(prompter.infos, QStringList{QStringLiteral("Erreur durant la reception de ce message") + QStringLiteral("\n\nIdentification refusée par le serveur (mot de passe ou adresse)")});
         QCOMPARE(prompter.beeps, 1);
         QVERIFY(form().BitBtn5->isHidden());
         QVERIFY(!QFileInfo::exists(w->previewFile()));

@@ -8,6 +8,7 @@
 
 #include "mailbox/CertificateTrust.h"
 #include "mailbox/MessageList.h"
+#include "mailbox/NetworkErrors.h"
 #include "scan/HeaderScan.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
@@ -114,14 +115,22 @@ private slots:
             if (!step.question.isEmpty()) {
                 const QString q = prompter.questions.first();
                 QVERIFY2(q.startsWith(step.question), qPrintable(q));
-                for (const QString &part : {QStringLiteral("Empreinte SHA-256 : ") + peerFingerprint,
+                // A changed certificate may be an interception: Return answers Annuler.
+                QCOMPARE(prompter.questionDefaults.first(),
+                         step.question == changed ? Prompter::Default::Annuler : Prompter::Default::Oui);
+                for (const QString &part : {QStringLiteral("(le certificat est auto-signé : aucune autorité ne le garantit)"),
+                                            QStringLiteral("Empreinte SHA-256 : ") + peerFingerprint,
                                             QStringLiteral("Émetteur : localhost"), QStringLiteral("Sujet : localhost"),
                                             QStringLiteral("Valide du ")})
                     QVERIFY2(q.contains(part), qPrintable(step.what + QStringLiteral(": ") + q));
             }
-            QCOMPARE(prompter.infos, step.listed || step.action != User ? QStringList() : QStringList{Failed});
+            QCOMPARE(prompter.infos, step.listed || step.action != User
+                                         ? QStringList()
+                                         : QStringList{Failed + QStringLiteral("\n\nCertificat du serveur refusé")});
+            // When the scan stopped, with its time.
             if (!step.status.isEmpty())
-                QCOMPARE(form.StatusBar1->currentMessage(), step.status);
+                QCOMPARE(form.StatusBar1->currentMessage().remove(QRegularExpression(QStringLiteral(" \\(\\d\\d:\\d\\d\\)"))),
+                         step.status);
             QCOMPARE(form.list->cell(1, 1), step.listed ? QStringLiteral("Bonjour") : QString());
             // Without the user's yes the password never went out.
             if (!step.listed)
@@ -132,6 +141,15 @@ private slots:
                 QCOMPARE(file.readAll(), (server + QLatin1Char(' ') + peerFingerprint + QLatin1Char('\n')).toLatin1());
                 QCOMPARE(file.permissions() & 0x0077, QFile::Permissions()); // owner only
             }
+        }
+    }
+
+    // Every kind of certificate fault but the OCSP answers has its French phrase.
+    void certificateFaultsInFrench()
+    {
+        for (int kind = QSslError::UnableToGetIssuerCertificate; kind <= QSslError::CertificateStatusUnknown; ++kind) {
+            const QSslError error{QSslError::SslError(kind), QSslCertificate{}};
+            QVERIFY2(networkerrors::certificateFault(error) != error.errorString(), qPrintable(error.errorString()));
         }
     }
 
@@ -179,7 +197,7 @@ private slots:
         QCOMPARE(prompter.infos.value(0).section(u'\n', 0, 0), withdrawn);
         requestScan(form);
         QCOMPARE(prompter.infos.size(), 1);
-        QCOMPARE(form.StatusBar1->currentMessage(), withdrawn);
+        QVERIFY(form.StatusBar1->currentMessage().startsWith(withdrawn + QStringLiteral(" ("))); // with its time
         QCOMPARE(fake.commands.count("USER pelicorde@example.com"), 1); // the first scan's only
         if (withdrawal.isEmpty()) {
             form.BitBtn1Click(); // Sauvegarde

@@ -31,6 +31,10 @@ namespace {
 const QString Failed = QStringLiteral("Erreur durant la reception des messages");
 const QString Checked = QStringLiteral("Courrier vérifié il y a moins d'une minute");
 const QColor DarkRed(128, 0, 0);
+const QString LoginRefused = QStringLiteral("Identification refusée par le serveur (mot de passe ou adresse)");
+
+// The scan's box with the cause under it.
+QStringList failedBecause(const QString &cause) { return {Failed + QStringLiteral("\n\n") + cause}; }
 
 QByteArray mail(const QByteArray &from, const QString &subject, const QByteArray &date = "Mon, 07 Dec 2026 10:15:00 +0100")
 {
@@ -102,6 +106,12 @@ class HeaderScanTest : public QObject
         return all;
     }
     QString statusLine() const { return form->StatusBar1->currentMessage(); }
+    // The status line says text, "HH:MM" standing for the time something happened.
+    bool statusSays(const QString &text) const
+    {
+        const QString pattern = QRegularExpression::escape(text).replace(QLatin1String("HH\\:MM"), QLatin1String("\\d\\d:\\d\\d"));
+        return QRegularExpression(u'^' + pattern + u'$').match(statusLine()).hasMatch();
+    }
     QColor counterColour() const { return form->Edit10->palette().color(QPalette::Text); }
     QString blacklistPath() const { return form->dataFolder + QStringLiteral("/Liste-noire.txt"); }
 
@@ -117,13 +127,17 @@ class HeaderScanTest : public QObject
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    // The scan ends at rest: grid colour, bar hidden, fresh status line, minute counter 0.
-    void verifyAtRest()
+    // The scan ends at rest: grid colour, bar hidden, minute counter 0, and the status line
+    // fresh, or after a failure its box and the status line saying so with its time and cause.
+    void verifyAtRest(const QString &failure = {})
     {
+        if (!failure.isEmpty())
+            QCOMPARE(prompter.infos, failedBecause(failure));
         QCOMPARE(form->gridColour(), TForm1::GridRestColour);
         QVERIFY(form->ProgressBar1->isHidden());
         // The scripted server offers no STLS: its logins are in clear text, and the line says so.
-        QVERIFY2(statusLine() == Checked || statusLine() == Checked + QStringLiteral(" — Connexion non chiffrée"),
+        QVERIFY2(failure.isEmpty() ? statusLine() == Checked || statusLine() == Checked + QStringLiteral(" — Connexion non chiffrée")
+                                   : statusSays(QStringLiteral("Échec de la relève à HH:MM : ") + failure),
                  qPrintable(statusLine()));
         QCOMPARE(form->trayTipText, statusLine());
         QCOMPARE(form->minuteCounter, 0);
@@ -379,18 +393,16 @@ private slots:
         form->StatusBar1->clearMessage();
         form->minuteCounter = 2;
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
         QCOMPARE(rows(), before);
         QCOMPARE(form->lastMessageCount, 4);
         QCOMPARE(prompter.beeps, 0);
-        verifyAtRest();
+        verifyAtRest(LoginRefused);
 
         prompter.reset();
         form->Edit16->setText(fake.password);
         fake.breakCommand("TOP", Fault::Drop, 3);
         fake.mailbox << mail("<f5@example.org>", QStringLiteral("Faux 5"));
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
         QCOMPARE(form->list->rows(), 6);
         QCOMPARE(form->list->cell(2, MessageList::Subject), QStringLiteral("Faux 2"));
         for (int r = 3; r <= 5; ++r)
@@ -398,7 +410,43 @@ private slots:
         QCOMPARE(form->lastMessageCount, 5);
         QCOMPARE(prompter.beeps, 1); // the count grew, whatever came after
         QVERIFY(prompter.errors.isEmpty());
-        verifyAtRest();
+        verifyAtRest(QStringLiteral("Connexion coupée par le serveur"));
+    }
+
+    // The box says what went wrong, in French, for a user.
+    void failureCauses_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("nobody listening") << QStringLiteral("closed") << QStringLiteral("Connexion refusée par le serveur");
+        QTest::newRow("no such server") << QStringLiteral("name") << QStringLiteral("Serveur introuvable");
+        QTest::newRow("wrong password") << QStringLiteral("password") << LoginRefused;
+        QTest::newRow("silent server") << QStringLiteral("stall") << QStringLiteral("Le serveur ne répond plus");
+        QTest::newRow("TLS fails") << QStringLiteral("tls") << QStringLiteral("Échec du chiffrement TLS");
+    }
+    void failureCauses()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, cause);
+        const Pop3Limits defaults = Pop3Session::defaultLimits();
+        const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
+        Pop3Limits quick = defaults;
+        quick.idleMs = 500;
+        Pop3Session::setDefaultLimits(quick);
+        FakePop3Server fake;
+        fake.mailbox << mail("<c1@example.org>", QStringLiteral("C 1"));
+        fake.brokenStls = failure == QLatin1String("tls");
+        fake.breakCommand("GREETING", failure == QLatin1String("stall") ? Fault::Stall : Fault::None);
+        QVERIFY(fake.start());
+        pointAt(fake);
+        if (failure == QLatin1String("closed"))
+            fake.close();
+        if (failure == QLatin1String("name"))
+            form->Edit3->setText(QStringLiteral("serveur..introuvable")); // refused before any lookup
+        if (failure == QLatin1String("password"))
+            form->Edit16->setText(QStringLiteral("mauvais"));
+        form->BitBtn2Click();
+        verifyAtRest(cause);
     }
 
     // An error in the attachment pass goes to the standard error report at once and stops the
@@ -438,10 +486,9 @@ private slots:
         form->CheckBox1->setChecked(true);
         form->Edit16->setText(QStringLiteral("mauvais"));
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
         QCOMPARE(prompter.errors.size(), 1);
         QCOMPARE(form->list->rows(), 4);
-        verifyAtRest();
+        verifyAtRest(LoginRefused);
     }
 
     // A header the server refuses is that message's failure: the box, and the session goes on
@@ -465,7 +512,6 @@ private slots:
         writeBlacklist("h1@\t00/00/0000\r\n");
         form->CheckBox1->setChecked(true);
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
         QVERIFY(prompter.errors.isEmpty());
         QCOMPARE(form->list->cell(1, MessageList::From), QStringLiteral("h1@example.org"));
         QCOMPARE(form->list->cell(1, MessageList::Mark), QStringLiteral("1"));
@@ -473,7 +519,7 @@ private slots:
         for (int r = 1; r <= 3; ++r)
             QCOMPARE(form->list->cell(r, MessageList::Attachments), QStringLiteral("1"));
         QVERIFY(!form->CheckBox1->isChecked());
-        verifyAtRest();
+        verifyAtRest(QStringLiteral("Le serveur a refusé une commande"));
     }
 
     // A reply too many, or one without its end, would shift every later row onto the next
@@ -521,12 +567,11 @@ private slots:
             for (int r = 1; r <= 5; ++r)
                 QCOMPARE(form->list->cell(r, MessageList::Attachments), QString());
         } else {
-            QCOMPARE(prompter.infos, QStringList{Failed});
             QCOMPARE(rows(), QList<QStringList>(5, QStringList(7, QString())));
             QCOMPARE(form->list->uid(3), QString());
             QCOMPARE(readBlacklist(), blacklist);
         }
-        verifyAtRest();
+        verifyAtRest(verb == "RETR" ? QString() : QStringLiteral("Échange désynchronisé avec le serveur"));
     }
 
     // A server that never ends a reply, or trickles it, cannot keep the scan going: the box,
@@ -573,14 +618,16 @@ private slots:
     {
         QTest::addColumn<int>("fault");
         QTest::addColumn<bool>("steady");
-        QTest::newRow("endless header") << int(Fault::Endless) << false;
-        QTest::newRow("trickled header") << int(Fault::Trickle) << false;
-        QTest::newRow("steadily sent header") << int(Fault::Trickle) << true;
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("endless header") << int(Fault::Endless) << false << QStringLiteral("Réponse trop longue du serveur");
+        QTest::newRow("trickled header") << int(Fault::Trickle) << false << QStringLiteral("Le serveur répond trop lentement");
+        QTest::newRow("steadily sent header") << int(Fault::Trickle) << true << QStringLiteral("Le serveur répond trop lentement");
     }
     void hostileServer()
     {
         QFETCH(int, fault);
         QFETCH(bool, steady);
+        QFETCH(QString, cause);
         const Pop3Limits defaults = Pop3Session::defaultLimits();
         const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
         Pop3Limits quick = defaults;
@@ -598,10 +645,9 @@ private slots:
         QVERIFY(fake.start());
         pointAt(fake);
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
         QCOMPARE(form->list->cell(1, MessageList::Subject), QStringLiteral("M 1"));
         QCOMPARE(row(2), QStringList(7, QString()));
-        verifyAtRest();
+        verifyAtRest(cause);
     }
 
     // Marks come from the blacklist at every scan; the first entry that catches a row gets the
@@ -642,7 +688,7 @@ private slots:
         writeBlacklist(fresh);
         form->Edit16->setText(QStringLiteral("mauvais"));
         form->BitBtn2Click();
-        QCOMPARE(prompter.infos, QStringList{Failed});
+        QCOMPARE(prompter.infos, failedBecause(LoginRefused));
         QCOMPARE(currentMarks(), marks);
         QCOMPARE(readBlacklist(), fresh);
     }
@@ -736,7 +782,7 @@ private slots:
         QCOMPARE(prompter.beeps, 1);
         QCOMPARE(fake.connections, 1);
         QCOMPARE(form->lastMessageCount, 2);
-        QCOMPARE(statusLine(), QString());
+        QVERIFY2(statusSays(QStringLiteral("Relève impossible à HH:MM : compte de réception incomplet")), qPrintable(statusLine()));
         QCOMPARE(form->minuteCounter, 4);
         QVERIFY(prompter.infos.isEmpty());
     }

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QTimer>
 
+#include "deletion/Deletion.h"
 #include "mailbox/MessageList.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
@@ -141,6 +142,29 @@ private slots:
         prompter.reset();
         w->clickCell(MessageList::Attachments, row);
         QCOMPARE(prompter.infos, c.names.isEmpty() ? QStringList() : QStringList{c.names});
+    }
+
+    // A subject of 100,000 characters: the list keeps its first ones (each repaint of the
+    // grid would take seconds), and the message can still be deleted, the cell standing for it.
+    void hugeFieldCappedInTheList()
+    {
+        const QStringList words(15000, QStringLiteral("Gagnez"));
+        dovecot.setMessages({"From: <promo@spam.example>\r\nSubject: " + words.join(QStringLiteral("\r\n ")).toLatin1()
+                             + "\r\nDate: Mon, 07 Dec 2026 10:15:00 +0100\r\n\r\nCorps.\r\n"});
+        WindowFixture w;
+        QVERIFY(w.start());
+        TForm1 &form = *w.form;
+        w.pointAt(dovecot.account());
+        form.BitBtn2Click();
+        const QString cell = form.SG1->model()->data(form.list->indexOf(1, MessageList::Subject)).toString();
+        QCOMPARE(cell.size(), MessageList::MaxCellLength);
+        QCOMPARE(cell, words.join(u' ').left(MessageList::MaxCellLength - 1) + QChar(u'\u2026'));
+
+        prompter.reset();
+        form.list->setCell(1, MessageList::Mark, QStringLiteral("1"));
+        deleteMarked(form);
+        QCOMPARE(prompter.infos, QStringList());
+        QCOMPARE(dovecot.storedMessages().size(), 0);
     }
 };
 

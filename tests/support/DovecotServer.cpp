@@ -120,6 +120,13 @@ Pop3Account DovecotServer::account(bool tls) const
     return a;
 }
 
+Pop3Account DovecotServer::imapAccount(bool tls) const
+{
+    Pop3Account a = account(tls);
+    a.port = tls ? m_imapsPort : m_imapPort;
+    return a;
+}
+
 QString DovecotServer::certificatePath() const
 {
     return m_dir ? m_dir->filePath(QStringLiteral("cert.pem")) : QString();
@@ -146,9 +153,10 @@ bool DovecotServer::replaceCertificate(const QString &caCert, const QString &caK
     return false;
 }
 
-QString DovecotServer::maildir() const
+QString DovecotServer::maildir(const QString &folder) const
 {
-    return m_dir->filePath(QStringLiteral("Maildir"));
+    // Maildir++: a folder is a subfolder whose name starts with a dot.
+    return m_dir->filePath(QStringLiteral("Maildir")) + (folder.isEmpty() ? QString() : QStringLiteral("/.") + folder);
 }
 
 void DovecotServer::own(const QString &path) const
@@ -231,7 +239,7 @@ instance_name = pelicorde-%1
 base_dir = %2/run
 state_dir = %2/state
 log_path = %2/dovecot.log
-protocols = pop3
+protocols = pop3 imap
 listen = 127.0.0.1
 default_login_user = %3
 default_internal_user = %4
@@ -266,6 +274,27 @@ service pop3-login {
     ssl = yes
   }
 }
+service imap-login {
+  chroot =
+  inet_listener imap {
+    address = 127.0.0.1
+    port = %10
+  }
+  inet_listener imaps {
+    address = 127.0.0.1
+    port = %11
+    ssl = yes
+  }
+}
+namespace inbox {
+  inbox = yes
+  mailbox Junk {
+    special_use = \Junk
+    auto = create
+  }
+}
+# IDLE sees new mail at once through inotify; this is only the fall-back
+mailbox_idle_check_interval = 1 secs
 service anvil {
   chroot =
   # no auth penalty: a test of a wrong password must not slow down the next logins
@@ -278,18 +307,23 @@ service anvil {
                                     mailUser, mailUser, QString::number(m_uid), QString::number(m_gid))
                                .arg(m_port)
                                .arg(m_tlsPort)
-                               .arg(QStringLiteral("default_internal_group = ") + groupName(gid_t(m_gid)));
+                               .arg(QStringLiteral("default_internal_group = ") + groupName(gid_t(m_gid)))
+                               .arg(m_imapPort)
+                               .arg(m_imapsPort);
     return writeFile(m_dir->filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
 
 bool DovecotServer::startOnce(QString *error)
 {
-    m_port = freeLoopbackPort();
-    m_tlsPort = freeLoopbackPort();
-    while (m_tlsPort == m_port)
-        m_tlsPort = freeLoopbackPort();
-    if (!m_port || !m_tlsPort || !writeConfig()) {
+    QList<quint16> ports;
+    for (quint16 *port : {&m_port, &m_tlsPort, &m_imapPort, &m_imapsPort}) {
+        do
+            *port = freeLoopbackPort();
+        while (*port && ports.contains(*port));
+        ports << *port;
+    }
+    if (ports.contains(0) || !writeConfig()) {
         *error = QStringLiteral("no free loopback port or cannot write dovecot.conf");
         return false;
     }
@@ -327,9 +361,12 @@ bool DovecotServer::startOnce(QString *error)
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, m_port);
         if (probe.waitForConnected(200) && probe.waitForReadyRead(1000) && probe.readLine().startsWith("+OK")) {
-            QTcpSocket tls;
+            QTcpSocket tls, imap, imaps;
             tls.connectToHost(QHostAddress::LocalHost, m_tlsPort);
-            if (tls.waitForConnected(1000))
+            imap.connectToHost(QHostAddress::LocalHost, m_imapPort);
+            imaps.connectToHost(QHostAddress::LocalHost, m_imapsPort);
+            if (tls.waitForConnected(1000) && imaps.waitForConnected(1000) && imap.waitForReadyRead(1000)
+                && imap.readLine().startsWith("* OK"))
                 return true;
         }
         m_process.waitForFinished(10); // polling interval, and notices an early exit
@@ -382,19 +419,32 @@ void DovecotServer::addMessage(const QByteArray &message)
     own(path);
 }
 
-QList<QByteArray> DovecotServer::storedMessages() const
+QList<std::pair<qint64, QString>> DovecotServer::storedFiles(const QString &folder) const
 {
-    if (!m_dir)
-        return {};
     QList<std::pair<qint64, QString>> files;
+    if (!m_dir)
+        return files;
     for (const char *sub : {"/cur", "/new"}) {
-        const QDir d(maildir() + QLatin1String(sub));
+        const QDir d(maildir(folder) + QLatin1String(sub));
         for (const QString &name : d.entryList(QDir::Files))
             files.append({stampOf(name), d.filePath(name)});
     }
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+QStringList DovecotServer::storedFlags(const QString &folder) const
+{
+    QStringList flags;
+    for (const auto &f : storedFiles(folder))
+        flags << f.second.section(QStringLiteral(":2,"), 1);
+    return flags;
+}
+
+QList<QByteArray> DovecotServer::storedMessages(const QString &folder) const
+{
     QList<QByteArray> result;
-    for (const auto &f : files) {
+    for (const auto &f : storedFiles(folder)) {
         QFile file(f.second);
         result.append(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
     }

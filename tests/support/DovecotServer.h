@@ -21,8 +21,9 @@ bool makeSelfSignedCertificate(const QString &certPath, const QString &keyPath, 
 // from the system's store.
 void trustInThisProcess(const QString &certPath);
 
-// A private Dovecot serving POP3 on 127.0.0.1, plain and implicit TLS, for one user whose
-// maildir the tests fill directly. Works as root (mail owned by nobody) and as a normal user.
+// A private Dovecot serving POP3 and IMAP on 127.0.0.1, plain and implicit TLS, for one user
+// whose maildir the tests fill directly. IMAP offers IDLE, MOVE, UIDPLUS and a folder "Junk"
+// marked \Junk. Works as root (mail owned by nobody) and as a normal user.
 // Runs the Dovecot that ./test unpacks, never one installed on the system. Stopped, and its
 // folder removed, when destroyed.
 class DovecotServer
@@ -45,6 +46,9 @@ public:
     QString user() const { return QStringLiteral("pelicorde@example.com"); }
     QString password() const { return QStringLiteral("mot-de-passe"); }
     Pop3Account account(bool tls = false) const;
+    quint16 imapPort() const { return m_imapPort; }   // STARTTLS offered
+    quint16 imapsPort() const { return m_imapsPort; }
+    Pop3Account imapAccount(bool tls = false) const;
     // The certificate made by start() is trusted by this process, as a CA-signed one would be
     // (nothing asked); one made by replaceCertificate() is not, unless the session's caFile
     // holds its CA. Plain port: Dovecot offers STLS.
@@ -56,19 +60,26 @@ public:
     // The mailbox holds exactly these messages, numbered 1..N in this order. Only between
     // sessions. Messages are stored byte for byte (use CRLF line ends to get them back as is).
     void setMessages(const QList<QByteArray> &messages);
-    void addMessage(const QByteArray &message); // becomes the last one
-    QList<QByteArray> storedMessages() const;   // what the maildir holds now, in mailbox order
+    // Becomes the last one; also while a session is open (Dovecot notices it, IDLE included).
+    void addMessage(const QByteArray &message);
+    // What the maildir holds now, in mailbox order; folder: another folder than the INBOX.
+    QList<QByteArray> storedMessages(const QString &folder = {}) const;
+    // Their IMAP flags as the maildir names them: "S" seen, "T" deleted, "" none.
+    QStringList storedFlags(const QString &folder = {}) const;
 
 private:
     bool startOnce(QString *error);
     bool writeConfig();
-    QString maildir() const;
+    QString maildir(const QString &folder = {}) const;
+    QList<std::pair<qint64, QString>> storedFiles(const QString &folder) const;
     void own(const QString &path) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QProcess m_process;
     quint16 m_port = 0;
     quint16 m_tlsPort = 0;
+    quint16 m_imapPort = 0;
+    quint16 m_imapsPort = 0;
     QString m_error;
     qint64 m_nextStamp = 1000000000;
     int m_uid = -1;

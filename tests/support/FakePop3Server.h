@@ -70,7 +70,7 @@ public:
     bool received(const QByteArray &verb) const;
     QHash<int, QString> uids() const; // what UIDL gives now
 
-private:
+protected:
     struct Client
     {
         QByteArray in;
@@ -84,9 +84,9 @@ private:
     };
 
     void incomingConnection(qintptr descriptor) override;
-    void greet(QSslSocket *socket);
+    virtual void greet(QSslSocket *socket);
     void readCommands(QSslSocket *socket);
-    void answer(QSslSocket *socket, const QByteArray &line);
+    virtual void answer(QSslSocket *socket, const QByteArray &line);
     void reply(QSslSocket *socket, const QByteArray &verb, int n, const QByteArray &bytes, bool multiLine);
     void trickle(QSslSocket *socket, const QByteArray &bytes);
     void stream(QSslSocket *socket);

@@ -19,9 +19,10 @@ public:
         infos << text;
         shown(text);
     }
-    bool question(const QString &text) override
+    bool question(const QString &text, Default byDefault) override
     {
         questions << text;
+        questionDefaults << byDefault;
         shown(text);
         return answers.isEmpty() ? true : answers.takeFirst();
     }
@@ -36,6 +37,7 @@ public:
     {
         infos.clear();
         questions.clear();
+        questionDefaults.clear();
         errors.clear();
         answers.clear();
         beeps = 0;
@@ -44,6 +46,7 @@ public:
 
     QStringList infos;
     QStringList questions;
+    QList<Default> questionDefaults;
     QStringList errors;
     QList<bool> answers;
     int beeps = 0;

@@ -30,7 +30,8 @@ class TrayTest : public QObject
     static bool withTray() { return true; }
     static bool withoutTray() { return false; }
 
-    // A window past its first show, as after start-up.
+    // A window past its first show, as right after a start-up scan that got through (its
+    // connection fields stay empty: a scan stops at once).
     std::unique_ptr<TForm1> shownWindow()
     {
         auto form = std::make_unique<TForm1>(DesignWorkArea);
@@ -38,6 +39,8 @@ class TrayTest : public QObject
         [&] { QTRY_VERIFY(!form->firstShow); }();
         // One more turn: the show step itself has run, not just the first-show actions.
         [&] { QTRY_COMPARE(form->normalGridHeight, form->SG1->height()); }();
+        form->scanStop.clear();
+        form->minutesSinceCheck = 0;
         return form;
     }
 
@@ -75,7 +78,7 @@ private slots:
         QFETCH(int, counter);
         QFETCH(QString, tip);
         auto form = shownWindow();
-        form->minuteCounter = counter;
+        form->minutesSinceCheck = counter;
         form->StatusBar1->showMessage(QStringLiteral("Courrier vérifié il y a moins d'une minute"));
 
         form->BitBtn6->click();
@@ -95,29 +98,32 @@ private slots:
         QCOMPARE(form->trayTipText, tip);
     }
 
-    // The six ticks after a check, with the window in the tray and shown.
+    // The six ticks after a check, with the window in the tray and shown. The connection
+    // fields are empty: each re-scan stops early with a beep, and from then on the ticks say
+    // so, never that the mail was checked.
     void minuteTicksCountToTheRescan()
     {
         auto form = shownWindow();
         form->BitBtn6->click();
         QVERIFY(iconPresent(*form));
-        // The connection fields are empty: each re-scan stops early with a beep, and the
-        // tick still writes the fresh-check text.
+        const QRegularExpression stopped(QStringLiteral("^Relève impossible à \\d\\d:\\d\\d : compte de réception incomplet$"));
         const int beeps = m_prompter.beeps;
         for (int round = 0; round < 2; ++round) {
             for (int tick = 1; tick <= 5; ++tick) {
                 form->Timer2Timer();
                 QCOMPARE(form->minuteCounter, tick);
-                QCOMPARE(form->StatusBar1->currentMessage(), timeText(tick + 1));
-                QCOMPARE(form->trayTipText, timeText(tick + 1));
-                QCOMPARE(form->trayIcon->toolTip(), timeText(tick + 1));
+                const QString text = form->StatusBar1->currentMessage();
+                QVERIFY2(round == 0 ? text == timeText(tick + 1) : stopped.match(text).hasMatch(), qPrintable(text));
+                QCOMPARE(form->trayTipText, text);
+                QCOMPARE(form->trayIcon->toolTip(), text);
             }
             QCOMPARE(m_prompter.beeps, beeps + round);
             form->Timer2Timer();
             QCOMPARE(m_prompter.beeps, beeps + round + 1);
             QCOMPARE(form->minuteCounter, 0);
-            QCOMPARE(form->StatusBar1->currentMessage(), freshCheckText());
-            QCOMPARE(form->trayIcon->toolTip(), freshCheckText());
+            QVERIFY2(stopped.match(form->StatusBar1->currentMessage()).hasMatch(),
+                     qPrintable(form->StatusBar1->currentMessage()));
+            QCOMPARE(form->trayIcon->toolTip(), form->StatusBar1->currentMessage());
         }
         QVERIFY(form->isHidden());
 
@@ -125,7 +131,7 @@ private slots:
         form->Restaurer1->trigger();
         QTRY_VERIFY(!iconPresent(*form));
         form->Timer2Timer();
-        QCOMPARE(form->StatusBar1->currentMessage(), timeText(2));
+        QVERIFY(stopped.match(form->StatusBar1->currentMessage()).hasMatch());
         QVERIFY(!iconPresent(*form));
 
         QVERIFY(m_prompter.errors.isEmpty());

@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -150,6 +151,28 @@ private slots:
         QCOMPARE(form->trayIcon->icon().pixmap(16, 16).toImage(), form->Image1->pixmap().toImage());
     }
 
+    // A failed re-scan is no check: the ticks keep saying it failed, and when, until a scan
+    // gets through; the minutes then count from that one.
+    void failureIsNoCheck()
+    {
+        auto form = checkedWindow();
+        form->BitBtn6->click();
+        form->Edit16->setText(QStringLiteral("faux"));
+        const QRegularExpression failed(QStringLiteral("^Échec de la relève à \\d\\d:\\d\\d : Identification "
+                                                       "refusée par le serveur \\(mot de passe ou adresse\\)$"));
+        for (int tick = 1; tick <= 19; ++tick) {
+            form->Timer2Timer();
+            const QString tip = form->trayIcon->toolTip();
+            QCOMPARE(form->StatusBar1->currentMessage(), tip);
+            // Two failed re-scans (ticks 6 and 12), a good one at tick 18.
+            QVERIFY2(tick < 6 ? tip == timeText(tick + 1) : tick < 18 ? failed.match(tip).hasMatch()
+                                                                     : tip == (tick == 18 ? freshCheckText() : timeText(2)),
+                     qPrintable(tip));
+            if (tick == 12)
+                form->Edit16->setText(m_server->password());
+        }
+    }
+
     // "&Vérifier les mails reçus" scans with the window left in the tray.
     void checkFromTheMenu()
     {
@@ -175,10 +198,12 @@ private slots:
             for (int tick = 1; tick <= 6; ++tick)
                 form->Timer2Timer();
             QCOMPARE(form->minuteCounter, 0);
-            QCOMPARE(form->trayIcon->toolTip(), freshCheckText());
+            // Not checked yet: the tip keeps the last check's time.
+            QCOMPARE(form->trayIcon->toolTip(), timeText(6));
             QCOMPARE(form->lastMessageCount, 2);
         }
         QTRY_COMPARE(form->lastMessageCount, 3);
+        QCOMPARE(form->trayIcon->toolTip(), freshCheckText());
         QVERIFY(form->Timer1->isActive());
         QVERIFY(m_prompter.errors.isEmpty());
     }

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "core/Prompter.h"
 #include "mailbox/MessageList.h"
@@ -17,7 +18,7 @@ namespace {
 
 const QString Hostile = QStringLiteral("<h1>Colis bloqué : appelez le 0899…</h1><a href=\"http://x.example\">ici</a>");
 
-enum class Box { Information, Question, ErrorReport, AttachmentNames };
+enum class Box { Information, Question, QuestionAnnuler, ErrorReport, AttachmentNames };
 
 } // namespace
 
@@ -45,6 +46,7 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("information") << Box::Information << Hostile;
         QTest::newRow("question") << Box::Question << Hostile;
+        QTest::newRow("question, Annuler by default") << Box::QuestionAnnuler << Hostile;
         QTest::newRow("error report") << Box::ErrorReport << Hostile;
         QTest::newRow("attachment names") << Box::AttachmentNames << Hostile + QLatin1Char('\n');
     }
@@ -52,6 +54,7 @@ private slots:
     {
         QFETCH(Box, box);
         QFETCH(QString, shown);
+        QString defaultButton; // the button Return presses
         const int connections = m_server.connections;
         bool seen = false;
         Qt::TextFormat format = Qt::AutoText;
@@ -67,6 +70,8 @@ private slots:
             finder.stop();
             seen = true;
             format = open->textFormat();
+            if (open->defaultButton())
+                defaultButton = open->defaultButton()->text();
             if (const auto *label = open->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
                 labelFormat = label->textFormat();
                 text = label->text();
@@ -84,6 +89,9 @@ private slots:
         case Box::Question:
             QVERIFY(!prompter().question(Hostile));
             break;
+        case Box::QuestionAnnuler:
+            QVERIFY(!prompter().question(Hostile, Prompter::Default::Annuler));
+            break;
         case Box::ErrorReport:
             reportError(Hostile);
             break;
@@ -97,6 +105,8 @@ private slots:
         QCOMPARE(format, Qt::PlainText);
         QCOMPARE(labelFormat, Qt::PlainText);
         QCOMPARE(text, shown);
+        if (box == Box::Question || box == Box::QuestionAnnuler)
+            QCOMPARE(defaultButton, box == Box::Question ? QStringLiteral("Oui") : QStringLiteral("Annuler"));
         QCOMPARE(connectionsInside, connections);
         // The scan asked for under the box runs once it is answered.
         QTRY_COMPARE(m_server.connections, connections + 1);
