@@ -7,6 +7,7 @@
 // given (X11). Takes its orders on standard input and tells on standard output what the page did
 // (PreviewChannel.h); ends as soon as its standard input closes.
 #include <QApplication>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLoggingCategory>
@@ -144,9 +145,8 @@ int main(int argc, char **argv)
         args = args.mid(2);
     }
     if (args.size() != 3 || channel < 0) {
-        std::fputs("Utilisation : pelicorde-preview [--into FENÊTRE] LARGEUR HAUTEUR FICHIER\n"
-                   "(lancé par pelicorde pour son aperçu)\n",
-                   stderr);
+        std::fprintf(stderr, "Utilisation : %s [--into FENÊTRE] LARGEUR HAUTEUR FICHIER\n(lancé par pelicorde pour son aperçu)\n",
+                     qPrintable(QFileInfo(QApplication::applicationFilePath()).fileName()));
         return 2;
     }
 
