@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWebEngineView>
+#include <csignal>
 #include <sys/stat.h>
 
 #include "core/Ansi.h"
@@ -410,6 +411,21 @@ private slots:
         QCOMPARE(form().gridColour(), TForm1::GridRestColour);
         QCOMPARE(form().SG1->height(), 636);
         QCOMPARE(form().currentRow, 1);
+    }
+
+    // Should pelicorde-preview end while the pane is open, the program shows the page itself.
+    void pageShownWhenTheHelperEnds()
+    {
+        mailfactory::Mail m;
+        m.html = QStringLiteral("<p>Toujours l\u00e0</p>");
+        serve({mailfactory::build(m)});
+        preview(1);
+        auto *remote = qobject_cast<RemoteWebView *>(previewView(form()));
+        QVERIFY(remote);
+        waitShown();
+        QCOMPARE(::kill(pid_t(remote->helperId()), SIGKILL), 0);
+        QTRY_VERIFY(qobject_cast<SafeWebView *>(previewView(form())));
+        QTRY_COMPARE(shownPage(previewView(form())).text.trimmed(), QStringLiteral("Toujours l\u00e0"));
     }
 };
 
