@@ -60,15 +60,14 @@ void NewMailWatcher::attempt()
     const quint64 generation = m_generation;
     const auto current = [&] { return self && m_generation == generation; };
     auto session = std::make_unique<ImapSession>();
-    bool certificateRefused = false;
-    const CertificateDecision decide = m_decide;
-    session->setCertificateDecision([&](const PeerCertificate &peer) {
+    const auto certificateRefused = std::make_shared<bool>(false);
+    session->setCertificateDecision([certificateRefused, decide = m_decide](const PeerCertificate &peer) {
         try {
-            certificateRefused = !(decide && decide(peer));
+            *certificateRefused = !(decide && decide(peer));
         } catch (const Error &) {
-            certificateRefused = true;
+            *certificateRefused = true;
         }
-        return !certificateRefused;
+        return !*certificateRefused;
     });
     session->setIdleRenewal(m_timing.renewalMs);
     bool idles = false;
@@ -95,7 +94,7 @@ void NewMailWatcher::attempt()
     } catch (const Error &e) {
         if (!current())
             return;
-        if (certificateRefused)
+        if (*certificateRefused)
             return end(State::GaveUp, e.text());
         return lost(e);
     }
