@@ -218,17 +218,26 @@ private slots:
         QVERIFY(m_prompter.errors.isEmpty());
     }
 
-    // IMAP with IDLE: new mail starts the check at once, no tick needed; the watch ends when
-    // the fields hold another account.
+    // IMAP with IDLE: new mail starts the check at once, no tick needed, and the idle connection
+    // holds no operation up; the watch ends when the fields hold another account.
     void newMailAtOnce()
     {
         auto form = checkedWindow(imap(m_server->imapAccount()));
         NewMailWatcher *watcher = newMailWatcher(*form);
         QTRY_VERIFY(watcher->idling());
+        QVERIFY(!ServerOperation::busy());
         form->BitBtn6->click();
         QSignalSpy checks(form, &TForm1::scanEnded);
         m_server->addMessage(mail(3));
         QTRY_COMPARE(checks.count(), 1);
+        {
+            // During another operation the check waits for its end.
+            const ServerOperation running;
+            m_server->addMessage(mail(4));
+            QTest::qWait(1000);
+            QCOMPARE(checks.count(), 1);
+        }
+        QTRY_COMPARE(checks.count(), 2);
         m_w->pointAt(m_server->account());
         QCOMPARE(watcher->state(), NewMailWatcher::State::Off);
         QVERIFY(!watcher->idling());
