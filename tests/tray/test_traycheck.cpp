@@ -263,7 +263,7 @@ private slots:
         fake.script["CAPABILITY"] = "* CAPABILITY IMAP4rev1 " + capabilities + "\r\n$ OK done";
         fake.offersStls = capabilities.contains("STARTTLS");
         QVERIFY(fake.start());
-        auto form = checkedWindow(imap(fake.account()), {100, 400, 1500, 50});
+        auto form = checkedWindow(imap(fake.account()), {100, 400, 3000, 50});
         NewMailWatcher *watcher = newMailWatcher(*form);
         QSignalSpy retries(watcher, &NewMailWatcher::retrying);
         if (pauses.isEmpty()) {
@@ -278,7 +278,7 @@ private slots:
         for (int i = 0; i < pauses.size(); ++i) {
             QTRY_VERIFY(watcher->idling());
             if (i == pauses.size() - 1)
-                QTest::qWait(1600);
+                QTest::qWait(3200);
             fake.dropClients();
             QTRY_COMPARE(retries.count(), i + 1);
         }
