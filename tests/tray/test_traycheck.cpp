@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "core/ServerOperation.h"
+#include "mailbox/CertificateTrust.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/NewMailWatcher.h"
 #include "support/DovecotServer.h"
@@ -241,6 +242,25 @@ private slots:
         m_w->pointAt(m_server->account());
         QCOMPARE(watcher->state(), NewMailWatcher::State::Off);
         QVERIFY(!watcher->idling());
+    }
+
+    // A certificate nobody confirmed: no watch and no question, the timer goes on; once it is
+    // remembered, as a scan the user started remembers it, the account is watched.
+    void certificateToConfirm()
+    {
+        DovecotServer other;
+        QVERIFY2(other.start() && other.replaceCertificate(), qPrintable(other.errorText()));
+        auto form = checkedWindow(imap(other.imapAccount()));
+        NewMailWatcher *watcher = newMailWatcher(*form);
+        QTRY_COMPARE(watcher->state(), NewMailWatcher::State::GaveUp);
+        QVERIFY(m_prompter.questions.isEmpty());
+        QVERIFY(form->Timer2->isActive());
+        certificates::remember(certificates::storePath(form->dataFolder),
+                               {other.host(), other.imapPort(), QSslCertificate::fromPath(other.certificatePath()), {}});
+        m_w->pointAt(m_server->account());
+        m_w->pointAt(imap(other.imapAccount()));
+        form->BitBtn2Click();
+        QTRY_VERIFY(watcher->idling());
     }
 
     // The idle connection against faults: a drop is followed by a new connection after a pause
