@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/ImapSession.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QLocale>
 #include <QScopeGuard>
@@ -1018,6 +1019,31 @@ void ImapSession::logout()
     m_socket->disconnectFromHost();
 }
 
+void ImapSession::leave()
+{
+    endIdleWatch();
+    if (!m_socket)
+        return;
+    // The socket outlives the session until its last bytes are out; nothing of the session
+    // may be called from it any more.
+    QSslSocket *s = m_socket.release();
+    QObject::disconnect(s, nullptr, s, nullptr);
+    if (m_open && !m_broken && s->state() == QAbstractSocket::ConnectedState) {
+        if (m_idle == Idle::Idling || m_idle == Idle::Starting)
+            s->write("DONE\r\n");
+        s->write('P' + QByteArray::number(m_nextTag++) + " LOGOUT\r\n");
+    }
+    m_idle = Idle::Off;
+    m_open = false;
+    s->setParent(QCoreApplication::instance());
+    QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
+    QTimer::singleShot(5000, s, [s] {
+        s->abort();
+        s->deleteLater();
+    });
+    s->disconnectFromHost();
+}
+
 // --- IDLE ----------------------------------------------------------------------------------------
 
 void ImapSession::beginIdle()
@@ -1072,7 +1098,7 @@ bool ImapSession::startIdle(const NewMail &onNewMail, const Failure &onFailure)
 }
 
 // Runs one turn of the idle connection from the event loop: what came, then body. Callbacks come
-// last, so that they may release the session.
+// last, so that they may stop idling.
 void ImapSession::idleStep(const std::function<void()> &body)
 {
     if (m_idle == Idle::Off)
