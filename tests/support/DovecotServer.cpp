@@ -124,6 +124,7 @@ Pop3Account DovecotServer::imapAccount(bool tls) const
 {
     Pop3Account a = account(tls);
     a.port = tls ? m_imapsPort : m_imapPort;
+    a.protocol = Pop3Account::Protocol::Imap;
     return a;
 }
 
