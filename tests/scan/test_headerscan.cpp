@@ -88,7 +88,7 @@ class HeaderScanTest : public QObject
     std::unique_ptr<WindowFixture> w;
     TForm1 *form = nullptr;
 
-    void pointAtDovecot() { w->pointAt(dovecot.account()); }
+    void pointAtDovecot(bool imap = false) { w->pointAt(imap ? dovecot.imapAccount() : dovecot.account()); }
     void pointAt(const FakePop3Server &fake) { w->pointAt(fake.account()); }
 
     QStringList row(int r) const
@@ -228,9 +228,17 @@ private slots:
     }
 
     // Every column of a row, the same pipelined against Dovecot and the scripted server, and
-    // one command at a time against a server without PIPELINING or TOP.
+    // one command at a time against a server without PIPELINING or TOP. The same over IMAP,
+    // each row with its UID, nothing marked \Seen.
+    void rowContents_data()
+    {
+        QTest::addColumn<bool>("imap");
+        QTest::newRow("POP3") << false;
+        QTest::newRow("IMAP") << true;
+    }
     void rowContents()
     {
+        QFETCH(bool, imap);
         const QByteArray date = "Wed, 09 Dec 2026 23:30:05 -0500";
         Mail html;
         html.html = QStringLiteral("<p>Bonjour</p>");
@@ -250,7 +258,7 @@ private slots:
             mail("undisclosed-recipients:;", QStringLiteral("Groupe vide")),
         };
 
-        pointAtDovecot();
+        pointAtDovecot(imap);
         dovecot.setMessages(box);
         form->BitBtn2Click();
         QVERIFY(prompter.infos.isEmpty());
@@ -265,6 +273,13 @@ private slots:
         QCOMPARE(got[8][MessageList::From], QString());
         QCOMPARE(got[8][MessageList::Subject], QStringLiteral("Réunion à 10 h — ordre du jour"));
         QCOMPARE(got[9][MessageList::From], QStringLiteral("undisclosed-recipients:;")); // no address: what the field says
+        if (imap) {
+            QCOMPARE(form->list->uid(10), QStringLiteral("10"));
+            QVERIFY(form->list->idScope().toUInt() > 0);
+            QCOMPARE(form->list->junkFolder(), QStringLiteral("Junk"));
+            QCOMPARE(dovecot.storedFlags(), QStringList(box.size(), QString()));
+            return;
+        }
 
         FakePop3Server piped;
         piped.mailbox = box;
@@ -307,14 +322,21 @@ private slots:
 
     // Counter, colours and progress positions of both passes; "P.J." counts and names, then
     // switches itself off; the next scan empties the attachment columns again.
+    void progressAndAttachments_data()
+    {
+        QTest::addColumn<bool>("imap");
+        QTest::newRow("POP3") << false;
+        QTest::newRow("IMAP") << true;
+    }
     void progressAndAttachments()
     {
+        QFETCH(bool, imap);
         QList<Step> steps;
         connect(form->ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
             QVERIFY(form->ProgressBar1->isVisible());
             steps << Step{value, form->gridColour(), form->progressBarColour(), counterColour(), form->Edit10->text()};
         });
-        pointAtDovecot();
+        pointAtDovecot(imap);
         QList<QByteArray> four;
         for (int i = 1; i <= 4; ++i)
             four << mail("<p" + QByteArray::number(i) + "@example.org>", QStringLiteral("Quatre"));
@@ -336,8 +358,9 @@ private slots:
                              withAttachments("<c@example.org>", {QStringLiteral("c.zip")})});
         form->CheckBox1->setChecked(true);
         form->BitBtn2Click();
-        // The attachment pass moves the bar per part: the single-part message 2 has none.
-        const QList<int> expected{0, 33, 66, 100, 0, 33, 100};
+        // The attachment pass moves the bar per part: the single-part message 2 has none. IMAP
+        // reads structures, not parts: per message.
+        const QList<int> expected = imap ? QList<int>{0, 33, 66, 100, 0, 33, 66, 100} : QList<int>{0, 33, 66, 100, 0, 33, 100};
         QCOMPARE(steps.size(), expected.size());
         for (int i = 0; i < expected.size(); ++i) {
             QCOMPARE(steps[i].value, expected[i]);
@@ -347,7 +370,7 @@ private slots:
             QCOMPARE(steps[i].grid, DarkRed);
         }
         QCOMPARE(steps[4].counter, QStringLiteral("3")); // the header pass's last count
-        QCOMPARE(steps[6].counter, QStringLiteral("2/3")); // the progress moves before the counter
+        QCOMPARE(steps[6].counter, imap ? QStringLiteral("1/3") : QStringLiteral("2/3")); // the progress moves before the counter
         QCOMPARE(form->Edit10->text(), QStringLiteral("3/3"));
         QCOMPARE(form->list->cell(1, MessageList::Attachments), QStringLiteral("2"));
         QCOMPARE(form->list->cell(1, MessageList::AttachmentNames), QStringLiteral("a.pdf|b.doc|"));
