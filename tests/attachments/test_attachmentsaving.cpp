@@ -114,12 +114,7 @@ private slots:
 
     // The previewed message's attachments are written whole with the usual permissions and
     // listed; text parts are not attachments; a message without any says so.
-    void savesAndLists_data()
-    {
-        QTest::addColumn<bool>("imap");
-        QTest::newRow("POP3") << false;
-        QTest::newRow("IMAP") << true;
-    }
+    void savesAndLists_data() { bothProtocols(); }
     void savesAndLists()
     {
         QFETCH(bool, imap);

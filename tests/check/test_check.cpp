@@ -70,12 +70,7 @@ private slots:
 
     // Counts, then only what arrived since; the blacklist's dates are never written. Over IMAP
     // no message is marked \Seen.
-    void counts_data()
-    {
-        QTest::addColumn<bool>("imap");
-        QTest::newRow("POP3") << false;
-        QTest::newRow("IMAP") << true;
-    }
+    void counts_data() { bothProtocols(); }
     void counts()
     {
         QFETCH(bool, imap);

@@ -254,12 +254,7 @@ private slots:
     // Two marked rows still standing for their messages are deleted, the higher number first;
     // a cell holding anything but "1" is not a mark. Over IMAP they go to the Junk folder, by
     // their UIDs: another client renumbering the mailbox meanwhile changes nothing.
-    void markedRowsDeleted_data()
-    {
-        QTest::addColumn<bool>("imap");
-        QTest::newRow("POP3") << false;
-        QTest::newRow("IMAP") << true;
-    }
+    void markedRowsDeleted_data() { bothProtocols(); }
     void markedRowsDeleted()
     {
         QFETCH(bool, imap);

@@ -97,12 +97,7 @@ private slots:
 
     void cleanup() { w.reset(); }
 
-    void htmlMessageGoesToTheHtmlView_data()
-    {
-        QTest::addColumn<bool>("imap");
-        QTest::newRow("POP3") << false;
-        QTest::newRow("IMAP") << true;
-    }
+    void htmlMessageGoesToTheHtmlView_data() { bothProtocols(); }
     void htmlMessageGoesToTheHtmlView()
     {
         QFETCH(bool, imap);

@@ -16,6 +16,7 @@
 #include "mailbox/Pop3Session.h"
 #include "scan/HeaderScan.h"
 #include "support/DovecotServer.h"
+#include "support/FakeImapServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
@@ -230,12 +231,7 @@ private slots:
     // Every column of a row, the same pipelined against Dovecot and the scripted server, and
     // one command at a time against a server without PIPELINING or TOP. The same over IMAP,
     // each row with its UID, nothing marked \Seen.
-    void rowContents_data()
-    {
-        QTest::addColumn<bool>("imap");
-        QTest::newRow("POP3") << false;
-        QTest::newRow("IMAP") << true;
-    }
+    void rowContents_data() { bothProtocols(); }
     void rowContents()
     {
         QFETCH(bool, imap);
@@ -322,12 +318,7 @@ private slots:
 
     // Counter, colours and progress positions of both passes; "P.J." counts and names, then
     // switches itself off; the next scan empties the attachment columns again.
-    void progressAndAttachments_data()
-    {
-        QTest::addColumn<bool>("imap");
-        QTest::newRow("POP3") << false;
-        QTest::newRow("IMAP") << true;
-    }
+    void progressAndAttachments_data() { bothProtocols(); }
     void progressAndAttachments()
     {
         QFETCH(bool, imap);
@@ -441,31 +432,41 @@ private slots:
     {
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("cause");
-        QTest::newRow("nobody listening") << QStringLiteral("closed") << QStringLiteral("Connexion refusée par le serveur");
-        QTest::newRow("no such server") << QStringLiteral("name") << QStringLiteral("Serveur introuvable");
-        QTest::newRow("wrong password") << QStringLiteral("password") << LoginRefused;
-        QTest::newRow("silent server") << QStringLiteral("stall") << QStringLiteral("Le serveur ne répond plus");
-        QTest::newRow("TLS fails") << QStringLiteral("tls") << QStringLiteral("Échec du chiffrement TLS");
+        QTest::addColumn<bool>("imap");
+        for (const bool imap : {false, true}) {
+            const QByteArray over = imap ? ", IMAP" : "";
+            QTest::newRow("nobody listening" + over) << QStringLiteral("closed") << QStringLiteral("Connexion refusée par le serveur") << imap;
+            QTest::newRow("no such server" + over) << QStringLiteral("name") << QStringLiteral("Serveur introuvable") << imap;
+            QTest::newRow("wrong password" + over) << QStringLiteral("password") << LoginRefused << imap;
+            QTest::newRow("silent server" + over) << QStringLiteral("stall") << QStringLiteral("Le serveur ne répond plus") << imap;
+        }
+        QTest::newRow("TLS fails") << QStringLiteral("tls") << QStringLiteral("Échec du chiffrement TLS") << false;
     }
     void failureCauses()
     {
         QFETCH(QString, failure);
         QFETCH(QString, cause);
+        QFETCH(bool, imap);
         const Pop3Limits defaults = Pop3Session::defaultLimits();
         const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
         Pop3Limits quick = defaults;
         quick.idleMs = 500;
         Pop3Session::setDefaultLimits(quick);
-        FakePop3Server fake;
+        FakePop3Server pop3;
+        FakeImapServer imapServer;
+        FakePop3Server &fake = imap ? imapServer : pop3;
+        imapServer.script["LOGIN"] = "$ NO [AUTHENTICATIONFAILED] refusé";
         fake.mailbox << mail("<c1@example.org>", QStringLiteral("C 1"));
         fake.brokenStls = failure == QLatin1String("tls");
         fake.breakCommand("GREETING", failure == QLatin1String("stall") ? Fault::Stall : Fault::None);
         QVERIFY(fake.start());
-        pointAt(fake);
+        Pop3Account account = fake.account();
+        account.protocol = imap ? Pop3Account::Protocol::Imap : Pop3Account::Protocol::Pop3;
+        w->pointAt(account);
         if (failure == QLatin1String("closed"))
             fake.close();
-        if (failure == QLatin1String("name"))
-            form->Edit3->setText(QStringLiteral("serveur..introuvable")); // refused before any lookup
+        if (failure == QLatin1String("name")) // refused before any lookup
+            form->Edit3->setText(imap ? QStringLiteral("imap://serveur..introuvable") : QStringLiteral("serveur..introuvable"));
         if (failure == QLatin1String("password"))
             form->Edit16->setText(QStringLiteral("mauvais"));
         form->BitBtn2Click();

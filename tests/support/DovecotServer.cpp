@@ -9,6 +9,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 #include <QThread>
 #include <algorithm>
 
@@ -118,6 +119,13 @@ Pop3Account DovecotServer::account(bool tls) const
     a.password = password();
     a.tls = tls;
     return a;
+}
+
+void bothProtocols()
+{
+    QTest::addColumn<bool>("imap");
+    QTest::newRow("POP3") << false;
+    QTest::newRow("IMAP") << true;
 }
 
 Pop3Account DovecotServer::imapAccount(bool tls) const
