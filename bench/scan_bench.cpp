@@ -2,7 +2,7 @@
 // Header pass of the real scan code against Dovecot behind a relay that delays every chunk,
 // pipelined and one command at a time; then the whole scan through the real main window
 // (offscreen), on the plain port (STLS) and on the implicit TLS one, with the longest time
-// the event loop was held and the peak resident memory.
+// the event loop was held and the peak resident memory; the same over IMAP (STARTTLS).
 //   scan_bench [messages=1000] [delay_ms=25]
 // One command at a time is measured up to 5,000 messages only.
 // Without arguments a 20,000-message mailbox is also scanned through the window.
@@ -114,12 +114,14 @@ struct Mailbox
     Pop3Account account;
 
     // Plain port: the session upgrades with STLS; tls: implicit TLS from the first byte.
-    bool start(int messages, int delayMs, bool tls = false)
+    bool start(int messages, int delayMs, bool tls = false, bool imap = false)
     {
         if (!dovecot.start())
             return false;
         dovecot.setMessages(mailfactory::realisticMailbox(messages));
-        relay = std::make_unique<DelayRelay>(tls ? dovecot.tlsPort() : dovecot.port(), delayMs);
+        const quint16 port = imap ? (tls ? dovecot.imapsPort() : dovecot.imapPort()) : tls ? dovecot.tlsPort() : dovecot.port();
+        relay = std::make_unique<DelayRelay>(port, delayMs);
+        account.protocol = imap ? Pop3Account::Protocol::Imap : Pop3Account::Protocol::Pop3;
         account.host = QStringLiteral("127.0.0.1");
         account.tls = tls;
         account.port = relay->port();
@@ -129,10 +131,10 @@ struct Mailbox
     }
 };
 
-bool windowLine(int messages, int delayMs, bool tls = false)
+bool windowLine(int messages, int delayMs, bool tls = false, bool imap = false)
 {
     Mailbox box;
-    if (!box.start(messages, delayMs, tls)) {
+    if (!box.start(messages, delayMs, tls, imap)) {
         std::fprintf(stderr, "scan_bench: Dovecot did not start\n");
         return false;
     }
@@ -144,7 +146,7 @@ bool windowLine(int messages, int delayMs, bool tls = false)
     std::printf("scan_bench messages=%d delay_ms=%d pipelined_s=%.3f max_ui_gap_ms=%lld peak_rss_mb=%.1f "
                 "cpu_s=%.3f (whole scan through the window%s)\n",
                 messages, delayMs, run.seconds, run.maxGapMs, run.peakRssMb, run.cpuSeconds,
-                tls ? ", implicit TLS" : ", STLS");
+                imap ? ", IMAP STARTTLS" : tls ? ", implicit TLS" : ", STLS");
     std::fflush(stdout);
     return true;
 }
@@ -194,6 +196,8 @@ int main(int argc, char **argv)
     if (!windowLine(messages, delayMs) || !windowLine(messages, delayMs, true))
         return 1;
     if (argc <= 1 && !windowLine(20000, delayMs))
+        return 1;
+    if (!windowLine(messages, delayMs, false, true) || (argc <= 1 && !windowLine(20000, delayMs, false, true)))
         return 1;
     return 0;
 }

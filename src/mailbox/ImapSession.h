@@ -187,14 +187,14 @@ private:
 
     QString server() const;
     QString current() const; // the step of the oldest command in flight
-    [[noreturn]] void fail(const QString &text);
+    [[noreturn]] void fail(const QString &text, const QString &cause = {});
     [[noreturn]] void failOutOfStep(const QString &text);
     [[noreturn]] void failDropped(const QString &step);
     [[noreturn]] void failTimeout(const QString &step);
     [[noreturn]] void failTooSlow(const QString &step);
     [[noreturn]] void failRefused(const QString &step, const ImapResponse &r);
     [[noreturn]] void failParser(const QString &step);
-    [[noreturn]] void failTls(const QString &why);
+    [[noreturn]] void failTls(const QString &why = {});
     [[noreturn]] void failWithdrawn();
     [[noreturn]] void failChanged();
 

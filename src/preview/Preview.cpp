@@ -23,8 +23,8 @@
 #include "core/ServerOperation.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
+#include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
 #include "preview/PreviewFile.h"
 #include "preview/RemoteWebView.h"
@@ -230,10 +230,10 @@ void previewMessage(TForm1 &form, int r)
     ensurePreviewView(form);
 
     try {
-        Pop3Session session;
-        openSession(session, form);
+        const auto session = windowSession(form);
+        openSession(*session, form, MailboxSession::Access::Read);
         pumpEvents();
-        const MailMessage mail = MailMessage::parse(session.message(r));
+        const MailMessage mail = MailMessage::parse(session->message(r, form.list->uid(r)));
 
         form.Edit11->setText(mail.senderText());
         form.Edit12->setText(mail.recipients());
@@ -273,7 +273,7 @@ void previewMessage(TForm1 &form, int r)
         form.Memo2->setTextCursor(start);
         form.Memo2->ensureCursorVisible();
 
-        session.quit();
+        session->close();
 
         // Not when the pane was closed during the download: the button would stand alone over
         // the list and save whichever row is current by then.
