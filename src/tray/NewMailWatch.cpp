@@ -2,6 +2,7 @@
 #include "tray/NewMailWatch.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QLineEdit>
 
 #include "core/Error.h"
@@ -43,6 +44,29 @@ void follow(TForm1 &form, NewMailWatcher &watcher, bool scanGotThrough)
     });
 }
 
+// Mail that came while the window was shown, checked when the window goes to the tray.
+class ShownWindowMail : public QObject
+{
+public:
+    ShownWindowMail(TForm1 &form, QObject *parent) : QObject(parent), m_form(form) { form.installEventFilter(this); }
+    bool waiting = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == &m_form && event->type() == QEvent::Hide && waiting) {
+            waiting = false;
+            // After the hide has run its course, so that the check finds the window in the tray.
+            QMetaObject::invokeMethod(
+                this, [this] { guarded([this] { verifyFromTray(m_form); }); }, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    TForm1 &m_form;
+};
+
 } // namespace
 
 NewMailWatcher *newMailWatcher(const TForm1 &form)
@@ -58,7 +82,17 @@ void watchNewMail(TForm1 &form)
     watcher->setObjectName(QStringLiteral("NewMailWatcher"));
     // Never opened in the middle of an operation: it would hold that one up while it logs in.
     watcher->setMayConnect([] { return !ServerOperation::busy() && !ServerOperation::abandoned(); });
-    QObject::connect(watcher, &NewMailWatcher::newMail, &form, [&form] { guarded([&form] { verifyFromTray(form); }); });
+    // While the window is shown the user may be ticking rows: a check now would rebuild the list
+    // under their hands. New mail waits for the window to go to the tray (or for the timer's
+    // check, as before); in the tray it is checked at once, which is what starts the blinking.
+    auto *shown = new ShownWindowMail(form, watcher);
+    QObject::connect(watcher, &NewMailWatcher::newMail, &form, [&form, shown] {
+        if (form.isVisible())
+            shown->waiting = true;
+        else
+            guarded([&form] { verifyFromTray(form); });
+    });
+    QObject::connect(&form, &TForm1::scanEnded, shown, [shown] { shown->waiting = false; });
     QObject::connect(&form, &TForm1::scanEnded, watcher,
                      [&form, watcher] { guarded([&] { follow(form, *watcher, form.scanStop.isEmpty()); }); });
     const auto edited = [&form, watcher] {
