@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the benchmarks read about their own process: resident memory and what is mapped.
+#include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace benchprocess {
 
@@ -43,16 +47,60 @@ inline double threadCpuSeconds()
 inline double rssMb() { return statusMb("VmRSS"); }
 inline double peakRssMb() { return statusMb("VmHWM"); }
 
-// Proportional share of the resident memory (shared libraries split among their users).
-inline double pssMb()
+// A field of /proc/<pid>/smaps_rollup in MiB, this process by default: "Pss" is the proportional
+// share of the resident memory (shared libraries split among their users), "Private_Dirty" and
+// "Private_Clean" what no other process shares.
+inline double rollupMb(const char *field, const QString &pid = QStringLiteral("self"))
 {
-    QFile f(QStringLiteral("/proc/self/smaps_rollup"));
+    QFile f(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
     if (!f.open(QIODevice::ReadOnly))
         return -1;
+    const QByteArray key = QByteArray(field) + ':';
     for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("Pss:"))
-            return line.mid(4).trimmed().split(' ').first().toDouble() / 1024.0;
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').first().toDouble() / 1024.0;
     return -1;
+}
+
+inline double pssMb(const QString &pid = QStringLiteral("self")) { return rollupMb("Pss", pid); }
+
+// This process and every process it started, however deep (the web engine's helpers), but for
+// those in leaveOut and what they started.
+inline QStringList processTree(const QStringList &leaveOut = {})
+{
+    QHash<QString, QStringList> children;
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = f.readAll();
+        // After the command name, which is in parentheses and may hold spaces: state, parent.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        children[QString::fromLatin1(fields.value(1))] << pid;
+    }
+    QStringList tree{QString::number(getpid())};
+    for (qsizetype i = 0; i < tree.size(); ++i)
+        for (const QString &child : children.value(tree[i]))
+            if (!leaveOut.contains(child))
+                tree << child;
+    return tree;
+}
+
+// A rollup field summed over this process and all it started; their number in count.
+inline double treeMb(const char *field, const QStringList &leaveOut = {}, int *count = nullptr)
+{
+    double sum = 0;
+    int n = 0;
+    for (const QString &pid : processTree(leaveOut)) {
+        const double mb = rollupMb(field, pid);
+        if (mb < 0)
+            continue; // ended meanwhile
+        sum += mb;
+        ++n;
+    }
+    if (count)
+        *count = n;
+    return sum;
 }
 
 // Gives freed heap back and starts the peak over from the current resident size.

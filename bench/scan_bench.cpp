@@ -3,7 +3,7 @@
 // pipelined and one command at a time; then the whole scan through the real main window
 // (offscreen), on the plain port (STLS) and on the implicit TLS one, with the longest time
 // the event loop was held, the peak resident memory and the processor time of the window's
-// thread.
+// thread; the same over IMAP (STARTTLS).
 //   scan_bench [messages=1000] [delay_ms=25]
 //   scan_bench --compare messages [delay_ms=25]
 // One command at a time is measured up to 5,000 messages only.
@@ -140,13 +140,15 @@ struct Mailbox
     Pop3Account tlsAccount;
 
     // Plain port: the session upgrades with STLS; tls: implicit TLS from the first byte.
-    // bothPorts: a relay to each, account on the plain one, tlsAccount on the other.
-    bool start(int messages, int delayMs, bool tls = false, bool bothPorts = false)
+    // bothPorts (POP3): a relay to each, account on the plain one, tlsAccount on the other.
+    bool start(int messages, int delayMs, bool tls = false, bool imap = false, bool bothPorts = false)
     {
         if (!dovecot.start())
             return false;
         dovecot.setMessages(mailfactory::realisticMailbox(messages));
-        relay = std::make_unique<DelayRelay>(tls ? dovecot.tlsPort() : dovecot.port(), delayMs);
+        const quint16 port = imap ? (tls ? dovecot.imapsPort() : dovecot.imapPort()) : tls ? dovecot.tlsPort() : dovecot.port();
+        relay = std::make_unique<DelayRelay>(port, delayMs);
+        account.protocol = imap ? Pop3Account::Protocol::Imap : Pop3Account::Protocol::Pop3;
         account.host = QStringLiteral("127.0.0.1");
         account.tls = tls;
         account.port = relay->port();
@@ -355,10 +357,10 @@ double median(QList<double> values)
     return values.isEmpty() ? 0 : values.at(values.size() / 2);
 }
 
-bool windowLine(int messages, int delayMs, bool tls = false)
+bool windowLine(int messages, int delayMs, bool tls = false, bool imap = false)
 {
     Mailbox box;
-    if (!box.start(messages, delayMs, tls)) {
+    if (!box.start(messages, delayMs, tls, imap)) {
         std::fprintf(stderr, "scan_bench: Dovecot did not start\n");
         return false;
     }
@@ -370,7 +372,7 @@ bool windowLine(int messages, int delayMs, bool tls = false)
     std::printf("scan_bench messages=%d delay_ms=%d pipelined_s=%.3f max_ui_gap_ms=%lld peak_rss_mb=%.1f "
                 "cpu_s=%.3f (whole scan through the window%s)\n",
                 messages, delayMs, run.seconds, run.maxGapMs, run.peakRssMb, run.cpuSeconds,
-                tls ? ", implicit TLS" : ", STLS");
+                imap ? ", IMAP STARTTLS" : tls ? ", implicit TLS" : ", STLS");
     std::fflush(stdout);
     return true;
 }
@@ -410,7 +412,7 @@ bool sessionLines(int messages, int delayMs)
 bool compareLine(int messages, int delayMs)
 {
     Mailbox box;
-    if (!box.start(messages, delayMs, false, true)) {
+    if (!box.start(messages, delayMs, false, false, true)) {
         std::fprintf(stderr, "scan_bench: Dovecot did not start\n");
         return false;
     }
@@ -499,6 +501,8 @@ int main(int argc, char **argv)
     if (!windowLine(messages, delayMs) || !windowLine(messages, delayMs, true))
         return 1;
     if (argc <= 1 && (!compareLine(20000, delayMs) || !compareLine(100000, delayMs)))
+        return 1;
+    if (!windowLine(messages, delayMs, false, true) || (argc <= 1 && !windowLine(20000, delayMs, false, true)))
         return 1;
     return 0;
 }

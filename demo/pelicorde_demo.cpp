@@ -5,6 +5,7 @@
 //
 //   pelicorde_demo                      the program, as a user would see it
 //   pelicorde_demo --screenshot FILE    saves the main window after the first scan, then quits
+//   pelicorde_demo imap                 the same mailbox over IMAP
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -43,16 +44,17 @@ void quitOnSignals()
     std::signal(SIGTERM, onSignal);
 }
 
-bool prepareDataFolder(const QString &appData, const DovecotServer &dovecot)
+bool prepareDataFolder(const QString &appData, const DovecotServer &dovecot, bool imap)
 {
     const QString data = appData + QStringLiteral("/Pelicorde");
     if (!QDir().mkpath(data))
         return false;
     accounts::Account account;
-    account.server = dovecot.host();
     // Unprivileged ports are above 900, where the program speaks implicit TLS: the demo account
     // uses the server's TLS port (self-signed certificate, which the program does not verify).
-    account.port = QString::number(dovecot.tlsPort());
+    // Not IMAP's own port: the server field says IMAP.
+    account.server = imap ? QStringLiteral("imap://") + dovecot.host() : dovecot.host();
+    account.port = QString::number(imap ? dovecot.imapsPort() : dovecot.tlsPort());
     account.password = dovecot.password();
     account.address = dovecot.user();
     QFile blacklist(data + QStringLiteral("/Liste-noire.txt"));
@@ -71,8 +73,9 @@ int main(int argc, char **argv)
     const QStringList args = QCoreApplication::arguments();
     const int shotAt = int(args.indexOf(QStringLiteral("--screenshot")));
     const QString screenshot = shotAt > 0 && shotAt + 1 < args.size() ? args[shotAt + 1] : QString();
+    const bool imap = args.contains(QStringLiteral("imap"));
 
-    std::printf("Pelicorde demo: starting a private POP3 server on 127.0.0.1...\n");
+    std::printf("Pelicorde demo: starting a private %s server on 127.0.0.1...\n", imap ? "IMAP" : "POP3");
     DovecotServer dovecot;
     if (!dovecot.start()) {
         std::fprintf(stderr, "Pelicorde demo: Dovecot did not start: %s\n", qPrintable(dovecot.errorText()));
@@ -81,14 +84,15 @@ int main(int argc, char **argv)
     dovecot.setMessages(demo::messages());
 
     QTemporaryDir appData, temp;
-    if (!appData.isValid() || !temp.isValid() || !prepareDataFolder(appData.path(), dovecot)) {
+    if (!appData.isValid() || !temp.isValid() || !prepareDataFolder(appData.path(), dovecot, imap)) {
         std::fprintf(stderr, "Pelicorde demo: could not prepare the throwaway data folder\n");
         return 1;
     }
     qputenv("APPDATA", QFile::encodeName(appData.path()));
     qputenv("TEMP", QFile::encodeName(temp.path()));
     std::printf("Pelicorde demo: %lld messages on 127.0.0.1:%d, account %s; close the window to end.\n",
-                qlonglong(demo::messages().size()), dovecot.tlsPort(), qPrintable(dovecot.user()));
+                qlonglong(demo::messages().size()), imap ? dovecot.imapsPort() : dovecot.tlsPort(),
+                qPrintable(dovecot.user()));
 
     quitOnSignals();
     createWindows();

@@ -27,6 +27,7 @@
 #include "mailbox/MessageList.h"
 #include "preview/PreviewHandlers.h"
 #include "scan/HeaderScan.h"
+#include "tray/NewMailWatch.h"
 #include "tray/Tray.h"
 #include "window/BoxPrompter.h"
 #include "window/Controls.h"
@@ -124,6 +125,7 @@ void TForm1::FormShow()
             if (!CheckBox2->isChecked())
                 BitBtn2Click();
             Timer2->start();
+            watchNewMail(*this);
         }
         Timer1->stop();
         QCoreApplication::processEvents();

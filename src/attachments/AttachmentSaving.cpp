@@ -11,7 +11,8 @@
 #include "core/ServerOperation.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
-#include "mailbox/Pop3Session.h"
+#include "mailbox/MailboxSession.h"
+#include "mailbox/MessageList.h"
 #include "scan/SessionSettings.h"
 #include "window/PelicordeFP.h"
 
@@ -23,10 +24,10 @@ const QString FailureText = QStringLiteral("Erreur durant la reception de ce mes
 // the questions, so the mailbox is not held while the user answers them.
 MailMessage fetchMessage(const TForm1 &form, int n)
 {
-    Pop3Session session;
-    openSession(session, form);
+    const auto session = windowSession(form);
+    openSession(*session, form, MailboxSession::Access::Read);
     pumpEvents();
-    return MailMessage::parse(session.message(n));
+    return MailMessage::parse(session->message(n, form.list->uid(n)));
 }
 
 } // namespace

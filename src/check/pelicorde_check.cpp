@@ -15,8 +15,8 @@
 #include "core/TlsRule.h"
 #include "mailbox/CertificateTrust.h"
 #include "mailbox/EncryptedServers.h"
+#include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
 #include "mailbox/SessionAccount.h"
 #include "mailbox/SpamMarking.h"
@@ -102,27 +102,29 @@ int check()
     QHash<int, QString> ids;
     int count = 0;
     {
-        Pop3Session session;
+        const auto session = makeMailboxSession(account);
         // Nobody to ask: only a certificate the window has had confirmed goes (the CAs' are never asked).
         const QString store = certificates::storePath(dataFolder);
-        session.setCertificateDecision([store](const PeerCertificate &peer) {
+        session->setCertificateDecision([store](const PeerCertificate &peer) {
             if (certificates::trustOf(store, peer) == certificates::Trust::Remembered)
                 return true;
             throw Error(QStringLiteral("Certificat du serveur %1:%2 non confirmé : ouvrez Pelicorde pour le vérifier")
                             .arg(peer.host)
                             .arg(peer.port));
         });
-        session.askCountAhead();
-        session.open(account);
-        if (session.encrypted() && !account.tls)
+        // Read-only: over IMAP, EXAMINE, so that no flag changes.
+        session->open(account, MailboxSession::Access::Scan);
+        if (session->encrypted() && !account.tls)
             encryptedServers::remember(encrypted, account.host, account.port);
-        count = session.messageCount();
+        count = session->messageCount();
         list.setRows(count > 0 ? count + 1 : 2);
-        scan::headerPass(session, list, count, lastHeaderDate, [](int) {});
+        scan::headerPass(*session, list, count, lastHeaderDate, [](int) {});
+        // IMAP's UIDs name messages only under their UIDVALIDITY: a new one makes them all new.
+        const QString scope = session->idScope().isEmpty() ? QString() : session->idScope() + QLatin1Char('.');
         for (int r = 1; r <= count; ++r)
             if (!list.uid(r).isEmpty())
-                ids.insert(r, list.uid(r));
-        session.quit();
+                ids.insert(r, scope + list.uid(r));
+        session->close();
     }
     // The marks alone: the blacklist is opened read-only and its bytes stay as they are.
     blacklistPass(blacklist::filePath(dataFolder), list, QString(), BlacklistDates::Leave);

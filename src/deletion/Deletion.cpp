@@ -10,8 +10,8 @@
 #include "core/ServerOperation.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
+#include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/Pop3Session.h"
 #include "scan/HeaderScan.h"
 #include "scan/SessionSettings.h"
 #include "window/PelicordeFP.h"
@@ -23,6 +23,25 @@ const QString ChangedText =
 const QString RefusedText = QStringLiteral("Erreur durant la suppression du message sur le serveur");
 const QString FailureText =
     QStringLiteral("Erreur durant la reception des messages\n\nVérifiez les informations Pop3 entrées");
+const QString NothingRemovedText = QStringLiteral("\n\nAucun message n'a été supprimé.");
+const QString ExpungeUnsupportedText = QStringLiteral(
+    "Le serveur ne sait pas effacer seulement les messages cochés (il n'offre pas UIDPLUS). Pelicorde ne les "
+    "efface donc pas : la commande EXPUNGE de ce serveur effacerait aussi les messages que d'autres logiciels "
+    "ont marqués pour suppression.");
+
+// The warning says what will become of the messages, as the scan found the mailbox.
+QString warningText(const MessageList &list)
+{
+    if (list.idScope().isEmpty())
+        return QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
+                              "irréversible.\n\nVoulez-vous continuer ?");
+    if (!list.junkFolder().isEmpty())
+        return QStringLiteral("Attention :\n\nLes messages cochés seront déplacés dans le dossier Indésirables "
+                              "(« %1 ») du serveur.\n\nVoulez-vous continuer ?")
+            .arg(list.junkFolder());
+    return QStringLiteral("Attention :\n\nLes messages cochés seront supprimés définitivement du serveur : "
+                          "cette suppression est irréversible.\n\nVoulez-vous continuer ?");
+}
 
 // The window was closed during the run: the session goes without QUIT, so none of the run's
 // deletions take effect.
@@ -40,14 +59,42 @@ bool anyMarkedRow(const MessageList &list)
     return false;
 }
 
+// The marked rows whose ids name their messages for good, removed in one step under the
+// scan's id scope: a mailbox renumbered since cannot mislead it. A row the scan left without
+// an id is not removed.
+void removeByIds(MailboxSession &session, const MessageList &list)
+{
+    QList<QString> ids;
+    for (int r = list.rows() - 1; r >= 1; --r) {
+        if (!list.isMarked(r))
+            continue;
+        if (list.uid(r).isEmpty())
+            prompter().information(ChangedText);
+        else
+            ids << list.uid(r);
+    }
+    throwIfAbandoned();
+    if (!ids.isEmpty())
+        session.removeByIds(list.idScope(), ids, !list.junkFolder().isEmpty());
+    pumpEvents();
+    throwIfAbandoned();
+}
+
 // Deletes the marked rows that still stand for the same message on the server, then QUIT.
 // Throws on any failure; the caller then drops the session without QUIT, so that none of
 // this run's deletions take effect. quitSent: the deletions may have taken effect.
-void deleteRows(Pop3Session &session, TForm1 &form, bool &quitSent)
+void deleteRows(MailboxSession &session, TForm1 &form, bool &quitSent)
 {
-    openSession(session, form);
+    openSession(session, form, MailboxSession::Access::Change);
     pumpEvents();
     const MessageList &list = *form.list;
+    if (session.idsIdentify()) {
+        // Such removals take effect at once, not at the session's end.
+        quitSent = true;
+        removeByIds(session, list);
+        session.close();
+        return;
+    }
     // A row beyond the mailbox's end stands for a message that is gone: asking the server for
     // it would only fail the whole run.
     const int count = session.messageCount();
@@ -78,7 +125,7 @@ void deleteRows(Pop3Session &session, TForm1 &form, bool &quitSent)
     }
     throwIfAbandoned();
     quitSent = true;
-    session.quit();
+    session.close();
 }
 
 } // namespace
@@ -92,14 +139,17 @@ void deleteMarked(TForm1 &form)
         // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
         // the user unticked, and "Oui" would delete them.
         ServerOperation op;
-        if (!prompter().question(QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
-                                                "irréversible.\n\nVoulez-vous continuer ?")))
+        if (!prompter().question(warningText(*form.list)))
             return;
         QString failure;
         {
-            Pop3Session session;
+            const auto session = windowSession(form);
             try {
-                deleteRows(session, form, changed);
+                deleteRows(*session, form, changed);
+            } catch (const MailboxChanged &) {
+                failure = ChangedText + NothingRemovedText;
+            } catch (const ExpungeUnsupported &) {
+                failure = ExpungeUnsupportedText + NothingRemovedText;
             } catch (const Error &e) {
                 failure = failureBoxText(e, FailureText);
             }

@@ -123,14 +123,18 @@ public:
     // server ends it or says what it should not: the session is then unusable. IDLE is renewed
     // (DONE, IDLE) every 25 minutes, within the 29 after which servers may end it; a server silent
     // for the idle limit after DONE fails, so a connection lost without a word is noticed then.
-    // Both callbacks may release the session. No other call may be made until stopIdle(), after
-    // which the session's limits count afresh, as for a new operation.
+    // Both come from within a signal of the socket: the session may be released from the event
+    // loop (a queued call), not in the callback itself. No other call may be made until
+    // stopIdle(), after which the session's limits count afresh, as for a new operation.
     bool startIdle(const NewMail &onNewMail, const Failure &onFailure);
     void stopIdle(); // DONE, and the session is usable again
     bool idling() const { return m_idle != Idle::Off; }
     void setIdleRenewal(int ms) { m_idleRenewalMs = ms; }
 
     void logout(); // LOGOUT; the connection is closed
+    // Ends the session without waiting for the server: DONE when idling, LOGOUT, and the
+    // connection closes once they are written (within seconds, whatever the server does).
+    void leave();
 
 private:
     enum class Took { No, Charged, Expected };
@@ -183,14 +187,14 @@ private:
 
     QString server() const;
     QString current() const; // the step of the oldest command in flight
-    [[noreturn]] void fail(const QString &text);
+    [[noreturn]] void fail(const QString &text, const QString &cause = {});
     [[noreturn]] void failOutOfStep(const QString &text);
     [[noreturn]] void failDropped(const QString &step);
     [[noreturn]] void failTimeout(const QString &step);
     [[noreturn]] void failTooSlow(const QString &step);
     [[noreturn]] void failRefused(const QString &step, const ImapResponse &r);
     [[noreturn]] void failParser(const QString &step);
-    [[noreturn]] void failTls(const QString &why);
+    [[noreturn]] void failTls(const QString &why = {});
     [[noreturn]] void failWithdrawn();
     [[noreturn]] void failChanged();
 

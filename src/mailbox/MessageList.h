@@ -11,7 +11,7 @@
 // The message list behind SG1, in the program's own numbering: row 0 holds the captions,
 // row r (1..N) the message that had number r on the server at the last scan. Seven text
 // columns, the last one hidden in the view. Each row also keeps the message's unique id
-// (UIDL) when the server gave one; it is never shown.
+// (UIDL, IMAP's UID) when the server gave one; it is never shown.
 //
 // As a Qt model it shows rows 1..N as model rows 0..N-1 and row 0 as the horizontal header.
 class MessageList : public QAbstractTableModel
@@ -46,6 +46,15 @@ public:
     void setCells(int row, int firstColumn, std::initializer_list<QString> texts);
     QString uid(int row) const;
     void setUid(int row, const QString &uid);
+    // What the ids hold under (IMAP's UIDVALIDITY; empty for POP3) and the folder a deletion
+    // moves the messages to (empty: it destroys them), as the last scan found them.
+    QString idScope() const { return m_idScope; }
+    QString junkFolder() const { return m_junkFolder; }
+    void setMailbox(const QString &idScope, const QString &junkFolder)
+    {
+        m_idScope = idScope;
+        m_junkFolder = junkFolder;
+    }
     // Empties all seven columns (and the unique id) of a data row.
     void clearRow(int row);
     // Empties every data row.
@@ -82,4 +91,6 @@ private:
     // The unique ids, apart from the blocks: they come after the cells, for every row at once,
     // and are shared with the listing that gave them rather than copied into each block.
     std::vector<QString> m_uids;
+    QString m_idScope;
+    QString m_junkFolder;
 };

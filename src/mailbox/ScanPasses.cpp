@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "core/LocalClock.h"
-#include "core/SafeFile.h"
 #include "mailbox/MailMessage.h"
+#include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/Pop3Session.h"
 
 namespace scan {
 
@@ -45,7 +44,7 @@ void writeHeaderRow(MessageList &list, int r, const MailMessage &header, QString
     list.setCell(r, MessageList::Mark, QString());
 }
 
-void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
+void headerPass(MailboxSession &session, MessageList &list, int count, QString &lastHeaderDate,
                 const std::function<void(int)> &afterRow, const RowHold &hold)
 {
     std::vector<std::pair<int, MailMessage>> held;
@@ -89,9 +88,8 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
                 }
                 release();
                 write(r, header);
-            },
-            Pop3Session::Then::UniqueIds);
-    } catch (const Pop3ProtocolError &) {
+            });
+    } catch (const MailboxProtocolError &) {
         outOfStep();
         throw;
     } catch (...) {
@@ -105,7 +103,7 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
     QHash<int, QString> ids;
     try {
         ids = session.uniqueIds();
-    } catch (const Pop3ProtocolError &) {
+    } catch (const MailboxProtocolError &) {
         outOfStep();
         throw;
     } catch (...) {
@@ -118,33 +116,30 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
         std::rethrow_exception(failure);
 }
 
-void attachmentPass(Pop3Session &session, MessageList &list, int m,
+void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
+                const std::function<void(int)> &afterRow, const RowHold &hold)
+{
+    Pop3Mailbox mailbox(session);
+    headerPass(mailbox, list, count, lastHeaderDate, afterRow, hold);
+}
+
+void attachmentPass(MailboxSession &session, MessageList &list, int m,
                     const std::function<void(int)> &afterPart, const std::function<void(int)> &afterMessage)
 {
     if (m < 1)
         return;
     try {
-        session.messages(1, m, [&](int r, const QByteArray &bytes) {
-            const MailMessage message = MailMessage::parse(bytes);
-            // Rows beyond the list (the count grew since the header pass) are dropped by setCell.
-            list.setCell(r, MessageList::Attachments, QStringLiteral("_"));
-            QString names;
-            int count = 0;
-            for (const MailPart &part : message.parts()) {
-                if (part.kind == MailPart::Attachment) {
-                    ++count;
-                    // The name the attachment will be saved under, so an unnamed part is listed too.
-                    names += attachments::safeFileName(part.fileName, count) + QLatin1Char('|');
-                }
-                if (count > 0)
-                    list.setCell(r, MessageList::Attachments, QString::number(count));
-                afterPart(r);
-            }
-            if (!names.isEmpty())
-                list.setCell(r, MessageList::AttachmentNames, names);
-            afterMessage(r);
-        });
-    } catch (const Pop3ProtocolError &) {
+        session.attachments(
+            1, m,
+            [&](int r, const AttachmentInfo &info) {
+                // Rows beyond the list (the count grew since the header pass) are dropped by setCell.
+                list.setCell(r, MessageList::Attachments, info.count > 0 ? QString::number(info.count) : QStringLiteral("_"));
+                if (!info.names.isEmpty())
+                    list.setCell(r, MessageList::AttachmentNames, info.names.join(QLatin1Char('|')) + QLatin1Char('|'));
+                afterMessage(r);
+            },
+            afterPart);
+    } catch (const MailboxProtocolError &) {
         for (int r = 1; r < list.rows(); ++r) {
             list.setCell(r, MessageList::Attachments, QString());
             list.setCell(r, MessageList::AttachmentNames, QString());

@@ -6,6 +6,7 @@
 
 class MessageList;
 class MailMessage;
+class MailboxSession;
 class Pop3Session;
 
 // The two passes of a header scan as plain code over a session and the message list; the
@@ -33,17 +34,19 @@ struct RowHold
 };
 
 // Reads the headers of messages 1..count into rows 1..count, pipelined when the server allows,
-// then the unique ids of the rows. lastHeaderDate follows the short date of each header
+// then the unique ids of the rows (POP3's UIDL, IMAP's UIDs). lastHeaderDate follows the short date of each header
 // written; afterRow(r) runs after each row. Rows read before a failure are written, with their
 // ids when the session is still in step. A server out of step (Pop3ProtocolError) leaves every
 // row empty: the rows read may show other messages than their numbers'.
+void headerPass(MailboxSession &session, MessageList &list, int count, QString &lastHeaderDate,
+                const std::function<void(int)> &afterRow, const RowHold &hold = {});
 void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
                 const std::function<void(int)> &afterRow, const RowHold &hold = {});
 
-// Reads messages 1..m whole and writes the attachment count and names into columns 4 and 6 of
-// the rows that exist. afterPart(r) runs after each part (the progress step), afterMessage(r)
+// Reads the attachments of messages 1..m (POP3: each message whole; IMAP: its structure) and
+// writes their count and names into columns 4 and 6 of the rows that exist. afterPart(r) runs after each part (the progress step), afterMessage(r)
 // after each message. A server out of step empties those two columns of every row.
-void attachmentPass(Pop3Session &session, MessageList &list, int m,
+void attachmentPass(MailboxSession &session, MessageList &list, int m,
                     const std::function<void(int)> &afterPart, const std::function<void(int)> &afterMessage);
 
 } // namespace scan

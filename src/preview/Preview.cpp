@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "preview/Preview.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextCursor>
 #include <QVBoxLayout>
@@ -20,10 +23,11 @@
 #include "core/ServerOperation.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
+#include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
 #include "preview/PreviewFile.h"
+#include "preview/RemoteWebView.h"
 #include "scan/SessionSettings.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
@@ -86,6 +90,7 @@ void closePreviewPane(TForm1 &form)
     form.SG1->resize(form.SG1->width(), form.normalGridHeight);
     form.SG1->setEnabled(true);
     form.setGridColour(TForm1::GridRestColour);
+    releasePreviewView(form);
     pumpEvents();
 }
 
@@ -121,29 +126,79 @@ CreateWebView webViewFactory()
     return create;
 }
 
+// pelicorde-preview, beside the web view library: in the install's private folder, or in the
+// build the program sits in (its tests and benchmarks one folder down). Empty when missing.
+QString previewHelper()
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString &folder : {dir + QStringLiteral("/../" PELICORDE_PRIVATE_LIBDIR), dir, dir + QStringLiteral("/..")}) {
+        const QFileInfo helper(folder + QStringLiteral("/" PELICORDE_PREVIEW_HELPER));
+        if (helper.isFile() && helper.isExecutable())
+            return helper.absoluteFilePath();
+    }
+    return {};
+}
+
+bool isX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+
 } // namespace
+
+WebViewHost defaultWebViewHost()
+{
+    const bool canEmbed = isX11() || QGuiApplication::platformName() == QLatin1String("offscreen");
+    return canEmbed && !previewHelper().isEmpty() ? WebViewHost::Helper : WebViewHost::InProcess;
+}
 
 QWidget *previewView(const TForm1 &form)
 {
     return form.WebBrowser1->findChild<QWidget *>(QStringLiteral("WebView"), Qt::FindDirectChildrenOnly);
 }
 
-QWidget *ensurePreviewView(TForm1 &form)
+QWidget *ensurePreviewView(TForm1 &form, WebViewHost host)
 {
     if (QWidget *view = previewView(form))
         return view;
-    ensureSharedContext();
-    const CreateWebView create = webViewFactory();
-    if (!create)
-        return nullptr;
-    QWidget *view = create(folders::join(form.tempFolder, TForm1::PreviewFileName), form.WebBrowser1);
+    const QString file = folders::join(form.tempFolder, TForm1::PreviewFileName);
+    const QString helper = host == WebViewHost::Helper ? previewHelper() : QString();
+    QWidget *view = nullptr;
+    if (!helper.isEmpty()) {
+        auto *remote = new RemoteWebView(helper, file, isX11(), form.WebBrowser1);
+        // A helper that cannot run, or ends on its own, leaves the engine to the program.
+        if (remote->helperId()) {
+            view = remote;
+            QObject::connect(remote, &RemoteWebView::ended, &form, [&form, remote = QPointer<RemoteWebView>(remote)] {
+                if (!remote || previewView(form) != remote)
+                    return;
+                releasePreviewView(form);
+                if (QWidget *replacement = ensurePreviewView(form, WebViewHost::InProcess))
+                    QMetaObject::invokeMethod(replacement, "showFile");
+            }, Qt::QueuedConnection);
+        } else {
+            delete remote;
+        }
+    }
+    if (!view) {
+        ensureSharedContext();
+        const CreateWebView create = webViewFactory();
+        if (!create)
+            return nullptr;
+        view = create(file, form.WebBrowser1);
+    }
     view->setObjectName(QStringLiteral("WebView"));
-    auto *layout = new QVBoxLayout(form.WebBrowser1);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view);
+    if (!form.WebBrowser1->layout())
+        (new QVBoxLayout(form.WebBrowser1))->setContentsMargins(0, 0, 0, 0);
+    form.WebBrowser1->layout()->addWidget(view);
     form.WebBrowser1->setFocusProxy(view);
     view->show();
+    if (auto *remote = qobject_cast<RemoteWebView *>(view))
+        remote->hideUnder(form.Panel1);
     return view;
+}
+
+void releasePreviewView(TForm1 &form)
+{
+    form.WebBrowser1->setFocusProxy(nullptr);
+    delete previewView(form);
 }
 
 void writeAndShow(TForm1 &form, const QString &text)
@@ -153,7 +208,7 @@ void writeAndShow(TForm1 &form, const QString &text)
         prompter().beep();
     pumpEvents();
     // Also when the file was not written: the view then shows what the file held before.
-    if (QWidget *view = ensurePreviewView(form))
+    if (QWidget *view = previewView(form))
         QMetaObject::invokeMethod(view, "showFile");
 }
 
@@ -175,10 +230,10 @@ void previewMessage(TForm1 &form, int r)
     ensurePreviewView(form);
 
     try {
-        Pop3Session session;
-        openSession(session, form);
+        const auto session = windowSession(form);
+        openSession(*session, form, MailboxSession::Access::Read);
         pumpEvents();
-        const MailMessage mail = MailMessage::parse(session.message(r));
+        const MailMessage mail = MailMessage::parse(session->message(r, form.list->uid(r)));
 
         form.Edit11->setText(mail.senderText());
         form.Edit12->setText(mail.recipients());
@@ -218,7 +273,7 @@ void previewMessage(TForm1 &form, int r)
         form.Memo2->setTextCursor(start);
         form.Memo2->ensureCursorVisible();
 
-        session.quit();
+        session->close();
 
         // Not when the pane was closed during the download: the button would stand alone over
         // the list and save whichever row is current by then.

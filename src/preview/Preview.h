@@ -24,8 +24,21 @@ void closePreviewPane(TForm1 &form);
 // be written) and points the HTML view at that file.
 void writeAndShow(TForm1 &form, const QString &text);
 
-// The HTML view inside WebBrowser1 (a SafeWebView); nullptr until the first preview.
+// Where the HTML view runs.
+enum class WebViewHost {
+    // In pelicorde-preview, a process of the program's own that ends with the pane, and all the
+    // web engine took with it: on X11, and without a display.
+    Helper,
+    // In the program, from the web view library: elsewhere (no window of another process can sit
+    // in the pane), or when the helper is missing. The engine then stays once loaded.
+    InProcess,
+};
+WebViewHost defaultWebViewHost();
+
+// The HTML view inside WebBrowser1 (a RemoteWebView or a SafeWebView) while the pane holds one.
 QWidget *previewView(const TForm1 &form);
-// The HTML view, created on first use, when the web engine is loaded; nullptr when the web
-// view library cannot be loaded (the text view still shows the message).
-QWidget *ensurePreviewView(TForm1 &form);
+// The HTML view, created when the pane has none; nullptr when it cannot be made (the text view
+// still shows the message).
+QWidget *ensurePreviewView(TForm1 &form, WebViewHost host = defaultWebViewHost());
+// Ends the HTML view, its page and the processes that drew it.
+void releasePreviewView(TForm1 &form);

@@ -2,11 +2,13 @@
 #include "preview/PreviewHandlers.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleOptionButton>
 
 #include "core/Ansi.h"
+#include "core/Folders.h"
 #include "core/Prompter.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
@@ -69,10 +71,15 @@ void toggleView(TForm1 &form) { form.Panel1->setVisible(form.Panel1->isHidden())
 
 void closePreview(TForm1 &form)
 {
-    if (previewPaneOpen(form))
+    if (previewPaneOpen(form)) {
         closePreviewPane(form);
-    else
-        openPreviewPane(form);
+        return;
+    }
+    openPreviewPane(form);
+    // The view went with the pane: a new one shows again the last page shown.
+    if (QFileInfo::exists(folders::join(form.tempFolder, TForm1::PreviewFileName)))
+        if (QWidget *view = ensurePreviewView(form))
+            QMetaObject::invokeMethod(view, "showFile");
 }
 
 void attachmentListMouseUp(TForm1 &) {}

@@ -128,6 +128,8 @@ SafeWebView::SafeWebView(const QString &filePath, QWidget *parent)
     m_page = new PreviewPage(m_url, m_profile, m_view);
     lockDown(m_page->settings());
     m_view->setPage(m_page);
+    connect(m_page, &QWebEnginePage::loadFinished, this, &SafeWebView::loadFinished);
+    connect(m_page, &PreviewPage::navigationRefused, this, &SafeWebView::navigationRefused);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -81,6 +81,11 @@ public:
     PreviewPage *page() const { return m_page; }
     PreviewRequestFilter *filter() const { return m_filter; }
 
+signals:
+    // The page's own, passed on.
+    void loadFinished(bool ok);
+    void navigationRefused(const QUrl &url);
+
 private:
     QUrl m_url;
     QWebEngineProfile *m_profile;

@@ -16,8 +16,8 @@
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
 #include "mailbox/LoginDelay.h"
+#include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/Pop3Session.h"
 #include "mailbox/ScanPasses.h"
 #include "mailbox/SpamMarking.h"
 #include "scan/SessionSettings.h"
@@ -129,11 +129,10 @@ QString heldScanText(qint64 waitMs)
 
 // Headers of every message into the list, with the unique ids when the server offers them.
 // Errors propagate to the caller, which reports them as one failure of the network steps.
-void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
+void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
 {
     MessageList &list = *form.list;
-    session.askCountAhead();
-    openSession(session, form);
+    openSession(session, form, MailboxSession::Access::Scan);
     if (!session.encrypted())
         form.scanNote = QStringLiteral("Connexion non chiffrée");
 
@@ -149,7 +148,9 @@ void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
     // login, so the count read before the pause is the one read after it, and the headers read
     // during it are held until it is over.
     const int count = session.messageCount();
-    session.headersAhead(1, count, Pop3Session::Then::UniqueIds);
+    // Known before any row is: a deletion tells from them what it will do to the rows read.
+    list.setMailbox(session.idScope(), session.junkFolder());
+    session.headersAhead(1, count);
     QElapsedTimer pause;
     pause.start();
     Pacer pacer;
@@ -188,7 +189,7 @@ void headerPass(TForm1 &form, Pop3Session &session, QString &lastHeaderDate)
 }
 
 // Attachment counts and names; switches itself off for the next scan. Errors propagate.
-void attachmentPass(TForm1 &form, Pop3Session &session)
+void attachmentPass(TForm1 &form, MailboxSession &session)
 {
     pumpEvents();
     const int m = session.messageCount();
@@ -255,7 +256,7 @@ void headerScan(TForm1 &form)
         return;
     }
 
-    auto session = std::make_unique<Pop3Session>();
+    auto session = windowSession(form);
     QString lastHeaderDate;
     QString stop;
     form.scanNote.clear();

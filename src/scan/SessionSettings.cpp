@@ -37,7 +37,7 @@ bool runsUnattended()
     return g_unattended;
 }
 
-void openSession(Pop3Session &session, const TForm1 &form)
+void openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access)
 {
     Pop3Account account = accountFromWindow(form);
     const QString encrypted = encryptedServers::recordPath(form.dataFolder);
@@ -60,7 +60,7 @@ void openSession(Pop3Session &session, const TForm1 &form)
         return true;
     });
     try {
-        session.open(account);
+        session.open(account, access);
     } catch (LoginRefused &refused) {
         loginDelays().refused(account, refused.reason());
         refused.setDelaySeconds(loginDelays().delaySeconds(account));
@@ -71,6 +71,11 @@ void openSession(Pop3Session &session, const TForm1 &form)
     // The login counts from now, even if the session fails right after it.
     loginDelays().loggedIn(account);
     loginDelays().announced(account, session.loginDelay());
+}
+
+std::unique_ptr<MailboxSession> windowSession(const TForm1 &form)
+{
+    return makeMailboxSession(accountFromWindow(form));
 }
 
 bool refusedWhileBusy()

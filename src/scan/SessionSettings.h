@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 #include "core/Error.h"
-#include "mailbox/Pop3Session.h"
+#include <memory>
+
+#include "mailbox/MailboxSession.h"
 
 class TForm1;
 
-// The account of a POP3 session, from the main window's fields: server Edit3, port Edit4
+// The account of a mailbox session, from the main window's fields: server Edit3, port Edit4
 // (110 when not a number), user Edit15, password Edit16, implicit TLS when CheckBox2 is ticked.
 Pop3Account accountFromWindow(const TForm1 &form);
 
@@ -39,7 +41,10 @@ bool runsUnattended();
 // login and the delay the server announces once logged in. A server that has logged in over
 // TLS before must offer it again (EncryptionWithdrawn otherwise); one that does is remembered. A login the server refused for the
 // time being throws LoginRefused with the delay when known.
-void openSession(Pop3Session &session, const TForm1 &form);
+void openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access);
+
+// A session of the protocol of the window's account, not opened yet.
+std::unique_ptr<MailboxSession> windowSession(const TForm1 &form);
 
 // A user action that would start a server operation while one runs is refused with a beep.
 // True when refused.

@@ -18,6 +18,7 @@
 #include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
+#include "preview/RemoteWebView.h"
 #include "support/RecordingPrompter.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
@@ -39,6 +40,24 @@ class StartupTest : public QObject
         QFile maps(QStringLiteral("/proc/self/maps"));
         return maps.open(QIODevice::ReadOnly)
                && QRegularExpression(pattern).match(QString::fromLatin1(maps.readAll())).hasMatch();
+    }
+
+    // The running processes descended from root, root included; a zombie has ended.
+    static QStringList processTree(qint64 root)
+    {
+        QMultiHash<QString, QString> children;
+        QStringList tree{QString::number(root)}, running;
+        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+            QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+            const QByteArray stat = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' '); // state, parent
+            if (fields.size() > 1 && fields[0] != "Z")
+                children.insert(QString::fromLatin1(fields[1]), pid), running << pid;
+        }
+        for (qsizetype i = 0; i < tree.size(); ++i)
+            tree << children.values(tree[i]);
+        tree.removeIf([&](const QString &pid) { return !running.contains(pid); });
+        return tree;
     }
 
     std::unique_ptr<TForm1> newWindow()
@@ -287,7 +306,25 @@ private slots:
         dup2(terminal.handle(), STDERR_FILENO);
         auto restore = qScopeGuard([&] { dup2(stderrFd, STDERR_FILENO), qInstallMessageHandler(testLog); });
 
-        QWidget *view = ensurePreviewView(*Form1);
+        // The engine runs in pelicorde-preview, which ends with the pane, and all it started.
+        auto *remote = qobject_cast<RemoteWebView *>(ensurePreviewView(*Form1));
+        QVERIFY(remote);
+        QCOMPARE(previewView(*Form1), remote);
+        QSignalSpy shown(remote, &RemoteWebView::loadFinished);
+        writeAndShow(*Form1, QStringLiteral("<html><body><p>Bonjour</p></body></html>"));
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 60000);
+        QCOMPARE(shown.first().first().toBool(), true);
+        const QStringList helpers = processTree(remote->helperId());
+        QVERIFY2(helpers.size() > 2, qPrintable(helpers.join(' '))); // the engine's own processes
+        QVERIFY(!mapped(engine));
+        closePreviewPane(*Form1);
+        QVERIFY(!previewView(*Form1));
+        QTRY_VERIFY_WITH_TIMEOUT(processTree(helpers.first().toLongLong()).isEmpty(), 10000);
+        for (const QString &pid : helpers)
+            QVERIFY2(!processTree(pid.toLongLong()).size(), qPrintable(pid));
+
+        // Where no helper runs, the program loads the engine itself.
+        QWidget *view = ensurePreviewView(*Form1, WebViewHost::InProcess);
         QVERIFY(view);
         QCOMPARE(view->metaObject()->className(), "SafeWebView");
         QCOMPARE(previewView(*Form1), view);

@@ -74,10 +74,12 @@ class AttachmentSavingTest : public QObject
     QString m_data;
 
     // Saves the attachments of message `row` of a mailbox holding box.
-    void save(const QList<QByteArray> &box, int row)
+    void save(const QList<QByteArray> &box, int row, bool imap = false)
     {
         m_dovecot.setMessages(box);
-        m_w.pointAt(m_dovecot.account());
+        m_w.pointAt(imap ? m_dovecot.imapAccount() : m_dovecot.account());
+        if (imap) // the rows' UIDs
+            m_form->BitBtn2Click();
         m_form->currentRow = row;
         saveAttachments(*m_form);
         QFile::remove(data(QStringLiteral("Serveurs-chiffres.txt"))); // written by the login over STLS
@@ -112,8 +114,10 @@ private slots:
 
     // The previewed message's attachments are written whole with the usual permissions and
     // listed; text parts are not attachments; a message without any says so.
+    void savesAndLists_data() { bothProtocols(); }
     void savesAndLists()
     {
+        QFETCH(bool, imap);
         QByteArray binary;
         for (int i = 0; i < 70000; ++i)
             binary += char(i * 7);
@@ -122,7 +126,7 @@ private slots:
             withAttachments({{QStringLiteral("relevé.pdf"), binary, "application/pdf"},
                              {QStringLiteral("Note €.txt"), "Première ligne\r\n", "text/plain"}}),
         };
-        save(box, 2);
+        save(box, 2, imap);
         const QStringList paths{data(QStringLiteral("relevé.pdf")), data(QStringLiteral("Note €.txt"))};
         QCOMPARE(m_prompter.infos, QStringList{summary(paths)});
         QVERIFY(m_prompter.questions.isEmpty());
@@ -137,7 +141,7 @@ private slots:
         QCOMPARE(QDir(m_data).entryList(QDir::Files | QDir::Hidden).size(), 2); // no leftovers
 
         m_prompter.reset();
-        save(box, 1);
+        save(box, 1, imap);
         QCOMPARE(m_prompter.infos, QStringList{NoneSaved});
     }
 

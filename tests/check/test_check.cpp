@@ -48,9 +48,10 @@ class CheckTest : public QObject
                 p.readAllStandardError()};
     }
 
-    void writeFavourite(const QString &password)
+    void writeFavourite(const QString &password, bool imap = false)
     {
-        const accounts::Account a{dovecot.host(), QString::number(dovecot.tlsPort()), password, dovecot.user()};
+        const accounts::Account a{imap ? QStringLiteral("imap://") + dovecot.host() : dovecot.host(),
+                                  QString::number(imap ? dovecot.imapsPort() : dovecot.tlsPort()), password, dovecot.user()};
         writeBytes(accounts::favouriteFilePath(dataFolder()), accounts::encodeAccount(a));
     }
 
@@ -61,18 +62,23 @@ private slots:
         QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
         QVERIFY(QDir().mkpath(dataFolder()));
         // The window has had the server's certificate confirmed.
-        const PeerCertificate peer{dovecot.host(), dovecot.tlsPort(),
-                                   QSslCertificate::fromPath(dovecot.certificatePath()), {}};
-        QVERIFY(certificates::remember(certificates::storePath(dataFolder()), peer));
+        for (const quint16 port : {dovecot.tlsPort(), dovecot.imapsPort()}) {
+            const PeerCertificate peer{dovecot.host(), port, QSslCertificate::fromPath(dovecot.certificatePath()), {}};
+            QVERIFY(certificates::remember(certificates::storePath(dataFolder()), peer));
+        }
     }
 
-    // Counts, then only what arrived since; the blacklist's dates are never written.
+    // Counts, then only what arrived since; the blacklist's dates are never written. Over IMAP
+    // no message is marked \Seen.
+    void counts_data() { bothProtocols(); }
     void counts()
     {
+        QFETCH(bool, imap);
+        QFile::remove(dataFolder() + QStringLiteral("/pelicorde-check.uid"));
         const QByteArray blacklist = "spam.example\t00/00/0000\r\npromo@\t00/00/0000\r\n";
         const QString blacklistPath = dataFolder() + QStringLiteral("/Liste-noire.txt");
         writeBytes(blacklistPath, blacklist);
-        writeFavourite(dovecot.password());
+        writeFavourite(dovecot.password(), imap);
         dovecot.setMessages({mail("ami@example.org", 1), mail("x@spam.example", 2), mail("promo@shop.example", 3)});
 
         Run r = check();
@@ -87,6 +93,7 @@ private slots:
         r = check();
         QCOMPARE(r.out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 1}\n"));
         QCOMPARE(dovecot.storedMessages().size(), 4); // nothing deleted
+        QCOMPARE(dovecot.storedFlags(), QStringList(4, QString()));
     }
 
     // What stands in the data folder or in the way, and what the program says of it: the uid

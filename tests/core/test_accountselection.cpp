@@ -4,6 +4,7 @@
 #include "core/AccountFile.h"
 #include "core/AccountList.h"
 #include "core/TlsRule.h"
+#include "mailbox/SessionAccount.h"
 #include "support/TestFiles.h"
 
 #include <sys/stat.h>
@@ -141,6 +142,34 @@ private slots:
         QFETCH(bool, tls);
         QCOMPARE(portNumber(text), port);
         QCOMPARE(usesTls(text), tls);
+    }
+
+    // IMAP on its own ports or for a server written imap://host (the prefix is no part of the host).
+    void protocolRule_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("imap");
+        QTest::newRow("110") << "mail.example" << "110" << "mail.example" << false;
+        QTest::newRow("995") << "mail.example" << "995" << "mail.example" << false;
+        QTest::newRow("143") << "mail.example" << "143" << "mail.example" << true;
+        QTest::newRow("993") << "mail.example" << "993" << "mail.example" << true;
+        QTest::newRow("993 with blanks") << "mail.example" << " 993 " << "mail.example" << true;
+        QTest::newRow("imap:// on 1143") << "imap://mail.example" << "1143" << "mail.example" << true;
+        QTest::newRow("IMAP:// on 110") << "IMAP://mail.example" << "110" << "mail.example" << true;
+        QTest::newRow("imap in the name") << "imap.example" << "110" << "imap.example" << false;
+    }
+
+    void protocolRule()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, port);
+        QFETCH(QString, host);
+        QFETCH(bool, imap);
+        const Pop3Account a = sessionAccount(server, port, QStringLiteral("moi@example.org"), QStringLiteral("x"), false);
+        QCOMPARE(a.host, host);
+        QCOMPARE(a.protocol == Pop3Account::Protocol::Imap, imap);
     }
 };
 

@@ -10,6 +10,7 @@
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
 #include "support/DovecotServer.h"
+#include "support/FakeImapServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
@@ -22,6 +23,11 @@ namespace {
 
 const QString Warning = QStringLiteral(
     "Attention :\n\nCette suppression des messages sur le serveur est irréversible.\n\nVoulez-vous continuer ?");
+const QString ToJunk = QStringLiteral("Attention :\n\nLes messages cochés seront déplacés dans le dossier Indésirables "
+                                      "(« Junk ») du serveur.\n\nVoulez-vous continuer ?");
+const QString Definitive = QStringLiteral("Attention :\n\nLes messages cochés seront supprimés définitivement du serveur : "
+                                          "cette suppression est irréversible.\n\nVoulez-vous continuer ?");
+const QString NothingRemoved = QStringLiteral("\n\nAucun message n'a été supprimé.");
 const QString Changed =
     QStringLiteral("Abandon de la suppression, car entre-temps les mails ont changé sur le serveur !!!");
 const QString Refused = QStringLiteral("Erreur durant la suppression du message sur le serveur");
@@ -246,24 +252,37 @@ private slots:
     }
 
     // Two marked rows still standing for their messages are deleted, the higher number first;
-    // a cell holding anything but "1" is not a mark.
+    // a cell holding anything but "1" is not a mark. Over IMAP they go to the Junk folder, by
+    // their UIDs: another client renumbering the mailbox meanwhile changes nothing.
+    void markedRowsDeleted_data() { bothProtocols(); }
     void markedRowsDeleted()
     {
+        QFETCH(bool, imap);
         const QList<QByteArray> box = mails({QStringLiteral("Un"), QStringLiteral("Deux"), QStringLiteral("Trois"),
                                              QStringLiteral("Quatre"), QStringLiteral("Cinq")});
         m_dovecot.setMessages(box);
-        m_w.pointAt(m_dovecot.account());
-        fillList(box, dovecotUids());
+        m_w.pointAt(imap ? m_dovecot.imapAccount() : m_dovecot.account());
+        if (imap)
+            m_form->BitBtn2Click();
+        else
+            fillList(box, dovecotUids());
         mark({2, 4});
         mark({3}, QStringLiteral("x"));
         mark({5}, QStringLiteral("1 "));
+        if (imap)
+            deleteBehindBack(1);
         deleteMarked(*m_form);
         QVERIFY(m_prompter.infos.isEmpty());
-        QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[0], box[2], box[4]}));
+        QCOMPARE(m_prompter.questions, QStringList{imap ? ToJunk : Warning});
+        QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[imap ? 2 : 0], box[2], box[4]}.mid(imap ? 1 : 0)));
         // The re-scan shows what is left, unmarked.
-        QCOMPARE(listedSubjects(), (QStringList{QStringLiteral("Un"), QStringLiteral("Trois"), QStringLiteral("Cinq")}));
-        for (int r = 1; r <= 3; ++r)
+        QCOMPARE(listedSubjects(), (QStringList{QStringLiteral("Un"), QStringLiteral("Trois"), QStringLiteral("Cinq")}.mid(imap ? 1 : 0)));
+        for (int r = 1; r <= 3 - int(imap); ++r)
             QCOMPARE(m_form->list->cell(r, MessageList::Mark), QString());
+        if (imap) {
+            QCOMPARE(m_dovecot.storedMessages(QStringLiteral("Junk")), (QList<QByteArray>{box[1], box[3]}));
+            return;
+        }
 
         // The order and the closing QUIT, as the server saw them.
         FakePop3Server server;
@@ -355,6 +374,54 @@ private slots:
         deleteMarked(*m_form);
         QCOMPARE(m_prompter.infos.value(0), Changed);
         QCOMPARE(server.mailbox, left);
+    }
+
+    // IMAP servers without a Junk folder, without UIDPLUS, or whose mailbox was recreated since
+    // the scan (UIDVALIDITY): the warning says what will happen, the box why nothing did.
+    void imapRemovalFaults_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QByteArray>("sent"); // the removal's commands
+        const QByteArray noJunk = "* LIST (\\HasNoChildren) \".\" Archives\r\n$ OK done";
+        QTest::newRow("no Junk folder") << QByteArray("LIST") << noJunk << Definitive << QString()
+                                        << QByteArray("UID STORE 2 +FLAGS.SILENT (\\Deleted)|UID EXPUNGE 2");
+        QTest::newRow("no UIDPLUS") << QByteArray("CAPABILITY") << QByteArray("* CAPABILITY IMAP4rev1 SPECIAL-USE\r\n$ OK done")
+                                    << ToJunk
+                                    << QStringLiteral("Le serveur ne sait pas effacer seulement les messages cochés (il n'offre "
+                                                      "pas UIDPLUS). Pelicorde ne les efface donc pas : la commande EXPUNGE de ce "
+                                                      "serveur effacerait aussi les messages que d'autres logiciels ont marqués "
+                                                      "pour suppression.") + NothingRemoved
+                                    << QByteArray();
+        QTest::newRow("UIDVALIDITY changed") << QByteArray("SELECT") << QByteArray("* 3 EXISTS\r\n* OK [UIDVALIDITY 8] new\r\n$ OK done")
+                                             << ToJunk << Changed + NothingRemoved << QByteArray();
+    }
+    void imapRemovalFaults()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, response);
+        QFETCH(QString, warning);
+        QFETCH(QString, box);
+        QFETCH(QByteArray, sent);
+        FakeImapServer server;
+        server.script[command] = response;
+        QVERIFY(server.start());
+        Pop3Account account = server.account();
+        account.protocol = Pop3Account::Protocol::Imap;
+        m_w.pointAt(account);
+        m_form->BitBtn2Click();
+        mark({2});
+        server.commands.clear();
+        deleteMarked(*m_form);
+        QCOMPARE(m_prompter.questions, QStringList{warning});
+        QCOMPARE(m_prompter.infos, box.isEmpty() ? QStringList() : QStringList{box});
+        QByteArrayList removal;
+        for (const QByteArray &c : std::as_const(server.commands))
+            if (c.contains(" UID "))
+                removal << c.mid(c.indexOf(' ') + 1);
+        QCOMPARE(removal.join('|'), sent);
     }
 
     // A refused DELE shows its box and the run goes on; a failure in the middle of the run drops

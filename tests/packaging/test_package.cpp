@@ -161,6 +161,8 @@ private slots:
             QStringLiteral("/usr/bin/pelicorde-check"),
             // The preview's web view, loaded on the first preview.
             QStringLiteral("/usr/lib/" PELICORDE_ARCH_TRIPLET "/pelicorde/libpelicorde_webview.so"),
+            // The process that shows it while the pane is open.
+            QStringLiteral("/usr/lib/" PELICORDE_ARCH_TRIPLET "/pelicorde/pelicorde-preview"),
             QStringLiteral("/usr/share/applications/pelicorde.desktop"),
             QStringLiteral("/usr/share/doc/pelicorde/changelog.Debian.gz"),
             QStringLiteral("/usr/share/doc/pelicorde/copyright"),
@@ -288,8 +290,8 @@ private slots:
         QVERIFY(!contents(changelog).contains('`')); // Markdown's marks stay in NEWS.md
     }
 
-    // The installed program finds its web view library relative to itself, and holds no path
-    // into the build it was made in.
+    // The installed program finds its web view library and its helper relative to itself, and
+    // neither holds a path into the build it was made in.
     void webViewFoundBesideTheProgram()
     {
         const QString program = m_root + QStringLiteral("/usr/bin/pelicorde");
@@ -297,6 +299,12 @@ private slots:
         QVERIFY2(dynamic.output.contains(QStringLiteral("Library runpath: [$ORIGIN/../lib/" PELICORDE_ARCH_TRIPLET "/pelicorde]")),
                  qPrintable(dynamic.output));
         QVERIFY(!contents(program).contains(PELICORDE_BUILD_DIR));
+        // pelicorde-preview, beside the library, finds it there.
+        const QString helper = m_root + QStringLiteral("/usr/lib/" PELICORDE_ARCH_TRIPLET "/pelicorde/pelicorde-preview");
+        QVERIFY(QFileInfo(helper).isExecutable());
+        QVERIFY2(run(QStringLiteral("readelf"), {QStringLiteral("-d"), helper}).output.contains(QStringLiteral("Library runpath: [$ORIGIN]")),
+                 qPrintable(helper));
+        QVERIFY(!contents(helper).contains(PELICORDE_BUILD_DIR));
     }
 };
 

@@ -14,6 +14,7 @@
 #include "support/DovecotServer.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/ShownPage.h"
 
 class HostileHtmlTest : public QObject
 {
@@ -32,15 +33,16 @@ class HostileHtmlTest : public QObject
         return connections > 0 || tracker.hasPendingConnections() || tracker.waitForNewConnection(0);
     }
 
-private slots:
-    void initTestCase()
+    static QList<QUrl> urls(const QSignalSpy &refused)
     {
-        QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
-        QVERIFY(tracker.listen(QHostAddress::LocalHost));
-        connect(&tracker, &QTcpServer::newConnection, this, [this] { ++connections; });
+        QList<QUrl> urls;
+        for (const QList<QVariant> &r : refused)
+            urls << r.first().toUrl();
+        return urls;
     }
 
-    void hostilePageStaysInert()
+    // A spam that tries every way out, served by Dovecot and listed on row 1 of a new window.
+    void serveHostilePage()
     {
         w = std::make_unique<WindowFixture>();
         QVERIFY(w->start());
@@ -70,8 +72,21 @@ private slots:
                            .arg(tracker.serverPort()));
         dovecot.setMessages({mailfactory::build(m)});
         w->setRows({{"spam@x.org", "Gagnant", "", "", "_", "", ""}});
+    }
 
-        auto *view = qobject_cast<SafeWebView *>(ensurePreviewView(form()));
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
+        QVERIFY(tracker.listen(QHostAddress::LocalHost));
+        connect(&tracker, &QTcpServer::newConnection, this, [this] { ++connections; });
+    }
+
+    // In the program's own engine, as where no helper runs: the page poked from outside too.
+    void hostilePageStaysInert()
+    {
+        serveHostilePage();
+        auto *view = qobject_cast<SafeWebView *>(ensurePreviewView(form(), WebViewHost::InProcess));
         QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
         QSignalSpy refused(view->page(), &PreviewPage::navigationRefused);
 
@@ -85,12 +100,7 @@ private slots:
         QCOMPARE(view->page()->title(), QStringLiteral("preview"));
         QVERIFY(!trackerReached());
 
-        const auto refusedUrls = [&] {
-            QList<QUrl> urls;
-            for (const QList<QVariant> &r : refused)
-                urls << r.first().toUrl();
-            return urls;
-        };
+        const auto refusedUrls = [&] { return urls(refused); };
         // The frame never loads.
         QTRY_VERIFY(refusedUrls().contains(QUrl(at("frame.html"))));
 
@@ -106,6 +116,39 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(refusedUrls().contains(QUrl(at("click"))), 20000);
         QCOMPARE(view->page()->url(), view->pageUrl());
         QCOMPARE(view->page()->title(), QStringLiteral("preview"));
+        QVERIFY(!trackerReached());
+        w.reset();
+    }
+
+    // In pelicorde-preview, seen through its channel alone: what the page rendered, what it
+    // refused, and its link followed from the keyboard.
+    void hostilePageStaysInertInTheHelper()
+    {
+        serveHostilePage();
+        auto *view = qobject_cast<RemoteWebView *>(ensurePreviewView(form()));
+        QVERIFY(view);
+        QSignalSpy loaded(view, &RemoteWebView::loadFinished);
+        QSignalSpy refused(view, &RemoteWebView::navigationRefused);
+
+        w->clickCell(MessageList::From, 1);
+        QCOMPARE(prompter.beeps, 1);
+        QVERIFY(prompter.infos.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
+        QVERIFY(loaded.first().first().toBool());
+        const QUrl page = PreviewSchemeHandler::urlFor(w->previewFile());
+        ShownPage shown = shownPage(view);
+        QCOMPARE(shown.url, page);
+        QCOMPARE(shown.title, QStringLiteral("preview"));
+        QCOMPARE(shown.text.trimmed(), QStringLiteral("lien"));
+        QTRY_VERIFY(urls(refused).contains(QUrl(at("frame.html"))));
+
+        // Tab reaches the link, Enter follows it.
+        QTest::keyClick(view, Qt::Key_Tab);
+        QTest::keyClick(view, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(urls(refused).contains(QUrl(at("click"))), 20000);
+        shown = shownPage(view);
+        QCOMPARE(shown.url, page);
+        QCOMPARE(shown.title, QStringLiteral("preview"));
         QVERIFY(!trackerReached());
         w.reset();
     }

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWebEngineView>
+#include <csignal>
 #include <sys/stat.h>
 
 #include "core/Ansi.h"
@@ -22,6 +23,7 @@
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
+#include "support/ShownPage.h"
 #include "window/Controls.h"
 
 namespace {
@@ -79,9 +81,9 @@ class PreviewTest : public QObject
 
     void waitShown()
     {
-        auto *view = qobject_cast<SafeWebView *>(previewView(form()));
+        QWidget *view = previewView(form());
         QVERIFY(view);
-        QTRY_COMPARE(view->page()->url(), view->pageUrl());
+        QTRY_COMPARE(shownPage(view).url, PreviewSchemeHandler::urlFor(w->previewFile()));
     }
 
 private slots:
@@ -97,13 +99,19 @@ private slots:
 
     void cleanup() { w.reset(); }
 
+    void htmlMessageGoesToTheHtmlView_data() { bothProtocols(); }
     void htmlMessageGoesToTheHtmlView()
     {
+        QFETCH(bool, imap);
         mailfactory::Mail m;
         m.subject = QStringLiteral("Caf\u00e9 offert");
         m.html = QStringLiteral("<html><body><p>Prix : 5 \u20ac, caf\u00e9 \u4e2d</p></body></html>");
         const QByteArray raw = mailfactory::build(m);
         serve({raw}, {"_"});
+        if (imap) { // the rows and their UIDs as a scan lists them
+            w->pointAt(dovecot.imapAccount());
+            form().BitBtn2Click();
+        }
         QVERIFY(!previewView(form())); // no web engine before the first preview
 
         preview(1);
@@ -136,6 +144,8 @@ private slots:
         QCOMPARE(form().SG1->height(), OpenPaneGridHeight);
         QCOMPARE(form().gridColour(), QColor(192, 192, 192));
         QVERIFY(!form().SG1->isEnabled());
+        if (imap)
+            QCOMPARE(dovecot.storedFlags(), QStringList{QString()});
     }
 
     // The preview file is Windows-1252, so the view reads it as such whatever charset the page
@@ -180,18 +190,16 @@ private slots:
         for (const Page &p : pages)
             messages << p.mail;
         serve(messages);
-        auto *view = qobject_cast<SafeWebView *>(ensurePreviewView(form()));
         for (int i = 0; i < pages.size(); ++i) {
-            QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
             form().BitBtn8->click();
+            QWidget *view = ensurePreviewView(form()); // made anew once the pane closed
+            QSignalSpy loaded(view, SIGNAL(loadFinished(bool)));
             preview(i + 1);
             QVERIFY(prompter.infos.isEmpty());
             if (!pages[i].memo.isNull())
                 QCOMPARE(form().Memo2->toPlainText(), pages[i].memo);
             QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
-            auto shown = std::make_shared<QString>();
-            view->page()->toPlainText([shown](const QString &text) { *shown = text.trimmed(); });
-            QTRY_COMPARE(*shown, pages[i].page);
+            QTRY_COMPARE(shownPage(view).text.trimmed(), pages[i].page);
         }
     }
 
@@ -274,6 +282,10 @@ private slots:
         for (QWidget *c : pane())
             QVERIFY2(c->isHidden(), qPrintable(c->objectName()));
         QCOMPARE(form().currentRow, 1);
+        QVERIFY(!previewView(form())); // gone with the pane, and its helper with it
+        form().BitBtn8->click(); // opened again on the same page
+        QTRY_COMPARE(shownPage(previewView(form())).text.trimmed(), QStringLiteral("Voir les pi\u00e8ces"));
+        form().BitBtn8->click();
 
         preview(2);
         QCOMPARE(prompter.beeps, 1);
@@ -407,6 +419,21 @@ private slots:
         QCOMPARE(form().gridColour(), TForm1::GridRestColour);
         QCOMPARE(form().SG1->height(), 636);
         QCOMPARE(form().currentRow, 1);
+    }
+
+    // Should pelicorde-preview end while the pane is open, the program shows the page itself.
+    void pageShownWhenTheHelperEnds()
+    {
+        mailfactory::Mail m;
+        m.html = QStringLiteral("<p>Toujours l\u00e0</p>");
+        serve({mailfactory::build(m)});
+        preview(1);
+        auto *remote = qobject_cast<RemoteWebView *>(previewView(form()));
+        QVERIFY(remote);
+        waitShown();
+        QCOMPARE(::kill(pid_t(remote->helperId()), SIGKILL), 0);
+        QTRY_VERIFY(qobject_cast<SafeWebView *>(previewView(form())));
+        QTRY_COMPARE(shownPage(previewView(form())).text.trimmed(), QStringLiteral("Toujours l\u00e0"));
     }
 };
 

@@ -11,6 +11,7 @@
 #include "mailbox/NetworkErrors.h"
 #include "scan/HeaderScan.h"
 #include "support/DovecotServer.h"
+#include "support/FakeImapServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
@@ -61,15 +62,19 @@ private slots:
     void trustOnFirstUse_data()
     {
         QTest::addColumn<bool>("tls");
-        QTest::newRow("STLS") << false;
-        QTest::newRow("implicit TLS") << true;
+        QTest::addColumn<bool>("imap");
+        QTest::newRow("STLS") << false << false;
+        QTest::newRow("implicit TLS") << true << false;
+        QTest::newRow("IMAP STARTTLS") << false << true;
+        QTest::newRow("IMAP implicit TLS") << true << true;
     }
     void trustOnFirstUse()
     {
         QFETCH(bool, tls);
+        QFETCH(bool, imap);
         TForm1 &form = *w->form;
         QVERIFY(dovecot.replaceCertificate()); // self-signed, trusted by no CA
-        const Pop3Account account = dovecot.account(tls);
+        const Pop3Account account = imap ? dovecot.imapAccount(tls) : dovecot.account(tls);
         w->pointAt(account);
         const QString server = QStringLiteral("127.0.0.1:%1").arg(account.port);
         const QString store = certificates::storePath(form.dataFolder);
@@ -172,25 +177,40 @@ private slots:
     void encryptionWithdrawn_data()
     {
         QTest::addColumn<QByteArray>("withdrawal");
-        QTest::newRow("STLS no longer offered") << QByteArray();
-        QTest::newRow("STLS refused") << QByteArray("STLS");
-        QTest::newRow("CAPA refused") << QByteArray("CAPA");
+        QTest::addColumn<bool>("imap");
+        QTest::newRow("STLS no longer offered") << QByteArray() << false;
+        QTest::newRow("STLS refused") << QByteArray("STLS") << false;
+        QTest::newRow("CAPA refused") << QByteArray("CAPA") << false;
+        QTest::newRow("STARTTLS no longer offered") << QByteArray() << true;
+        QTest::newRow("STARTTLS refused") << QByteArray("STARTTLS") << true;
     }
     void encryptionWithdrawn()
     {
         QFETCH(QByteArray, withdrawal);
+        QFETCH(bool, imap);
         TForm1 &form = *w->form;
-        FakePop3Server fake;
+        FakePop3Server pop3;
+        FakeImapServer imapServer;
+        FakePop3Server &fake = imap ? imapServer : pop3;
+        const QByteArray capabilities = imapServer.script["CAPABILITY"];
+        imapServer.script["CAPABILITY"] = QByteArray(capabilities).replace("IMAP4rev1", "IMAP4rev1 STARTTLS");
         fake.offersStls = true;
         QVERIFY(fake.start());
-        w->pointAt(fake.account());
+        Pop3Account account = fake.account();
+        account.protocol = imap ? Pop3Account::Protocol::Imap : Pop3Account::Protocol::Pop3;
+        w->pointAt(account);
         headerScan(form);
         const QString record = form.dataFolder + QStringLiteral("/Serveurs-chiffres.txt");
         QCOMPARE(readBytes(record), QStringLiteral("127.0.0.1:%1\n").arg(fake.port()).toLatin1());
         QCOMPARE(QFile::permissions(record) & 0x0077, QFile::Permissions());
 
         fake.offersStls = !withdrawal.isEmpty();
-        fake.breakCommand(withdrawal, FakePop3Server::Fault::Err);
+        if (withdrawal.isEmpty())
+            imapServer.script["CAPABILITY"] = capabilities;
+        if (imap && !withdrawal.isEmpty())
+            imapServer.script[withdrawal] = "$ NO not now";
+        else
+            fake.breakCommand(withdrawal, FakePop3Server::Fault::Err);
         const QString withdrawn = QStringLiteral("Le serveur 127.0.0.1:%1 ne propose plus le chiffrement : connexion "
                                                  "refusée pour protéger le mot de passe").arg(fake.port());
         headerScan(form);
@@ -198,7 +218,10 @@ private slots:
         requestScan(form);
         QCOMPARE(prompter.infos.size(), 1);
         QVERIFY(form.StatusBar1->currentMessage().startsWith(withdrawn + QStringLiteral(" ("))); // with its time
-        QCOMPARE(fake.commands.count("USER pelicorde@example.com"), 1); // the first scan's only
+        const auto logins = std::count_if(fake.commands.cbegin(), fake.commands.cend(), [](const QByteArray &c) {
+            return c == "USER pelicorde@example.com" || c.contains(" LOGIN ");
+        });
+        QCOMPARE(logins, 1); // the first scan's only
         if (withdrawal.isEmpty()) {
             form.BitBtn1Click(); // Sauvegarde
             QCOMPARE(readBytes(record), QByteArray());

@@ -16,6 +16,7 @@
 #include "mailbox/Pop3Session.h"
 #include "scan/HeaderScan.h"
 #include "support/DovecotServer.h"
+#include "support/FakeImapServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
@@ -88,7 +89,7 @@ class HeaderScanTest : public QObject
     std::unique_ptr<WindowFixture> w;
     TForm1 *form = nullptr;
 
-    void pointAtDovecot() { w->pointAt(dovecot.account()); }
+    void pointAtDovecot(bool imap = false) { w->pointAt(imap ? dovecot.imapAccount() : dovecot.account()); }
     void pointAt(const FakePop3Server &fake) { w->pointAt(fake.account()); }
 
     QStringList row(int r) const
@@ -228,9 +229,12 @@ private slots:
     }
 
     // Every column of a row, the same pipelined against Dovecot and the scripted server, and
-    // one command at a time against a server without PIPELINING or TOP.
+    // one command at a time against a server without PIPELINING or TOP. The same over IMAP,
+    // each row with its UID, nothing marked \Seen.
+    void rowContents_data() { bothProtocols(); }
     void rowContents()
     {
+        QFETCH(bool, imap);
         const QByteArray date = "Wed, 09 Dec 2026 23:30:05 -0500";
         Mail html;
         html.html = QStringLiteral("<p>Bonjour</p>");
@@ -250,7 +254,7 @@ private slots:
             mail("undisclosed-recipients:;", QStringLiteral("Groupe vide")),
         };
 
-        pointAtDovecot();
+        pointAtDovecot(imap);
         dovecot.setMessages(box);
         form->BitBtn2Click();
         QVERIFY(prompter.infos.isEmpty());
@@ -265,6 +269,13 @@ private slots:
         QCOMPARE(got[8][MessageList::From], QString());
         QCOMPARE(got[8][MessageList::Subject], QStringLiteral("Réunion à 10 h — ordre du jour"));
         QCOMPARE(got[9][MessageList::From], QStringLiteral("undisclosed-recipients:;")); // no address: what the field says
+        if (imap) {
+            QCOMPARE(form->list->uid(10), QStringLiteral("10"));
+            QVERIFY(form->list->idScope().toUInt() > 0);
+            QCOMPARE(form->list->junkFolder(), QStringLiteral("Junk"));
+            QCOMPARE(dovecot.storedFlags(), QStringList(box.size(), QString()));
+            return;
+        }
 
         FakePop3Server piped;
         piped.mailbox = box;
@@ -307,14 +318,16 @@ private slots:
 
     // Counter, colours and progress positions of both passes; "P.J." counts and names, then
     // switches itself off; the next scan empties the attachment columns again.
+    void progressAndAttachments_data() { bothProtocols(); }
     void progressAndAttachments()
     {
+        QFETCH(bool, imap);
         QList<Step> steps;
         connect(form->ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
             QVERIFY(form->ProgressBar1->isVisible());
             steps << Step{value, form->gridColour(), form->progressBarColour(), counterColour(), form->Edit10->text()};
         });
-        pointAtDovecot();
+        pointAtDovecot(imap);
         QList<QByteArray> four;
         for (int i = 1; i <= 4; ++i)
             four << mail("<p" + QByteArray::number(i) + "@example.org>", QStringLiteral("Quatre"));
@@ -336,8 +349,9 @@ private slots:
                              withAttachments("<c@example.org>", {QStringLiteral("c.zip")})});
         form->CheckBox1->setChecked(true);
         form->BitBtn2Click();
-        // The attachment pass moves the bar per part: the single-part message 2 has none.
-        const QList<int> expected{0, 33, 66, 100, 0, 33, 100};
+        // The attachment pass moves the bar per part: the single-part message 2 has none. IMAP
+        // reads structures, not parts: per message.
+        const QList<int> expected = imap ? QList<int>{0, 33, 66, 100, 0, 33, 66, 100} : QList<int>{0, 33, 66, 100, 0, 33, 100};
         QCOMPARE(steps.size(), expected.size());
         for (int i = 0; i < expected.size(); ++i) {
             QCOMPARE(steps[i].value, expected[i]);
@@ -347,7 +361,7 @@ private slots:
             QCOMPARE(steps[i].grid, DarkRed);
         }
         QCOMPARE(steps[4].counter, QStringLiteral("3")); // the header pass's last count
-        QCOMPARE(steps[6].counter, QStringLiteral("2/3")); // the progress moves before the counter
+        QCOMPARE(steps[6].counter, imap ? QStringLiteral("1/3") : QStringLiteral("2/3")); // the progress moves before the counter
         QCOMPARE(form->Edit10->text(), QStringLiteral("3/3"));
         QCOMPARE(form->list->cell(1, MessageList::Attachments), QStringLiteral("2"));
         QCOMPARE(form->list->cell(1, MessageList::AttachmentNames), QStringLiteral("a.pdf|b.doc|"));
@@ -418,31 +432,41 @@ private slots:
     {
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("cause");
-        QTest::newRow("nobody listening") << QStringLiteral("closed") << QStringLiteral("Connexion refusée par le serveur");
-        QTest::newRow("no such server") << QStringLiteral("name") << QStringLiteral("Serveur introuvable");
-        QTest::newRow("wrong password") << QStringLiteral("password") << LoginRefused;
-        QTest::newRow("silent server") << QStringLiteral("stall") << QStringLiteral("Le serveur ne répond plus");
-        QTest::newRow("TLS fails") << QStringLiteral("tls") << QStringLiteral("Échec du chiffrement TLS");
+        QTest::addColumn<bool>("imap");
+        for (const bool imap : {false, true}) {
+            const QByteArray over = imap ? ", IMAP" : "";
+            QTest::newRow("nobody listening" + over) << QStringLiteral("closed") << QStringLiteral("Connexion refusée par le serveur") << imap;
+            QTest::newRow("no such server" + over) << QStringLiteral("name") << QStringLiteral("Serveur introuvable") << imap;
+            QTest::newRow("wrong password" + over) << QStringLiteral("password") << LoginRefused << imap;
+            QTest::newRow("silent server" + over) << QStringLiteral("stall") << QStringLiteral("Le serveur ne répond plus") << imap;
+        }
+        QTest::newRow("TLS fails") << QStringLiteral("tls") << QStringLiteral("Échec du chiffrement TLS") << false;
     }
     void failureCauses()
     {
         QFETCH(QString, failure);
         QFETCH(QString, cause);
+        QFETCH(bool, imap);
         const Pop3Limits defaults = Pop3Session::defaultLimits();
         const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
         Pop3Limits quick = defaults;
         quick.idleMs = 500;
         Pop3Session::setDefaultLimits(quick);
-        FakePop3Server fake;
+        FakePop3Server pop3;
+        FakeImapServer imapServer;
+        FakePop3Server &fake = imap ? imapServer : pop3;
+        imapServer.script["LOGIN"] = "$ NO [AUTHENTICATIONFAILED] refusé";
         fake.mailbox << mail("<c1@example.org>", QStringLiteral("C 1"));
         fake.brokenStls = failure == QLatin1String("tls");
         fake.breakCommand("GREETING", failure == QLatin1String("stall") ? Fault::Stall : Fault::None);
         QVERIFY(fake.start());
-        pointAt(fake);
+        Pop3Account account = fake.account();
+        account.protocol = imap ? Pop3Account::Protocol::Imap : Pop3Account::Protocol::Pop3;
+        w->pointAt(account);
         if (failure == QLatin1String("closed"))
             fake.close();
-        if (failure == QLatin1String("name"))
-            form->Edit3->setText(QStringLiteral("serveur..introuvable")); // refused before any lookup
+        if (failure == QLatin1String("name")) // refused before any lookup
+            form->Edit3->setText(imap ? QStringLiteral("imap://serveur..introuvable") : QStringLiteral("serveur..introuvable"));
         if (failure == QLatin1String("password"))
             form->Edit16->setText(QStringLiteral("mauvais"));
         form->BitBtn2Click();

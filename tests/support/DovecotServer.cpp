@@ -9,6 +9,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 #include <QThread>
 #include <algorithm>
 
@@ -120,10 +121,18 @@ Pop3Account DovecotServer::account(bool tls) const
     return a;
 }
 
+void bothProtocols()
+{
+    QTest::addColumn<bool>("imap");
+    QTest::newRow("POP3") << false;
+    QTest::newRow("IMAP") << true;
+}
+
 Pop3Account DovecotServer::imapAccount(bool tls) const
 {
     Pop3Account a = account(tls);
     a.port = tls ? m_imapsPort : m_imapPort;
+    a.protocol = Pop3Account::Protocol::Imap;
     return a;
 }
 

@@ -9,6 +9,9 @@
 
 #include "mailbox/Pop3Session.h"
 
+// The column "imap" of a test run over both protocols: rows "POP3" and "IMAP".
+void bothProtocols();
+
 // A loopback port that was free a moment ago (bound to port 0, read, closed).
 quint16 freeLoopbackPort();
 

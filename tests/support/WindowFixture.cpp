@@ -38,7 +38,9 @@ QString WindowFixture::previewFile() const { return form->tempFolder + QStringLi
 
 void WindowFixture::pointAt(const Pop3Account &account)
 {
-    form->Edit3->setText(account.host);
+    // Test ports are not IMAP's own: the server field says it.
+    form->Edit3->setText(account.protocol == Pop3Account::Protocol::Imap ? QStringLiteral("imap://") + account.host
+                                                                         : account.host);
     form->Edit4->setText(QString::number(account.port));
     form->Edit15->setText(account.user);
     form->Edit16->setText(account.password);

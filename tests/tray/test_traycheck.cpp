@@ -10,11 +10,15 @@
 #include <memory>
 
 #include "core/ServerOperation.h"
+#include "mailbox/CertificateTrust.h"
 #include "mailbox/MessageList.h"
+#include "mailbox/NewMailWatcher.h"
 #include "support/DovecotServer.h"
+#include "support/FakeImapServer.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
+#include "tray/NewMailWatch.h"
 #include "tray/Tray.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
@@ -39,9 +43,9 @@ class TrayCheckTest : public QObject
         return mailfactory::build(m);
     }
 
-    // A window past its first show, its fields on the test mailbox, one scan done. The
-    // fixture owns it until the case's cleanup.
-    TForm1 *checkedWindow()
+    // A window past its first show, its fields on the test mailbox (or account), one scan done,
+    // its watch of new mail on timing. The fixture owns it until the case's cleanup.
+    TForm1 *checkedWindow(Pop3Account account = {}, const NewMailWatcher::Timing &timing = {})
     {
         if (!m_w->create())
             qFatal("the main window could not be created");
@@ -49,7 +53,8 @@ class TrayCheckTest : public QObject
         form->showMaximized();
         [&] { QTRY_COMPARE(form->normalGridHeight, form->SG1->height()); }();
         [&] { QTRY_VERIFY(form->Timer2->isActive()); }();
-        m_w->pointAt(m_server->account());
+        newMailWatcher(*form)->setTiming(timing);
+        m_w->pointAt(account.host.isEmpty() ? m_server->account() : account);
         form->BitBtn2Click();
         m_prompter.reset();
         return form;
@@ -206,6 +211,108 @@ private slots:
         QCOMPARE(form->trayIcon->toolTip(), freshCheckText());
         QVERIFY(form->Timer1->isActive());
         QVERIFY(m_prompter.errors.isEmpty());
+    }
+
+    // IMAP with IDLE: new mail starts the check at once, no tick needed, and the idle connection
+    // holds no operation up; the watch ends when the fields hold another account.
+    void newMailAtOnce()
+    {
+        auto form = checkedWindow(m_server->imapAccount());
+        NewMailWatcher *watcher = newMailWatcher(*form);
+        QTRY_VERIFY(watcher->idling());
+        QVERIFY(!ServerOperation::busy());
+        QSignalSpy checks(form, &TForm1::scanEnded);
+        // While the window is shown the list is not rebuilt under the user's hands: the mail
+        // waits for the window to go to the tray.
+        m_server->addMessage(mail(3));
+        QTest::qWait(1500);
+        QCOMPARE(checks.count(), 0);
+        form->BitBtn6->click();
+        QTRY_COMPARE(checks.count(), 1);
+        QCOMPARE(form->lastMessageCount, 3);
+        QVERIFY(form->Timer1->isActive());
+        QCOMPARE(m_prompter.beeps, 1);
+        {
+            // During another operation the check waits for its end.
+            const ServerOperation running;
+            m_server->addMessage(mail(4));
+            QTest::qWait(1000);
+            QCOMPARE(checks.count(), 1);
+        }
+        QTRY_COMPARE(checks.count(), 2);
+        m_w->pointAt(m_server->account());
+        QCOMPARE(watcher->state(), NewMailWatcher::State::Off);
+        QVERIFY(!watcher->idling());
+    }
+
+    // A certificate nobody confirmed: no watch and no question, the timer goes on; once it is
+    // remembered, as a scan the user started remembers it, the account is watched.
+    void certificateToConfirm()
+    {
+        DovecotServer other;
+        QVERIFY2(other.start() && other.replaceCertificate(), qPrintable(other.errorText()));
+        m_prompter.answers = {false}; // the window's own scan: the user does not confirm it
+        auto form = checkedWindow(other.imapAccount());
+        NewMailWatcher *watcher = newMailWatcher(*form);
+        QTRY_COMPARE(watcher->state(), NewMailWatcher::State::GaveUp);
+        QVERIFY(m_prompter.questions.isEmpty());
+        QVERIFY(form->Timer2->isActive());
+        certificates::remember(certificates::storePath(form->dataFolder),
+                               {other.host(), other.imapPort(), QSslCertificate::fromPath(other.certificatePath()), {}});
+        m_w->pointAt(m_server->account());
+        m_w->pointAt(other.imapAccount());
+        form->BitBtn2Click();
+        QTRY_VERIFY(watcher->idling());
+    }
+
+    // The idle connection against faults: a drop is followed by a new connection after a pause
+    // that doubles, up to its cap, and starts again once a connection has held; DONE and LOGOUT
+    // when the account changes. No IDLE, or no TLS for the password: no watch, nothing retried.
+    void watchFaults_data()
+    {
+        QTest::addColumn<QByteArray>("capabilities");
+        QTest::addColumn<QList<int>>("pauses");
+        QTest::newRow("dropped") << QByteArray("STARTTLS IDLE") << QList<int>{100, 200, 400, 400, 100};
+        QTest::newRow("without IDLE") << QByteArray("STARTTLS") << QList<int>{};
+        QTest::newRow("without TLS") << QByteArray("IDLE") << QList<int>{};
+    }
+
+    void watchFaults()
+    {
+        QFETCH(QByteArray, capabilities);
+        QFETCH(QList<int>, pauses);
+        FakeImapServer fake;
+        fake.script["CAPABILITY"] = "* CAPABILITY IMAP4rev1 " + capabilities + "\r\n$ OK done";
+        fake.offersStls = capabilities.contains("STARTTLS");
+        QVERIFY(fake.start());
+        Pop3Account account = fake.account();
+        account.protocol = Pop3Account::Protocol::Imap;
+        auto form = checkedWindow(account, {100, 400, 3000, 50});
+        NewMailWatcher *watcher = newMailWatcher(*form);
+        QSignalSpy retries(watcher, &NewMailWatcher::retrying);
+        if (pauses.isEmpty()) {
+            QTRY_COMPARE(watcher->state(), NewMailWatcher::State::Unsuited);
+            const auto sent = [&](const QByteArray &verb) {
+                return std::count_if(fake.commands.cbegin(), fake.commands.cend(), [&](auto &c) { return c.contains(verb); });
+            };
+            QCOMPARE(sent(" IDLE"), 0);
+            // The window's own scan logs in as the TLS rule lets it; the watch only over TLS.
+            QCOMPARE(sent(" LOGIN "), fake.offersStls ? 2 : 1);
+            return;
+        }
+        for (int i = 0; i < pauses.size(); ++i) {
+            QTRY_VERIFY(watcher->idling());
+            if (i == pauses.size() - 1)
+                QTest::qWait(3200);
+            fake.dropClients();
+            QTRY_COMPARE(retries.count(), i + 1);
+        }
+        QCOMPARE(retries.count(), pauses.size());
+        for (int i = 0; i < pauses.size(); ++i)
+            QCOMPARE(retries.at(i).at(0).toInt(), pauses.at(i));
+        QTRY_VERIFY(watcher->idling());
+        m_w->pointAt(m_server->account());
+        QTRY_VERIFY(fake.commands.contains("DONE") && fake.commands.last().endsWith(" LOGOUT"));
     }
 };
 

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tray/NewMailWatch.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QLineEdit>
+
+#include "core/Error.h"
+#include "core/ServerOperation.h"
+#include "mailbox/CertificateTrust.h"
+#include "mailbox/NewMailWatcher.h"
+#include "scan/SessionSettings.h"
+#include "tray/Tray.h"
+#include "window/PelicordeFP.h"
+
+namespace {
+
+bool sameMailbox(const Pop3Account &a, const Pop3Account &b)
+{
+    return a.protocol == b.protocol && a.host == b.host && a.port == b.port && a.user == b.user
+           && a.password == b.password && a.tls == b.tls;
+}
+
+bool watchable(const TForm1 &form, const Pop3Account &account)
+{
+    return account.protocol == Pop3Account::Protocol::Imap && !form.Edit3->text().isEmpty()
+           && !form.Edit4->text().isEmpty() && !form.Edit15->text().isEmpty() && !form.Edit16->text().isEmpty();
+}
+
+// Watches the window's account unless it is watched already or cannot be; a watch that gave up
+// (a certificate to confirm, a refused login) is tried again once a scan has got through.
+void follow(TForm1 &form, NewMailWatcher &watcher, bool scanGotThrough)
+{
+    const Pop3Account account = accountFromWindow(form);
+    if (!watchable(form, account))
+        return watcher.stop();
+    if (sameMailbox(account, watcher.account())
+        && (watcher.state() == NewMailWatcher::State::Watching || watcher.state() == NewMailWatcher::State::Unsuited
+            || (watcher.state() == NewMailWatcher::State::GaveUp && !scanGotThrough)))
+        return;
+    const QString store = certificates::storePath(form.dataFolder);
+    watcher.watch(account, [store](const PeerCertificate &peer) {
+        return certificates::trustOf(store, peer) == certificates::Trust::Remembered;
+    });
+}
+
+// Mail that came while the window was shown, checked when the window goes to the tray.
+class ShownWindowMail : public QObject
+{
+public:
+    ShownWindowMail(TForm1 &form, QObject *parent) : QObject(parent), m_form(form) { form.installEventFilter(this); }
+    bool waiting = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == &m_form && event->type() == QEvent::Hide && waiting) {
+            waiting = false;
+            // After the hide has run its course, so that the check finds the window in the tray.
+            QMetaObject::invokeMethod(
+                this, [this] { guarded([this] { verifyFromTray(m_form); }); }, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    TForm1 &m_form;
+};
+
+} // namespace
+
+NewMailWatcher *newMailWatcher(const TForm1 &form)
+{
+    return form.findChild<NewMailWatcher *>(QStringLiteral("NewMailWatcher"), Qt::FindDirectChildrenOnly);
+}
+
+void watchNewMail(TForm1 &form)
+{
+    if (newMailWatcher(form))
+        return;
+    auto *watcher = new NewMailWatcher(&form);
+    watcher->setObjectName(QStringLiteral("NewMailWatcher"));
+    // Never opened in the middle of an operation: it would hold that one up while it logs in.
+    watcher->setMayConnect([] { return !ServerOperation::busy() && !ServerOperation::abandoned(); });
+    // While the window is shown the user may be ticking rows: a check now would rebuild the list
+    // under their hands. New mail waits for the window to go to the tray (or for the timer's
+    // check, as before); in the tray it is checked at once, which is what starts the blinking.
+    auto *shown = new ShownWindowMail(form, watcher);
+    QObject::connect(watcher, &NewMailWatcher::newMail, &form, [&form, shown] {
+        if (form.isVisible())
+            shown->waiting = true;
+        else
+            guarded([&form] { verifyFromTray(form); });
+    });
+    QObject::connect(&form, &TForm1::scanEnded, shown, [shown] { shown->waiting = false; });
+    QObject::connect(&form, &TForm1::scanEnded, watcher,
+                     [&form, watcher] { guarded([&] { follow(form, *watcher, form.scanStop.isEmpty()); }); });
+    const auto edited = [&form, watcher] {
+        if (watcher->state() != NewMailWatcher::State::Off && !sameMailbox(accountFromWindow(form), watcher->account()))
+            watcher->stop();
+    };
+    for (QLineEdit *field : {form.Edit3, form.Edit4, form.Edit15, form.Edit16})
+        QObject::connect(field, &QLineEdit::textChanged, watcher, edited);
+    QObject::connect(form.CheckBox2, &QCheckBox::toggled, watcher, edited);
+    QObject::connect(&form, &TForm1::closed, watcher, &NewMailWatcher::stop);
+    follow(form, *watcher, false);
+}
