@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
@@ -55,6 +56,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "idle_bench: no idle connection\n");
         return 1;
     }
+
+    // In the tray, where new mail is checked at once (with the window shown it waits).
+    Form1->BitBtn6->click();
 
     QElapsedTimer clock;
     qint64 endedAt = -1, toldAt = -1;

@@ -44,7 +44,8 @@ void follow(TForm1 &form, NewMailWatcher &watcher, bool scanGotThrough)
     });
 }
 
-// Mail that came while the window was shown, checked when the window goes to the tray.
+// Mail that came while the window was shown, checked when the window goes to the tray (or,
+// without one, is minimised).
 class ShownWindowMail : public QObject
 {
 public:
@@ -54,7 +55,9 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched == &m_form && event->type() == QEvent::Hide && waiting) {
+        const bool away = event->type() == QEvent::Hide
+                          || (event->type() == QEvent::WindowStateChange && m_form.isMinimized());
+        if (watched == &m_form && away && waiting) {
             waiting = false;
             // After the hide has run its course, so that the check finds the window in the tray.
             QMetaObject::invokeMethod(
@@ -87,7 +90,7 @@ void watchNewMail(TForm1 &form)
     // check, as before); in the tray it is checked at once, which is what starts the blinking.
     auto *shown = new ShownWindowMail(form, watcher);
     QObject::connect(watcher, &NewMailWatcher::newMail, &form, [&form, shown] {
-        if (form.isVisible())
+        if (form.isVisible() && !form.isMinimized())
             shown->waiting = true;
         else
             guarded([&form] { verifyFromTray(form); });
