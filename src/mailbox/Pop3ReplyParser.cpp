@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/Pop3ReplyParser.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -25,21 +26,42 @@ void Pop3ReplyParser::expect(bool multiLine, qsizetype maxBody)
 
 void Pop3ReplyParser::feed(QByteArrayView bytes)
 {
-    if (m_problem != Problem::None || bytes.isEmpty())
+    if (bytes.isEmpty())
         return;
+    std::memcpy(reserve(bytes.size()), bytes.data(), size_t(bytes.size()));
+    commit(bytes.size());
+}
+
+char *Pop3ReplyParser::reserve(qsizetype n)
+{
+    if (m_problem != Problem::None) {
+        // Nothing is parsed any more: the bytes are taken and dropped.
+        m_buf.resize(n);
+        m_filled = 0;
+        return m_buf.data();
+    }
     // The buffer may move: the body read so far is copied out first.
     if (m_inBody)
         flushRun(m_pos);
-    if (m_pos == m_buf.size()) {
-        m_buf.resize(0);
-        m_searchFrom = m_pos = 0;
-    } else if (m_pos >= 64 * 1024 && m_pos * 2 >= m_buf.size()) {
-        m_buf.erase(m_buf.cbegin(), m_buf.cbegin() + m_pos);
+    if (m_pos == m_filled) {
+        m_filled = m_searchFrom = m_pos = 0;
+    } else if (m_pos >= 64 * 1024 && m_pos * 2 >= m_filled) {
+        std::memmove(m_buf.data(), m_buf.constData() + m_pos, size_t(m_filled - m_pos));
+        m_filled -= m_pos;
         m_searchFrom -= m_pos;
         m_pos = 0;
     }
     m_runStart = m_pos;
-    m_buf.append(bytes.data(), bytes.size());
+    if (m_buf.size() < m_filled + n)
+        m_buf.resize(std::max(m_filled + n, 2 * m_buf.size()));
+    return m_buf.data() + m_filled;
+}
+
+void Pop3ReplyParser::commit(qsizetype n)
+{
+    if (m_problem != Problem::None || n <= 0)
+        return;
+    m_filled += n;
     parse();
 }
 
@@ -58,9 +80,16 @@ void Pop3ReplyParser::stop(Problem problem)
     m_partial = Reply();
 }
 
+qsizetype Pop3ReplyParser::lineEnd() const
+{
+    const char *from = m_buf.constData() + m_searchFrom;
+    const void *nl = std::memchr(from, '\n', size_t(m_filled - m_searchFrom));
+    return nl ? static_cast<const char *>(nl) - m_buf.constData() : -1;
+}
+
 void Pop3ReplyParser::parse()
 {
-    while (m_problem == Problem::None && m_pos < m_buf.size()) {
+    while (m_problem == Problem::None && m_pos < m_filled) {
         if (m_owed.empty())
             return stop(Problem::Stray);
         if (!parseOne())
@@ -75,14 +104,14 @@ bool Pop3ReplyParser::parseOne()
 {
     const Owed owed = m_owed.front();
     if (!m_inBody) {
-        const qsizetype nl = m_buf.indexOf('\n', m_searchFrom);
-        const qsizetype length = (nl < 0 ? m_buf.size() : nl) - m_pos;
+        const qsizetype nl = lineEnd();
+        const qsizetype length = (nl < 0 ? m_filled : nl) - m_pos;
         if (length > MaxStatusLine) {
             stop(Problem::EndlessLine);
             return false;
         }
         if (nl < 0) {
-            m_searchFrom = m_buf.size();
+            m_searchFrom = m_filled;
             return false;
         }
         // Read in place: most status lines of a pass are a bare "+OK", nothing to copy.
@@ -115,9 +144,9 @@ bool Pop3ReplyParser::parseOne()
         m_anyLine = false;
     }
     for (;;) {
-        const qsizetype nl = m_buf.indexOf('\n', m_searchFrom);
+        const qsizetype nl = lineEnd();
         const char *line = m_buf.constData() + m_pos;
-        qsizetype have = (nl < 0 ? m_buf.size() : nl + 1) - m_pos; // line end included
+        qsizetype have = (nl < 0 ? m_filled : nl + 1) - m_pos; // line end included
         const bool dot = have > 0 && line[0] == '.';
         if (nl >= 0 && dot && (have == 2 || (have == 3 && line[1] == '\r'))) {
             flushRun(m_pos);
@@ -131,7 +160,7 @@ bool Pop3ReplyParser::parseOne()
             return true;
         }
         if (nl < 0 && (have == 0 || (dot && (have == 1 || (have == 2 && line[1] == '\r'))))) {
-            m_searchFrom = m_buf.size(); // may still be the terminating line
+            m_searchFrom = m_filled; // may still be the terminating line
             return false;
         }
         // A body line: every byte counts against the reply's cap (as received, line end and
@@ -149,7 +178,7 @@ bool Pop3ReplyParser::parseOne()
             return false;
         }
         if (nl < 0) {
-            m_searchFrom = m_buf.size();
+            m_searchFrom = m_filled;
             return false;
         }
         m_pos = m_searchFrom = nl + 1;

@@ -43,6 +43,10 @@ public:
     // maxBody bytes at most.
     void expect(bool multiLine, qsizetype maxBody);
     void feed(QByteArrayView bytes);
+    // The same without a copy in between: room for n bytes at the end of the buffer, to be
+    // written by the reader, then commit(k) for the first k of them written.
+    char *reserve(qsizetype n);
+    void commit(qsizetype n);
 
     // The next reply owed, once complete; false while more bytes are needed or when a problem
     // stopped the parsing (replies completed before the problem still come out first).
@@ -61,6 +65,7 @@ private:
     };
 
     void parse();
+    qsizetype lineEnd() const; // of the line at m_searchFrom, or -1
     bool parseOne();
     void stop(Problem problem);
     void bodyLine(const char *line, qsizetype length);
@@ -75,6 +80,7 @@ private:
     // dominates, so parsing stays linear in the bytes received.
     QByteArray m_buf;
     qsizetype m_pos = 0;
+    qsizetype m_filled = 0;     // bytes of m_buf received; room reserved lies beyond
     qsizetype m_searchFrom = 0; // where the search for the next line end resumes
     bool m_inBody = false;      // the current reply's status line was read, body in progress
     qsizetype m_bodyBytes = 0;  // bytes of the current body as received

@@ -478,12 +478,16 @@ void Pop3Session::waitForData(const QString &step)
 
 void Pop3Session::pull()
 {
-    const QByteArray bytes = m_socket->readAll();
-    if (bytes.isEmpty())
+    // Read straight into the framing's buffer: no array of its own per read.
+    const qint64 available = m_socket->bytesAvailable();
+    if (available <= 0)
+        return;
+    const qint64 got = m_socket->read(m_replies.reserve(available), available);
+    if (got <= 0)
         return;
     m_progress.restart();
-    m_received += bytes.size();
-    m_replies.feed(bytes);
+    m_received += got;
+    m_replies.commit(got);
 }
 
 void Pop3Session::send(const QByteArray &bytes)
