@@ -8,7 +8,8 @@
 #include <QSslSocket>
 #include <QTimer>
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
+#include <cstring>
 
 #include "core/Error.h"
 #include "mailbox/LoginDelay.h"
@@ -711,17 +712,31 @@ struct Pop3Session::BatchPlan
     QByteArray then;
     bool listing; // then is UIDL, left for uniqueIds() to read and check
 
-    // A header pass sends tens of thousands of these: written in place, not concatenated.
+    // A header pass sends tens of thousands of these: written in place, the number through
+    // to_chars (snprintf's reading of its format cost a few per cent of the pass).
+    char *write(char *out, int n) const
+    {
+        const char *verb = top ? "TOP " : "RETR ";
+        const std::size_t size = top ? 4 : 5;
+        std::memcpy(out, verb, size);
+        out = std::to_chars(out + size, out + 16, n).ptr;
+        if (top) {
+            std::memcpy(out, " 0", 2);
+            out += 2;
+        }
+        return out;
+    }
     QByteArray verb(int n) const
     {
         char line[32];
-        return QByteArray(line, std::snprintf(line, sizeof line, top ? "TOP %d 0" : "RETR %d", n));
+        return QByteArray(line, write(line, n) - line);
     }
     // commandStep(verb(n)), made at once.
     QString step(int n) const
     {
-        char text[48];
-        return QString::fromLatin1(text, std::snprintf(text, sizeof text, top ? "la commande TOP %d 0" : "la commande RETR %d", n));
+        char text[48] = "la commande ";
+        constexpr qsizetype prefix = sizeof "la commande " - 1;
+        return QString::fromLatin1(text, write(text + prefix, n) - text);
     }
     // verb(n) with its line end, in bytes.
     qsizetype length(int n) const
@@ -764,15 +779,17 @@ void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &i
     QByteArray commands;
     commands.reserve(std::min<qsizetype>(kRequestBytesInFlight - inFlight, 64 * 1024) + 64);
     while (next <= plan.last && next - done < plan.window) {
-        const QByteArray line = plan.verb(next);
-        if (inFlight + line.size() + 2 > kRequestBytesInFlight)
+        char line[32];
+        char *end = plan.write(line, next);
+        const qsizetype size = end - line;
+        if (inFlight + size + 2 > kRequestBytesInFlight)
             break;
-        commands += line;
-        commands += "\r\n";
-        inFlight += line.size() + 2;
-        m_replies.expect(true, plan.cap);
         if (ahead)
-            m_ahead.push_back({line, {}});
+            m_ahead.push_back({QByteArray(line, size), {}});
+        std::memcpy(end, "\r\n", 2);
+        commands.append(line, size + 2);
+        inFlight += size + 2;
+        m_replies.expect(true, plan.cap);
         if (next++ == plan.last) {
             commands += plan.then + "\r\n";
             m_replies.expect(plan.listing, plan.listing ? listingCap() : 0);
