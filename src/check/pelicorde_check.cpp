@@ -70,11 +70,19 @@ Seen readSeen(const QString &path)
     const std::optional<QByteArray> bytes = files::readWhole(path, 72 * 1024 * 1024);
     if (!bytes)
         return seen;
-    for (const QByteArray &line : bytes->split('\n')) {
+    // Read in place, the set sized at once: a list of a hundred thousand ids is read every run.
+    const QByteArrayView all(*bytes);
+    seen.ids.reserve(all.count('\n') + 1);
+    for (qsizetype at = 0; at < all.size();) {
+        qsizetype end = all.indexOf('\n', at);
+        if (end < 0)
+            end = all.size();
+        const QByteArrayView line = all.sliced(at, end - at);
         if (line.startsWith('#'))
-            seen.count = line.mid(1).toInt();
+            seen.count = line.sliced(1).toInt();
         else if (!line.isEmpty())
             seen.ids.insert(QString::fromLatin1(line));
+        at = end + 1;
     }
     return seen;
 }
@@ -121,9 +129,10 @@ int check()
         scan::headerPass(*session, list, count, lastHeaderDate, [](int) {});
         // IMAP's UIDs name messages only under their UIDVALIDITY: a new one makes them all new.
         const QString scope = session->idScope().isEmpty() ? QString() : session->idScope() + QLatin1Char('.');
+        ids.reserve(count);
         for (int r = 1; r <= count; ++r)
-            if (!list.uid(r).isEmpty())
-                ids.insert(r, scope + list.uid(r));
+            if (const QString uid = list.uid(r); !uid.isEmpty())
+                ids.insert(r, scope.isEmpty() ? uid : scope + uid);
         session->close();
     }
     // The marks alone: the blacklist is opened read-only and its bytes stay as they are.
@@ -140,7 +149,8 @@ int check()
     if (!ids.isEmpty()) {
         for (const QString &id : std::as_const(ids)) {
             fresh += seen.ids.contains(id) ? 0 : 1;
-            state += id.toLatin1() + '\n';
+            state += id.toLatin1();
+            state += '\n';
         }
     } else {
         fresh = seen.count < 0 ? count : qMax(0, count - seen.count);
