@@ -44,6 +44,16 @@ inline double threadCpuSeconds()
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// The program's data and temporary folders (APPDATA, TEMP) made inside root, so that a run
+// never touches the user's own.
+inline void usePrivateDataFolders(const QString &root)
+{
+    for (const char *dir : {"appdata", "temp"})
+        QDir(root).mkpath(QLatin1String(dir));
+    qputenv("APPDATA", QDir(root).filePath(QStringLiteral("appdata")).toLocal8Bit());
+    qputenv("TEMP", QDir(root).filePath(QStringLiteral("temp")).toLocal8Bit());
+}
+
 inline double rssMb() { return statusMb("VmRSS"); }
 inline double peakRssMb() { return statusMb("VmHWM"); }
 

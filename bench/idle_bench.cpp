@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "BenchProcess.h"
 #include "app/Startup.h"
 #include "mailbox/NewMailWatcher.h"
 #include "support/DovecotServer.h"
@@ -25,10 +26,7 @@ int main(int argc, char **argv)
 {
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     QTemporaryDir root;
-    for (const char *dir : {"appdata", "temp"})
-        QDir(root.path()).mkpath(QLatin1String(dir));
-    qputenv("APPDATA", root.filePath(QStringLiteral("appdata")).toLocal8Bit());
-    qputenv("TEMP", root.filePath(QStringLiteral("temp")).toLocal8Bit());
+    benchprocess::usePrivateDataFolders(root.path());
 
     prepareApplication();
     QApplication app(argc, argv);

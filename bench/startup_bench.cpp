@@ -50,10 +50,7 @@ int main(int argc, char **argv)
 {
     const int messages = argc > 1 ? atoi(argv[1]) : 1000;
     QTemporaryDir root;
-    for (const char *dir : {"appdata", "temp"})
-        QDir(root.path()).mkpath(QLatin1String(dir));
-    qputenv("APPDATA", root.filePath(QStringLiteral("appdata")).toLocal8Bit());
-    qputenv("TEMP", root.filePath(QStringLiteral("temp")).toLocal8Bit());
+    benchprocess::usePrivateDataFolders(root.path());
 
     prepareApplication();
     QApplication app(argc, argv);
