@@ -20,12 +20,7 @@ namespace {
 // Each message becomes a row of the list: a count beyond this is a lying or broken server,
 // and would have the list allocate gigabytes (and overflow the row arithmetic at 2^31).
 constexpr int kMaxMessages = 1000000;
-// Pipelining: commands go ahead of their replies while the command bytes whose replies are not
-// read yet stay within this bound, enough to keep a distant link busy (thousands of TOP
-// commands, a few round trips for a large mailbox). Whole messages may each be large: at most
-// kMessageWindow of them are asked for ahead. Replies are read as they come while commands are
-// in flight, so neither side's buffers fill up.
-constexpr qsizetype kRequestBytesInFlight = 64 * 1024;
+// Whole messages may each be large: at most kMessageWindow of them are asked for ahead.
 constexpr int kMessageWindow = 16;
 // What the socket buffers ahead of the parser; beyond it TCP makes the server wait.
 constexpr qint64 kSocketBuffer = 4 * 1024 * 1024;
@@ -777,12 +772,12 @@ void Pop3Session::closeBatch(const BatchPlan &plan)
 void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead)
 {
     QByteArray commands;
-    commands.reserve(std::min<qsizetype>(kRequestBytesInFlight - inFlight, 64 * 1024) + 64);
+    commands.reserve(std::min<qsizetype>(m_limits.requestBytesInFlight - inFlight, 64 * 1024) + 64);
     while (next <= plan.last && next - done < plan.window) {
         char line[32];
         char *end = plan.write(line, next);
         const qsizetype size = end - line;
-        if (inFlight + size + 2 > kRequestBytesInFlight)
+        if (inFlight + size + 2 > m_limits.requestBytesInFlight)
             break;
         if (ahead)
             m_ahead.push_back({QByteArray(line, size), {}});
@@ -853,7 +848,7 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
     m_broken = true;
     while (done <= last) {
         // Topped up once half the bound is free, so the commands go out in few writes.
-        if (next <= last && inFlight <= kRequestBytesInFlight / 2 && next - done <= p.window / 2)
+        if (next <= last && inFlight <= m_limits.requestBytesInFlight / 2 && next - done <= p.window / 2)
             topUp(p, next, done, inFlight, false);
         const QString step = p.step(done);
         Reply r = readReply(step);

@@ -64,6 +64,11 @@ struct Pop3Limits
     qsizetype headerBytes = 1024 * 1024;       // TOP n 0
     qsizetype listingBytes = 16 * 1024 * 1024; // UIDL, and less once the count is known
     qsizetype capabilityBytes = 64 * 1024;     // CAPA
+    // Pipelining: commands go ahead of their replies while the bytes of those whose replies are
+    // not read yet stay within this bound. Replies are read as they come, so neither side's
+    // buffers fill up. At 64 KB (5,000 TOP commands) a 50 ms round trip held a 20,000-message
+    // scan to 1.5 times what the link allows.
+    qsizetype requestBytesInFlight = 1024 * 1024;
 };
 
 // A server out of step with its commands (a reply left over, or one that cannot answer the
