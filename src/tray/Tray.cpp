@@ -182,8 +182,10 @@ void scanEnded(TForm1 &form, int previousCount)
         form.Timer1->start();
         prompter().beep();
     }
-    // A scan that did not get through may not have counted.
-    if (form.scanStop.isEmpty())
+    // A scan that did not get through may not have counted; but one that counted more than
+    // before and failed later found new mail all the same, which the next scan would take for
+    // known: it is announced now, as the beep and the blink just did.
+    if (form.scanStop.isEmpty() || form.lastMessageCount > previousCount)
         signalNewMail(form, previousCount);
     form.StatusBar1->showMessage(checkStatusText(form));
     pumpEvents();

@@ -129,6 +129,18 @@ void scaleWindow(const QList<QWidget *> &designOrder, int workWidth, int workHei
 
 void keepCaptionsWhole(const QList<QWidget *> &designOrder)
 {
+    // A picture larger than the room inside its button's frame is cut on every side: it is
+    // drawn smaller instead, before the captions are measured beside it.
+    for (QWidget *w : designOrder) {
+        auto *button = qobject_cast<QPushButton *>(w);
+        if (!button || button->icon().isNull())
+            continue;
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QSize room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).size();
+        if (!room.isEmpty() && room.expandedTo(button->iconSize()) != room)
+            button->setIconSize(button->iconSize().scaled(room, Qt::KeepAspectRatio));
+    }
     for (QWidget *w : designOrder) {
         const QSize missing = w ? shortfall(w) : QSize();
         if (missing.width() <= 0 && missing.height() <= 0)

@@ -37,9 +37,10 @@ QFont smallFont();
 // Makes the design's Windows fonts, Tahoma and Small Fonts, resolve to a narrow look-alike.
 void registerFontStandIns();
 
-// After a pass, check boxes and captioned push buttons that no longer hold their caption (or a
-// check box its indicator) grow to hold it: to the right, up to the next control on their band,
-// and in height about their centre. A control that fits is left as scaled.
+// After a pass, a button's picture larger than the room inside the button shrinks to that room.
+// Then check boxes and captioned push buttons that no longer hold their caption (or a check box
+// its indicator) grow to hold it: to the right, up to the next control on their band, and in
+// height about their centre. A control that fits is left as scaled.
 void keepCaptionsWhole(const QList<QWidget *> &designOrder);
 
 } // namespace scaling

@@ -10,6 +10,7 @@
 
 #include "support/DovecotServer.h"
 #include "support/FakeNotifications.h"
+#include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
@@ -225,6 +226,26 @@ private slots:
         form->VerifierMails1->trigger();
         QTRY_COMPARE(m_service->received.size(), 1);
         QCOMPARE(m_service->received.first().body, QStringLiteral("1 nouveau message"));
+    }
+
+    // New mail counted by a pass that then fails is announced at once, and only once.
+    void newMailInAFailedPass()
+    {
+        auto form = checkedWindow();
+        FakePop3Server fake;
+        fake.mailbox << mail(1) << mail(2);
+        QVERIFY(fake.start());
+        m_w->pointAt(fake.account());
+        form->BitBtn6->click();
+        fake.mailbox << mail(3);
+        fake.breakCommand("TOP", FakePop3Server::Fault::Drop, 2);
+        form->VerifierMails1->trigger();
+        QTRY_COMPARE(m_service->received.size(), 1);
+        QCOMPARE(m_service->received.first().body, QStringLiteral("1 nouveau message"));
+        fake.breakCommand("TOP", FakePop3Server::Fault::None, 2);
+        form->VerifierMails1->trigger(); // the next pass finds it no longer new
+        QTest::qWait(500);
+        QCOMPARE(m_service->received.size(), 1);
     }
 
     // What the user reads, for every mix of new and blacklisted messages.

@@ -27,6 +27,16 @@ class ScalingWindowTest : public QObject
     std::unique_ptr<WindowFixture> m_w;
     RecordingPrompter m_prompter;
 
+    // Size of the part of `image` that differs from `under`, or with no `under` that is opaque.
+    static QSize extent(const QImage &image, const QImage &under = {})
+    {
+        QRect r;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                r |= (under.isNull() ? qAlpha(image.pixel(x, y)) : image.pixel(x, y) != under.pixel(x, y)) ? QRect(x, y, 1, 1) : QRect();
+        return r.size();
+    }
+
 private slots:
     void init()
     {
@@ -94,6 +104,14 @@ private slots:
             QStyleOptionButton o;
             o.initFrom(box);
             QVERIFY(box->rect().contains(box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &o, box)));
+        }
+        // Scaled, the clipboard shows whole: the button draws all of its picture's opaque part.
+        if (area != QSize(1024, 768)) { // at the design size its ends meet the frame, as designed
+            const QImage shown = form.BitBtn7->grab().toImage();
+            const QSize whole = extent(form.BitBtn7->icon().pixmap(form.BitBtn7->iconSize()).toImage());
+            form.BitBtn7->setIcon(QIcon());
+            QCOMPARE(extent(shown, form.BitBtn7->grab().toImage()), whole);
+            QVERIFY(whole.height() * 3 >= form.BitBtn7->height() * 2);
         }
 
         // The status bar goes back under the list at the show.
