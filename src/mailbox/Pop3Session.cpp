@@ -286,16 +286,7 @@ Pop3Session::Reply Pop3Session::readReply(const QString &step)
         }
         if (m_replies.problem() != Pop3ReplyParser::Problem::None)
             failParser(step);
-        if (m_socket->bytesAvailable() > 0) {
-            // A server that never lets the socket run dry is stopped here.
-            if (m_since.hasExpired(m_limits.sessionMs))
-                failTooSlow(step);
-            pull();
-            continue;
-        }
-        if (m_socket->state() != QAbstractSocket::ConnectedState)
-            failDropped(step);
-        waitForData(step);
+        awaitBytes(step);
         pull();
     }
 }
