@@ -133,7 +133,7 @@ protected:
     Pop3Account m_account;
     std::unique_ptr<QSslSocket> m_socket;
     QElapsedTimer m_progress; // since the server last sent something (or a command went out)
-    QElapsedTimer m_since;    // since the session began
+    QElapsedTimer m_since;    // since the session began, or a new operation on it did
     qint64 m_waitedMs = 0;    // spent waiting on the server
     qint64 m_received = 0;    // bytes the server sent
     bool m_broken = false;
