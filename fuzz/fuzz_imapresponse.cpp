@@ -135,5 +135,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(back.next(r));
     const ImapValue v = r.values().at(0);
     FUZZ_CHECK(v.bytes() == stream.first(std::min<qsizetype>(stream.size(), 64)) || (v.isNil() && encoded.compare("NIL", Qt::CaseInsensitive) == 0));
+
+    // A mailbox name as shown is text, whatever the server named it; one without '&' or 8-bit
+    // bytes is shown as it was sent.
+    const QByteArrayView name = stream.first(std::min<qsizetype>(stream.size(), 64));
+    const QString shown = Parser::mailboxName(name);
+    FUZZ_CHECK(QStringView(shown).isValidUtf16());
+    if (!name.contains('&') && std::all_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x80; }))
+        FUZZ_CHECK(shown == QLatin1StringView(name));
     return 0;
 }

@@ -717,3 +717,48 @@ QByteArray ImapResponseParser::astring(QByteArrayView value, bool nonSynchronizi
         return atom ? value.toByteArray() : '"' + value.toByteArray() + '"';
     return '{' + QByteArray::number(value.size()) + (nonSynchronizing ? "+}\r\n" : "}\r\n") + value.toByteArray();
 }
+
+QString ImapResponseParser::mailboxName(QByteArrayView name)
+{
+    const QString asSent = QString::fromUtf8(name);
+    QString out;
+    out.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (uchar(c) > 0x7E)
+            return asSent;
+        if (c != '&') {
+            out += QLatin1Char(c);
+            continue;
+        }
+        // "&-" is the ampersand; otherwise UTF-16 in base64 with ',' for '/', up to the '-'.
+        const qsizetype end = name.indexOf('-', i + 1);
+        if (end < 0)
+            return asSent;
+        if (end == i + 1)
+            out += u'&';
+        quint32 bits = 0;
+        int held = 0;
+        for (const char b : name.sliced(i + 1, end - i - 1)) {
+            int v = -1;
+            if (b >= 'A' && b <= 'Z')
+                v = b - 'A';
+            else if (b >= 'a' && b <= 'z')
+                v = b - 'a' + 26;
+            else if (b >= '0' && b <= '9')
+                v = b - '0' + 52;
+            else if (b == '+' || b == ',')
+                v = b == '+' ? 62 : 63;
+            if (v < 0)
+                return asSent;
+            bits = (bits << 6 | quint32(v)) & 0x3FFFFF;
+            if ((held += 6) >= 16)
+                out += QChar(char16_t(bits >> (held -= 16)));
+        }
+        // What is left over is padding: fewer than six bits, all zero.
+        if (held >= 6 || (bits & ((1u << held) - 1)) != 0)
+            return asSent;
+        i = end;
+    }
+    return QStringView(out).isValidUtf16() ? out : asSent;
+}

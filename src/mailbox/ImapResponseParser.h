@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QString>
 #include <deque>
 #include <optional>
 #include <vector>
@@ -191,6 +192,10 @@ public:
     // literal "{n}\r\n" and the bytes ("{n+}\r\n" with nonSynchronizing, for LITERAL+ servers).
     // A synchronising literal's bytes (after its first CRLF) wait for the server's "+".
     static QByteArray astring(QByteArrayView value, bool nonSynchronizing = false);
+    // A mailbox name as a user reads it: modified UTF-7 (RFC 3501, 5.1.3) decoded, "Ind&AOk-sirables"
+    // read "Indésirables". A name that is no valid modified UTF-7 is read as UTF-8, as a server
+    // that accepts UTF-8 names may send it. Commands keep the name as the server sent it.
+    static QString mailboxName(QByteArrayView name);
 
 private:
     enum class State : quint8 {

@@ -2,10 +2,6 @@
 #include "mailbox/ImapSession.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QLocale>
-#include <QScopeGuard>
-#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
 #include <algorithm>
@@ -15,7 +11,7 @@
 #include "core/SafeFile.h"
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MailMessage.h"
-#include "mailbox/NetworkErrors.h"
+#include "mailbox/Pop3Session.h"
 
 namespace {
 
@@ -28,17 +24,8 @@ constexpr int kChunksInFlight = 8;
 constexpr qsizetype kFetchOverhead = 4096;
 // UIDs named by one command: well within the line length servers accept (Dovecot: 64 KiB).
 constexpr qsizetype kSetBytes = 4000;
-constexpr qint64 kSocketBuffer = 4 * 1024 * 1024;
 
 const QByteArray kHeaderItems = "(UID RFC822.SIZE BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE CONTENT-TYPE)])";
-
-QString serverText(QByteArrayView bytes)
-{
-    QString text = QString::fromUtf8(bytes).trimmed();
-    if (text.size() > 200)
-        text = text.left(200) + QStringLiteral("…");
-    return text;
-}
 
 // A status response's code and text, as the server wrote them.
 QByteArray statusText(const ImapResponse &r)
@@ -222,18 +209,11 @@ AttachmentInfo attachmentsOf(const ImapValue &structure)
 
 ImapSession::ImapSession() : ImapSession(Pop3Session::defaultLimits()) {}
 
-ImapSession::ImapSession(const Pop3Limits &limits) : m_limits(limits) {}
+ImapSession::ImapSession(const Pop3Limits &limits) : MailConnection(limits) {}
 
 ImapSession::~ImapSession()
 {
     endIdleWatch();
-    if (m_socket)
-        m_socket->abort();
-}
-
-QString ImapSession::server() const
-{
-    return QStringLiteral("%1:%2").arg(m_account.host).arg(m_account.port);
 }
 
 QString ImapSession::current() const
@@ -241,79 +221,26 @@ QString ImapSession::current() const
     return m_commands.empty() ? m_lastStep : m_commands.front().step;
 }
 
-void ImapSession::fail(const QString &text, const QString &cause)
-{
-    m_broken = true;
-    throw Error(text, cause);
-}
-
-void ImapSession::failOutOfStep(const QString &text)
-{
-    m_broken = true;
-    throw Pop3ProtocolError(text, QStringLiteral("Échange désynchronisé avec le serveur"));
-}
-
-void ImapSession::failDropped(const QString &step)
-{
-    fail(QStringLiteral("Connexion interrompue par le serveur %1 pendant %2").arg(server(), step),
-         QStringLiteral("Connexion coupée par le serveur"));
-}
-
-void ImapSession::failTimeout(const QString &step)
-{
-    const int ms = m_limits.idleMs;
-    const QString delay =
-        ms % 1000 == 0 ? QString::number(ms / 1000) : QLocale(QLocale::French).toString(ms / 1000.0);
-    fail(QStringLiteral("Le serveur %1 ne répond plus (%2 s sans réponse) pendant %3").arg(server(), delay, step),
-         QStringLiteral("Le serveur ne répond plus"));
-}
-
-void ImapSession::failTooSlow(const QString &step)
-{
-    fail(QStringLiteral("Le serveur %1 répond trop lentement : opération abandonnée pendant %2").arg(server(), step),
-         QStringLiteral("Le serveur répond trop lentement"));
-}
-
 // A refusal of a command that ran alone leaves the conversation in step: the session stays
 // usable (unless it was already marked broken, as during a pass).
 void ImapSession::failRefused(const QString &step, const ImapResponse &r)
 {
-    throw Error(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), step, serverText(statusText(r))),
-                QStringLiteral("Le serveur a refusé une commande"));
+    failRefusal(step, statusText(r));
 }
 
 void ImapSession::failParser(const QString &step)
 {
-    const QString garbled = QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : %3");
-    const QString cause = QStringLiteral("Réponse incompréhensible du serveur");
     switch (m_parser.problem()) {
     case ImapResponseParser::Problem::TooLong:
-        fail(QStringLiteral("Réponse trop longue du serveur %1 pendant %2").arg(server(), step),
-             QStringLiteral("Réponse trop longue du serveur"));
+        failTooLong(step);
     case ImapResponseParser::Problem::EndlessLine:
-        fail(garbled.arg(server(), step, QStringLiteral("ligne sans fin")), cause);
+        failGarbled(step, QStringLiteral("ligne sans fin"));
     case ImapResponseParser::Problem::TooDeep:
     case ImapResponseParser::Problem::TooMany:
-        fail(garbled.arg(server(), step, QStringLiteral("structure démesurée")), cause);
+        failGarbled(step, QStringLiteral("structure démesurée"));
     default:
-        fail(garbled.arg(server(), step, QStringLiteral("« %1 »").arg(serverText(m_parser.problemLine()))), cause);
+        failGarbled(step, QStringLiteral("« %1 »").arg(serverText(m_parser.problemLine())));
     }
-}
-
-// What OpenSSL says of a failed handshake is for programmers, and in English.
-void ImapSession::failTls(const QString &why)
-{
-    const QString text = QStringLiteral("Échec de la négociation TLS avec le serveur %1").arg(server());
-    fail(why.isEmpty() ? text : text + QStringLiteral(" : ") + why, QStringLiteral("Échec du chiffrement TLS"));
-}
-
-void ImapSession::failWithdrawn()
-{
-    m_broken = true;
-    m_socket->abort();
-    throw EncryptionWithdrawn(
-        QStringLiteral("Le serveur %1 ne propose plus le chiffrement : connexion refusée pour protéger le mot de passe")
-            .arg(server()));
 }
 
 void ImapSession::failChanged()
@@ -352,64 +279,13 @@ bool ImapSession::hasCapability(QByteArrayView name) const
                        [&](const QByteArray &c) { return name.compare(c, Qt::CaseInsensitive) == 0; });
 }
 
-void ImapSession::setCertificateDecision(CertificateDecision decide)
-{
-    m_decide = std::move(decide);
-}
-
-// --- Connection and waits, as Pop3Session's --------------------------------------------------
+// --- Connection ---------------------------------------------------------------------------------
 
 void ImapSession::open(const Pop3Account &account)
 {
-    if (m_socket)
-        throw Error(QStringLiteral("Session IMAP déjà ouverte avec le serveur %1").arg(server()));
-    m_account = account;
-    const QByteArray user = account.user.toUtf8();
-    const QByteArray password = account.password.toUtf8();
-    if (user.contains('\r') || user.contains('\n') || password.contains('\r') || password.contains('\n'))
-        throw Error(QStringLiteral("Nom d'utilisateur ou mot de passe invalide pour le serveur %1").arg(server()));
-    if (account.tls && !QSslSocket::supportsSsl())
-        throw Error(QStringLiteral("Connexion TLS impossible au serveur %1 : TLS non disponible sur ce système")
-                        .arg(server()));
-
-    m_socket = std::make_unique<QSslSocket>();
-    m_socket->setReadBufferSize(kSocketBuffer);
-    m_timer = std::make_unique<QTimer>();
-    m_timer->setSingleShot(true);
-    auto wake = [this] {
-        if (m_loop)
-            m_loop->quit();
-    };
-    QSslSocket *s = m_socket.get();
-    QObject::connect(s, &QSslSocket::readyRead, s, wake);
-    QObject::connect(s, &QSslSocket::stateChanged, s, wake);
-    QObject::connect(s, &QSslSocket::encrypted, s, wake);
-    QObject::connect(s, &QSslSocket::errorOccurred, s, wake);
-    QObject::connect(m_timer.get(), &QTimer::timeout, s, wake);
-    QObject::connect(s, &QSslSocket::sslErrors, s, [this, s](const QList<QSslError> &errors) {
-        m_sslErrors += errors;
-        s->ignoreSslErrors();
-    });
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    if (!account.caFile.isEmpty() && !config.addCaCertificates(account.caFile))
-        fail(QStringLiteral("Certificats d'autorité illisibles dans %1").arg(account.caFile),
-             QStringLiteral("Certificats d'autorité illisibles"));
-    s->setSslConfiguration(config);
-
-    m_progress.start();
-    m_since.start();
+    connectTo(account, QLatin1StringView("IMAP"));
     m_unaskedLeft = m_limits.listingBytes;
     updateCap();
-    if (account.tls)
-        s->connectToHostEncrypted(account.host, account.port);
-    else
-        s->connectToHost(account.host, account.port);
-    waitUntilConnected(account.tls, false);
-    if (account.tls) {
-        checkCertificate();
-        m_encrypted = true;
-    }
 
     const QString greeting = QStringLiteral("l'accueil");
     const ImapResponse hello = readResponse(greeting);
@@ -417,11 +293,9 @@ void ImapSession::open(const Pop3Account &account)
     if (hello.kind() != ImapResponse::Kind::Untagged
         || (status != ImapResponse::Status::Ok && status != ImapResponse::Status::PreAuth
             && status != ImapResponse::Status::Bye))
-        fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : « %3 »")
-                 .arg(server(), greeting, serverText(hello.dump())));
+        failGarbled(greeting, QStringLiteral("« %1 »").arg(serverText(hello.dump())));
     if (status == ImapResponse::Status::Bye)
-        fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(statusText(hello))),
-             QStringLiteral("Connexion refusée par le serveur"));
+        failTurnedAway(greeting, statusText(hello));
     noticeCode(hello);
     m_greeted = true;
     if (m_capabilities.isEmpty())
@@ -435,7 +309,7 @@ void ImapSession::open(const Pop3Account &account)
             upgrade();
         else if (!account.tls && account.tlsRequired)
             failWithdrawn();
-        login(user, password);
+        login(account.user.toUtf8(), account.password.toUtf8());
     }
     m_open = true;
 }
@@ -467,12 +341,7 @@ void ImapSession::upgrade()
         failTls(serverText(statusText(r)));
     // Bytes sent in clear after the OK would pass for responses of the encrypted session.
     requireQuiet(step);
-    if (!QSslSocket::supportsSsl())
-        fail(QStringLiteral("Connexion TLS impossible au serveur %1 : TLS non disponible sur ce système").arg(server()));
-    m_socket->startClientEncryption();
-    waitUntilConnected(true, true);
-    checkCertificate();
-    m_encrypted = true;
+    startTls();
     askCapabilities();
 }
 
@@ -515,74 +384,6 @@ void ImapSession::login(const QByteArray &user, const QByteArray &password)
     // What the server offers once logged in; most say it in the OK already.
     if (!(r.code().isValid() && r.code().at(0).is("CAPABILITY")))
         askCapabilities();
-}
-
-void ImapSession::checkCertificate()
-{
-    if (m_sslErrors.isEmpty())
-        return;
-    const PeerCertificate peer{m_account.host, m_account.port, m_socket->peerCertificateChain(), m_sslErrors};
-    bool accepted = false;
-    try {
-        accepted = m_decide && m_decide(peer);
-    } catch (...) {
-        m_broken = true;
-        m_socket->abort();
-        throw;
-    }
-    if (!accepted) {
-        m_socket->abort();
-        fail(QStringLiteral("Certificat du serveur %1 refusé : %2")
-                 .arg(server(), networkerrors::certificateFault(m_sslErrors.first())),
-             QStringLiteral("Certificat du serveur refusé"));
-    }
-}
-
-void ImapSession::waitUntilConnected(bool encrypted, bool tcpUp)
-{
-    const auto up = QObject::connect(m_socket.get(), &QSslSocket::connected, [&tcpUp] { tcpUp = true; });
-    const auto guard = qScopeGuard([up] { QObject::disconnect(up); });
-    const QString step = QStringLiteral("la connexion");
-    for (;;) {
-        if (encrypted ? m_socket->isEncrypted() : m_socket->state() == QAbstractSocket::ConnectedState)
-            return;
-        if (m_socket->state() == QAbstractSocket::UnconnectedState) {
-            if (encrypted && tcpUp)
-                failTls();
-            // Qt's own text is English: the cause is told in French.
-            const QString cause = networkerrors::connectionCause(m_socket->error());
-            const QString inText = cause.left(1).toLower() + cause.mid(1);
-            fail(QStringLiteral("Connexion impossible au serveur %1 : %2").arg(server(), inText), cause);
-        }
-        if (encrypted && tcpUp && m_socket->error() == QAbstractSocket::SslHandshakeFailedError) {
-            m_socket->abort();
-            failTls();
-        }
-        waitForData(step);
-    }
-}
-
-void ImapSession::waitForData(const QString &step)
-{
-    const qint64 idleLeft = m_limits.idleMs - m_progress.elapsed();
-    if (idleLeft <= 0)
-        failTimeout(step);
-    const qint64 credit = m_limits.creditBytesPerSecond > 0 ? m_received * 1000 / m_limits.creditBytesPerSecond : 0;
-    const qint64 operationLeft = qMin(m_limits.operationMs + credit - m_waitedMs, m_limits.sessionMs - m_since.elapsed());
-    if (operationLeft <= 0)
-        failTooSlow(step);
-    QEventLoop loop;
-    m_loop = &loop;
-    m_timer->start(int(qMin(idleLeft, operationLeft)));
-    QElapsedTimer waited;
-    waited.start();
-    const int result = loop.exec();
-    m_waitedMs += waited.elapsed();
-    m_loop = nullptr;
-    m_timer->stop();
-    if (result < 0)
-        fail(QStringLiteral("Échange avec le serveur %1 interrompu : le programme se ferme pendant %2")
-                 .arg(server(), step));
 }
 
 void ImapSession::pull()
@@ -702,16 +503,7 @@ ImapResponse ImapSession::readResponse(const QString &step)
             return r;
         if (m_parser.problem() != ImapResponseParser::Problem::None)
             failParser(step);
-        if (m_socket->bytesAvailable() > 0) {
-            // A server that never lets the socket run dry is stopped here.
-            if (m_since.hasExpired(m_limits.sessionMs))
-                failTooSlow(step);
-            pull();
-            continue;
-        }
-        if (m_socket->state() != QAbstractSocket::ConnectedState)
-            failDropped(step);
-        waitForData(step);
+        awaitBytes(step);
         pull();
     }
 }
@@ -811,8 +603,7 @@ void ImapSession::select(bool readOnly)
     m_uidValidity = 0;
     expectOk(command, step);
     if (m_exists < 0 || m_uidValidity == 0)
-        fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : nombre de messages ou UIDVALIDITY absent")
-                 .arg(server(), step));
+        failGarbled(step, QStringLiteral("nombre de messages ou UIDVALIDITY absent"));
     m_selected = true;
     m_readOnly = readOnly;
 }

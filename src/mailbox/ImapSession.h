@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QMetaObject>
-#include <QSslError>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -13,10 +11,8 @@
 
 #include "core/Error.h"
 #include "mailbox/ImapResponseParser.h"
-#include "mailbox/Pop3Session.h"
+#include "mailbox/MailConnection.h"
 
-class QEventLoop;
-class QSslSocket;
 class QTimer;
 
 // What the message list shows of a message's attachments, read from its structure alone.
@@ -60,7 +56,7 @@ public:
 // throws Pop3ProtocolError: a tagged response with an unknown tag, or out of order (but among the
 // chunks of one pass, which a server may run together), a fetched message missing, twice or not
 // asked for. Nothing read sets \Seen. Releasing the session drops the connection without LOGOUT.
-class ImapSession
+class ImapSession : public MailConnection
 {
 public:
     // n: the message's number in the mailbox; header: its From, Subject, Date and Content-Type
@@ -84,8 +80,6 @@ public:
     // AUTHENTICATE PLAIN over TLS when the server disables LOGIN; LOGINDISABLED in clear text
     // means no login. A refused login throws LoginRefused.
     void open(const Pop3Account &account);
-    void setCertificateDecision(CertificateDecision decide);
-    bool encrypted() const { return m_encrypted; }
     QStringList capabilities() const;                // the server's last list
     bool hasCapability(QByteArrayView name) const;   // "IDLE", "AUTH=PLAIN"
 
@@ -169,9 +163,6 @@ private:
     void requireQuiet(const QString &step);
     void send(const QByteArray &bytes);
     void pull();
-    void waitForData(const QString &step);
-    void waitUntilConnected(bool encrypted, bool tcpUp);
-    void checkCertificate();
     void askCapabilities();
     void upgrade();
     void login(const QByteArray &user, const QByteArray &password);
@@ -185,33 +176,12 @@ private:
     void requireOpen() const;
     void requireSelected() const;
 
-    QString server() const;
     QString current() const; // the step of the oldest command in flight
-    [[noreturn]] void fail(const QString &text, const QString &cause = {});
-    [[noreturn]] void failOutOfStep(const QString &text);
-    [[noreturn]] void failDropped(const QString &step);
-    [[noreturn]] void failTimeout(const QString &step);
-    [[noreturn]] void failTooSlow(const QString &step);
     [[noreturn]] void failRefused(const QString &step, const ImapResponse &r);
     [[noreturn]] void failParser(const QString &step);
-    [[noreturn]] void failTls(const QString &why = {});
-    [[noreturn]] void failWithdrawn();
     [[noreturn]] void failChanged();
 
-    Pop3Limits m_limits;
-    Pop3Account m_account;
-    std::unique_ptr<QSslSocket> m_socket;
-    std::unique_ptr<QTimer> m_timer;
-    QEventLoop *m_loop = nullptr;
-    QElapsedTimer m_progress;
-    QElapsedTimer m_since; // since the session began, or last stopped idling
-    qint64 m_waitedMs = 0;
-    qint64 m_received = 0;
     bool m_open = false;
-    bool m_broken = false;
-    bool m_encrypted = false;
-    CertificateDecision m_decide;
-    QList<QSslError> m_sslErrors;
     ImapResponseParser m_parser;
     QString m_lastStep;
     std::deque<Command> m_commands; // in flight, oldest first: tagged responses come in this order

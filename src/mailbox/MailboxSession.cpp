@@ -30,7 +30,7 @@ public:
     }
     QHash<int, QString> uniqueIds() override { return m_ids; }
     QString idScope() const override { return QString::number(m_session.uidValidity()); }
-    QString junkFolder() override { return QString::fromUtf8(m_session.junkFolder()); }
+    QString junkFolder() override { return ImapResponseParser::mailboxName(m_session.junkFolder()); }
     void attachments(int first, int last, const EachAttachments &each,
                      const std::function<void(int n)> &afterPart) override
     {

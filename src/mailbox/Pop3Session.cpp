@@ -1,19 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/Pop3Session.h"
 
-#include <QEventLoop>
-#include <QLocale>
-#include <QScopeGuard>
-#include <QSslConfiguration>
 #include <QSslSocket>
-#include <QTimer>
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 
 #include "core/Error.h"
 #include "mailbox/LoginDelay.h"
-#include "mailbox/NetworkErrors.h"
 
 namespace {
 
@@ -22,18 +16,8 @@ namespace {
 constexpr int kMaxMessages = 1000000;
 // Whole messages may each be large: at most kMessageWindow of them are asked for ahead.
 constexpr int kMessageWindow = 16;
-// What the socket buffers ahead of the parser; beyond it TCP makes the server wait.
-constexpr qint64 kSocketBuffer = 4 * 1024 * 1024;
 
 Pop3Limits g_defaultLimits;
-
-QString serverText(const QByteArray &bytes)
-{
-    QString text = QString::fromUtf8(bytes).trimmed();
-    if (text.size() > 200)
-        text = text.left(200) + QStringLiteral("…");
-    return text;
-}
 
 QString commandStep(QByteArrayView command)
 {
@@ -89,21 +73,17 @@ bool listsCapability(const QStringList &capabilities, QStringView name)
 
 } // namespace
 
-Pop3Session::Pop3Session() : m_limits(g_defaultLimits) {}
+Pop3Session::Pop3Session() : MailConnection(g_defaultLimits) {}
 
-Pop3Session::Pop3Session(int idleMs) : m_limits(g_defaultLimits)
+Pop3Session::Pop3Session(int idleMs) : MailConnection(g_defaultLimits)
 {
     m_limits.idleMs = idleMs;
 }
 
-Pop3Session::Pop3Session(const Pop3Limits &limits) : m_limits(limits) {}
+Pop3Session::Pop3Session(const Pop3Limits &limits) : MailConnection(limits) {}
 
-Pop3Session::~Pop3Session()
-{
-    // No QUIT: the server then deletes nothing that was marked in this session.
-    if (m_socket)
-        m_socket->abort();
-}
+// No QUIT: the server then deletes nothing that was marked in this session.
+Pop3Session::~Pop3Session() = default;
 
 void Pop3Session::setDefaultLimits(const Pop3Limits &limits)
 {
@@ -115,84 +95,26 @@ Pop3Limits Pop3Session::defaultLimits()
     return g_defaultLimits;
 }
 
-QString Pop3Session::server() const
-{
-    return QStringLiteral("%1:%2").arg(m_account.host).arg(m_account.port);
-}
-
-void Pop3Session::fail(const QString &text, const QString &cause)
-{
-    m_broken = true;
-    throw Error(text, cause);
-}
-
-void Pop3Session::failOutOfStep(const QString &text)
-{
-    m_broken = true;
-    throw Pop3ProtocolError(text, QStringLiteral("Échange désynchronisé avec le serveur"));
-}
-
-void Pop3Session::failWithdrawn()
-{
-    m_broken = true;
-    m_socket->abort();
-    throw EncryptionWithdrawn(
-        QStringLiteral("Le serveur %1 ne propose plus le chiffrement : connexion refusée pour protéger le mot de passe")
-            .arg(server()));
-}
-
 void Pop3Session::failUnrelated(const QString &step)
 {
     failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), step));
 }
 
-void Pop3Session::failDropped(const QString &step)
-{
-    fail(QStringLiteral("Connexion interrompue par le serveur %1 pendant %2").arg(server(), step),
-         QStringLiteral("Connexion coupée par le serveur"));
-}
-
-// What OpenSSL says of a failed handshake is for programmers, and in English.
-void Pop3Session::failTls(const QString &detail)
-{
-    const QString text = QStringLiteral("Échec de la négociation TLS avec le serveur %1").arg(server());
-    fail(detail.isEmpty() ? text : text + QStringLiteral(" : ") + detail, QStringLiteral("Échec du chiffrement TLS"));
-}
-
-void Pop3Session::failTimeout(const QString &step)
-{
-    const int ms = m_limits.idleMs;
-    const QString delay =
-        ms % 1000 == 0 ? QString::number(ms / 1000) : QLocale(QLocale::French).toString(ms / 1000.0);
-    fail(QStringLiteral("Le serveur %1 ne répond plus (%2 s sans réponse) pendant %3").arg(server(), delay, step),
-         QStringLiteral("Le serveur ne répond plus"));
-}
-
-void Pop3Session::failTooSlow(const QString &step)
-{
-    fail(QStringLiteral("Le serveur %1 répond trop lentement : opération abandonnée pendant %2").arg(server(), step),
-         QStringLiteral("Le serveur répond trop lentement"));
-}
-
 // A refusal leaves the conversation in step: the session stays usable.
 void Pop3Session::failRefused(const QString &step, const Reply &reply)
 {
-    throw Error(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), step, serverText(reply.status)),
-                QStringLiteral("Le serveur a refusé une commande"));
+    failRefusal(step, reply.status);
 }
 
 void Pop3Session::failParser(const QString &step)
 {
-    const QString garbled = QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : %3");
-    const QString cause = QStringLiteral("Réponse incompréhensible du serveur");
     switch (m_replies.problem()) {
     case Pop3ReplyParser::Problem::NotPop3:
-        fail(garbled.arg(server(), step, QStringLiteral("« %1 »").arg(serverText(m_replies.problemLine()))), cause);
+        failGarbled(step, QStringLiteral("« %1 »").arg(serverText(m_replies.problemLine())));
     case Pop3ReplyParser::Problem::EndlessLine:
-        fail(garbled.arg(server(), step, QStringLiteral("ligne sans fin")), cause);
+        failGarbled(step, QStringLiteral("ligne sans fin"));
     case Pop3ReplyParser::Problem::TooLong:
-        fail(QStringLiteral("Réponse trop longue du serveur %1 pendant %2").arg(server(), step),
-             QStringLiteral("Réponse trop longue du serveur"));
+        failTooLong(step);
     case Pop3ReplyParser::Problem::Stray:
     case Pop3ReplyParser::Problem::None:
         break;
@@ -210,66 +132,13 @@ void Pop3Session::requireOpen() const
 
 void Pop3Session::open(const Pop3Account &account)
 {
-    if (m_socket)
-        throw Error(QStringLiteral("Session POP3 déjà ouverte avec le serveur %1").arg(server()));
-    m_account = account;
-    const QByteArray user = account.user.toUtf8();
-    const QByteArray password = account.password.toUtf8();
-    // A line end inside a field would let it send a command of its own.
-    if (user.contains('\r') || user.contains('\n') || password.contains('\r') || password.contains('\n'))
-        throw Error(QStringLiteral("Nom d'utilisateur ou mot de passe invalide pour le serveur %1").arg(server()),
-                    QStringLiteral("Adresse ou mot de passe invalide"));
-    if (account.tls && !QSslSocket::supportsSsl())
-        throw Error(QStringLiteral("Connexion TLS impossible au serveur %1 : TLS non disponible sur ce système")
-                        .arg(server()),
-                    QStringLiteral("TLS non disponible sur ce système"));
-
-    m_socket = std::make_unique<QSslSocket>();
-    m_socket->setReadBufferSize(kSocketBuffer);
-    m_timer = std::make_unique<QTimer>();
-    m_timer->setSingleShot(true);
-    auto wake = [this] {
-        if (m_loop)
-            m_loop->quit();
-    };
-    QSslSocket *s = m_socket.get();
-    QObject::connect(s, &QSslSocket::readyRead, s, wake);
-    QObject::connect(s, &QSslSocket::stateChanged, s, wake);
-    QObject::connect(s, &QSslSocket::encrypted, s, wake);
-    QObject::connect(s, &QSslSocket::errorOccurred, s, wake);
-    QObject::connect(m_timer.get(), &QTimer::timeout, s, wake);
-
-    // Verified against the system's CAs (and the account's own); what they do not validate is
-    // let through the handshake and put to the certificate decision before anything is sent.
-    QObject::connect(s, &QSslSocket::sslErrors, s, [this, s](const QList<QSslError> &errors) {
-        m_sslErrors += errors;
-        s->ignoreSslErrors();
-    });
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    if (!account.caFile.isEmpty() && !config.addCaCertificates(account.caFile))
-        fail(QStringLiteral("Certificats d'autorité illisibles dans %1").arg(account.caFile),
-             QStringLiteral("Certificats d'autorité illisibles"));
-    s->setSslConfiguration(config);
-
-    m_progress.start();
-    m_since.start();
+    connectTo(account, QLatin1StringView("POP3"));
     m_replies.expect(false, 0); // the greeting
-    if (account.tls)
-        s->connectToHostEncrypted(account.host, account.port);
-    else
-        s->connectToHost(account.host, account.port);
-    waitUntilConnected(account.tls, false);
-    if (account.tls) {
-        checkCertificate();
-        m_encrypted = true;
-    }
 
     const QString greeting = QStringLiteral("l'accueil");
     const Reply hello = readReply(greeting);
     if (!hello.ok)
-        fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(hello.status)),
-             QStringLiteral("Connexion refusée par le serveur"));
+        failTurnedAway(greeting, hello.status);
     QStringList offered = preLoginCapabilities();
     if (!account.tls && listsCapability(offered, u"STLS")) {
         upgrade();
@@ -278,13 +147,8 @@ void Pop3Session::open(const Pop3Account &account)
     } else if (!account.tls && account.tlsRequired) {
         failWithdrawn();
     }
-    login(user, password, m_pipelining && listsCapability(offered, u"PIPELINING"));
+    login(account.user.toUtf8(), account.password.toUtf8(), m_pipelining && listsCapability(offered, u"PIPELINING"));
     m_open = true;
-}
-
-void Pop3Session::setCertificateDecision(CertificateDecision decide)
-{
-    m_decide = std::move(decide);
 }
 
 QStringList Pop3Session::preLoginCapabilities()
@@ -305,14 +169,7 @@ void Pop3Session::upgrade()
         failTls(serverText(r.status));
     // Bytes sent in clear after the +OK would pass for replies of the encrypted session.
     requireInStep(step);
-    if (!QSslSocket::supportsSsl())
-        fail(QStringLiteral("Connexion TLS impossible au serveur %1 : TLS non disponible sur ce système")
-                 .arg(server()),
-             QStringLiteral("TLS non disponible sur ce système"));
-    m_socket->startClientEncryption();
-    waitUntilConnected(true, true);
-    checkCertificate();
-    m_encrypted = true;
+    startTls();
 }
 
 // Pipelined, the login costs one round trip over TLS. In clear text the password waits for
@@ -399,79 +256,6 @@ void Pop3Session::askCountAhead()
     m_countAfterLogin = true;
 }
 
-void Pop3Session::checkCertificate()
-{
-    if (m_sslErrors.isEmpty())
-        return;
-    const PeerCertificate peer{m_account.host, m_account.port, m_socket->peerCertificateChain(), m_sslErrors};
-    bool accepted = false;
-    try {
-        accepted = m_decide && m_decide(peer);
-    } catch (...) {
-        m_broken = true;
-        m_socket->abort();
-        throw;
-    }
-    if (!accepted) {
-        m_socket->abort();
-        fail(QStringLiteral("Certificat du serveur %1 refusé : %2")
-                 .arg(server(), networkerrors::certificateFault(m_sslErrors.first())),
-             QStringLiteral("Certificat du serveur refusé"));
-    }
-}
-
-void Pop3Session::waitUntilConnected(bool encrypted, bool tcpUp)
-{
-    const auto up = QObject::connect(m_socket.get(), &QSslSocket::connected, [&tcpUp] { tcpUp = true; });
-    const auto guard = qScopeGuard([up] { QObject::disconnect(up); });
-    const QString step = QStringLiteral("la connexion");
-    for (;;) {
-        if (encrypted ? m_socket->isEncrypted() : m_socket->state() == QAbstractSocket::ConnectedState)
-            return;
-        if (m_socket->state() == QAbstractSocket::UnconnectedState) {
-            if (encrypted && tcpUp)
-                failTls();
-            // Qt's own text is English: the cause is told in French.
-            const QString cause = networkerrors::connectionCause(m_socket->error());
-            const QString inText = cause.left(1).toLower() + cause.mid(1);
-            fail(QStringLiteral("Connexion impossible au serveur %1 : %2").arg(server(), inText), cause);
-        }
-        if (encrypted && tcpUp && m_socket->error() == QAbstractSocket::SslHandshakeFailedError) {
-            m_socket->abort();
-            failTls();
-        }
-        waitForData(step);
-    }
-}
-
-// Runs the event loop until the socket or the time-out timer says something.
-void Pop3Session::waitForData(const QString &step)
-{
-    const qint64 idleLeft = m_limits.idleMs - m_progress.elapsed();
-    if (idleLeft <= 0)
-        failTimeout(step);
-    const qint64 credit = m_limits.creditBytesPerSecond > 0 ? m_received * 1000 / m_limits.creditBytesPerSecond : 0;
-    const qint64 operationLeft = qMin(m_limits.operationMs + credit - m_waitedMs, m_limits.sessionMs - m_since.elapsed());
-    if (operationLeft <= 0)
-        failTooSlow(step);
-    QEventLoop loop;
-    m_loop = &loop;
-    m_timer->start(int(qMin(idleLeft, operationLeft)));
-    QElapsedTimer waited;
-    waited.start();
-    const int result = loop.exec();
-    m_waitedMs += waited.elapsed();
-    m_loop = nullptr;
-    m_timer->stop();
-    // Once the application is quitting (the main window was closed meanwhile), no event loop
-    // runs any more: waiting would spin without reading the socket until the time-out. The
-    // operation ends here, as after any network failure.
-    if (result < 0)
-        fail(QStringLiteral("Échange avec le serveur %1 interrompu : le programme se ferme pendant %2")
-                 .arg(server(), step),
-             QString());
-}
-
 void Pop3Session::pull()
 {
     // Read straight into the framing's buffer: no array of its own per read.
@@ -502,16 +286,7 @@ Pop3Session::Reply Pop3Session::readReply(const QString &step)
         }
         if (m_replies.problem() != Pop3ReplyParser::Problem::None)
             failParser(step);
-        if (m_socket->bytesAvailable() > 0) {
-            // A server that never lets the socket run dry is stopped here.
-            if (m_since.hasExpired(m_limits.sessionMs))
-                failTooSlow(step);
-            pull();
-            continue;
-        }
-        if (m_socket->state() != QAbstractSocket::ConnectedState)
-            failDropped(step);
-        waitForData(step);
+        awaitBytes(step);
         pull();
     }
 }
@@ -588,9 +363,7 @@ int Pop3Session::messageCount()
     bool ok = false;
     const int count = r.status.split(' ').first().toInt(&ok);
     if (!ok || count < 0 || count > kMaxMessages)
-        fail(QStringLiteral("Réponse incompréhensible du serveur %1 pendant %2 : « %3 »")
-                 .arg(server(), step, serverText(r.status)),
-             QStringLiteral("Réponse incompréhensible du serveur"));
+        failGarbled(step, QStringLiteral("« %1 »").arg(serverText(r.status)));
     m_count = count;
     return count;
 }

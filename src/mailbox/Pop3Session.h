@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
-#include <QSslCertificate>
-#include <QSslError>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -12,86 +9,14 @@
 #include <optional>
 #include <memory>
 
-#include "core/Error.h"
+#include "mailbox/MailConnection.h"
 #include "mailbox/Pop3ReplyParser.h"
-
-class QEventLoop;
-class QSslSocket;
-class QTimer;
-
-// Where and as whom a session logs in.
-struct Pop3Account
-{
-    QString host;
-    quint16 port = 110;
-    QString user;
-    QString password;
-    bool tls = false; // implicit TLS from the first byte; otherwise STLS when the server offers it
-    // The server has logged in over TLS before: without STLS now, no login in clear text.
-    bool tlsRequired = false;
-    // PEM certificates trusted beside the system's CA store (a private CA); empty: the system's only.
-    QString caFile{};
-    enum class Protocol { Pop3, Imap };
-    Protocol protocol = Protocol::Pop3;
-};
-
-// A server certificate that the trusted CAs do not validate for the host name.
-struct PeerCertificate
-{
-    QString host;
-    quint16 port = 0;
-    QList<QSslCertificate> chain; // the server's first
-    QList<QSslError> errors;
-};
-
-// Whether to go on with such a certificate; it may also throw, which ends the opening.
-using CertificateDecision = std::function<bool(const PeerCertificate &)>;
-
-// What one session puts up with from its server, so that a hostile or broken server can
-// neither fill the memory nor hold the program's one running operation forever.
-struct Pop3Limits
-{
-    int idleMs = 30000; // how long any step may go without the server sending anything
-    // Time spent waiting on the server over the whole session, plus a second for every
-    // creditBytesPerSecond bytes it sent: a server that trickles cannot stretch it.
-    qint64 operationMs = 10 * 60 * 1000;
-    qint64 creditBytesPerSecond = 16 * 1024;
-    // The whole session, however steadily the server sends: far beyond what a real mailbox
-    // needs on a working link (Dovecot serves 100,000 headers in seconds).
-    qint64 sessionMs = 60 * 60 * 1000;
-    // Caps of multi-line replies, counted as received.
-    qsizetype messageBytes = 64 * 1024 * 1024; // RETR
-    qsizetype headerBytes = 1024 * 1024;       // TOP n 0
-    qsizetype listingBytes = 16 * 1024 * 1024; // UIDL, and less once the count is known
-    qsizetype capabilityBytes = 64 * 1024;     // CAPA
-    // Pipelining: commands go ahead of their replies while the bytes of those whose replies are
-    // not read yet stay within this bound. Replies are read as they come, so neither side's
-    // buffers fill up. At 64 KB (5,000 TOP commands) a 50 ms round trip held a 20,000-message
-    // scan to 1.5 times what the link allows.
-    qsizetype requestBytesInFlight = 1024 * 1024;
-};
-
-// A server out of step with its commands (a reply left over, or one that cannot answer the
-// command it came for): the replies read before it may belong to other messages.
-class Pop3ProtocolError : public Error
-{
-public:
-    using Error::Error;
-};
-
-// A server that has logged in over TLS before and now offers no STLS, refuses it, or answers
-// CAPA with an error: someone on the way may be stripping the encryption to read the password.
-class EncryptionWithdrawn : public Error
-{
-public:
-    using Error::Error;
-};
 
 // One POP3 conversation (RFC 1939, pipelining after RFC 2449) for one operation of the program.
 // Every wait runs a local event loop, so the window stays alive; every failure throws Error with
 // a French text naming the server and the step. Releasing the session drops the connection
 // without QUIT: messages marked for deletion stay on the server unless quit() was called.
-class Pop3Session
+class Pop3Session : public MailConnection
 {
 public:
     using Each = std::function<void(int n, const QByteArray &bytes)>;
@@ -112,8 +37,6 @@ public:
     // goes with USER over TLS (in clear text only once USER is accepted), followed by CAPA.
     // After STLS, CAPA is asked again: only what the server lists over TLS counts.
     void open(const Pop3Account &account);
-    void setCertificateDecision(CertificateDecision decide);
-    bool encrypted() const { return m_encrypted; } // the login went over TLS
 
     int messageCount();                // STAT
     // Before open(): STAT goes right behind the login when the server pipelines, so that
@@ -164,8 +87,6 @@ private:
     Reply readReply(const QString &step);
     void requireInStep(const QString &step);
     void send(const QByteArray &bytes);
-    void waitForData(const QString &step);
-    void waitUntilConnected(bool encrypted, bool tcpUp);
     QStringList preLoginCapabilities();
     void upgrade();
     void login(const QByteArray &user, const QByteArray &password, bool pipelined);
@@ -185,40 +106,18 @@ private:
     BatchPlan plan(int first, int last, bool headersOnly, Then then);
     void topUp(const BatchPlan &plan, int &next, int done, qsizetype &inFlight, bool ahead);
     void closeBatch(const BatchPlan &plan);
-    void checkCertificate();
     void pull();
     bool useTop();
     Reply retrieve(int n); // RETR, checked to be a message
     void batch(int first, int last, bool headersOnly, const Each &each, Then then);
     void requireOpen() const;
 
-    QString server() const;
-    [[noreturn]] void fail(const QString &text, const QString &cause);
-    [[noreturn]] void failDropped(const QString &step);
-    [[noreturn]] void failTimeout(const QString &step);
-    [[noreturn]] void failTooSlow(const QString &step);
     [[noreturn]] void failRefused(const QString &step, const Reply &reply);
     [[noreturn]] void failParser(const QString &step);
-    [[noreturn]] void failOutOfStep(const QString &text);
-    [[noreturn]] void failWithdrawn();
     [[noreturn]] void failUnrelated(const QString &step);
-    [[noreturn]] void failTls(const QString &detail = {});
 
-    Pop3Limits m_limits;
-    Pop3Account m_account;
-    std::unique_ptr<QSslSocket> m_socket;
-    std::unique_ptr<QTimer> m_timer;
-    QEventLoop *m_loop = nullptr;
-    QElapsedTimer m_progress; // since the server last sent something (or a command went out)
-    QElapsedTimer m_since;    // since the session began
-    qint64 m_waitedMs = 0;    // spent waiting on the server
-    qint64 m_received = 0;    // bytes the server sent
     bool m_open = false;
-    bool m_broken = false;
     bool m_pipelining = true;
-    bool m_encrypted = false;
-    CertificateDecision m_decide;
-    QList<QSslError> m_sslErrors; // of the handshake, ignored until the decision
     Pop3ReplyParser m_replies;
     QString m_lastStep; // the step whose reply was read last
     // Commands written ahead whose replies no call has taken yet, in the order sent.

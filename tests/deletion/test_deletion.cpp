@@ -377,7 +377,8 @@ private slots:
     }
 
     // IMAP servers without a Junk folder, without UIDPLUS, or whose mailbox was recreated since
-    // the scan (UIDVALIDITY): the warning says what will happen, the box why nothing did.
+    // the scan (UIDVALIDITY): the warning says what will happen, the box why nothing did. A Junk
+    // folder named in modified UTF-7 is shown decoded and named on the wire as the server sent it.
     void imapRemovalFaults_data()
     {
         QTest::addColumn<QByteArray>("command");
@@ -395,6 +396,9 @@ private slots:
                                                       "serveur effacerait aussi les messages que d'autres logiciels ont marqués "
                                                       "pour suppression.") + NothingRemoved
                                     << QByteArray();
+        QTest::newRow("Junk named in UTF-7") << QByteArray("LIST") << QByteArray("* LIST (\\Junk) \".\" Ind&AOk-sirables\r\n$ OK done")
+                                             << QString(ToJunk).replace(QStringLiteral("« Junk »"), QStringLiteral("« Indésirables »"))
+                                             << QString() << QByteArray("UID MOVE 2 Ind&AOk-sirables");
         QTest::newRow("UIDVALIDITY changed") << QByteArray("SELECT") << QByteArray("* 3 EXISTS\r\n* OK [UIDVALIDITY 8] new\r\n$ OK done")
                                              << ToJunk << Changed + NothingRemoved << QByteArray();
     }

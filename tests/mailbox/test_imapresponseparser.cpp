@@ -245,6 +245,26 @@ private slots:
         QCOMPARE(rs.size(), 1);
         QCOMPARE(rs[0].values().at(0).toByteArray(), value);
     }
+
+    void mailboxName_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("ASCII") << QByteArray("Junk") << QStringLiteral("Junk");
+        QTest::newRow("accent") << QByteArray("Ind&AOk-sirables") << QStringLiteral("Indésirables");
+        QTest::newRow("ampersand") << QByteArray("R&-D") << QStringLiteral("R&D");
+        QTest::newRow("beyond 16 bits") << QByteArray("&2D3eAA- &ZeVnLA-") << QStringLiteral("😀 日本");
+        QTest::newRow("no end") << QByteArray("Ind&AOk") << QStringLiteral("Ind&AOk");
+        QTest::newRow("bits left over") << QByteArray("&AOl-") << QStringLiteral("&AOl-");
+        QTest::newRow("half a pair") << QByteArray("&2D0-") << QStringLiteral("&2D0-");
+        QTest::newRow("UTF-8") << QByteArray("Indésirables") << QStringLiteral("Indésirables");
+    }
+    void mailboxName()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
+        QCOMPARE(ImapResponseParser::mailboxName(name), shown);
+    }
 };
 
 QTEST_GUILESS_MAIN(ImapResponseParserTest)

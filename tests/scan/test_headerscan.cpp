@@ -439,6 +439,7 @@ private slots:
             QTest::newRow("no such server" + over) << QStringLiteral("name") << QStringLiteral("Serveur introuvable") << imap;
             QTest::newRow("wrong password" + over) << QStringLiteral("password") << LoginRefused << imap;
             QTest::newRow("silent server" + over) << QStringLiteral("stall") << QStringLiteral("Le serveur ne répond plus") << imap;
+            QTest::newRow("not a greeting" + over) << QStringLiteral("greeting") << QStringLiteral("Réponse incompréhensible du serveur") << imap;
         }
         QTest::newRow("TLS fails") << QStringLiteral("tls") << QStringLiteral("Échec du chiffrement TLS") << false;
     }
@@ -469,6 +470,10 @@ private slots:
             form->Edit3->setText(imap ? QStringLiteral("imap://serveur..introuvable") : QStringLiteral("serveur..introuvable"));
         if (failure == QLatin1String("password"))
             form->Edit16->setText(QStringLiteral("mauvais"));
+        if (failure == QLatin1String("greeting")) {
+            pop3.greeting = "* OK IMAP4rev1 ready";
+            imapServer.script["GREETING"] = "+ ready";
+        }
         form->BitBtn2Click();
         verifyAtRest(cause);
     }

@@ -34,6 +34,9 @@ public:
 
     void take()
     {
+        // A socket the relay's teardown closed says it disconnected, with nothing left to read.
+        if (!m_from || !m_from->isOpen())
+            return;
         const QByteArray chunk = m_from->readAll();
         if (chunk.isEmpty())
             return;
