@@ -27,6 +27,7 @@
 
 #include "BenchProcess.h"
 #include "core/AccountFile.h"
+#include "deletion/Deletion.h"
 #include "mailbox/CertificateTrust.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
@@ -47,6 +48,7 @@ struct Run {
     double peakRssMb = 0;
     double cpuSeconds = 0;
     double idleRowKb = 0; // resident memory the rows added to the idle window, per row
+    double deleteSeconds = 0; // deleting every fifth row afterwards, re-scan included
 };
 
 // A timer on the user-interface thread: the longest stretch between its ticks is the longest
@@ -96,7 +98,7 @@ Run headerPass(const Pop3Account &account, bool pipelined)
 
 // The whole scan as the receive button runs it, in a shown main window: log-in, count,
 // headers, unique ids, blacklist pass, end of scan.
-Run windowScan(const Pop3Account &account, const QString &blacklistFile = {})
+Run windowScan(const Pop3Account &account, const QString &blacklistFile = {}, bool deleteAfter = false)
 {
     RecordingPrompter prompter;
     WindowFixture fixture;
@@ -128,6 +130,17 @@ Run windowScan(const Pop3Account &account, const QString &blacklistFile = {})
     QTest::qWait(300);
     benchprocess::resetPeak();
     run.idleRowKb = (benchprocess::rssMb() - idleBefore) * 1024 / std::max(1, run.rows);
+    if (deleteAfter && run.rows > 0) {
+        for (int r = 5; r <= run.rows; r += 5)
+            fixture.form->list->setCell(r, MessageList::Mark, QStringLiteral("1"));
+        clock.restart();
+        deleteMarked(*fixture.form);
+        run.deleteSeconds = clock.nsecsElapsed() / 1e9;
+        if (!prompter.infos.isEmpty() || fixture.form->list->rows() - 1 != run.rows - run.rows / 5) {
+            std::fprintf(stderr, "scan_bench: the deletion failed: %s\n", qPrintable(prompter.infos.join(u' ')));
+            run.rows = 0;
+        }
+    }
     return run;
 }
 
@@ -359,12 +372,13 @@ double median(QList<double> values)
 
 bool windowLine(int messages, int delayMs, bool tls = false, bool imap = false)
 {
+    const bool deleteAfter = !tls; // every line has a mailbox of its own
     Mailbox box;
     if (!box.start(messages, delayMs, tls, imap)) {
         std::fprintf(stderr, "scan_bench: Dovecot did not start\n");
         return false;
     }
-    const Run run = windowScan(box.account);
+    const Run run = windowScan(box.account, {}, deleteAfter);
     if (run.rows != messages) {
         std::fprintf(stderr, "scan_bench: expected %d messages in the window, read %d\n", messages, run.rows);
         return false;
@@ -373,6 +387,10 @@ bool windowLine(int messages, int delayMs, bool tls = false, bool imap = false)
                 "cpu_s=%.3f (whole scan through the window%s)\n",
                 messages, delayMs, run.seconds, run.maxGapMs, run.peakRssMb, run.cpuSeconds,
                 imap ? ", IMAP STARTTLS" : tls ? ", implicit TLS" : ", STLS");
+    if (deleteAfter)
+        std::printf("scan_bench messages=%d delay_ms=%d marked=%d delete_s=%.3f (deletion of every fifth row "
+                    "through the window after \"Oui\", re-scan included; %s)\n",
+                    messages, delayMs, messages / 5, run.deleteSeconds, imap ? "IMAP STARTTLS" : "STLS");
     std::fflush(stdout);
     return true;
 }

@@ -43,6 +43,8 @@ public:
     bool idsIdentify() const override { return true; }
     QByteArray header(int) override { throw Error(unsupported()); }
     bool remove(int) override { throw Error(unsupported()); }
+    void headersAhead(const QList<int> &) override {}
+    void removeAhead(const QList<int> &) override {}
     int removeByIds(const QString &scope, const QList<QString> &ids, bool toJunk) override
     {
         QList<quint32> uids;
@@ -128,6 +130,8 @@ void Pop3Mailbox::attachments(int first, int last, const EachAttachments &each,
 QByteArray Pop3Mailbox::message(int n, const QString &) { return m_session.message(n); }
 QByteArray Pop3Mailbox::header(int n) { return m_session.header(n); }
 bool Pop3Mailbox::remove(int n) { return m_session.remove(n); }
+void Pop3Mailbox::headersAhead(const QList<int> &numbers) { m_session.headersAhead(numbers); }
+void Pop3Mailbox::removeAhead(const QList<int> &numbers) { m_session.removeAhead(numbers); }
 
 int Pop3Mailbox::removeByIds(const QString &, const QList<QString> &, bool)
 {

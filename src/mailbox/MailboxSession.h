@@ -60,6 +60,10 @@ public:
     virtual bool idsIdentify() const = 0;
     virtual QByteArray header(int n) = 0;
     virtual bool remove(int n) = 0; // false when the server refuses it
+    // header(n) / remove(n) of each of numbers asked now, in one go where the protocol allows,
+    // their answers left for those calls: a run over scattered messages is not a round trip each.
+    virtual void headersAhead(const QList<int> &numbers) = 0;
+    virtual void removeAhead(const QList<int> &numbers) = 0;
     // The messages with these ids, provided the mailbox holds under scope still (MailboxChanged
     // otherwise): moved to junkFolder() when toJunk, else destroyed. Returns how many left.
     virtual int removeByIds(const QString &scope, const QList<QString> &ids, bool toJunk) = 0;
@@ -93,6 +97,8 @@ public:
     bool idsIdentify() const override { return false; }
     QByteArray header(int n) override;
     bool remove(int n) override;
+    void headersAhead(const QList<int> &numbers) override;
+    void removeAhead(const QList<int> &numbers) override;
     int removeByIds(const QString &scope, const QList<QString> &ids, bool toJunk) override;
     void close() override;
 

@@ -579,6 +579,36 @@ void Pop3Session::headersAhead(int first, int last, Then then)
     topUp(p, next, first, inFlight, true);
 }
 
+void Pop3Session::sendAhead(const QByteArray &verb, const QList<int> &numbers, const QByteArray &suffix,
+                            qsizetype maxBody)
+{
+    if (!m_open || m_broken || !m_capaAsked || !canPipeline())
+        return;
+    QByteArray bytes;
+    for (int n : numbers) {
+        QByteArray line = verb + QByteArray::number(n) + suffix;
+        if (bytes.size() + line.size() + 2 > m_limits.requestBytesInFlight)
+            break; // the rest go one at a time, when called
+        bytes += line + "\r\n";
+        m_replies.expect(maxBody > 0, maxBody);
+        m_ahead.push_back({std::move(line), {}});
+    }
+    if (!bytes.isEmpty())
+        send(bytes);
+}
+
+void Pop3Session::headersAhead(const QList<int> &numbers)
+{
+    // Without a TOP known to work, header() may fall back to RETR.
+    if (m_top == Support::Yes)
+        sendAhead("TOP ", numbers, " 0", m_limits.headerBytes);
+}
+
+void Pop3Session::removeAhead(const QList<int> &numbers)
+{
+    sendAhead("DELE ", numbers, {}, 0);
+}
+
 void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each, Then then)
 {
     requireOpen();

@@ -69,6 +69,11 @@ public:
     // commands in flight lets out, their replies left for headers() to read. Only once the
     // capabilities are known and the server pipelines; never waits, never throws.
     void headersAhead(int first, int last, Then then = Then::Nothing);
+    // The commands of header(n) (once TOP is known to work) and of remove(n) for each of
+    // numbers, sent now in one write within the bound on commands in flight, their replies left
+    // for those calls. Only when the server pipelines; never waits, never throws.
+    void headersAhead(const QList<int> &numbers);
+    void removeAhead(const QList<int> &numbers);
 
     void setPipelining(bool allowed);  // false forces one command at a time
     void quit();                       // QUIT, so that deletions take effect; the connection is closed
@@ -100,6 +105,7 @@ private:
     bool claimAhead(const QByteArray &line, const QString &step, Reply &reply);
     // Writes commands in one go; each reply is owed in order, with the cap of its command.
     void sendAll(const QList<std::pair<QByteArray, qsizetype>> &commands);
+    void sendAhead(const QByteArray &verb, const QList<int> &numbers, const QByteArray &suffix, qsizetype maxBody);
     bool offersUniqueIds();
     qsizetype listingCap() const;
     struct BatchPlan;

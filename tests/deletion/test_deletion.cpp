@@ -290,12 +290,13 @@ private slots:
         server.mailbox = box;
         m_w.pointAt(server.account());
         fillList(server.mailbox, server.uids());
-        mark({2, 4});
+        mark({1, 2, 4, 5});
         deleteMarked(*m_form);
         QVERIFY(m_prompter.infos.isEmpty());
-        QCOMPARE(commandsOf(server, "DELE"), (QList<QByteArray>{"DELE 4", "DELE 2"}));
+        QCOMPARE(commandsOf(server, "DELE"), (QList<QByteArray>{"DELE 5", "DELE 4", "DELE 2", "DELE 1"}));
+        QCOMPARE(server.largestBurst, 4); // the four checks in one write, the four deletions in another
         QCOMPARE(deletionSession(server).last(), QByteArray("QUIT"));
-        QCOMPARE(server.mailbox, (QList<QByteArray>{box[0], box[2], box[4]}));
+        QCOMPARE(server.mailbox, (QList<QByteArray>{box[2]}));
     }
 
     // Messages renumbered by another client: a row whose subject no longer matches, one beyond
@@ -461,7 +462,8 @@ private slots:
             // The re-scan, which meets the same fault on TOP 1, may add its own box.
             QCOMPARE(m_prompter.infos.value(0), Failure + (fault == Fault::Err ? QStringLiteral("\n\nLe serveur a refusé une commande")
                                                                              : QStringLiteral("\n\nConnexion coupée par le serveur")));
-            QCOMPARE(commandsOf(server, "DELE").value(0), QByteArray("DELE 3"));
+            // Every check passes before any deletion is asked for.
+            QCOMPARE(commandsOf(server, "DELE").value(0), verb == "DELE" ? QByteArray("DELE 3") : QByteArray());
             QVERIFY(!deletionSession(server).contains("QUIT"));
             QCOMPARE(server.mailbox, box);
             if (verb == "DELE")
