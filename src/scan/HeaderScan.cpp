@@ -121,6 +121,21 @@ qint64 heldForLoginDelay(TForm1 &form)
 // "14:32": when a scan stopped, for the status line.
 QString now() { return QTime::currentTime().toString(QStringLiteral("HH:mm")); }
 
+// What stopped the scan goes on the status line and in the tip before its box shows: the
+// minute ticks while the box waits would otherwise say that the mail was checked.
+void sayStop(TForm1 &form, const QString &stop)
+{
+    form.scanStop = stop;
+    form.StatusBar1->showMessage(stop);
+    form.trayTipText = stop;
+}
+
+QString failedText(const Error &e)
+{
+    return e.cause().isEmpty() ? QStringLiteral("Échec de la relève à %1").arg(now())
+                               : QStringLiteral("Échec de la relève à %1 : %2").arg(now(), e.cause());
+}
+
 QString heldScanText(qint64 waitMs)
 {
     return QStringLiteral("Relève des messages à %1 : le serveur demande d'attendre entre deux connexions")
@@ -274,12 +289,13 @@ void headerScan(TForm1 &form)
             emit form.scanEnded(previousCount);
             return;
         }
-        prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
         stop = form.scanStop;
-    } catch (const Error &e) {
+        sayStop(form, stop);
         prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
-        stop = e.cause().isEmpty() ? QStringLiteral("Échec de la relève à %1").arg(now())
-                                   : QStringLiteral("Échec de la relève à %1 : %2").arg(now(), e.cause());
+    } catch (const Error &e) {
+        stop = failedText(e);
+        sayStop(form, stop);
+        prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
     }
     if (ServerOperation::abandoned())
         return;

@@ -176,6 +176,12 @@ private slots:
             if (tick == 12)
                 form->Edit16->setText(m_server->password());
         }
+        // A scan the user started: its failure is on the line while its box waits, ticks or not.
+        form->Edit16->setText(QStringLiteral("faux"));
+        QString line;
+        m_prompter.whileShown = [&](const QString &) { form->Timer2Timer(); line = form->StatusBar1->currentMessage(); };
+        form->BitBtn2Click();
+        QVERIFY2(failed.match(line).hasMatch(), qPrintable(line));
     }
 
     // "&Vérifier les mails reçus" scans with the window left in the tray.
