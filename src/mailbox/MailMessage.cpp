@@ -453,7 +453,7 @@ bool plainValue(QByteArrayView value, bool encodedWords = false)
     for (const char c : v)
         if (uchar(c - 0x20) >= 0x5F && c != '\t')
             return false;
-    return encodedWords || !v.contains("=?");
+    return encodedWords || mailtext::encodedWordStart(v) < 0;
 }
 
 // A plain value without its line end and surrounding blanks.
@@ -585,7 +585,7 @@ bool isAtext(char c)
 bool commonAddress(QByteArrayView a)
 {
     const qsizetype atSign = a.indexOf('@');
-    if (atSign <= 0 || atSign + 1 >= a.size() || a.contains("=?"))
+    if (atSign <= 0 || atSign + 1 >= a.size() || mailtext::encodedWordStart(a) >= 0)
         return false;
     bool dot = true; // at the start of an atom
     for (qsizetype i = 0; i < atSign; ++i) {
