@@ -644,8 +644,8 @@ QByteArrayView commonSender(QByteArrayView value)
 // What typeAsWritten() gives of a plain Content-Type value.
 QString plainType(QByteArrayView value)
 {
-    QByteArray out(value.size(), Qt::Uninitialized);
-    qsizetype kept = 0;
+    QString out(value.size(), Qt::Uninitialized);
+    QChar *kept = out.data();
     int comment = 0;
     for (const char c : value) {
         if (c == ';')
@@ -655,9 +655,10 @@ QString plainType(QByteArrayView value)
         else if (c == ')' && comment > 0)
             --comment;
         else if (comment == 0 && !isBlank(c) && c != '\r' && c != '\n')
-            out[kept++] = c;
+            *kept++ = QLatin1Char(c);
     }
-    return QString::fromLatin1(out.constData(), kept);
+    out.truncate(kept - out.constData());
+    return out;
 }
 
 // A field's value as the message parser gives it: unfolded, encoded words decoded.

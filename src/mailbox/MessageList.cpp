@@ -220,8 +220,9 @@ void MessageList::setCell(int row, int column, const QString &fullText)
 {
     if (row < 0 || row >= rows() || column < 0 || column >= ColumnCount)
         return;
-    const QString text = kept(fullText);
-    const QStringView view(text);
+    // A text within the cap is read in place: no copy of it.
+    const QString cut = fullText.size() > MaxCellLength ? kept(fullText) : QString();
+    const QStringView view = fullText.size() > MaxCellLength ? QStringView(cut) : QStringView(fullText);
     if (!write(row, column, &view, 1))
         return;
     if (row == 0)
@@ -234,13 +235,17 @@ void MessageList::setCells(int row, int firstColumn, std::initializer_list<QStri
 {
     if (row < 1 || row >= rows() || firstColumn < 0 || firstColumn >= ColumnCount)
         return;
-    QString kepts[ColumnCount];
+    QString cuts[ColumnCount];
     QStringView views[ColumnCount];
     int count = 0;
     for (const QString &text : texts)
         if (firstColumn + count < ColumnCount) {
-            kepts[count] = kept(text);
-            views[count] = kepts[count];
+            if (text.size() > MaxCellLength) {
+                cuts[count] = kept(text);
+                views[count] = cuts[count];
+            } else {
+                views[count] = text;
+            }
             ++count;
         }
     const unsigned changed = write(row, firstColumn, views, count);
