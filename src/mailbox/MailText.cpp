@@ -7,6 +7,7 @@
 
 #include <QStringDecoder>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -136,6 +137,57 @@ int hexValue(char c)
     return -1;
 }
 
+int base64Value(char c)
+{
+    static constexpr auto values = [] {
+        std::array<signed char, 256> t{};
+        for (int i = 0; i < 256; ++i)
+            t[i] = -1;
+        for (int i = 0; i < 26; ++i) {
+            t['A' + i] = static_cast<signed char>(i);
+            t['a' + i] = static_cast<signed char>(26 + i);
+        }
+        for (int i = 0; i < 10; ++i)
+            t['0' + i] = static_cast<signed char>(52 + i);
+        t['+'] = 62;
+        t['/'] = 63;
+        return t;
+    }();
+    return values[uchar(c)];
+}
+
+// Base64 text decoded into out as QByteArray::fromBase64Encoding() reads it when told to stop
+// at errors: the standard alphabet, then nothing, or one or two '=' ending a text whose length
+// is a multiple of four; false for anything else. Written straight into out's storage.
+bool decodeBase64(QByteArrayView text, QByteArray &out)
+{
+    const qsizetype size = text.size();
+    qsizetype valid = 0;
+    while (valid < size && base64Value(text[valid]) >= 0)
+        ++valid;
+    if (valid < size) {
+        const bool padding = text[valid] == '=' && size % 4 == 0
+                             && (valid == size - 1 || (valid == size - 2 && text[size - 1] == '='));
+        if (!padding)
+            return false;
+    }
+    // Six bits a character, a byte out for every eight.
+    out.resize(valid * 3 / 4);
+    char *p = out.data();
+    unsigned buffer = 0;
+    int bits = 0;
+    for (qsizetype i = 0; i < valid; ++i) {
+        buffer = buffer << 6 | unsigned(base64Value(text[i]));
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            *p++ = char(buffer >> bits);
+            buffer &= (1u << bits) - 1;
+        }
+    }
+    return true;
+}
+
 struct Word
 {
     qsizetype end = 0;      // just past its "?="
@@ -166,12 +218,7 @@ std::optional<Word> wordAt(QByteArrayView v, qsizetype at, QByteArray &bytes)
         return std::nullopt;
     const QByteArrayView text = v.sliced(textStart, q - textStart);
     if (encoding == 'B' || encoding == 'b') {
-        // Decoded in place in bytes' own storage, which no other array shares.
-        bytes.resize(0);
-        bytes.append(text);
-        auto decoded = QByteArray::fromBase64Encoding(std::move(bytes), QByteArray::AbortOnBase64DecodingErrors);
-        bytes = std::move(decoded.decoded);
-        if (!decoded)
+        if (!decodeBase64(text, bytes))
             return std::nullopt;
     } else if (encoding == 'Q' || encoding == 'q') {
         bytes.resize(0);
