@@ -2,6 +2,7 @@
 #include "core/LocalClock.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <ctime>
 
 namespace localclock {
@@ -43,8 +44,11 @@ QString dateTimeText(qint64 secs, QString *date)
         out = digits(out, local.tm_min, 2);
         *out++ = u':';
         digits(out, local.tm_sec, 2);
-        if (date)
-            *date = text.left(10);
+        // Written over the previous row's date: no new string for each row.
+        if (date) {
+            date->resize(10);
+            std::copy_n(text.constData(), 10, date->data());
+        }
         return text;
     }
     const QDateTime when = QDateTime::fromSecsSinceEpoch(secs);

@@ -453,7 +453,7 @@ bool plainValue(QByteArrayView value, bool encodedWords = false)
     for (const char c : v)
         if (uchar(c - 0x20) >= 0x5F && c != '\t')
             return false;
-    return encodedWords || !v.contains("=?");
+    return encodedWords || mailtext::encodedWordStart(v) < 0;
 }
 
 // A plain value without its line end and surrounding blanks.
@@ -585,7 +585,7 @@ bool isAtext(char c)
 bool commonAddress(QByteArrayView a)
 {
     const qsizetype atSign = a.indexOf('@');
-    if (atSign <= 0 || atSign + 1 >= a.size() || a.contains("=?"))
+    if (atSign <= 0 || atSign + 1 >= a.size() || mailtext::encodedWordStart(a) >= 0)
         return false;
     bool dot = true; // at the start of an atom
     for (qsizetype i = 0; i < atSign; ++i) {
@@ -644,8 +644,8 @@ QByteArrayView commonSender(QByteArrayView value)
 // What typeAsWritten() gives of a plain Content-Type value.
 QString plainType(QByteArrayView value)
 {
-    QByteArray out(value.size(), Qt::Uninitialized);
-    qsizetype kept = 0;
+    QString out(value.size(), Qt::Uninitialized);
+    QChar *kept = out.data();
     int comment = 0;
     for (const char c : value) {
         if (c == ';')
@@ -655,9 +655,10 @@ QString plainType(QByteArrayView value)
         else if (c == ')' && comment > 0)
             --comment;
         else if (comment == 0 && !isBlank(c) && c != '\r' && c != '\n')
-            out[kept++] = c;
+            *kept++ = QLatin1Char(c);
     }
-    return QString::fromLatin1(out.constData(), kept);
+    out.truncate(kept - out.constData());
+    return out;
 }
 
 // A field's value as the message parser gives it: unfolded, encoded words decoded.

@@ -7,7 +7,9 @@
 
 #include <QStringDecoder>
 
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -63,13 +65,29 @@ std::optional<QString> convert(QByteArrayView bytes, const char *charset)
 
 enum class Label { None, Utf8, Western, Other };
 
-Label labelOf(const QByteArray &label)
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; }
+
+// Whether a and b are the same letters, ASCII case aside.
+bool sameLetters(QByteArrayView a, QByteArrayView b)
 {
-    if (label.isEmpty() || label == "us-ascii" || label == "ascii" || label == "unknown-8bit" || label == "x-unknown")
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    return true;
+}
+
+// Of a trimmed label, compared in lower case without making a lower-case copy: every header
+// word names its charset.
+Label labelOf(QByteArrayView label)
+{
+    const auto is = [&](const char *name) { return sameLetters(label, name); };
+    if (label.isEmpty() || is("us-ascii") || is("ascii") || is("unknown-8bit") || is("x-unknown"))
         return Label::None;
-    if (label == "utf-8" || label == "utf8")
+    if (is("utf-8") || is("utf8"))
         return Label::Utf8;
-    if (label == "iso-8859-1" || label == "iso8859-1" || label == "latin1" || label == "windows-1252" || label == "cp1252")
+    if (is("iso-8859-1") || is("iso8859-1") || is("latin1") || is("windows-1252") || is("cp1252"))
         return Label::Western;
     return Label::Other;
 }
@@ -78,7 +96,7 @@ Label labelOf(const QByteArray &label)
 // sequence U+FFFD) or, in headers, read as a guess: a mislabelled Latin-1 word stays readable.
 QString inCharset(QByteArrayView bytes, QByteArrayView charset, bool strictUtf8)
 {
-    const QByteArray label = charset.toByteArray().trimmed().toLower();
+    const QByteArrayView label = charset.trimmed();
     switch (labelOf(label)) {
     case Label::None:
         return mailtext::guess(bytes);
@@ -87,7 +105,7 @@ QString inCharset(QByteArrayView bytes, QByteArrayView charset, bool strictUtf8)
     case Label::Western:
         return ansi::toUnicode(bytes.data(), bytes.size());
     case Label::Other:
-        if (auto text = convert(bytes, label.constData()))
+        if (auto text = convert(bytes, label.toByteArray().toLower().constData()))
             return *text;
         break;
     }
@@ -99,9 +117,9 @@ QString rawText(QByteArrayView bytes, QByteArrayView charset)
 {
     if (!mailtext::needsCharset(bytes))
         return QString::fromUtf8(bytes);
-    const QByteArray label = charset.toByteArray().trimmed().toLower();
+    const QByteArrayView label = charset.trimmed();
     if (labelOf(label) == Label::Other)
-        if (auto text = convert(bytes, label.constData()))
+        if (auto text = convert(bytes, label.toByteArray().toLower().constData()))
             return *text;
     return ansi::toUnicode(bytes.data(), bytes.size());
 }
@@ -119,16 +137,67 @@ int hexValue(char c)
     return -1;
 }
 
+int base64Value(char c)
+{
+    static constexpr auto values = [] {
+        std::array<signed char, 256> t{};
+        for (int i = 0; i < 256; ++i)
+            t[i] = -1;
+        for (int i = 0; i < 26; ++i) {
+            t['A' + i] = static_cast<signed char>(i);
+            t['a' + i] = static_cast<signed char>(26 + i);
+        }
+        for (int i = 0; i < 10; ++i)
+            t['0' + i] = static_cast<signed char>(52 + i);
+        t['+'] = 62;
+        t['/'] = 63;
+        return t;
+    }();
+    return values[uchar(c)];
+}
+
+// Base64 text decoded into out as QByteArray::fromBase64Encoding() reads it when told to stop
+// at errors: the standard alphabet, then nothing, or one or two '=' ending a text whose length
+// is a multiple of four; false for anything else. Written straight into out's storage.
+bool decodeBase64(QByteArrayView text, QByteArray &out)
+{
+    const qsizetype size = text.size();
+    qsizetype valid = 0;
+    while (valid < size && base64Value(text[valid]) >= 0)
+        ++valid;
+    if (valid < size) {
+        const bool padding = text[valid] == '=' && size % 4 == 0
+                             && (valid == size - 1 || (valid == size - 2 && text[size - 1] == '='));
+        if (!padding)
+            return false;
+    }
+    // Six bits a character, a byte out for every eight.
+    out.resize(valid * 3 / 4);
+    char *p = out.data();
+    unsigned buffer = 0;
+    int bits = 0;
+    for (qsizetype i = 0; i < valid; ++i) {
+        buffer = buffer << 6 | unsigned(base64Value(text[i]));
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            *p++ = char(buffer >> bits);
+            buffer &= (1u << bits) - 1;
+        }
+    }
+    return true;
+}
+
 struct Word
 {
-    qsizetype end = 0;   // just past its "?="
-    QByteArray charset;  // lower case, without an RFC 2231 language
-    QByteArray bytes;    // transfer-decoded
+    qsizetype end = 0;      // just past its "?="
+    QByteArrayView charset; // as written, without an RFC 2231 language
 };
 
-// The encoded-word "=?charset?B|Q?text?=" that starts at at; null when there is none or its
-// text does not decode, so that it shows as written.
-std::optional<Word> wordAt(QByteArrayView v, qsizetype at)
+// The encoded-word "=?charset?B|Q?text?=" that starts at at, its text transfer-decoded into
+// bytes (whose storage is reused from word to word); null when there is none or its text does
+// not decode, so that it shows as written.
+std::optional<Word> wordAt(QByteArrayView v, qsizetype at, QByteArray &bytes)
 {
     qsizetype p = at + 2;
     const qsizetype charsetStart = p;
@@ -137,7 +206,7 @@ std::optional<Word> wordAt(QByteArrayView v, qsizetype at)
     if (p == charsetStart || p + 2 >= v.size() || v[p] != '?' || v[p + 2] != '?')
         return std::nullopt;
     Word word;
-    word.charset = v.sliced(charsetStart, p - charsetStart).toByteArray().toLower();
+    word.charset = v.sliced(charsetStart, p - charsetStart);
     if (const qsizetype star = word.charset.indexOf('*'); star >= 0)
         word.charset.truncate(star);
     const char encoding = v[p + 1];
@@ -149,20 +218,19 @@ std::optional<Word> wordAt(QByteArrayView v, qsizetype at)
         return std::nullopt;
     const QByteArrayView text = v.sliced(textStart, q - textStart);
     if (encoding == 'B' || encoding == 'b') {
-        auto decoded = QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded)
+        if (!decodeBase64(text, bytes))
             return std::nullopt;
-        word.bytes = std::move(*decoded);
     } else if (encoding == 'Q' || encoding == 'q') {
-        word.bytes.reserve(text.size());
+        bytes.resize(0);
+        bytes.reserve(text.size());
         for (qsizetype i = 0; i < text.size(); ++i) {
             if (text[i] == '_') {
-                word.bytes.append(' ');
+                bytes.append(' ');
             } else if (text[i] == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-                word.bytes.append(char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+                bytes.append(char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
                 i += 2;
             } else {
-                word.bytes.append(text[i]);
+                bytes.append(text[i]);
             }
         }
     } else {
@@ -180,13 +248,15 @@ void walk(QByteArrayView v, Literal literal, Run run)
     qsizetype done = 0;      // end of what was handed over
     qsizetype runEnd = -1;   // end of the last word of the open run, -1 when none is open
     QString runText;
-    QByteArray groupCharset; // the open run's last words in one charset, not yet decoded
+    // The open run's last words in one charset, not yet decoded; no group open while null.
+    QByteArrayView groupCharset;
     QByteArray groupBytes;
+    QByteArray wordBytes;
     const auto closeGroup = [&] {
         if (!groupBytes.isEmpty() || !groupCharset.isEmpty())
             runText += inCharset(groupBytes, groupCharset, false);
-        groupBytes.clear();
-        groupCharset.clear();
+        groupBytes.resize(0);
+        groupCharset = {};
     };
     const auto closeRun = [&] {
         if (runEnd < 0)
@@ -197,8 +267,8 @@ void walk(QByteArrayView v, Literal literal, Run run)
         done = runEnd;
         runEnd = -1;
     };
-    for (qsizetype at = v.indexOf("=?"); at >= 0; at = v.indexOf("=?", at)) {
-        const std::optional<Word> word = wordAt(v, at);
+    for (qsizetype at = mailtext::encodedWordStart(v); at >= 0; at = mailtext::encodedWordStart(v, at)) {
+        const std::optional<Word> word = wordAt(v, at, wordBytes);
         if (!word) {
             at += 1;
             continue;
@@ -211,10 +281,10 @@ void walk(QByteArrayView v, Literal literal, Run run)
             closeRun();
             literal(done, at);
         }
-        if (word->charset != groupCharset)
+        if (!sameLetters(word->charset, groupCharset))
             closeGroup();
         groupCharset = word->charset;
-        groupBytes += word->bytes;
+        groupBytes += wordBytes;
         runEnd = word->end;
         at = word->end;
     }
@@ -238,6 +308,20 @@ QString guess(QByteArrayView bytes)
 QString decode(QByteArrayView bytes, QByteArrayView charset)
 {
     return inCharset(bytes, charset, true);
+}
+
+qsizetype encodedWordStart(QByteArrayView value, qsizetype from)
+{
+    // The '=' is looked for up to the last byte but one: its '?' must follow.
+    for (qsizetype at = from; at < value.size() - 1; ++at) {
+        const auto *found = static_cast<const char *>(std::memchr(value.data() + at, '=', size_t(value.size() - 1 - at)));
+        if (!found)
+            return -1;
+        at = found - value.data();
+        if (value[at + 1] == '?')
+            return at;
+    }
+    return -1;
 }
 
 bool needsCharset(QByteArrayView bytes)
@@ -271,7 +355,7 @@ QString headerText(QByteArrayView value, QByteArrayView charset)
     }
     while (!v.isEmpty() && (v.front() == ' ' || v.front() == '\t'))
         v = v.sliced(1);
-    if (!v.contains("=?"))
+    if (encodedWordStart(v) < 0)
         return rawText(v, charset);
     QString out;
     walk(
@@ -285,7 +369,7 @@ QByteArray forParser(QByteArrayView value, QByteArrayView charset)
     bool eightBit = false;
     for (const char c : value)
         eightBit = eightBit || uchar(c) >= 0x80;
-    if (!eightBit && !value.contains("=?"))
+    if (!eightBit && encodedWordStart(value) < 0)
         return value.toByteArray();
     QByteArray out;
     out.reserve(value.size() + value.size() / 2);

@@ -29,6 +29,10 @@ QString headerText(QByteArrayView value, QByteArrayView charset = {});
 // gives it, raw 8-bit text as UTF-8. Unchanged when it holds neither.
 QByteArray forParser(QByteArrayView value, QByteArrayView charset = {});
 
+// Where "=?", which may start an encoded-word, first stands in value from from on; -1 if nowhere.
+// A search for the '=' alone: header text seldom holds one.
+qsizetype encodedWordStart(QByteArrayView value, qsizetype from = 0);
+
 // True when bytes are not ASCII and not valid UTF-8: their reading needs a charset.
 bool needsCharset(QByteArrayView bytes);
 

@@ -220,27 +220,32 @@ void MessageList::setCell(int row, int column, const QString &fullText)
 {
     if (row < 0 || row >= rows() || column < 0 || column >= ColumnCount)
         return;
-    const QString text = kept(fullText);
-    const QStringView view(text);
+    // A text within the cap is read in place: no copy of it.
+    const QString cut = fullText.size() > MaxCellLength ? kept(fullText) : QString();
+    const QStringView view = fullText.size() > MaxCellLength ? QStringView(cut) : QStringView(fullText);
     if (!write(row, column, &view, 1))
         return;
     if (row == 0)
         emit headerDataChanged(Qt::Horizontal, column, column);
     else
-        emit dataChanged(indexOf(row, column), indexOf(row, column));
+        changed(row, column, column);
 }
 
 void MessageList::setCells(int row, int firstColumn, std::initializer_list<QString> texts)
 {
     if (row < 1 || row >= rows() || firstColumn < 0 || firstColumn >= ColumnCount)
         return;
-    QString kepts[ColumnCount];
+    QString cuts[ColumnCount];
     QStringView views[ColumnCount];
     int count = 0;
     for (const QString &text : texts)
         if (firstColumn + count < ColumnCount) {
-            kepts[count] = kept(text);
-            views[count] = kepts[count];
+            if (text.size() > MaxCellLength) {
+                cuts[count] = kept(text);
+                views[count] = cuts[count];
+            } else {
+                views[count] = text;
+            }
             ++count;
         }
     const unsigned changed = write(row, firstColumn, views, count);
@@ -251,7 +256,28 @@ void MessageList::setCells(int row, int firstColumn, std::initializer_list<QStri
         ++first;
     while (!(changed >> last & 1))
         --last;
-    emit dataChanged(indexOf(row, first), indexOf(row, last));
+    this->changed(row, first, last);
+}
+
+void MessageList::changed(int row, int first, int last)
+{
+    if (m_batches == 0) {
+        emit dataChanged(indexOf(row, first), indexOf(row, last));
+        return;
+    }
+    m_batchFirst = m_batchFirst == 0 ? row : std::min(m_batchFirst, row);
+    m_batchLast = std::max(m_batchLast, row);
+}
+
+void MessageList::announce()
+{
+    if (m_batchFirst == 0)
+        return;
+    // Rows dropped meanwhile are not told of.
+    const int last = std::min(m_batchLast, rows() - 1);
+    if (m_batchFirst <= last)
+        emit dataChanged(indexOf(m_batchFirst, 0), indexOf(last, ColumnCount - 1));
+    m_batchFirst = m_batchLast = 0;
 }
 
 QString MessageList::uid(int row) const

@@ -44,6 +44,27 @@ public:
     // Writes texts into columns firstColumn.. of a data row at once: one change for the views,
     // not one per cell, so a scan of many rows costs the views little.
     void setCells(int row, int firstColumn, std::initializer_list<QString> texts);
+    // While a batch is open, the data rows written are told to the views as one change over
+    // the rows from the first to the last written, when the batch closes or at announce():
+    // a scan writes tens of thousands of rows, and a change costs a view more than a row does.
+    // Batches nest; the outermost one's end announces.
+    class Batch
+    {
+    public:
+        explicit Batch(MessageList &list) : m_list(list) { ++m_list.m_batches; }
+        ~Batch()
+        {
+            if (--m_list.m_batches == 0)
+                m_list.announce();
+        }
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        MessageList &m_list;
+    };
+    // The change of the rows written in the open batch so far, if any.
+    void announce();
     QString uid(int row) const;
     void setUid(int row, const QString &uid);
     // What the ids hold under (IMAP's UIDVALIDITY; empty for POP3) and the folder a deletion
@@ -86,6 +107,8 @@ private:
     // Replaces texts first..first + count - 1 of a row; the bit of each text that changed is set
     // in the result.
     unsigned write(int row, int first, const QStringView *texts, int count);
+    // Columns first..last of a data row changed: told now, or noted for the open batch.
+    void changed(int row, int first, int last);
 
     std::vector<Row> m_rows;
     // The unique ids, apart from the blocks: they come after the cells, for every row at once,
@@ -93,4 +116,7 @@ private:
     std::vector<QString> m_uids;
     QString m_idScope;
     QString m_junkFolder;
+    int m_batches = 0;
+    int m_batchFirst = 0; // rows written in the open batch, 0 when none
+    int m_batchLast = 0;
 };

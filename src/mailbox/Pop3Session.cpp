@@ -27,6 +27,26 @@ QString commandStep(QByteArrayView command)
     return step.append(prefix).append(QLatin1StringView(command));
 }
 
+// "TOP n 0" (top) or "RETR n", written at out (room for 16 bytes); returns the end.
+char *writeBatchVerb(char *out, bool top, int n)
+{
+    const char *verb = top ? "TOP " : "RETR ";
+    const std::size_t size = top ? 4 : 5;
+    std::memcpy(out, verb, size);
+    out = std::to_chars(out + size, out + 16, n).ptr;
+    if (top) {
+        std::memcpy(out, " 0", 2);
+        out += 2;
+    }
+    return out;
+}
+
+QByteArray batchVerb(bool top, int n)
+{
+    char line[32];
+    return QByteArray(line, writeBatchVerb(line, top, n) - line);
+}
+
 // A message starts with a header, never with a status line: one there is a stray line the
 // reply was read from. TOP n 0 gives the header block (some servers add body lines regardless);
 // a status line after it is the next reply, swallowed by one that lacked its terminating line.
@@ -230,10 +250,28 @@ void Pop3Session::sendAll(const QList<std::pair<QByteArray, qsizetype>> &command
 }
 
 // Replies come in the order their commands went: those sent ahead before line (all of them
-// when line was not sent ahead) are read and kept for their own calls.
+// when line was not sent ahead) are read and kept for their own calls. A run is found by its
+// first command; one passed over or looked into stands for its commands one by one.
 std::deque<Pop3Session::Ahead>::iterator Pop3Session::readAheadUpTo(const QByteArray &line)
 {
-    const auto it = std::find_if(m_ahead.begin(), m_ahead.end(), [&](const Ahead &a) { return a.line == line; });
+    const auto matches = [&](const Ahead &a) {
+        return a.runLast ? batchVerb(a.runTop, a.runFirst) == line : a.line == line;
+    };
+    auto it = std::find_if(m_ahead.begin(), m_ahead.end(), matches);
+    const auto isRun = [](const Ahead &a) { return a.runLast != 0; };
+    if (std::any_of(m_ahead.begin(), it, isRun)) {
+        std::deque<Ahead> single;
+        for (Ahead &a : m_ahead) {
+            if (!a.runLast) {
+                single.push_back(std::move(a));
+                continue;
+            }
+            for (int n = a.runFirst; n <= a.runLast; ++n)
+                single.push_back({batchVerb(a.runTop, n), {}});
+        }
+        m_ahead = std::move(single);
+        it = std::find_if(m_ahead.begin(), m_ahead.end(), matches);
+    }
     for (auto a = m_ahead.begin(); a != it; ++a)
         if (!a->reply)
             a->reply = readReply(commandStep(a->line));
@@ -247,7 +285,11 @@ bool Pop3Session::claimAhead(const QByteArray &line, const QString &step, Reply 
     if (it == m_ahead.end())
         return false;
     reply = it->reply ? std::move(*it->reply) : readReply(step);
-    m_ahead.erase(it);
+    // Of a run, only its first command is answered.
+    if (it->runLast && it->runFirst < it->runLast)
+        ++it->runFirst;
+    else
+        m_ahead.erase(it);
     return true;
 }
 
@@ -482,23 +524,8 @@ struct Pop3Session::BatchPlan
 
     // A header pass sends tens of thousands of these: written in place, the number through
     // to_chars (snprintf's reading of its format cost a few per cent of the pass).
-    char *write(char *out, int n) const
-    {
-        const char *verb = top ? "TOP " : "RETR ";
-        const std::size_t size = top ? 4 : 5;
-        std::memcpy(out, verb, size);
-        out = std::to_chars(out + size, out + 16, n).ptr;
-        if (top) {
-            std::memcpy(out, " 0", 2);
-            out += 2;
-        }
-        return out;
-    }
-    QByteArray verb(int n) const
-    {
-        char line[32];
-        return QByteArray(line, write(line, n) - line);
-    }
+    char *write(char *out, int n) const { return writeBatchVerb(out, top, n); }
+    QByteArray verb(int n) const { return batchVerb(top, n); }
     // commandStep(verb(n)), made at once.
     QString step(int n) const
     {
@@ -552,8 +579,13 @@ void Pop3Session::topUp(const BatchPlan &plan, int &next, int done, qsizetype &i
         const qsizetype size = end - line;
         if (inFlight + size + 2 > m_limits.requestBytesInFlight)
             break;
-        if (ahead)
-            m_ahead.push_back({QByteArray(line, size), {}});
+        if (ahead) {
+            if (!m_ahead.empty() && m_ahead.back().runLast == next - 1 && m_ahead.back().runLast != 0
+                && m_ahead.back().runTop == plan.top && !m_ahead.back().reply)
+                m_ahead.back().runLast = next;
+            else
+                m_ahead.push_back({QByteArray(), {}, next, next, plan.top});
+        }
         std::memcpy(end, "\r\n", 2);
         commands.append(line, size + 2);
         inFlight += size + 2;
@@ -639,9 +671,23 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
     int next = first;        // next command to send
     int done = first;        // next reply to read
     qsizetype inFlight = 0;  // bytes of the commands sent whose replies are not read
-    while (ahead != m_ahead.end() && next <= last && ahead->line == p.verb(next) && !ahead->reply) {
+    while (ahead != m_ahead.end() && next <= last && !ahead->reply) {
+        if (ahead->runLast) {
+            if (ahead->runTop != p.top || ahead->runFirst != next)
+                break;
+            const int end = std::min(ahead->runLast, last);
+            while (next <= end)
+                inFlight += p.length(next++);
+            if (end < ahead->runLast) {
+                ahead->runFirst = end + 1;
+                break;
+            }
+        } else if (ahead->line != p.verb(next)) {
+            break;
+        } else {
+            inFlight += p.length(next++);
+        }
         ahead = m_ahead.erase(ahead);
-        inFlight += p.length(next++);
     }
     // Replies of the batch's own on their way come out before a problem behind them shows.
     if (m_replies.owed() == 0)

@@ -96,10 +96,15 @@ private:
     void upgrade();
     void login(const QByteArray &user, const QByteArray &password, bool pipelined);
     // A command written ahead; a reply read to reach a later one is kept for its own call.
+    // A header pass's first commands, sent ahead by the tens of thousands, are one entry:
+    // "TOP n 0" (or "RETR n") for n in runFirst..runLast; line is then empty.
     struct Ahead
     {
         QByteArray line;
         std::optional<Reply> reply;
+        int runFirst = 0;
+        int runLast = 0; // 0: not a run
+        bool runTop = false;
     };
     std::deque<Ahead>::iterator readAheadUpTo(const QByteArray &line);
     bool claimAhead(const QByteArray &line, const QString &step, Reply &reply);

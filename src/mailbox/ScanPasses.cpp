@@ -47,6 +47,8 @@ void writeHeaderRow(MessageList &list, int r, const MailMessage &header, QString
 void headerPass(MailboxSession &session, MessageList &list, int count, QString &lastHeaderDate,
                 const std::function<void(int)> &afterRow, const RowHold &hold)
 {
+    // The rows reach the views in batches: afterRow announces them before it lets a view repaint.
+    const MessageList::Batch batch(list);
     std::vector<std::pair<int, MailMessage>> held;
     bool begun = false;
     int written = 0;
@@ -96,6 +98,7 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
         failure = std::current_exception();
     }
     release();
+    list.announce();
     // Sent behind the headers, or asked now when the pass stopped short and the session is
     // still in step: the rows written keep their ids even then, so that a deletion can tell
     // their messages from others with the same subject. The listing's lines must be numbers

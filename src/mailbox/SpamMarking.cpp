@@ -278,6 +278,7 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     }
     file.close();
 
+    const MessageList::Batch batch(list);
     for (int r = 1; r < rows; ++r)
         if (markedBy[r] != SIZE_MAX && markedBy[r] <= lastToken)
             list.setCell(r, MessageList::Mark, QStringLiteral("1"));

@@ -169,10 +169,15 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
     QElapsedTimer pause;
     pause.start();
     Pacer pacer;
+    // The rows written since the last repaint are told to the grid right before the next one.
+    const auto pump = [&] {
+        list.announce();
+        pacer.pump();
+    };
     const scan::RowHold hold{
         [&] {
             if (pacer.due(false))
-                pacer.pump();
+                pump();
             return pause.elapsed() >= CountPauseMs;
         },
         [&] {
@@ -184,7 +189,7 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
             form.setProgressBarColour(Qt::red);
             form.ProgressBar1->setVisible(true);
             form.ProgressBar1->setValue(0);
-            pacer.pump();
+            pump();
         }};
     // The counter changes with every step of the bar and at every repaint, so what is shown
     // is always the count of the rows read (the last row changes the step).
@@ -198,7 +203,7 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
                 form.Edit10->setText(QString::number(r));
             stepProgress(*form.ProgressBar1, position);
             if (due)
-                pacer.pump();
+                pump();
         },
         hold);
 }

@@ -45,6 +45,28 @@ private slots:
         list.setCell(1, MessageList::Mark, QStringLiteral("1"));
         QCOMPARE(list.isMarked(1), true);
     }
+
+    // Rows written in a batch reach the views as one change over them, at announce() or at
+    // the batch's end, whichever comes first.
+    void batchedRowsOneChange()
+    {
+        MessageList list;
+        list.setRows(6);
+        QSignalSpy changes(&list, &MessageList::dataChanged);
+        {
+            const MessageList::Batch batch(list);
+            list.setCells(4, 0, {QStringLiteral("a@b.c"), QStringLiteral("Sujet")});
+            list.setCell(2, MessageList::Mark, QStringLiteral("1"));
+            QCOMPARE(changes.size(), 0);
+            list.announce();
+            list.setCell(5, MessageList::Mark, QStringLiteral("1"));
+        }
+        QCOMPARE(changes.size(), 2);
+        QCOMPARE(changes[0][0].value<QModelIndex>(), list.indexOf(2, 0));
+        QCOMPARE(changes[0][1].value<QModelIndex>(), list.indexOf(4, MessageList::ColumnCount - 1));
+        QCOMPARE(changes[1][0].value<QModelIndex>(), list.indexOf(5, 0));
+        QCOMPARE(list.cell(4, MessageList::Subject), QStringLiteral("Sujet"));
+    }
 };
 
 QTEST_GUILESS_MAIN(MessageListTest)

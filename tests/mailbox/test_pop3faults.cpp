@@ -317,20 +317,23 @@ private slots:
 
     // Headers asked ahead of their pass, UIDL behind its last command, within the bound of
     // command bytes or beyond it: a TOP refused in the middle leaves the session in step, and
-    // the ids come from the reply already asked for.
+    // the ids come from the reply already asked for, also when asked before the pass.
     void headersAhead_data()
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("refused");
-        QTest::newRow("all ahead") << 5 << 0;
-        QTest::newRow("all ahead, TOP 3 refused") << 5 << 3;
-        QTest::newRow("beyond the bound") << 8000 << 0;
-        QTest::newRow("beyond the bound, TOP 3 refused") << 8000 << 3;
+        QTest::addColumn<bool>("idsFirst");
+        QTest::newRow("all ahead") << 5 << 0 << false;
+        QTest::newRow("all ahead, TOP 3 refused") << 5 << 3 << false;
+        QTest::newRow("beyond the bound") << 8000 << 0 << false;
+        QTest::newRow("beyond the bound, TOP 3 refused") << 8000 << 3 << false;
+        QTest::newRow("ids before the pass") << 5 << 0 << true;
     }
     void headersAhead()
     {
         QFETCH(int, count);
         QFETCH(int, refused);
+        QFETCH(bool, idsFirst);
         FakePop3Server server;
         for (int i = 1; i <= count; ++i)
             server.mailbox << mail(i);
@@ -342,6 +345,8 @@ private slots:
         QCOMPARE(s.loginDelay(), 0); // the capabilities are known: commands may go ahead
         s.headersAhead(1, count, Pop3Session::Then::UniqueIds);
         QTRY_VERIFY(server.received("TOP"));
+        if (idsFirst)
+            QCOMPARE(s.uniqueIds().size(), count);
         int seen = 0;
         const QString text = errorOf([&] {
             s.headers(1, count, [&](int n, const QByteArray &h) {
@@ -351,6 +356,10 @@ private slots:
         });
         QCOMPARE(seen, refused ? refused - 1 : count);
         QCOMPARE(text.isEmpty(), refused == 0);
+        if (idsFirst) {
+            s.quit();
+            return;
+        }
         QCOMPARE(s.uniqueIds().size(), count);
         QCOMPARE(server.commands.count("UIDL"), 1);
         if (!refused)
