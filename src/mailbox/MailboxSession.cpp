@@ -74,6 +74,20 @@ private:
 
 } // namespace
 
+QList<QString> MailboxSession::uniqueIdsByNumber()
+{
+    const QHash<int, QString> ids = uniqueIds();
+    QList<QString> byNumber;
+    for (auto it = ids.cbegin(); it != ids.cend(); ++it) {
+        if (it.key() < 1)
+            continue;
+        if (it.key() >= byNumber.size())
+            byNumber.resize(qsizetype(it.key()) + 1);
+        byNumber[it.key()] = it.value();
+    }
+    return byNumber;
+}
+
 std::unique_ptr<MailboxSession> makeMailboxSession(const Pop3Account &account)
 {
     if (account.protocol == Pop3Account::Protocol::Imap)
@@ -109,6 +123,7 @@ void Pop3Mailbox::headers(int first, int last, const Each &each)
 }
 
 QHash<int, QString> Pop3Mailbox::uniqueIds() { return m_session.uniqueIds(); }
+QList<QString> Pop3Mailbox::uniqueIdsByNumber() { return m_session.uniqueIdsByNumber(); }
 
 // POP3 cannot tell the structure without the message: each is read whole.
 void Pop3Mailbox::attachments(int first, int last, const EachAttachments &each,

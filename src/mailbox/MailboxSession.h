@@ -43,6 +43,8 @@ public:
     virtual void headers(int first, int last, const Each &each) = 0;
     // The ids by message number; empty when the server gives none.
     virtual QHash<int, QString> uniqueIds() = 0;
+    // The same, indexed by message number (index 0 and numbers without an id empty).
+    virtual QList<QString> uniqueIdsByNumber();
     // What the ids hold under (IMAP's UIDVALIDITY); empty when they stand alone.
     virtual QString idScope() const = 0;
     // The folder a removal moves messages to (the server's \Junk); empty: removal destroys them.
@@ -89,6 +91,7 @@ public:
     void headersAhead(int first, int last) override;
     void headers(int first, int last, const Each &each) override;
     QHash<int, QString> uniqueIds() override;
+    QList<QString> uniqueIdsByNumber() override;
     QString idScope() const override { return {}; }
     QString junkFolder() override { return {}; }
     void attachments(int first, int last, const EachAttachments &each,

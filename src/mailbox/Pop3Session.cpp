@@ -471,8 +471,19 @@ qsizetype Pop3Session::listingCap() const
 
 QHash<int, QString> Pop3Session::uniqueIds()
 {
-    requireOpen();
+    const QList<QString> byNumber = uniqueIdsByNumber();
     QHash<int, QString> ids;
+    ids.reserve(byNumber.size());
+    for (qsizetype n = 1; n < byNumber.size(); ++n)
+        if (!byNumber[n].isEmpty())
+            ids.insert(int(n), byNumber[n]);
+    return ids;
+}
+
+QList<QString> Pop3Session::uniqueIdsByNumber()
+{
+    requireOpen();
+    QList<QString> ids;
     if (!offersUniqueIds())
         return ids;
     if (m_count < 0)
@@ -481,9 +492,10 @@ QHash<int, QString> Pop3Session::uniqueIds()
     const Reply r = command("UIDL", listingCap(), step);
     if (!r.ok)
         return ids;
-    ids.reserve(m_count);
+    ids.resize(qsizetype(m_count) + 1);
     // Each line holds a message number and its id (RFC 1939); anything else is another reply,
-    // such as headers left over from a previous command.
+    // such as headers left over from a previous command. An id is never empty: an empty slot
+    // is a number not listed yet.
     forEachLine(r.body, [&](QByteArrayView line) {
         if (line.isEmpty())
             return;
@@ -492,9 +504,9 @@ QHash<int, QString> Pop3Session::uniqueIds()
         const int n = blank < 0 ? 0 : line.first(blank).toInt(&ok);
         QByteArrayView id = blank < 0 ? QByteArrayView() : line.sliced(blank + 1).trimmed();
         id = id.first(id.contains(' ') ? id.indexOf(' ') : id.size());
-        if (!ok || n < 1 || n > m_count || id.isEmpty() || ids.contains(n))
+        if (!ok || n < 1 || n > m_count || id.isEmpty() || !ids[n].isEmpty())
             failUnrelated(step);
-        ids.insert(n, QString::fromLatin1(id));
+        ids[n] = QString::fromLatin1(id);
     });
     return ids;
 }

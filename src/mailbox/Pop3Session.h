@@ -49,6 +49,9 @@ public:
     // (a line that is no number and id, a number twice or beyond the count), as from a server
     // out of step, throws Pop3ProtocolError. The count is asked first when not known yet.
     QHash<int, QString> uniqueIds();
+    // The same ids indexed by message number (index 0 and unlisted numbers empty), with no hash
+    // to build: a scan of 100,000 messages reads them all once.
+    QList<QString> uniqueIdsByNumber();
     QStringList capabilities();        // CAPA, asked once; empty when the server has no CAPA
     bool canPipeline();                // CAPA lists PIPELINING and pipelining is allowed
     int loginDelay();                  // seconds between logins after CAPA LOGIN-DELAY; 0 when none

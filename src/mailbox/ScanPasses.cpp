@@ -103,9 +103,9 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
     // still in step: the rows written keep their ids even then, so that a deletion can tell
     // their messages from others with the same subject. The listing's lines must be numbers
     // and ids, not another reply's.
-    QHash<int, QString> ids;
+    QList<QString> ids;
     try {
-        ids = session.uniqueIds();
+        ids = session.uniqueIdsByNumber();
     } catch (const MailboxProtocolError &) {
         outOfStep();
         throw;
@@ -114,7 +114,7 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
             throw;
     }
     for (int r = 1; r <= written; ++r)
-        list.setUid(r, ids.value(r));
+        list.setUid(r, r < ids.size() ? std::move(ids[r]) : QString());
     if (failure)
         std::rethrow_exception(failure);
 }

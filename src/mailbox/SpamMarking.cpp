@@ -222,7 +222,11 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     // For each pattern, the rows that are open to marking and whose sender contains it.
     const int rows = list.rows();
     std::vector<std::vector<int>> rowsOf(patterns.size());
-    std::vector<int> seenInRow(patterns.size(), 0);
+    // Most senders come back row after row: each distinct one is walked once, the patterns it
+    // holds kept as a run of found.
+    std::vector<int> seenInSender(patterns.size(), -1);
+    std::vector<int> found;
+    QHash<QString, std::pair<qsizetype, qsizetype>> foundOf; // sender -> [begin, end) in found
     std::vector<char> open(rows, 0);
     QString mark, from;
     for (int r = 1; r < rows; ++r) {
@@ -231,12 +235,20 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
             continue;
         open[r] = 1;
         list.readCell(r, MessageList::From, from);
-        automaton.scan(from, [&](int id) {
-            if (seenInRow[id] != r) {
-                seenInRow[id] = r;
-                rowsOf[id].push_back(r);
-            }
-        });
+        auto it = foundOf.constFind(from);
+        if (it == foundOf.constEnd()) {
+            const qsizetype begin = qsizetype(found.size());
+            const int sender = int(foundOf.size());
+            automaton.scan(from, [&](int id) {
+                if (seenInSender[id] != sender) {
+                    seenInSender[id] = sender;
+                    found.push_back(id);
+                }
+            });
+            it = foundOf.insert(from, {begin, qsizetype(found.size())});
+        }
+        for (qsizetype i = it->first; i < it->second; ++i)
+            rowsOf[found[i]].push_back(r);
     }
 
     // Tokens in file order; the date field behind a catching entry is skipped, not tested.

@@ -518,6 +518,8 @@ private slots:
         // Within its cap, a number beyond the count is another reply's line.
         QTest::newRow("UIDL beyond the count") << QByteArray("UIDL") << QStringLiteral("la commande UIDL")
                                                << QByteArray("+OK\r\n1 a\r\n2 b\r\n.\r\n");
+        QTest::newRow("UIDL number twice") << QByteArray("UIDL") << QStringLiteral("la commande UIDL")
+                                           << QByteArray("+OK\r\n1 a\r\n1 b\r\n.\r\n");
     }
     void endlessReply()
     {

@@ -273,7 +273,9 @@ private slots:
             std::vector<QString> from, mark;
             for (int r = int(rng.bounded(8)) + 1; r > 0; --r) {
                 const bool marked = rng.bounded(5) == 0;
-                const QString s = ansi::toUnicode(word(12));
+                // Senders repeat, as in a real mailbox.
+                const QString s = !from.empty() && rng.bounded(3) == 0 ? from[rng.bounded(int(from.size()))]
+                                                                       : ansi::toUnicode(word(12));
                 senders << (marked ? u'*' + s : s);
                 from.push_back(s);
                 mark.push_back(marked ? QStringLiteral("1") : QString());
