@@ -72,6 +72,20 @@ void removeByIds(MailboxSession &session, const MessageList &list)
     throwIfAbandoned();
 }
 
+// Whether message r on the server is still the one row r shows.
+bool stillTheSame(MailboxSession &session, const MessageList &list, const QHash<int, QString> &ids, int r)
+{
+    const MailMessage header = MailMessage::parse(session.header(r));
+    if (ansi::fromUnicode(MessageList::kept(header.subject())) != ansi::fromUnicode(list.cell(r, MessageList::Subject)))
+        return false;
+    // Subjects repeat (newsletters, notifications, spam runs); the unique id does not. When the
+    // server gives ids, a row without one cannot be told from its neighbours.
+    const QString uid = list.uid(r);
+    if (uid.isEmpty() && ids.isEmpty())
+        return true;
+    return !uid.isEmpty() && ids.value(r) == uid;
+}
+
 // Deletes the marked rows that still stand for the same message on the server, then QUIT.
 // Throws on any failure; the caller then drops the session without QUIT, so that none of
 // this run's deletions take effect. quitSent: the deletions may have taken effect.
@@ -109,18 +123,7 @@ void deleteRows(MailboxSession &session, TForm1 &form, bool &quitSent)
         QList<int> same;
         for (int r : step) {
             throwIfAbandoned();
-            bool matches = r <= count;
-            if (matches) {
-                const MailMessage header = MailMessage::parse(session.header(r));
-                matches = ansi::fromUnicode(MessageList::kept(header.subject()))
-                          == ansi::fromUnicode(list.cell(r, MessageList::Subject));
-                // Subjects repeat (newsletters, notifications, spam runs); the unique id does not.
-                // When the server gives ids, a row without one cannot be told from its neighbours.
-                const QString uid = list.uid(r);
-                if (matches && (!uid.isEmpty() || !ids.isEmpty()))
-                    matches = !uid.isEmpty() && ids.value(r) == uid;
-            }
-            if (matches)
+            if (r <= count && stillTheSame(session, list, ids, r))
                 same << r;
             else
                 prompter().information(ChangedText);
