@@ -95,6 +95,10 @@ QByteArray bytesFromText(const QString &text, const QString &loadedText)
         }
         out.append("\r\n");
     });
+    // A first entry whose own bytes read as a byte order mark ("ï»¿") would lose them at the
+    // next load; a mark ahead of them keeps them.
+    if (byteOrderMarkLength(out) != 0)
+        out.prepend("\xEF\xBB\xBF");
     return out;
 }
 

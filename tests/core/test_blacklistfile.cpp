@@ -112,6 +112,10 @@ private slots:
         QCOMPARE(*text, QStringLiteral("first@spam\t00/00/0000\n"));
         QVERIFY(saveEditorText(m_path, throughMemo(*text)));
         QCOMPARE(readBytes(m_path), QByteArray("first@spam\t00/00/0000\r\n"));
+        // A first entry that begins with those very bytes keeps them through a save and a load.
+        const QString marked = textFromBytes("\xEF\xBB\xBF" "\xEF\xBB\xBF" "am\t00/00/0000\r\n");
+        QCOMPARE(marked, QStringLiteral("\u00EF\u00BB\u00BFam\t00/00/0000\n"));
+        QCOMPARE(textFromBytes(bytesFromText(marked, marked)), marked);
     }
 
     void missingFileLoadsNothing()
