@@ -3,7 +3,6 @@
 
 #include <QHash>
 
-#include "core/Ansi.h"
 #include "core/Error.h"
 #include "core/EventPump.h"
 #include "core/Prompter.h"
@@ -76,7 +75,9 @@ void removeByIds(MailboxSession &session, const MessageList &list)
 bool stillTheSame(MailboxSession &session, const MessageList &list, const QHash<int, QString> &ids, int r)
 {
     const MailMessage header = MailMessage::parse(session.header(r));
-    if (ansi::fromUnicode(MessageList::kept(header.subject())) != ansi::fromUnicode(list.cell(r, MessageList::Subject)))
+    // Compared as text, not through the ANSI code page: there, two Cyrillic or Chinese subjects
+    // of the same length both read as a row of '?' and pass for the same.
+    if (MessageList::kept(header.subject()) != list.cell(r, MessageList::Subject))
         return false;
     // Subjects repeat (newsletters, notifications, spam runs); the unique id does not. When the
     // server gives ids, a row without one cannot be told from its neighbours.

@@ -300,21 +300,23 @@ private slots:
     }
 
     // Messages renumbered by another client: a row whose subject no longer matches, one beyond
-    // the new end of the mailbox and one differing only in letter case are left on the server,
+    // the new end of the mailbox, one differing only in letter case and one whose Cyrillic
+    // subject has the same length (the same in the ANSI code page) are left on the server,
     // each with its box; the row that still matches is deleted.
     void subjectCheckRefuses()
     {
-        const QList<QByteArray> box = mails({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
+        const QList<QByteArray> box = mails({QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Привет"),
                                              QStringLiteral("Delta"), QStringLiteral("Echo")});
         m_dovecot.setMessages(box);
         m_w.pointAt(m_dovecot.account());
         fillList(box, dovecotUids());
         m_form->list->setCell(1, MessageList::Subject, QStringLiteral("alpha"));
-        mark({1, 2, 4, 5});
+        m_form->list->setCell(3, MessageList::Subject, QStringLiteral("Прощай"));
+        mark({1, 2, 3, 4, 5});
         deleteBehindBack(4);
 
         deleteMarked(*m_form);
-        QCOMPARE(m_prompter.infos, (QStringList{Changed, Changed, Changed}));
+        QCOMPARE(m_prompter.infos, (QStringList{Changed, Changed, Changed, Changed}));
         QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[0], box[2], box[4]}));
     }
 
