@@ -96,7 +96,7 @@ private slots:
         QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
     }
 
-    // No error or warning, and none of the hardening notes lintian gives as information.
+    // No error, warning or information: hardening, stripping, French words taken for typos.
     void lintianFindsNothing()
     {
 #ifndef PELICORDE_RELEASE_BUILD
@@ -104,7 +104,7 @@ private slots:
 #endif
         const Run lintian = run(QStringLiteral("lintian"), {QStringLiteral("--display-info"), m_deb});
         const QStringList findings =
-            lintian.output.split(u'\n').filter(QRegularExpression(QStringLiteral("^(E|W|I: .*hardening-)")));
+            lintian.output.split(u'\n').filter(QRegularExpression(QStringLiteral("^[EWI]: ")));
         QVERIFY2(findings.isEmpty(), qPrintable(lintian.output));
         QVERIFY2(lintian.exitCode == 0, qPrintable(lintian.output));
     }
@@ -173,6 +173,7 @@ private slots:
             QStringLiteral("/usr/share/man/man1/pelicorde-check.1.gz"),
             QStringLiteral("/usr/share/icons/hicolor/scalable/apps/pelicorde.svg"),
             QStringLiteral("/usr/share/metainfo/") + MetainfoName,
+            QStringLiteral("/usr/share/lintian/overrides/pelicorde"),
         };
         for (const int size : {16, 32, 48, 64, 128, 256})
             expected << QStringLiteral("/usr/share/icons/hicolor/%1x%1/apps/pelicorde.png").arg(size);
