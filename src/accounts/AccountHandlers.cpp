@@ -61,7 +61,8 @@ void saveAccount(TForm1 &form)
         const Pop3Account server = accountFromWindow(form);
         encryptedServers::forget(encryptedServers::recordPath(form.dataFolder), server.host, server.port);
     }
-    const QString message = accounts::saveMessage(status);
+    const QString message =
+        accounts::saveMessage(status, accounts::accountFilePath(form.dataFolder, account.address));
     if (!message.isEmpty())
         prompter().information(message);
 }
@@ -88,8 +89,10 @@ void chooseAccount(TForm1 &form)
         return;
     }
     const QString fileName = form.ComboBox1->currentData().toString();
-    if (!accounts::makeFavourite(form.dataFolder, fileName)) {
-        prompter().information(accounts::favouriteFailedMessage());
+    QString why;
+    if (!accounts::makeFavourite(form.dataFolder, fileName, &why)) {
+        prompter().information(why.isEmpty() ? accounts::favouriteFailedMessage()
+                                             : accounts::favouriteFailedMessage() + QStringLiteral("\n\n") + why);
         return;
     }
     loadFavourite(form);

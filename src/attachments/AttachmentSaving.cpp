@@ -38,7 +38,7 @@ void saveAttachments(TForm1 &form)
         return;
     ServerOperation op;
     const int row = form.currentRow;
-    QStringList saved;
+    QStringList saved; // the summary's lines
     try {
         const MailMessage mail = fetchMessage(form, row);
         const QList<MailPart> &parts = mail.parts();
@@ -47,7 +47,10 @@ void saveAttachments(TForm1 &form)
             if (part.kind != MailPart::Attachment)
                 continue;
             ++ordinal;
-            const QString path = folders::join(form.dataFolder, attachments::safeFileName(part.fileName, ordinal));
+            const QString name = attachments::safeFileName(part.fileName, ordinal);
+            // The program's own files (its trust records among them) are never a mail's to write.
+            const QString kept = attachments::clearOfProgramFiles(name);
+            const QString path = folders::join(form.dataFolder, kept);
             if (attachments::entryExists(path)
                 && !prompter().question(QStringLiteral("Le fichier\n") + path
                                         + QStringLiteral("\nExiste déja : Voulez-vous l'écraser ?")))
@@ -55,7 +58,9 @@ void saveAttachments(TForm1 &form)
             QString why;
             if (!attachments::writeReplacing(path, part.content, &why))
                 throw Error(why);
-            saved << path;
+            saved << (kept == name ? path
+                                   : path + QStringLiteral(" (nom changé : « %1 » est le nom d'un fichier de Pelicorde)")
+                                                .arg(name));
         }
     } catch (const Error &e) {
         prompter().information(failureBoxText(e, FailureText));
@@ -66,7 +71,7 @@ void saveAttachments(TForm1 &form)
         return;
     }
     QString summary = QStringLiteral("Les pièces-jointes suivantes ont été sauvegardées : \n\n");
-    for (const QString &path : std::as_const(saved))
-        summary += QStringLiteral("- ") + path + QLatin1Char('\n');
+    for (const QString &line : std::as_const(saved))
+        summary += QStringLiteral("- ") + line + QLatin1Char('\n');
     prompter().information(summary);
 }

@@ -2,12 +2,14 @@
 #include "blacklist/BlacklistHandlers.h"
 
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTextDocument>
 
 #include "blacklist/PelicordeFS1.h"
 #include "core/BlacklistFile.h"
 #include "core/Folders.h"
 #include "core/Prompter.h"
+#include "core/SafeFile.h"
 #include "window/PelicordeFP.h"
 
 namespace {
@@ -27,9 +29,19 @@ void openBlacklistEditor(TForm1 &form)
     Form2->show();
     Form2->raise();
     Form2->activateWindow();
-    const std::optional<QString> text = blacklist::loadEditorText(blacklist::filePath(form.dataFolder));
+    QString why;
+    const std::optional<QString> text = blacklist::loadEditorText(blacklist::filePath(form.dataFolder), &why);
+    Form2->unsavable = why;
+    Form2->Memo1->setReadOnly(!why.isEmpty());
+    Form2->BitBtn1->setEnabled(why.isEmpty());
+    if (!why.isEmpty()) {
+        Form2->Memo1->clear();
+        Form2->loadedText.clear();
+        prompter().information(why);
+        return;
+    }
     if (!text) {
-        prompter().beep(); // the memo keeps what it held
+        prompter().beep(); // no file yet: the memo keeps what it held, and a save creates it
         return;
     }
     Form2->Memo1->setPlainText(*text);
@@ -38,9 +50,19 @@ void openBlacklistEditor(TForm1 &form)
 
 void saveBlacklistAndClose(TForm2 &form)
 {
+    if (!form.unsavable.isEmpty()) {
+        prompter().information(form.unsavable);
+        return;
+    }
+    QString why;
     // toRawText keeps non-breaking spaces (byte 0xA0) that toPlainText would turn into spaces.
-    if (!blacklist::saveEditorText(blacklistPath(), form.Memo1->document()->toRawText(), form.loadedText))
-        prompter().beep();
+    if (!blacklist::saveEditorText(blacklistPath(), form.Memo1->document()->toRawText(), form.loadedText, &why)) {
+        // Something other than a file stands there now: say so. A full disk keeps its beep.
+        if (files::holdsOtherThanFile(blacklistPath()))
+            prompter().information(why);
+        else
+            prompter().beep();
+    }
     form.hide();
 }
 

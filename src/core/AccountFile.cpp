@@ -7,7 +7,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace accounts {
 
@@ -82,20 +81,9 @@ QString favouriteFilePath(const QString &dataFolder)
     return accountFilePath(dataFolder, favouriteName());
 }
 
-bool writePrivateFile(const QString &path, const QByteArray &bytes)
+bool writePrivateFile(const QString &path, const QByteArray &bytes, QString *why)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // The file holds a password: owner only, set before any byte is written. flush() before
-    // commit(): commit() in Qt 6.4 misses a short write at flush time (full disk) and would
-    // put a truncated file in place of the old one.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return files::writePrivate(path, bytes, why);
 }
 
 SaveStatus saveAccount(const QString &dataFolder, const Account &account)
@@ -111,12 +99,15 @@ SaveStatus saveAccount(const QString &dataFolder, const Account &account)
     const QByteArray stored = encodeAccount(account);
     if (stored.size() > kMaxFileBytes)
         return SaveStatus::TooLong;
-    if (!writePrivateFile(accountFilePath(dataFolder, account.address), stored))
+    const QString path = accountFilePath(dataFolder, account.address);
+    if (files::holdsOtherThanFile(path))
+        return SaveStatus::NotAFile;
+    if (!writePrivateFile(path, stored))
         return SaveStatus::WriteFailed;
     return SaveStatus::Saved;
 }
 
-QString saveMessage(SaveStatus status)
+QString saveMessage(SaveStatus status, const QString &path)
 {
     switch (status) {
     case SaveStatus::Saved:
@@ -129,6 +120,10 @@ QString saveMessage(SaveStatus status)
     case SaveStatus::TooLong:
         return QStringLiteral("Compte trop long (%1 octets au plus) : le compte n'a pas été sauvegardé")
             .arg(kMaxFileBytes);
+    case SaveStatus::NotAFile:
+        return QStringLiteral("%1 n'est pas un fichier ordinaire (un lien, un périphérique, un tube ou un dossier) : "
+                              "le compte n'a pas été sauvegardé")
+            .arg(path);
     case SaveStatus::EmptyField:
     case SaveStatus::WriteFailed:
         break;

@@ -41,9 +41,10 @@ QString favouriteFilePath(const QString &dataFolder);
 // "_Favori": the favourite's account name (never listed).
 QString favouriteName();
 
-// Writes bytes to path atomically (new file, then replace), mode 0600. False when nothing
-// could be written; an existing file at path is then left as it was.
-bool writePrivateFile(const QString &path, const QByteArray &bytes);
+// Writes bytes to path atomically (new file, then replace), mode 0600 (files::writePrivate).
+// False when nothing could be written, *why then saying why and naming the file; an existing
+// file at path is left as it was, and a link or device there is refused, never written through.
+bool writePrivateFile(const QString &path, const QByteArray &bytes, QString *why = nullptr);
 
 enum class SaveStatus {
     Saved,          // confirmation message
@@ -52,13 +53,14 @@ enum class SaveStatus {
     InvalidField,   // a field holds LF or NUL, which the format cannot store: refusal message
     TooLong,        // the fields need more than kMaxFileBytes: refusal message, nothing written
     WriteFailed,    // the file could not be written: nothing shown, any old file kept
+    NotAFile,       // a link, a device or a folder stands at the file's name: refusal message
 };
 
 // The account saver: writes the account to "<dataFolder>/<address>.adr", replacing any
 // file of that name.
 SaveStatus saveAccount(const QString &dataFolder, const Account &account);
-// The text to show for a save's outcome; empty when nothing is shown.
-QString saveMessage(SaveStatus status);
+// The text to show for a save's outcome; empty when nothing is shown. path: the account file.
+QString saveMessage(SaveStatus status, const QString &path = {});
 
 enum class LoadStatus {
     Loaded,     // fields holds the account: set Edit3, Edit4, Edit16, Edit15 in that order

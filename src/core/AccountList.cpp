@@ -39,13 +39,13 @@ QList<AccountItem> listAccounts(const QString &dataFolder)
     return items;
 }
 
-bool makeFavourite(const QString &dataFolder, const QString &fileName)
+bool makeFavourite(const QString &dataFolder, const QString &fileName, QString *why)
 {
     // The name comes from the list, but never let it reach outside the data folder.
     if (fileName.isEmpty() || fileName.contains(QLatin1Char('/')))
         return false;
     const std::optional<QByteArray> bytes = files::readWhole(folders::join(dataFolder, fileName), kMaxFileBytes);
-    return bytes && writePrivateFile(favouriteFilePath(dataFolder), *bytes);
+    return bytes && writePrivateFile(favouriteFilePath(dataFolder), *bytes, why);
 }
 
 QString favouriteFailedMessage()

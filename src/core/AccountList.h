@@ -22,8 +22,9 @@ struct AccountItem
 QList<AccountItem> listAccounts(const QString &dataFolder);
 
 // Copies "<dataFolder>/<fileName>" over "_Favori.adr" (atomically, mode 0600).
-// False when it cannot: then the favourite is left as it was.
-bool makeFavourite(const QString &dataFolder, const QString &fileName);
+// False when it cannot: then the favourite is left as it was, and *why says why when the
+// favourite could not be written (a link or a device in its place).
+bool makeFavourite(const QString &dataFolder, const QString &fileName, QString *why = nullptr);
 
 // "Echec de la création du favori !!": shown when makeFavourite fails.
 QString favouriteFailedMessage();

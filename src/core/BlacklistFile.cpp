@@ -2,7 +2,7 @@
 #include "core/BlacklistFile.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include "core/Ansi.h"
@@ -102,27 +102,31 @@ QByteArray bytesFromText(const QString &text, const QString &loadedText)
     return out;
 }
 
-std::optional<QString> loadEditorText(const QString &path)
+std::optional<QString> loadEditorText(const QString &path, QString *why)
 {
-    const std::optional<QByteArray> bytes = files::readWhole(path, kMaxFileSize);
-    if (!bytes)
+    if (!files::entryExists(path))
         return std::nullopt;
-    return textFromBytes(*bytes);
+    // The editor saves what it shows: a file it cannot show whole must not be replaced by it.
+    const QFileInfo info(path);
+    QString cause;
+    if (files::holdsOtherThanFile(path))
+        cause = QStringLiteral("ce n'est pas un fichier ordinaire mais un lien, un périphérique, un tube ou un dossier");
+    else if (info.size() > kMaxFileSize)
+        cause = QStringLiteral("elle dépasse %1 Mo").arg(kMaxFileSize / (1024 * 1024));
+    else if (const std::optional<QByteArray> bytes = files::readWhole(path, kMaxFileSize))
+        return textFromBytes(*bytes);
+    else
+        cause = QStringLiteral("le système en refuse la lecture");
+    if (why)
+        *why = QStringLiteral("La liste noire %1 n'a pas pu être lue : %2.\nElle ne peut pas être modifiée ici, "
+                              "et rien n'y sera écrit.")
+                   .arg(path, cause);
+    return std::nullopt;
 }
 
-bool saveEditorText(const QString &path, const QString &text, const QString &loadedText)
+bool saveEditorText(const QString &path, const QString &text, const QString &loadedText, QString *why)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = bytesFromText(text, loadedText);
-    // flush() before commit(): a short write at flush time (full disk) is not reported by
-    // commit() in Qt 6.4, which would replace the old file with a truncated one.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return files::writePrivate(path, bytesFromText(text, loadedText), why);
 }
 
 } // namespace blacklist

@@ -5,13 +5,15 @@
 #include <QString>
 #include <optional>
 
+#include "core/DataFiles.h"
+
 // The blacklist file "Liste-noire.txt": one entry per line, pattern, TAB, 10-byte last-match
 // date ("00/00/0000" until the entry first catches a sender), CR LF; Windows-1252.
 // These are the editor's load and save; the scan's in-place date update is in
 // mailbox/SpamMarking.h.
 namespace blacklist {
 
-inline constexpr char kFileName[] = "Liste-noire.txt";
+inline constexpr const char *kFileName = datafiles::kBlacklist;
 inline constexpr char kPlaceholderDate[] = "00/00/0000";
 
 // Shows a NUL byte of the file in the editor, and is written back as NUL. A NUL has no
@@ -46,15 +48,19 @@ QString textFromBytes(const QByteArray &bytes);
 // user typed it, and it is written '?'.
 QByteArray bytesFromText(const QString &text, const QString &loadedText = {});
 
-// Reads the whole file for the editor. nullopt when files::readWhole refuses it (up to
-// kMaxFileSize): the caller beeps and leaves the editor's text as it is.
-std::optional<QString> loadEditorText(const QString &path);
+// Reads the whole file for the editor. nullopt when there is nothing to read: the file is
+// missing (*why left empty: the caller beeps and keeps the editor's text, which a save then
+// writes), or something stands there that cannot be read as the blacklist (*why, in French,
+// naming the file and the cause: a link, a device, a FIFO, a folder, a file over kMaxFileSize,
+// one the system refuses to read). The editor must then not save over it.
+std::optional<QString> loadEditorText(const QString &path, QString *why = nullptr);
 
 // Take the memo's text with document()->toRawText(): toPlainText() turns non-breaking spaces
 // (byte 0xA0) into spaces, which would change patterns on a mere load and save.
-// Writes bytesFromText(text, loadedText) to path atomically (a new file replaces the old one
-// only once it is complete). False when nothing was replaced: the old file, if any, is
-// whole, and the caller beeps.
-bool saveEditorText(const QString &path, const QString &text, const QString &loadedText = {});
+// Writes bytesFromText(text, loadedText) to path atomically, mode 0600 (files::writePrivate: a
+// link or a device there is refused, never written through). False when nothing was replaced:
+// the old file, if any, is whole, and *why says why.
+bool saveEditorText(const QString &path, const QString &text, const QString &loadedText = {},
+                    QString *why = nullptr);
 
 } // namespace blacklist

@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include "core/Ansi.h"
+#include "core/DataFiles.h"
 
 #include <cerrno>
 #include <cstring>
@@ -48,6 +49,101 @@ std::optional<QByteArray> readWhole(const QString &path, qint64 maxBytes)
     return openAndReadWhole(file, QIODevice::ReadOnly, maxBytes);
 }
 
+namespace {
+
+QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+
+QString notWrittenText(const QString &path, const QString &cause)
+{
+    return QStringLiteral("Impossible d'écrire %1 (%2)").arg(path, cause);
+}
+
+bool writeAll(int fd, const QByteArray &content)
+{
+    const char *data = content.constData();
+    qsizetype left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool entryExists(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+bool holdsOtherThanFile(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+bool writeWhole(const QString &path, const QByteArray &content, Existing existing, unsigned mode, QString *why)
+{
+    const auto fail = [&](const QString &cause) {
+        if (why)
+            *why = notWrittenText(path, cause);
+        return false;
+    };
+    // Told apart before anything is written. Should a link be put there meanwhile, the
+    // rename below still replaces the link itself, never its target.
+    if (existing == Existing::MustBeRegular && holdsOtherThanFile(path))
+        return fail(QStringLiteral("ce n'est pas un fichier ordinaire mais un lien, un périphérique, un tube ou un "
+                                   "dossier : rien n'y a été écrit"));
+
+    const QByteArray target = QFile::encodeName(path);
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash >= 0 ? target.left(slash + 1) : QByteArray();
+    // A fresh name beside the destination; O_EXCL with O_NOFOLLOW never opens what is
+    // already there, link or not.
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = folder + ".pelicorde-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(mode));
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return fail(systemError(errno));
+    // A record of the program's is small and guards the password: on the disk before it
+    // replaces the old one, so that a crash leaves one or the other, never an empty file.
+    bool ok = writeAll(fd, content) && (existing == Existing::Replace || ::fsync(fd) == 0);
+    int failure = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        failure = errno;
+    }
+    // rename() replaces the directory entry itself: a link there is replaced, never followed.
+    if (ok && ::rename(temporary.constData(), target.constData()) != 0) {
+        ok = false;
+        failure = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.constData());
+        return fail(systemError(failure));
+    }
+    return true;
+}
+
+bool writePrivate(const QString &path, const QByteArray &content, QString *why)
+{
+    return writeWhole(path, content, Existing::MustBeRegular, 0600, why);
+}
+
 } // namespace files
 
 namespace attachments {
@@ -76,8 +172,6 @@ QString fitted(const QString &name)
     return base + suffix;
 }
 
-QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
-
 } // namespace
 
 QString safeFileName(const QString &name, int ordinal)
@@ -94,60 +188,25 @@ QString safeFileName(const QString &name, int ordinal)
     return last;
 }
 
-bool entryExists(const QString &path)
+QString clearOfProgramFiles(const QString &name)
 {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    if (!datafiles::isProgramFile(name))
+        return name;
+    const QString marker = QStringLiteral(" (pièce jointe)");
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    QString base = name, suffix;
+    if (dot > 0 && !datafiles::isProgramFile(name.left(dot) + marker + name.mid(dot))) {
+        base = name.left(dot);
+        suffix = name.mid(dot);
+    }
+    while (base.size() > 1 && QFile::encodeName(base + marker + suffix).size() > MaxNameBytes)
+        base.chop(base.at(base.size() - 1).isLowSurrogate() ? 2 : 1);
+    return base + marker + suffix;
 }
 
 bool writeReplacing(const QString &path, const QByteArray &content, QString *error)
 {
-    const QByteArray target = QFile::encodeName(path);
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash >= 0 ? target.left(slash + 1) : QByteArray();
-
-    // A fresh name beside the destination; O_EXCL with O_NOFOLLOW never opens what is
-    // already there, link or not.
-    QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = folder + ".pj-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        if (error)
-            *error = systemError(errno);
-        return false;
-    }
-
-    const char *data = content.constData();
-    qsizetype left = content.size();
-    int failure = 0;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            failure = n < 0 ? errno : EIO;
-            break;
-        }
-        data += n;
-        left -= n;
-    }
-    if (::close(fd) != 0 && failure == 0)
-        failure = errno;
-    // rename() replaces the directory entry itself: a link there is replaced, never followed.
-    if (failure == 0 && ::rename(temporary.constData(), target.constData()) != 0)
-        failure = errno;
-    if (failure != 0) {
-        ::unlink(temporary.constData());
-        if (error)
-            *error = systemError(failure);
-        return false;
-    }
-    return true;
+    return files::writeWhole(path, content, files::Existing::Replace, 0666, error);
 }
 
 } // namespace attachments

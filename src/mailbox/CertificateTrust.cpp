@@ -2,6 +2,7 @@
 #include "mailbox/CertificateTrust.h"
 
 #include "core/AccountFile.h"
+#include "core/DataFiles.h"
 #include "core/Folders.h"
 #include "core/SafeFile.h"
 #include "mailbox/NetworkErrors.h"
@@ -42,7 +43,7 @@ QString names(const QSslCertificate &c, bool issuer)
 
 QString storePath(const QString &dataFolder)
 {
-    return folders::join(dataFolder, QStringLiteral("Certificats.txt"));
+    return folders::join(dataFolder, QLatin1String(datafiles::kCertificates));
 }
 
 QString fingerprint(const QSslCertificate &certificate)
@@ -62,17 +63,20 @@ Trust trustOf(const QString &storePath, const PeerCertificate &peer)
     return Trust::FirstSeen;
 }
 
-bool remember(const QString &storePath, const PeerCertificate &peer)
+bool remember(const QString &storePath, const PeerCertificate &peer, QString *why)
 {
-    if (peer.chain.isEmpty())
+    if (peer.chain.isEmpty()) {
+        if (why)
+            *why = QStringLiteral("le serveur n'a présenté aucun certificat");
         return false;
+    }
     const QByteArray key = serverKey(peer);
     QByteArray bytes;
     for (const auto &[server, stored] : readStore(storePath))
         if (server != key)
             bytes += server + ' ' + stored + '\n';
     bytes += key + ' ' + fingerprint(peer.chain.first()).toLatin1() + '\n';
-    return accounts::writePrivateFile(storePath, bytes);
+    return accounts::writePrivateFile(storePath, bytes, why);
 }
 
 QString questionText(const PeerCertificate &peer, Trust trust)

@@ -20,8 +20,8 @@ enum class Trust {
 Trust trustOf(const QString &storePath, const PeerCertificate &peer);
 
 // Remembers the peer's certificate for its host:port, in place of any other. Written
-// atomically, mode 0600; false when it could not be written.
-bool remember(const QString &storePath, const PeerCertificate &peer);
+// atomically, mode 0600; false when it could not be written, *why then saying why.
+bool remember(const QString &storePath, const PeerCertificate &peer, QString *why = nullptr);
 
 // The question put to the user: fingerprint, issuer, subject and validity of the certificate.
 QString questionText(const PeerCertificate &peer, Trust trust);

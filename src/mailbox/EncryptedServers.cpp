@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/AccountFile.h"
+#include "core/DataFiles.h"
 #include "core/Folders.h"
 #include "core/SafeFile.h"
 
@@ -35,19 +36,19 @@ std::optional<QList<QByteArray>> read(const QString &path)
     return servers;
 }
 
-bool write(const QString &path, const QList<QByteArray> &servers)
+bool write(const QString &path, const QList<QByteArray> &servers, QString *why = nullptr)
 {
     QByteArray bytes;
     for (const QByteArray &s : servers)
         bytes += s + '\n';
-    return accounts::writePrivateFile(path, bytes);
+    return accounts::writePrivateFile(path, bytes, why);
 }
 
 } // namespace
 
 QString recordPath(const QString &dataFolder)
 {
-    return folders::join(dataFolder, QStringLiteral("Serveurs-chiffres.txt"));
+    return folders::join(dataFolder, QLatin1String(datafiles::kEncryptedServers));
 }
 
 bool known(const QString &recordPath, const QString &host, quint16 port)
@@ -55,15 +56,19 @@ bool known(const QString &recordPath, const QString &host, quint16 port)
     return read(recordPath).value_or(QList<QByteArray>()).contains(key(host, port));
 }
 
-bool remember(const QString &recordPath, const QString &host, quint16 port)
+bool remember(const QString &recordPath, const QString &host, quint16 port, QString *why)
 {
     std::optional<QList<QByteArray>> servers = read(recordPath);
-    if (!servers)
+    if (!servers) {
+        if (why)
+            *why = QStringLiteral("%1 ne peut pas être lu (ce n'est pas un fichier ordinaire, ou il est trop grand)")
+                       .arg(recordPath);
         return false;
+    }
     if (servers->contains(key(host, port)))
         return true;
     servers->append(key(host, port));
-    return write(recordPath, *servers);
+    return write(recordPath, *servers, why);
 }
 
 bool forget(const QString &recordPath, const QString &host, quint16 port)

@@ -13,8 +13,8 @@ namespace encryptedServers {
 QString recordPath(const QString &dataFolder);
 
 bool known(const QString &recordPath, const QString &host, quint16 port);
-// Written atomically, mode 0600; false when it could not be written.
-bool remember(const QString &recordPath, const QString &host, quint16 port);
+// Written atomically, mode 0600; false when it could not be written, *why then saying why.
+bool remember(const QString &recordPath, const QString &host, quint16 port, QString *why = nullptr);
 bool forget(const QString &recordPath, const QString &host, quint16 port);
 
 } // namespace encryptedServers

@@ -192,18 +192,38 @@ private slots:
         QTRY_COMPARE(m_form->list->cell(1, MessageList::Subject), QStringLiteral("Documents"));
     }
 
-    // The program's own files are asked about like any other.
-    void programFilesAsk()
+    // A mail never writes a file the program reads (its trust records among them): such an
+    // attachment is saved under a changed name, and the summary says so. A changed name that
+    // is taken is asked about like any other.
+    void programFilesStayTheProgramsOwn()
     {
-        writeBytes(data(QStringLiteral("Liste-noire.txt")), "promo\t00/00/0000\r\n");
+        writeBytes(data(QStringLiteral("Certificats.txt")), "epingle");
         writeBytes(data(QStringLiteral("_Favori.adr")), "favori");
-        m_prompter.answers = {true, false};
-        save({withAttachments({{QStringLiteral("Liste-noire.txt"), "remplacée"}, {QStringLiteral("_Favori.adr"), "x"}})}, 1);
-        QCOMPARE(m_prompter.questions, (QStringList{overwriteQuestion(data(QStringLiteral("Liste-noire.txt"))),
-                                                    overwriteQuestion(data(QStringLiteral("_Favori.adr")))}));
-        QCOMPARE(readBytes(data(QStringLiteral("Liste-noire.txt"))), QByteArray("remplacée"));
+        writeBytes(data(QStringLiteral("_Favori.adr (pièce jointe)")), "ancien");
+        m_prompter.answers = {true};
+        save({withAttachments({{QStringLiteral("Certificats.txt"), "pirate"},
+                               {QStringLiteral("Serveurs-chiffres.txt"), "vide"},
+                               {QStringLiteral("_Favori.adr"), "x"},
+                               {QStringLiteral("certificats.txt"), "autre"}})},
+             1);
+        const QString favourite = data(QStringLiteral("_Favori.adr (pièce jointe)"));
+        QCOMPARE(m_prompter.questions, QStringList{overwriteQuestion(favourite)});
+        QCOMPARE(readBytes(data(QStringLiteral("Certificats.txt"))), QByteArray("epingle"));
         QCOMPARE(readBytes(data(QStringLiteral("_Favori.adr"))), QByteArray("favori"));
-        QCOMPARE(m_prompter.infos, QStringList{summary({data(QStringLiteral("Liste-noire.txt"))})});
+        QVERIFY(!QFileInfo::exists(data(QStringLiteral("Serveurs-chiffres.txt"))));
+        QCOMPARE(readBytes(data(QStringLiteral("Certificats (pièce jointe).txt"))), QByteArray("pirate"));
+        QCOMPARE(readBytes(data(QStringLiteral("Serveurs-chiffres (pièce jointe).txt"))), QByteArray("vide"));
+        QCOMPARE(readBytes(favourite), QByteArray("x"));
+        QCOMPARE(readBytes(data(QStringLiteral("certificats.txt"))), QByteArray("autre"));
+        const auto renamed = [&](const char *saved, const char *name) {
+            return data(QString::fromUtf8(saved))
+                + QStringLiteral(" (nom changé : « %1 » est le nom d'un fichier de Pelicorde)").arg(QString::fromUtf8(name));
+        };
+        QCOMPARE(m_prompter.infos,
+                 QStringList{summary({renamed("Certificats (pièce jointe).txt", "Certificats.txt"),
+                                      renamed("Serveurs-chiffres (pièce jointe).txt", "Serveurs-chiffres.txt"),
+                                      renamed("_Favori.adr (pièce jointe)", "_Favori.adr"),
+                                      data(QStringLiteral("certificats.txt"))})});
     }
 
     // Names from the sender never lead out of the data folder.
@@ -311,25 +331,39 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("safe");
-        QTest::newRow("plain") << QStringLiteral("Relevé €.pdf") << QStringLiteral("Relevé €.pdf");
-        QTest::newRow("up") << QStringLiteral("../../evil") << QStringLiteral("evil");
-        QTest::newRow("absolute") << QStringLiteral("/etc/passwd") << QStringLiteral("passwd");
-        QTest::newRow("backslash") << QStringLiteral("C:\\a\\b") << QStringLiteral("b");
-        QTest::newRow("dot dot") << QStringLiteral("..") << QStringLiteral("piece-jointe-3");
-        QTest::newRow("dot") << QStringLiteral("dir/.") << QStringLiteral("piece-jointe-3");
-        QTest::newRow("ends in slash") << QStringLiteral("dir/") << QStringLiteral("piece-jointe-3");
-        QTest::newRow("empty") << QString() << QStringLiteral("piece-jointe-3");
-        QTest::newRow("controls") << QStringLiteral("a\tb\x1b" "c\x7f" "d\u0085.txt") << QStringLiteral("a_b_c_d_.txt");
-        QTest::newRow("list separator") << QStringLiteral("a|b.txt") << QStringLiteral("a_b.txt");
-        QTest::newRow("outside cp1252") << QStringLiteral("☃ neige.txt") << QStringLiteral("? neige.txt");
+        QTest::addColumn<QString>("kept"); // under which it is saved; empty: the safe name
+        QTest::newRow("plain") << QStringLiteral("Relevé €.pdf") << QStringLiteral("Relevé €.pdf") << QString();
+        QTest::newRow("up") << QStringLiteral("../../evil") << QStringLiteral("evil") << QString();
+        QTest::newRow("absolute") << QStringLiteral("/etc/passwd") << QStringLiteral("passwd") << QString();
+        QTest::newRow("backslash") << QStringLiteral("C:\\a\\b") << QStringLiteral("b") << QString();
+        QTest::newRow("dot dot") << QStringLiteral("..") << QStringLiteral("piece-jointe-3") << QString();
+        QTest::newRow("dot") << QStringLiteral("dir/.") << QStringLiteral("piece-jointe-3") << QString();
+        QTest::newRow("ends in slash") << QStringLiteral("dir/") << QStringLiteral("piece-jointe-3") << QString();
+        QTest::newRow("empty") << QString() << QStringLiteral("piece-jointe-3") << QString();
+        QTest::newRow("controls") << QStringLiteral("a\tb\x1b" "c\x7f" "d\u0085.txt") << QStringLiteral("a_b_c_d_.txt") << QString();
+        QTest::newRow("list separator") << QStringLiteral("a|b.txt") << QStringLiteral("a_b.txt") << QString();
+        QTest::newRow("outside cp1252") << QStringLiteral("☃ neige.txt") << QStringLiteral("? neige.txt") << QString();
         QTest::newRow("long") << QString(300, QChar(u'é')) + QStringLiteral(".pdf")
-                              << QString(125, QChar(u'é')) + QStringLiteral(".pdf");
+                              << QString(125, QChar(u'é')) + QStringLiteral(".pdf") << QString();
+        // The program's own files, compared as the file system does once the name is clean.
+        QTest::newRow("blacklist") << QStringLiteral("../Liste-noire.txt") << QStringLiteral("Liste-noire.txt")
+                                   << QStringLiteral("Liste-noire (pièce jointe).txt");
+        QTest::newRow("check ids") << QStringLiteral("pelicorde-check.uid") << QStringLiteral("pelicorde-check.uid")
+                                   << QStringLiteral("pelicorde-check (pièce jointe).uid");
+        QTest::newRow("other case") << QStringLiteral("LISTE-NOIRE.txt") << QStringLiteral("LISTE-NOIRE.txt") << QString();
+        QTest::newRow("account, any case") << QStringLiteral("bob@x.fr.ADR") << QStringLiteral("bob@x.fr.ADR")
+                                           << QStringLiteral("bob@x.fr.ADR (pièce jointe)");
+        QTest::newRow("long account") << QString(251, QLatin1Char('a')) + QStringLiteral(".adr")
+                                      << QString(251, QLatin1Char('a')) + QStringLiteral(".adr")
+                                      << QString(239, QLatin1Char('a')) + QStringLiteral(" (pièce jointe)");
     }
     void safeFileName()
     {
         QFETCH(QString, name);
         QFETCH(QString, safe);
+        QFETCH(QString, kept);
         QCOMPARE(attachments::safeFileName(name, 3), safe);
+        QCOMPARE(attachments::clearOfProgramFiles(safe), kept.isEmpty() ? safe : kept);
     }
 };
 

@@ -118,26 +118,51 @@ private slots:
         QCOMPARE(m_prompter.beeps, 1);
     }
 
-    // A FIFO, a device or an oversized file in place of the blacklist is one that cannot be
-    // opened: a beep, and the editor keeps its text.
-    void specialOrOversizedFileBeepsAndKeepsTheText()
+    // A blacklist the editor cannot show whole (a FIFO, a link, an oversized file) is never
+    // saved over: the editor says why, shows nothing, takes no typing and cannot save. A file
+    // that loads again makes it editable again.
+    void unreadableFileIsNeverSavedOver()
     {
+        const QString reason = QStringLiteral("La liste noire %1 n'a pas pu être lue : %2.\nElle ne peut pas être "
+                                              "modifiée ici, et rien n'y sera écrit.");
+        const QString notAFile =
+            QStringLiteral("ce n'est pas un fichier ordinaire mais un lien, un périphérique, un tube ou un dossier");
+        const auto refused = [&](const QString &cause) {
+            QCOMPARE(m_prompter.infos.value(m_prompter.infos.size() - 1), reason.arg(blacklistPath(), cause));
+            QVERIFY(Form2->Memo1->toPlainText().isEmpty());
+            QVERIFY(Form2->Memo1->isReadOnly());
+            QVERIFY(!Form2->BitBtn1->isEnabled());
+            Form2->BitBtn1Click(); // even if it were pressed
+        };
         Form2->Memo1->setPlainText(QStringLiteral("précédent"));
         {
             const FeedingFifo fifo(blacklistPath(), "fifo\t00/00/0000\r\n");
             QVERIFY(fifo.made());
             open();
-            QCOMPARE(m_prompter.beeps, 1);
+            refused(notAFile);
         }
-        QVERIFY(QFile::link(QStringLiteral("/dev/null"), blacklistPath()));
+        const QString outside = m_w->path(QStringLiteral("ailleurs.txt"));
+        writeBytes(outside, "a\t00/00/0000\r\n");
+        QVERIFY(QFile::link(outside, blacklistPath()));
         open();
-        QCOMPARE(m_prompter.beeps, 2);
+        refused(notAFile);
+        QCOMPARE(readBytes(outside), QByteArray("a\t00/00/0000\r\n"));
         QVERIFY(QFile::remove(blacklistPath()));
-        write("grand\t00/00/0000\r\n");
-        QVERIFY(QFile::resize(blacklistPath(), blacklist::kMaxFileSize + 1)); // sparse: no disk used
+
+        QByteArray many;
+        for (int i = 0; i < 45001; ++i)
+            many += "expediteur" + QByteArray::number(i) + "@spam.example\t00/00/0000\r\n";
+        write(many);
         open();
-        QCOMPARE(m_prompter.beeps, 3);
-        QCOMPARE(Form2->Memo1->toPlainText(), QStringLiteral("précédent"));
+        refused(QStringLiteral("elle dépasse 1 Mo"));
+        QCOMPARE(read(), many);
+        QCOMPARE(m_prompter.beeps, 0);
+
+        write("a\t00/00/0000\r\n");
+        open();
+        QVERIFY(!Form2->Memo1->isReadOnly());
+        QVERIFY(Form2->BitBtn1->isEnabled());
+        QCOMPARE(Form2->Memo1->toPlainText(), QStringLiteral("a\t00/00/0000\n"));
     }
 
     // A "\u2400" the user types is written as the code page's '?'; the NULs the file showed

@@ -4,7 +4,9 @@
 #include "core/AccountFile.h"
 #include "core/Ansi.h"
 #include "core/BlacklistFile.h"
+#include "core/AccountList.h"
 #include "mailbox/CertificateTrust.h"
+#include "mailbox/EncryptedServers.h"
 #include "support/FeedingFifo.h"
 #include "support/TestFiles.h"
 
@@ -12,6 +14,7 @@
 #include <QSslConfiguration>
 #include <functional>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace accounts;
 
@@ -124,15 +127,67 @@ private slots:
         QCOMPARE(QDir(parent.path()).entryList(all), QStringList{QStringLiteral("data")});
     }
 
-    void folderInTheWayFailsSilently()
+    // Every file of the program is written beside and renamed over. A link (to a file of the
+    // user's elsewhere, or to a device), a device or a folder at its name is refused with a
+    // message naming the file, and nothing is written through it. The device is a private node
+    // (as root; a FIFO otherwise), never one of the system's.
+    void nothingIsWrittenThroughALinkOrADevice()
     {
         QTemporaryDir dir;
-        const QString path = accountFilePath(dir.path(), kAccent.address);
-        QVERIFY(QDir().mkdir(path));
-        QCOMPARE(saveAccount(dir.path(), kAccent), SaveStatus::WriteFailed);
-        QVERIFY(saveMessage(SaveStatus::WriteFailed).isEmpty());
-        QVERIFY(QFileInfo(path).isDir());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 1);
+        const QString data = dir.filePath(QStringLiteral("data"));
+        const QString outside = dir.filePath(QStringLiteral("outside.txt"));
+        const QString node = dir.filePath(QStringLiteral("node"));
+        QVERIFY(QDir().mkdir(data));
+        writeBytes(outside, "intact");
+        const QByteArray nodeName = QFile::encodeName(node);
+        const bool device = ::mknod(nodeName.constData(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+        QVERIFY(device || ::mkfifo(nodeName.constData(), 0600) == 0);
+        QCOMPARE(saveAccount(data, kAccent), SaveStatus::Saved);
+        const QSslCertificate certificate = QSslConfiguration::systemCaCertificates().value(0);
+        const PeerCertificate peer{QStringLiteral("pop.example"), 995, {certificate}, {}};
+
+        const struct {
+            QString path;
+            std::function<bool(QString *)> write;
+        } writers[] = {
+            {accountFilePath(data, QStringLiteral("bob@x.fr")),
+             [&](QString *why) {
+                 const SaveStatus s = saveAccount(data, {QStringLiteral("s"), QStringLiteral("110"), QStringLiteral("p"),
+                                                         QStringLiteral("bob@x.fr")});
+                 *why = saveMessage(s, accountFilePath(data, QStringLiteral("bob@x.fr")));
+                 return s == SaveStatus::Saved;
+             }},
+            {favouriteFilePath(data), [&](QString *why) { return makeFavourite(data, kAccent.address + ".adr", why); }},
+            {certificates::storePath(data), [&](QString *why) { return certificates::remember(certificates::storePath(data), peer, why); }},
+            {encryptedServers::recordPath(data),
+             [&](QString *why) { return encryptedServers::remember(encryptedServers::recordPath(data), "pop.example", 110, why); }},
+            {blacklist::filePath(data),
+             [&](QString *why) { return blacklist::saveEditorText(blacklist::filePath(data), QStringLiteral("x"), {}, why); }},
+        };
+        const auto intact = [&] {
+            struct stat st {};
+            return readBytes(outside) == "intact" && ::lstat(nodeName.constData(), &st) == 0
+                   && (device ? S_ISCHR(st.st_mode) : S_ISFIFO(st.st_mode));
+        };
+        for (const auto &writer : writers) {
+            for (const QString &inTheWay : {QStringLiteral("link to file"), QStringLiteral("link to device"),
+                                            QStringLiteral("folder")}) {
+                if (inTheWay == QLatin1String("folder"))
+                    QVERIFY(QDir().mkdir(writer.path));
+                else
+                    QVERIFY(QFile::link(inTheWay.endsWith(QLatin1String("file")) ? outside : node, writer.path));
+                QString why;
+                QVERIFY2(!writer.write(&why), qPrintable(writer.path + QLatin1Char(' ') + inTheWay));
+                QVERIFY2(why.contains(writer.path) && why.contains(QStringLiteral("n'est pas un fichier ordinaire")),
+                         qPrintable(why));
+                QVERIFY(intact());
+                QVERIFY(QFile::remove(writer.path) || QDir().rmdir(writer.path));
+            }
+            // Once nothing stands in the way, the file is written, mode 0600.
+            QString why;
+            QVERIFY2(writer.write(&why), qPrintable(writer.path));
+            QCOMPARE(modeOf(writer.path), 0600);
+        }
     }
 
     void favouriteLoaderEdgeCases_data()
