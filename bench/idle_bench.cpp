@@ -15,6 +15,7 @@
 
 #include "BenchProcess.h"
 #include "app/Startup.h"
+#include "preview/EngineArguments.h"
 #include "mailbox/NewMailWatcher.h"
 #include "support/DovecotServer.h"
 #include "support/MailFactory.h"
@@ -28,8 +29,8 @@ int main(int argc, char **argv)
     QTemporaryDir root;
     benchprocess::usePrivateDataFolders(root.path());
 
-    prepareApplication();
-    QApplication app(argc, argv);
+    EngineArguments &engine = prepareApplication(argc, argv);
+    QApplication app(engine.argc(), engine.argv());
     RecordingPrompter prompter;
     DovecotServer dovecot;
     if (!dovecot.start()) {

@@ -21,6 +21,7 @@
 
 #include "BenchProcess.h"
 #include "app/Startup.h"
+#include "preview/EngineArguments.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
 #include "scan/HeaderScan.h"
@@ -138,8 +139,8 @@ int main(int argc, char **argv)
     QTemporaryDir root;
     benchprocess::usePrivateDataFolders(root.path());
 
-    prepareApplication();
-    QApplication app(argc, argv);
+    EngineArguments &engine = prepareApplication(argc, argv);
+    QApplication app(engine.argc(), engine.argv());
     RecordingPrompter prompter;
     createWindows();
     if (!QTest::qWaitFor([] { return Form1 && Form1->isVisible() && !Form1->firstShow; }, 30000)) {

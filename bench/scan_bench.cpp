@@ -506,8 +506,8 @@ bool compareLine(int messages, int delayMs)
 
 int main(int argc, char **argv)
 {
-    prepareApplication();
-    QApplication app(argc, argv);
+    EngineArguments &engine = prepareApplication(argc, argv);
+    QApplication app(engine.argc(), engine.argv());
     if (argc > 2 && qstrcmp(argv[1], "--compare") == 0)
         return compareLine(atoi(argv[2]), argc > 3 ? atoi(argv[3]) : 25) ? 0 : 1;
     const int messages = argc > 1 ? atoi(argv[1]) : 1000;

@@ -14,6 +14,7 @@
 
 #include "BenchProcess.h"
 #include "app/Startup.h"
+#include "preview/EngineArguments.h"
 #include "mailbox/MessageList.h"
 #include "scan/HeaderScan.h"
 #include "support/DovecotServer.h"
@@ -52,8 +53,8 @@ int main(int argc, char **argv)
     QTemporaryDir root;
     benchprocess::usePrivateDataFolders(root.path());
 
-    prepareApplication();
-    QApplication app(argc, argv);
+    EngineArguments &engine = prepareApplication(argc, argv);
+    QApplication app(engine.argc(), engine.argv());
     RecordingPrompter prompter;
     createWindows();
     if (!QTest::qWaitFor([] { return Form1 && Form1->isVisible() && !Form1->firstShow; }, 30000)) {

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "app/Startup.h"
+#include "preview/EngineArguments.h"
 #include "core/AccountFile.h"
 #include "support/DemoMailbox.h"
 #include "support/DovecotServer.h"
@@ -67,8 +68,8 @@ bool prepareDataFolder(const QString &appData, const DovecotServer &dovecot, boo
 
 int main(int argc, char **argv)
 {
-    prepareApplication();
-    QApplication app(argc, argv);
+    EngineArguments &engine = prepareApplication(argc, argv);
+    QApplication app(engine.argc(), engine.argv());
     QApplication::setApplicationName(QStringLiteral("Pelicorde"));
     const QStringList args = QCoreApplication::arguments();
     const int shotAt = int(args.indexOf(QStringLiteral("--screenshot")));

@@ -14,6 +14,7 @@ PELICORDE_PACKAGES=(
 PELICORDE_TEST_PACKAGES=(
   openssl
   dbus-daemon desktop-file-utils appstream dpkg-dev file lintian man-db   # notification tests, the .deb and its checks
+  iproute2   # a private network for the preview's name look-ups
 )
 
 # Programs the tests and the demo run without installing them: a mail server installed as a

@@ -11,24 +11,19 @@
 #include "core/Error.h"
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
+#include "preview/EngineArguments.h"
 #include "window/BoxPrompter.h"
 #include "window/Icons.h"
 #include "window/PelicordeFP.h"
 
-void prepareApplication()
+EngineArguments &prepareApplication(int argc, char **argv)
 {
     // No shared OpenGL context: it would load the graphics stack at start for a web view that
     // may never be shown; the preview makes one before it loads the engine.
-    // The engine keeps quiet on the terminal: Chromium logs only what is fatal, and Qt's account
-    // of the engine's settings stays off. Flags the user gives come later and win.
-    QByteArray flags = "--log-level=3";
-    // Chromium refuses root with its sandbox; asked for as a flag, the engine does not announce it.
-    if (geteuid() == 0)
-        flags += " --no-sandbox";
-    const QByteArray given = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (!given.startsWith(flags))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", given.isEmpty() ? flags : flags + ' ' + given);
+    // Qt's account of the engine's settings stays off the terminal too.
+    static EngineArguments arguments(argc, argv, EngineArguments::programFlags());
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+    return arguments;
 }
 
 void installQtTranslations()
@@ -71,8 +66,8 @@ void destroyWindows()
 
 int runPelicorde(int argc, char **argv)
 {
-    prepareApplication();
-    QApplication app(argc, argv);
+    EngineArguments &engine = prepareApplication(argc, argv);
+    QApplication app(engine.argc(), engine.argv());
     setDefaultPrompter(&messageBoxes());
     installQtTranslations();
     guarded([] {

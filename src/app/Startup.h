@@ -5,9 +5,13 @@
 // The whole start-up of the process; main() only calls this. Always returns 0.
 int runPelicorde(int argc, char **argv);
 
-// Settings that must be in place before the web engine starts: its sandbox switched off under
-// root (Chromium refuses root), and its start-up chatter off the terminal.
-void prepareApplication();
+class EngineArguments;
+
+// Settings that must be in place before the web engine starts (EngineArguments): its sandbox
+// switched off under root, its chatter off the terminal, no host name ever looked up. Returns
+// the command line to build the application with (argc and argv as main() got them, the first
+// call's kept for the process).
+EngineArguments &prepareApplication(int argc, char **argv);
 
 // Loads Qt's French translations, whatever the locale says.
 void installQtTranslations();

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -140,12 +141,10 @@ void TForm1::FormClose()
 {
     // The preview file holds the last previewed message (often spam): it goes with the program.
     guarded([this] {
-        if (tempFolder.isEmpty())
+        if (previewFolder.isEmpty())
             return;
-        const QString path = folders::join(tempFolder, PreviewFileName);
-        const QFileInfo info(path);
-        if (info.exists() || info.isSymLink())
-            QFile::remove(path);
+        QFile::remove(folders::join(previewFolder, PreviewFileName));
+        QDir().rmdir(previewFolder);
     });
 }
 

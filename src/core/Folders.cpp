@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace folders {
 
 namespace {
@@ -41,6 +44,21 @@ QString tempFolderFromEnvironment()
     QDir().mkpath(cache);
     QFile::setPermissions(cache, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return cache;
+}
+
+QString privateFolderIn(const QString &base)
+{
+    if (base.isEmpty())
+        return {};
+    const QString mine = join(base, QStringLiteral("pelicorde-%1").arg(::getuid()));
+    const QByteArray path = QFile::encodeName(mine);
+    ::mkdir(path.constData(), 0700);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
+        && (st.st_mode & 077) == 0)
+        return mine;
+    QByteArray fresh = path + "-XXXXXX";
+    return ::mkdtemp(fresh.data()) ? QFile::decodeName(fresh) : QString();
 }
 
 bool ensureDataFolder(const QString &path)

@@ -13,6 +13,12 @@ QString dataFolderFromEnvironment();
 // location, or ~/.cache/Pelicorde when Qt has none to give. Never the root of the file system.
 QString tempFolderFromEnvironment();
 
+// A folder of this user's alone inside base, for a file no other user may plant or read (a
+// shared TEMP such as /tmp): base/pelicorde-<uid>, made with mode 0700 when missing and taken
+// only when it is a real folder of this user's that no one else can enter; otherwise a fresh
+// base/pelicorde-<uid>-XXXXXX. Empty when none can be made.
+QString privateFolderIn(const QString &base);
+
 // True when a folder (or a link to one) is at path, or one folder level could be created there.
 // Under the per-user default location the missing parents are created too.
 bool ensureDataFolder(const QString &path);

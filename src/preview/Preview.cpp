@@ -2,6 +2,7 @@
 #include "preview/Preview.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -158,20 +159,23 @@ QWidget *ensurePreviewView(TForm1 &form, WebViewHost host)
 {
     if (QWidget *view = previewView(form))
         return view;
-    const QString file = folders::join(form.tempFolder, TForm1::PreviewFileName);
+    const QString file = previewFilePath(form);
     const QString helper = host == WebViewHost::Helper ? previewHelper() : QString();
     QWidget *view = nullptr;
     if (!helper.isEmpty()) {
         auto *remote = new RemoteWebView(helper, file, isX11(), form.WebBrowser1);
-        // A helper that cannot run, or ends on its own, leaves the engine to the program.
+        // Only a helper that cannot run at all leaves the engine to the program: once loaded, it
+        // would stay in the program until its end.
         if (remote->helperId()) {
             view = remote;
+            // One that ends on its own (killed, or crashed on a page) takes its view along; the
+            // text view shows the message meanwhile, and the next preview starts another helper.
             QObject::connect(remote, &RemoteWebView::ended, &form, [&form, remote = QPointer<RemoteWebView>(remote)] {
                 if (!remote || previewView(form) != remote)
                     return;
                 releasePreviewView(form);
-                if (QWidget *replacement = ensurePreviewView(form, WebViewHost::InProcess))
-                    QMetaObject::invokeMethod(replacement, "showFile");
+                if (previewPaneOpen(form))
+                    form.Panel1->show();
             }, Qt::QueuedConnection);
         } else {
             delete remote;
@@ -201,13 +205,23 @@ void releasePreviewView(TForm1 &form)
     delete previewView(form);
 }
 
+QString previewFilePath(TForm1 &form)
+{
+    if (form.previewFolder.isEmpty())
+        form.previewFolder = folders::privateFolderIn(form.tempFolder);
+    return form.previewFolder.isEmpty() ? QString() : folders::join(form.previewFolder, TForm1::PreviewFileName);
+}
+
 void writeAndShow(TForm1 &form, const QString &text)
 {
-    const QString path = folders::join(form.tempFolder, TForm1::PreviewFileName);
-    if (!writePreviewFile(path, text))
+    const QString path = previewFilePath(form);
+    if (path.isEmpty() || !writePreviewFile(path, text)) {
         prompter().beep();
+        if (!path.isEmpty())
+            QFile::remove(path);
+    }
     pumpEvents();
-    // Also when the file was not written: the view then shows what the file held before.
+    // Also when the file was not written: the view then shows that there is nothing.
     if (QWidget *view = previewView(form))
         QMetaObject::invokeMethod(view, "showFile");
 }

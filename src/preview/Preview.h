@@ -20,8 +20,13 @@ void openPreviewPane(TForm1 &form);
 // Hides the pane and gives the list back its normal height, rest colour and enabled state.
 void closePreviewPane(TForm1 &form);
 
-// Writes text to the preview file ("Htm_temp.htm" in the temp folder; a beep when it cannot
-// be written) and points the HTML view at that file.
+// "Htm_temp.htm" in a folder of the program's own inside the temp folder (made on the first
+// call): in a shared temp folder, another user could otherwise plant the page the view shows.
+// Empty when no such folder can be made.
+QString previewFilePath(TForm1 &form);
+
+// Writes text to the preview file and points the HTML view at that file. When it cannot be
+// written: a beep, and the file goes, so that the view shows nothing rather than an older page.
 void writeAndShow(TForm1 &form, const QString &text);
 
 // Where the HTML view runs.

@@ -67,7 +67,23 @@ void drawCell(TForm1 &form, QPainter &painter, const QRect &rect, int column, in
     form.SG1->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, form.SG1);
 }
 
-void toggleView(TForm1 &form) { form.Panel1->setVisible(form.Panel1->isHidden()); }
+namespace {
+// The pane holds no HTML view (it went with the pane, or with a helper that ended): a new one
+// shows again the last page shown.
+void showAgain(TForm1 &form)
+{
+    if (!previewView(form) && QFileInfo::exists(previewFilePath(form)))
+        if (QWidget *view = ensurePreviewView(form))
+            QMetaObject::invokeMethod(view, "showFile");
+}
+} // namespace
+
+void toggleView(TForm1 &form)
+{
+    form.Panel1->setVisible(form.Panel1->isHidden());
+    if (form.Panel1->isHidden())
+        showAgain(form);
+}
 
 void closePreview(TForm1 &form)
 {
@@ -76,10 +92,7 @@ void closePreview(TForm1 &form)
         return;
     }
     openPreviewPane(form);
-    // The view went with the pane: a new one shows again the last page shown.
-    if (QFileInfo::exists(folders::join(form.tempFolder, TForm1::PreviewFileName)))
-        if (QWidget *view = ensurePreviewView(form))
-            QMetaObject::invokeMethod(view, "showFile");
+    showAgain(form);
 }
 
 void attachmentListMouseUp(TForm1 &) {}

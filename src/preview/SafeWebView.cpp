@@ -12,6 +12,7 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineView>
+#include <utility>
 
 namespace {
 
@@ -97,9 +98,10 @@ PreviewPage::PreviewPage(const QUrl &allowed, QWebEngineProfile *profile, QObjec
 {
 }
 
-bool PreviewPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
+bool PreviewPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {
-    if (isMainFrame && isPage(url, m_allowed))
+    if (isMainFrame && isPage(url, m_allowed)
+        && (std::exchange(m_expected, false) || (type == NavigationTypeLinkClicked && url.hasFragment())))
         return true;
     emit navigationRefused(url);
     return false;
@@ -143,7 +145,11 @@ SafeWebView::~SafeWebView()
     delete m_view;
 }
 
-void SafeWebView::showFile() { m_view->load(m_url); }
+void SafeWebView::showFile()
+{
+    m_page->expectLoad();
+    m_view->load(m_url);
+}
 
 // What the program looks up once it has loaded this library.
 extern "C" Q_DECL_EXPORT QWidget *pelicorde_create_web_view(const QString &filePath, QWidget *parent)

@@ -47,12 +47,16 @@ private:
 };
 
 // A page that never leaves the shown file: links, redirects, form posts, frames and new
-// windows are all refused.
+// windows are all refused. The file itself is loaded only when the program asks for it: a
+// page that refreshes or reloads itself would otherwise keep the engine busy for as long as
+// it is shown. A click on one of its own anchors still moves within it.
 class PreviewPage final : public QWebEnginePage
 {
     Q_OBJECT
 public:
     PreviewPage(const QUrl &allowed, QWebEngineProfile *profile, QObject *parent);
+    // The next load of the shown file is the program's.
+    void expectLoad() { m_expected = true; }
 signals:
     void navigationRefused(const QUrl &url);
 protected:
@@ -60,6 +64,7 @@ protected:
     QWebEnginePage *createWindow(WebWindowType type) override;
 private:
     QUrl m_allowed;
+    bool m_expected = false;
 };
 
 // The HTML view of the preview pane: a web view on a private off-the-record profile with

@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "preview/EngineArguments.h"
 #include "preview/PreviewChannel.h"
 #include "preview/SafeWebView.h"
 
@@ -134,11 +135,11 @@ int main(int argc, char **argv)
     for (const auto &[name, value] : {std::pair{"QT_QUICK_BACKEND", "software"}, {"QT_XCB_GL_INTEGRATION", "none"}})
         if (qEnvironmentVariableIsEmpty(name))
             qputenv(name, value);
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu " + qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"));
+    EngineArguments engine(argc, argv, EngineArguments::programFlags() << "--disable-gpu");
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     standardHandler = qInstallMessageHandler(withoutOldNews);
-    QApplication app(argc, argv);
-    QStringList args = QApplication::arguments().mid(1);
+    QApplication app(engine.argc(), engine.argv());
+    QStringList args = EngineArguments::ownArguments(QApplication::arguments()).mid(1);
     WId into = 0;
     if (args.value(0) == QLatin1String("--into")) {
         into = args.value(1).toULongLong();

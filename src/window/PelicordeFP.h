@@ -54,6 +54,7 @@ public:
     // Process-wide state of the main window.
     QString dataFolder;          // no separator at the end
     QString tempFolder;
+    QString previewFolder;       // the preview file's private folder in tempFolder, made at the first preview
     bool firstShow = false;      // set by a completed creation step, cleared by the first show
     int normalGridHeight = 0;    // SG1's height at the last show
     int currentRow = 0;          // row of the last release over SG1

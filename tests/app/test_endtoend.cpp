@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include "app/Startup.h"
+#include "preview/EngineArguments.h"
 #include "blacklist/PelicordeFS1.h"
 #include "core/AccountFile.h"
 #include "core/Ansi.h"
@@ -274,8 +275,8 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    prepareApplication();
-    QApplication app(argc, argv);
+    EngineArguments &engine = prepareApplication(argc, argv);
+    QApplication app(engine.argc(), engine.argv());
     QApplication::setApplicationName(QStringLiteral("Pelicorde"));
     EndToEndTest test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -289,7 +289,6 @@ private slots:
     // without it or a graphics driver, and the preview's view brings it when first needed.
     void webEngineComesWithTheFirstPreview()
     {
-        prepareApplication();
         createWindows(QSize(1024, 768));
         auto destroy = qScopeGuard([] { destroyWindows(); });
         QTRY_VERIFY(!Form1->firstShow);

@@ -2,7 +2,10 @@
 // Spam in the HTML view: nothing reaches the network, no script runs, no link is followed.
 #include "support/WindowFixture.h"
 
+#include <QHostInfo>
+#include <QNetworkDatagram>
 #include <QTcpServer>
+#include <QUdpSocket>
 #include <QWebEngineView>
 
 #include <QWebEngineSettings>
@@ -74,9 +77,67 @@ class HostileHtmlTest : public QObject
         w->setRows({{"spam@x.org", "Gagnant", "", "", "_", "", ""}});
     }
 
+    // Shows html in the pane of a new window, in a view hosted as asked, and waits until loaded.
+    QWidget *showInNewWindow(const QString &html, WebViewHost host, QSignalSpy *&loads)
+    {
+        w = std::make_unique<WindowFixture>();
+        if (!w->start())
+            return nullptr;
+        openPreviewPane(form());
+        QWidget *view = ensurePreviewView(form(), host);
+        if (auto *remote = qobject_cast<RemoteWebView *>(view))
+            loads = new QSignalSpy(remote, &RemoteWebView::loadFinished);
+        else
+            loads = new QSignalSpy(qobject_cast<SafeWebView *>(view)->page(), &QWebEnginePage::loadFinished);
+        writeAndShow(form(), html);
+        if (!QTest::qWaitFor([loads] { return !loads->isEmpty(); }, 60000))
+            return nullptr;
+        return view;
+    }
+
+    // The name a DNS query asks for.
+    static QString queriedName(const QByteArray &query)
+    {
+        QStringList labels;
+        for (qsizetype at = 12; at < query.size() && query.at(at) != 0; at += 1 + uchar(query.at(at)))
+            labels << QString::fromLatin1(query.mid(at + 1, uchar(query.at(at))));
+        return labels.join(QLatin1Char('.'));
+    }
+
+    // Runs this test's function again in a network of its own (loopback and an interface that
+    // leads nowhere, so that the engine thinks itself online) whose resolver is 127.0.0.1.
+    static int inPrivateNetwork(const char *function)
+    {
+        QTemporaryDir dir;
+        QFile resolver(dir.filePath(QStringLiteral("resolv.conf")));
+        if (!resolver.open(QIODevice::WriteOnly) || resolver.write("nameserver 127.0.0.1\n") <= 0)
+            return -1;
+        resolver.close();
+        QStringList args{"--net", "--mount", "--propagation", "private"};
+        if (::geteuid() != 0)
+            args = QStringList{"--user", "--map-root-user"} + args;
+        args << "--" << "sh" << "-c"
+             << QStringLiteral("ip link set lo up && { ip link add pl0 type veth peer name pl1 && ip link set pl1 up &&"
+                               " ip addr add 10.99.0.1/24 dev pl0 && ip link set pl0 up &&"
+                               " ip route add default via 10.99.0.2; true; } && mount --bind \"$0\" /etc/resolv.conf &&"
+                               " exec \"$@\"")
+             << resolver.fileName() << QCoreApplication::applicationFilePath() << QLatin1String(function);
+        QProcess run;
+        run.setProcessChannelMode(QProcess::ForwardedChannels);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PELICORDE_PRIVATE_NETWORK"), QStringLiteral("1"));
+        run.setProcessEnvironment(env);
+        run.start(QStringLiteral("unshare"), args);
+        if (!run.waitForFinished(300000))
+            run.kill();
+        return run.exitStatus() == QProcess::NormalExit ? run.exitCode() : -1;
+    }
+
 private slots:
     void initTestCase()
     {
+        if (qEnvironmentVariableIsSet("PELICORDE_PRIVATE_NETWORK"))
+            return; // only resolvesNoHostName runs there
         QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
         QVERIFY(tracker.listen(QHostAddress::LocalHost));
         connect(&tracker, &QTcpServer::newConnection, this, [this] { ++connections; });
@@ -151,6 +212,68 @@ private slots:
         QCOMPARE(shown.title, QStringLiteral("preview"));
         QVERIFY(!trackerReached());
         w.reset();
+    }
+
+    // A page that asks for DNS prefetching (a host name per recipient tells its sender that the
+    // address is alive, and when the mail was read) gets no name looked up, nor do its links,
+    // prefetch and preconnect hints, in the program's engine or the helper's.
+    void resolvesNoHostName()
+    {
+        if (!qEnvironmentVariableIsSet("PELICORDE_PRIVATE_NETWORK")) {
+            QCOMPARE(inPrivateNetwork("resolvesNoHostName"), 0);
+            return;
+        }
+        QUdpSocket dns;
+        QVERIFY(dns.bind(QHostAddress::LocalHost, 53));
+        const QString witness = QStringLiteral("temoin.pelicorde.test");
+        bool witnessAsked = false;
+        QStringList asked;
+        connect(&dns, &QUdpSocket::readyRead, this, [&] {
+            while (dns.hasPendingDatagrams()) {
+                const QString name = queriedName(dns.receiveDatagram().data());
+                if (name == witness)
+                    witnessAsked = true;
+                else
+                    asked << name;
+            }
+        });
+        // The listener hears what the system asks.
+        QHostInfo::lookupHost(witness, this, [](const QHostInfo &) {});
+        QTRY_VERIFY_WITH_TIMEOUT(witnessAsked, 20000);
+
+        const QString html = QStringLiteral(
+            "<html><head><meta http-equiv=\"x-dns-prefetch-control\" content=\"on\"><title>dns</title>"
+            "<link rel=\"dns-prefetch\" href=\"//hint.pelicorde.test\">"
+            "<link rel=\"preconnect\" href=\"http://connect.pelicorde.test/\"></head><body>"
+            "<a href=\"http://destinataire-4711.pelicorde.test/lu\">lien</a> <a href=\"https://b.pelicorde.test/\">b</a>"
+            " <a href=\"//c.pelicorde.test/\">c</a></body></html>");
+        for (const WebViewHost host : {WebViewHost::InProcess, WebViewHost::Helper}) {
+            QSignalSpy *loads = nullptr;
+            QVERIFY(showInNewWindow(html, host, loads));
+            std::unique_ptr<QSignalSpy> owned(loads);
+            QTest::qWait(3000); // the engine looks names up within a second of the load
+            QVERIFY2(asked.isEmpty(), qPrintable(asked.join(QLatin1Char(' '))));
+            w.reset();
+        }
+    }
+
+    // A page that refreshes itself is loaded once: the engine goes idle instead of reloading it
+    // for as long as it is shown.
+    void selfRefreshingPageLoadsOnce()
+    {
+        const QString html = QStringLiteral("<html><head><meta http-equiv=\"refresh\" content=\"0\"><title>encore</title>"
+                                            "</head><body>encore</body></html>");
+        for (const WebViewHost host : {WebViewHost::InProcess, WebViewHost::Helper}) {
+            QSignalSpy *loads = nullptr;
+            QWidget *view = showInNewWindow(html, host, loads);
+            QVERIFY(view);
+            std::unique_ptr<QSignalSpy> owned(loads);
+            QTest::qWait(2000);
+            // A refused refresh may tell of a load that did not happen; none gets through.
+            QCOMPARE(std::count_if(loads->cbegin(), loads->cend(), [](const QList<QVariant> &l) { return l.value(0).toBool(); }), 1);
+            QCOMPARE(shownPage(view).text.trimmed(), QStringLiteral("encore"));
+            w.reset();
+        }
     }
 
     // Behind the engine's own rule against remote loads from a local page, the request filter

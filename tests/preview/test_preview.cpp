@@ -24,6 +24,7 @@
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/ShownPage.h"
+#include "support/TestFiles.h"
 #include "window/Controls.h"
 
 namespace {
@@ -360,16 +361,59 @@ private slots:
         QCOMPARE(::lstat(QFile::encodeName(w->previewFile()).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 07777), 0600);
         QVERIFY(readAll(w->previewFile()).startsWith("<p>pi\xe8ge</p>"));
-        QCOMPARE(QDir(form().tempFolder).entryList(QDir::Files | QDir::Hidden | QDir::System),
+        QCOMPARE(QDir(form().previewFolder).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  QStringList{QStringLiteral("Htm_temp.htm")});
+        QCOMPARE(QFileInfo(form().previewFolder).permissions() & 0x0077, QFileDevice::Permissions());
+
+        // A file that cannot be written shows nothing: not the page shown before it.
+        waitShown();
+        form().BitBtn8->click();
+        {
+            const FileSizeLimit fullDisk(8);
+            QVERIFY(fullDisk.active());
+            preview(1);
+        }
+        QCOMPARE(prompter.beeps, 2);
+        QVERIFY(!QFileInfo::exists(w->previewFile()));
+        QTRY_VERIFY(!shownPage(previewView(form())).text.contains(QStringLiteral("pi\u00e8ge")));
 
         // A temp folder where nothing can be written: one more beep, the preview goes on.
         form().BitBtn8->click();
         form().tempFolder = w->root.filePath(QStringLiteral("missing"));
+        form().previewFolder.clear();
         preview(1);
         QCOMPARE(prompter.beeps, 2);
         QVERIFY(prompter.infos.isEmpty());
         QVERIFY(!form().Memo2->toPlainText().isEmpty());
+    }
+
+    // In a temp folder shared with other users (sticky, as /tmp), another user's "Htm_temp.htm"
+    // is never shown nor touched: the preview file lives in a folder of the program's own.
+    void sharedTempFolderHoldsNoPageOfAnother()
+    {
+        const QString shared = w->root.filePath(QStringLiteral("shared"));
+        const QString ours = shared + QStringLiteral("/pelicorde-%1").arg(::getuid());
+        QVERIFY(QDir().mkpath(ours));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+        // A folder of the program's name that others may enter (someone else's trap) is not taken.
+        QVERIFY(::chmod(QFile::encodeName(ours).constData(), 0777) == 0);
+        const QString planted = shared + QStringLiteral("/Htm_temp.htm");
+        {
+            QFile f(planted);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("<p>page d'un autre</p>");
+        }
+        form().tempFolder = shared;
+        form().previewFolder.clear();
+        mailfactory::Mail m;
+        m.html = QStringLiteral("<p>la mienne</p>");
+        serve({mailfactory::build(m)});
+        preview(1);
+        waitShown();
+        QTRY_COMPARE(shownPage(previewView(form())).text.trimmed(), QStringLiteral("la mienne"));
+        QCOMPARE(readAll(planted), QByteArray("<p>page d'un autre</p>"));
+        QVERIFY(w->previewFile().startsWith(ours + QLatin1Char('-')));
+        QVERIFY(QDir(ours).isEmpty());
     }
 
     // The pane closed while the message downloads stays closed: the end of the preview shows no
@@ -421,8 +465,9 @@ private slots:
         QCOMPARE(form().currentRow, 1);
     }
 
-    // Should pelicorde-preview end while the pane is open, the program shows the page itself.
-    void pageShownWhenTheHelperEnds()
+    // Should pelicorde-preview end while the pane is open, the text view shows the message and
+    // the web engine stays out of the program: the next preview starts another helper.
+    void anotherHelperWhenTheHelperEnds()
     {
         mailfactory::Mail m;
         m.html = QStringLiteral("<p>Toujours l\u00e0</p>");
@@ -431,9 +476,26 @@ private slots:
         auto *remote = qobject_cast<RemoteWebView *>(previewView(form()));
         QVERIFY(remote);
         waitShown();
+        const qint64 first = remote->helperId();
+        QCOMPARE(::kill(pid_t(first), SIGKILL), 0);
+        QTRY_VERIFY(!previewView(form()));
+        QVERIFY(form().Panel1->isVisible());
+        QVERIFY(form().Memo2->toPlainText().contains(QStringLiteral("Toujours l\u00e0")));
+        // Htm/Txt back to the page: a new helper shows it.
+        form().BitBtn3->click();
+        remote = qobject_cast<RemoteWebView *>(previewView(form()));
+        QVERIFY(remote);
+        QVERIFY(remote->helperId() != first);
+        QTRY_COMPARE(shownPage(remote).text.trimmed(), QStringLiteral("Toujours l\u00e0"));
+
         QCOMPARE(::kill(pid_t(remote->helperId()), SIGKILL), 0);
-        QTRY_VERIFY(qobject_cast<SafeWebView *>(previewView(form())));
-        QTRY_COMPARE(shownPage(previewView(form())).text.trimmed(), QStringLiteral("Toujours l\u00e0"));
+        QTRY_VERIFY(!previewView(form()));
+        form().BitBtn8->click();
+        preview(1);
+        remote = qobject_cast<RemoteWebView *>(previewView(form()));
+        QVERIFY(remote);
+        waitShown();
+        QTRY_COMPARE(shownPage(remote).text.trimmed(), QStringLiteral("Toujours l\u00e0"));
     }
 };
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/WindowFixture.h"
 
+#include "preview/Preview.h"
+
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -34,7 +36,7 @@ bool WindowFixture::start(QSize workArea)
     return QTest::qWaitForWindowExposed(form.get()) && QTest::qWaitFor([this] { return !form->firstShow; });
 }
 
-QString WindowFixture::previewFile() const { return form->tempFolder + QStringLiteral("/Htm_temp.htm"); }
+QString WindowFixture::previewFile() const { return previewFilePath(*form); }
 
 void WindowFixture::pointAt(const Pop3Account &account)
 {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "app/Startup.h"
+#include "preview/EngineArguments.h"
 #include "mailbox/Pop3Session.h"
 #include "window/PelicordeFP.h"
 
@@ -21,8 +22,8 @@
 #define PELICORDE_TEST_MAIN(TestClass)                                                                                 \
     int main(int argc, char **argv)                                                                                    \
     {                                                                                                                  \
-        prepareApplication();                                                                                          \
-        QApplication app(argc, argv);                                                                                  \
+        EngineArguments &engine = prepareApplication(argc, argv);                                                      \
+        QApplication app(engine.argc(), engine.argv());                                                                \
         TestClass test;                                                                                                \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
         return QTest::qExec(&test, argc, argv);                                                                        \
