@@ -9,6 +9,7 @@
 
 #include "core/AccountFile.h"
 #include "core/BlacklistFile.h"
+#include "core/DataFiles.h"
 #include "core/Error.h"
 #include "core/Folders.h"
 #include "core/SafeFile.h"
@@ -55,7 +56,7 @@ int answerArguments(int argc, char **argv)
 
 // The unique ids seen at the last check, one a line. Without UIDL the server's ids are
 // unknown: the file then holds "#<count>" and what is new is what the count grew by.
-const QString SeenFileName = QStringLiteral("pelicorde-check.uid");
+const QString SeenFileName = QLatin1String(datafiles::kCheckSeen);
 
 struct Seen
 {
@@ -122,8 +123,10 @@ int check()
         });
         // Read-only: over IMAP, EXAMINE, so that no flag changes.
         session->open(account, MailboxSession::Access::Scan);
-        if (session->encrypted() && !account.tls)
-            encryptedServers::remember(encrypted, account.host, account.port);
+        // Unrecorded, a later stripped STLS would go unnoticed: not a check that went well.
+        if (QString why; session->encrypted() && !account.tls
+                         && !encryptedServers::remember(encrypted, account.host, account.port, &why))
+            throw Error(QStringLiteral("La protection du chiffrement n'a pas pu être enregistrée : %1").arg(why));
         count = session->messageCount();
         list.setRows(count > 0 ? count + 1 : 2);
         scan::headerPass(*session, list, count, lastHeaderDate, [](int) {});
@@ -136,7 +139,13 @@ int check()
         session->close();
     }
     // The marks alone: the blacklist is opened read-only and its bytes stay as they are.
-    blacklistPass(blacklist::filePath(dataFolder), list, QString(), BlacklistDates::Leave);
+    // A blacklist that is there but cannot be read would make every count a false "0 marked".
+    if (const QString path = blacklist::filePath(dataFolder);
+        !blacklistPass(path, list, QString(), BlacklistDates::Leave))
+        throw Error(QStringLiteral("Liste noire illisible : %1 (ce n'est pas un fichier ordinaire, ou il dépasse %2 Mo, "
+                                   "ou sa lecture est refusée)")
+                        .arg(path)
+                        .arg(blacklist::kMaxFileSize / (1024 * 1024)));
 
     int marked = 0;
     for (int r = 1; r <= count; ++r)
@@ -157,8 +166,8 @@ int check()
         state = "#" + QByteArray::number(count) + '\n';
     }
     // Unsaved, every later run would count the same messages as new.
-    if (!accounts::writePrivateFile(seenPath, state))
-        throw Error(QStringLiteral("Impossible d'enregistrer les messages vus dans %1").arg(seenPath));
+    if (QString why; !accounts::writePrivateFile(seenPath, state, &why))
+        throw Error(why);
 
     std::printf("{\"messages\": %d, \"marked\": %d, \"new\": %d}\n", count, marked, fresh);
     return 0;

@@ -175,17 +175,17 @@ QByteArray dateField(const QString &lastHeaderDate)
 
 } // namespace
 
-void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate, BlacklistDates dates)
+bool blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate, BlacklistDates dates)
 {
     QFile file(path);
     const bool write = dates == BlacklistDates::Write;
     // A read-only blacklist is left alone, even by a user (root) whom the system lets write it.
     if (write && !(QFile::permissions(path) & QFileDevice::WriteOwner))
-        return;
+        return true;
     const std::optional<QByteArray> read = files::openAndReadWhole(
         file, write ? QIODevice::ReadWrite | QIODevice::Unbuffered : QIODevice::ReadOnly, blacklist::kMaxFileSize);
     if (!read)
-        return;
+        return !files::entryExists(path);
     const QByteArray &bytes = *read;
 
     // Tokens ended by a separator, in file order; a last token without one is never tested.
@@ -212,7 +212,7 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
         start = i + 1;
     }
     if (patterns.empty())
-        return;
+        return true;
 
     Automaton automaton(patternLength);
     for (std::size_t id = 0; id < patterns.size(); ++id)
@@ -294,4 +294,5 @@ void blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     for (int r = 1; r < rows; ++r)
         if (markedBy[r] != SIZE_MAX && markedBy[r] <= lastToken)
             list.setCell(r, MessageList::Mark, QStringLiteral("1"));
+    return true;
 }

@@ -26,6 +26,11 @@ class MessageList;
 //
 // With BlacklistDates::Leave the file is opened read-only and nothing is written: the marks
 // alone, for a reader that never writes the blacklist (pelicorde-check), a read-only file too.
+//
+// False when something stands at path that could not be read (a FIFO, a device, a file over
+// the cap, one the system refuses): nothing is then marked, and a caller that reports its
+// counts must not report them as if there were no blacklist. True otherwise, a missing file
+// and a read-only one left alone included.
 enum class BlacklistDates { Write, Leave };
-void blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate,
+bool blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate,
                    BlacklistDates dates = BlacklistDates::Write);

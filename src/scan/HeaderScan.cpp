@@ -9,6 +9,7 @@
 #include <QTime>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 #include "core/BlacklistFile.h"
 #include "core/Error.h"
@@ -147,9 +148,13 @@ QString heldScanText(qint64 waitMs)
 void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
 {
     MessageList &list = *form.list;
-    openSession(session, form, MailboxSession::Access::Scan);
+    const QString unrecorded = openSession(session, form, MailboxSession::Access::Scan);
+    QStringList notes;
     if (!session.encrypted())
-        form.scanNote = QStringLiteral("Connexion non chiffrée");
+        notes << QStringLiteral("Connexion non chiffrée");
+    if (!unrecorded.isEmpty())
+        notes << unrecorded.left(1).toUpper() + unrecorded.mid(1);
+    form.scanNote = notes.join(QStringLiteral(" ; "));
 
     // Only once connected: a scan that cannot reach the server leaves the previous rows.
     list.clearDataRows();
@@ -300,7 +305,10 @@ void headerScan(TForm1 &form)
     } catch (const Error &e) {
         stop = failedText(e);
         sayStop(form, stop);
-        prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
+        // A box would hold every later check until someone came to answer it: what nobody
+        // asked for is told on the status line and in the tip alone.
+        if (!runsUnattended())
+            prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
     }
     if (ServerOperation::abandoned())
         return;
@@ -308,12 +316,19 @@ void headerScan(TForm1 &form)
     // An error of the attachment pass goes to the standard error report at once; the scan then
     // ends as after any failure (marks, colours, status line), so the list is not left dark.
     if (form.CheckBox1->isChecked()) {
+        std::optional<QString> failure;
         try {
             attachmentPass(form, *session);
         } catch (const Error &e) {
-            reportError(e.text());
+            failure = e.text();
         } catch (const std::exception &e) {
-            reportError(QString::fromLocal8Bit(e.what()));
+            failure = QString::fromLocal8Bit(e.what());
+        }
+        if (failure) {
+            if (runsUnattended())
+                sayStop(form, stop = QStringLiteral("Échec du décompte des pièces jointes à %1 : %2").arg(now(), *failure));
+            else
+                reportError(*failure);
         }
     }
 

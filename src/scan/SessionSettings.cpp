@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <memory>
 
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
@@ -37,13 +38,21 @@ bool runsUnattended()
     return g_unattended;
 }
 
-void openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access)
+QString openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access)
 {
+    // A record that cannot be written is said at once to whoever is there, and on the status
+    // line. Shared: the session keeps the certificate decision.
+    const auto unrecorded = std::make_shared<QStringList>();
+    const auto sayUnrecorded = [unrecorded](const QString &note, const QString &box) {
+        *unrecorded << note;
+        if (!g_unattended)
+            prompter().information(box);
+    };
     Pop3Account account = accountFromWindow(form);
     const QString encrypted = encryptedServers::recordPath(form.dataFolder);
     account.tlsRequired = encryptedServers::known(encrypted, account.host, account.port);
     const QString store = certificates::storePath(form.dataFolder);
-    session.setCertificateDecision([store](const PeerCertificate &peer) {
+    session.setCertificateDecision([store, sayUnrecorded](const PeerCertificate &peer) {
         const certificates::Trust trust = certificates::trustOf(store, peer);
         if (trust == certificates::Trust::Remembered)
             return true;
@@ -56,7 +65,11 @@ void openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Ac
                                  trust == certificates::Trust::Changed ? Prompter::Default::Annuler
                                                                        : Prompter::Default::Oui))
             return false;
-        certificates::remember(store, peer);
+        if (QString why; !certificates::remember(store, peer, &why))
+            sayUnrecorded(QStringLiteral("certificat accepté mais non enregistré"),
+                          QStringLiteral("Votre réponse n'a pas pu être enregistrée : %1.\n\nLe certificat est accepté "
+                                         "pour cette connexion seulement ; la question sera posée de nouveau.")
+                              .arg(why));
         return true;
     });
     try {
@@ -66,11 +79,16 @@ void openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Ac
         refused.setDelaySeconds(loginDelays().delaySeconds(account));
         throw;
     }
-    if (session.encrypted() && !account.tls)
-        encryptedServers::remember(encrypted, account.host, account.port);
+    if (QString why; session.encrypted() && !account.tls && !encryptedServers::remember(encrypted, account.host, account.port, &why))
+        sayUnrecorded(QStringLiteral("protection du chiffrement non enregistrée"),
+                      QStringLiteral("La protection du mot de passe n'a pas pu être enregistrée : %1.\n\nSi quelqu'un "
+                                     "retirait plus tard le chiffrement de %2:%3, Pelicorde ne pourrait pas s'en apercevoir.")
+                          .arg(why, account.host)
+                          .arg(account.port));
     // The login counts from now, even if the session fails right after it.
     loginDelays().loggedIn(account);
     loginDelays().announced(account, session.loginDelay());
+    return unrecorded->join(QStringLiteral(" ; "));
 }
 
 std::unique_ptr<MailboxSession> windowSession(const TForm1 &form)

@@ -35,13 +35,15 @@ private:
 // True while an UnattendedScope lives.
 bool runsUnattended();
 
-// Opens session with the window's account. A certificate the CAs do not validate is accepted
-// when remembered for the server, otherwise the user is asked (and a yes remembered).
 // Opens session with the window's account, keeping the login-delay bookkeeping: the time of the
-// login and the delay the server announces once logged in. A server that has logged in over
-// TLS before must offer it again (EncryptionWithdrawn otherwise); one that does is remembered. A login the server refused for the
-// time being throws LoginRefused with the delay when known.
-void openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access);
+// login and the delay the server announces once logged in. A certificate the CAs do not
+// validate is accepted when remembered for the server, otherwise the user is asked (and a yes
+// remembered). A server that has logged in over TLS before must offer it again
+// (EncryptionWithdrawn otherwise); one that does is remembered. A login the server refused for
+// the time being throws LoginRefused with the delay when known.
+// Returns what could not be recorded (a yes to a certificate, a server's encryption), for the
+// status line; empty when all was. The user, when there, was told in a box already.
+QString openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access);
 
 // A session of the protocol of the window's account, not opened yet.
 std::unique_ptr<MailboxSession> windowSession(const TForm1 &form);

@@ -6,9 +6,11 @@
 #include "core/AccountFile.h"
 #include "mailbox/CertificateTrust.h"
 #include "support/DovecotServer.h"
+#include "support/FeedingFifo.h"
 #include "support/TestFiles.h"
 
 #include <QTcpServer>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -97,18 +99,25 @@ private slots:
     }
 
     // What stands in the data folder or in the way, and what the program says of it: the uid
-    // file a FIFO (refused unread, then replaced), a read-only blacklist, a uid file that cannot
-    // be saved, a server that refuses the connection (in French, not in Qt's English).
+    // file a FIFO (neither read nor written), a read-only blacklist, a uid file that cannot be
+    // saved, a blacklist that cannot be read (no count passes for "0 marked"), a server that
+    // refuses the connection (in French, not in Qt's English).
     void dataFolderFiles_data()
     {
         QTest::addColumn<QString>("what");
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QString>("err"); // without "pelicorde-check: " and the line end
         const QByteArray counts("{\"messages\": 2, \"marked\": 1, \"new\": 2}\n");
-        QTest::newRow("uid file a FIFO") << QStringLiteral("fifo") << counts << QString();
+        const QString notAFile = QStringLiteral("Impossible d'écrire <uid> (ce n'est pas un fichier ordinaire mais un "
+                                                "lien, un périphérique, un tube ou un dossier : rien n'y a été écrit)");
+        const QString unreadable = QStringLiteral("Liste noire illisible : <blacklist> (ce n'est pas un fichier ordinaire, "
+                                                  "ou il dépasse 1 Mo, ou sa lecture est refusée)");
+        QTest::newRow("uid file a FIFO") << QStringLiteral("fifo") << QByteArray() << notAFile;
         QTest::newRow("read-only blacklist") << QStringLiteral("read-only") << counts << QString();
-        QTest::newRow("uid file cannot be saved") << QStringLiteral("unsaved") << QByteArray()
-                                                  << QStringLiteral("Impossible d'enregistrer les messages vus dans <uid>");
+        QTest::newRow("uid file cannot be saved") << QStringLiteral("unsaved") << QByteArray() << notAFile;
+        QTest::newRow("blacklist a FIFO") << QStringLiteral("blacklist fifo") << QByteArray() << unreadable;
+        QTest::newRow("blacklist too large") << QStringLiteral("blacklist large") << QByteArray() << unreadable;
+
         QTest::newRow("connection refused") << QStringLiteral("refused") << QByteArray()
                                             << QStringLiteral("Connexion impossible au serveur 127.0.0.1:<port> : "
                                                               "connexion refusée par le serveur");
@@ -138,13 +147,25 @@ private slots:
             QVERIFY(QFile::setPermissions(blacklistPath, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         if (what == QLatin1String("unsaved"))
             QVERIFY(QDir().mkdir(seenPath)); // in the way of the file, for root too
+        if (what == QLatin1String("blacklist large"))
+            QVERIFY(QFile::resize(blacklistPath, 1024 * 1024 + 1)); // sparse: no disk used
+        std::optional<FeedingFifo> fifo;
+        if (what == QLatin1String("blacklist fifo")) {
+            QVERIFY(QFile::remove(blacklistPath));
+            fifo.emplace(blacklistPath, "spam.example\t00/00/0000\r\n");
+            QVERIFY(fifo->made());
+        }
         const Run r = check();
+        fifo.reset();
         QFile::setPermissions(blacklistPath, QFile::ReadOwner | QFile::WriteOwner);
         QDir().rmdir(seenPath);
+        QFile::remove(seenPath);
         QCOMPARE(r.out, out);
         QCOMPARE(r.exitCode, out.isEmpty() ? 2 : 0);
         QCOMPARE(QString::fromUtf8(r.err), err.isEmpty() ? QString() : QStringLiteral("pelicorde-check: ")
-                 + err.replace(QLatin1String("<uid>"), seenPath).replace(QLatin1String("<port>"), port) + u'\n');
+                 + err.replace(QLatin1String("<uid>"), seenPath).replace(QLatin1String("<port>"), port)
+                       .replace(QLatin1String("<blacklist>"), blacklistPath)
+                 + u'\n');
     }
 
     // The program stands on the core alone: no widgets, no web engine, no GUI library.

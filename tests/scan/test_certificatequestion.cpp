@@ -171,6 +171,44 @@ private slots:
         QVERIFY(prompter.questions.isEmpty());
     }
 
+    // A "Oui" to a certificate, or a server's encryption, that cannot be recorded (a full or
+    // read-only data folder; folders in the way here, which stop root too) is said: in a box
+    // to whoever started the scan, and on the status line; the question comes back.
+    void unrecordableAnswersAreSaid()
+    {
+        TForm1 &form = *w->form;
+        QVERIFY(dovecot.replaceCertificate()); // self-signed, trusted by no CA
+        w->pointAt(dovecot.account(false)); // STLS
+        const QString certificates = certificates::storePath(form.dataFolder);
+        const QString encrypted = form.dataFolder + QStringLiteral("/Serveurs-chiffres.txt");
+        QVERIFY(QDir().mkdir(certificates));
+        QVERIFY(QDir().mkdir(encrypted));
+        const QString answerBox = QStringLiteral("Votre réponse n'a pas pu être enregistrée : Impossible d'écrire %1").arg(certificates);
+        const QString protectionBox = QStringLiteral("La protection du mot de passe n'a pas pu être enregistrée : %1").arg(encrypted);
+        const auto startsWith = [](const QString &text, const QString &start) { return text.startsWith(start); };
+
+        for (int scan = 1; scan <= 2; ++scan) { // asked each time: the answer was never kept
+            prompter.reset();
+            headerScan(form);
+            QCOMPARE(prompter.questions.size(), 1);
+            QCOMPARE(prompter.infos.size(), 2);
+            QVERIFY2(startsWith(prompter.infos[0], answerBox), qPrintable(prompter.infos[0]));
+            QVERIFY2(startsWith(prompter.infos[1], protectionBox), qPrintable(prompter.infos[1]));
+            QCOMPARE(form.list->cell(1, 1), QStringLiteral("Bonjour"));
+            QCOMPARE(form.StatusBar1->currentMessage(),
+                     Checked + QStringLiteral(" — Certificat accepté mais non enregistré ; protection du chiffrement non "
+                                              "enregistrée"));
+        }
+        // The certificate kept at last, a timer's scan tells of the encryption on the line alone.
+        QVERIFY(QDir().rmdir(certificates));
+        headerScan(form);
+        prompter.reset();
+        requestScan(form);
+        QVERIFY(prompter.questions.isEmpty());
+        QVERIFY(prompter.infos.isEmpty());
+        QCOMPARE(form.StatusBar1->currentMessage(), Checked + QStringLiteral(" — Protection du chiffrement non enregistrée"));
+    }
+
     // A server once logged into over STLS that no longer offers it, refuses it or refuses CAPA:
     // no USER goes out; the scan the user starts says so in a box, the timer's on the status
     // line. Saving the account again accepts the server as it now is.

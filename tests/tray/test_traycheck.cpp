@@ -176,6 +176,8 @@ private slots:
             if (tick == 12)
                 form->Edit16->setText(m_server->password());
         }
+        // Nobody asked for those: no box, which would hold every later check until answered.
+        QVERIFY(m_prompter.infos.isEmpty());
         // A scan the user started: its failure is on the line while its box waits, ticks or not.
         form->Edit16->setText(QStringLiteral("faux"));
         QString line;
