@@ -34,7 +34,7 @@ MailMessage fetchMessage(const TForm1 &form, int n)
 
 void saveAttachments(TForm1 &form)
 {
-    if (refusedWhileBusy())
+    if (refusedWhileBusy() || refusedForAnotherAccount(form))
         return;
     ServerOperation op;
     const int row = form.currentRow;

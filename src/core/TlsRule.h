@@ -13,6 +13,8 @@ inline constexpr int kHighestPlainPort = 900;
 // hexadecimal), within the range of a 32-bit int. Any other text, the empty one included, gives 110. The value is not range
 // checked as a port: the POP3 session refuses what it cannot connect to.
 int portNumber(const QString &portText);
+// True when portNumber reads a number in portText rather than giving its default.
+bool isPortNumber(const QString &portText);
 
 // The TLS rule: portNumber(portText) > 900.
 bool usesTls(const QString &portText);

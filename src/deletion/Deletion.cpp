@@ -34,10 +34,10 @@ QString warningText(const MessageList &list)
     if (list.idScope().isEmpty())
         return QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
                               "irréversible.\n\nVoulez-vous continuer ?");
-    if (!list.junkFolder().isEmpty())
+    if (list.removal().kind == Removal::Kind::ToJunk)
         return QStringLiteral("Attention :\n\nLes messages cochés seront déplacés dans le dossier Indésirables "
                               "(« %1 ») du serveur.\n\nVoulez-vous continuer ?")
-            .arg(list.junkFolder());
+            .arg(list.removal().folder);
     return QStringLiteral("Attention :\n\nLes messages cochés seront supprimés définitivement du serveur : "
                           "cette suppression est irréversible.\n\nVoulez-vous continuer ?");
 }
@@ -66,7 +66,7 @@ void removeByIds(MailboxSession &session, const MessageList &list)
     }
     throwIfAbandoned();
     if (!ids.isEmpty())
-        session.removeByIds(list.idScope(), ids, !list.junkFolder().isEmpty());
+        session.removeByIds(list.idScope(), ids, list.removal().kind == Removal::Kind::ToJunk);
     pumpEvents();
     throwIfAbandoned();
 }
@@ -143,12 +143,31 @@ void deleteRows(MailboxSession &session, TForm1 &form, bool &quitSent)
     session.close();
 }
 
+// A removal the server stopped midway: its words, and how many of the ticked messages had gone.
+QString stoppedText(const RemovalFailed &e, const MessageList &list)
+{
+    int ticked = 0;
+    for (int r = 1; r < list.rows(); ++r)
+        ticked += list.isMarked(r) ? 1 : 0;
+    const bool toJunk = list.removal().kind == Removal::Kind::ToJunk;
+    const QString done = e.done() == 0 ? NothingRemovedText.mid(2)
+        : toJunk ? QStringLiteral("Déjà déplacés dans le dossier « %1 » avant l'erreur : %2 des %3 messages cochés.")
+                       .arg(list.removal().folder).arg(e.done()).arg(ticked)
+                 : QStringLiteral("Déjà supprimés avant l'erreur : %1 des %2 messages cochés.").arg(e.done()).arg(ticked);
+    return QStringLiteral("Erreur durant la suppression des messages sur le serveur\n\n%1\n\n%2").arg(e.text(), done);
+}
+
 } // namespace
 
 void deleteMarked(TForm1 &form)
 {
-    if (refusedWhileBusy())
+    if (refusedWhileBusy() || refusedForAnotherAccount(form))
         return;
+    // Known from the scan: the warning must not promise what the server cannot do.
+    if (form.list->removal().kind == Removal::Kind::Refused) {
+        prompter().information(ExpungeUnsupportedText + NothingRemovedText);
+        return;
+    }
     bool changed = false;
     {
         // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
@@ -165,6 +184,8 @@ void deleteMarked(TForm1 &form)
                 failure = ChangedText + NothingRemovedText;
             } catch (const ExpungeUnsupported &) {
                 failure = ExpungeUnsupportedText + NothingRemovedText;
+            } catch (const RemovalFailed &e) {
+                failure = stoppedText(e, *form.list);
             } catch (const Error &e) {
                 failure = failureBoxText(e, FailureText);
             }

@@ -230,6 +230,9 @@ void ImapSession::failRefused(const QString &step, const ImapResponse &r)
 
 void ImapSession::failParser(const QString &step)
 {
+    // A POP3 server on the port: the user only has to say so.
+    if (!m_greeted && (m_parser.problemLine().startsWith("+OK") || m_parser.problemLine().startsWith("-ERR")))
+        failOtherProtocol(QLatin1StringView("POP3"), QLatin1StringView("pop3"), QLatin1StringView("IMAP"));
     switch (m_parser.problem()) {
     case ImapResponseParser::Problem::TooLong:
         failTooLong(step);
@@ -292,8 +295,11 @@ void ImapSession::open(const Pop3Account &account)
     const auto status = hello.status();
     if (hello.kind() != ImapResponse::Kind::Untagged
         || (status != ImapResponse::Status::Ok && status != ImapResponse::Status::PreAuth
-            && status != ImapResponse::Status::Bye))
+            && status != ImapResponse::Status::Bye)) {
+        if (hello.dump().startsWith("+OK"))
+            failOtherProtocol(QLatin1StringView("POP3"), QLatin1StringView("pop3"), QLatin1StringView("IMAP"));
         failGarbled(greeting, QStringLiteral("« %1 »").arg(serverText(hello.dump())));
+    }
     if (status == ImapResponse::Status::Bye)
         failTurnedAway(greeting, statusText(hello));
     noticeCode(hello);
@@ -796,15 +802,22 @@ int ImapSession::remove(quint32 uidValidity, const QList<quint32> &uids, Removal
                 .arg(server()));
     const qint64 before = m_expunged;
     const bool plus = hasCapability("LITERAL+");
-    for (const QByteArray &set : uidSets(uids)) {
-        if (move) {
-            expectOk("UID MOVE " + set + ' ' + ImapResponseParser::astring(junk, plus), QStringLiteral("la commande UID MOVE"));
-            continue;
+    try {
+        for (const QByteArray &set : uidSets(uids)) {
+            if (move) {
+                expectOk("UID MOVE " + set + ' ' + ImapResponseParser::astring(junk, plus), QStringLiteral("la commande UID MOVE"));
+                continue;
+            }
+            if (how == Removal::ToJunk)
+                expectOk("UID COPY " + set + ' ' + ImapResponseParser::astring(junk, plus), QStringLiteral("la commande UID COPY"));
+            expectOk("UID STORE " + set + " +FLAGS.SILENT (\\Deleted)", QStringLiteral("la commande UID STORE"));
+            expectOk("UID EXPUNGE " + set, QStringLiteral("la commande UID EXPUNGE"));
         }
-        if (how == Removal::ToJunk)
-            expectOk("UID COPY " + set + ' ' + ImapResponseParser::astring(junk, plus), QStringLiteral("la commande UID COPY"));
-        expectOk("UID STORE " + set + " +FLAGS.SILENT (\\Deleted)", QStringLiteral("la commande UID STORE"));
-        expectOk("UID EXPUNGE " + set, QStringLiteral("la commande UID EXPUNGE"));
+    } catch (const MailboxChanged &) {
+        throw;
+    } catch (const Error &e) {
+        // The earlier commands' messages have gone: the user must know how many.
+        throw RemovalFailed(e, int(m_expunged - before));
     }
     return int(m_expunged - before);
 }

@@ -32,6 +32,18 @@ public:
     using Error::Error;
 };
 
+// A removal the server stopped midway (a refused UID MOVE, say): the text is the server's
+// refusal; done messages had left the INBOX already, by the earlier commands of the run.
+class RemovalFailed : public Error
+{
+public:
+    RemovalFailed(const Error &cause, int done) : Error(cause.text(), cause.cause()), m_done(done) {}
+    int done() const noexcept { return m_done; }
+
+private:
+    int m_done;
+};
+
 // The server cannot expunge chosen messages only (no UIDPLUS): a plain EXPUNGE would also remove
 // the messages other programs marked \Deleted, so nothing was removed.
 class ExpungeUnsupported : public Error

@@ -111,6 +111,14 @@ void MailConnection::failRefusal(const QString &step, QByteArrayView said)
                 QStringLiteral("Le serveur a refusé une commande"));
 }
 
+void MailConnection::failOtherProtocol(QLatin1StringView speaks, QLatin1StringView scheme, QLatin1StringView expected)
+{
+    const QString how = QStringLiteral("écrivez %1://%2 comme serveur (%1s:// pour un port chiffré d'emblée)")
+                            .arg(scheme, server().section(QLatin1Char(':'), 0, -2));
+    fail(QStringLiteral("Le serveur %1 parle %2, pas %3 : %4").arg(server(), speaks, expected, how),
+         QStringLiteral("Ce serveur parle %1 : %2").arg(speaks, how));
+}
+
 void MailConnection::failTurnedAway(const QString &greeting, QByteArrayView said)
 {
     fail(QStringLiteral("Le serveur %1 a refusé %2 : %3").arg(server(), greeting, serverText(said)),

@@ -124,6 +124,9 @@ protected:
     [[noreturn]] void failTls(const QString &detail = {});
     [[noreturn]] void failWithdrawn();
     [[noreturn]] void failOutOfStep(const QString &text);
+    // The server greeted in the other protocol: how to write the account for it. speaks: the
+    // protocol it speaks ("IMAP"), scheme: its scheme ("imap"), expected: the one asked for.
+    [[noreturn]] void failOtherProtocol(QLatin1StringView speaks, QLatin1StringView scheme, QLatin1StringView expected);
     [[noreturn]] void failGarbled(const QString &step, const QString &what);
     [[noreturn]] void failTooLong(const QString &step);
     [[noreturn]] void failRefusal(const QString &step, QByteArrayView said);

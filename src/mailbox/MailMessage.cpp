@@ -843,7 +843,13 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
             if (g_strcmp0(internet_address_mailbox_get_addr(same), internet_address_mailbox_get_addr(sender)) == 0)
                 shown = same;
         GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(shown), nullptr, FALSE));
-        mail.m_senderText = visibleText(fromUtf8(text.get()));
+        QString shownText = fromUtf8(text.get());
+        // GMime writes the domain as punycode; the list shows it as the sender wrote it.
+        const char *written = internet_address_mailbox_get_addr(shown);
+        const char *ascii = internet_address_mailbox_get_idn_addr(shown);
+        if (written && ascii && g_strcmp0(written, ascii) != 0)
+            shownText.replace(fromUtf8(ascii), fromUtf8(written));
+        mail.m_senderText = visibleText(shownText);
     }
     QStringList recipients;
     collectAddresses(g_mime_message_get_to(message.get()), recipients);

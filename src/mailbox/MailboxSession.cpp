@@ -30,7 +30,15 @@ public:
     }
     QHash<int, QString> uniqueIds() override { return m_ids; }
     QString idScope() const override { return QString::number(m_session.uidValidity()); }
-    QString junkFolder() override { return ImapResponseParser::mailboxName(m_session.junkFolder()); }
+    Removal removalKind() override
+    {
+        const QString junk = ImapResponseParser::mailboxName(m_session.junkFolder());
+        // Without either, only a plain EXPUNGE could remove them, and it would also remove what
+        // other programs marked \Deleted.
+        if (!m_session.hasCapability("UIDPLUS") && !(m_session.hasCapability("MOVE") && !junk.isEmpty()))
+            return {Removal::Kind::Refused, {}};
+        return junk.isEmpty() ? Removal{} : Removal{Removal::Kind::ToJunk, junk};
+    }
     void attachments(int first, int last, const EachAttachments &each,
                      const std::function<void(int n)> &afterPart) override
     {

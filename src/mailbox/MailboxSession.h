@@ -9,6 +9,7 @@
 
 #include "mailbox/ImapSession.h"
 #include "mailbox/Pop3Session.h"
+#include "mailbox/Removal.h"
 
 // A server out of step with its commands, whichever the protocol.
 using MailboxProtocolError = Pop3ProtocolError;
@@ -47,8 +48,9 @@ public:
     virtual QList<QString> uniqueIdsByNumber();
     // What the ids hold under (IMAP's UIDVALIDITY); empty when they stand alone.
     virtual QString idScope() const = 0;
-    // The folder a removal moves messages to (the server's \Junk); empty: removal destroys them.
-    virtual QString junkFolder() = 0;
+    // What a removal would do to this mailbox's messages: moved to the server's \Junk folder,
+    // destroyed, or refused when the server cannot remove chosen messages only.
+    virtual Removal removalKind() = 0;
 
     // The attachments of messages first..last, as MailMessage counts and names them;
     // afterPart(n) after each part read, for a progress bar.
@@ -67,7 +69,8 @@ public:
     virtual void headersAhead(const QList<int> &numbers) = 0;
     virtual void removeAhead(const QList<int> &numbers) = 0;
     // The messages with these ids, provided the mailbox holds under scope still (MailboxChanged
-    // otherwise): moved to junkFolder() when toJunk, else destroyed. Returns how many left.
+    // otherwise): moved to removalKind()'s folder when toJunk, else destroyed. Returns how many
+    // left; a failure midway throws RemovalFailed, which tells how many had left already.
     virtual int removeByIds(const QString &scope, const QList<QString> &ids, bool toJunk) = 0;
 
     virtual void close() = 0; // ends the session, so that removals take effect
@@ -93,7 +96,7 @@ public:
     QHash<int, QString> uniqueIds() override;
     QList<QString> uniqueIdsByNumber() override;
     QString idScope() const override { return {}; }
-    QString junkFolder() override { return {}; }
+    Removal removalKind() override { return {}; }
     void attachments(int first, int last, const EachAttachments &each,
                      const std::function<void(int n)> &afterPart) override;
     QByteArray message(int n, const QString &id) override;

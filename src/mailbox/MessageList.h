@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "mailbox/Removal.h"
+
 // The message list behind SG1, in the program's own numbering: row 0 holds the captions,
 // row r (1..N) the message that had number r on the server at the last scan. Seven text
 // columns, the last one hidden in the view. Each row also keeps the message's unique id
@@ -67,14 +69,17 @@ public:
     void announce();
     QString uid(int row) const;
     void setUid(int row, const QString &uid);
-    // What the ids hold under (IMAP's UIDVALIDITY; empty for POP3) and the folder a deletion
-    // moves the messages to (empty: it destroys them), as the last scan found them.
+    // The mailbox the rows were read from, as the last scan found it: the account (protocol,
+    // server, port and user: sessionAccountKey; empty when no scan wrote the rows), what the ids
+    // hold under (IMAP's UIDVALIDITY; empty for POP3) and what a deletion would do.
+    QString account() const { return m_account; }
     QString idScope() const { return m_idScope; }
-    QString junkFolder() const { return m_junkFolder; }
-    void setMailbox(const QString &idScope, const QString &junkFolder)
+    const Removal &removal() const { return m_removal; }
+    void setMailbox(const QString &account, const QString &idScope, const Removal &removal)
     {
+        m_account = account;
         m_idScope = idScope;
-        m_junkFolder = junkFolder;
+        m_removal = removal;
     }
     // Empties all seven columns (and the unique id) of a data row.
     void clearRow(int row);
@@ -114,8 +119,9 @@ private:
     // The unique ids, apart from the blocks: they come after the cells, for every row at once,
     // and are shared with the listing that gave them rather than copied into each block.
     std::vector<QString> m_uids;
+    QString m_account;
     QString m_idScope;
-    QString m_junkFolder;
+    Removal m_removal;
     int m_batches = 0;
     int m_batchFirst = 0; // rows written in the open batch, 0 when none
     int m_batchLast = 0;

@@ -156,7 +156,17 @@ void Pop3Session::open(const Pop3Account &account)
     m_replies.expect(false, 0); // the greeting
 
     const QString greeting = QStringLiteral("l'accueil");
-    const Reply hello = readReply(greeting);
+    Reply hello;
+    try {
+        hello = readReply(greeting);
+    } catch (const Error &) {
+        // An IMAP server on the port: the user only has to say so.
+        const QByteArray &line = m_replies.problemLine();
+        if (m_replies.problem() == Pop3ReplyParser::Problem::NotPop3
+            && (line.startsWith("* OK") || line.startsWith("* PREAUTH") || line.startsWith("* BYE")))
+            failOtherProtocol(QLatin1StringView("IMAP"), QLatin1StringView("imap"), QLatin1StringView("POP3"));
+        throw;
+    }
     if (!hello.ok)
         failTurnedAway(greeting, hello.status);
     QStringList offered = preLoginCapabilities();

@@ -228,7 +228,7 @@ void writeAndShow(TForm1 &form, const QString &text)
 
 void previewMessage(TForm1 &form, int r)
 {
-    if (refusedWhileBusy())
+    if (refusedWhileBusy() || refusedForAnotherAccount(form))
         return;
     // Held from the start, so that a timer's scan waits until the pane is filled.
     ServerOperation op;

@@ -20,6 +20,7 @@
 #include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/ScanPasses.h"
+#include "mailbox/SessionAccount.h"
 #include "mailbox/SpamMarking.h"
 #include "scan/SessionSettings.h"
 #include "window/Controls.h"
@@ -148,6 +149,8 @@ QString heldScanText(qint64 waitMs)
 void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
 {
     MessageList &list = *form.list;
+    // As the session reads it: the fields may change while a box waits during the login.
+    const QString source = sessionAccountKey(accountFromWindow(form));
     const QString unrecorded = openSession(session, form, MailboxSession::Access::Scan);
     QStringList notes;
     if (!session.encrypted())
@@ -169,7 +172,7 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
     // during it are held until it is over.
     const int count = session.messageCount();
     // Known before any row is: a deletion tells from them what it will do to the rows read.
-    list.setMailbox(session.idScope(), session.junkFolder());
+    list.setMailbox(source, session.idScope(), session.removalKind());
     session.headersAhead(1, count);
     QElapsedTimer pause;
     pause.start();

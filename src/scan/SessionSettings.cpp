@@ -10,6 +10,7 @@
 #include "mailbox/CertificateTrust.h"
 #include "mailbox/EncryptedServers.h"
 #include "mailbox/LoginDelay.h"
+#include "mailbox/MessageList.h"
 #include "mailbox/SessionAccount.h"
 #include "window/PelicordeFP.h"
 
@@ -94,6 +95,16 @@ QString openSession(MailboxSession &session, const TForm1 &form, MailboxSession:
 std::unique_ptr<MailboxSession> windowSession(const TForm1 &form)
 {
     return makeMailboxSession(accountFromWindow(form));
+}
+
+bool refusedForAnotherAccount(const TForm1 &form)
+{
+    const QString source = form.list->account();
+    if (source.isEmpty() || source == sessionAccountKey(accountFromWindow(form)))
+        return false;
+    prompter().information(QStringLiteral("La liste affichée provient d'un autre compte : relevez d'abord les "
+                                          "messages de ce compte."));
+    return true;
 }
 
 bool refusedWhileBusy()

@@ -48,6 +48,11 @@ QString openSession(MailboxSession &session, const TForm1 &form, MailboxSession:
 // A session of the protocol of the window's account, not opened yet.
 std::unique_ptr<MailboxSession> windowSession(const TForm1 &form);
 
+// The list was read from another account than the one the fields name now (another server,
+// port, user or protocol): an operation on its rows would act on the wrong mailbox, whose
+// numbers and ids may well match. Says so in a box; true when the operation must not run.
+bool refusedForAnotherAccount(const TForm1 &form);
+
 // A user action that would start a server operation while one runs is refused with a beep.
 // True when refused.
 bool refusedWhileBusy();

@@ -20,6 +20,7 @@
 #include "preview/Preview.h"
 #include "preview/RemoteWebView.h"
 #include "support/RecordingPrompter.h"
+#include "support/WindowFixture.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
 
@@ -208,7 +209,8 @@ private slots:
     void closeRemovesThePreviewFile()
     {
         auto form = newWindow();
-        const QString preview = path("temp/Htm_temp.htm");
+        const QString preview = previewFilePath(*form);
+        QVERIFY(preview.startsWith(path("temp/pelicorde-")));
         QFile file(preview);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("<html>spam</html>");
@@ -218,11 +220,13 @@ private slots:
         QVERIFY(form->close());
         QCOMPARE(closed.count(), 1);
         QVERIFY(!QFileInfo::exists(preview));
+        QVERIFY(!QFileInfo::exists(form->previewFolder)); // the program's own folder goes too
         QVERIFY(QFileInfo(path("temp")).isDir());
 
         // Closed from the tray menu while hidden: the close step runs all the same.
         auto hidden = newWindow();
         QSignalSpy hiddenClosed(hidden.get(), &TForm1::closed);
+        QCOMPARE(previewFilePath(*hidden), preview);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
         hidden->close();
@@ -238,9 +242,10 @@ private slots:
         QVERIFY(target.open(QIODevice::WriteOnly));
         target.write("mine");
         target.close();
-        QVERIFY(QFile::link(path("keep.txt"), path("temp/Htm_temp.htm")));
+        const QString preview = previewFilePath(*form);
+        QVERIFY(QFile::link(path("keep.txt"), preview));
         form->FormClose();
-        QVERIFY(!QFileInfo(path("temp/Htm_temp.htm")).isSymLink());
+        QVERIFY(!QFileInfo(preview).isSymLink());
         QVERIFY(QFileInfo::exists(path("keep.txt")));
 
         // Nothing there: the close step does nothing and reports nothing.
@@ -348,5 +353,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(StartupTest)
+PELICORDE_TEST_MAIN(StartupTest)
 #include "test_startup.moc"

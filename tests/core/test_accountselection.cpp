@@ -144,21 +144,29 @@ private slots:
         QCOMPARE(usesTls(text), tls);
     }
 
-    // IMAP on its own ports or for a server written imap://host (the prefix is no part of the host).
+    // IMAP on its own ports or for a server written imap://host or imaps://host, POP3 for
+    // pop3:// and pop3s:// on any port (the prefix is no part of the host); the "s" schemes are
+    // implicit TLS, and a scheme's own port stands in for a field that holds no number.
     void protocolRule_data()
     {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("imap");
-        QTest::newRow("110") << "mail.example" << "110" << "mail.example" << false;
-        QTest::newRow("995") << "mail.example" << "995" << "mail.example" << false;
-        QTest::newRow("143") << "mail.example" << "143" << "mail.example" << true;
-        QTest::newRow("993") << "mail.example" << "993" << "mail.example" << true;
-        QTest::newRow("993 with blanks") << "mail.example" << " 993 " << "mail.example" << true;
-        QTest::newRow("imap:// on 1143") << "imap://mail.example" << "1143" << "mail.example" << true;
-        QTest::newRow("IMAP:// on 110") << "IMAP://mail.example" << "110" << "mail.example" << true;
-        QTest::newRow("imap in the name") << "imap.example" << "110" << "imap.example" << false;
+        QTest::addColumn<int>("portUsed"); // 0: the field's
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("110") << "mail.example" << "110" << "mail.example" << false << 0 << false;
+        QTest::newRow("995") << "mail.example" << "995" << "mail.example" << false << 0 << false;
+        QTest::newRow("143") << "mail.example" << "143" << "mail.example" << true << 0 << false;
+        QTest::newRow("993") << "mail.example" << "993" << "mail.example" << true << 0 << false;
+        QTest::newRow("993 with blanks") << "mail.example" << " 993 " << "mail.example" << true << 0 << false;
+        QTest::newRow("imap:// on 1143") << "imap://mail.example" << "1143" << "mail.example" << true << 0 << false;
+        QTest::newRow("IMAP:// on 110") << "IMAP://mail.example" << "110" << "mail.example" << true << 0 << false;
+        QTest::newRow("imap in the name") << "imap.example" << "110" << "imap.example" << false << 0 << false;
+        QTest::newRow("imaps:// without a port") << "imaps://mail.example" << "" << "mail.example" << true << 993 << true;
+        QTest::newRow("imaps:// on 143") << "imaps://mail.example" << "143" << "mail.example" << true << 0 << true;
+        QTest::newRow("pop3:// on 993") << "pop3://mail.example" << "993" << "mail.example" << false << 0 << false;
+        QTest::newRow("pop3s:// without a port") << "POP3S://mail.example" << "-" << "mail.example" << false << 995 << true;
     }
 
     void protocolRule()
@@ -167,9 +175,13 @@ private slots:
         QFETCH(QString, port);
         QFETCH(QString, host);
         QFETCH(bool, imap);
+        QFETCH(int, portUsed);
+        QFETCH(bool, tls);
         const Pop3Account a = sessionAccount(server, port, QStringLiteral("moi@example.org"), QStringLiteral("x"), false);
         QCOMPARE(a.host, host);
         QCOMPARE(a.protocol == Pop3Account::Protocol::Imap, imap);
+        QCOMPARE(int(a.port), portUsed ? portUsed : accounts::portNumber(port));
+        QCOMPARE(a.tls, tls);
     }
 };
 

@@ -4,11 +4,18 @@
 // faults that must leave the mailbox as it was.
 #include <QtTest>
 
+#include <QLabel>
+#include <QLineEdit>
+
 #include "core/ServerOperation.h"
+#include "attachments/AttachmentSaving.h"
 #include "deletion/Deletion.h"
 #include "mailbox/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/Pop3Session.h"
+#include "preview/Preview.h"
+#include "mailbox/SessionAccount.h"
+#include "scan/SessionSettings.h"
 #include "support/DovecotServer.h"
 #include "support/FakeImapServer.h"
 #include "support/FakePop3Server.h"
@@ -87,10 +94,12 @@ class DeletionTest : public QObject
     DovecotServer m_dovecot;
     TForm1 *m_form = nullptr;
 
-    // The list as a scan of messages would have left it; uids as the server gave them.
+    // The list as a scan of messages on the window's account would have left it; uids as the
+    // server gave them.
     void fillList(const QList<QByteArray> &box, const QHash<int, QString> &uids = {})
     {
         MessageList &list = *m_form->list;
+        list.setMailbox(sessionAccountKey(accountFromWindow(*m_form)), {}, {});
         list.setRows(int(box.size()) + 1);
         list.clearDataRows();
         for (int r = 1; r <= box.size(); ++r) {
@@ -392,8 +401,9 @@ private slots:
         const QByteArray noJunk = "* LIST (\\HasNoChildren) \".\" Archives\r\n$ OK done";
         QTest::newRow("no Junk folder") << QByteArray("LIST") << noJunk << Definitive << QString()
                                         << QByteArray("UID STORE 2 +FLAGS.SILENT (\\Deleted)|UID EXPUNGE 2");
+        // Known from the scan: refused before the warning, which would promise what cannot be done.
         QTest::newRow("no UIDPLUS") << QByteArray("CAPABILITY") << QByteArray("* CAPABILITY IMAP4rev1 SPECIAL-USE\r\n$ OK done")
-                                    << ToJunk
+                                    << QString()
                                     << QStringLiteral("Le serveur ne sait pas effacer seulement les messages cochés (il n'offre "
                                                       "pas UIDPLUS). Pelicorde ne les efface donc pas : la commande EXPUNGE de ce "
                                                       "serveur effacerait aussi les messages que d'autres logiciels ont marqués "
@@ -404,6 +414,16 @@ private slots:
                                              << QString() << QByteArray("UID MOVE 2 Ind&AOk-sirables");
         QTest::newRow("UIDVALIDITY changed") << QByteArray("SELECT") << QByteArray("* 3 EXISTS\r\n* OK [UIDVALIDITY 8] new\r\n$ OK done")
                                              << ToJunk << Changed + NothingRemoved << QByteArray();
+        // The deletion's failure, in the server's words, and what had left already.
+        const QString stopped = QStringLiteral("Erreur durant la suppression des messages sur le serveur\n\nLe serveur "
+                                               "127.0.0.1:<port> a refusé la commande UID MOVE : [SERVERBUG] Panne\n\n");
+        QTest::newRow("UID MOVE refused") << QByteArray("UID MOVE") << QByteArray("$ NO [SERVERBUG] Panne") << ToJunk
+                                          << stopped + QStringLiteral("Aucun message n'a été supprimé.")
+                                          << QByteArray("UID MOVE 2 Junk");
+        QTest::newRow("UID MOVE stopped midway")
+            << QByteArray("UID MOVE") << QByteArray("* 2 EXPUNGE\r\n$ NO [SERVERBUG] Panne") << ToJunk
+            << stopped + QStringLiteral("Déjà déplacés dans le dossier « Junk » avant l'erreur : 1 des 1 messages cochés.")
+            << QByteArray("UID MOVE 2 Junk");
     }
     void imapRemovalFaults()
     {
@@ -422,13 +442,49 @@ private slots:
         mark({2});
         server.commands.clear();
         deleteMarked(*m_form);
-        QCOMPARE(m_prompter.questions, QStringList{warning});
-        QCOMPARE(m_prompter.infos, box.isEmpty() ? QStringList() : QStringList{box});
+        QCOMPARE(m_prompter.questions, warning.isEmpty() ? QStringList() : QStringList{warning});
+        QCOMPARE(m_prompter.infos,
+                 box.isEmpty() ? QStringList() : QStringList{box.replace(QLatin1String("<port>"), QString::number(server.port()))});
         QByteArrayList removal;
         for (const QByteArray &c : std::as_const(server.commands))
             if (c.contains(" UID "))
                 removal << c.mid(c.indexOf(' ') + 1);
         QCOMPARE(removal.join('|'), sent);
+    }
+
+    // Rows read from one account are never acted on in another that the fields name since, even
+    // where numbers and ids match (two accounts of one server sharing a UIDVALIDITY here): the
+    // deletion, the preview and the attachment saving say so and touch nothing. A scan of the
+    // new account makes its rows the ones acted on.
+    void anotherAccountsRowsAreLeftAlone_data() { bothProtocols(); }
+    void anotherAccountsRowsAreLeftAlone()
+    {
+        QFETCH(bool, imap);
+        const QList<QByteArray> box = mails({QStringLiteral("Un"), QStringLiteral("Deux")});
+        m_dovecot.setMessages(box);
+        m_w.pointAt(imap ? m_dovecot.imapAccount() : m_dovecot.account());
+        m_form->BitBtn2Click();
+        QCOMPARE(listedSubjects(), (QStringList{QStringLiteral("Un"), QStringLiteral("Deux")}));
+        m_form->Edit15->setText(m_dovecot.otherUser());
+        mark({1});
+        m_prompter.reset();
+        const QString another = QStringLiteral("La liste affichée provient d'un autre compte : relevez d'abord les "
+                                               "messages de ce compte.");
+        deleteMarked(*m_form);
+        m_form->currentRow = 1;
+        previewMessage(*m_form, 1);
+        saveAttachments(*m_form);
+        QCOMPARE(m_prompter.infos, QStringList(3, another));
+        QVERIFY(m_prompter.questions.isEmpty());
+        QVERIFY(m_form->Label7->isHidden()); // no preview pane
+        QCOMPARE(m_dovecot.storedMessages(), box);
+
+        m_form->BitBtn2Click();
+        mark({1});
+        m_prompter.reset();
+        deleteMarked(*m_form);
+        QCOMPARE(m_prompter.questions.size(), 1);
+        QCOMPARE(m_dovecot.storedMessages(), QList<QByteArray>{box[1]});
     }
 
     // A refused DELE shows its box and the run goes on; a failure in the middle of the run drops
@@ -479,6 +535,7 @@ private slots:
         Pop3Account wrong = server.account();
         wrong.password = QStringLiteral("faux");
         m_w.pointAt(wrong);
+        fillList(server.mailbox, server.uids());
         deleteMarked(*m_form);
         const QString login = QStringLiteral("\n\nIdentification refusée par le serveur (mot de passe ou adresse)");
         QCOMPARE(m_prompter.infos, (QStringList{Failure + login, QStringLiteral("Erreur durant la reception des messages") + login}));

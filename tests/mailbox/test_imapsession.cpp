@@ -290,7 +290,7 @@ private slots:
         row("without Junk", "toJunk", {{"LIST", "$ OK done"}}, "Error: Le serveur %1 n'a pas de dossier des indésirables : rien n'a été déplacé", {"-UID "});
         row("UIDVALIDITY changed", "expunge changed", {},
             "MailboxChanged: La boîte aux lettres du serveur %1 a changé depuis la lecture des messages : rien n'a été supprimé", {"-UID "});
-        row("UID MOVE refused", "toJunk", {{"UID MOVE", "$ NO plein"}}, "Error: Le serveur %1 a refusé la commande UID MOVE : plein");
+        row("UID MOVE refused", "toJunk", {{"UID MOVE", "$ NO plein"}}, "RemovalFailed: Le serveur %1 a refusé la commande UID MOVE : plein");
         row("new mail", "idle", {}, "told 4", {"+IDLE"});
         row("renewed", "idle renew", {}, "told 4", {"+DONE"});
         row("without IDLE", "idle", {{"CAPABILITY", caps("MOVE")}}, "IDLE absent", {"-IDLE"});

@@ -213,6 +213,9 @@ private slots:
                                          << QStringLiteral("li@example.cn") << QStringLiteral("\u674e\u660e <li@example.cn>");
         QTest::newRow("NUL in the name") << bytes("From: \"Sp\0am\" <spam@evil.example>") << QStringLiteral("spam@evil.example")
                                          << QStringLiteral("Sp\uFFFDam <spam@evil.example>");
+        // An internationalised domain reads as written in both, never as its punycode.
+        QTest::newRow("internationalised domain") << QByteArray("From: Jean <jean@\xC3\xA9t\xC3\xA9.example>")
+                                                  << QStringLiteral("jean@été.example") << QStringLiteral("Jean <jean@été.example>");
     }
     void senders()
     {

@@ -64,8 +64,9 @@ private slots:
         QTest::addColumn<QByteArray>("verb");
         QTest::addColumn<int>("fault");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("garbage greeting") << QByteArray("GREETING") << int(Fault::Garbage)
-                                          << QStringLiteral("Réponse incompréhensible du serveur %1 pendant l'accueil : « * OK IMAP4rev1 says hello »");
+        QTest::newRow("IMAP greeting") << QByteArray("GREETING") << int(Fault::Garbage)
+                                       << QStringLiteral("Le serveur %1 parle IMAP, pas POP3 : écrivez imap://127.0.0.1 comme "
+                                                         "serveur (imaps:// pour un port chiffré d'emblée)");
         QTest::newRow("greeting refused") << QByteArray("GREETING") << int(Fault::Err)
                                           << QStringLiteral("Le serveur %1 a refusé l'accueil : scripted failure");
         QTest::newRow("no greeting") << QByteArray("GREETING") << int(Fault::Stall)

@@ -272,7 +272,7 @@ private slots:
         if (imap) {
             QCOMPARE(form->list->uid(10), QStringLiteral("10"));
             QVERIFY(form->list->idScope().toUInt() > 0);
-            QCOMPARE(form->list->junkFolder(), QStringLiteral("Junk"));
+            QCOMPARE(form->list->removal(), (Removal{Removal::Kind::ToJunk, QStringLiteral("Junk")}));
             QCOMPARE(dovecot.storedFlags(), QStringList(box.size(), QString()));
             return;
         }
@@ -439,7 +439,12 @@ private slots:
             QTest::newRow("no such server" + over) << QStringLiteral("name") << QStringLiteral("Serveur introuvable") << imap;
             QTest::newRow("wrong password" + over) << QStringLiteral("password") << LoginRefused << imap;
             QTest::newRow("silent server" + over) << QStringLiteral("stall") << QStringLiteral("Le serveur ne répond plus") << imap;
-            QTest::newRow("not a greeting" + over) << QStringLiteral("greeting") << QStringLiteral("Réponse incompréhensible du serveur") << imap;
+            // The other protocol's greeting: how to write the account for the server.
+            QTest::newRow("the other protocol's greeting" + over)
+                << QStringLiteral("greeting")
+                << QStringLiteral("Ce serveur parle %1 : écrivez %2://127.0.0.1 comme serveur (%2s:// pour un port "
+                                  "chiffré d'emblée)").arg(imap ? "POP3" : "IMAP", imap ? "pop3" : "imap")
+                << imap;
         }
         QTest::newRow("TLS fails") << QStringLiteral("tls") << QStringLiteral("Échec du chiffrement TLS") << false;
     }
@@ -472,7 +477,7 @@ private slots:
             form->Edit16->setText(QStringLiteral("mauvais"));
         if (failure == QLatin1String("greeting")) {
             pop3.greeting = "* OK IMAP4rev1 ready";
-            imapServer.script["GREETING"] = "+ ready";
+            imapServer.script["GREETING"] = "+OK Dovecot ready.";
         }
         form->BitBtn2Click();
         verifyAtRest(cause);

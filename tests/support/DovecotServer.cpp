@@ -217,7 +217,9 @@ bool DovecotServer::start()
     if (!makeSelfSignedCertificate(cert, key, &m_error))
         return false;
     trustInThisProcess(cert);
-    const QByteArray passwd = user().toUtf8() + ":{PLAIN}" + password().toUtf8() + "::::::\n";
+    QByteArray passwd;
+    for (const QString &u : {user(), otherUser()})
+        passwd += u.toUtf8() + ":{PLAIN}" + password().toUtf8() + "::::::\n";
     if (!writeFile(m_dir->filePath(QStringLiteral("passwd")), passwd,
                    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)) {
         m_error = QStringLiteral("cannot write the passwd file");

@@ -47,6 +47,8 @@ public:
     quint16 port() const { return m_port; }
     quint16 tlsPort() const { return m_tlsPort; }
     QString user() const { return QStringLiteral("pelicorde@example.com"); }
+    // Another account, with the same password, on the same mailbox (so the same UIDVALIDITY).
+    QString otherUser() const { return QStringLiteral("autre@example.com"); }
     QString password() const { return QStringLiteral("mot-de-passe"); }
     Pop3Account account(bool tls = false) const;
     quint16 imapPort() const { return m_imapPort; }   // STARTTLS offered
