@@ -10,6 +10,7 @@
 
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QUrl>
 
 #include <algorithm>
 #include <array>
@@ -104,7 +105,9 @@ QString visibleText(QString text)
     const auto first = std::find_if(text.cbegin(), text.cend(), [&](QChar c) { return control(c.unicode()); });
     if (first == text.cend())
         return text;
-    for (auto c = text.begin() + (first - text.cbegin()); c != text.end(); ++c) {
+    // Counted before begin(), which copies a shared text: first points into the shared one.
+    const qsizetype from = first - text.cbegin();
+    for (auto c = text.begin() + from; c != text.end(); ++c) {
         char16_t u = c->unicode();
         if (u >= 0x80 && u <= 0x9F)
             u = ansi::toUnicode(QByteArray(1, char(u))).at(0).unicode();
@@ -844,12 +847,15 @@ MailMessage MailMessage::parse(const QByteArray &input, bool listFields)
                 shown = same;
         GCharPtr text(internet_address_to_string(INTERNET_ADDRESS(shown), nullptr, FALSE));
         QString shownText = fromUtf8(text.get());
-        // GMime writes the domain as punycode; the list shows it as the sender wrote it.
-        const char *written = internet_address_mailbox_get_addr(shown);
-        const char *ascii = internet_address_mailbox_get_idn_addr(shown);
-        if (written && ascii && g_strcmp0(written, ascii) != 0)
-            shownText.replace(fromUtf8(ascii), fromUtf8(written));
-        mail.m_senderText = visibleText(shownText);
+        // GMime writes an internationalised domain as punycode; the list shows it as the sender
+        // wrote it. (Its own IDN accessor is not asked: it corrupts memory on some local parts.)
+        const QString written = fromUtf8(internet_address_mailbox_get_addr(shown));
+        const QString domain = written.mid(written.lastIndexOf(QLatin1Char('@')) + 1);
+        if (written.contains(QLatin1Char('@'))
+            && std::any_of(domain.cbegin(), domain.cend(), [](QChar c) { return c.unicode() > 0x7F; }))
+            if (const QByteArray ascii = QUrl::toAce(domain); !ascii.isEmpty())
+                shownText.replace(QString::fromLatin1(ascii), domain, Qt::CaseInsensitive);
+        mail.m_senderText = visibleText(std::move(shownText));
     }
     QStringList recipients;
     collectAddresses(g_mime_message_get_to(message.get()), recipients);

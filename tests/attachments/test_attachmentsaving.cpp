@@ -10,6 +10,7 @@
 #include "core/SafeFile.h"
 #include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
+#include "mailbox/SessionAccount.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
@@ -77,7 +78,7 @@ class AttachmentSavingTest : public QObject
     void save(const QList<QByteArray> &box, int row, bool imap = false)
     {
         m_dovecot.setMessages(box);
-        m_w.pointAt(imap ? m_dovecot.imapAccount() : m_dovecot.account());
+        pointAt(imap ? m_dovecot.imapAccount() : m_dovecot.account());
         if (imap) // the rows' UIDs
             m_form->BitBtn2Click();
         m_form->currentRow = row;
@@ -86,6 +87,13 @@ class AttachmentSavingTest : public QObject
     }
 
     QString data(const QString &name) const { return m_data + QLatin1Char('/') + name; }
+
+    // The fields name account, whose mailbox the list stands for, as after a scan of it.
+    void pointAt(const Pop3Account &account)
+    {
+        m_w.pointAt(account);
+        m_form->list->setMailbox(sessionAccountKey(account), {}, {});
+    }
 
 private slots:
     void initTestCase()
@@ -309,7 +317,7 @@ private slots:
         QVERIFY(server.start());
         server.mailbox = {withAttachments({{QStringLiteral("a.txt"), "a"}})};
         server.breakCommand("RETR", Fault::DropHalf, 1);
-        m_w.pointAt(server.account());
+        pointAt(server.account());
         m_form->currentRow = 1;
         saveAttachments(*m_form);
         QCOMPARE(m_prompter.infos, QStringList{Failure + QStringLiteral("\n\nConnexion coupée par le serveur")});

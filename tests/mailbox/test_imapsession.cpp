@@ -240,7 +240,8 @@ private slots:
         row("greeting BYE", "open", {{"GREETING", "* BYE [UNAVAILABLE] trop de connexions"}},
             "Error: Le serveur %1 a refusé l'accueil : [UNAVAILABLE] trop de connexions", {"-LOGIN"});
         row("POP3 greeting", "open", {{"GREETING", "+OK POP3 server ready"}},
-            "Error: Réponse incompréhensible du serveur %1 pendant l'accueil : « +OK POP3 server ready »", {"-LOGIN"});
+            "Error: Le serveur %1 parle POP3, pas IMAP : écrivez pop3://127.0.0.1 comme serveur (pop3s:// pour un "
+            "port chiffré d'emblée)", {"-LOGIN"});
         row("no greeting", "open", {}, "Error: Le serveur %1 ne répond plus (0,5 s sans réponse) pendant l'accueil", {}, "GREETING", Fault::Stall);
         row("STARTTLS", "open stls", {{"CAPABILITY", caps("STARTTLS")}}, "", {"+STARTTLS", "+LOGIN"});
         row("STARTTLS refused", "open", {{"CAPABILITY", caps("STARTTLS")}, {"STARTTLS", "$ NO non"}},
