@@ -50,8 +50,9 @@ public:
     // The folder a removal moves messages to (the server's \Junk); empty: removal destroys them.
     virtual QString junkFolder() = 0;
 
-    // The attachments of messages first..last, as MailMessage counts and names them;
-    // afterPart(n) after each part read, for a progress bar.
+    // The attachments of messages first..last, as MailMessage counts and names them (unknown
+    // for a message IMAP describes past the limits); afterPart(n) after each part read, for a
+    // progress bar.
     virtual void attachments(int first, int last, const EachAttachments &each,
                              const std::function<void(int n)> &afterPart) = 0;
     // Message n whole, by its id where the ids name messages for good.

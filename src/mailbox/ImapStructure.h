@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QStringList>
+
+class ImapValue;
+
+// What the message list shows of a message's attachments, read from its structure alone.
+struct AttachmentInfo
+{
+    int count = 0;
+    // The names the list's attachment column shows, each as attachments::safeFileName makes it
+    // (an unnamed part gets the name it would be saved under).
+    QStringList names;
+    // False when the server's description of the message went past the limits on a response:
+    // the count is unknown, no names.
+    bool known = true;
+};
+
+// A message's attachments from its BODYSTRUCTURE (RFC 3501, 7.4.2), by the rule MailMessage
+// applies to the whole message: the structure is written back as a MIME skeleton (the part
+// headers that classify and name the parts, no content) and parsed, so that the count and
+// names are those of the whole message by construction.
+// The server reads part headers more strictly than MailMessage does: a type it cannot read
+// comes as an empty one with its parameters dropped, a parameter missing its ';' is dropped, an
+// unquoted value is cut at its first blank ("my file.pdf" comes as "my"). Such parts (an empty
+// type, an attachment without a name, or named without an extension) have their own header
+// fetched apart (sectionsToRead()), which then takes the place of the one written back.
+class ImapStructure
+{
+public:
+    explicit ImapStructure(const ImapValue &structure);
+
+    AttachmentInfo attachments() const;
+    // The sections of the parts whose header to fetch, as BODY.PEEK[…] names them: "2.MIME",
+    // "1.3.MIME", or the header fields of a message of one part. Empty when none.
+    QList<QByteArray> sectionsToRead() const;
+    // A FETCH item's name ("BODY[2.MIME]") and value: the header of one of those sections. The
+    // attachments are read again from the skeleton with it. False for any other item.
+    bool setHeader(QByteArrayView item, QByteArrayView header);
+    // Whether a FETCH item's name is that of a section's header: "BODY[…]".
+    static bool isHeaderItem(QByteArrayView item);
+    // Bytes held, for the caller's bound on structures waiting for their headers.
+    qsizetype size() const;
+
+private:
+    struct Leaf
+    {
+        qsizetype piece;    // its header's index in m_pieces
+        QByteArray section; // empty: the message itself
+        bool typeUnread;    // the server gave it no type or subtype
+        bool message;       // message/rfc822, named after its subject when unnamed
+    };
+    void write(const ImapValue &body, const QByteArray &section);
+    void read() const;
+
+    QList<QByteArray> m_pieces; // the skeleton, each leaf's header a piece of its own
+    QList<Leaf> m_leaves;
+    QList<qsizetype> m_toRead; // leaves whose header is to be fetched
+    int m_boundaries = 0;
+    mutable AttachmentInfo m_info;
+    mutable bool m_stale = false; // a header came since m_info was read
+};
