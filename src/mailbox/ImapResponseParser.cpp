@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// One state machine over the bytes, its passing over of an oversized response included: split,
+// its states would have to be shared across files.
 #include "mailbox/ImapResponseParser.h"
 
 #include <algorithm>

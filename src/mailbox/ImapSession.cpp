@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// One class, one conversation: its commands, their pipelining and the mailbox operations share
+// the command queue and the session's state, so they stay in one file. Reading structures
+// is in ImapStructure, the responses' framing in ImapResponseParser.
 #include "mailbox/ImapSession.h"
 
 #include <QCoreApplication>
@@ -7,7 +10,6 @@
 #include <QScopeGuard>
 #include <algorithm>
 #include <map>
-#include <set>
 #include <vector>
 
 #include "core/SafeFile.h"
@@ -605,119 +607,36 @@ void ImapSession::structures(int first, int last, const EachStructure &each)
         limits.skipBytes = 0;
         m_parser.setLimits(limits);
     });
-    const qsizetype cap = m_limits.headerBytes + kFetchOverhead;
-
-    // The messages from the first not yet handed over, in order, each waiting for its part
-    // headers or for those before it; within the listing cap, past which the oldest are handed
-    // over as their structure tells them.
-    struct Held
-    {
-        int n;
-        quint32 uid;
-        std::unique_ptr<ImapStructure> structure; // null once read
-        AttachmentInfo info;
-        qsizetype bytes = 0;
-        bool asked = false;
-    };
-    std::deque<Held> held;
-    qsizetype heldBytes = 0;
-    std::deque<int> toAsk;
-    std::set<int> givenUp; // asked, then handed over before the answer
-    int asking = 0;
-    const auto find = [&](int n) -> Held * {
-        return held.empty() || n < held.front().n || n > held.back().n ? nullptr : &held[size_t(n - held.front().n)];
-    };
-    const auto settle = [&](Held &h) {
-        if (h.asked)
-            givenUp.insert(h.n);
-        if (h.structure)
-            h.info = h.structure->attachments();
-        h.structure.reset();
-    };
-    const auto handOver = [&](bool all = false) {
-        while (!held.empty() && (all || !held.front().structure || heldBytes > m_limits.listingBytes)) {
-            Held &h = held.front();
-            settle(h);
-            heldBytes -= h.bytes;
-            const Held out = std::move(h);
-            held.pop_front();
-            each(out.n, out.uid, out.info);
-        }
-    };
+    StructurePass pass(m_limits.listingBytes, each);
     const auto deliver = [&](const ImapResponse &r, int n) {
-        Held h{n, 0, nullptr, {}};
-        if (r.skipped() != ImapProblem::None) {
-            h.info.known = false;
-        } else {
-            const auto uid = r.fetchItem("UID").toNumber();
-            if (!uid)
-                failOutOfStep(QStringLiteral("Réponse incomplète du serveur %1 pour le message %2").arg(server()).arg(n));
-            h.uid = *uid;
-            h.structure = std::make_unique<ImapStructure>(r.fetchItem("BODYSTRUCTURE"));
-            h.info = h.structure->attachments();
-            if (h.structure->sectionsToRead().isEmpty())
-                h.structure.reset();
-            else
-                toAsk.push_back(n);
-        }
-        h.bytes = h.structure ? h.structure->size() : 0;
-        heldBytes += h.bytes;
-        held.push_back(std::move(h));
-        handOver();
+        if (r.skipped() != ImapProblem::None)
+            return pass.add(n, 0, nullptr);
+        const auto uid = r.fetchItem("UID").toNumber();
+        if (!uid)
+            failOutOfStep(QStringLiteral("Réponse incomplète du serveur %1 pour le message %2").arg(server()).arg(n));
+        const ImapValue structure = r.fetchItem("BODYSTRUCTURE");
+        pass.add(n, *uid, &structure);
     };
+    int asking = 0;
     FollowUps partHeaders;
-    partHeaders.take = [&](const ImapResponse &r) {
-        if (!r.is("FETCH"))
-            return Took::No;
-        const int n = int(r.number().value_or(0));
-        Held *h = find(n);
-        const bool waiting = h && h->asked && h->structure;
-        if (!waiting && !givenUp.count(n))
-            return Took::No;
-        bool ours = r.skipped() != ImapProblem::None;
-        const ImapValue items = r.values().at(0);
-        for (auto it = items.begin(); it != items.end(); ++it) {
-            const ImapValue key = *it;
-            if (++it == items.end())
-                break;
-            if (key.isAtom() && (waiting ? h->structure->setHeader(key.bytes(), (*it).bytes()) : ImapStructure::isHeaderItem(key.bytes())))
-                ours = true;
-        }
-        return ours ? Took::Expected : Took::No; // else flags another program changed, say
-    };
+    partHeaders.take = [&](const ImapResponse &r) { return pass.take(r) ? Took::Expected : Took::No; };
     partHeaders.send = [&](const IssueInPass &issue) {
-        for (; !toAsk.empty() && asking < kPartHeadersInFlight; toAsk.pop_front()) {
-            Held *h = find(toAsk.front());
-            if (!h || !h->structure)
-                continue; // handed over meanwhile
-            QByteArrayList items;
-            for (const QByteArray &section : h->structure->sectionsToRead())
-                items << "BODY.PEEK[" + section + ']';
-            const int n = h->n;
-            const QByteArray command = "UID FETCH " + QByteArray::number(h->uid);
-            h->asked = true;
+        for (std::optional<StructurePass::Fetch> f; asking < kPartHeadersInFlight && (f = pass.nextFetch());) {
+            const QByteArray command = "UID FETCH " + QByteArray::number(f->uid);
             ++asking;
-            // Refused or not, the message is then counted from what is known of it.
-            issue(command + " (" + items.join(' ') + ')', commandStep(command), [&, n](const ImapResponse &) {
+            // Refused or not, the message is then counted from what came.
+            issue(command + ' ' + f->items, commandStep(command), [&, n = f->n](const ImapResponse &) {
                 --asking;
-                if (givenUp.erase(n))
-                    return;
-                if (Held *h = find(n); h && h->structure) {
-                    h->info = h->structure->attachments();
-                    h->structure.reset();
-                    heldBytes -= h->bytes;
-                    h->bytes = 0;
-                }
-                handOver();
+                pass.fetched(n);
             });
         }
-        return !toAsk.empty();
+        return pass.fetchesLeft();
     };
     const auto ours = [](const ImapResponse &r) {
         return r.skipped() != ImapProblem::None || r.fetchItem("BODYSTRUCTURE").isList();
     };
-    fetchPass(first, last, "(UID BODYSTRUCTURE)", cap, ours, deliver, &partHeaders);
-    handOver(true); // all came: none is left but by a fault of this code
+    fetchPass(first, last, "(UID BODYSTRUCTURE)", m_limits.headerBytes + kFetchOverhead, ours, deliver, &partHeaders);
+    pass.finish();
 }
 
 QByteArray ImapSession::message(quint32 uid)

@@ -214,3 +214,108 @@ qsizetype ImapStructure::size() const
         bytes += name.size() * 2;
     return bytes;
 }
+
+StructurePass::Held *StructurePass::find(int n)
+{
+    if (m_held.empty() || n < m_held.front().n || n > m_held.back().n)
+        return nullptr;
+    return &m_held[size_t(n - m_held.front().n)];
+}
+
+void StructurePass::weigh(Held &h)
+{
+    m_heldBytes -= h.bytes;
+    h.bytes = 0;
+    if (h.structure)
+        h.bytes = h.structure->size();
+    for (const QString &name : std::as_const(h.info.names))
+        h.bytes += name.size() * 2;
+    m_heldBytes += h.bytes;
+}
+
+void StructurePass::handOver(bool all)
+{
+    while (!m_held.empty() && (all || !m_held.front().structure || m_heldBytes > m_most)) {
+        Held h = std::move(m_held.front());
+        m_held.pop_front();
+        m_heldBytes -= h.bytes;
+        if (h.structure) {
+            h.info = h.structure->attachments();
+            if (h.asked)
+                m_givenUp.insert(h.n);
+        }
+        m_each(h.n, h.uid, h.info);
+    }
+}
+
+void StructurePass::add(int n, quint32 uid, const ImapValue *structure)
+{
+    Held h{n, uid, nullptr, {}};
+    if (!structure) {
+        h.info.known = false;
+    } else {
+        h.structure = std::make_unique<ImapStructure>(*structure);
+        h.info = h.structure->attachments();
+        if (h.structure->sectionsToRead().isEmpty())
+            h.structure.reset();
+        else
+            m_toAsk.push_back(n);
+    }
+    m_held.push_back(std::move(h));
+    weigh(m_held.back());
+    handOver();
+}
+
+std::optional<StructurePass::Fetch> StructurePass::nextFetch()
+{
+    for (; !m_toAsk.empty(); m_toAsk.pop_front()) {
+        Held *h = find(m_toAsk.front());
+        if (!h || !h->structure)
+            continue; // handed over meanwhile
+        QByteArrayList items;
+        for (const QByteArray &section : h->structure->sectionsToRead())
+            items << "BODY.PEEK[" + section + ']';
+        h->asked = true;
+        m_toAsk.pop_front();
+        return Fetch{h->n, h->uid, '(' + items.join(' ') + ')'};
+    }
+    return std::nullopt;
+}
+
+bool StructurePass::take(const ImapResponse &r)
+{
+    if (!r.is("FETCH"))
+        return false;
+    const int n = int(r.number().value_or(0));
+    Held *h = find(n);
+    const bool waiting = h && h->asked && h->structure;
+    if (!waiting && !m_givenUp.count(n))
+        return false;
+    bool ours = r.skipped() != ImapProblem::None;
+    const ImapValue items = r.values().at(0);
+    for (auto it = items.begin(); it != items.end(); ++it) {
+        const ImapValue key = *it;
+        if (++it == items.end())
+            break;
+        if (key.isAtom() && (waiting ? h->structure->setHeader(key.bytes(), (*it).bytes()) : ImapStructure::isHeaderItem(key.bytes())))
+            ours = true;
+    }
+    return ours; // else flags another program changed, say
+}
+
+void StructurePass::fetched(int n)
+{
+    if (m_givenUp.erase(n))
+        return;
+    if (Held *h = find(n); h && h->structure) {
+        h->info = h->structure->attachments();
+        h->structure.reset();
+        weigh(*h);
+    }
+    handOver();
+}
+
+void StructurePass::finish()
+{
+    handOver(true);
+}

@@ -4,7 +4,13 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QStringList>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
 
+class ImapResponse;
 class ImapValue;
 
 // What the message list shows of a message's attachments, read from its structure alone.
@@ -62,4 +68,54 @@ private:
     int m_boundaries = 0;
     mutable AttachmentInfo m_info;
     mutable bool m_stale = false; // a header came since m_info was read
+};
+
+// The structures of a pass over many messages, handed over in message order: a message whose
+// part headers are to be fetched waits for them, and those after it wait behind it, within a
+// bound on the bytes held, past which the oldest go as their structure alone tells them. The
+// session sends the fetches (nextFetch()) and passes their responses on.
+class StructurePass
+{
+public:
+    using Each = std::function<void(int n, quint32 uid, const AttachmentInfo &attachments)>;
+    struct Fetch
+    {
+        int n;
+        quint32 uid;
+        QByteArray items; // "(BODY.PEEK[2.MIME] BODY.PEEK[3.MIME])"
+    };
+
+    StructurePass(qsizetype heldBytes, Each each) : m_most(heldBytes), m_each(std::move(each)) {}
+
+    // Message n's structure, n after n; null when it was passed over for its size (unknown).
+    void add(int n, quint32 uid, const ImapValue *structure);
+    // The next fetch of part headers to send, none when none is waiting.
+    std::optional<Fetch> nextFetch();
+    bool fetchesLeft() const { return !m_toAsk.empty(); }
+    // A FETCH response: whether it answers a fetch sent (a part's header, or one passed over).
+    bool take(const ImapResponse &r);
+    // The fetch for message n ended, with or without headers: it is counted from what came.
+    void fetched(int n);
+    void finish(); // hands over whatever is left
+
+private:
+    struct Held
+    {
+        int n;
+        quint32 uid;
+        std::unique_ptr<ImapStructure> structure; // null once read
+        AttachmentInfo info;
+        qsizetype bytes = 0;
+        bool asked = false;
+    };
+    Held *find(int n);
+    void weigh(Held &h);
+    void handOver(bool all = false);
+
+    qsizetype m_most;
+    Each m_each;
+    std::deque<Held> m_held; // from the first message not handed over, one per number
+    qsizetype m_heldBytes = 0;
+    std::deque<int> m_toAsk;
+    std::set<int> m_givenUp; // asked, then handed over before the answer
 };
