@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     limits.depth = data[2] == 255 ? defaults.depth : data[2] % 16;
     limits.values = scaled(data[3], 1, defaults.values);
     limits.messages = data[4] == 255 ? defaults.messages : quint32(data[4]) * 16;
-    limits.skipBytes = data[2] & 0x40 ? 4 * limits.responseBytes : 0;
+    limits.skipBytes = data[2] != 255 && data[2] & 0x40 ? 4 * limits.responseBytes : 0;
     const qsizetype capAt = qsizetype(data[5]) * 4;
     const qsizetype newCap = scaled(data[6], 8, defaults.responseBytes);
     size_t at = 7;
