@@ -90,8 +90,7 @@ ImapStructure::ImapStructure(const ImapValue &structure)
 {
     m_pieces << "MIME-Version: 1.0\r\n";
     write(structure, {});
-    read();
-    QList<MailPart> parts = MailMessage::parse(m_pieces.join()).parts();
+    QList<MailPart> parts = read();
     // Leaves and parts pair up in order, as MailMessage takes the leaves depth first; a message
     // of one text part has it as its body, not as a part.
     if (parts.isEmpty() && m_leaves.size() == 1)
@@ -155,14 +154,15 @@ AttachmentInfo ImapStructure::attachments() const
     return m_info;
 }
 
-void ImapStructure::read() const
+QList<MailPart> ImapStructure::read() const
 {
     m_stale = false;
     m_info = AttachmentInfo();
-    const MailMessage skeleton = MailMessage::parse(m_pieces.join());
-    for (const MailPart &part : skeleton.parts())
+    const QList<MailPart> parts = MailMessage::parse(m_pieces.join()).parts();
+    for (const MailPart &part : parts)
         if (part.kind == MailPart::Attachment)
             m_info.names << attachments::safeFileName(part.fileName, ++m_info.count);
+    return parts;
 }
 
 QList<QByteArray> ImapStructure::sectionsToRead() const
@@ -187,8 +187,9 @@ bool ImapStructure::setHeader(QByteArrayView item, QByteArrayView header)
     const QByteArrayView section = item.sliced(5).chopped(1);
     for (const qsizetype i : m_toRead) {
         const Leaf &leaf = m_leaves[i];
-        if (leaf.section.isEmpty() ? !section.startsWith("HEADER.FIELDS") && !section.startsWith("header.fields")
-                                   : section.compare(leaf.section + ".MIME", Qt::CaseInsensitive) != 0)
+        const bool own = leaf.section.isEmpty();
+        const QByteArray expected = own ? QByteArray("HEADER.FIELDS") : leaf.section + ".MIME";
+        if ((own ? section.first(std::min(section.size(), expected.size())) : section).compare(expected, Qt::CaseInsensitive) != 0)
             continue;
         // Nothing for a part the server no longer finds: the header written back stays.
         if (header.trimmed().isEmpty())

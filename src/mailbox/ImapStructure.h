@@ -12,6 +12,7 @@
 
 class ImapResponse;
 class ImapValue;
+struct MailPart;
 
 // What the message list shows of a message's attachments, read from its structure alone.
 struct AttachmentInfo
@@ -60,7 +61,7 @@ private:
         bool message;       // message/rfc822, named after its subject when unnamed
     };
     void write(const ImapValue &body, const QByteArray &section);
-    void read() const;
+    QList<MailPart> read() const;
 
     QList<QByteArray> m_pieces; // the skeleton, each leaf's header a piece of its own
     QList<Leaf> m_leaves;
