@@ -5,16 +5,14 @@
 #include "mailbox/ImapSession.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QSslSocket>
 #include <QTimer>
-#include <QScopeGuard>
 #include <algorithm>
 #include <map>
 #include <vector>
 
-#include "core/SafeFile.h"
 #include "mailbox/LoginDelay.h"
-#include "mailbox/MailMessage.h"
 #include "mailbox/Pop3Session.h"
 
 namespace {
