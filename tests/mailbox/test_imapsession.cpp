@@ -73,7 +73,8 @@ class ImapSessionTest : public QObject
 private slots:
     void initTestCase() { QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText())); }
 
-    // Headers of a mailbox of several chunks in order, each once; the whole message by its UID;
+    // Headers and structures of a mailbox of several chunks in order, each once, the part
+    // headers some structures call for fetched within the pass; the whole message by its UID;
     // nothing marked \Seen.
     void reading_data()
     {
@@ -85,8 +86,12 @@ private slots:
     {
         QFETCH(bool, tls);
         QList<QByteArray> box;
+        const auto odd = [](int i) {
+            return "MIME-Version: 1.0\r\n" + multipart("mixed", {"Content-Type: text/plain\r\n\r\nx",
+                                                                 "Content-Type: BINARY;name=\"n" + QByteArray::number(i) + ".bin\"\r\n\r\ny"});
+        };
         for (int i = 1; i <= 1100; ++i)
-            box << mail(i, i % 100 ? QByteArray() : "Content-Type: text/html\r\n");
+            box << mail(i, i % 100 == 50 ? odd(i) : i % 100 ? QByteArray() : "Content-Type: text/html\r\n");
         dovecot.setMessages(box);
         ImapSession s;
         s.open(dovecot.imapAccount(tls));
@@ -109,6 +114,11 @@ private slots:
         }
         QCOMPARE(order, expectedOrder);
         QCOMPARE(headers, expectedHeaders);
+        QStringList listed, expectedListed;
+        s.structures(1, 1100, [&](int n, quint32, const AttachmentInfo &info) { listed << QString::number(n) + info.names.join(u'|'); });
+        for (int i = 1; i <= 1100; ++i)
+            expectedListed << QString::number(i) + (i % 100 == 50 ? QStringLiteral("n%1.bin").arg(i) : QString());
+        QCOMPARE(listed, expectedListed);
         QCOMPARE(s.message(uids[1099]), box[1099]);
         QCOMPARE(errorOf([&] { s.message(uids[1099] + 1); }),
                  QStringLiteral("MessageGone: Le message demandé n'est plus sur le serveur %1:%2")
@@ -317,6 +327,11 @@ private slots:
         row("structure past the message cap", "structures small", structures(many), "Error: Réponse trop longue du serveur %1 pendant " + fetch);
         row("type the server cannot read", "structures", structures(unread, mime), "1:a.pdf 2:a.bin 3:_", {"+UID FETCH 2 (BODY.PEEK[2.MIME])"});
         row("its header refused", "structures", structures(unread, "$ NO non"), "1:a.pdf 2:_ 3:_");
+        row("its header past its cap", "structures", structures(unread, "* 2 FETCH (UID 2 BODY[2.MIME] {70000}\r\n" + QByteArray(70000, 'x') + ")\r\n$ OK done"),
+            "1:a.pdf 2:_ 3:_");
+        row("no room to wait for its header", "structures tight", structures(unread, mime), "1:a.pdf 2:_ 3:_", {"-UID FETCH"});
+        row("oversized response not asked for", "structures", structures(unread, "* SEARCH" + QByteArray(" 1").repeated(35000) + "\r\n" + mime),
+            "Error: Réponse trop longue du serveur %1 pendant la commande UID FETCH 2");
         row("moved", "toJunk", {}, "", {"+LIST (SPECIAL-USE) \"\" \"*\"", "+UID MOVE 2 Junk", "-UID STORE"});
         row("without MOVE", "toJunk", {{"CAPABILITY", caps("UIDPLUS")}}, "", {"+UID COPY 2 Junk", "+" + stored, "+UID EXPUNGE 2"});
         row("expunged", "expunge", {}, "", {"+" + stored, "+UID EXPUNGE 2", "-UID COPY", "-LIST"});
@@ -355,6 +370,7 @@ private slots:
         limits.headerBytes = limits.listingBytes = 64 * 1024;
         limits.sessionMs = has("slow") ? 1500 : limits.sessionMs;
         limits.messageBytes = has("small") ? 256 * 1024 : limits.messageBytes;
+        limits.listingBytes = has("tight") ? 100 : limits.listingBytes; // the greeting's and the capabilities' size
         ImapSession s(limits);
         const bool writes = has("toJunk") || has("expunge");
         QList<int> order;
