@@ -75,6 +75,10 @@ Outcome run(const Parser::Limits &limits, QByteArrayView stream, qsizetype capAt
             bytesOut += bytes;
             FUZZ_CHECK(r.kind() != ImapResponse::Kind::Tagged || !r.tag().isEmpty());
             FUZZ_CHECK(!r.number() || *r.number() <= limits.messages);
+            // A response passed over keeps nothing of its values, and took no more than allowed.
+            FUZZ_CHECK(r.skipped() == Parser::Problem::None
+                       || (r.values().count() == 0 && r.kind() == ImapResponse::Kind::Untagged
+                           && r.receivedBytes() <= limits.skipBytes));
         }
         if (parser.problem() != Parser::Problem::None)
             FUZZ_CHECK(!parser.next(r)); // nothing comes out after a problem
@@ -95,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 8)
         return 0;
-    // Bytes 0-4: response cap, line limit, depth, values, message numbers (255: the defaults);
+    // Bytes 0-4: response cap, line limit, depth, values, message numbers (255: the defaults;
+    // bit 6 of the depth byte: responses past a limit are passed over, up to four caps);
     // 5-6: where the cap changes (in 4-byte steps) and to what; then a count of cut sizes
     // (0-7), the sizes, and the stream.
     Parser::Limits limits;
@@ -105,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     limits.depth = data[2] == 255 ? defaults.depth : data[2] % 16;
     limits.values = scaled(data[3], 1, defaults.values);
     limits.messages = data[4] == 255 ? defaults.messages : quint32(data[4]) * 16;
+    limits.skipBytes = data[2] != 255 && data[2] & 0x40 ? 4 * limits.responseBytes : 0;
     const qsizetype capAt = qsizetype(data[5]) * 4;
     const qsizetype newCap = scaled(data[6], 8, defaults.responseBytes);
     size_t at = 7;

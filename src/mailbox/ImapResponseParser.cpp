@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// One state machine over the bytes, its passing over of an oversized response included: split,
+// its states would have to be shared across files.
 #include "mailbox/ImapResponseParser.h"
 
 #include <algorithm>
@@ -207,6 +209,8 @@ QByteArray ImapResponse::dump() const
     }
     if (m_status != Status::None || m_kind == Kind::Continuation)
         out += " |" + text().toByteArray();
+    if (m_skipped != ImapProblem::None)
+        out += " <skipped " + QByteArray::number(int(m_skipped)) + '>';
     return out;
 }
 
@@ -217,6 +221,7 @@ void ImapResponseParser::setLimits(const Limits &limits)
     m_limits.lineBytes = std::max<qsizetype>(m_limits.lineBytes, 0);
     m_limits.values = std::clamp<qsizetype>(m_limits.values, 0, SizeMask);
     m_limits.depth = std::max(m_limits.depth, 0);
+    m_limits.skipBytes = std::clamp<qsizetype>(m_limits.skipBytes, 0, MaxResponseBytes);
 }
 
 void ImapResponseParser::setResponseCap(qsizetype bytes)
@@ -244,13 +249,19 @@ bool ImapResponseParser::next(ImapResponse &out)
 }
 
 // Counts n bytes of the current line against the caps; the first cap they pass decides the
-// problem, so a run of bytes ends as the same bytes one by one would.
-bool ImapResponseParser::take(const char *p, qsizetype n)
+// problem, so a run of bytes ends as the same bytes one by one would. used: how many of them
+// the caller goes past, all on a problem, unless the response is then passed over from the
+// byte at fault.
+bool ImapResponseParser::take(const char *p, qsizetype n, qsizetype *used)
 {
     const qsizetype capLeft = m_limits.responseBytes - m_responseBytes;
     const qsizetype lineLeft = m_limits.lineBytes - m_lineBytes;
     if (n > capLeft || n > lineLeft) {
         fail(capLeft <= lineLeft ? Problem::TooLong : Problem::EndlessLine);
+        if (const qsizetype fit = std::max<qsizetype>(0, std::min(capLeft, lineLeft)); m_skipping != Problem::None && skipCount(fit))
+            n = fit;
+        if (used)
+            *used = n;
         return false;
     }
     m_responseBytes += n;
@@ -375,6 +386,8 @@ void ImapResponseParser::complete()
 
 void ImapResponseParser::fail(Problem problem, bool showLine)
 {
+    if (startSkip(problem))
+        return;
     m_problem = problem;
     if (showLine) {
         m_problemLine = QByteArray(m_head, m_headSize);
@@ -401,6 +414,8 @@ void ImapResponseParser::collectProblemLine(const char *p, const char *end)
 // byte that changes the state, or none when a new state is to look at the same byte.
 qsizetype ImapResponseParser::step(const char *p, const char *end)
 {
+    if (m_skipping != Problem::None)
+        return skipStep(p, end);
     const char c = *p;
 
     // Runs: the bulk of a response, taken whole.
@@ -434,7 +449,7 @@ qsizetype ImapResponseParser::step(const char *p, const char *end)
         const qsizetype n = std::min<qsizetype>(m_literalLeft, end - p);
         if (n > m_limits.responseBytes - m_responseBytes) {
             fail(Problem::TooLong);
-            return n;
+            return m_skipping != Problem::None ? 0 : n;
         }
         m_responseBytes += n;
         m_cur.m_data.append(p, n);
@@ -450,9 +465,10 @@ qsizetype ImapResponseParser::step(const char *p, const char *end)
         break;
     }
     if (q > p) {
-        if (take(p, q - p))
-            m_cur.m_data.append(p, q - p);
-        return q - p;
+        qsizetype used = q - p;
+        if (take(p, used, &used))
+            m_cur.m_data.append(p, used);
+        return used;
     }
 
     // States that hand the byte to the next one.
@@ -513,8 +529,8 @@ qsizetype ImapResponseParser::step(const char *p, const char *end)
     }
 
     // One byte that changes the state.
-    if (!take(p, 1))
-        return 1;
+    if (qsizetype used = 1; !take(p, 1, &used))
+        return used;
     const char previous = m_lastByte;
     m_lastByte = c;
     switch (m_state) {
@@ -616,10 +632,11 @@ qsizetype ImapResponseParser::step(const char *p, const char *end)
             lineEnd(c, m_open.size() == 1 && !m_inCode);
         } else if (!m_spaced || (c != '"' && c != '{')) {
             fail(Problem::NotImap, true);
-        } else if (openValue(Type::String)) {
+        } else if (openValue(Type::String) || m_skipping != Problem::None) {
             m_number = 0;
             m_digits = 0;
             m_state = c == '"' ? State::Quoted : State::LiteralSize;
+            m_skip = m_state == State::LiteralSize ? Skip::Size : Skip::Line;
         }
         m_spaced = false;
         break;
@@ -666,9 +683,10 @@ qsizetype ImapResponseParser::step(const char *p, const char *end)
     case State::LiteralClose:
         if (c != '}' || m_digits == 0)
             fail(Problem::NotImap, true);
-        else if (m_responseBytes + qsizetype(m_number) > m_limits.responseBytes)
+        else if (m_responseBytes + qsizetype(m_number) > m_limits.responseBytes) {
             fail(Problem::TooLong);
-        else {
+            m_skip = Skip::LiteralCR;
+        } else {
             m_literalLeft = qsizetype(m_number);
             m_state = State::LiteralCR;
         }
@@ -695,6 +713,147 @@ qsizetype ImapResponseParser::step(const char *p, const char *end)
     case State::LiteralBody:
         fail(Problem::NotImap, true);
         break;
+    }
+    return 1;
+}
+
+// A data response past a limit is passed over when the client allows it: what it held so far
+// is dropped but its number and name, and the bytes up to its end are only framed. Responses
+// that could still run the session (status, continuation) are never passed over.
+bool ImapResponseParser::startSkip(Problem problem)
+{
+    if (m_limits.skipBytes <= 0 || m_skipping != Problem::None || m_responseBytes > m_limits.skipBytes
+        || m_cur.m_kind != ImapResponse::Kind::Untagged || m_cur.m_status != ImapResponse::Status::None
+        || m_cur.m_name.size == 0
+        || (problem != Problem::EndlessLine && problem != Problem::TooLong && problem != Problem::TooDeep
+            && problem != Problem::TooMany))
+        return false;
+    ImapResponse passed;
+    passed.m_data = m_cur.name().toByteArray();
+    passed.m_name = {0, m_cur.m_name.size};
+    passed.m_tokens = {Token{0, quint32(Type::List) << TypeShift}};
+    passed.m_number = m_cur.m_number;
+    passed.m_hasNumber = m_cur.m_hasNumber;
+    passed.m_skipped = problem;
+    m_cur = std::move(passed);
+    m_skipping = problem;
+    // From the byte at fault, in the state it found; the call sites that went past the byte
+    // that opened a literal say so themselves.
+    switch (m_state) {
+    case State::LiteralSize:
+        m_skip = Skip::Size;
+        break;
+    case State::LiteralClose:
+        m_skip = Skip::Close;
+        break;
+    case State::LiteralCR:
+        m_skip = Skip::LiteralCR;
+        break;
+    case State::LiteralLF:
+        m_skip = Skip::LiteralLF;
+        break;
+    case State::LiteralBody:
+        m_skip = Skip::Literal;
+        break;
+    case State::LineCR:
+        m_skip = Skip::LineCR;
+        break;
+    default:
+        m_skip = Skip::Line;
+        break;
+    }
+    return true;
+}
+
+// Counts n bytes of a response passed over against skipBytes; past it, the limit it first went
+// past stops the parsing.
+bool ImapResponseParser::skipCount(qsizetype n)
+{
+    if (n <= m_limits.skipBytes - m_responseBytes) {
+        m_responseBytes += n;
+        return true;
+    }
+    m_problem = m_skipping;
+    m_skipping = Problem::None;
+    m_cur = ImapResponse();
+    return false;
+}
+
+// As step() for a response passed over: only its line end and literals count. Literals are
+// known by their size before a line end, which in a valid data response only they have.
+qsizetype ImapResponseParser::skipStep(const char *p, const char *end)
+{
+    if (m_skip == Skip::Literal) {
+        const qsizetype n = std::min<qsizetype>(m_literalLeft, end - p);
+        if (skipCount(n) && (m_literalLeft -= n) == 0)
+            m_skip = Skip::Line;
+        return n;
+    }
+    if (m_skip == Skip::Line) {
+        const char *q = p;
+        while (q < end && *q != '{' && !isLineEnd(*q))
+            ++q;
+        if (q > p) {
+            skipCount(q - p);
+            return q - p;
+        }
+    }
+    const char c = *p;
+    // A byte that does not go on with what was begun is looked at again as plain.
+    const auto plain = [this] {
+        m_skip = Skip::Line;
+        return 0;
+    };
+    switch (m_skip) {
+    case Skip::Line:
+        if (c == '{') {
+            m_number = 0;
+            m_digits = 0;
+            m_skip = Skip::Size;
+        } else {
+            m_skip = c == '\r' ? Skip::LineCR : Skip::Line;
+        }
+        break;
+    case Skip::LineCR:
+        if (c != '\n')
+            return plain();
+        break;
+    case Skip::Size:
+        if (isDigit(c)) {
+            // More than the response may take is no literal to wait for.
+            m_number = std::min<quint64>(m_number * 10 + quint64(c - '0'), quint64(m_limits.skipBytes) + 1);
+            ++m_digits;
+        } else if (m_digits > 0 && (c == '+' || c == '}')) {
+            m_skip = c == '+' ? Skip::Close : Skip::LiteralCR;
+        } else {
+            return plain();
+        }
+        break;
+    case Skip::Close:
+        if (c != '}')
+            return plain();
+        m_skip = Skip::LiteralCR;
+        break;
+    case Skip::LiteralCR:
+    case Skip::LiteralLF:
+        if (c == '\r' && m_skip == Skip::LiteralCR)
+            m_skip = Skip::LiteralLF;
+        else if (c == '\n')
+            m_literalLeft = qsizetype(m_number);
+        else
+            return plain();
+        break;
+    case Skip::Literal:
+        break;
+    }
+    if (!skipCount(1))
+        return 1;
+    if (c == '\n' && (m_skip == Skip::Line || m_skip == Skip::LineCR)) {
+        m_skipping = Problem::None;
+        m_skip = Skip::Line;
+        complete();
+    } else if (c == '\n') {
+        m_skip = m_literalLeft > 0 ? Skip::Literal : Skip::Line;
     }
     return 1;
 }

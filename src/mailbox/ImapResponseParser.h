@@ -21,6 +21,17 @@ constexpr int TypeShift = 29;
 constexpr quint32 SizeMask = (quint32(1) << TypeShift) - 1;
 } // namespace imapdetail
 
+// What stopped the parsing of a response (see ImapResponseParser::problem()).
+enum class ImapProblem : quint8 {
+    None,
+    NotImap,     // bytes that are no IMAP response (problemLine() holds their line)
+    EndlessLine, // a line longer than the line limit, outside literals
+    TooLong,     // a response past its cap, or a literal announcing more
+    TooDeep,     // lists nested past the depth limit
+    TooMany,     // more values in one response than the limit
+    BadNumber,   // a message number past the limit (problemLine() holds its line)
+};
+
 // One value of an IMAP response: an atom (numbers and flags are atoms, and so is a fetch item
 // such as "BODY[HEADER.FIELDS (FROM)]<0>", section included), a string (quoted or literal),
 // NIL or a parenthesised list. A view: valid while the response it came from lives.
@@ -112,6 +123,9 @@ public:
     QByteArray dump() const;
     // The bytes the response took on the wire, literals and line ends included.
     qsizetype receivedBytes() const { return m_received; }
+    // A data response passed over for going past the limits (Limits::skipBytes): the limit it
+    // passed; its number and name are kept, none of its values. None for a response read whole.
+    ImapProblem skipped() const { return m_skipped; }
 
 private:
     friend class ImapResponseParser;
@@ -131,6 +145,7 @@ private:
     bool m_hasNumber = false;
     Kind m_kind = Kind::Untagged;
     Status m_status = Status::None;
+    ImapProblem m_skipped = ImapProblem::None;
 };
 
 // The framing and values of IMAP4rev1 server responses: atoms, numbers, quoted strings,
@@ -141,15 +156,7 @@ private:
 class ImapResponseParser
 {
 public:
-    enum class Problem {
-        None,
-        NotImap,     // bytes that are no IMAP response (problemLine() holds their line)
-        EndlessLine, // a line longer than the line limit, outside literals
-        TooLong,     // a response past its cap, or a literal announcing more
-        TooDeep,     // lists nested past the depth limit
-        TooMany,     // more values in one response than the limit
-        BadNumber,   // a message number past the limit (problemLine() holds its line)
-    };
+    using Problem = ImapProblem;
 
     struct Limits
     {
@@ -160,6 +167,11 @@ public:
         int depth = 64;             // lists nested, a response code counting as one
         qsizetype values = 100000;  // values of one response, lists included
         quint32 messages = 1000000; // a message number ("* n EXISTS", "* n FETCH")
+        // An untagged data response ("* 12 FETCH (…)") past the line, cap, depth or value limit
+        // is passed over rather than stopping the parsing, when it takes no more than this many
+        // bytes in all: its literals are framed by their sizes and nothing of it is kept, so the
+        // responses after it are read as usual. 0: never.
+        qsizetype skipBytes = 0;
     };
     static constexpr qsizetype MaxResponseBytes = imapdetail::SizeMask;
     static constexpr qsizetype MaxProblemLine = 256;
@@ -204,8 +216,15 @@ private:
         LiteralSize, LiteralClose, LiteralCR, LiteralLF, LiteralBody, LineCR,
     };
 
+    // Where a response being passed over stands: plain bytes, a line end, a literal's size
+    // ("{12}" or "{12+}" before a line end), its line end, its bytes.
+    enum class Skip : quint8 { Line, LineCR, Size, Close, LiteralCR, LiteralLF, Literal };
+
     qsizetype step(const char *p, const char *end);
-    bool take(const char *p, qsizetype n);
+    qsizetype skipStep(const char *p, const char *end);
+    bool take(const char *p, qsizetype n, qsizetype *used = nullptr);
+    bool startSkip(Problem problem);
+    bool skipCount(qsizetype n);
     bool openValue(ImapValue::Type type, bool code = false);
     void closeValue();
     void closeList();
@@ -239,4 +258,6 @@ private:
     char m_head[MaxProblemLine];  // the line's first bytes, kept for a problem
     int m_headSize = 0;
     char m_lastByte = 0;          // the last byte that changed the state
+    Problem m_skipping = Problem::None; // the limit the response being passed over went past
+    Skip m_skip = Skip::Line;
 };

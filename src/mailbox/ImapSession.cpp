@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// One class, one conversation: its commands, their pipelining and the mailbox operations share
+// the command queue and the session's state, so they stay in one file. Reading structures
+// is in ImapStructure, the responses' framing in ImapResponseParser.
 #include "mailbox/ImapSession.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QSslSocket>
 #include <QTimer>
 #include <algorithm>
 #include <map>
 #include <vector>
 
-#include "core/SafeFile.h"
 #include "mailbox/LoginDelay.h"
-#include "mailbox/MailMessage.h"
 #include "mailbox/Pop3Session.h"
 
 namespace {
@@ -20,6 +22,9 @@ namespace {
 // rather than four keep a link with 25 ms each way busy (20,000 headers: 1.4 s instead of 1.9).
 constexpr int kFetchChunk = 500;
 constexpr int kChunksInFlight = 8;
+// Part headers fetched behind a structure pass, one message a command: this many in flight
+// hide a 25 ms link's round trips for a mailbox where most messages need one.
+constexpr int kPartHeadersInFlight = 100;
 // The items around a fetched header, structure or message: beyond their own cap.
 constexpr qsizetype kFetchOverhead = 4096;
 // UIDs named by one command: well within the line length servers accept (Dovecot: 64 KiB).
@@ -81,130 +86,6 @@ QList<QByteArray> uidSets(QList<quint32> uids)
     return sets;
 }
 
-// --- Attachments from BODYSTRUCTURE -------------------------------------------------------
-// The structure is written back as a MIME skeleton (the part headers that classify and name
-// the parts, no content) and given to MailMessage: the count and names are then those of the
-// whole message by construction.
-
-// A value as header text: unfolded, a NUL made a blank.
-QByteArray headerValue(QByteArrayView v)
-{
-    QByteArray out;
-    out.reserve(v.size());
-    for (const char c : v)
-        if (c != '\r' && c != '\n')
-            out += c == '\0' ? ' ' : c;
-    return out;
-}
-
-bool isToken(QByteArrayView v)
-{
-    if (v.isEmpty())
-        return false;
-    for (const char c : v)
-        if (uchar(c) <= ' ' || uchar(c) >= 127 || QByteArrayView("()<>@,;:\\\"/[]?=").contains(c))
-            return false;
-    return true;
-}
-
-QByteArray quoted(QByteArrayView v)
-{
-    QByteArray out = "\"";
-    for (const char c : v) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
-
-void appendParameters(QByteArray &out, const ImapValue &params, QByteArrayView skip = {})
-{
-    for (auto it = params.begin(); it != params.end(); ++it) {
-        const QByteArray name = headerValue((*it).bytes());
-        if (++it == params.end())
-            break;
-        if (!isToken(QByteArrayView(name).chopped(name.endsWith('*') ? 1 : 0))
-            || (!skip.isEmpty() && name.compare(skip, Qt::CaseInsensitive) == 0))
-            continue;
-        // An extended value (RFC 2231) is percent-encoded: written as it came.
-        const QByteArray value = headerValue((*it).bytes());
-        out += "; " + name + '=' + (name.endsWith('*') && isToken(value) ? value : quoted(value));
-    }
-}
-
-void appendPartHeaders(QByteArray &out, QByteArrayView type, QByteArrayView subtype, const ImapValue &params,
-                       const ImapValue &disposition, QByteArrayView boundary = {})
-{
-    // A type the server could not read either is written as it came, for MailMessage to read it
-    // as it reads the original.
-    out += "Content-Type: " + headerValue(type);
-    if (!subtype.isEmpty())
-        out += '/' + headerValue(subtype);
-    appendParameters(out, params, boundary.isEmpty() ? QByteArrayView() : QByteArrayView("boundary"));
-    if (!boundary.isEmpty())
-        out += "; boundary=\"" + boundary.toByteArray() + '"';
-    out += "\r\n";
-    if (disposition.isList() && isToken(disposition.at(0).bytes())) {
-        out += "Content-Disposition: " + disposition.at(0).toByteArray();
-        appendParameters(out, disposition.at(1));
-        out += "\r\n";
-    }
-    out += "\r\n";
-}
-
-void writeSkeleton(QByteArray &out, const ImapValue &body, int &boundaries)
-{
-    if (body.at(0).isList()) {
-        // body-type-mpart: the parts, the subtype, then extension data (parameters, disposition).
-        QList<ImapValue> parts;
-        ImapValue rest[3];
-        int k = 0;
-        for (const ImapValue v : body) {
-            if (k == 0 && v.isList())
-                parts << v;
-            else if (k < 3)
-                rest[k++] = v;
-        }
-        const QByteArray boundary = "=_pelicorde_" + QByteArray::number(boundaries++);
-        appendPartHeaders(out, "multipart", rest[0].bytes(), rest[1], rest[2], boundary);
-        for (const ImapValue &part : parts) {
-            out += "--" + boundary + "\r\n";
-            writeSkeleton(out, part, boundaries);
-            out += "\r\n";
-        }
-        out += "--" + boundary + "--\r\n";
-        return;
-    }
-    // body-type-1part: type, subtype, parameters, id, description, encoding, size; then the
-    // lines of a text part, or the envelope, structure and lines of a message; then MD5 and
-    // the disposition.
-    ImapValue f[12];
-    int k = 0;
-    for (const ImapValue v : body)
-        if (k < 12)
-            f[k++] = v;
-    const bool text = f[0].bytes().compare("TEXT", Qt::CaseInsensitive) == 0;
-    const bool message = f[0].bytes().compare("MESSAGE", Qt::CaseInsensitive) == 0 && f[7].isList() && f[8].isList();
-    appendPartHeaders(out, f[0].bytes(), f[1].bytes(), f[2], f[message ? 11 : text ? 9 : 8]);
-    // A forwarded mail without a name of its own is named after its subject.
-    if (message && f[7].at(1).isString())
-        out += "Subject: " + headerValue(f[7].at(1).bytes()) + "\r\n\r\n";
-}
-
-AttachmentInfo attachmentsOf(const ImapValue &structure)
-{
-    QByteArray mime = "MIME-Version: 1.0\r\n";
-    int boundaries = 0;
-    writeSkeleton(mime, structure, boundaries);
-    AttachmentInfo info;
-    const MailMessage skeleton = MailMessage::parse(mime);
-    for (const MailPart &part : skeleton.parts())
-        if (part.kind == MailPart::Attachment)
-            info.names << attachments::safeFileName(part.fileName, ++info.count);
-    return info;
-}
-
 } // namespace
 
 ImapSession::ImapSession() : ImapSession(Pop3Session::defaultLimits()) {}
@@ -228,12 +109,12 @@ void ImapSession::failRefused(const QString &step, const ImapResponse &r)
     failRefusal(step, statusText(r));
 }
 
-void ImapSession::failParser(const QString &step)
+void ImapSession::failParser(const QString &step, ImapProblem problem)
 {
     // A POP3 server on the port: the user only has to say so.
     if (!m_greeted && (m_parser.problemLine().startsWith("+OK") || m_parser.problemLine().startsWith("-ERR")))
         failOtherProtocol(QLatin1StringView("POP3"), QLatin1StringView("pop3"), QLatin1StringView("IMAP"));
-    switch (m_parser.problem()) {
+    switch (problem) {
     case ImapResponseParser::Problem::TooLong:
         failTooLong(step);
     case ImapResponseParser::Problem::EndlessLine:
@@ -413,7 +294,7 @@ void ImapSession::requireQuiet(const QString &step)
 {
     pull();
     if (m_parser.problem() != ImapResponseParser::Problem::None)
-        failParser(step);
+        failParser(step, m_parser.problem());
     if (ImapResponse r; m_parser.inResponse() || m_parser.next(r))
         failOutOfStep(QStringLiteral("Réponse en trop du serveur %1 après %2 : échange désynchronisé").arg(server(), step));
 }
@@ -508,7 +389,7 @@ ImapResponse ImapSession::readResponse(const QString &step)
         if (m_parser.next(r))
             return r;
         if (m_parser.problem() != ImapResponseParser::Problem::None)
-            failParser(step);
+            failParser(step, m_parser.problem());
         awaitBytes(step);
         pull();
     }
@@ -546,6 +427,9 @@ void ImapSession::dispatch(const ImapResponse &r, const QString &step)
     }
     Command *c = m_commands.empty() ? nullptr : &m_commands.front();
     const Took took = c && c->take ? c->take(r) : Took::No;
+    // A response passed over for its size is an answer only to a command that expects one.
+    if (r.skipped() != ImapProblem::None && took != Took::Expected)
+        failParser(step, r.skipped());
     if (took == Took::No)
         noticeUntagged(r, step);
     if (took == Took::Expected)
@@ -616,7 +500,8 @@ void ImapSession::select(bool readOnly)
 
 void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizetype cap,
                             const std::function<bool(const ImapResponse &)> &ours,
-                            const std::function<void(const ImapResponse &, int n)> &deliver)
+                            const std::function<void(const ImapResponse &, int n)> &deliver,
+                            const FollowUps *followUps)
 {
     requireSelected();
     if (first > last)
@@ -636,7 +521,11 @@ void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizet
     std::map<int, ImapResponse> ahead;
     qsizetype aheadBytes = 0;
     int turn = first;
-    const auto take = [&](const ImapResponse &r) {
+    int chunks = 0; // in flight
+    const Take take = [&](const ImapResponse &r) {
+        if (followUps)
+            if (const Took took = followUps->take(r); took != Took::No)
+                return took;
         if (!r.is("FETCH") || !ours(r))
             return Took::No; // flags another program changed, say
         const int n = int(r.number().value_or(0));
@@ -656,14 +545,19 @@ void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizet
         }
         return Took::Expected;
     };
-    while (next <= last || !m_commands.empty()) {
-        while (next <= last && int(m_commands.size()) < kChunksInFlight) {
+    const IssueInPass issueInPass = [&](const QByteArray &command, const QString &step, Done done) {
+        issue(command, step, cap, take, std::move(done));
+        m_commands.back().concurrent = true;
+    };
+    for (;;) {
+        while (next <= last && chunks < kChunksInFlight) {
             const int from = next;
             const int to = std::min(last, next + kFetchChunk - 1);
             next = to + 1;
             const QByteArray set = QByteArray::number(from) + ':' + QByteArray::number(to);
             const QString step = commandStep("FETCH " + set);
             const auto done = [&, from, to, step](const ImapResponse &r) {
+                --chunks;
                 if (r.status() != ImapResponse::Status::Ok) {
                     if (r.code().isValid() && r.code().at(0).is("EXPUNGEISSUED"))
                         failChanged();
@@ -676,9 +570,12 @@ void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizet
                                           .arg(n)
                                           .arg(step));
             };
-            issue("FETCH " + set + ' ' + items, step, cap, take, done);
-            m_commands.back().concurrent = true;
+            issueInPass("FETCH " + set + ' ' + items, step, done);
+            ++chunks;
         }
+        const bool more = followUps && followUps->send(issueInPass);
+        if (next > last && m_commands.empty() && !more)
+            break;
         readOne(current());
         // The numbers after an expunged message moved down by one: the rows would shift.
         if (m_expunged != expunged)
@@ -704,16 +601,46 @@ void ImapSession::headers(int first, int last, const EachHeader &each)
 
 void ImapSession::structures(int first, int last, const EachStructure &each)
 {
-    const auto ours = [](const ImapResponse &r) { return r.fetchItem("BODYSTRUCTURE").isList(); };
-    fetchPass(first, last, "(UID BODYSTRUCTURE)", m_limits.headerBytes + kFetchOverhead, ours,
-              [&](const ImapResponse &r, int n) {
-                  const auto uid = r.fetchItem("UID").toNumber();
-                  if (!uid)
-                      failOutOfStep(QStringLiteral("Réponse incomplète du serveur %1 pour le message %2")
-                                        .arg(server())
-                                        .arg(n));
-                  each(n, *uid, attachmentsOf(r.fetchItem("BODYSTRUCTURE")));
-              });
+    // One structure past the parser's limits (70 nested parts, 8,000 empty ones) costs its own
+    // row only. No structure takes more than the message it describes could.
+    ImapResponseParser::Limits limits = m_parser.limits();
+    limits.skipBytes = m_limits.messageBytes + kFetchOverhead;
+    m_parser.setLimits(limits);
+    const auto restore = qScopeGuard([this] {
+        ImapResponseParser::Limits limits = m_parser.limits();
+        limits.skipBytes = 0;
+        m_parser.setLimits(limits);
+    });
+    StructurePass pass(m_limits.listingBytes, each);
+    const auto deliver = [&](const ImapResponse &r, int n) {
+        if (r.skipped() != ImapProblem::None)
+            return pass.add(n, 0, nullptr);
+        const auto uid = r.fetchItem("UID").toNumber();
+        if (!uid)
+            failOutOfStep(QStringLiteral("Réponse incomplète du serveur %1 pour le message %2").arg(server()).arg(n));
+        const ImapValue structure = r.fetchItem("BODYSTRUCTURE");
+        pass.add(n, *uid, &structure);
+    };
+    int asking = 0;
+    FollowUps partHeaders;
+    partHeaders.take = [&](const ImapResponse &r) { return pass.take(r) ? Took::Expected : Took::No; };
+    partHeaders.send = [&](const IssueInPass &issue) {
+        for (std::optional<StructurePass::Fetch> f; asking < kPartHeadersInFlight && (f = pass.nextFetch());) {
+            const QByteArray command = "UID FETCH " + QByteArray::number(f->uid);
+            ++asking;
+            // Refused or not, the message is then counted from what came.
+            issue(command + ' ' + f->items, commandStep(command), [&, n = f->n](const ImapResponse &) {
+                --asking;
+                pass.fetched(n);
+            });
+        }
+        return pass.fetchesLeft();
+    };
+    const auto ours = [](const ImapResponse &r) {
+        return r.skipped() != ImapProblem::None || r.fetchItem("BODYSTRUCTURE").isList();
+    };
+    fetchPass(first, last, "(UID BODYSTRUCTURE)", m_limits.headerBytes + kFetchOverhead, ours, deliver, &partHeaders);
+    pass.finish();
 }
 
 QByteArray ImapSession::message(quint32 uid)
@@ -928,7 +855,7 @@ void ImapSession::idleStep(const std::function<void()> &body)
         for (ImapResponse r; m_parser.next(r);)
             dispatch(r, step);
         if (m_parser.problem() != ImapResponseParser::Problem::None)
-            failParser(step);
+            failParser(step, m_parser.problem());
         if (m_socket->state() != QAbstractSocket::ConnectedState)
             failDropped(step);
         if (m_idle == Idle::Renewing && !pending(m_idleTag)) {

@@ -11,18 +11,10 @@
 
 #include "core/Error.h"
 #include "mailbox/ImapResponseParser.h"
+#include "mailbox/ImapStructure.h"
 #include "mailbox/MailConnection.h"
 
 class QTimer;
-
-// What the message list shows of a message's attachments, read from its structure alone.
-struct AttachmentInfo
-{
-    int count = 0;
-    // The names the list's attachment column shows, each as attachments::safeFileName makes it
-    // (an unnamed part gets the name it would be saved under).
-    QStringList names;
-};
 
 // The mailbox is no longer the one the caller read: its UIDVALIDITY changed, or messages were
 // expunged while their numbers were being read. Nothing was removed.
@@ -106,7 +98,10 @@ public:
     // expunged meanwhile (by another program) throw MailboxChanged: the numbers of the rest moved.
     void headers(int first, int last, const EachHeader &each);
     // The attachments counted and named from BODYSTRUCTURE by the rule MailMessage applies to
-    // the whole message, without fetching any of it.
+    // the whole message (see ImapStructure), without fetching any of its content: the header
+    // of a part the structure may tell short is fetched, pipelined behind the pass. A structure
+    // past the limits on a response (lists nested too deep, a line too long) is passed over,
+    // up to the message cap: that message's attachments are unknown, the pass goes on.
     void structures(int first, int last, const EachStructure &each);
     // The whole message by its UID; MessageGone when the server no longer holds it.
     QByteArray message(quint32 uid);
@@ -178,10 +173,22 @@ private:
     void askCapabilities();
     void upgrade();
     void login(const QByteArray &user, const QByteArray &password);
+    using Take = std::function<Took(const ImapResponse &)>;
+    using Done = std::function<void(const ImapResponse &)>;
+    // Commands a pass sends behind its chunks as its responses call for them: send(issue) runs
+    // before each read and sends them through issue(command, step, done), within the pass's
+    // cap; the pass's untagged responses are offered to take first.
+    using IssueInPass = std::function<void(const QByteArray &command, const QString &step, Done done)>;
+    struct FollowUps
+    {
+        Take take;
+        std::function<bool(const IssueInPass &issue)> send; // false once nothing is left to send
+    };
     // ours: whether a FETCH response holds the items asked for (or only, say, flags changed).
     void fetchPass(int first, int last, const QByteArray &items, qsizetype cap,
                    const std::function<bool(const ImapResponse &)> &ours,
-                   const std::function<void(const ImapResponse &, int n)> &deliver);
+                   const std::function<void(const ImapResponse &, int n)> &deliver,
+                   const FollowUps *followUps = nullptr);
     void beginIdle();
     void idleStep(const std::function<void()> &body);
     void endIdleWatch();
@@ -190,7 +197,7 @@ private:
 
     QString current() const; // the step of the oldest command in flight
     [[noreturn]] void failRefused(const QString &step, const ImapResponse &r);
-    [[noreturn]] void failParser(const QString &step);
+    [[noreturn]] void failParser(const QString &step, ImapProblem problem);
     [[noreturn]] void failChanged();
 
     bool m_open = false;

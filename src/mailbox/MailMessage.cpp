@@ -227,6 +227,26 @@ const char *rawField(GMimeObject *object, GMimeObject *body, const char *name)
     return nullptr;
 }
 
+// The first word of a Content-Type or Content-Disposition value ("attachment", "text/plain"),
+// up to the blank or ';' after it.
+QByteArrayView firstWord(const char *value)
+{
+    QByteArrayView v = value ? QByteArrayView(value).trimmed() : QByteArrayView();
+    const auto end = std::find_if(v.begin(), v.end(), [](char c) { return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+    return v.first(end - v.begin());
+}
+
+// The parameters of such a value from their ';', or after the first word when the sender left
+// the ';' out ("attachment filename=\"x.txt\""), as mail readers take them.
+QByteArray parameters(const char *value)
+{
+    if (const char *semicolon = std::strchr(value, ';'))
+        return semicolon;
+    const QByteArrayView word = firstWord(value);
+    const QByteArrayView rest(word.data() + word.size());
+    return rest.trimmed().isEmpty() ? QByteArray() : ';' + rest.toByteArray();
+}
+
 // A part's file name: the filename of its Content-Disposition, else the name of its
 // Content-Type, whatever the type (GMime drops the parameters of a type it cannot read).
 // Read from the fields as written, their encoded-words decoded as a subject's.
@@ -234,10 +254,10 @@ QString partFileName(GMimeObject *object)
 {
     for (const auto &[field, parameter] : {std::pair{"Content-Disposition", "filename"}, std::pair{"Content-Type", "name"}}) {
         const char *value = rawField(object, nullptr, field);
-        const char *semicolon = value ? std::strchr(value, ';') : nullptr;
-        if (!semicolon)
+        const QByteArray written = value ? parameters(value) : QByteArray();
+        if (written.isEmpty())
             continue;
-        const GPtr<GMimeParamList> list(g_mime_param_list_parse(parserOptions(), mailtext::forParser(semicolon).constData()));
+        const GPtr<GMimeParamList> list(g_mime_param_list_parse(parserOptions(), mailtext::forParser(written).constData()));
         GMimeParam *param = list ? g_mime_param_list_get_parameter(list.get(), parameter) : nullptr;
         if (const char *name = param ? g_mime_param_get_value(param) : nullptr)
             return bareFileName(fromUtf8(name));
@@ -278,8 +298,8 @@ MailPart leafPart(GMimePart *part)
     result.contentType = mediaType(object);
     result.contentId = fromUtf8(g_mime_object_get_content_id(object));
     const QString name = partFileName(object);
-    const char *disposition = g_mime_object_get_disposition(object);
-    const bool attachedAsFile = disposition && g_ascii_strcasecmp(disposition, "attachment") == 0;
+    // GMime reads "attachment filename=…" without its ';' as one word.
+    const bool attachedAsFile = firstWord(g_mime_object_get_disposition(object)).compare("attachment", Qt::CaseInsensitive) == 0;
     GMimeContentType *type = g_mime_object_get_content_type(object);
     // A Content-Type that cannot be read (GMime then says application/octet-stream) is
     // text/plain; charset=us-ascii (RFC 2045 5.2).

@@ -13,7 +13,9 @@
 //   Both halves of a multipart/alternative are Text parts, the plain one first as written.
 // - Attachment: every other leaf: any non-text leaf (images of a multipart/related included,
 //   named or not), a text leaf with a file name or an attachment disposition, and a
-//   message/rfc822 part (a forwarded mail) taken whole, not descended into.
+//   message/rfc822 part (a forwarded mail) taken whole, not descended into. A disposition or
+//   type whose parameters lack their ';' ("attachment filename=\"x.txt\"") is read as if it
+//   had one.
 // Multipart containers themselves are never parts.
 struct MailPart
 {

@@ -52,8 +52,9 @@ public:
     // destroyed, or refused when the server cannot remove chosen messages only.
     virtual Removal removalKind() = 0;
 
-    // The attachments of messages first..last, as MailMessage counts and names them;
-    // afterPart(n) after each part read, for a progress bar.
+    // The attachments of messages first..last, as MailMessage counts and names them (unknown
+    // for a message IMAP describes past the limits); afterPart(n) after each part read, for a
+    // progress bar.
     virtual void attachments(int first, int last, const EachAttachments &each,
                              const std::function<void(int n)> &afterPart) = 0;
     // Message n whole, by its id where the ids name messages for good.

@@ -136,7 +136,9 @@ void attachmentPass(MailboxSession &session, MessageList &list, int m,
             1, m,
             [&](int r, const AttachmentInfo &info) {
                 // Rows beyond the list (the count grew since the header pass) are dropped by setCell.
-                list.setCell(r, MessageList::Attachments, info.count > 0 ? QString::number(info.count) : QStringLiteral("_"));
+                // "?": the server's description of the message went past the limits.
+                list.setCell(r, MessageList::Attachments,
+                             !info.known ? QStringLiteral("?") : info.count > 0 ? QString::number(info.count) : QStringLiteral("_"));
                 if (!info.names.isEmpty())
                     list.setCell(r, MessageList::AttachmentNames, info.names.join(QLatin1Char('|')) + QLatin1Char('|'));
                 afterMessage(r);

@@ -45,7 +45,7 @@ void headerPass(Pop3Session &session, MessageList &list, int count, QString &las
                 const std::function<void(int)> &afterRow, const RowHold &hold = {});
 
 // Reads the attachments of messages 1..m (POP3: each message whole; IMAP: its structure) and
-// writes their count and names into columns 4 and 6 of the rows that exist. afterPart(r) runs after each part (the progress step), afterMessage(r)
+// writes their count ("_" for none, "?" when unknown) and names into columns 4 and 6 of the rows that exist. afterPart(r) runs after each part (the progress step), afterMessage(r)
 // after each message. A server out of step empties those two columns of every row.
 void attachmentPass(MailboxSession &session, MessageList &list, int m,
                     const std::function<void(int)> &afterPart, const std::function<void(int)> &afterMessage);

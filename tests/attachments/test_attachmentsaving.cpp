@@ -4,6 +4,7 @@
 // folder or write through a link.
 #include <QtTest>
 
+#include <QCheckBox>
 #include <QDirIterator>
 
 #include "attachments/AttachmentSaving.h"
@@ -151,6 +152,21 @@ private slots:
         m_prompter.reset();
         save(box, 1, imap);
         QCOMPARE(m_prompter.infos, QStringList{NoneSaved});
+
+        // A disposition missing its ';' is counted, listed and saved alike.
+        m_prompter.reset();
+        const QByteArray joined = "From: <x@spam.example>\r\nSubject: Joint\r\nMIME-Version: 1.0\r\n"
+                                  "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nTexte\r\n"
+                                  "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment filename=\"x.txt\"\r\n\r\nJoint\r\n--b--\r\n";
+        m_dovecot.setMessages({joined});
+        m_w.pointAt(imap ? m_dovecot.imapAccount() : m_dovecot.account());
+        m_form->CheckBox1->setChecked(true);
+        m_form->BitBtn2Click();
+        QCOMPARE(m_form->list->cell(1, MessageList::Attachments), QStringLiteral("1"));
+        QCOMPARE(m_form->list->cell(1, MessageList::AttachmentNames), QStringLiteral("x.txt|"));
+        save({joined}, 1, imap);
+        QCOMPARE(m_prompter.infos, QStringList{summary({data(QStringLiteral("x.txt"))})});
+        QCOMPARE(readBytes(data(QStringLiteral("x.txt"))), QByteArray("Joint"));
     }
 
     // The second attachment of the same name finds the first and asks; Oui replaces it and the

@@ -149,6 +149,32 @@ private slots:
         QTest::newRow("values at the limit") << few << QByteArray("* SEARCH 1 2 (3)\r\n")
                                              << QStringList{"* SEARCH 1 2 (3)"};
         QTest::newRow("too many values") << few << QByteArray("* SEARCH 1 2 3 4 5\r\n") << QStringList{"problem 5 "};
+
+        // Passed over: one data response past a limit, framed to its end by its literals (lines
+        // inside them included), whatever byte went past; the next responses read as usual.
+        Limits skipping;
+        skipping.depth = 2;
+        skipping.lineBytes = 24;
+        skipping.responseBytes = 60;
+        skipping.values = 8;
+        skipping.skipBytes = 120;
+        const QByteArray next = "* 2 FETCH (UID 2)\r\n";
+        const QByteArray inner = literal("x)\r\n* 9 FETCH (UID 9)\r\n");
+        const std::tuple<const char *, QByteArray, Problem> passedOver[] = {
+            {"too deep", "* 1 FETCH (B (((\"{3}\" " + inner + "))))\r\n", Problem::TooDeep},
+            {"endless line", "* 1 FETCH (A " + QByteArray(20, 'B') + " " + inner + ")\r\n", Problem::EndlessLine},
+            {"past the cap in a literal", "* 1 FETCH (A " + literal(QByteArray(50, '\n')) + ")\r\n", Problem::TooLong},
+            {"literal announcing more than the cap", "* 1 FETCH (A {70+}\r\n" + QByteArray(70, ')') + ")\r\n", Problem::TooLong},
+            {"too many values", "* 1 FETCH (A " + inner + " 1 2 3 4 5 6 7 8)\r\n", Problem::TooMany},
+        };
+        for (const auto &[name, response, problem] : passedOver)
+            QTest::newRow(QByteArray("passed over: ") + name)
+                << skipping << "* 1 EXISTS\r\n" + response + next
+                << QStringList{"* 1 EXISTS", QStringLiteral("* 1 FETCH <skipped %1>").arg(int(problem)), "* 2 FETCH (UID 2)"};
+        QTest::newRow("passed over at most skipBytes")
+            << skipping << "* 1 FETCH (A " + literal(QByteArray(100, 'x')) + ")\r\n" + next << QStringList{"problem 3 "};
+        QTest::newRow("status responses are not passed over")
+            << skipping << QByteArray("A1 OK [B ((c))] d\r\n") + next << QStringList{"problem 4 "};
     }
     void chunking()
     {

@@ -73,7 +73,8 @@ class ImapSessionTest : public QObject
 private slots:
     void initTestCase() { QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText())); }
 
-    // Headers of a mailbox of several chunks in order, each once; the whole message by its UID;
+    // Headers and structures of a mailbox of several chunks in order, each once, the part
+    // headers some structures call for fetched within the pass; the whole message by its UID;
     // nothing marked \Seen.
     void reading_data()
     {
@@ -85,8 +86,12 @@ private slots:
     {
         QFETCH(bool, tls);
         QList<QByteArray> box;
+        const auto odd = [](int i) {
+            return "MIME-Version: 1.0\r\n" + multipart("mixed", {"Content-Type: text/plain\r\n\r\nx",
+                                                                 "Content-Type: BINARY;name=\"n" + QByteArray::number(i) + ".bin\"\r\n\r\ny"});
+        };
         for (int i = 1; i <= 1100; ++i)
-            box << mail(i, i % 100 ? QByteArray() : "Content-Type: text/html\r\n");
+            box << mail(i, i % 100 == 50 ? odd(i) : i % 100 ? QByteArray() : "Content-Type: text/html\r\n");
         dovecot.setMessages(box);
         ImapSession s;
         s.open(dovecot.imapAccount(tls));
@@ -109,6 +114,11 @@ private slots:
         }
         QCOMPARE(order, expectedOrder);
         QCOMPARE(headers, expectedHeaders);
+        QStringList listed, expectedListed;
+        s.structures(1, 1100, [&](int n, quint32, const AttachmentInfo &info) { listed << QString::number(n) + info.names.join(u'|'); });
+        for (int i = 1; i <= 1100; ++i)
+            expectedListed << QString::number(i) + (i % 100 == 50 ? QStringLiteral("n%1.bin").arg(i) : QString());
+        QCOMPARE(listed, expectedListed);
         QCOMPARE(s.message(uids[1099]), box[1099]);
         QCOMPARE(errorOf([&] { s.message(uids[1099] + 1); }),
                  QStringLiteral("MessageGone: Le message demandé n'est plus sur le serveur %1:%2")
@@ -143,6 +153,18 @@ private slots:
         QTest::newRow("single part") << QByteArray("Content-Type: application/zip; name=a.zip\r\n\r\nUEsD") << 1;
         QTest::newRow("unreadable type") << multipart("mixed", {text, "Content-Type: garbage\r\n\r\nx"}) << -1;
         QTest::newRow("unnamed") << multipart("mixed", {text, "Content-Type: application/octet-stream\r\n\r\nx"}) << 1;
+        // Headers the server reads short: the part's own header is fetched.
+        const auto odd = [&](const char *name, const QByteArray &header) {
+            QTest::newRow(name) << multipart("mixed", {text, pdf, header + "\r\n\r\nx"}) << 2;
+        };
+        odd("type the server cannot read", "Content-Type: BINARY;name=\"a.bin\"");
+        odd("type without its semicolon", "Content-Type: application/pdf name=\"x.pdf\"");
+        odd("empty type", "Content-Type: ;name=\"e.bin\"");
+        odd("quoted type", "Content-Type: \"application/pdf\"; name=\"q.pdf\"");
+        odd("disposition without its semicolon", "Content-Type: text/plain\r\nContent-Disposition: attachment filename=\"x.txt\"");
+        odd("unquoted name with a blank", "Content-Type: application/pdf; name=my file.pdf");
+        odd("unquoted file name with a blank", "Content-Type: image/png\r\nContent-Disposition: inline; filename=ma photo.png");
+        QTest::newRow("single part the server cannot read") << QByteArray("Content-Type: BINARY; name=\"seul.bin\"\r\n\r\nx") << 1;
     }
     void structures()
     {
@@ -283,6 +305,34 @@ private slots:
         row("FETCH stalls", "headers", {}, "Error: Le serveur %1 ne répond plus (0,5 s sans réponse) pendant " + fetch, {}, "FETCH", Fault::Stall);
         row("FETCH trickles", "headers slow", {}, "Error: Le serveur %1 répond trop lentement : opération abandonnée pendant " + fetch, {}, "FETCH", Fault::Trickle);
         row("FETCH cut", "headers", {}, "Error: Connexion interrompue par le serveur %1 pendant " + fetch, {}, "FETCH", Fault::DropHalf);
+        // A structure past the limits costs its own row; a part the server cannot describe has
+        // its header read, and only such a part.
+        const auto structures = [](const QByteArray &second, const QByteArray &more = "$ OK done") {
+            const auto one = [](int n, const QByteArray &structure) {
+                return "* " + QByteArray::number(n) + " FETCH (UID " + QByteArray::number(n) + " BODYSTRUCTURE " + structure + ")\r\n";
+            };
+            const QByteArray text = "(\"text\" \"plain\" NIL NIL NIL \"7bit\" 1 1)";
+            const QByteArray pdf = "(\"application\" \"pdf\" (\"name\" \"a.pdf\") NIL NIL \"base64\" 4 NIL)";
+            return Script{{"FETCH", one(1, "(" + text + pdf + " \"mixed\")") + one(2, second) + one(3, text) + "$ OK done"},
+                          {"UID FETCH", more}};
+        };
+        QByteArray deep = "(\"application\" \"pdf\" NIL NIL NIL \"base64\" 4 NIL)";
+        for (int i = 0; i < 70; ++i)
+            deep = "(" + deep + " \"mixed\")";
+        const QByteArray many = "(" + QByteArray("(\"text\" \"plain\" (\"charset\" \"us-ascii\") NIL NIL \"7bit\" 0 0)").repeated(8000) + " \"mixed\")";
+        const QByteArray unread = "((\"text\" \"plain\" NIL NIL NIL \"7bit\" 1 1)(\"\" \"\" NIL NIL NIL \"7bit\" 4 NIL) \"mixed\")";
+        const QByteArray header = "Content-Type: BINARY;name=\"a.bin\"\r\n\r\n";
+        const QByteArray mime = "* 2 FETCH (UID 2 BODY[2.MIME] {" + QByteArray::number(header.size()) + "}\r\n" + header + ")\r\n$ OK done";
+        row("structure nested too deep", "structures", structures(deep), "1:a.pdf 2:? 3:_", {"-UID FETCH"});
+        row("structure of 8,000 parts", "structures", structures(many), "1:a.pdf 2:? 3:_", {"-UID FETCH"});
+        row("structure past the message cap", "structures small", structures(many), "Error: Réponse trop longue du serveur %1 pendant " + fetch);
+        row("type the server cannot read", "structures", structures(unread, mime), "1:a.pdf 2:a.bin 3:_", {"+UID FETCH 2 (BODY.PEEK[2.MIME])"});
+        row("its header refused", "structures", structures(unread, "$ NO non"), "1:a.pdf 2:_ 3:_");
+        row("its header past its cap", "structures", structures(unread, "* 2 FETCH (UID 2 BODY[2.MIME] {70000}\r\n" + QByteArray(70000, 'x') + ")\r\n$ OK done"),
+            "1:a.pdf 2:_ 3:_");
+        row("no room to wait for its header", "structures tight", structures(unread, mime), "1:a.pdf 2:_ 3:_", {"-UID FETCH"});
+        row("oversized response not asked for", "structures", structures(unread, "* SEARCH" + QByteArray(" 1").repeated(35000) + "\r\n" + mime),
+            "Error: Réponse trop longue du serveur %1 pendant la commande UID FETCH 2");
         row("moved", "toJunk", {}, "", {"+LIST (SPECIAL-USE) \"\" \"*\"", "+UID MOVE 2 Junk", "-UID STORE"});
         row("without MOVE", "toJunk", {{"CAPABILITY", caps("UIDPLUS")}}, "", {"+UID COPY 2 Junk", "+" + stored, "+UID EXPUNGE 2"});
         row("expunged", "expunge", {}, "", {"+" + stored, "+UID EXPUNGE 2", "-UID COPY", "-LIST"});
@@ -320,9 +370,12 @@ private slots:
         limits.idleMs = 500;
         limits.headerBytes = limits.listingBytes = 64 * 1024;
         limits.sessionMs = has("slow") ? 1500 : limits.sessionMs;
+        limits.messageBytes = has("small") ? 256 * 1024 : limits.messageBytes;
+        limits.listingBytes = has("tight") ? 100 : limits.listingBytes; // the greeting's and the capabilities' size
         ImapSession s(limits);
         const bool writes = has("toJunk") || has("expunge");
         QList<int> order;
+        QStringList listed;
         QString text = errorOf([&] {
             s.open(account);
             QCOMPARE(s.encrypted(), has("stls"));
@@ -331,6 +384,10 @@ private slots:
             s.select(!writes);
             if (has("headers"))
                 s.headers(1, 3, [&](int n, quint32, quint32, const QByteArray &) { order << n; });
+            if (has("structures"))
+                s.structures(1, 3, [&](int n, quint32, const AttachmentInfo &info) {
+                    listed << QStringLiteral("%1:%2").arg(n).arg(!info.known ? QStringLiteral("?") : info.names.isEmpty() ? QStringLiteral("_") : info.names.join(u'|'));
+                });
             if (has("changed")) { // read under one UIDVALIDITY, removed under another
                 fake.script["SELECT"].replace("UIDVALIDITY 7", "UIDVALIDITY 8");
                 ImapSession t(limits);
@@ -341,6 +398,8 @@ private slots:
             if (writes)
                 QCOMPARE(s.remove(s.uidValidity(), {2}, has("toJunk") ? ImapSession::Removal::ToJunk : ImapSession::Removal::Expunge), 1);
         });
+        if (text.isEmpty() && has("structures"))
+            text = listed.join(u' ');
         if (has("idle")) {
             QString failure;
             QList<int> told;

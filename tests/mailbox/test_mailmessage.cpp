@@ -605,6 +605,7 @@ a,b
                                       << QStringLiteral("\u4e2d\u6587\u4e3b\u9898.pdf");
         QTest::newRow("C1 control") << QByteArray("attachment; filename=\"a\x9D" "b.txt\"") << QStringLiteral("ab.txt");
         QTest::newRow("dot dot") << QByteArray("attachment; filename=\"..\"") << QString();
+        QTest::newRow("no semicolon") << QByteArray("attachment filename=\"x.txt\"") << QStringLiteral("x.txt");
     }
     void fileNames()
     {

@@ -381,6 +381,47 @@ private slots:
         QVERIFY(prompter.errors.isEmpty());
     }
 
+    // Structures IMAP describes badly or past its limits (70 nested parts, 8,000 empty ones):
+    // each costs at most its own "P.J." cell, "?" over IMAP; the pass goes on without a box and
+    // the other rows count and name the attachments as POP3 does.
+    void attachmentsOfOddStructures_data() { bothProtocols(); }
+    void attachmentsOfOddStructures()
+    {
+        QFETCH(bool, imap);
+        pointAtDovecot(imap);
+        const auto message = [](const QByteArray &body) {
+            return "From: <o@example.org>\r\nSubject: Structure\r\nDate: Tue, 08 Dec 2026 08:00:00 +0000\r\n"
+                   "MIME-Version: 1.0\r\n" + body;
+        };
+        const auto mixed = [](const QByteArrayList &headers) {
+            QByteArray m = "Content-Type: multipart/mixed; boundary=\"m\"\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\nTexte\r\n";
+            for (const QByteArray &header : headers)
+                m += "--m\r\n" + header + "\r\n\r\nx\r\n";
+            return m + "--m--\r\n";
+        };
+        QByteArray deep = mixed({"Content-Type: application/pdf; name=\"profond.pdf\""});
+        for (int i = 0; i < 70; ++i) {
+            const QByteArray b = "d" + QByteArray::number(i);
+            deep = "Content-Type: multipart/mixed; boundary=\"" + b + "\"\r\n\r\n--" + b + "\r\n" + deep + "\r\n--" + b + "--\r\n";
+        }
+        const QByteArray many = "Content-Type: multipart/mixed; boundary=\"e\"\r\n\r\n" + QByteArray("--e\r\n\r\n").repeated(8000) + "--e--\r\n";
+        dovecot.setMessages({message(deep),
+                             message(mixed({"Content-Type: application/pdf; name=\"a.pdf\"", "Content-Type: BINARY;name=\"b.bin\"",
+                                            "Content-Type: image/png; name=c.png"})),
+                             message(many), message("Content-Type: BINARY; name=\"seul.bin\"\r\n\r\nx\r\n"),
+                             message(mixed({"Content-Type: application/pdf; name=mon fichier.pdf"}))});
+        form->CheckBox1->setChecked(true);
+        form->BitBtn2Click();
+        QList<QStringList> cells;
+        for (int r = 1; r <= 5; ++r)
+            cells << QStringList{form->list->cell(r, MessageList::Attachments), form->list->cell(r, MessageList::AttachmentNames)};
+        const QStringList unknown = imap ? QStringList{"?", ""} : QStringList{"_", ""};
+        QCOMPARE(cells, (QList<QStringList>{unknown, {"3", "a.pdf|b.bin|c.png|"}, unknown, {"1", "seul.bin|"}, {"1", "mon fichier.pdf|"}}));
+        QVERIFY(prompter.errors.isEmpty());
+        QVERIFY(!form->CheckBox1->isChecked());
+        verifyAtRest();
+    }
+
     // A login refused and a connection dropped in the middle of the header pass: one box,
     // what was on screen or already read stays, the scan still ends at rest.
     void networkFailures_data()
