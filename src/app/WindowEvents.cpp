@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 #include "accounts/AccountHandlers.h"
@@ -78,6 +79,11 @@ void TForm1::connectHandlers()
     connect(Quitter1, &QAction::triggered, this, &TForm1::Quitter1Click);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    // The keys users of mail programs expect: F5 checks the mail, Ctrl+Q quits, F1 tells what
+    // this program is and where it keeps its files.
+    connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, &TForm1::BitBtn2Click);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, &TForm1::Quitter1Click);
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TForm1::AProposClick);
     // Requests of the features that reach the window through its header.
     connect(this, &TForm1::scanEnded, this,
             [this](int previousCount) { guarded([&] { ::scanEnded(*this, previousCount); }); });
@@ -211,6 +217,7 @@ void TForm1::BitBtn6Click() { guarded([this] { reduceToTray(*this); }); }
 void TForm1::Restaurer1Click() { guarded([this] { restoreFromTray(*this); }); }
 void TForm1::VerifierMails1Click() { guarded([this] { verifyFromTray(*this); }); }
 void TForm1::Quitter1Click() { guarded([this] { quitFromTray(*this); }); }
+void TForm1::AProposClick() { guarded([this] { prompter().information(aboutText()); }); }
 void TForm1::Timer1Timer() { guarded([this] { blinkTick(*this); }); }
 void TForm1::Timer2Timer() { guarded([this] { periodicTick(*this); }); }
 

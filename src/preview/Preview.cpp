@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "preview/Preview.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QGuiApplication>
@@ -84,6 +86,7 @@ void openPreviewPane(TForm1 &form)
 
 void closePreviewPane(TForm1 &form)
 {
+    const bool focusInside = form.isAncestorOf(QApplication::focusWidget());
     for (QWidget *w : paneControls(form))
         w->hide();
     form.BitBtn5->hide();
@@ -92,8 +95,51 @@ void closePreviewPane(TForm1 &form)
     form.SG1->setEnabled(true);
     form.setGridColour(TForm1::GridRestColour);
     releasePreviewView(form);
+    // Back to the message the pane showed, not to whichever control Qt picks next: Space
+    // there would tick P.J., and the next scan download every message.
+    if (focusInside) {
+        if (form.currentRow >= 1 && form.currentRow < form.list->rows())
+            form.SG1->setCurrentIndex(form.list->indexOf(form.currentRow, MessageList::From));
+        form.SG1->setFocus(Qt::OtherFocusReason);
+    }
     pumpEvents();
 }
+
+namespace {
+
+// Escape closes the pane wherever the focus is in it: the web view's own widgets take the key
+// for the page before the close button's shortcut could see it.
+class EscapeFromThePane final : public QObject
+{
+public:
+    explicit EscapeFromThePane(TForm1 &form) : QObject(&form), m_form(form)
+    {
+        setObjectName(QStringLiteral("EscapeFromThePane"));
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        QWidget *focus = QApplication::focusWidget();
+        if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier || !previewPaneOpen(m_form) || !focus
+            || !m_form.WebBrowser1->isAncestorOf(focus))
+            return false;
+        // Not from inside the delivery: closing deletes the view the key is on its way to.
+        if (event->type() == QEvent::KeyPress)
+            QMetaObject::invokeMethod(this, [this] { guarded([this] { closePreviewPane(m_form); }); }, Qt::QueuedConnection);
+        event->accept();
+        return true;
+    }
+
+private:
+    TForm1 &m_form;
+};
+
+} // namespace
 
 // Qt's own setter of the context every OpenGL context shares with (exported by Qt GUI, no public
 // header).
@@ -189,6 +235,13 @@ QWidget *ensurePreviewView(TForm1 &form, WebViewHost host)
         view = create(file, form.WebBrowser1);
     }
     view->setObjectName(QStringLiteral("WebView"));
+    if (!form.findChild<QObject *>(QStringLiteral("EscapeFromThePane"), Qt::FindDirectChildrenOnly))
+        new EscapeFromThePane(form);
+    if (auto *remote = qobject_cast<RemoteWebView *>(view))
+        QObject::connect(remote, &RemoteWebView::escaped, &form, [&form] {
+            if (previewPaneOpen(form))
+                guarded([&form] { closePreviewPane(form); });
+        }, Qt::QueuedConnection);
     if (!form.WebBrowser1->layout())
         (new QVBoxLayout(form.WebBrowser1))->setContentsMargins(0, 0, 0, 0);
     form.WebBrowser1->layout()->addWidget(view);
@@ -254,9 +307,15 @@ void previewMessage(TForm1 &form, int r)
         form.Edit13->setText(scan::shortDate(mail.date()));
         form.Edit14->setText(scan::longTime(mail.date()));
         form.Edit17->setText(mail.subject());
+        // Each field read from its start, as typed text would be: a long sender's name first.
+        for (QLineEdit *field : {form.Edit11, form.Edit12, form.Edit17})
+            field->setCursorPosition(0);
 
         form.Memo2->clear();
-        addToMemo(form.Memo2, mail.body());
+        // A multipart message's body is the preamble that mail programs never show ("This is a
+        // multi-part message in MIME format."): the text view starts with the parts.
+        if (mail.parts().isEmpty())
+            addToMemo(form.Memo2, mail.body());
         pumpEvents();
         // The memo's whole length decides, but the file gets the body alone.
         writeOrShowLength(form, mail.body(), memoLength(form.Memo2));
@@ -272,14 +331,22 @@ void previewMessage(TForm1 &form, int r)
 
         if (!mail.parts().isEmpty()) {
             QString viewerText;
+            bool viewerHtml = false;
             for (const MailPart &part : mail.parts()) {
                 if (part.kind != MailPart::Text)
                     continue;
                 addToMemo(form.Memo2, part.text);
                 viewerText = part.text;
+                viewerHtml = part.isHtml();
             }
             pumpEvents();
             writeOrShowLength(form, viewerText, viewerText.size());
+            // A text mail with an attachment reads as written, its line breaks kept, not as a
+            // page that would run its lines together.
+            if (type == QLatin1String("multipart/mixed") && !viewerText.isEmpty() && !viewerHtml) {
+                form.Panel1->show();
+                form.Memo2->setFocus();
+            }
         }
 
         QTextCursor start = form.Memo2->textCursor();

@@ -7,6 +7,7 @@
 // To the helper:  show | size W H | focus in REASON | focus out | tab 1|0 | shown
 //                 | key PRESS KEY MODIFIERS SCANCODE VIRTUALKEY NATIVEMODIFIERS TEXT AUTOREPEAT
 // From it:        loaded 1|0 | refused URL | leave 1|0 (Tab passed the page's end) | clicked
+//                 | escape (Escape typed into its own window)
 //                 | shown URL TITLE TEXT (what the page shows, its text as rendered)
 #include <QByteArray>
 #include <QList>

@@ -100,6 +100,8 @@ void RemoteWebView::readMessages()
                        previewchannel::decode(m.value(3)));
         else if (what == "clicked")
             setFocus(Qt::MouseFocusReason);
+        else if (what == "escape")
+            emit escaped();
         else if (what == "leave" && hasFocus())
             QWidget::focusNextPrevChild(m.value(1) == "1");
     }

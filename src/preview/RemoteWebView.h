@@ -34,6 +34,8 @@ signals:
     void shown(const QUrl &url, const QString &title, const QString &text);
     // The helper ended (or never ran) while the view lives.
     void ended();
+    // Escape reached the helper's own window (the page was clicked there): the pane should close.
+    void escaped();
 
 protected:
     bool event(QEvent *event) override;

@@ -78,6 +78,13 @@ protected:
         // Once a click, at the window that gets it first.
         if (event->type() == QEvent::MouseButtonPress && watched->isWindowType())
             send({"clicked"});
+        // Escape typed into this window itself (the program passes its keys on as events that
+        // are not spontaneous): the program closes the pane.
+        if (event->type() == QEvent::KeyPress && event->spontaneous() && watched->isWindowType()
+            && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+            send({"escape"});
+            return true;
+        }
         return false;
     }
 };

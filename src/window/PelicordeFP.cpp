@@ -78,7 +78,7 @@ void setRedBold(QWidget *w, QPalette::ColorRole role)
 
 void TForm1::buildDesign()
 {
-    setWindowTitle(QStringLiteral("Pelicorde  V1.1"));
+    setWindowTitle(QStringLiteral("Pelicorde  V" PELICORDE_VERSION));
     setWindowIcon(icons::windowIcon());
     scaling::registerFontStandIns();
     setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -119,6 +119,11 @@ void TForm1::buildDesign()
     CheckBox2->setEnabled(false);
     Edit10 = edit(this, "Edit10", 603, 48, 53, 21);
     Edit10->setText(QStringLiteral("0"));
+    // The counter is an output: typing there (a password meant for another field, say) would
+    // only show it in clear.
+    Edit10->setReadOnly(true);
+    Edit10->setFocusPolicy(Qt::NoFocus);
+    Edit10->setAccessibleName(QStringLiteral("Messages lus"));
     setRedBold(Edit10, QPalette::Text);
     ProgressBar1 = place(new QProgressBar(this), "ProgressBar1", 662, 50, 271, 20);
     ProgressBar1->setRange(0, 100);
@@ -297,6 +302,14 @@ void TForm1::setProgressBarColour(const QColor &colour)
     QPalette p = ProgressBar1->palette();
     p.setColor(QPalette::Highlight, colour);
     ProgressBar1->setPalette(p);
+}
+
+QString TForm1::aboutText() const
+{
+    return QStringLiteral("Pelicorde " PELICORDE_VERSION "\n\nDébarrasse une boîte aux lettres POP3 ou IMAP de ses spams "
+                          "sans télécharger le courrier.\n\nLogiciel libre, sous licence GNU GPL version 3 ou "
+                          "ultérieure.\n\nDonnées : %1\n\nF5 : réception des messages ; Ctrl+Q : quitter.")
+        .arg(dataFolder);
 }
 
 QColor TForm1::progressBarColour() const { return ProgressBar1->palette().color(QPalette::Highlight); }

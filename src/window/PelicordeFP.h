@@ -38,6 +38,9 @@ public:
     // Every control in the order of the window design (the order scaling walks them).
     QList<QWidget *> designOrder() const;
 
+    // What F1 shows: the version, the licence, where the data folder is, the keys.
+    QString aboutText() const;
+
     // Puts StatusBar1 5 pixels under SG1, as wide as SG1, 19 high.
     void statusBarPlacement();
 
@@ -129,6 +132,7 @@ public slots:
     void Timer1Timer();
     void Timer2Timer();
     void TrayMessage(QSystemTrayIcon::ActivationReason reason);
+    void AProposClick(); // F1
 
 signals:
     // The window was closed: the process ends.

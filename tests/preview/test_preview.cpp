@@ -235,7 +235,8 @@ private slots:
 
         const MailMessage mail = MailMessage::parse(raw);
         QCOMPARE(mail.parts().size(), 2);
-        const QString memo = mail.body() + '\n' + mail.parts()[0].text + '\n' + mail.parts()[1].text + '\n';
+        // The preamble a mail program never shows stays out: the parts, as written.
+        const QString memo = mail.parts()[0].text + '\n' + mail.parts()[1].text + '\n';
         QVERIFY(mail.parts()[0].text.startsWith(m.text) && mail.parts()[1].text.startsWith(m.html));
         QCOMPARE(form().Memo2->toPlainText(), memo);
         QCOMPARE(readAll(w->previewFile()), ansi::fromUnicode(mail.parts()[1].text));
@@ -271,7 +272,7 @@ private slots:
         QCOMPARE(form().BitBtn5->text(), QStringLiteral("PJ = 2"));
         QVERIFY(form().Panel1->isHidden()); // multipart/mixed: the HTML view
         QCOMPARE(readAll(w->previewFile()), ansi::fromUnicode(mail.parts()[0].text));
-        QCOMPARE(form().Memo2->toPlainText(), mail.body() + '\n' + mail.parts()[0].text + '\n');
+        QCOMPARE(form().Memo2->toPlainText(), mail.parts()[0].text + '\n');
 
         form().BitBtn8->click();
         QCOMPARE(form().SG1->height(), form().normalGridHeight);
@@ -292,6 +293,23 @@ private slots:
         QCOMPARE(prompter.beeps, 1);
         QVERIFY(form().BitBtn5->isHidden());
         QCOMPARE(form().Edit17->text(), QStringLiteral("Bonjour"));
+        form().BitBtn8->click();
+
+        // A text mail with an attachment reads in the text view, its lines as written and without
+        // the preamble; a long sender shows from its start.
+        mailfactory::Mail textWithPart;
+        textWithPart.from = "\"" + QByteArray(60, 'N') + "\" <long@example.org>";
+        textWithPart.text = QStringLiteral("Ligne un\nLigne deux\n");
+        textWithPart.attachments = {{QStringLiteral("c.pdf"), "%PDF-1.4", "application/pdf"}};
+        const QByteArray textRaw = mailfactory::build(textWithPart);
+        QVERIFY(textRaw.contains("This is a multi-part message") || MailMessage::parse(textRaw).contentType() == "multipart/mixed");
+        serve({textRaw}, {"1"});
+        preview(1);
+        QVERIFY(!form().Panel1->isHidden());
+        QCOMPARE(form().Memo2->toPlainText(), MailMessage::parse(textRaw).parts()[0].text + '\n');
+        QVERIFY(form().Memo2->toPlainText().startsWith(QStringLiteral("Ligne un\nLigne deux\n")));
+        QCOMPARE(form().Edit11->cursorPosition(), 0);
+        QVERIFY(form().Edit11->text().startsWith(QStringLiteral("NNNN")));
     }
 
     void textLimit()

@@ -63,7 +63,8 @@ private slots:
 
     void window()
     {
-        QCOMPARE(m_form->windowTitle(), QStringLiteral("Pelicorde  V1.1"));
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Pelicorde  V" PELICORDE_VERSION)); // the program's own
+        QVERIFY(QByteArray(PELICORDE_VERSION).startsWith("1."));
         QCOMPARE(m_form->size(), QSize(1016, 741));
         const Qt::WindowFlags flags = m_form->windowFlags();
         QVERIFY(flags & Qt::WindowCloseButtonHint);
@@ -248,6 +249,30 @@ private slots:
         m_form->show();
         QTest::mouseClick(m_form->CheckBox2, Qt::LeftButton);
         QVERIFY(!m_form->CheckBox2->isChecked());
+    }
+
+    // The keys users of mail programs expect: F1 tells the version, the licence and where the
+    // data lives; F5 checks the mail (empty fields here: the scan says so at once); Ctrl+Q quits.
+    void keysUsersExpect()
+    {
+        TForm1 window(QSize(1024, 768));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        m_prompter.reset();
+        QTest::keyClick(&window, Qt::Key_F1);
+        QCOMPARE(m_prompter.infos.size(), 1);
+        for (const QString &part : {QStringLiteral("Pelicorde " PELICORDE_VERSION), QStringLiteral("GNU GPL version 3"),
+                                    QStringLiteral("Données : ") + window.dataFolder})
+            QVERIFY2(m_prompter.infos[0].contains(part), qPrintable(m_prompter.infos[0]));
+        QTest::keyClick(&window, Qt::Key_F5);
+        QVERIFY2(window.StatusBar1->currentMessage().contains(QStringLiteral("compte de réception incomplet")),
+                 qPrintable(window.StatusBar1->currentMessage()));
+        QSignalSpy closed(&window, &TForm1::closed);
+        QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+        QTRY_COMPARE(closed.count(), 1);
+        // The counter shows the messages read; it takes no focus and no typing.
+        QVERIFY(m_form->Edit10->isReadOnly());
+        QCOMPARE(m_form->Edit10->focusPolicy(), Qt::NoFocus);
     }
 
     void tabOrderChain()
