@@ -4,16 +4,21 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
+#include <QStandardPaths>
 #include <QTranslator>
 #include <unistd.h>
 
 #include "blacklist/PelicordeFS1.h"
 #include "core/Error.h"
 #include "core/Prompter.h"
+#include "app/SingleInstance.h"
+#include "core/Folders.h"
 #include "core/ServerOperation.h"
 #include "preview/EngineArguments.h"
 #include "window/BoxPrompter.h"
 #include "window/Icons.h"
+#include "scan/SessionSettings.h"
+#include "tray/Tray.h"
 #include "window/PelicordeFP.h"
 
 EngineArguments &prepareApplication(int argc, char **argv)
@@ -37,7 +42,7 @@ void installQtTranslations()
         delete translator;
 }
 
-void createWindows(QSize workArea)
+void createWindows(QSize workArea, StartMode mode)
 {
     ServerOperation::resume();
     auto *form1 = new TForm1(workArea);
@@ -52,7 +57,18 @@ void createWindows(QSize workArea)
     // Its waits fail as soon as the event loop is left.
     QObject::connect(form1, &TForm1::closed, qApp, &ServerOperation::abandonAll);
     QObject::connect(form1, &TForm1::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-    form1->showMaximized();
+    if (mode == StartMode::Window) {
+        form1->showMaximized();
+        return;
+    }
+    // The show step's work, without a window to show: nobody is there to answer a box yet.
+    QMetaObject::invokeMethod(form1, [form1] {
+        {
+            const UnattendedScope nobodyThere;
+            form1->FormShow();
+        }
+        guarded([form1] { placeInTray(*form1); });
+    }, Qt::QueuedConnection);
 }
 
 void destroyWindows()
@@ -64,16 +80,22 @@ void destroyWindows()
     Form1 = nullptr;
 }
 
-int runPelicorde(int argc, char **argv)
+int runPelicorde(int argc, char **argv, StartMode mode)
 {
     EngineArguments &engine = prepareApplication(argc, argv);
     QApplication app(engine.argc(), engine.argv());
     setDefaultPrompter(&messageBoxes());
     installQtTranslations();
-    guarded([] {
+    guarded([mode] {
         QApplication::setApplicationName(QStringLiteral("Pelicorde"));
         QApplication::setWindowIcon(icons::windowIcon());
-        createWindows();
+        const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        const QString dataFolder = folders::dataFolderFromEnvironment();
+        SingleInstance instance(dataFolder, runtime.isEmpty() ? dataFolder : runtime);
+        if (instance.handedOver())
+            return;
+        createWindows(QSize(), mode);
+        QObject::connect(&instance, &SingleInstance::raiseRequested, Form1, &TForm1::Restaurer1Click);
         QApplication::exec();
     });
     guarded([] { destroyWindows(); });

@@ -2,8 +2,13 @@
 #pragma once
 #include <QSize>
 
-// The whole start-up of the process; main() only calls this. Always returns 0.
-int runPelicorde(int argc, char **argv);
+// How the window first appears: maximised, or (started with the session, "--tray") straight in
+// the notification area, minimised when there is none; the checks run alike.
+enum class StartMode { Window, Tray };
+
+// The whole start-up of the process; main() only calls this. Always returns 0. Should the program
+// already run on the same data folder, that one comes to the front and this one ends.
+int runPelicorde(int argc, char **argv, StartMode mode = StartMode::Window);
 
 class EngineArguments;
 
@@ -17,7 +22,7 @@ EngineArguments &prepareApplication(int argc, char **argv);
 void installQtTranslations();
 
 // Creates the main window Form1, then the blacklist editor Form2 (hidden), in that order, and
-// shows the main window maximised. workArea as for TForm1.
-void createWindows(QSize workArea = QSize());
+// shows the main window as mode says. workArea as for TForm1.
+void createWindows(QSize workArea = QSize(), StartMode mode = StartMode::Window);
 // Destroys Form2 and Form1 (the main window's destroy step runs).
 void destroyWindows();

@@ -22,6 +22,7 @@
 #include "attachments/AttachmentSaving.h"
 #include "blacklist/BlacklistHandlers.h"
 #include "blacklist/PelicordeFS1.h"
+#include "core/Autostart.h"
 #include "core/Error.h"
 #include "core/Folders.h"
 #include "core/Prompter.h"
@@ -84,6 +85,7 @@ void TForm1::connectHandlers()
     connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, &TForm1::BitBtn2Click);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, &TForm1::Quitter1Click);
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TForm1::AProposClick);
+    connect(CheckBox3, &QCheckBox::clicked, this, &TForm1::CheckBox3Click);
     // Requests of the features that reach the window through its header.
     connect(this, &TForm1::scanEnded, this,
             [this](int previousCount) { guarded([&] { ::scanEnded(*this, previousCount); }); });
@@ -109,6 +111,7 @@ void TForm1::FormCreate()
             scaling::scaleWindow(designOrder(), area.width(), area.height());
             scaling::keepCaptionsWhole(designOrder());
         }
+        CheckBox3->setChecked(autostart::enabled());
         firstShow = true;
     });
 }
@@ -218,6 +221,16 @@ void TForm1::Restaurer1Click() { guarded([this] { restoreFromTray(*this); }); }
 void TForm1::VerifierMails1Click() { guarded([this] { verifyFromTray(*this); }); }
 void TForm1::Quitter1Click() { guarded([this] { quitFromTray(*this); }); }
 void TForm1::AProposClick() { guarded([this] { prompter().information(aboutText()); }); }
+void TForm1::CheckBox3Click()
+{
+    guarded([this] {
+        QString why;
+        if (!autostart::setEnabled(CheckBox3->isChecked(), QCoreApplication::applicationFilePath(), &why)) {
+            CheckBox3->setChecked(autostart::enabled());
+            prompter().information(why);
+        }
+    });
+}
 void TForm1::Timer1Timer() { guarded([this] { blinkTick(*this); }); }
 void TForm1::Timer2Timer() { guarded([this] { periodicTick(*this); }); }
 

@@ -6,12 +6,16 @@
 
 int main(int argc, char **argv)
 {
-    // Only these two are the program's own; every other argument is Qt's (-reverse, -style ...).
+    // Only these are the program's own; every other argument is Qt's (-reverse, -style ...).
+    StartMode mode = StartMode::Window;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--tray") == 0)
+            mode = StartMode::Tray;
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs("Utilisation : pelicorde [OPTION-QT]...\n"
                        "Débarrasse une boîte aux lettres POP3 de ses spams sans télécharger le courrier.\n"
                        "\n"
+                       "  --tray     démarre dans la zone de notification (ouverture de session)\n"
                        "  --help     affiche cette aide et quitte\n"
                        "  --version  affiche la version et quitte\n"
                        "\n"
@@ -26,5 +30,5 @@ int main(int argc, char **argv)
             return 0;
         }
     }
-    return runPelicorde(argc, argv);
+    return runPelicorde(argc, argv, mode);
 }

@@ -111,6 +111,11 @@ void reduceToTray(TForm1 &form)
         return;
     if (previewPaneOpen(form))
         closePreviewPane(form);
+    placeInTray(form);
+}
+
+void placeInTray(TForm1 &form)
+{
     const bool tray = trayAvailable();
     if (tray)
         trayUpdate(form, TrayRequest::Add);

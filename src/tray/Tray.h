@@ -14,6 +14,9 @@ enum class TrayRequest { Add, Modify, Delete };
 // an icon do nothing.
 void trayUpdate(TForm1 &form, TrayRequest request);
 void reduceToTray(TForm1 &form);    // BitBtn6
+// The window to the notification area (or minimised, with none), whether shown or not yet: the
+// end of reduceToTray, and a start into the tray.
+void placeInTray(TForm1 &form);
 void restoreFromTray(TForm1 &form); // Restaurer1
 void verifyFromTray(TForm1 &form);  // VerifierMails1
 void quitFromTray(TForm1 &form);    // Quitter1

@@ -206,6 +206,11 @@ void TForm1::buildDesign()
     Memo2->hide();
     StatusBar1 = place(new QStatusBar(this), "StatusBar1", 0, 722, 1016, 19);
     StatusBar1->setSizeGripEnabled(false);
+    // At the status line's end, out of the way of the design's controls.
+    CheckBox3 = new QCheckBox(QStringLiteral("Lancer avec la session"), StatusBar1);
+    CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
+    CheckBox3->setToolTip(QStringLiteral("Démarre Pelicorde dans la zone de notification à l'ouverture de la session"));
+    StatusBar1->addPermanentWidget(CheckBox3);
 
     // Each field is named by its label, for screen readers and the label's own mnemonic alike.
     for (const auto &[l, field] : {std::pair<QLabel *, QWidget *>{Label5, Edit3}, {Label11, Edit4}, {Label10, Edit16},
@@ -230,7 +235,7 @@ void TForm1::buildDesign()
     // Tab order of the design; Panel1 and ProgressBar1 take no focus (Memo2 stands in Panel1's place).
     m_tabOrder = {Edit3,  Edit4,    Edit10,  Edit11,  Edit12,      Edit13, Edit14, Edit15,  Edit16,
                   Edit17, ListBox1, BitBtn2, BitBtn1, WebBrowser1, Memo2,  SG1,    BitBtn3, CheckBox1,
-                  BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1,   CheckBox2, BitBtn7};
+                  BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1,   CheckBox2, BitBtn7, CheckBox3};
     for (qsizetype i = 1; i < m_tabOrder.size(); ++i)
         QWidget::setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
     // Tab leaves the list for the next control instead of walking its cells.

@@ -100,6 +100,7 @@ public:
     QFrame *Panel1;
     QPlainTextEdit *Memo2;
     QStatusBar *StatusBar1;
+    QCheckBox *CheckBox3; // in StatusBar1: start with the desktop session
     // Non-visual parts.
     QMenu *PopupMenu1;
     QAction *Restaurer1, *VerifierMails1, *Quitter1;
@@ -133,6 +134,7 @@ public slots:
     void Timer2Timer();
     void TrayMessage(QSystemTrayIcon::ActivationReason reason);
     void AProposClick(); // F1
+    void CheckBox3Click(); // start with the session, or no longer
 
 signals:
     // The window was closed: the process ends.

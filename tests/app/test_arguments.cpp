@@ -102,6 +102,40 @@ private slots:
         QCOMPARE(windowStyle, QStringLiteral("windows"));
         QVERIFY(m_prompter.errors.isEmpty());
     }
+
+    // One program per data folder: a second start (the session's autostart, say, with one
+    // already in the tray) hands over to the running one and ends; another data folder is
+    // another program.
+    void oneProgramPerDataFolder()
+    {
+        const QString build = QDir::cleanPath(QFileInfo(link(QStringLiteral("/proc/self/exe"))).absolutePath()
+                                              + QStringLiteral("/.."));
+        const auto start = [&](QProcess &p, const QString &appData, const QStringList &args = {}) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("APPDATA"), m_root.filePath(appData));
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            p.setProcessEnvironment(env);
+            p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            p.start(build + QStringLiteral("/pelicorde"), args);
+            return p.waitForStarted(10000);
+        };
+        QVERIFY(QDir(m_root.path()).mkpath(QStringLiteral("other")));
+        QProcess first, second, elsewhere;
+        QVERIFY(start(first, QStringLiteral("appdata")));
+        auto stop = qScopeGuard([&] {
+            for (QProcess *p : {&first, &second, &elsewhere}) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        });
+        QTest::qWait(3000); // the first one listens by then
+        QVERIFY(start(second, QStringLiteral("appdata"), {QStringLiteral("--tray")}));
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+        QVERIFY(start(elsewhere, QStringLiteral("other")));
+        QVERIFY(!elsewhere.waitForFinished(3000));
+    }
 };
 
 QTEST_APPLESS_MAIN(ArgumentsTest)

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QtTest>
+#include <QSystemTrayIcon>
+#include <QStatusBar>
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -15,6 +17,8 @@
 #include <unistd.h>
 
 #include "app/Startup.h"
+#include "support/TestFiles.h"
+#include "tray/Tray.h"
 #include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
@@ -288,6 +292,40 @@ private slots:
         destroyWindows();
         QCOMPARE(Form1, nullptr);
         QCOMPARE(Form2, nullptr);
+    }
+
+    // Started with the session ("--tray"): straight into the notification area, or minimised
+    // where there is none, checking the mail as usual and asking nobody anything. The option
+    // in the window writes the session's autostart entry, kept across starts, and removes it.
+    void startsWithTheSessionIntoTheTray()
+    {
+        qputenv("XDG_CONFIG_HOME", path("config").toLocal8Bit());
+        for (bool (*tray)() : {+[] { return true; }, +[] { return false; }}) {
+            setTrayAvailabilityCheck(tray);
+            createWindows(QSize(1024, 768), StartMode::Tray);
+            auto destroy = qScopeGuard([] {
+                destroyWindows();
+                setTrayAvailabilityCheck(nullptr);
+            });
+            QTRY_VERIFY(Form1->Timer2->isActive());
+            QVERIFY(!Form1->firstShow);
+            if (tray())
+                QVERIFY(!Form1->isVisible() && Form1->trayIcon && Form1->trayIcon->isVisible());
+            else
+                QTRY_VERIFY(Form1->isMinimized());
+            QVERIFY(m_prompter.infos.isEmpty()); // the empty account: a beep and the status line
+            QVERIFY(Form1->StatusBar1->currentMessage().contains(QStringLiteral("compte de réception incomplet")));
+        }
+        const QString entry = path("config/autostart/pelicorde.desktop");
+        auto form = newWindow();
+        QVERIFY(!form->CheckBox3->isChecked());
+        form->CheckBox3->click();
+        QVERIFY(readBytes(entry).contains("\nExec=" + QFile::encodeName(QCoreApplication::applicationFilePath())
+                                          + " --tray\n"));
+        QVERIFY(newWindow()->CheckBox3->isChecked());
+        form->CheckBox3->click();
+        QVERIFY(!QFileInfo::exists(entry));
+        QVERIFY(!newWindow()->CheckBox3->isChecked());
     }
 
     // The web engine costs nothing until the first preview: the program starts and scans
