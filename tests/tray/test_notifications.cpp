@@ -139,8 +139,9 @@ private slots:
         // The window is in the notification area, not on the task bar.
         QVERIFY(alerts.isEmpty());
 
-        // More mail before the user came back: the same notification, updated with all the
-        // user has not seen.
+        // More mail before the user came back, while one they had seen was filed away (the
+        // count stays as it was): the same notification, updated with all the user has not seen.
+        m_server->removeMessage(1);
         m_server->addMessage(mail(6));
         form->VerifierMails1->trigger();
         QTRY_COMPARE(m_service->received.size(), 2);

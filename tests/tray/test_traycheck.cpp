@@ -251,6 +251,41 @@ private slots:
         QVERIFY(!watcher->idling());
     }
 
+    // A message filed away while a new one comes leaves the count as it was: the new one is
+    // signalled all the same, by the sixth tick's scan and by the idle watch.
+    void newMailWhileAnotherLeaves_data()
+    {
+        QTest::addColumn<bool>("imap");
+        QTest::addColumn<bool>("idle");
+        QTest::newRow("POP3, sixth tick") << false << false;
+        QTest::newRow("IMAP, sixth tick") << true << false;
+        QTest::newRow("IMAP, idle watch") << true << true;
+    }
+    void newMailWhileAnotherLeaves()
+    {
+        QFETCH(bool, imap);
+        QFETCH(bool, idle);
+        auto form = checkedWindow(imap ? m_server->imapAccount() : m_server->account());
+        NewMailWatcher *watcher = newMailWatcher(*form);
+        if (idle)
+            QTRY_VERIFY(watcher->idling());
+        else
+            watcher->stop();
+        form->BitBtn6->click();
+        QSignalSpy checks(form, &TForm1::scanEnded);
+        m_server->removeMessage(1);
+        m_server->addMessage(mail(3));
+        if (idle)
+            QTRY_COMPARE(checks.count(), 1);
+        for (int tick = 1; !idle && tick <= 6; ++tick)
+            form->Timer2Timer();
+        QCOMPARE(checks.count(), 1);
+        QCOMPARE(form->lastMessageCount, 2);
+        QCOMPARE(form->list->cell(2, MessageList::Subject), QStringLiteral("Message 3"));
+        QCOMPARE(m_prompter.beeps, 1);
+        QVERIFY(form->Timer1->isActive());
+    }
+
     // A certificate nobody confirmed: no watch and no question, the timer goes on; once it is
     // remembered, as a scan the user started remembers it, the account is watched.
     void certificateToConfirm()
