@@ -8,12 +8,14 @@
 #include <QTimer>
 #include <memory>
 
+#include "mailbox/NewMailWatcher.h"
 #include "support/DovecotServer.h"
 #include "support/FakeNotifications.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
+#include "tray/NewMailWatch.h"
 #include "tray/Notifier.h"
 #include "tray/Tray.h"
 #include "window/PelicordeFP.h"
@@ -45,9 +47,9 @@ class NotificationsTest : public QObject
     }
     static QByteArray spam(int n) { return mail(n, "Promo <offres@pub-louche.example>"); }
 
-    // A window past its first show, on the test mailbox (two messages, one scan done), with a
-    // blacklist that catches the spam sender.
-    TForm1 *checkedWindow()
+    // A window past its first show, on the test mailbox (two messages, one scan done, over IMAP
+    // when asked), with a blacklist that catches the spam sender.
+    TForm1 *checkedWindow(bool imap = false)
     {
         if (!m_w->create())
             qFatal("the main window could not be created");
@@ -58,7 +60,7 @@ class NotificationsTest : public QObject
         blacklist.close();
         form->showMaximized();
         [&] { QTRY_VERIFY(form->Timer2->isActive()); }();
-        m_w->pointAt(m_server->account());
+        m_w->pointAt(imap ? m_server->imapAccount() : m_server->account());
         form->BitBtn2Click();
         m_prompter.reset();
         return form;
@@ -157,6 +159,33 @@ private slots:
         QTRY_COMPARE(m_service->closed, QList<uint>{shown.id});
         QVERIFY(m_prompter.infos.isEmpty());
         QVERIFY(m_prompter.errors.isEmpty());
+    }
+
+    // Twenty messages a moment apart, while in the tray over IMAP: the idle watch gathers them
+    // into one check, and one notification tells them all.
+    void burstIsOneNotification()
+    {
+        auto form = checkedWindow(true);
+        NewMailWatcher *watcher = newMailWatcher(*form);
+        NewMailWatcher::Timing timing;
+        timing.settleMs = 1500;
+        watcher->setTiming(timing);
+        QTRY_VERIFY(watcher->idling());
+        form->BitBtn6->click();
+        QWidget elsewhere;
+        lookAway(form, elsewhere);
+        QSignalSpy checks(form, &TForm1::scanEnded);
+        for (int n = 3; n <= 22; ++n) {
+            m_server->addMessage(n % 4 ? mail(n) : spam(n));
+            QTest::qWait(50);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(checks.count(), 1, 10000);
+        QTest::qWait(2 * timing.settleMs);
+        QCOMPARE(checks.count(), 1);
+        QCOMPARE(form->lastMessageCount, 22);
+        QTRY_COMPARE(m_service->received.size(), 1);
+        QCOMPARE(m_service->received.first().body, QStringLiteral("20 nouveaux messages, dont 5 marqués par la liste noire"));
+        QCOMPARE(m_prompter.beeps, 1);
     }
 
     // No notification area: "Réduire en icone" minimises, so the notification and the

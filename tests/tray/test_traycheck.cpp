@@ -62,6 +62,15 @@ class TrayCheckTest : public QObject
 
     static bool iconPresent(const TForm1 &form) { return form.trayIcon && form.trayIcon->isVisible(); }
 
+    // The server's announcements gathered briefly, so that a case waits little for its check.
+    static NewMailWatcher::Timing briefly()
+    {
+        NewMailWatcher::Timing timing;
+        timing.settleMs = 100;
+        timing.spacingMs = 0;
+        return timing;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -223,7 +232,7 @@ private slots:
     // holds no operation up; the watch ends when the fields hold another account.
     void newMailAtOnce()
     {
-        auto form = checkedWindow(m_server->imapAccount());
+        auto form = checkedWindow(m_server->imapAccount(), briefly());
         NewMailWatcher *watcher = newMailWatcher(*form);
         QTRY_VERIFY(watcher->idling());
         QVERIFY(!ServerOperation::busy());
@@ -265,7 +274,7 @@ private slots:
     {
         QFETCH(bool, imap);
         QFETCH(bool, idle);
-        auto form = checkedWindow(imap ? m_server->imapAccount() : m_server->account());
+        auto form = checkedWindow(imap ? m_server->imapAccount() : m_server->account(), briefly());
         NewMailWatcher *watcher = newMailWatcher(*form);
         if (idle)
             QTRY_VERIFY(watcher->idling());
@@ -284,6 +293,40 @@ private slots:
         QCOMPARE(form->list->cell(2, MessageList::Subject), QStringLiteral("Message 3"));
         QCOMPARE(m_prompter.beeps, 1);
         QVERIFY(form->Timer1->isActive());
+    }
+
+    // A server announcing new mail without end: its announcements are gathered into checks, at
+    // most as many a minute as the bound (three here), not one login and scan each.
+    void endlessAnnouncements()
+    {
+        FakeImapServer fake;
+        fake.script["CAPABILITY"] = "* CAPABILITY IMAP4rev1 STARTTLS IDLE\r\n$ OK done";
+        fake.offersStls = true;
+        QVERIFY(fake.start());
+        Pop3Account account = fake.account();
+        account.protocol = Pop3Account::Protocol::Imap;
+        NewMailWatcher::Timing timing;
+        timing.settleMs = 200;
+        timing.longestWaitMs = 400;
+        timing.spacingMs = 100;
+        timing.perMinute = 3;
+        auto form = checkedWindow(account, timing);
+        QTRY_VERIFY(newMailWatcher(*form)->idling());
+        form->BitBtn6->click();
+        const auto logins = [&] {
+            return std::count_if(fake.commands.cbegin(), fake.commands.cend(), [](auto &c) { return c.contains(" LOGIN "); });
+        };
+        const auto before = logins();
+        QSignalSpy checks(form, &TForm1::scanEnded);
+        int exists = 3;
+        QTimer announcer;
+        connect(&announcer, &QTimer::timeout, [&] { fake.pushIdling("* " + QByteArray::number(++exists) + " EXISTS\r\n"); });
+        announcer.start(20);
+        QTRY_COMPARE(checks.count(), 3);
+        QTest::qWait(1000);
+        QCOMPARE(checks.count(), 3);
+        QCOMPARE(logins() - before, 3);
+        QVERIFY(exists > 50);
     }
 
     // A certificate nobody confirmed: no watch and no question, the timer goes on; once it is
