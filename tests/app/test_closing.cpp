@@ -5,15 +5,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include "app/Startup.h"
+#include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
+#include "mailbox/NewMailWatcher.h"
+#include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
+#include "tray/NewMailWatch.h"
+#include "tray/Tray.h"
 #include "window/PelicordeFP.h"
 
 // Closing the main window while a server operation talks to the server: the operation is given
@@ -26,17 +32,26 @@ class ClosingTest : public QObject
     WindowFixture m_w;
     RecordingPrompter m_prompter;
 
-    // The program's windows on server, past their first show.
-    void startOn(const FakePop3Server &server)
+    static bool withTray() { return true; }
+
+    // The program's windows on account, past their first show.
+    void startOn(const Pop3Account &account)
     {
         createWindows(DesignWorkArea);
         QTRY_VERIFY(!Form1->firstShow);
-        const Pop3Account account = server.account();
-        Form1->Edit3->setText(account.host);
+        Form1->Edit3->setText(account.protocol == Pop3Account::Protocol::Imap ? "imap://" + account.host : account.host);
         Form1->Edit4->setText(QString::number(account.port));
         Form1->Edit15->setText(account.user);
         Form1->Edit16->setText(account.password);
         Form1->CheckBox2->setChecked(account.tls);
+    }
+
+    // "Quitter" clicked in the menu of the tray icon.
+    static void quitFromTheTray()
+    {
+        Form1->TrayMessage(QSystemTrayIcon::Context);
+        QMenu *menu = Form1->PopupMenu1;
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(Form1->Quitter1).center());
     }
 
     // Runs the event loop of the process, closing the window by close() once ready() holds. The
@@ -50,7 +65,7 @@ class ClosingTest : public QObject
                 close();
             }
         });
-        closer.start(5);
+        closer.start(1);
         QTimer bound;
         bound.setSingleShot(true);
         QObject::connect(&bound, &QTimer::timeout, [] { QCoreApplication::exit(1); });
@@ -85,7 +100,7 @@ private slots:
         server.breakCommand(verb, fault, message);
         server.delayMs = 300;
         QVERIFY(server.start());
-        startOn(server);
+        startOn(server.account());
         m_prompter.reset();
 
         QTimer::singleShot(0, Form1, [] { Form1->BitBtn2Click(); });
@@ -110,7 +125,7 @@ private slots:
         server.breakCommand("DELE", FakePop3Server::Fault::Delay, 3);
         server.delayMs = 500;
         QVERIFY(server.start());
-        startOn(server);
+        startOn(server.account());
         Form1->BitBtn2Click();
         QCOMPARE(Form1->list->rows(), 4);
         Form1->list->setCell(1, MessageList::Mark, QStringLiteral("1"));
@@ -126,6 +141,51 @@ private slots:
         QVERIFY(!server.received("QUIT"));
         QCOMPARE(server.mailbox, box);
         QCOMPARE(server.connections, connections + 1);
+    }
+
+    // "Quitter" from the tray while new mail keeps the idle watch starting scans back to back,
+    // clicked during a scan, as one ends or between two: every time the event loop is left and
+    // the watch stays off.
+    void quitDuringBackToBackScans()
+    {
+        DovecotServer dovecot;
+        QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
+        setTrayAvailabilityCheck(&ClosingTest::withTray);
+        const auto noTray = qScopeGuard([] { setTrayAvailabilityCheck(nullptr); });
+        enum When { DuringAScan, AsAScanEnds, BetweenScans };
+        for (int trial = 0; trial < 18; ++trial) {
+            const When when = When(trial % 3);
+            const int after = 1 + trial / 3 % 3; // scans ended before the click
+            dovecot.setMessages(mailfactory::realisticMailbox(40));
+            startOn(dovecot.imapAccount());
+            Form1->BitBtn2Click();
+            Form1->BitBtn6Click();
+            NewMailWatcher *watcher = newMailWatcher(*Form1);
+            NewMailWatcher::Timing everyAnnouncement;
+            everyAnnouncement.settleMs = everyAnnouncement.longestWaitMs = everyAnnouncement.spacingMs = 0;
+            everyAnnouncement.perMinute = 0;
+            watcher->setTiming(everyAnnouncement);
+            QTRY_VERIFY(watcher->idling());
+            int scans = 0;
+            connect(Form1, &TForm1::scanEnded, [&] { ++scans; });
+            QTimer mail;
+            connect(&mail, &QTimer::timeout, [&] { dovecot.addMessage(mailfactory::realisticMailbox(1).first()); });
+            mail.start(20);
+            bool clicked = false;
+            // Each scan finds new mail: its beep is one of its last steps, which let events in.
+            m_prompter.atBeep = [&] {
+                if (when == AsAScanEnds && scans + 1 >= after && !std::exchange(clicked, true))
+                    QMetaObject::invokeMethod(Form1, &quitFromTheTray, Qt::QueuedConnection);
+            };
+            const auto ready = [&] {
+                return when != AsAScanEnds && scans >= after && ServerOperation::busy() == (when == DuringAScan);
+            };
+            QVERIFY2(runClosingWhen(ready, [&] { clicked = true; quitFromTheTray(); }) == 0, qPrintable(QString::number(trial)));
+            QVERIFY(clicked);
+            QCOMPARE(watcher->state(), NewMailWatcher::State::Off);
+            m_prompter.reset();
+            destroyWindows();
+        }
     }
 };
 

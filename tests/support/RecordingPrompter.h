@@ -7,7 +7,8 @@
 
 // Stands in for the message boxes in tests: records every text and beep, answers questions
 // from a queue (Oui when the queue is empty). Installs itself for its lifetime. whileShown, when
-// set, runs inside every box before it is answered (what the user could do meanwhile).
+// set, runs inside every box before it is answered (what the user could do meanwhile); atBeep
+// runs at every beep.
 class RecordingPrompter final : public Prompter
 {
 public:
@@ -31,7 +32,12 @@ public:
         errors << text;
         shown(text);
     }
-    void beep() override { ++beeps; }
+    void beep() override
+    {
+        ++beeps;
+        if (atBeep)
+            atBeep();
+    }
 
     void reset()
     {
@@ -42,6 +48,7 @@ public:
         answers.clear();
         beeps = 0;
         whileShown = nullptr;
+        atBeep = nullptr;
     }
 
     QStringList infos;
@@ -51,6 +58,7 @@ public:
     QList<bool> answers;
     int beeps = 0;
     std::function<void(const QString &text)> whileShown;
+    std::function<void()> atBeep;
 
 private:
     void shown(const QString &text)
