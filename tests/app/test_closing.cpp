@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QMenu>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -32,8 +31,6 @@ class ClosingTest : public QObject
     WindowFixture m_w;
     RecordingPrompter m_prompter;
 
-    static bool withTray() { return true; }
-
     // The program's windows on account, past their first show.
     void startOn(const Pop3Account &account)
     {
@@ -44,14 +41,6 @@ class ClosingTest : public QObject
         Form1->Edit15->setText(account.user);
         Form1->Edit16->setText(account.password);
         Form1->CheckBox2->setChecked(account.tls);
-    }
-
-    // "Quitter" clicked in the menu of the tray icon.
-    static void quitFromTheTray()
-    {
-        Form1->TrayMessage(QSystemTrayIcon::Context);
-        QMenu *menu = Form1->PopupMenu1;
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(Form1->Quitter1).center());
     }
 
     // Runs the event loop of the process, closing the window by close() once ready() holds. The
@@ -65,7 +54,7 @@ class ClosingTest : public QObject
                 close();
             }
         });
-        closer.start(1);
+        closer.start(5);
         QTimer bound;
         bound.setSingleShot(true);
         QObject::connect(&bound, &QTimer::timeout, [] { QCoreApplication::exit(1); });
@@ -143,45 +132,35 @@ private slots:
         QCOMPARE(server.connections, connections + 1);
     }
 
-    // "Quitter" from the tray while new mail keeps the idle watch starting scans back to back,
-    // clicked during a scan, as one ends or between two: every time the event loop is left and
-    // the watch stays off.
+    // "Quitter" from the tray during a scan, as one ends or between two, while new mail keeps the
+    // idle watch starting them back to back: every time the event loop is left, the watch off.
     void quitDuringBackToBackScans()
     {
         DovecotServer dovecot;
         QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
-        setTrayAvailabilityCheck(&ClosingTest::withTray);
+        setTrayAvailabilityCheck([] { return true; });
         const auto noTray = qScopeGuard([] { setTrayAvailabilityCheck(nullptr); });
-        enum When { DuringAScan, AsAScanEnds, BetweenScans };
         for (int trial = 0; trial < 18; ++trial) {
-            const When when = When(trial % 3);
-            const int after = 1 + trial / 3 % 3; // scans ended before the click
+            enum When { DuringAScan, AsAScanEnds, BetweenScans } const when = When(trial % 3);
             dovecot.setMessages(mailfactory::realisticMailbox(40));
             startOn(dovecot.imapAccount());
             Form1->BitBtn2Click();
             Form1->BitBtn6Click();
             NewMailWatcher *watcher = newMailWatcher(*Form1);
-            NewMailWatcher::Timing everyAnnouncement;
-            everyAnnouncement.settleMs = everyAnnouncement.longestWaitMs = everyAnnouncement.spacingMs = 0;
-            everyAnnouncement.perMinute = 0;
-            watcher->setTiming(everyAnnouncement);
+            watcher->setTiming({.settleMs = 0, .longestWaitMs = 0, .spacingMs = 0, .perMinute = 0}); // a check each
             QTRY_VERIFY(watcher->idling());
             int scans = 0;
             connect(Form1, &TForm1::scanEnded, [&] { ++scans; });
             QTimer mail;
             connect(&mail, &QTimer::timeout, [&] { dovecot.addMessage(mailfactory::realisticMailbox(1).first()); });
             mail.start(20);
-            bool clicked = false;
             // Each scan finds new mail: its beep is one of its last steps, which let events in.
-            m_prompter.atBeep = [&] {
-                if (when == AsAScanEnds && scans + 1 >= after && !std::exchange(clicked, true))
-                    QMetaObject::invokeMethod(Form1, &quitFromTheTray, Qt::QueuedConnection);
+            m_prompter.atBeep = [&, clicked = false]() mutable {
+                if (when == AsAScanEnds && scans >= trial / 3 % 3 && !std::exchange(clicked, true))
+                    QMetaObject::invokeMethod(Form1->Quitter1, &QAction::trigger, Qt::QueuedConnection);
             };
-            const auto ready = [&] {
-                return when != AsAScanEnds && scans >= after && ServerOperation::busy() == (when == DuringAScan);
-            };
-            QVERIFY2(runClosingWhen(ready, [&] { clicked = true; quitFromTheTray(); }) == 0, qPrintable(QString::number(trial)));
-            QVERIFY(clicked);
+            const auto ready = [&] { return when != AsAScanEnds && scans > trial / 3 % 3 && ServerOperation::busy() == (when == DuringAScan); };
+            QVERIFY2(runClosingWhen(ready, [] { Form1->Quitter1->trigger(); }) == 0, qPrintable(QString::number(trial)));
             QCOMPARE(watcher->state(), NewMailWatcher::State::Off);
             m_prompter.reset();
             destroyWindows();

@@ -430,8 +430,7 @@ void DovecotServer::addMessage(const QByteArray &message)
 
 void DovecotServer::removeMessage(int n)
 {
-    const auto files = storedFiles({});
-    if (n >= 1 && n <= files.size())
+    if (const auto files = storedFiles({}); n >= 1 && n <= files.size())
         QFile::remove(files.at(n - 1).second);
 }
 

@@ -7,8 +7,7 @@
 
 // Stands in for the message boxes in tests: records every text and beep, answers questions
 // from a queue (Oui when the queue is empty). Installs itself for its lifetime. whileShown, when
-// set, runs inside every box before it is answered (what the user could do meanwhile); atBeep
-// runs at every beep.
+// set, runs inside every box before it is answered (what the user could do meanwhile).
 class RecordingPrompter final : public Prompter
 {
 public:
@@ -58,7 +57,7 @@ public:
     QList<bool> answers;
     int beeps = 0;
     std::function<void(const QString &text)> whileShown;
-    std::function<void()> atBeep;
+    std::function<void()> atBeep; // runs at every beep
 
 private:
     void shown(const QString &text)

