@@ -54,9 +54,13 @@ void createWindows(QSize workArea, StartMode mode)
     QApplication::setQuitOnLastWindowClosed(false);
     // The process ends at once, also during a server operation: the operation is given up (its
     // session dropped without QUIT, so a half-done deletion takes no effect) and shows nothing.
-    // Its waits fail as soon as the event loop is left.
+    // exit() rather than quit(): Qt 6's quit() is a request, which QApplication drops when a
+    // window stays open after it has tried to close them all; exit() leaves every running event
+    // loop, the one an operation waits in too, whose waits then fail at once. Queued, so that
+    // the close completes first; tied to the window, so that one destroyed without its event
+    // loop running leaves no exit behind.
     QObject::connect(form1, &TForm1::closed, qApp, &ServerOperation::abandonAll);
-    QObject::connect(form1, &TForm1::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(form1, &TForm1::closed, form1, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     if (mode == StartMode::Window) {
         form1->showMaximized();
         return;

@@ -450,7 +450,12 @@ void ImapSession::noticeUntagged(const ImapResponse &r, const QString &step)
         return;
     }
     if (r.is("EXISTS")) {
-        m_exists = int(r.number().value_or(0));
+        // Each EXISTS above the count kept through the EXPUNGEs before it is mail that came:
+        // one message expunged and one come in the same burst leave the count as it was.
+        const int exists = int(r.number().value_or(0));
+        if (m_selected && exists > m_exists)
+            ++m_arrivals;
+        m_exists = exists;
     } else if (r.is("EXPUNGE")) {
         m_exists = std::max(0, m_exists - 1);
         ++m_expunged;
@@ -810,7 +815,7 @@ bool ImapSession::startIdle(const NewMail &onNewMail, const Failure &onFailure)
         return false;
     m_onNewMail = onNewMail;
     m_onFailure = onFailure;
-    m_idleCount = m_exists;
+    m_idleArrivals = m_arrivals;
     beginIdle();
     waitForContinuation(m_idleTag);
     if (!pending(m_idleTag)) // an OK without idling
@@ -838,7 +843,7 @@ bool ImapSession::startIdle(const NewMail &onNewMail, const Failure &onFailure)
                    });
     m_idleTimer->start(m_idleRenewalMs);
     // Mail that came while IDLE was being started.
-    if (m_exists > m_idleCount)
+    if (m_arrivals != m_idleArrivals)
         QTimer::singleShot(0, s, event);
     return true;
 }
@@ -878,12 +883,10 @@ void ImapSession::idleStep(const std::function<void()> &body)
             onFailure(e);
         return;
     }
-    if (m_exists < m_idleCount)
-        m_idleCount = m_exists;
-    if (m_exists > m_idleCount) {
-        m_idleCount = m_exists;
+    if (m_arrivals != m_idleArrivals) {
+        m_idleArrivals = m_arrivals;
         if (const NewMail onNewMail = m_onNewMail)
-            onNewMail(m_idleCount);
+            onNewMail(m_exists);
     }
 }
 

@@ -120,8 +120,9 @@ public:
 
     // IDLE (RFC 2177) on the selected mailbox, false when the server does not offer it. Returns
     // once the server idles; from then on, while the event loop runs, onNewMail(count) is called
-    // when the message count grows, and onFailure(error) once when the connection drops, the
-    // server ends it or says what it should not: the session is then unusable. IDLE is renewed
+    // when mail comes (an EXISTS above the count the EXPUNGEs before it left, also when the count
+    // ends as it was), and onFailure(error) once when the connection drops, the server ends it or
+    // says what it should not: the session is then unusable. IDLE is renewed
     // (DONE, IDLE) every 25 minutes, within the 29 after which servers may end it; a server silent
     // for the idle limit after DONE fails, so a connection lost without a word is noticed then.
     // Both come from within a signal of the socket: the session may be released from the event
@@ -219,13 +220,14 @@ private:
     int m_exists = 0;
     quint32 m_uidValidity = 0;
     qint64 m_expunged = 0; // EXPUNGE responses seen
+    qint64 m_arrivals = 0; // EXISTS responses that told of mail come since the mailbox was selected
     bool m_junkKnown = false;
     QByteArray m_junk;
 
     Idle m_idle = Idle::Off;
     int m_idleRenewalMs = 25 * 60 * 1000;
     QByteArray m_idleTag;
-    int m_idleCount = 0; // the count last told to onNewMail
+    qint64 m_idleArrivals = 0; // the arrivals last told to onNewMail
     NewMail m_onNewMail;
     Failure m_onFailure;
     std::unique_ptr<QTimer> m_idleTimer; // the renewal, then the server's answer to DONE

@@ -2,6 +2,7 @@
 #include "mailbox/NewMailWatcher.h"
 
 #include <QPointer>
+#include <algorithm>
 
 #include "mailbox/ImapSession.h"
 #include "mailbox/LoginDelay.h"
@@ -10,7 +11,10 @@ NewMailWatcher::NewMailWatcher(QObject *parent) : QObject(parent)
 {
     m_attempt.setSingleShot(true);
     m_held.setSingleShot(true);
+    m_gather.setSingleShot(true);
+    m_clock.start();
     connect(&m_attempt, &QTimer::timeout, this, &NewMailWatcher::attempt);
+    connect(&m_gather, &QTimer::timeout, this, &NewMailWatcher::gathered);
     connect(&m_held, &QTimer::timeout, this, [this] { m_delayMs = m_timing.firstRetryMs; });
 }
 
@@ -35,6 +39,8 @@ void NewMailWatcher::stop()
     ++m_generation;
     m_attempt.stop();
     m_held.stop();
+    m_gather.stop();
+    m_firstAnnounced = -1;
     if (m_session) {
         m_session->leave();
         m_session.reset();
@@ -78,11 +84,8 @@ void NewMailWatcher::attempt()
         session->select(true);
         if (!current())
             return session->leave();
-        idles = session->startIdle(
-            [this](int count) {
-                QMetaObject::invokeMethod(this, [this, count] { emit newMail(count); }, Qt::QueuedConnection);
-            },
-            [this](const Error &error) { lost(error); });
+        idles = session->startIdle([this](int count) { announced(count); },
+                                   [this](const Error &error) { lost(error); });
     } catch (const EncryptionWithdrawn &e) {
         if (current())
             end(State::Unsuited, e.text());
@@ -121,4 +124,32 @@ void NewMailWatcher::lost(const Error &)
     m_delayMs = qMin(m_delayMs * 2, m_timing.maxRetryMs);
     m_attempt.start(delay);
     emit retrying(delay);
+}
+
+void NewMailWatcher::announced(int count)
+{
+    // Each announcement would otherwise cost a login and a scan of the whole mailbox: twenty
+    // messages a few tenths of a second apart, or a server announcing without end.
+    const qint64 now = m_clock.elapsed();
+    m_count = count;
+    if (m_firstAnnounced < 0)
+        m_firstAnnounced = now;
+    qint64 due = std::min(now + m_timing.settleMs, m_firstAnnounced + m_timing.longestWaitMs);
+    if (!m_told.isEmpty())
+        due = std::max(due, m_told.last() + m_timing.spacingMs);
+    constexpr qint64 Minute = 60 * 1000;
+    while (!m_told.isEmpty() && m_told.first() <= now - Minute)
+        m_told.removeFirst();
+    if (m_timing.perMinute > 0 && m_told.size() >= m_timing.perMinute)
+        due = std::max(due, m_told.first() + Minute);
+    m_gather.start(int(std::max<qint64>(0, due - now)));
+}
+
+void NewMailWatcher::gathered()
+{
+    m_firstAnnounced = -1;
+    m_told << m_clock.elapsed();
+    while (m_told.size() > std::max(m_timing.perMinute, 1))
+        m_told.removeFirst();
+    emit newMail(m_count);
 }

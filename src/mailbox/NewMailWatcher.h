@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -11,11 +13,12 @@ class Error;
 class ImapSession;
 
 // Keeps one IMAP connection idling on an account's INBOX (EXAMINE, IDLE) and tells when mail
-// arrives. Everything happens from the event loop and nothing waits on the idle connection, so
-// it never stands in the way of another session. A connection that fails or drops is opened
-// again after a pause that doubles each time, back to the first once a connection has held.
-// What retrying cannot mend ends the watch: no IDLE, a certificate not to be trusted without the
-// user, a refused login, or no TLS (the watcher never sends a password in clear).
+// arrives, the server's announcements gathered (Timing). Everything happens from the event loop
+// and nothing waits on the idle connection, so it never stands in the way of another session. A
+// connection that fails or drops is opened again after a pause that doubles each time, back to
+// the first once a connection has held. What retrying cannot mend ends the watch: no IDLE, a
+// certificate not to be trusted without the user, a refused login, or no TLS (the watcher never
+// sends a password in clear).
 class NewMailWatcher : public QObject
 {
     Q_OBJECT
@@ -27,6 +30,14 @@ public:
         int heldMs = 60 * 1000;        // a connection idle this long resets the pause
         int waitMs = 1000;             // a connection due while it may not open looks again after this
         int renewalMs = 25 * 60 * 1000; // IDLE is renewed within the servers' 29 minutes
+        // The server's announcements are gathered into one newMail(): it comes this long after
+        // the last one, but no later than longestWaitMs after the first one it answers (a server
+        // that never stops announcing), never sooner than spacingMs after the one before it,
+        // and no more than perMinute times in a minute (0: no bound).
+        int settleMs = 3000;
+        int longestWaitMs = 15 * 1000;
+        int spacingMs = 10 * 1000;
+        int perMinute = 4;
     };
     enum class State {
         Off,
@@ -54,7 +65,7 @@ public:
     bool idling() const;
 
 signals:
-    void newMail(int count);     // the INBOX now holds count messages; queued
+    void newMail(int count);     // mail came, the INBOX now holds count messages; from the event loop
     void idle();                 // a connection idles
     void retrying(int delayMs);  // the connection failed; the next one in delayMs
     void ended(const QString &why); // the watch ended by itself (state() says why)
@@ -63,6 +74,8 @@ private:
     void attempt();
     void lost(const Error &error);
     void end(State state, const QString &why);
+    void announced(int count);
+    void gathered();
 
     Timing m_timing;
     std::function<bool()> m_mayConnect;
@@ -75,4 +88,9 @@ private:
     int m_delayMs = 0;
     QTimer m_attempt; // the next connection
     QTimer m_held;    // the connection has held: the pause starts again from the first
+    QTimer m_gather;  // the announcements so far are told
+    QElapsedTimer m_clock;
+    qint64 m_firstAnnounced = -1; // the first announcement not told yet (m_clock), -1 for none
+    int m_count = 0;              // the count the last one gave
+    QList<qint64> m_told;         // when the last newMail() were emitted, at most perMinute
 };

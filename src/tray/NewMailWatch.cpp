@@ -32,7 +32,9 @@ bool watchable(const TForm1 &form, const Pop3Account &account)
 void follow(TForm1 &form, NewMailWatcher &watcher, bool scanGotThrough)
 {
     const Pop3Account account = accountFromWindow(form);
-    if (!watchable(form, account))
+    // A scan that ends as the window closes (its last steps let events in) finds the watch
+    // stopped by the close: it stays so.
+    if (ServerOperation::abandoned() || !watchable(form, account))
         return watcher.stop();
     if (sameMailbox(account, watcher.account())
         && (watcher.state() == NewMailWatcher::State::Watching || watcher.state() == NewMailWatcher::State::Unsuited
@@ -90,6 +92,8 @@ void watchNewMail(TForm1 &form)
     // check, as before); in the tray it is checked at once, which is what starts the blinking.
     auto *shown = new ShownWindowMail(form, watcher);
     QObject::connect(watcher, &NewMailWatcher::newMail, &form, [&form, shown] {
+        if (ServerOperation::abandoned())
+            return;
         if (form.isVisible() && !form.isMinimized())
             shown->waiting = true;
         else

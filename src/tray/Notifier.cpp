@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariantMap>
+#include <algorithm>
 
 #include "mailbox/MessageList.h"
 #include "window/PelicordeFP.h"
@@ -129,7 +130,7 @@ bool Notifier::eventFilter(QObject *watched, QEvent *event)
 {
     // The user is back at the list: the news is read.
     if (watched == &m_form && event->type() == QEvent::WindowActivate) {
-        m_form.seenMessageCount = m_form.lastMessageCount;
+        m_form.seenMail = m_form.scannedMail;
         withdraw();
     }
     return QObject::eventFilter(watched, event);
@@ -150,27 +151,27 @@ QString newMailText(int count, int marked)
                           : QStringLiteral(", dont %1 marqués par la liste noire").arg(marked));
 }
 
-void signalNewMail(TForm1 &form, int previousCount)
+void signalNewMail(TForm1 &form, const QList<int> &fresh)
 {
     const int count = form.lastMessageCount;
-    int &seen = form.seenMessageCount;
+    SeenMail &seen = form.seenMail;
     // The start-up scan, which runs before the periodic check starts, and the first periodic
     // one when there was none (TLS) find the mailbox as it stands, not new mail; and a user at
     // the window sees the list grow.
-    if (seen < 0 || !form.Timer2->isActive() || userAtWindow(form)) {
-        seen = count;
+    if (seen.isNull() || !form.Timer2->isActive() || userAtWindow(form)) {
+        seen = form.scannedMail;
         return;
     }
-    seen = qMin(seen, count); // messages deleted meanwhile, here or elsewhere
-    if (count <= previousCount || count <= seen)
+    seen.shrinkTo(count); // messages deleted meanwhile, here or elsewhere
+    if (fresh.isEmpty())
         return;
-    // New messages take the highest numbers on the server.
     const MessageList &list = *form.list;
-    int marked = 0;
-    for (int row = seen + 1; row <= count && row < list.rows(); ++row)
-        marked += list.isMarked(row) ? 1 : 0;
+    const QList<int> unseen = seen.newRows(list, count);
+    if (unseen.isEmpty())
+        return;
+    const auto marked = std::count_if(unseen.cbegin(), unseen.cend(), [&](int row) { return list.isMarked(row); });
     // It replaces the one on screen: it counts all the user has not seen.
-    notifierOf(form).notify(count - seen, marked);
+    notifierOf(form).notify(int(unseen.size()), int(marked));
     // In the notification area the icon blinks; on the task bar the window asks for attention.
     if (form.isVisible()) {
         if (alertFunction)

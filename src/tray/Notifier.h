@@ -2,6 +2,7 @@
 #pragma once
 #include <QDBusConnection>
 #include <QDBusPendingCall>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <optional>
@@ -44,13 +45,13 @@ private:
 // "1 nouveau message", "3 nouveaux messages, dont 2 marqués par la liste noire", ...
 QString newMailText(int count, int marked);
 
-// The end of a scan that counted the messages. When it found more than the scan before it
-// (previousCount) and more than the user has seen, and the window is not the active one: a
-// desktop notification of those the user has not seen, and the urgency hint on the window when
-// it is on the task bar rather than in the notification area. The user has seen the count of
-// the first scan (what was there at start is no news), of a scan while at the window, and of
-// the last scan when coming back to the window.
-void signalNewMail(TForm1 &form, int previousCount);
+// The end of a scan that counted the messages; fresh: the rows it read that the scans before it
+// had not. When there are some, and the list holds messages the user has not seen, and the
+// window is not the active one: a desktop notification of all those the user has not seen, and
+// the urgency hint on the window when it is on the task bar rather than in the notification
+// area. The user has seen what the first scan read (what was there at start is no news), what a
+// scan read while they were at the window, and the list as it was when they came back to it.
+void signalNewMail(TForm1 &form, const QList<int> &fresh);
 
 // How the window asks for attention; QApplication::alert unless a test puts its own.
 void setAlertFunction(void (*alert)(QWidget *window));

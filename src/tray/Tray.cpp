@@ -179,19 +179,23 @@ QString checkStatusText(const TForm1 &form)
     return withNote(form, form.minutesSinceCheck == 0 ? freshCheckText() : timeText(form.minutesSinceCheck + 1));
 }
 
-void scanEnded(TForm1 &form, int previousCount)
+void scanEnded(TForm1 &form, int)
 {
-    if (form.scanStop.isEmpty())
+    const bool gotThrough = form.scanStop.isEmpty();
+    if (gotThrough)
         form.minutesSinceCheck = 0;
-    if (form.lastMessageCount > previousCount) {
+    const int count = form.lastMessageCount;
+    const QList<int> fresh = form.scannedMail.newRows(*form.list, count);
+    // A scan that did not get through saw only what it read; what it found new among that is
+    // announced now all the same (the next scan will know it), as the beep and the blink do.
+    const SeenMail now = SeenMail::of(*form.list, count);
+    form.scannedMail = gotThrough ? now : form.scannedMail.with(now);
+    if (!fresh.isEmpty()) {
         form.Timer1->start();
         prompter().beep();
     }
-    // A scan that did not get through may not have counted; but one that counted more than
-    // before and failed later found new mail all the same, which the next scan would take for
-    // known: it is announced now, as the beep and the blink just did.
-    if (form.scanStop.isEmpty() || form.lastMessageCount > previousCount)
-        signalNewMail(form, previousCount);
+    if (gotThrough || !fresh.isEmpty())
+        signalNewMail(form, fresh);
     form.StatusBar1->showMessage(checkStatusText(form));
     pumpEvents();
     form.trayTipText = checkStatusText(form);

@@ -22,9 +22,9 @@ void verifyFromTray(TForm1 &form);  // VerifierMails1
 void quitFromTray(TForm1 &form);    // Quitter1
 void blinkTick(TForm1 &form);       // Timer1
 void periodicTick(TForm1 &form);    // Timer2
-// The last steps of every scan: the new-mail signal when the count grew (blinking icon, beep,
-// desktop notification), the status line and tip (checkStatusText), the periodic count started
-// again.
+// The last steps of every scan: the new-mail signal when it read messages the scans before it
+// had not (blinking icon, beep, desktop notification), the status line and tip
+// (checkStatusText), the periodic count started again.
 void scanEnded(TForm1 &form, int previousCount);
 void trayActivated(TForm1 &form, QSystemTrayIcon::ActivationReason reason);
 

@@ -7,6 +7,8 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include "mailbox/SeenMail.h"
+
 class ComboBox;
 class ListBox;
 class MessageGrid;
@@ -62,7 +64,8 @@ public:
     int normalGridHeight = 0;    // SG1's height at the last show
     int currentRow = 0;          // row of the last release over SG1
     int lastMessageCount = 0;
-    int seenMessageCount = -1;   // what new-mail notifications count from; -1 before the first count
+    SeenMail scannedMail;        // what the scans have read: new mail is what it does not hold
+    SeenMail seenMail;           // what the user has seen, which notifications count from; null before the first scan
     int minuteCounter = 0;       // ticks of Timer2 since the last scan: the sixth scans again
     int minutesSinceCheck = -1;  // ticks of Timer2 since the last scan that got through; -1: none yet
     // Said by the status line after the check time of the last scan ("Connexion non chiffrée").

@@ -9,11 +9,16 @@
 #include <QTimer>
 
 #include "app/Startup.h"
+#include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
+#include "mailbox/NewMailWatcher.h"
+#include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
+#include "tray/NewMailWatch.h"
+#include "tray/Tray.h"
 #include "window/PelicordeFP.h"
 
 // Closing the main window while a server operation talks to the server: the operation is given
@@ -26,13 +31,12 @@ class ClosingTest : public QObject
     WindowFixture m_w;
     RecordingPrompter m_prompter;
 
-    // The program's windows on server, past their first show.
-    void startOn(const FakePop3Server &server)
+    // The program's windows on account, past their first show.
+    void startOn(const Pop3Account &account)
     {
         createWindows(DesignWorkArea);
         QTRY_VERIFY(!Form1->firstShow);
-        const Pop3Account account = server.account();
-        Form1->Edit3->setText(account.host);
+        Form1->Edit3->setText(account.protocol == Pop3Account::Protocol::Imap ? "imap://" + account.host : account.host);
         Form1->Edit4->setText(QString::number(account.port));
         Form1->Edit15->setText(account.user);
         Form1->Edit16->setText(account.password);
@@ -85,7 +89,7 @@ private slots:
         server.breakCommand(verb, fault, message);
         server.delayMs = 300;
         QVERIFY(server.start());
-        startOn(server);
+        startOn(server.account());
         m_prompter.reset();
 
         QTimer::singleShot(0, Form1, [] { Form1->BitBtn2Click(); });
@@ -110,7 +114,7 @@ private slots:
         server.breakCommand("DELE", FakePop3Server::Fault::Delay, 3);
         server.delayMs = 500;
         QVERIFY(server.start());
-        startOn(server);
+        startOn(server.account());
         Form1->BitBtn2Click();
         QCOMPARE(Form1->list->rows(), 4);
         Form1->list->setCell(1, MessageList::Mark, QStringLiteral("1"));
@@ -126,6 +130,41 @@ private slots:
         QVERIFY(!server.received("QUIT"));
         QCOMPARE(server.mailbox, box);
         QCOMPARE(server.connections, connections + 1);
+    }
+
+    // "Quitter" from the tray during a scan, as one ends or between two, while new mail keeps the
+    // idle watch starting them back to back: every time the event loop is left, the watch off.
+    void quitDuringBackToBackScans()
+    {
+        DovecotServer dovecot;
+        QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText()));
+        setTrayAvailabilityCheck([] { return true; });
+        const auto noTray = qScopeGuard([] { setTrayAvailabilityCheck(nullptr); });
+        for (int trial = 0; trial < 18; ++trial) {
+            enum When { DuringAScan, AsAScanEnds, BetweenScans } const when = When(trial % 3);
+            dovecot.setMessages(mailfactory::realisticMailbox(40));
+            startOn(dovecot.imapAccount());
+            Form1->BitBtn2Click();
+            Form1->BitBtn6Click();
+            NewMailWatcher *watcher = newMailWatcher(*Form1);
+            watcher->setTiming({.settleMs = 0, .longestWaitMs = 0, .spacingMs = 0, .perMinute = 0}); // a check each
+            QTRY_VERIFY(watcher->idling());
+            int scans = 0;
+            connect(Form1, &TForm1::scanEnded, [&] { ++scans; });
+            QTimer mail;
+            connect(&mail, &QTimer::timeout, [&] { dovecot.addMessage(mailfactory::realisticMailbox(1).first()); });
+            mail.start(20);
+            // Each scan finds new mail: its beep is one of its last steps, which let events in.
+            m_prompter.atBeep = [&, clicked = false]() mutable {
+                if (when == AsAScanEnds && scans >= trial / 3 % 3 && !std::exchange(clicked, true))
+                    QMetaObject::invokeMethod(Form1->Quitter1, &QAction::trigger, Qt::QueuedConnection);
+            };
+            const auto ready = [&] { return when != AsAScanEnds && scans > trial / 3 % 3 && ServerOperation::busy() == (when == DuringAScan); };
+            QVERIFY2(runClosingWhen(ready, [] { Form1->Quitter1->trigger(); }) == 0, qPrintable(QString::number(trial)));
+            QCOMPARE(watcher->state(), NewMailWatcher::State::Off);
+            m_prompter.reset();
+            destroyWindows();
+        }
     }
 };
 

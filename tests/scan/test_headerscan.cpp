@@ -167,7 +167,7 @@ private slots:
     }
 
     // Empty mailbox, growth, shrinking: rows, counter, unique ids and the new-mail signal,
-    // which goes on exactly when the count grew.
+    // which goes on exactly when messages not listed before came.
     void countsAndNewMailSignal()
     {
         pointAtDovecot();
@@ -201,18 +201,16 @@ private slots:
                 QCOMPARE(form->list->uid(r), ids.value(r));
         }
 
-        // Three after five, with the preview pane open: the grid keeps the pane's state.
+        // Three of the five, with the preview pane open: the grid keeps the pane's state.
         form->Timer1->stop();
         form->SG1->setEnabled(false);
         form->SG1->resize(form->SG1->width(), 120);
-        QList<QByteArray> three;
-        for (int i = 1; i <= 3; ++i)
-            three << mail("<t" + QByteArray::number(i) + "@example.org>", QStringLiteral("Trois %1").arg(i));
-        dovecot.setMessages(three);
+        dovecot.removeMessage(4);
+        dovecot.removeMessage(2);
         form->BitBtn2Click();
         QCOMPARE(form->list->rows(), 4);
         for (int r = 1; r <= 3; ++r)
-            QCOMPARE(form->list->cell(r, MessageList::Subject), QStringLiteral("Trois %1").arg(r));
+            QCOMPARE(form->list->cell(r, MessageList::Subject), QStringLiteral("Cinq %1").arg(2 * r - 1));
         QCOMPARE(form->Edit10->text(), QStringLiteral("3"));
         QCOMPARE(prompter.beeps, 1);
         QVERIFY(!form->Timer1->isActive());

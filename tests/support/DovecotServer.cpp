@@ -430,6 +430,12 @@ void DovecotServer::addMessage(const QByteArray &message)
     own(path);
 }
 
+void DovecotServer::removeMessage(int n)
+{
+    if (const auto files = storedFiles({}); n >= 1 && n <= files.size())
+        QFile::remove(files.at(n - 1).second);
+}
+
 QList<std::pair<qint64, QString>> DovecotServer::storedFiles(const QString &folder) const
 {
     QList<std::pair<qint64, QString>> files;

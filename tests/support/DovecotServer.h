@@ -67,6 +67,7 @@ public:
     void setMessages(const QList<QByteArray> &messages);
     // Becomes the last one; also while a session is open (Dovecot notices it, IDLE included).
     void addMessage(const QByteArray &message);
+    void removeMessage(int n); // n (1..N) leaves, as another program filing it away; also in a session
     // What the maildir holds now, in mailbox order; folder: another folder than the INBOX.
     QList<QByteArray> storedMessages(const QString &folder = {}) const;
     // Their IMAP flags as the maildir names them: "S" seen, "T" deleted, "" none.

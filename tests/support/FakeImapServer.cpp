@@ -39,6 +39,12 @@ void FakeImapServer::push(const QByteArray &bytes)
         socket->write(bytes);
 }
 
+void FakeImapServer::pushIdling(const QByteArray &bytes)
+{
+    for (QSslSocket *socket : m_continued.keys())
+        socket->write(bytes);
+}
+
 void FakeImapServer::dropClients()
 {
     for (QSslSocket *socket : m_clients.keys())

@@ -20,6 +20,7 @@ public:
     // The response to a header pass's FETCH for message n.
     static QByteArray fetched(int n, const QByteArray &header = "Subject: 1\r\n\r\n");
     void push(const QByteArray &bytes); // unasked, to every client
+    void pushIdling(const QByteArray &bytes); // the same, to the clients in IDLE
     void dropClients();
 
 protected:

@@ -31,7 +31,12 @@ public:
         errors << text;
         shown(text);
     }
-    void beep() override { ++beeps; }
+    void beep() override
+    {
+        ++beeps;
+        if (atBeep)
+            atBeep();
+    }
 
     void reset()
     {
@@ -42,6 +47,7 @@ public:
         answers.clear();
         beeps = 0;
         whileShown = nullptr;
+        atBeep = nullptr;
     }
 
     QStringList infos;
@@ -51,6 +57,7 @@ public:
     QList<bool> answers;
     int beeps = 0;
     std::function<void(const QString &text)> whileShown;
+    std::function<void()> atBeep; // runs at every beep
 
 private:
     void shown(const QString &text)

@@ -8,12 +8,14 @@
 #include <QTimer>
 #include <memory>
 
+#include "mailbox/NewMailWatcher.h"
 #include "support/DovecotServer.h"
 #include "support/FakeNotifications.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
+#include "tray/NewMailWatch.h"
 #include "tray/Notifier.h"
 #include "tray/Tray.h"
 #include "window/PelicordeFP.h"
@@ -47,7 +49,7 @@ class NotificationsTest : public QObject
 
     // A window past its first show, on the test mailbox (two messages, one scan done), with a
     // blacklist that catches the spam sender.
-    TForm1 *checkedWindow()
+    TForm1 *checkedWindow(bool imap = false)
     {
         if (!m_w->create())
             qFatal("the main window could not be created");
@@ -58,7 +60,7 @@ class NotificationsTest : public QObject
         blacklist.close();
         form->showMaximized();
         [&] { QTRY_VERIFY(form->Timer2->isActive()); }();
-        m_w->pointAt(m_server->account());
+        m_w->pointAt(imap ? m_server->imapAccount() : m_server->account());
         form->BitBtn2Click();
         m_prompter.reset();
         return form;
@@ -141,6 +143,7 @@ private slots:
 
         // More mail before the user came back: the same notification, updated with all the
         // user has not seen.
+        m_server->removeMessage(1); // one they saw leaves meanwhile: the count stays as it was
         m_server->addMessage(mail(6));
         form->VerifierMails1->trigger();
         QTRY_COMPARE(m_service->received.size(), 2);
@@ -156,6 +159,26 @@ private slots:
         QTRY_COMPARE(m_service->closed, QList<uint>{shown.id});
         QVERIFY(m_prompter.infos.isEmpty());
         QVERIFY(m_prompter.errors.isEmpty());
+    }
+
+    // Twenty messages a moment apart, while in the tray over IMAP: the idle watch gathers them
+    // into one check, and one notification tells them all.
+    void burstIsOneNotification()
+    {
+        auto form = checkedWindow(true);
+        newMailWatcher(*form)->setTiming({.settleMs = 1500});
+        QTRY_VERIFY(newMailWatcher(*form)->idling());
+        form->BitBtn6->click();
+        QWidget elsewhere;
+        lookAway(form, elsewhere);
+        QSignalSpy checks(form, &TForm1::scanEnded);
+        for (int n = 3; n <= 22; ++n, QTest::qWait(50))
+            m_server->addMessage(n % 4 ? mail(n) : spam(n));
+        QTRY_COMPARE_WITH_TIMEOUT(checks.count(), 1, 10000);
+        QTest::qWait(3000);
+        QCOMPARE(checks.count(), 1);
+        QCOMPARE(m_service->received.size(), 1);
+        QCOMPARE(m_service->received.first().body, QStringLiteral("20 nouveaux messages, dont 5 marqués par la liste noire"));
     }
 
     // No notification area: "Réduire en icone" minimises, so the notification and the
