@@ -32,11 +32,11 @@ class ClosingTest : public QObject
     RecordingPrompter m_prompter;
 
     // The program's windows on account, past their first show.
-    void startOn(const Pop3Account &account)
+    void startOn(const MailAccount &account)
     {
         createWindows(DesignWorkArea);
         QTRY_VERIFY(!Form1->firstShow);
-        Form1->Edit3->setText(account.protocol == Pop3Account::Protocol::Imap ? "imap://" + account.host : account.host);
+        Form1->Edit3->setText(account.protocol == MailAccount::Protocol::Imap ? "imap://" + account.host : account.host);
         Form1->Edit4->setText(QString::number(account.port));
         Form1->Edit15->setText(account.user);
         Form1->Edit16->setText(account.password);
