@@ -10,7 +10,7 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs("Utilisation : pelicorde [OPTION-QT]...\n"
-                       "Débarrasse une boîte aux lettres POP3 de ses spams sans télécharger le courrier.\n"
+                       "Débarrasse une boîte aux lettres POP3 ou IMAP de ses spams sans télécharger le courrier.\n"
                        "\n"
                        "  --help     affiche cette aide et quitte\n"
                        "  --version  affiche la version et quitte\n"

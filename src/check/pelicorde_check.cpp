@@ -31,7 +31,7 @@ int answerArguments(int argc, char **argv)
     const QByteArray arg(argv[1]);
     if (argc == 2 && arg == "--help") {
         std::fputs("Utilisation : pelicorde-check [--help | --version]\n"
-                   "Relève les en-têtes du compte favori de Pelicorde et écrit une ligne de JSON :\n"
+                   "Relève les en-têtes du compte POP3 ou IMAP favori de Pelicorde et écrit une ligne de JSON :\n"
                    "  {\"messages\": 42, \"marked\": 5, \"new\": 2}\n"
                    "les messages sur le serveur, ceux que la liste noire marque, les nouveaux.\n"
                    "Ne supprime rien. En cas d'erreur : une ligne sur la sortie d'erreur, code 2.\n"
