@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/AccountFile.h"
+#include "core/AccountPassword.h"
 #include "core/BlacklistFile.h"
 #include "core/DataFiles.h"
 #include "core/Error.h"
@@ -93,7 +94,10 @@ Pop3Account favouriteAccount(const QString &dataFolder)
     const accounts::LoadResult favourite = accounts::loadFavourite(dataFolder);
     if (favourite.status != accounts::LoadStatus::Loaded)
         throw Error(QStringLiteral("Pas de compte favori lisible dans %1").arg(dataFolder));
-    const accounts::Account &a = favourite.fields;
+    accounts::Account a = favourite.fields;
+    if (a.password.isEmpty() && !a.server.isEmpty() && !a.address.isEmpty())
+        if (const QString why = accounts::passwordFromKeyring(a); !why.isEmpty())
+            throw Error(QStringLiteral("Mot de passe du compte favori indisponible : %1").arg(why));
     if (a.server.isEmpty() || a.port.isEmpty() || a.password.isEmpty() || a.address.isEmpty())
         throw Error(QStringLiteral("Le compte favori est incomplet"));
     return sessionAccount(a.server, a.port, a.address, a.password, accounts::usesTls(a.port));

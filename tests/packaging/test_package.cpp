@@ -189,12 +189,13 @@ private slots:
         QStringList names; // each dependency's package, without version or alternatives
         for (const QString &item : depends.output.split(u','))
             names << item.section(u'|', 0, 0).trimmed().section(u' ', 0, 0);
-        // The libraries the programs link; then what no link tells: Qt's texts in French, the
-        // narrow font the captions are measured in (cut otherwise), the CAs that spare the user
-        // from trusting every server by hand.
+        // The libraries the programs link, the keyring's among them; then what no link tells:
+        // Qt's texts in French, the narrow font the captions are measured in (cut otherwise), the
+        // CAs that spare the user from trusting every server by hand, the library QtKeychain
+        // loads to reach the keyring.
         for (const char *package : {"libqt6widgets6", "libqt6network6", "libqt6dbus6", "libqt6webenginewidgets6",
-                                    "libqt6webenginecore6", "libgmime-3.0-0", "libc6", "qt6-translations-l10n",
-                                    "fonts-liberation", "ca-certificates"})
+                                    "libqt6webenginecore6", "libgmime-3.0-0", "libc6", "libqt6keychain1",
+                                    "qt6-translations-l10n", "fonts-liberation", "ca-certificates", "libsecret-1-0"})
             QVERIFY2(names.contains(QLatin1String(package)),
                      qPrintable(package + QStringLiteral(" missing from: ") + depends.output));
     }
