@@ -4,7 +4,6 @@
 #include "core/ServerOperation.h"
 
 #include <QAbstractEventDispatcher>
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QEventLoop>
@@ -16,10 +15,11 @@ namespace {
 
 const QString Service = QStringLiteral("Pelicorde");
 const QString SecretServiceName = QStringLiteral("org.freedesktop.secrets");
+const QString NoKeyring = QStringLiteral("aucun trousseau de session ne répond");
 
-QString whyOf(const QKeychain::Job &job)
+QString whyOf(QKeychain::Error error, const QString &text)
 {
-    switch (job.error()) {
+    switch (error) {
     case QKeychain::NoError:
         return {};
     // A locked keyring whose unlocking was refused reads as an entry that is not there.
@@ -29,28 +29,33 @@ QString whyOf(const QKeychain::Job &job)
     case QKeychain::AccessDeniedByUser:
         return QStringLiteral("le trousseau de la session est verrouillé, ou son accès a été refusé");
     case QKeychain::NoBackendAvailable:
-        return QStringLiteral("aucun trousseau de session ne répond");
+        return NoKeyring;
     default:
-        return QStringLiteral("le trousseau de la session a répondu : %1").arg(job.errorString());
+        return QStringLiteral("le trousseau de la session a répondu : %1").arg(text);
     }
 }
 
-// Runs job to its end; true when it succeeded.
-bool finish(QKeychain::Job &job, QString *why)
+// Starts job (which deletes itself once finished) and waits for its end. The loop may also end
+// early, when the application quits: the job then finishes unheard, and nothing came of it.
+Answer finish(QKeychain::Job *job)
 {
-    job.setAutoDelete(false);
-    bool done = false;
+    Answer answer{false, {}, QStringLiteral("la demande au trousseau de la session a été abandonnée")};
     QEventLoop loop;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, [&] {
+    bool done = false;
+    // Heard only while the loop lives.
+    QObject::connect(job, &QKeychain::Job::finished, &loop, [&](QKeychain::Job *finished) {
         done = true;
+        answer.ok = finished->error() == QKeychain::NoError;
+        answer.why = whyOf(finished->error(), finished->errorString());
+        if (const auto *read = qobject_cast<QKeychain::ReadPasswordJob *>(finished); read && answer.ok)
+            answer.secret = read->textData();
         loop.quit();
     });
     const ServerOperation::BoxShown waiting;
-    job.start();
+    job->start();
     if (!done)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-    *why = whyOf(job);
-    return job.error() == QKeychain::NoError;
+    return answer;
 }
 
 } // namespace
@@ -72,26 +77,20 @@ bool present()
 Answer read(const QString &key)
 {
     if (!present())
-        return {false, {}, QStringLiteral("aucun trousseau de session ne répond")};
-    QKeychain::ReadPasswordJob job(Service);
-    job.setKey(key);
-    Answer answer;
-    answer.ok = finish(job, &answer.why);
-    if (answer.ok)
-        answer.secret = job.textData();
-    return answer;
+        return {false, {}, NoKeyring};
+    auto *job = new QKeychain::ReadPasswordJob(Service);
+    job->setKey(key);
+    return finish(job);
 }
 
 Answer write(const QString &key, const QString &secret)
 {
     if (!present())
-        return {false, {}, QStringLiteral("aucun trousseau de session ne répond")};
-    QKeychain::WritePasswordJob job(Service);
-    job.setKey(key);
-    job.setTextData(secret);
-    Answer answer;
-    answer.ok = finish(job, &answer.why);
-    return answer;
+        return {false, {}, NoKeyring};
+    auto *job = new QKeychain::WritePasswordJob(Service);
+    job->setKey(key);
+    job->setTextData(secret);
+    return finish(job);
 }
 
 } // namespace keyring

@@ -34,7 +34,8 @@ bool PrivateKeyring::start()
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
     m_daemon.setProcessEnvironment(env);
-    m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Its warnings that no prompter is on the bus are expected: kept for a failed start.
+    m_daemon.setProcessChannelMode(QProcess::MergedChannels);
     m_daemon.start(QStringLiteral("gnome-keyring-daemon"),
                    {QStringLiteral("--foreground"), QStringLiteral("--components=secrets"), QStringLiteral("--unlock")});
     // --unlock reads the login keyring's password, making the keyring when there is none.
@@ -52,7 +53,8 @@ bool PrivateKeyring::start()
         if (m_daemon.state() == QProcess::NotRunning)
             break;
     }
-    m_error = QStringLiteral("gnome-keyring-daemon did not take its name on the bus");
+    m_error = QStringLiteral("gnome-keyring-daemon did not take its name on the bus: ")
+              + QString::fromLocal8Bit(m_daemon.readAll());
     return false;
 }
 
