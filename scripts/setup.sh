@@ -16,7 +16,7 @@ PELICORDE_TEST_PACKAGES=(
   openssl
   dbus-daemon desktop-file-utils appstream dpkg-dev file lintian man-db   # notification tests, the .deb and its checks
   iproute2   # a private network for the preview's name look-ups
-  gnome-keyring libsecret-tools   # a keyring of the tests' own on a private bus, and a second client to read it
+  gnome-keyring   # a keyring of the tests' own, on a private bus
 )
 
 # Programs the tests and the demo run without installing them: a mail server installed as a

@@ -4,11 +4,9 @@
 #include <QtTest>
 
 #include "core/AccountFile.h"
-#include "core/AccountPassword.h"
 #include "mailbox/CertificateTrust.h"
 #include "support/DovecotServer.h"
 #include "support/FeedingFifo.h"
-#include "support/PrivateKeyring.h"
 #include "support/TestFiles.h"
 
 #include <QTcpServer>
@@ -37,16 +35,13 @@ class CheckTest : public QObject
     Q_OBJECT
     DovecotServer dovecot;
     QTemporaryDir appData;
-    std::optional<PrivateKeyring> keyring;
     QString dataFolder() const { return appData.filePath(QStringLiteral("Pelicorde")); }
 
-    // On the session bus at bus, by default none.
-    Run check(const QString &bus = QStringLiteral("unix:path=/nonexistent/pelicorde-tests"))
+    Run check()
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("APPDATA"), appData.path());
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
         p.setProcessEnvironment(env);
         p.start(qEnvironmentVariable("PELICORDE_CHECK"), {});
         if (!p.waitForFinished(60000))
@@ -183,50 +178,6 @@ private slots:
         QVERIFY2(libraries.contains("libQt6Core"), libraries.constData());
         for (const char *library : {"libQt6Gui", "libQt6Widgets", "libQt6WebEngine"})
             QVERIFY2(!libraries.contains(library), library);
-    }
-
-    // The favourite saved where a keyring runs holds an empty password field: the check takes
-    // the password from the keyring; from a locked one (its unlocking refused) or without one,
-    // it says why the password is unavailable and does not log in.
-    void passwordFromTheKeyring_data()
-    {
-        QTest::addColumn<QString>("keyringState"); // in this order: a locked keyring stays locked
-        QTest::addColumn<QString>("err");
-        QTest::newRow("in the keyring") << QStringLiteral("unlocked") << QString();
-        QTest::newRow("keyring locked") << QStringLiteral("locked")
-                                        << QStringLiteral("le trousseau de la session ne le contient pas, ou il est resté verrouillé");
-        QTest::newRow("no keyring") << QStringLiteral("none") << QStringLiteral("aucun trousseau de session ne répond");
-    }
-    void passwordFromTheKeyring()
-    {
-        QFETCH(QString, keyringState);
-        QFETCH(QString, err);
-        if (!keyring) {
-            keyring.emplace();
-            QVERIFY2(keyring->start(), qPrintable(keyring->errorText()));
-            qputenv("DBUS_SESSION_BUS_ADDRESS", keyring->address().toUtf8());
-        }
-        const accounts::Account account{dovecot.host(), QString::number(dovecot.tlsPort()), dovecot.password(), dovecot.user()};
-        QString refusal;
-        if (keyringState == QLatin1String("unlocked"))
-            QCOMPARE(accounts::saveAccountWithKeyring(dataFolder(), account, &refusal), accounts::SaveStatus::Saved);
-        if (keyringState == QLatin1String("locked"))
-            QVERIFY(keyring->lock());
-        QFile::remove(accounts::favouriteFilePath(dataFolder()));
-        QVERIFY(QFile::copy(accounts::accountFilePath(dataFolder(), account.address), accounts::favouriteFilePath(dataFolder())));
-        QCOMPARE(accounts::loadFavourite(dataFolder()).fields.password, QString());
-        dovecot.setMessages({mail("ami@example.org", 1)});
-        QFile::remove(dataFolder() + QStringLiteral("/pelicorde-check.uid"));
-        const QString log = dovecot.logText();
-
-        const Run r = keyringState == QLatin1String("none") ? check() : check(keyring->address());
-        QCOMPARE(r.out, err.isEmpty() ? QByteArray("{\"messages\": 1, \"marked\": 0, \"new\": 1}\n") : QByteArray());
-        QCOMPARE(r.exitCode, err.isEmpty() ? 0 : 2);
-        QCOMPARE(QString::fromUtf8(r.err), err.isEmpty() ? QString()
-                                                         : QStringLiteral("pelicorde-check: Mot de passe du compte favori "
-                                                                          "indisponible : ") + err + u'\n');
-        if (!err.isEmpty())
-            QVERIFY(!dovecot.logText().mid(log.size()).contains(QStringLiteral("Login: user=")));
     }
 
     // Failures: one line on stderr, nothing on stdout, exit 2.
