@@ -75,7 +75,7 @@ private:
     QTimer m_ticker;
 };
 
-Run headerPass(const Pop3Account &account, bool pipelined)
+Run headerPass(const MailAccount &account, bool pipelined)
 {
     Pop3Session session;
     session.setPipelining(pipelined);
@@ -98,7 +98,7 @@ Run headerPass(const Pop3Account &account, bool pipelined)
 
 // The whole scan as the receive button runs it, in a shown main window: log-in, count,
 // headers, unique ids, blacklist pass, end of scan.
-Run windowScan(const Pop3Account &account, const QString &blacklistFile = {}, bool deleteAfter = false)
+Run windowScan(const MailAccount &account, const QString &blacklistFile = {}, bool deleteAfter = false)
 {
     RecordingPrompter prompter;
     WindowFixture fixture;
@@ -149,8 +149,8 @@ struct Mailbox
     DovecotServer dovecot;
     std::unique_ptr<DelayRelay> relay;
     std::unique_ptr<DelayRelay> tlsRelay; // only with bothPorts
-    Pop3Account account;
-    Pop3Account tlsAccount;
+    MailAccount account;
+    MailAccount tlsAccount;
 
     // Plain port: the session upgrades with STLS; tls: implicit TLS from the first byte.
     // bothPorts (POP3): a relay to each, account on the plain one, tlsAccount on the other.
@@ -161,7 +161,7 @@ struct Mailbox
         dovecot.setMessages(mailfactory::realisticMailbox(messages));
         const quint16 port = imap ? (tls ? dovecot.imapsPort() : dovecot.imapPort()) : tls ? dovecot.tlsPort() : dovecot.port();
         relay = std::make_unique<DelayRelay>(port, delayMs);
-        account.protocol = imap ? Pop3Account::Protocol::Imap : Pop3Account::Protocol::Pop3;
+        account.protocol = imap ? MailAccount::Protocol::Imap : MailAccount::Protocol::Pop3;
         account.host = QStringLiteral("127.0.0.1");
         account.tls = tls;
         account.port = relay->port();
@@ -190,7 +190,7 @@ public:
         int headers = 0;
     };
 
-    Result run(const Pop3Account &account)
+    Result run(const MailAccount &account)
     {
         Result result;
         const double cpu = benchprocess::threadCpuSeconds();
@@ -403,7 +403,7 @@ bool sessionLines(int messages, int delayMs)
         std::fprintf(stderr, "scan_bench: Dovecot did not start\n");
         return false;
     }
-    const Pop3Account &account = box.account;
+    const MailAccount &account = box.account;
     const Run piped = headerPass(account, true);
     // One command at a time costs a round trip per message: only for mailboxes that allow it.
     if (messages > 5000) {
@@ -444,7 +444,7 @@ bool compareLine(int messages, int delayMs)
         if (!f.open(QIODevice::WriteOnly) || f.write(realisticBlacklist()) < 0)
             return false;
     }
-    const Pop3Account &tls = box.tlsAccount;
+    const MailAccount &tls = box.tlsAccount;
     accounts::writePrivateFile(accounts::favouriteFilePath(dataFolder),
                                accounts::encodeAccount({tls.host, QString::number(tls.port), tls.password, tls.user}));
     certificates::remember(certificates::storePath(dataFolder),

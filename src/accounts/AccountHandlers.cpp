@@ -64,7 +64,7 @@ void saveAccount(TForm1 &form)
     const accounts::SaveStatus status = accounts::saveAccountWithKeyring(form.dataFolder, account, &refusal);
     // Saving the account again is how the user accepts a server that no longer offers TLS.
     if (status == accounts::SaveStatus::Saved) {
-        const Pop3Account server = accountFromWindow(form);
+        const MailAccount server = accountFromWindow(form);
         encryptedServers::forget(encryptedServers::recordPath(form.dataFolder), server.host, server.port);
     }
     const QString message = !refusal.isEmpty()

@@ -89,7 +89,7 @@ Seen readSeen(const QString &path)
     return seen;
 }
 
-Pop3Account favouriteAccount(const QString &dataFolder)
+MailAccount favouriteAccount(const QString &dataFolder)
 {
     const accounts::LoadResult favourite = accounts::loadFavourite(dataFolder);
     if (favourite.status != accounts::LoadStatus::Loaded)
@@ -106,7 +106,7 @@ Pop3Account favouriteAccount(const QString &dataFolder)
 int check()
 {
     const QString dataFolder = folders::dataFolderFromEnvironment();
-    Pop3Account account = favouriteAccount(dataFolder);
+    MailAccount account = favouriteAccount(dataFolder);
     const QString encrypted = encryptedServers::recordPath(dataFolder);
     account.tlsRequired = encryptedServers::known(encrypted, account.host, account.port);
 

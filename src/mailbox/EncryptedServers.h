@@ -4,7 +4,7 @@
 
 // Servers that have once logged in over TLS after STLS (on an implicit-TLS port nothing can
 // strip it): a later session to one of them that finds no STLS is taken for someone on the way
-// stripping it, and does not log in (Pop3Account::tlsRequired).
+// stripping it, and does not log in (MailAccount::tlsRequired).
 // The file "Serveurs-chiffres.txt" of the data folder holds one "<host>:<port>" a line, the host
 // in lower case. Saving the account again forgets its server: the user's way to accept a server
 // that really stopped offering TLS.

@@ -88,9 +88,9 @@ QList<QByteArray> uidSets(QList<quint32> uids)
 
 } // namespace
 
-ImapSession::ImapSession() : ImapSession(Pop3Session::defaultLimits()) {}
+ImapSession::ImapSession() : ImapSession(SessionLimits::defaults()) {}
 
-ImapSession::ImapSession(const Pop3Limits &limits) : MailConnection(limits) {}
+ImapSession::ImapSession(const SessionLimits &limits) : MailConnection(limits) {}
 
 ImapSession::~ImapSession()
 {
@@ -165,7 +165,7 @@ bool ImapSession::hasCapability(QByteArrayView name) const
 
 // --- Connection ---------------------------------------------------------------------------------
 
-void ImapSession::open(const Pop3Account &account)
+void ImapSession::open(const MailAccount &account)
 {
     connectTo(account, QLatin1StringView("IMAP"));
     m_unaskedLeft = m_limits.listingBytes;

@@ -54,10 +54,10 @@ public:
 // One IMAP4rev1 conversation (RFC 3501) with the INBOX of one account, for one operation of the
 // program, or a connection kept for IDLE. The same rules as Pop3Session: every wait runs a local
 // event loop; every failure throws Error with a French text naming the server and the step; the
-// limits of Pop3Limits apply (the header cap to each fetched header or structure, the message cap
+// limits of SessionLimits apply (the header cap to each fetched header or structure, the message cap
 // to a fetched message, the listing cap to every other response and to the bytes of responses
 // nobody asked for during one command, the hour to the whole session). A server out of step
-// throws Pop3ProtocolError: a tagged response with an unknown tag, or out of order (but among the
+// throws ProtocolError: a tagged response with an unknown tag, or out of order (but among the
 // chunks of one pass, which a server may run together), a fetched message missing, twice or not
 // asked for. Nothing read sets \Seen. Releasing the session drops the connection without LOGOUT.
 class ImapSession : public MailConnection
@@ -70,8 +70,8 @@ public:
     using NewMail = std::function<void(int count)>;
     using Failure = std::function<void(const Error &error)>;
 
-    ImapSession(); // Pop3Session::defaultLimits()
-    explicit ImapSession(const Pop3Limits &limits);
+    ImapSession(); // SessionLimits::defaults()
+    explicit ImapSession(const SessionLimits &limits);
     ~ImapSession();
     ImapSession(const ImapSession &) = delete;
     ImapSession &operator=(const ImapSession &) = delete;
@@ -83,7 +83,7 @@ public:
     // EncryptionWithdrawn before the password goes out; the same certificate decision. LOGIN, or
     // AUTHENTICATE PLAIN over TLS when the server disables LOGIN; LOGINDISABLED in clear text
     // means no login. A refused login throws LoginRefused.
-    void open(const Pop3Account &account);
+    void open(const MailAccount &account);
     QStringList capabilities() const;                // the server's last list
     bool hasCapability(QByteArrayView name) const;   // "IDLE", "AUTH=PLAIN"
 

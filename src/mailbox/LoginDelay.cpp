@@ -95,7 +95,7 @@ QString failureBoxText(const std::exception &e, const QString &otherwise)
     return withCause;
 }
 
-QString LoginDelay::key(const Pop3Account &account)
+QString LoginDelay::key(const MailAccount &account)
 {
     return account.host.toLower() + QLatin1Char(':') + QString::number(account.port) + QLatin1Char('\n')
            + account.user;
@@ -109,19 +109,19 @@ qint64 LoginDelay::now() const
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void LoginDelay::loggedIn(const Pop3Account &account)
+void LoginDelay::loggedIn(const MailAccount &account)
 {
     Entry &e = m_entries[key(account)];
     e.lastLogin = now();
     e.loggedIn = true;
 }
 
-void LoginDelay::announced(const Pop3Account &account, int delaySeconds)
+void LoginDelay::announced(const MailAccount &account, int delaySeconds)
 {
     m_entries[key(account)].delaySeconds = delaySeconds;
 }
 
-void LoginDelay::refused(const Pop3Account &account, LoginRefused::Reason reason)
+void LoginDelay::refused(const MailAccount &account, LoginRefused::Reason reason)
 {
     if (reason != LoginRefused::Reason::LoginDelay)
         return;
@@ -132,12 +132,12 @@ void LoginDelay::refused(const Pop3Account &account, LoginRefused::Reason reason
     found->loggedIn = true;
 }
 
-int LoginDelay::delaySeconds(const Pop3Account &account) const
+int LoginDelay::delaySeconds(const MailAccount &account) const
 {
     return m_entries.value(key(account)).delaySeconds;
 }
 
-qint64 LoginDelay::waitMs(const Pop3Account &account) const
+qint64 LoginDelay::waitMs(const MailAccount &account) const
 {
     const auto found = m_entries.constFind(key(account));
     if (found == m_entries.constEnd() || !found->loggedIn || found->delaySeconds == 0)

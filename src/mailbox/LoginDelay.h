@@ -9,7 +9,7 @@
 
 #include "core/Error.h"
 
-struct Pop3Account;
+struct MailAccount;
 
 // A login the server refused. Two response codes (RFC 2449, section 8) say the account itself
 // is fine: [LOGIN-DELAY] (logged in too recently) and [IN-USE] (another session holds the
@@ -53,17 +53,17 @@ public:
     using Clock = std::function<qint64()>; // milliseconds, never going back
 
     // The server accepted a login now.
-    void loggedIn(const Pop3Account &account);
+    void loggedIn(const MailAccount &account);
     // Once logged in, the server announced delaySeconds (0: none). This value counts: it may be
     // the user's own rather than the general one announced before login.
-    void announced(const Pop3Account &account, int delaySeconds);
+    void announced(const MailAccount &account, int delaySeconds);
     // The server refused the login; with [LOGIN-DELAY] the next try waits a whole delay, as
     // the last login (made elsewhere, perhaps) is not known.
-    void refused(const Pop3Account &account, LoginRefused::Reason reason);
+    void refused(const MailAccount &account, LoginRefused::Reason reason);
     // The delay last announced for the account; 0 when none.
-    int delaySeconds(const Pop3Account &account) const;
+    int delaySeconds(const MailAccount &account) const;
     // Milliseconds until a login may be made; 0 when it may be made now.
-    qint64 waitMs(const Pop3Account &account) const;
+    qint64 waitMs(const MailAccount &account) const;
 
     void clear();
     // Tests give their own clock; an empty one restores the system's monotonic clock.
@@ -76,7 +76,7 @@ private:
         bool loggedIn = false;
         qint64 lastLogin = 0;
     };
-    static QString key(const Pop3Account &account);
+    static QString key(const MailAccount &account);
     qint64 now() const;
 
     QHash<QString, Entry> m_entries;

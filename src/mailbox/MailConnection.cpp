@@ -17,7 +17,7 @@ constexpr qint64 kSocketBuffer = 4 * 1024 * 1024;
 
 } // namespace
 
-MailConnection::MailConnection(const Pop3Limits &limits) : m_limits(limits) {}
+MailConnection::MailConnection(const SessionLimits &limits) : m_limits(limits) {}
 
 MailConnection::~MailConnection()
 {
@@ -53,7 +53,7 @@ void MailConnection::fail(const QString &text, const QString &cause)
 void MailConnection::failOutOfStep(const QString &text)
 {
     m_broken = true;
-    throw Pop3ProtocolError(text, QStringLiteral("Échange désynchronisé avec le serveur"));
+    throw ProtocolError(text, QStringLiteral("Échange désynchronisé avec le serveur"));
 }
 
 void MailConnection::failWithdrawn()
@@ -125,7 +125,7 @@ void MailConnection::failTurnedAway(const QString &greeting, QByteArrayView said
          QStringLiteral("Connexion refusée par le serveur"));
 }
 
-void MailConnection::connectTo(const Pop3Account &account, QLatin1StringView protocol)
+void MailConnection::connectTo(const MailAccount &account, QLatin1StringView protocol)
 {
     if (m_socket)
         throw Error(QStringLiteral("Session %1 déjà ouverte avec le serveur %2").arg(protocol, server()));

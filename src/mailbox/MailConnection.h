@@ -16,7 +16,7 @@ class QSslSocket;
 class QTimer;
 
 // Where and as whom a session logs in.
-struct Pop3Account
+struct MailAccount
 {
     QString host;
     quint16 port = 110;
@@ -45,7 +45,7 @@ using CertificateDecision = std::function<bool(const PeerCertificate &)>;
 
 // What one session puts up with from its server, so that a hostile or broken server can
 // neither fill the memory nor hold the program's one running operation forever.
-struct Pop3Limits
+struct SessionLimits
 {
     int idleMs = 30000; // how long any step may go without the server sending anything
     // Time spent waiting on the server over the whole session, plus a second for every
@@ -69,7 +69,7 @@ struct Pop3Limits
 
 // A server out of step with its commands (a reply left over, or one that cannot answer the
 // command it came for): the replies read before it may belong to other messages.
-class Pop3ProtocolError : public Error
+class ProtocolError : public Error
 {
 public:
     using Error::Error;
@@ -95,7 +95,7 @@ public:
     bool encrypted() const { return m_encrypted; } // the login went over TLS
 
 protected:
-    explicit MailConnection(const Pop3Limits &limits);
+    explicit MailConnection(const SessionLimits &limits);
     ~MailConnection();
     MailConnection(const MailConnection &) = delete;
     MailConnection &operator=(const MailConnection &) = delete;
@@ -103,7 +103,7 @@ protected:
     // Checks the account's fields, then connects (over TLS from the first byte when the account
     // says so) and returns once the connection is up and its certificate accepted. protocol
     // names the session in the text of a second opening ("POP3", "IMAP").
-    void connectTo(const Pop3Account &account, QLatin1StringView protocol);
+    void connectTo(const MailAccount &account, QLatin1StringView protocol);
     // TLS over the connection as it stands, once the server agreed to it.
     void startTls();
     // Runs the event loop until the socket or the time-out timer says something; throws once
@@ -132,8 +132,8 @@ protected:
     [[noreturn]] void failRefusal(const QString &step, QByteArrayView said);
     [[noreturn]] void failTurnedAway(const QString &greeting, QByteArrayView said); // no session at all
 
-    Pop3Limits m_limits;
-    Pop3Account m_account;
+    SessionLimits m_limits;
+    MailAccount m_account;
     std::unique_ptr<QSslSocket> m_socket;
     QElapsedTimer m_progress; // since the server last sent something (or a command went out)
     QElapsedTimer m_since;    // since the session began, or a new operation on it did

@@ -11,7 +11,7 @@ class ImapMailbox final : public MailboxSession
 {
 public:
     void setCertificateDecision(CertificateDecision decide) override { m_session.setCertificateDecision(std::move(decide)); }
-    void open(const Pop3Account &account, Access access) override
+    void open(const MailAccount &account, Access access) override
     {
         m_session.open(account);
         m_session.select(access != Access::Change);
@@ -96,9 +96,9 @@ QList<QString> MailboxSession::uniqueIdsByNumber()
     return byNumber;
 }
 
-std::unique_ptr<MailboxSession> makeMailboxSession(const Pop3Account &account)
+std::unique_ptr<MailboxSession> makeMailboxSession(const MailAccount &account)
 {
-    if (account.protocol == Pop3Account::Protocol::Imap)
+    if (account.protocol == MailAccount::Protocol::Imap)
         return std::make_unique<ImapMailbox>();
     return std::make_unique<Pop3Mailbox>();
 }
@@ -109,7 +109,7 @@ Pop3Mailbox::Pop3Mailbox(Pop3Session &session) : m_session(session) {}
 
 void Pop3Mailbox::setCertificateDecision(CertificateDecision decide) { m_session.setCertificateDecision(std::move(decide)); }
 
-void Pop3Mailbox::open(const Pop3Account &account, Access access)
+void Pop3Mailbox::open(const MailAccount &account, Access access)
 {
     if (access == Access::Scan)
         m_session.askCountAhead();

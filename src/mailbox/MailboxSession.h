@@ -12,12 +12,12 @@
 #include "mailbox/Removal.h"
 
 // A server out of step with its commands, whichever the protocol.
-using MailboxProtocolError = Pop3ProtocolError;
+using ProtocolError = ProtocolError;
 
 // One operation's conversation with an account's mailbox, POP3 or IMAP alike: what the scan,
 // the preview, the attachment saving, the deletion and pelicorde-check ask of a server. Messages
 // are numbered 1..count in the server's order; each has an id (POP3's UIDL, IMAP's UID) that
-// the list keeps with its row. Failures throw Error (MailboxProtocolError, EncryptionWithdrawn,
+// the list keeps with its row. Failures throw Error (ProtocolError, EncryptionWithdrawn,
 // LoginRefused, MailboxChanged, ExpungeUnsupported, MessageGone) with a French text. Releasing
 // the session drops the connection without ending it: nothing changes unless close() was called.
 class MailboxSession
@@ -33,7 +33,7 @@ public:
 
     virtual void setCertificateDecision(CertificateDecision decide) = 0;
     // Logs in (the TLS and certificate rules of Pop3Session::open) and opens the mailbox.
-    virtual void open(const Pop3Account &account, Access access) = 0;
+    virtual void open(const MailAccount &account, Access access) = 0;
     virtual bool encrypted() const = 0;
     virtual int loginDelay() = 0; // seconds the server asks between logins; 0 when none
     virtual int messageCount() = 0;
@@ -78,7 +78,7 @@ public:
 };
 
 // The session of account's protocol.
-std::unique_ptr<MailboxSession> makeMailboxSession(const Pop3Account &account);
+std::unique_ptr<MailboxSession> makeMailboxSession(const MailAccount &account);
 
 // A POP3 session as a mailbox session, the caller's own or one made here.
 class Pop3Mailbox final : public MailboxSession
@@ -88,7 +88,7 @@ public:
     explicit Pop3Mailbox(Pop3Session &session);
 
     void setCertificateDecision(CertificateDecision decide) override;
-    void open(const Pop3Account &account, Access access) override;
+    void open(const MailAccount &account, Access access) override;
     bool encrypted() const override;
     int loginDelay() override;
     int messageCount() override;

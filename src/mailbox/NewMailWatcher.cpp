@@ -18,7 +18,7 @@ NewMailWatcher::~NewMailWatcher() { stop(); }
 
 bool NewMailWatcher::idling() const { return m_session && m_session->idling(); }
 
-void NewMailWatcher::watch(const Pop3Account &account, CertificateDecision decide)
+void NewMailWatcher::watch(const MailAccount &account, CertificateDecision decide)
 {
     stop();
     m_account = account;

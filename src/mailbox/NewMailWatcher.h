@@ -45,12 +45,12 @@ public:
 
     // Watches account from the event loop on, in place of what was watched. decide: for a
     // certificate the CAs do not validate; it must not ask anyone.
-    void watch(const Pop3Account &account, CertificateDecision decide);
+    void watch(const MailAccount &account, CertificateDecision decide);
     // Ends the connection (DONE, LOGOUT, not waiting) and the watch.
     void stop();
 
     State state() const { return m_state; }
-    const Pop3Account &account() const { return m_account; } // the last watched
+    const MailAccount &account() const { return m_account; } // the last watched
     bool idling() const;
 
 signals:
@@ -66,7 +66,7 @@ private:
 
     Timing m_timing;
     std::function<bool()> m_mayConnect;
-    Pop3Account m_account;
+    MailAccount m_account;
     CertificateDecision m_decide;
     State m_state = State::Off;
     std::unique_ptr<ImapSession> m_session;

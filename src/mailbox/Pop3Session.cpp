@@ -17,7 +17,7 @@ constexpr int kMaxMessages = 1000000;
 // Whole messages may each be large: at most kMessageWindow of them are asked for ahead.
 constexpr int kMessageWindow = 16;
 
-Pop3Limits g_defaultLimits;
+SessionLimits g_defaultLimits;
 
 QString commandStep(QByteArrayView command)
 {
@@ -100,17 +100,17 @@ Pop3Session::Pop3Session(int idleMs) : MailConnection(g_defaultLimits)
     m_limits.idleMs = idleMs;
 }
 
-Pop3Session::Pop3Session(const Pop3Limits &limits) : MailConnection(limits) {}
+Pop3Session::Pop3Session(const SessionLimits &limits) : MailConnection(limits) {}
 
 // No QUIT: the server then deletes nothing that was marked in this session.
 Pop3Session::~Pop3Session() = default;
 
-void Pop3Session::setDefaultLimits(const Pop3Limits &limits)
+void SessionLimits::setDefaults(const SessionLimits &limits)
 {
     g_defaultLimits = limits;
 }
 
-Pop3Limits Pop3Session::defaultLimits()
+SessionLimits SessionLimits::defaults()
 {
     return g_defaultLimits;
 }
@@ -150,7 +150,7 @@ void Pop3Session::requireOpen() const
                     QStringLiteral("Connexion coupée par le serveur"));
 }
 
-void Pop3Session::open(const Pop3Account &account)
+void Pop3Session::open(const MailAccount &account)
 {
     connectTo(account, QLatin1StringView("POP3"));
     m_replies.expect(false, 0); // the greeting
@@ -674,7 +674,7 @@ void Pop3Session::batch(int first, int last, bool headersOnly, const Each &each,
             QByteArray bytes;
             try {
                 bytes = headersOnly ? header(n) : message(n);
-            } catch (const Pop3ProtocolError &) {
+            } catch (const ProtocolError &) {
                 throw;
             } catch (const Error &) {
                 if (!m_broken)

@@ -23,7 +23,7 @@ public:
 
     Pop3Session();                          // the default limits
     explicit Pop3Session(int idleMs);       // the default limits with this idle time
-    explicit Pop3Session(const Pop3Limits &limits);
+    explicit Pop3Session(const SessionLimits &limits);
     ~Pop3Session();
     Pop3Session(const Pop3Session &) = delete;
     Pop3Session &operator=(const Pop3Session &) = delete;
@@ -36,7 +36,7 @@ public:
     // over it. A refused USER or PASS throws LoginRefused. When the server pipelines, PASS
     // goes with USER over TLS (in clear text only once USER is accepted), followed by CAPA.
     // After STLS, CAPA is asked again: only what the server lists over TLS counts.
-    void open(const Pop3Account &account);
+    void open(const MailAccount &account);
 
     int messageCount();                // STAT
     // Before open(): STAT goes right behind the login when the server pipelines, so that
@@ -47,7 +47,7 @@ public:
     bool remove(int n);                // DELE; false when the server refuses it
     // UIDL; empty when the server does not offer it. A listing that is not one of this mailbox
     // (a line that is no number and id, a number twice or beyond the count), as from a server
-    // out of step, throws Pop3ProtocolError. The count is asked first when not known yet.
+    // out of step, throws ProtocolError. The count is asked first when not known yet.
     QHash<int, QString> uniqueIds();
     // The same ids indexed by message number (index 0 and unlisted numbers empty), with no hash
     // to build: a scan of 100,000 messages reads them all once.
@@ -61,7 +61,7 @@ public:
     // a time. each may pump events; if it throws, the exception propagates and the session is
     // no longer usable (release it). A message the server refuses (-ERR) ends the batch with an
     // Error, the session still usable. A reply that starts with a status line or swallowed the
-    // next one (a status line after a TOP's header block) throws Pop3ProtocolError, and so does
+    // next one (a status line after a TOP's header block) throws ProtocolError, and so does
     // a reply left over: the batch closes with a command whose reply no other passes for, LIST
     // of the last message, or with Then::UniqueIds UIDL when the server lists it, sent behind
     // the last command, for uniqueIds() to read and check afterwards.
@@ -82,8 +82,8 @@ public:
     void quit();                       // QUIT, so that deletions take effect; the connection is closed
 
     // The limits of sessions made without their own; tests set small ones.
-    static void setDefaultLimits(const Pop3Limits &limits);
-    static Pop3Limits defaultLimits();
+    static void setDefaultLimits(const SessionLimits &limits);
+    static SessionLimits defaultLimits();
 
 private:
     using Reply = Pop3ReplyParser::Reply;

@@ -91,7 +91,7 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
                 release();
                 write(r, header);
             });
-    } catch (const MailboxProtocolError &) {
+    } catch (const ProtocolError &) {
         outOfStep();
         throw;
     } catch (...) {
@@ -106,7 +106,7 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
     QList<QString> ids;
     try {
         ids = session.uniqueIdsByNumber();
-    } catch (const MailboxProtocolError &) {
+    } catch (const ProtocolError &) {
         outOfStep();
         throw;
     } catch (...) {
@@ -144,7 +144,7 @@ void attachmentPass(MailboxSession &session, MessageList &list, int m,
                 afterMessage(r);
             },
             afterPart);
-    } catch (const MailboxProtocolError &) {
+    } catch (const ProtocolError &) {
         for (int r = 1; r < list.rows(); ++r) {
             list.setCell(r, MessageList::Attachments, QString());
             list.setCell(r, MessageList::AttachmentNames, QString());

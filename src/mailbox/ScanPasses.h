@@ -37,7 +37,7 @@ struct RowHold
 // then the unique ids of the rows (POP3's UIDL, IMAP's UIDs). lastHeaderDate follows the short date of each header
 // written; afterRow(r) runs after each row. The rows reach the list's views in one batch
 // (MessageList::Batch): an afterRow that lets a view repaint announces them first. Rows read before a failure are written, with their
-// ids when the session is still in step. A server out of step (Pop3ProtocolError) leaves every
+// ids when the session is still in step. A server out of step (ProtocolError) leaves every
 // row empty: the rows read may show other messages than their numbers'.
 void headerPass(MailboxSession &session, MessageList &list, int count, QString &lastHeaderDate,
                 const std::function<void(int)> &afterRow, const RowHold &hold = {});

@@ -3,10 +3,10 @@
 
 #include "core/TlsRule.h"
 
-Pop3Account sessionAccount(const QString &server, const QString &portText, const QString &address,
+MailAccount sessionAccount(const QString &server, const QString &portText, const QString &address,
                            const QString &password, bool tls)
 {
-    using Protocol = Pop3Account::Protocol;
+    using Protocol = MailAccount::Protocol;
     // The account file has no protocol field: a server written with its scheme, or IMAP's own
     // ports. The "s" schemes mean implicit TLS whatever the port.
     static const struct {
@@ -18,7 +18,7 @@ Pop3Account sessionAccount(const QString &server, const QString &portText, const
                    {QLatin1String("imaps://"), Protocol::Imap, true, 993},
                    {QLatin1String("pop3://"), Protocol::Pop3, false, 110},
                    {QLatin1String("pop3s://"), Protocol::Pop3, true, 995}};
-    Pop3Account account;
+    MailAccount account;
     account.host = server;
     account.tls = tls;
     int port = accounts::portNumber(portText);
@@ -42,10 +42,10 @@ Pop3Account sessionAccount(const QString &server, const QString &portText, const
     return account;
 }
 
-QString sessionAccountKey(const Pop3Account &account)
+QString sessionAccountKey(const MailAccount &account)
 {
     return QStringLiteral("%1 %2:%3 %4")
-        .arg(account.protocol == Pop3Account::Protocol::Imap ? QLatin1String("imap") : QLatin1String("pop3"),
+        .arg(account.protocol == MailAccount::Protocol::Imap ? QLatin1String("imap") : QLatin1String("pop3"),
              account.host.toLower())
         .arg(account.port)
         .arg(account.user);

@@ -7,9 +7,9 @@
 // 143 and 993 or for a server written "imap://host" or "imaps://host" (implicit TLS), POP3
 // otherwise or for "pop3://host" and "pop3s://host" (implicit TLS); a scheme's own port (143,
 // 993, 110, 995) when the port field holds no number.
-Pop3Account sessionAccount(const QString &server, const QString &portText, const QString &address,
+MailAccount sessionAccount(const QString &server, const QString &portText, const QString &address,
                            const QString &password, bool tls);
 
 // The mailbox an account names, whatever its password and TLS: protocol, server (in any letter
 // case), port and user. Rows read from one mailbox must never be acted on in another.
-QString sessionAccountKey(const Pop3Account &account);
+QString sessionAccountKey(const MailAccount &account);

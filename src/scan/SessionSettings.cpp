@@ -14,7 +14,7 @@
 #include "mailbox/SessionAccount.h"
 #include "window/PelicordeFP.h"
 
-Pop3Account accountFromWindow(const TForm1 &form)
+MailAccount accountFromWindow(const TForm1 &form)
 {
     return sessionAccount(form.Edit3->text(), form.Edit4->text(), form.Edit15->text(), form.Edit16->text(),
                           form.CheckBox2->isChecked());
@@ -49,7 +49,7 @@ QString openSession(MailboxSession &session, const TForm1 &form, MailboxSession:
         if (!g_unattended)
             prompter().information(box);
     };
-    Pop3Account account = accountFromWindow(form);
+    MailAccount account = accountFromWindow(form);
     const QString encrypted = encryptedServers::recordPath(form.dataFolder);
     account.tlsRequired = encryptedServers::known(encrypted, account.host, account.port);
     const QString store = certificates::storePath(form.dataFolder);

@@ -9,7 +9,7 @@ class TForm1;
 
 // The account of a mailbox session, from the main window's fields: server Edit3, port Edit4
 // (110 when not a number), user Edit15, password Edit16, implicit TLS when CheckBox2 is ticked.
-Pop3Account accountFromWindow(const TForm1 &form);
+MailAccount accountFromWindow(const TForm1 &form);
 
 // A certificate needs the user's confirmation, and the operation runs without the user (a timer
 // tick or the tray): it ends before the password is sent.

@@ -15,15 +15,15 @@
 
 namespace {
 
-bool sameMailbox(const Pop3Account &a, const Pop3Account &b)
+bool sameMailbox(const MailAccount &a, const MailAccount &b)
 {
     return a.protocol == b.protocol && a.host == b.host && a.port == b.port && a.user == b.user
            && a.password == b.password && a.tls == b.tls;
 }
 
-bool watchable(const TForm1 &form, const Pop3Account &account)
+bool watchable(const TForm1 &form, const MailAccount &account)
 {
-    return account.protocol == Pop3Account::Protocol::Imap && !form.Edit3->text().isEmpty()
+    return account.protocol == MailAccount::Protocol::Imap && !form.Edit3->text().isEmpty()
            && !form.Edit4->text().isEmpty() && !form.Edit15->text().isEmpty() && !form.Edit16->text().isEmpty();
 }
 
@@ -31,7 +31,7 @@ bool watchable(const TForm1 &form, const Pop3Account &account)
 // (a certificate to confirm, a refused login) is tried again once a scan has got through.
 void follow(TForm1 &form, NewMailWatcher &watcher, bool scanGotThrough)
 {
-    const Pop3Account account = accountFromWindow(form);
+    const MailAccount account = accountFromWindow(form);
     if (!watchable(form, account))
         return watcher.stop();
     if (sameMailbox(account, watcher.account())

@@ -31,7 +31,7 @@ class ClosingTest : public QObject
     {
         createWindows(DesignWorkArea);
         QTRY_VERIFY(!Form1->firstShow);
-        const Pop3Account account = server.account();
+        const MailAccount account = server.account();
         Form1->Edit3->setText(account.host);
         Form1->Edit4->setText(QString::number(account.port));
         Form1->Edit15->setText(account.user);

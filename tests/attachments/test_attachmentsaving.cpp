@@ -90,7 +90,7 @@ class AttachmentSavingTest : public QObject
     QString data(const QString &name) const { return m_data + QLatin1Char('/') + name; }
 
     // The fields name account, whose mailbox the list stands for, as after a scan of it.
-    void pointAt(const Pop3Account &account)
+    void pointAt(const MailAccount &account)
     {
         m_w.pointAt(account);
         m_form->list->setMailbox(sessionAccountKey(account), {}, {});

@@ -177,9 +177,9 @@ private slots:
         QFETCH(bool, imap);
         QFETCH(int, portUsed);
         QFETCH(bool, tls);
-        const Pop3Account a = sessionAccount(server, port, QStringLiteral("moi@example.org"), QStringLiteral("x"), false);
+        const MailAccount a = sessionAccount(server, port, QStringLiteral("moi@example.org"), QStringLiteral("x"), false);
         QCOMPARE(a.host, host);
-        QCOMPARE(a.protocol == Pop3Account::Protocol::Imap, imap);
+        QCOMPARE(a.protocol == MailAccount::Protocol::Imap, imap);
         QCOMPARE(int(a.port), portUsed ? portUsed : accounts::portNumber(port));
         QCOMPARE(a.tls, tls);
     }

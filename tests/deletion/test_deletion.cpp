@@ -435,8 +435,8 @@ private slots:
         FakeImapServer server;
         server.script[command] = response;
         QVERIFY(server.start());
-        Pop3Account account = server.account();
-        account.protocol = Pop3Account::Protocol::Imap;
+        MailAccount account = server.account();
+        account.protocol = MailAccount::Protocol::Imap;
         m_w.pointAt(account);
         m_form->BitBtn2Click();
         mark({2});
@@ -532,7 +532,7 @@ private slots:
         FakePop3Server server;
         QVERIFY(server.start());
         server.mailbox = box;
-        Pop3Account wrong = server.account();
+        MailAccount wrong = server.account();
         wrong.password = QStringLiteral("faux");
         m_w.pointAt(wrong);
         fillList(server.mailbox, server.uids());

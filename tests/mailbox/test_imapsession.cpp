@@ -284,21 +284,21 @@ private slots:
                 QStringLiteral("Error: Réponse incompréhensible du serveur %1 pendant la commande EXAMINE INBOX : « * %2 EXISTS »").arg("%1", count));
         row("messages out of order", "headers", {{"FETCH", FakeImapServer::fetched(2) + FakeImapServer::fetched(3) + FakeImapServer::fetched(1) + "$ OK done"}}, "");
         row("message left out", "headers", {{"FETCH", FakeImapServer::fetched(1) + FakeImapServer::fetched(3) + "$ OK done"}},
-            "Pop3ProtocolError: Le serveur %1 n'a pas donné le message 2 pendant " + fetch);
+            "ProtocolError: Le serveur %1 n'a pas donné le message 2 pendant " + fetch);
         row("message twice", "headers", {{"FETCH", FakeImapServer::fetched(1) + all + "$ OK done"}},
-            "Pop3ProtocolError: Réponse du serveur %1 sans rapport avec " + fetch);
+            "ProtocolError: Réponse du serveur %1 sans rapport avec " + fetch);
         row("message not asked for", "headers", {{"FETCH", all + FakeImapServer::fetched(9) + "$ OK done"}},
-            "Pop3ProtocolError: Réponse du serveur %1 sans rapport avec " + fetch);
+            "ProtocolError: Réponse du serveur %1 sans rapport avec " + fetch);
         row("unknown tag", "headers", {{"FETCH", all + "Z9 OK done\r\n$ OK done"}},
-            "Pop3ProtocolError: Réponse en trop du serveur %1 après la commande EXAMINE INBOX : échange désynchronisé");
-        row("tag answered twice", "headers", {}, "Pop3ProtocolError: Réponse en trop du serveur %1 après la commande EXAMINE INBOX : échange désynchronisé",
+            "ProtocolError: Réponse en trop du serveur %1 après la commande EXAMINE INBOX : échange désynchronisé");
+        row("tag answered twice", "headers", {}, "ProtocolError: Réponse en trop du serveur %1 après la commande EXAMINE INBOX : échange désynchronisé",
             {}, "EXAMINE", Fault::Twice);
         row("expunged meanwhile", "headers", {{"FETCH", FakeImapServer::fetched(1) + "* 1 EXPUNGE\r\n" + all + "$ OK done"}},
             "MailboxChanged: La boîte aux lettres du serveur %1 a changé pendant " + fetch);
         row("BYE meanwhile", "headers", {{"FETCH", FakeImapServer::fetched(1) + "* BYE arrêt"}},
             "Error: Le serveur %1 a mis fin à la session pendant " + fetch + " : arrêt");
         row("responses nobody asked for", "headers", {{"FETCH", QByteArray("* OK encore là\r\n").repeated(5000) + all + "$ OK done"}},
-            "Pop3ProtocolError: Réponses en trop du serveur %1 pendant " + fetch);
+            "ProtocolError: Réponses en trop du serveur %1 pendant " + fetch);
         row("header past its cap", "headers", {{"FETCH", FakeImapServer::fetched(1, QByteArray(70000, 'x')) + "$ OK done"}},
             "Error: Réponse trop longue du serveur %1 pendant " + fetch);
         row("FETCH refused", "headers", {{"FETCH", "$ NO non"}}, "Error: Le serveur %1 a refusé " + fetch + " : non");
@@ -363,10 +363,10 @@ private slots:
         if (!verb.isEmpty())
             fake.breakCommand(verb, Fault(fault));
         QVERIFY(fake.start());
-        Pop3Account account = fake.account();
+        MailAccount account = fake.account();
         account.tlsRequired = has("tlsRequired");
         account.password = has("accented") ? QStringLiteral("mot-de-passé") : account.password;
-        Pop3Limits limits;
+        SessionLimits limits;
         limits.idleMs = 500;
         limits.headerBytes = limits.listingBytes = 64 * 1024;
         limits.sessionMs = has("slow") ? 1500 : limits.sessionMs;

@@ -122,7 +122,7 @@ private slots:
 
     void wrongPassword()
     {
-        Pop3Account a = dovecot.account();
+        MailAccount a = dovecot.account();
         a.password = QStringLiteral("faux");
         Pop3Session s;
         try {

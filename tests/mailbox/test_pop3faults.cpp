@@ -24,9 +24,9 @@ QByteArray headerOf(const QByteArray &m)
 }
 
 // A bound on commands ahead that a few thousand TOP commands go beyond.
-Pop3Limits tightPipeline()
+SessionLimits tightPipeline()
 {
-    Pop3Limits limits;
+    SessionLimits limits;
     limits.requestBytesInFlight = 64 * 1024;
     return limits;
 }
@@ -118,7 +118,7 @@ private slots:
         server.password = QStringLiteral("autre");
         Pop3Session s;
         QCOMPARE(errorOf([&] { s.open(server.account()); }), QString());
-        Pop3Account wrong = server.account();
+        MailAccount wrong = server.account();
         wrong.password = QStringLiteral("faux");
         Pop3Session t;
         QCOMPARE(errorOf([&] { t.open(wrong); }),
@@ -143,7 +143,7 @@ private slots:
         // TLS spoken to a plain server fails as a TLS failure.
         FakePop3Server plain;
         QVERIFY(plain.start());
-        Pop3Account a = plain.account();
+        MailAccount a = plain.account();
         a.tls = true;
         Pop3Session t(2000);
         const QString text = errorOf([&] { t.open(a); });
@@ -377,7 +377,7 @@ private slots:
         server.mailbox = QList<QByteArray>(20000, mail(1));
         server.breakCommand("TOP", Fault::Stall, 1);
         QVERIFY(server.start());
-        Pop3Limits limits = tightPipeline();
+        SessionLimits limits = tightPipeline();
         limits.idleMs = 1000;
         Pop3Session s(limits);
         s.open(server.account());
@@ -475,7 +475,7 @@ private slots:
                      .arg(server.port())
                      .arg(server.mailbox[1].size()));
         server.mailbox.resize(1000000);
-        Pop3Limits roomy;
+        SessionLimits roomy;
         roomy.messageBytes = 128 * 1024 * 1024; // the line, not the reply, passes its limit first
         Pop3Session t(roomy);
         t.open(server.account());

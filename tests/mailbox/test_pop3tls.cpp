@@ -86,9 +86,9 @@ private slots:
         FakePop3Server fake;
         fake.brokenStls = server == QLatin1String("broken");
         QVERIFY(fake.start());
-        const Pop3Account target = server == QLatin1String("dovecot") ? dovecot.account() : fake.account();
+        const MailAccount target = server == QLatin1String("dovecot") ? dovecot.account() : fake.account();
         CaptureRelay relay(target.port);
-        Pop3Account account = target;
+        MailAccount account = target;
         account.port = relay.serverPort();
         const QString log = dovecot.logText();
 
@@ -144,7 +144,7 @@ private slots:
             QVERIFY(dovecot.replaceCertificate(caCert, caKey));
         else
             QVERIFY(dovecot.replaceCertificate());
-        Pop3Account account = dovecot.account(tls);
+        MailAccount account = dovecot.account(tls);
         account.caFile = caCert;
         const QString log = dovecot.logText();
 

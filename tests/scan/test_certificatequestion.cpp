@@ -74,7 +74,7 @@ private slots:
         QFETCH(bool, imap);
         TForm1 &form = *w->form;
         QVERIFY(dovecot.replaceCertificate()); // self-signed, trusted by no CA
-        const Pop3Account account = imap ? dovecot.imapAccount(tls) : dovecot.account(tls);
+        const MailAccount account = imap ? dovecot.imapAccount(tls) : dovecot.account(tls);
         w->pointAt(account);
         const QString server = QStringLiteral("127.0.0.1:%1").arg(account.port);
         const QString store = certificates::storePath(form.dataFolder);
@@ -234,8 +234,8 @@ private slots:
         imapServer.script["CAPABILITY"] = QByteArray(capabilities).replace("IMAP4rev1", "IMAP4rev1 STARTTLS");
         fake.offersStls = true;
         QVERIFY(fake.start());
-        Pop3Account account = fake.account();
-        account.protocol = imap ? Pop3Account::Protocol::Imap : Pop3Account::Protocol::Pop3;
+        MailAccount account = fake.account();
+        account.protocol = imap ? MailAccount::Protocol::Imap : MailAccount::Protocol::Pop3;
         w->pointAt(account);
         headerScan(form);
         const QString record = form.dataFolder + QStringLiteral("/Serveurs-chiffres.txt");

@@ -494,11 +494,11 @@ private slots:
         QFETCH(QString, failure);
         QFETCH(QString, cause);
         QFETCH(bool, imap);
-        const Pop3Limits defaults = Pop3Session::defaultLimits();
-        const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
-        Pop3Limits quick = defaults;
+        const SessionLimits defaults = SessionLimits::defaults();
+        const auto restore = qScopeGuard([&] { SessionLimits::setDefaults(defaults); });
+        SessionLimits quick = defaults;
         quick.idleMs = 500;
-        Pop3Session::setDefaultLimits(quick);
+        SessionLimits::setDefaults(quick);
         FakePop3Server pop3;
         FakeImapServer imapServer;
         FakePop3Server &fake = imap ? imapServer : pop3;
@@ -507,8 +507,8 @@ private slots:
         fake.brokenStls = failure == QLatin1String("tls");
         fake.breakCommand("GREETING", failure == QLatin1String("stall") ? Fault::Stall : Fault::None);
         QVERIFY(fake.start());
-        Pop3Account account = fake.account();
-        account.protocol = imap ? Pop3Account::Protocol::Imap : Pop3Account::Protocol::Pop3;
+        MailAccount account = fake.account();
+        account.protocol = imap ? MailAccount::Protocol::Imap : MailAccount::Protocol::Pop3;
         w->pointAt(account);
         if (failure == QLatin1String("closed"))
             fake.close();
@@ -703,15 +703,15 @@ private slots:
         QFETCH(int, fault);
         QFETCH(bool, steady);
         QFETCH(QString, cause);
-        const Pop3Limits defaults = Pop3Session::defaultLimits();
-        const auto restore = qScopeGuard([&] { Pop3Session::setDefaultLimits(defaults); });
-        Pop3Limits quick = defaults;
+        const SessionLimits defaults = SessionLimits::defaults();
+        const auto restore = qScopeGuard([&] { SessionLimits::setDefaults(defaults); });
+        SessionLimits quick = defaults;
         quick.operationMs = 1000;
         if (steady) {
             quick.creditBytesPerSecond = 1; // a second more to wait for every byte
             quick.sessionMs = 1500;
         }
-        Pop3Session::setDefaultLimits(quick);
+        SessionLimits::setDefaults(quick);
         FakePop3Server fake;
         fake.delayMs = 20;
         for (int i = 1; i <= 3; ++i)

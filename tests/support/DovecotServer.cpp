@@ -110,9 +110,9 @@ DovecotServer::~DovecotServer()
     stop();
 }
 
-Pop3Account DovecotServer::account(bool tls) const
+MailAccount DovecotServer::account(bool tls) const
 {
-    Pop3Account a;
+    MailAccount a;
     a.host = host();
     a.port = tls ? m_tlsPort : m_port;
     a.user = user();
@@ -128,11 +128,11 @@ void bothProtocols()
     QTest::newRow("IMAP") << true;
 }
 
-Pop3Account DovecotServer::imapAccount(bool tls) const
+MailAccount DovecotServer::imapAccount(bool tls) const
 {
-    Pop3Account a = account(tls);
+    MailAccount a = account(tls);
     a.port = tls ? m_imapsPort : m_imapPort;
-    a.protocol = Pop3Account::Protocol::Imap;
+    a.protocol = MailAccount::Protocol::Imap;
     return a;
 }
 

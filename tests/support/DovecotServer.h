@@ -50,10 +50,10 @@ public:
     // Another account, with the same password, on the same mailbox (so the same UIDVALIDITY).
     QString otherUser() const { return QStringLiteral("autre@example.com"); }
     QString password() const { return QStringLiteral("mot-de-passe"); }
-    Pop3Account account(bool tls = false) const;
+    MailAccount account(bool tls = false) const;
     quint16 imapPort() const { return m_imapPort; }   // STARTTLS offered
     quint16 imapsPort() const { return m_imapsPort; }
-    Pop3Account imapAccount(bool tls = false) const;
+    MailAccount imapAccount(bool tls = false) const;
     // The certificate made by start() is trusted by this process, as a CA-signed one would be
     // (nothing asked); one made by replaceCertificate() is not, unless the session's caFile
     // holds its CA. Plain port: Dovecot offers STLS.

@@ -46,9 +46,9 @@ bool FakePop3Server::start()
     return listen(QHostAddress::LocalHost, 0);
 }
 
-Pop3Account FakePop3Server::account() const
+MailAccount FakePop3Server::account() const
 {
-    Pop3Account a;
+    MailAccount a;
     a.host = QStringLiteral("127.0.0.1");
     a.port = serverPort();
     a.user = user;

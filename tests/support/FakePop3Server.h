@@ -38,7 +38,7 @@ public:
     explicit FakePop3Server(bool tls = false, QObject *parent = nullptr);
     bool start(); // listens on a free loopback port
     quint16 port() const { return serverPort(); }
-    Pop3Account account() const; // the session settings that reach this server
+    MailAccount account() const; // the session settings that reach this server
 
     // The script.
     QList<QByteArray> mailbox;  // raw messages, numbered from 1

@@ -38,10 +38,10 @@ bool WindowFixture::start(QSize workArea)
 
 QString WindowFixture::previewFile() const { return previewFilePath(*form); }
 
-void WindowFixture::pointAt(const Pop3Account &account)
+void WindowFixture::pointAt(const MailAccount &account)
 {
     // Test ports are not IMAP's own: the server field says it.
-    form->Edit3->setText(account.protocol == Pop3Account::Protocol::Imap ? QStringLiteral("imap://") + account.host
+    form->Edit3->setText(account.protocol == MailAccount::Protocol::Imap ? QStringLiteral("imap://") + account.host
                                                                          : account.host);
     form->Edit4->setText(QString::number(account.port));
     form->Edit15->setText(account.user);

@@ -54,7 +54,7 @@ struct WindowFixture
 
     // The connection fields as a user would type them for account. The TLS box is set last:
     // loopback test ports are above 900, where the port rule ticks it.
-    void pointAt(const Pop3Account &account);
+    void pointAt(const MailAccount &account);
 
     // Fills rows 1..rows.size() of the list, each given as its seven cells.
     void setRows(const QList<QStringList> &rows);

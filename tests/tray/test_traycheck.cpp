@@ -45,7 +45,7 @@ class TrayCheckTest : public QObject
 
     // A window past its first show, its fields on the test mailbox (or account), one scan done,
     // its watch of new mail on timing. The fixture owns it until the case's cleanup.
-    TForm1 *checkedWindow(Pop3Account account = {}, const NewMailWatcher::Timing &timing = {})
+    TForm1 *checkedWindow(MailAccount account = {}, const NewMailWatcher::Timing &timing = {})
     {
         if (!m_w->create())
             qFatal("the main window could not be created");
@@ -293,8 +293,8 @@ private slots:
         fake.script["CAPABILITY"] = "* CAPABILITY IMAP4rev1 " + capabilities + "\r\n$ OK done";
         fake.offersStls = capabilities.contains("STARTTLS");
         QVERIFY(fake.start());
-        Pop3Account account = fake.account();
-        account.protocol = Pop3Account::Protocol::Imap;
+        MailAccount account = fake.account();
+        account.protocol = MailAccount::Protocol::Imap;
         auto form = checkedWindow(account, {100, 400, 3000, 50});
         NewMailWatcher *watcher = newMailWatcher(*form);
         QSignalSpy retries(watcher, &NewMailWatcher::retrying);
