@@ -89,6 +89,27 @@ function(pelicorde_rfc_date day out)
   set(${out} "${weekday}, ${dd} ${month} ${yyyy} 00:00:00 +0000" PARENT_SCOPE)
 endfunction()
 set(_pelicorde_weekdays Sat Sun Mon Tue Wed Thu Fri)
+
+# Seconds since 1970 of a YYYY-MM-DD day at midnight UTC (days from the civil date, with the
+# year counted from March so that the leap day ends it).
+function(pelicorde_epoch day out)
+  string(REGEX MATCH "^([0-9]+)-([0-9]+)-([0-9]+)$" _ ${day})
+  math(EXPR y "${CMAKE_MATCH_1}")
+  math(EXPR m "${CMAKE_MATCH_2}")
+  math(EXPR d "${CMAKE_MATCH_3}")
+  if(m LESS 3)
+    math(EXPR y "${y} - 1")
+    math(EXPR m "${m} + 9")
+  else()
+    math(EXPR m "${m} - 3")
+  endif()
+  math(EXPR era "${y} / 400")
+  math(EXPR yoe "${y} - ${era} * 400")
+  math(EXPR doy "(153 * ${m} + 2) / 5 + ${d} - 1")
+  math(EXPR doe "${yoe} * 365 + ${yoe} / 4 - ${yoe} / 100 + ${doy}")
+  math(EXPR seconds "(${era} * 146097 + ${doe} - 719468) * 86400")
+  set(${out} ${seconds} PARENT_SCOPE)
+endfunction()
 set(_pelicorde_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
 
 # Words of text in lines of at most width characters, each after indent (and the first after

@@ -7,7 +7,8 @@ PELICORDE_PACKAGES=(
   build-essential cmake pkg-config
   qt6-translations-l10n   # Qt's own texts (edit menus, standard buttons) in French
   qt6-base-dev qt6-webengine-dev libgl-dev libgmime-3.0-dev
-  fonts-liberation
+  qtkeychain-qt6-dev libsecret-1-0   # the password in the desktop's keyring (QtKeychain loads libsecret)
+  fonts-liberation ca-certificates
 )
 
 # What the tests and the demo need besides (./test, ./run demo).
@@ -15,6 +16,7 @@ PELICORDE_TEST_PACKAGES=(
   openssl
   dbus-daemon desktop-file-utils appstream dpkg-dev file lintian man-db   # notification tests, the .deb and its checks
   iproute2   # a private network for the preview's name look-ups
+  gnome-keyring   # a keyring of the tests' own, on a private bus
 )
 
 # Programs the tests and the demo run without installing them: a mail server installed as a

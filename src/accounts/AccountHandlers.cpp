@@ -7,6 +7,7 @@
 
 #include "core/AccountFile.h"
 #include "core/AccountList.h"
+#include "core/AccountPassword.h"
 #include "core/EventPump.h"
 #include "core/Prompter.h"
 #include "core/TlsRule.h"
@@ -18,9 +19,13 @@
 
 void loadFavourite(TForm1 &form)
 {
-    const accounts::LoadResult result = accounts::loadFavourite(form.dataFolder);
+    accounts::LoadResult result = accounts::loadFavourite(form.dataFolder);
     switch (result.status) {
     case accounts::LoadStatus::Loaded: {
+        // An empty password field asks the keyring, before any field changes; unavailable, the
+        // field stays empty and the scan says why.
+        if (result.fields.password.isEmpty() && !result.fields.address.isEmpty())
+            accounts::passwordFromKeyring(result.fields);
         // Edit4's change handler pumps events; with the other fields half loaded a waiting
         // click could start a scan on a mix of two accounts. Every caller applies the TLS
         // rule right after loading, so nothing is lost by holding the handler back here.
@@ -55,14 +60,16 @@ void saveAccount(TForm1 &form)
 {
     const accounts::Account account{form.Edit3->text(), form.Edit4->text(), form.Edit16->text(),
                                     form.Edit15->text()};
-    const accounts::SaveStatus status = accounts::saveAccount(form.dataFolder, account);
+    QString refusal;
+    const accounts::SaveStatus status = accounts::saveAccountWithKeyring(form.dataFolder, account, &refusal);
     // Saving the account again is how the user accepts a server that no longer offers TLS.
     if (status == accounts::SaveStatus::Saved) {
         const MailAccount server = accountFromWindow(form);
         encryptedServers::forget(encryptedServers::recordPath(form.dataFolder), server.host, server.port);
     }
-    const QString message =
-        accounts::saveMessage(status, accounts::accountFilePath(form.dataFolder, account.address));
+    const QString message = !refusal.isEmpty()
+                                ? refusal
+                                : accounts::saveMessage(status, accounts::accountFilePath(form.dataFolder, account.address));
     if (!message.isEmpty())
         prompter().information(message);
 }

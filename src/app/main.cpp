@@ -13,7 +13,7 @@ int main(int argc, char **argv)
             mode = StartMode::Tray;
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs("Utilisation : pelicorde [OPTION-QT]...\n"
-                       "Débarrasse une boîte aux lettres POP3 de ses spams sans télécharger le courrier.\n"
+                       "Débarrasse une boîte aux lettres POP3 ou IMAP de ses spams sans télécharger le courrier.\n"
                        "\n"
                        "  --tray     démarre dans la zone de notification (ouverture de session)\n"
                        "  --help     affiche cette aide et quitte\n"

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/AccountFile.h"
+#include "core/AccountPassword.h"
 #include "core/BlacklistFile.h"
 #include "core/DataFiles.h"
 #include "core/Error.h"
@@ -31,7 +32,7 @@ int answerArguments(int argc, char **argv)
     const QByteArray arg(argv[1]);
     if (argc == 2 && arg == "--help") {
         std::fputs("Utilisation : pelicorde-check [--help | --version]\n"
-                   "Relève les en-têtes du compte favori de Pelicorde et écrit une ligne de JSON :\n"
+                   "Relève les en-têtes du compte POP3 ou IMAP favori de Pelicorde et écrit une ligne de JSON :\n"
                    "  {\"messages\": 42, \"marked\": 5, \"new\": 2}\n"
                    "les messages sur le serveur, ceux que la liste noire marque, les nouveaux.\n"
                    "Ne supprime rien. En cas d'erreur : une ligne sur la sortie d'erreur, code 2.\n"
@@ -93,7 +94,10 @@ MailAccount favouriteAccount(const QString &dataFolder)
     const accounts::LoadResult favourite = accounts::loadFavourite(dataFolder);
     if (favourite.status != accounts::LoadStatus::Loaded)
         throw Error(QStringLiteral("Pas de compte favori lisible dans %1").arg(dataFolder));
-    const accounts::Account &a = favourite.fields;
+    accounts::Account a = favourite.fields;
+    if (a.password.isEmpty() && !a.server.isEmpty() && !a.address.isEmpty())
+        if (const QString why = accounts::passwordFromKeyring(a); !why.isEmpty())
+            throw Error(QStringLiteral("Mot de passe du compte favori indisponible : %1").arg(why));
     if (a.server.isEmpty() || a.port.isEmpty() || a.password.isEmpty() || a.address.isEmpty())
         throw Error(QStringLiteral("Le compte favori est incomplet"));
     return sessionAccount(a.server, a.port, a.address, a.password, accounts::usesTls(a.port));

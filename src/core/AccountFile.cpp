@@ -86,7 +86,7 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes, QString *why
     return files::writePrivate(path, bytes, why);
 }
 
-SaveStatus saveAccount(const QString &dataFolder, const Account &account)
+SaveStatus checkAccount(const QString &dataFolder, const Account &account)
 {
     if (account.server.isEmpty() || account.port.isEmpty() || account.password.isEmpty()
         || account.address.isEmpty())
@@ -96,13 +96,18 @@ SaveStatus saveAccount(const QString &dataFolder, const Account &account)
     if (holdsLineBreakOrNul(account.server) || holdsLineBreakOrNul(account.port)
         || holdsLineBreakOrNul(account.password) || holdsLineBreakOrNul(account.address))
         return SaveStatus::InvalidField;
-    const QByteArray stored = encodeAccount(account);
-    if (stored.size() > kMaxFileBytes)
+    if (encodeAccount(account).size() > kMaxFileBytes)
         return SaveStatus::TooLong;
-    const QString path = accountFilePath(dataFolder, account.address);
-    if (files::holdsOtherThanFile(path))
+    if (files::holdsOtherThanFile(accountFilePath(dataFolder, account.address)))
         return SaveStatus::NotAFile;
-    if (!writePrivateFile(path, stored))
+    return SaveStatus::Saved;
+}
+
+SaveStatus saveAccount(const QString &dataFolder, const Account &account)
+{
+    if (const SaveStatus refused = checkAccount(dataFolder, account); refused != SaveStatus::Saved)
+        return refused;
+    if (!writePrivateFile(accountFilePath(dataFolder, account.address), encodeAccount(account)))
         return SaveStatus::WriteFailed;
     return SaveStatus::Saved;
 }

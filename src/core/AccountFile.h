@@ -56,6 +56,8 @@ enum class SaveStatus {
     NotAFile,       // a link, a device or a folder stands at the file's name: refusal message
 };
 
+// What the account saver would refuse, nothing written: Saved when it would write.
+SaveStatus checkAccount(const QString &dataFolder, const Account &account);
 // The account saver: writes the account to "<dataFolder>/<address>.adr", replacing any
 // file of that name.
 SaveStatus saveAccount(const QString &dataFolder, const Account &account);

@@ -173,12 +173,12 @@ CreateWebView webViewFactory()
     return create;
 }
 
-// pelicorde-preview, beside the web view library: in the install's private folder, or in the
-// build the program sits in (its tests and benchmarks one folder down). Empty when missing.
+// pelicorde-preview: in the install's libexec/pelicorde, or in the build the program sits in
+// (its tests and benchmarks one folder down). Empty when missing.
 QString previewHelper()
 {
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString &folder : {dir + QStringLiteral("/../" PELICORDE_PRIVATE_LIBDIR), dir, dir + QStringLiteral("/..")}) {
+    for (const QString &folder : {dir + QStringLiteral("/../" PELICORDE_HELPER_DIR), dir, dir + QStringLiteral("/..")}) {
         const QFileInfo helper(folder + QStringLiteral("/" PELICORDE_PREVIEW_HELPER));
         if (helper.isFile() && helper.isExecutable())
             return helper.absoluteFilePath();

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/AccountPassword.h"
 #include "core/BlacklistFile.h"
 #include "core/Error.h"
 #include "core/EventPump.h"
@@ -278,7 +279,12 @@ void headerScan(TForm1 &form)
         list.clearDataRows();
         list.setRows(2);
         prompter().beep();
-        form.scanStop = QStringLiteral("Relève impossible à %1 : compte de réception incomplet").arg(now());
+        const QString why = form.Edit16->text().isEmpty()
+                                ? accounts::passwordUnavailable(form.Edit15->text(), form.Edit3->text())
+                                : QString();
+        form.scanStop = why.isEmpty()
+                            ? QStringLiteral("Relève impossible à %1 : compte de réception incomplet").arg(now())
+                            : QStringLiteral("Relève impossible à %1 : mot de passe indisponible, %2").arg(now(), why);
         form.StatusBar1->showMessage(form.scanStop);
         form.trayTipText = form.scanStop;
         return;
