@@ -48,7 +48,7 @@ void loadFavourite(TForm1 &form)
     }
 }
 
-void applyTlsRule(TForm1 &form) { form.CheckBox2->setChecked(accounts::usesTls(form.Edit4->text())); }
+void applyTlsRule(TForm1 &form) { form.CheckBox2->setChecked(accounts::usesTls(form.accountFields().port)); }
 
 void portChanged(TForm1 &form)
 {
@@ -58,13 +58,12 @@ void portChanged(TForm1 &form)
 
 void saveAccount(TForm1 &form)
 {
-    const accounts::Account account{form.Edit3->text(), form.Edit4->text(), form.Edit16->text(),
-                                    form.Edit15->text()};
+    const accounts::Account account = form.accountFields();
     QString refusal;
     const accounts::SaveStatus status = accounts::saveAccountWithKeyring(form.dataFolder, account, &refusal);
     // Saving the account again is how the user accepts a server that no longer offers TLS.
     if (status == accounts::SaveStatus::Saved) {
-        const MailAccount server = accountFromWindow(form);
+        const MailAccount server = form.account();
         encryptedServers::forget(encryptedServers::recordPath(form.dataFolder), server.host, server.port);
     }
     const QString message = !refusal.isEmpty()

@@ -16,6 +16,8 @@ struct Account
     QString password; // Edit16
     QString address;  // Edit15, also the account name
     bool operator==(const Account &) const = default;
+    // All four filled in: what a connection needs.
+    bool complete() const { return !server.isEmpty() && !port.isEmpty() && !password.isEmpty() && !address.isEmpty(); }
 };
 
 // An account file holds at most this many bytes (the four fields and their LFs): a longer

@@ -100,14 +100,13 @@ QTimer *loginDelayTimer(TForm1 &form)
 
 bool connectionFieldEmpty(const TForm1 &form)
 {
-    return form.Edit3->text().isEmpty() || form.Edit4->text().isEmpty() || form.Edit15->text().isEmpty()
-           || form.Edit16->text().isEmpty();
+    return !form.accountFields().complete();
 }
 
 // Milliseconds before the server accepts a login with the window's account; 0 when it may be now.
 qint64 loginWaitMs(const TForm1 &form)
 {
-    return connectionFieldEmpty(form) ? 0 : loginDelays().waitMs(accountFromWindow(form));
+    return connectionFieldEmpty(form) ? 0 : loginDelays().waitMs(form.account());
 }
 
 // A scan that would log in before the server's login delay has passed is held until it has,
@@ -128,9 +127,9 @@ QString now() { return QTime::currentTime().toString(QStringLiteral("HH:mm")); }
 // minute ticks while the box waits would otherwise say that the mail was checked.
 void sayStop(TForm1 &form, const QString &stop)
 {
-    form.scanStop = stop;
+    form.check.scanStop = stop;
     form.StatusBar1->showMessage(stop);
-    form.trayTipText = stop;
+    form.check.trayTipText = stop;
 }
 
 QString failedText(const Error &e)
@@ -151,14 +150,14 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
 {
     MessageList &list = *form.list;
     // As the session reads it: the fields may change while a box waits during the login.
-    const QString source = sessionAccountKey(accountFromWindow(form));
+    const QString source = sessionAccountKey(form.account());
     const QString unrecorded = openSession(session, form, MailboxSession::Access::Scan);
     QStringList notes;
     if (!session.encrypted())
         notes << QStringLiteral("Connexion non chiffrée");
     if (!unrecorded.isEmpty())
         notes << unrecorded.left(1).toUpper() + unrecorded.mid(1);
-    form.scanNote = notes.join(QStringLiteral(" ; "));
+    form.check.scanNote = notes.join(QStringLiteral(" ; "));
 
     // Only once connected: a scan that cannot reach the server leaves the previous rows.
     list.clearDataRows();
@@ -192,7 +191,7 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
         [&] {
             if (const qint64 left = CountPauseMs - pause.elapsed(); left > 0)
                 waitPumping(int(left));
-            form.lastMessageCount = count;
+            form.check.lastMessageCount = count;
             pumpEvents();
             list.setRows(count > 0 ? count + 1 : 2);
             form.setProgressBarColour(Qt::red);
@@ -245,7 +244,7 @@ void attachmentPass(TForm1 &form, MailboxSession &session)
 
 void endOfScan(TForm1 &form, int previousCount, const QString &stop)
 {
-    form.scanStop = stop;
+    form.check.scanStop = stop;
     // The grid's enabled state and height are the preview pane's business: a scan under an
     // open pane leaves them as they are.
     form.SG1->scrollToTop();
@@ -264,8 +263,8 @@ void headerScan(TForm1 &form)
         return;
     // Asked for by the user: the list stays as it is and the status line says when the scan runs.
     if (const qint64 wait = heldForLoginDelay(form)) {
-        form.scanStop = heldScanText(wait);
-        form.StatusBar1->showMessage(form.scanStop);
+        form.check.scanStop = heldScanText(wait);
+        form.StatusBar1->showMessage(form.check.scanStop);
         return;
     }
     const ServerOperation operation;
@@ -273,42 +272,42 @@ void headerScan(TForm1 &form)
     ServerOperation::clearDeferredScan();
     loginDelayTimer(form)->stop();
 
-    const int previousCount = form.lastMessageCount;
+    const int previousCount = form.check.lastMessageCount;
     MessageList &list = *form.list;
     if (connectionFieldEmpty(form)) {
         list.clearDataRows();
         list.setRows(2);
         prompter().beep();
-        const QString why = form.Edit16->text().isEmpty()
-                                ? accounts::passwordUnavailable(form.Edit15->text(), form.Edit3->text())
-                                : QString();
-        form.scanStop = why.isEmpty()
+        const accounts::Account fields = form.accountFields();
+        const QString why = fields.password.isEmpty() ? accounts::passwordUnavailable(fields.address, fields.server)
+                                                      : QString();
+        form.check.scanStop = why.isEmpty()
                             ? QStringLiteral("Relève impossible à %1 : compte de réception incomplet").arg(now())
                             : QStringLiteral("Relève impossible à %1 : mot de passe indisponible, %2").arg(now(), why);
-        form.StatusBar1->showMessage(form.scanStop);
-        form.trayTipText = form.scanStop;
+        form.StatusBar1->showMessage(form.check.scanStop);
+        form.check.trayTipText = form.check.scanStop;
         return;
     }
 
     auto session = windowSession(form);
     QString lastHeaderDate;
     QString stop;
-    form.scanNote.clear();
+    form.check.scanNote.clear();
     try {
         headerPass(form, *session, lastHeaderDate);
     } catch (const CertificateToConfirm &e) {
         // Quietly: the list stays as it was, the status line says what waits for the user.
-        form.scanStop = e.text() + QStringLiteral(" (%1) : relève à la prochaine demande").arg(now());
+        form.check.scanStop = e.text() + QStringLiteral(" (%1) : relève à la prochaine demande").arg(now());
         emit form.scanEnded(previousCount);
         return;
     } catch (const EncryptionWithdrawn &e) {
         // Nobody may be there to read a box: the status line says why nothing was checked.
-        form.scanStop = e.text() + QStringLiteral(" (%1)").arg(now());
+        form.check.scanStop = e.text() + QStringLiteral(" (%1)").arg(now());
         if (runsUnattended()) {
             emit form.scanEnded(previousCount);
             return;
         }
-        stop = form.scanStop;
+        stop = form.check.scanStop;
         sayStop(form, stop);
         prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
     } catch (const Error &e) {
@@ -362,7 +361,7 @@ bool requestScan(TForm1 &form)
     if (ServerOperation::abandoned())
         return true;
     if (const qint64 wait = heldForLoginDelay(form)) {
-        form.scanStop = heldScanText(wait);
+        form.check.scanStop = heldScanText(wait);
         return false;
     }
     const UnattendedScope unattended;

@@ -16,8 +16,7 @@
 
 MailAccount accountFromWindow(const TForm1 &form)
 {
-    return sessionAccount(form.Edit3->text(), form.Edit4->text(), form.Edit15->text(), form.Edit16->text(),
-                          form.CheckBox2->isChecked());
+    return form.account();
 }
 
 namespace {

@@ -23,15 +23,14 @@ bool sameMailbox(const MailAccount &a, const MailAccount &b)
 
 bool watchable(const TForm1 &form, const MailAccount &account)
 {
-    return account.protocol == MailAccount::Protocol::Imap && !form.Edit3->text().isEmpty()
-           && !form.Edit4->text().isEmpty() && !form.Edit15->text().isEmpty() && !form.Edit16->text().isEmpty();
+    return account.protocol == MailAccount::Protocol::Imap && form.accountFields().complete();
 }
 
 // Watches the window's account unless it is watched already or cannot be; a watch that gave up
 // (a certificate to confirm, a refused login) is tried again once a scan has got through.
 void follow(TForm1 &form, NewMailWatcher &watcher, bool scanGotThrough)
 {
-    const MailAccount account = accountFromWindow(form);
+    const MailAccount account = form.account();
     // A scan that ends as the window closes (its last steps let events in) finds the watch
     // stopped by the close: it stays so.
     if (ServerOperation::abandoned() || !watchable(form, account))
@@ -101,9 +100,9 @@ void watchNewMail(TForm1 &form)
     });
     QObject::connect(&form, &TForm1::scanEnded, shown, [shown] { shown->waiting = false; });
     QObject::connect(&form, &TForm1::scanEnded, watcher,
-                     [&form, watcher] { guarded([&] { follow(form, *watcher, form.scanStop.isEmpty()); }); });
+                     [&form, watcher] { guarded([&] { follow(form, *watcher, form.check.scanStop.isEmpty()); }); });
     const auto edited = [&form, watcher] {
-        if (watcher->state() != NewMailWatcher::State::Off && !sameMailbox(accountFromWindow(form), watcher->account()))
+        if (watcher->state() != NewMailWatcher::State::Off && !sameMailbox(form.account(), watcher->account()))
             watcher->stop();
     };
     for (QLineEdit *field : {form.Edit3, form.Edit4, form.Edit15, form.Edit16})

@@ -130,7 +130,7 @@ bool Notifier::eventFilter(QObject *watched, QEvent *event)
 {
     // The user is back at the list: the news is read.
     if (watched == &m_form && event->type() == QEvent::WindowActivate) {
-        m_form.seenMail = m_form.scannedMail;
+        m_form.check.seenMail = m_form.check.scannedMail;
         withdraw();
     }
     return QObject::eventFilter(watched, event);
@@ -153,13 +153,13 @@ QString newMailText(int count, int marked)
 
 void signalNewMail(TForm1 &form, const QList<int> &fresh)
 {
-    const int count = form.lastMessageCount;
-    SeenMail &seen = form.seenMail;
+    const int count = form.check.lastMessageCount;
+    SeenMail &seen = form.check.seenMail;
     // The start-up scan, which runs before the periodic check starts, and the first periodic
     // one when there was none (TLS) find the mailbox as it stands, not new mail; and a user at
     // the window sees the list grow.
     if (seen.isNull() || !form.Timer2->isActive() || userAtWindow(form)) {
-        seen = form.scannedMail;
+        seen = form.check.scannedMail;
         return;
     }
     seen.shrinkTo(count); // messages deleted meanwhile, here or elsewhere

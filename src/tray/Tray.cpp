@@ -72,7 +72,7 @@ namespace {
 // The check time and, after it, what the last scan noted ("Connexion non chiffrée").
 QString withNote(const TForm1 &form, const QString &text)
 {
-    return form.scanNote.isEmpty() ? text : text + QStringLiteral(" — ") + form.scanNote;
+    return form.check.scanNote.isEmpty() ? text : text + QStringLiteral(" — ") + form.check.scanNote;
 }
 } // namespace
 
@@ -91,10 +91,10 @@ void trayUpdate(TForm1 &form, TrayRequest request)
     case TrayRequest::Modify:
         if (!iconPresent(form))
             return;
-        form.trayIcon->setIcon(QIcon(steadyIconWanted(form.blinkPhase, form.Timer1->isActive())
+        form.trayIcon->setIcon(QIcon(steadyIconWanted(form.check.blinkPhase, form.Timer1->isActive())
                                          ? form.Image1->pixmap()
                                          : form.Image2->pixmap()));
-        form.trayIcon->setToolTip(form.trayTipText.left(TipLength));
+        form.trayIcon->setToolTip(form.check.trayTipText.left(TipLength));
         break;
     case TrayRequest::Delete:
         // Hidden rather than destroyed: a removal can come while the icon's own signal is
@@ -119,10 +119,10 @@ void placeInTray(TForm1 &form)
     const bool tray = trayAvailable();
     if (tray)
         trayUpdate(form, TrayRequest::Add);
-    if (!form.scanStop.isEmpty())
-        form.trayTipText = form.scanStop;
-    else if (form.minutesSinceCheck >= 0)
-        form.trayTipText = withNote(form, timeText(form.minutesSinceCheck + 1));
+    if (!form.check.scanStop.isEmpty())
+        form.check.trayTipText = form.check.scanStop;
+    else if (form.check.minutesSinceCheck >= 0)
+        form.check.trayTipText = withNote(form, timeText(form.check.minutesSinceCheck + 1));
     // The signal goes off before the picture is chosen, so the icon arrives steady.
     form.Timer1->stop();
     if (tray)
@@ -159,37 +159,37 @@ void quitFromTray(TForm1 &form)
 
 void blinkTick(TForm1 &form)
 {
-    form.blinkPhase = !form.blinkPhase;
+    form.check.blinkPhase = !form.check.blinkPhase;
     trayUpdate(form, TrayRequest::Modify);
 }
 
 void showCheckTime(TForm1 &form, const QString &text)
 {
     form.StatusBar1->showMessage(text);
-    form.trayTipText = text;
+    form.check.trayTipText = text;
     trayUpdate(form, TrayRequest::Modify);
 }
 
 QString checkStatusText(const TForm1 &form)
 {
-    if (!form.scanStop.isEmpty())
-        return form.scanStop;
-    if (form.minutesSinceCheck < 0)
+    if (!form.check.scanStop.isEmpty())
+        return form.check.scanStop;
+    if (form.check.minutesSinceCheck < 0)
         return QString();
-    return withNote(form, form.minutesSinceCheck == 0 ? freshCheckText() : timeText(form.minutesSinceCheck + 1));
+    return withNote(form, form.check.minutesSinceCheck == 0 ? freshCheckText() : timeText(form.check.minutesSinceCheck + 1));
 }
 
 void scanEnded(TForm1 &form, int)
 {
-    const bool gotThrough = form.scanStop.isEmpty();
+    const bool gotThrough = form.check.scanStop.isEmpty();
     if (gotThrough)
-        form.minutesSinceCheck = 0;
-    const int count = form.lastMessageCount;
-    const QList<int> fresh = form.scannedMail.newRows(*form.list, count);
+        form.check.minutesSinceCheck = 0;
+    const int count = form.check.lastMessageCount;
+    const QList<int> fresh = form.check.scannedMail.newRows(*form.list, count);
     // A scan that did not get through saw only what it read; what it found new among that is
     // announced now all the same (the next scan will know it), as the beep and the blink do.
     const SeenMail now = SeenMail::of(*form.list, count);
-    form.scannedMail = gotThrough ? now : form.scannedMail.with(now);
+    form.check.scannedMail = gotThrough ? now : form.check.scannedMail.with(now);
     if (!fresh.isEmpty()) {
         form.Timer1->start();
         prompter().beep();
@@ -198,27 +198,27 @@ void scanEnded(TForm1 &form, int)
         signalNewMail(form, fresh);
     form.StatusBar1->showMessage(checkStatusText(form));
     pumpEvents();
-    form.trayTipText = checkStatusText(form);
+    form.check.trayTipText = checkStatusText(form);
     trayUpdate(form, TrayRequest::Modify);
-    form.minuteCounter = 0;
+    form.check.minuteCounter = 0;
 }
 
 void periodicTick(TForm1 &form)
 {
-    if (form.minutesSinceCheck >= 0)
-        ++form.minutesSinceCheck;
+    if (form.check.minutesSinceCheck >= 0)
+        ++form.check.minutesSinceCheck;
     if (scanHeldForLoginDelay(form)) {
         // It runs once the delay has passed; its end starts the count again.
-        form.minuteCounter = qMin(form.minuteCounter + 1, 5);
-    } else if (form.minuteCounter > 4) {
-        form.minuteCounter = 0;
+        form.check.minuteCounter = qMin(form.check.minuteCounter + 1, 5);
+    } else if (form.check.minuteCounter > 4) {
+        form.check.minuteCounter = 0;
         if (!requestScan(form))
-            form.minuteCounter = 5;
+            form.check.minuteCounter = 5;
         // A scan deferred behind a running operation says how it went once it has run.
         else if (ServerOperation::scanDeferred())
             return;
     } else {
-        ++form.minuteCounter;
+        ++form.check.minuteCounter;
     }
     // Never a check time for a check that did not happen: before the first scan nothing.
     if (const QString text = checkStatusText(form); !text.isEmpty())

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "mailbox/MessageList.h"
+#include "mailbox/SessionAccount.h"
 #include "window/Controls.h"
 #include "window/Icons.h"
 #include "window/Scaling.h"
@@ -307,6 +308,17 @@ void TForm1::setProgressBarColour(const QColor &colour)
     QPalette p = ProgressBar1->palette();
     p.setColor(QPalette::Highlight, colour);
     ProgressBar1->setPalette(p);
+}
+
+accounts::Account TForm1::accountFields() const
+{
+    return {Edit3->text(), Edit4->text(), Edit16->text(), Edit15->text()};
+}
+
+MailAccount TForm1::account() const
+{
+    const accounts::Account fields = accountFields();
+    return sessionAccount(fields.server, fields.port, fields.address, fields.password, CheckBox2->isChecked());
 }
 
 QString TForm1::aboutText() const

@@ -7,7 +7,9 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-#include "mailbox/SeenMail.h"
+#include "core/AccountFile.h"
+#include "mailbox/MailConnection.h"
+#include "window/CheckState.h"
 
 class ComboBox;
 class ListBox;
@@ -40,6 +42,11 @@ public:
     // Every control in the order of the window design (the order scaling walks them).
     QList<QWidget *> designOrder() const;
 
+    // The connection fields as typed (Edit3, Edit4, Edit16, Edit15): the one reader of them.
+    accounts::Account accountFields() const;
+    // The account they name, TLS as CheckBox2 says: what every operation connects with.
+    MailAccount account() const;
+
     // What F1 shows: the version, the licence, where the data folder is, the keys.
     QString aboutText() const;
 
@@ -63,18 +70,7 @@ public:
     bool firstShow = false;      // set by a completed creation step, cleared by the first show
     int normalGridHeight = 0;    // SG1's height at the last show
     int currentRow = 0;          // row of the last release over SG1
-    int lastMessageCount = 0;
-    SeenMail scannedMail;        // what the scans have read: new mail is what it does not hold
-    SeenMail seenMail;           // what the user has seen, which notifications count from; null before the first scan
-    int minuteCounter = 0;       // ticks of Timer2 since the last scan: the sixth scans again
-    int minutesSinceCheck = -1;  // ticks of Timer2 since the last scan that got through; -1: none yet
-    // Said by the status line after the check time of the last scan ("Connexion non chiffrée").
-    QString scanNote;
-    // What stopped the last scan and when (a failure, a certificate to confirm, the server's
-    // login delay): the status line says it, rather than a check time, until a scan gets through.
-    QString scanStop;
-    bool blinkPhase = false;
-    QString trayTipText = QStringLiteral("Pelicorde");
+    CheckState check;            // where the checking of the mailbox stands
     QSystemTrayIcon *trayIcon = nullptr; // created and removed by the tray code
     MessageList *list = nullptr;         // the model behind SG1
 

@@ -76,7 +76,7 @@ private slots:
         form.show();
         QTRY_VERIFY(!form.firstShow);
         const QString why = QStringLiteral("le trousseau de la session ne le contient pas, ou il est resté verrouillé");
-        QCOMPARE(form.scanStop.section(u' ', 4), QStringLiteral(": mot de passe indisponible, ") + why);
+        QCOMPARE(form.check.scanStop.section(u' ', 4), QStringLiteral(": mot de passe indisponible, ") + why);
         QCOMPARE(checkError(), QStringLiteral("pelicorde-check: Mot de passe du compte favori indisponible : %1\n").arg(why));
         form.Edit16->setText(QStringLiteral("nouveau"));
         QTest::mouseClick(form.BitBtn1, Qt::LeftButton);

@@ -207,7 +207,7 @@ private slots:
         m_form->list->clearDataRows();
         QString listedInside = QStringLiteral("?");
         m_prompter.whileShown = [&](const QString &) {
-            m_form->minuteCounter = 5;
+            m_form->check.minuteCounter = 5;
             m_form->Timer2Timer();
             listedInside = m_form->list->cell(1, MessageList::Subject);
         };

@@ -99,7 +99,7 @@ class DeletionTest : public QObject
     void fillList(const QList<QByteArray> &box, const QHash<int, QString> &uids = {})
     {
         MessageList &list = *m_form->list;
-        list.setMailbox(sessionAccountKey(accountFromWindow(*m_form)), {}, {});
+        list.setMailbox(sessionAccountKey(m_form->account()), {}, {});
         list.setRows(int(box.size()) + 1);
         list.clearDataRows();
         for (int r = 1; r <= box.size(); ++r) {
@@ -236,7 +236,7 @@ private slots:
         int connectionsInside = -1;
         m_prompter.answers = {yes};
         m_prompter.whileShown = [&](const QString &) {
-            m_form->minuteCounter = 5;
+            m_form->check.minuteCounter = 5;
             m_form->Timer2Timer();
             m_form->VerifierMails1Click();
             inside = cells();

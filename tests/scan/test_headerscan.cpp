@@ -140,8 +140,8 @@ class HeaderScanTest : public QObject
         QVERIFY2(failure.isEmpty() ? statusLine() == Checked || statusLine() == Checked + QStringLiteral(" — Connexion non chiffrée")
                                    : statusSays(QStringLiteral("Échec de la relève à HH:MM : ") + failure),
                  qPrintable(statusLine()));
-        QCOMPARE(form->trayTipText, statusLine());
-        QCOMPARE(form->minuteCounter, 0);
+        QCOMPARE(form->check.trayTipText, statusLine());
+        QCOMPARE(form->check.minuteCounter, 0);
         QVERIFY(!ServerOperation::busy());
     }
 
@@ -172,12 +172,12 @@ private slots:
     {
         pointAtDovecot();
         dovecot.setMessages({});
-        form->minuteCounter = 3;
+        form->check.minuteCounter = 3;
         form->BitBtn2Click();
         QCOMPARE(form->list->rows(), 2);
         QCOMPARE(row(1), QStringList(7, QString()));
         QCOMPARE(form->Edit10->text(), QStringLiteral("0"));
-        QCOMPARE(form->lastMessageCount, 0);
+        QCOMPARE(form->check.lastMessageCount, 0);
         QCOMPARE(prompter.beeps, 0);
         QVERIFY(!form->Timer1->isActive());
         QVERIFY(prompter.infos.isEmpty());
@@ -444,10 +444,10 @@ private slots:
 
         form->Edit16->setText(QStringLiteral("mauvais"));
         form->StatusBar1->clearMessage();
-        form->minuteCounter = 2;
+        form->check.minuteCounter = 2;
         form->BitBtn2Click();
         QCOMPARE(rows(), before);
-        QCOMPARE(form->lastMessageCount, 4);
+        QCOMPARE(form->check.lastMessageCount, 4);
         QCOMPARE(prompter.beeps, 0);
         verifyAtRest(LoginRefused);
 
@@ -460,7 +460,7 @@ private slots:
         QCOMPARE(form->list->cell(2, MessageList::Subject), QStringLiteral("Faux 2"));
         for (int r = 3; r <= 5; ++r)
             QCOMPARE(row(r), QStringList(7, QString()));
-        QCOMPARE(form->lastMessageCount, 5);
+        QCOMPARE(form->check.lastMessageCount, 5);
         QCOMPARE(prompter.beeps, 1); // the count grew, whatever came after
         QVERIFY(prompter.errors.isEmpty());
         verifyAtRest(QStringLiteral("Connexion coupée par le serveur"));
@@ -845,7 +845,7 @@ private slots:
         form->BitBtn2Click();
         prompter.reset();
         form->StatusBar1->clearMessage();
-        form->minuteCounter = 4;
+        form->check.minuteCounter = 4;
 
         form->findChild<QLineEdit *>(field)->clear();
         form->BitBtn2Click();
@@ -854,9 +854,9 @@ private slots:
         QCOMPARE(form->list->uid(1), QString());
         QCOMPARE(prompter.beeps, 1);
         QCOMPARE(fake.connections, 1);
-        QCOMPARE(form->lastMessageCount, 2);
+        QCOMPARE(form->check.lastMessageCount, 2);
         QVERIFY2(statusSays(QStringLiteral("Relève impossible à HH:MM : compte de réception incomplet")), qPrintable(statusLine()));
-        QCOMPARE(form->minuteCounter, 4);
+        QCOMPARE(form->check.minuteCounter, 4);
         QVERIFY(prompter.infos.isEmpty());
     }
 };

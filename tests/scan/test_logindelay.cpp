@@ -186,7 +186,7 @@ private slots:
         QFETCH(QStringList, after);
         scanned(10);
         now += 4000;
-        form->minuteCounter = 4;
+        form->check.minuteCounter = 4;
         form->Timer2Timer();
         const QRegularExpression held(QStringLiteral(
             "^Relève des messages à \\d\\d:\\d\\d:\\d\\d : le serveur demande d'attendre entre deux connexions$"));
@@ -197,8 +197,8 @@ private slots:
             form->VerifierMails1Click();
             form->Timer2Timer();
             QVERIFY2(held.match(statusLine()).hasMatch(), qPrintable(statusLine()));
-            QCOMPARE(form->trayTipText, statusLine());
-            QCOMPARE(form->minuteCounter, 5);
+            QCOMPARE(form->check.trayTipText, statusLine());
+            QCOMPARE(form->check.minuteCounter, 5);
         } else {
             if (action == QLatin1String("press")) {
                 form->BitBtn2Click();
@@ -231,7 +231,7 @@ private slots:
         QTRY_COMPARE(server->connections, connections + 1);
         QCOMPARE(subjects(), after);
         QCOMPARE(statusLine(), Checked + QStringLiteral(" — Connexion non chiffrée")); // no STLS offered
-        QCOMPARE(form->minuteCounter, 0);
+        QCOMPARE(form->check.minuteCounter, 0);
         QVERIFY(!heldScanTimer()->isActive());
         QVERIFY(prompter.infos.isEmpty());
     }

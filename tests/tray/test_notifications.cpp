@@ -193,7 +193,7 @@ private slots:
         m_server->addMessage(spam(3));
         for (int tick = 1; tick <= 6; ++tick)
             form->Timer2Timer();
-        QCOMPARE(form->lastMessageCount, 3);
+        QCOMPARE(form->check.lastMessageCount, 3);
         QCOMPARE(m_prompter.beeps, 1);
         QCOMPARE(alerts, QList<QWidget *>{form});
         QTRY_COMPARE(m_service->received.size(), 1);
@@ -212,7 +212,7 @@ private slots:
         QTRY_VERIFY(form->isActiveWindow());
         m_server->addMessage(mail(3));
         form->BitBtn2->click();
-        QCOMPARE(form->lastMessageCount, 3);
+        QCOMPARE(form->check.lastMessageCount, 3);
 
         QWidget elsewhere;
         lookAway(form, elsewhere);
@@ -220,7 +220,7 @@ private slots:
         form->Timer2->stop();
         m_server->addMessage(mail(4));
         form->BitBtn2Click();
-        QCOMPARE(form->lastMessageCount, 4);
+        QCOMPARE(form->check.lastMessageCount, 4);
         form->Timer2->start();
 
         m_server->addMessage(mail(5));

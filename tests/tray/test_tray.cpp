@@ -39,8 +39,8 @@ class TrayTest : public QObject
         [&] { QTRY_VERIFY(!form->firstShow); }();
         // One more turn: the show step itself has run, not just the first-show actions.
         [&] { QTRY_COMPARE(form->normalGridHeight, form->SG1->height()); }();
-        form->scanStop.clear();
-        form->minutesSinceCheck = 0;
+        form->check.scanStop.clear();
+        form->check.minutesSinceCheck = 0;
         return form;
     }
 
@@ -78,13 +78,13 @@ private slots:
         QFETCH(int, counter);
         QFETCH(QString, tip);
         auto form = shownWindow();
-        form->minutesSinceCheck = counter;
+        form->check.minutesSinceCheck = counter;
         form->StatusBar1->showMessage(QStringLiteral("Courrier vérifié il y a moins d'une minute"));
 
         form->BitBtn6->click();
         QVERIFY(form->isHidden());
         QVERIFY(iconPresent(*form));
-        QCOMPARE(form->trayTipText, tip);
+        QCOMPARE(form->check.trayTipText, tip);
         QCOMPARE(form->trayIcon->toolTip(), tip);
         QCOMPARE(shown(*form), steady(*form));
         // The status line keeps its own count.
@@ -93,9 +93,9 @@ private slots:
         QVERIFY(m_prompter.errors.isEmpty());
 
         // A second press on the hidden window changes nothing.
-        form->minuteCounter = 5;
+        form->check.minuteCounter = 5;
         form->BitBtn6Click();
-        QCOMPARE(form->trayTipText, tip);
+        QCOMPARE(form->check.trayTipText, tip);
     }
 
     // The six ticks after a check, with the window in the tray and shown. The connection
@@ -111,16 +111,16 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             for (int tick = 1; tick <= 5; ++tick) {
                 form->Timer2Timer();
-                QCOMPARE(form->minuteCounter, tick);
+                QCOMPARE(form->check.minuteCounter, tick);
                 const QString text = form->StatusBar1->currentMessage();
                 QVERIFY2(round == 0 ? text == timeText(tick + 1) : stopped.match(text).hasMatch(), qPrintable(text));
-                QCOMPARE(form->trayTipText, text);
+                QCOMPARE(form->check.trayTipText, text);
                 QCOMPARE(form->trayIcon->toolTip(), text);
             }
             QCOMPARE(m_prompter.beeps, beeps + round);
             form->Timer2Timer();
             QCOMPARE(m_prompter.beeps, beeps + round + 1);
-            QCOMPARE(form->minuteCounter, 0);
+            QCOMPARE(form->check.minuteCounter, 0);
             QVERIFY2(stopped.match(form->StatusBar1->currentMessage()).hasMatch(),
                      qPrintable(form->StatusBar1->currentMessage()));
             QCOMPARE(form->trayIcon->toolTip(), form->StatusBar1->currentMessage());
@@ -157,36 +157,36 @@ private slots:
         // A scan in the shown window left the signal on in its alert phase: the icon still
         // arrives steady in the tray, and stays so.
         form->Timer1->start();
-        form->blinkPhase = false;
-        form->trayTipText = QString(200, QLatin1Char('x'));
+        form->check.blinkPhase = false;
+        form->check.trayTipText = QString(200, QLatin1Char('x'));
         form->BitBtn6->click();
         QVERIFY(!form->Timer1->isActive());
         QCOMPARE(shown(*form), steady(*form));
-        form->trayTipText = QString(200, QLatin1Char('x'));
+        form->check.trayTipText = QString(200, QLatin1Char('x'));
         trayUpdate(*form, TrayRequest::Modify);
         QCOMPARE(form->trayIcon->toolTip(), QString(127, QLatin1Char('x')));
 
         // New mail found in the tray: the two pictures take turns at each tick.
         form->Timer1->start();
-        form->blinkPhase = true;
+        form->check.blinkPhase = true;
         form->Timer1Timer();
-        QVERIFY(!form->blinkPhase);
+        QVERIFY(!form->check.blinkPhase);
         QCOMPARE(shown(*form), alert(*form));
         form->Timer1Timer();
         QCOMPARE(shown(*form), steady(*form));
         form->Timer1Timer();
         QCOMPARE(shown(*form), alert(*form));
         // The timer really ticks the blink.
-        const bool phase = form->blinkPhase;
-        QTRY_VERIFY(form->blinkPhase != phase);
+        const bool phase = form->check.blinkPhase;
+        QTRY_VERIFY(form->check.blinkPhase != phase);
 
         // A left click only refreshes; with the timer stopped the picture is steady whatever the phase.
         form->Timer1->stop();
-        form->blinkPhase = false;
-        form->trayTipText = QStringLiteral("Courrier vérifié il y a moins de 3 minutes");
+        form->check.blinkPhase = false;
+        form->check.trayTipText = QStringLiteral("Courrier vérifié il y a moins de 3 minutes");
         form->TrayMessage(QSystemTrayIcon::Trigger);
         QCOMPARE(shown(*form), steady(*form));
-        QCOMPARE(form->trayIcon->toolTip(), form->trayTipText);
+        QCOMPARE(form->trayIcon->toolTip(), form->check.trayTipText);
         QVERIFY(form->isHidden());
         form->TrayMessage(QSystemTrayIcon::MiddleClick);
         form->TrayMessage(QSystemTrayIcon::Unknown);
@@ -285,7 +285,7 @@ private slots:
         QVERIFY(!iconPresent(*form));
         QVERIFY(form->Timer2->isActive());
         QVERIFY(!form->Timer1->isActive());
-        QCOMPARE(form->trayTipText, timeText(1));
+        QCOMPARE(form->check.trayTipText, timeText(1));
         form->Timer2Timer();
         QCOMPARE(form->StatusBar1->currentMessage(), timeText(2));
         QVERIFY(!iconPresent(*form));

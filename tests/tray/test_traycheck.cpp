@@ -92,7 +92,7 @@ private slots:
     void sixthTickFindsNewMailAndBlinks()
     {
         auto form = checkedWindow();
-        QCOMPARE(form->lastMessageCount, 2);
+        QCOMPARE(form->check.lastMessageCount, 2);
         form->BitBtn6->click();
         QVERIFY(form->isHidden());
 
@@ -108,7 +108,7 @@ private slots:
         QCOMPARE(form->list->cell(2, 1), QStringLiteral("Message 3"));
         QCOMPARE(m_prompter.beeps, 1);
         QVERIFY(form->Timer1->isActive());
-        QCOMPARE(form->minuteCounter, 0);
+        QCOMPARE(form->check.minuteCounter, 0);
         QCOMPARE(form->trayIcon->toolTip(), freshCheckText());
         QCOMPARE(form->StatusBar1->currentMessage(), freshCheckText());
         QVERIFY(form->isHidden());
@@ -126,7 +126,7 @@ private slots:
         form->TrayMessage(QSystemTrayIcon::DoubleClick);
         QTRY_VERIFY(!iconPresent(*form));
         QVERIFY(!form->Timer1->isActive());
-        QCOMPARE(form->lastMessageCount, 2);
+        QCOMPARE(form->check.lastMessageCount, 2);
         QVERIFY(m_prompter.infos.isEmpty());
         QVERIFY(m_prompter.errors.isEmpty());
     }
@@ -139,15 +139,15 @@ private slots:
             form->Timer2Timer();
         QCOMPARE(form->StatusBar1->currentMessage(), timeText(4));
         form->BitBtn2->click();
-        QCOMPARE(form->minuteCounter, 0);
+        QCOMPARE(form->check.minuteCounter, 0);
         QCOMPARE(form->StatusBar1->currentMessage(), freshCheckText());
 
         m_server->addMessage(mail(3));
         for (int tick = 1; tick <= 5; ++tick)
             form->Timer2Timer();
-        QCOMPARE(form->lastMessageCount, 2);
+        QCOMPARE(form->check.lastMessageCount, 2);
         form->Timer2Timer();
-        QCOMPARE(form->lastMessageCount, 3);
+        QCOMPARE(form->check.lastMessageCount, 3);
         // Found with the window shown: the signal is on but there is no icon; the next
         // reduction ends it, so the icon arrives steady.
         QVERIFY(form->Timer1->isActive());
@@ -194,7 +194,7 @@ private slots:
         form->BitBtn6->click();
         m_server->addMessage(mail(3));
         form->VerifierMails1->trigger();
-        QCOMPARE(form->lastMessageCount, 3);
+        QCOMPARE(form->check.lastMessageCount, 3);
         QVERIFY(form->isHidden());
         QVERIFY(form->Timer1->isActive());
         QCOMPARE(form->trayIcon->toolTip(), freshCheckText());
@@ -211,12 +211,12 @@ private slots:
             const ServerOperation running;
             for (int tick = 1; tick <= 6; ++tick)
                 form->Timer2Timer();
-            QCOMPARE(form->minuteCounter, 0);
+            QCOMPARE(form->check.minuteCounter, 0);
             // Not checked yet: the tip keeps the last check's time.
             QCOMPARE(form->trayIcon->toolTip(), timeText(6));
-            QCOMPARE(form->lastMessageCount, 2);
+            QCOMPARE(form->check.lastMessageCount, 2);
         }
-        QTRY_COMPARE(form->lastMessageCount, 3);
+        QTRY_COMPARE(form->check.lastMessageCount, 3);
         QCOMPARE(form->trayIcon->toolTip(), freshCheckText());
         QVERIFY(form->Timer1->isActive());
         QVERIFY(m_prompter.errors.isEmpty());

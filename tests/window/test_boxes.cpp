@@ -76,7 +76,7 @@ private slots:
                 labelFormat = label->textFormat();
                 text = label->text();
             }
-            m_form->minuteCounter = 5;
+            m_form->check.minuteCounter = 5;
             m_form->Timer2Timer();
             connectionsInside = m_server.connections;
             open->done(0);

@@ -237,11 +237,11 @@ private slots:
         QVERIFY(form.Image1->pixmap().toImage() != form.Image2->pixmap().toImage());
         QCOMPARE(form.Memo2->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(form.Memo2->palette().color(QPalette::Base), QColor(Qt::yellow));
-        QCOMPARE(form.trayTipText, QStringLiteral("Pelicorde"));
+        QCOMPARE(form.check.trayTipText, QStringLiteral("Pelicorde"));
         QCOMPARE(form.currentRow, 0);
-        QCOMPARE(form.lastMessageCount, 0);
-        QCOMPARE(form.minuteCounter, 0);
-        QVERIFY(!form.blinkPhase);
+        QCOMPARE(form.check.lastMessageCount, 0);
+        QCOMPARE(form.check.minuteCounter, 0);
+        QVERIFY(!form.check.blinkPhase);
     }
 
     void clickOnDisabledTlsBoxChangesNothing()
