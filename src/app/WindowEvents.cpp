@@ -30,6 +30,7 @@
 #include "mailbox/MessageList.h"
 #include "preview/PreviewHandlers.h"
 #include "scan/HeaderScan.h"
+#include "scan/ScanController.h"
 #include "tray/NewMailWatch.h"
 #include "tray/Tray.h"
 #include "window/BoxPrompter.h"
@@ -47,6 +48,7 @@ TForm1::TForm1(QSize workArea, QWidget *parent)
     setDefaultPrompter(&messageBoxes());
     setObjectName(QStringLiteral("Form1"));
     buildDesign();
+    scans = new ScanController(*this);
     connectHandlers();
     FormCreate();
 }

@@ -12,15 +12,6 @@
 #include "core/SafeFile.h"
 #include "window/PelicordeFP.h"
 
-namespace {
-
-QString blacklistPath()
-{
-    return blacklist::filePath(Form1 ? Form1->dataFolder : folders::dataFolderFromEnvironment());
-}
-
-} // namespace
-
 void openBlacklistEditor(TForm1 &form)
 {
     if (!Form2)
@@ -29,8 +20,9 @@ void openBlacklistEditor(TForm1 &form)
     Form2->show();
     Form2->raise();
     Form2->activateWindow();
+    Form2->path = blacklist::filePath(form.dataFolder);
     QString why;
-    const std::optional<QString> text = blacklist::loadEditorText(blacklist::filePath(form.dataFolder), &why);
+    const std::optional<QString> text = blacklist::loadEditorText(Form2->path, &why);
     Form2->unsavable = why;
     Form2->Memo1->setReadOnly(!why.isEmpty());
     Form2->BitBtn1->setEnabled(why.isEmpty());
@@ -50,15 +42,17 @@ void openBlacklistEditor(TForm1 &form)
 
 void saveBlacklistAndClose(TForm2 &form)
 {
+    // Never opened from a window: the data folder the program would use.
+    const QString path = form.path.isEmpty() ? blacklist::filePath(folders::dataFolderFromEnvironment()) : form.path;
     if (!form.unsavable.isEmpty()) {
         prompter().information(form.unsavable);
         return;
     }
     QString why;
     // toRawText keeps non-breaking spaces (byte 0xA0) that toPlainText would turn into spaces.
-    if (!blacklist::saveEditorText(blacklistPath(), form.Memo1->document()->toRawText(), form.loadedText, &why)) {
+    if (!blacklist::saveEditorText(path, form.Memo1->document()->toRawText(), form.loadedText, &why)) {
         // Something other than a file stands there now: say so. A full disk keeps its beep.
-        if (files::holdsOtherThanFile(blacklistPath()))
+        if (files::holdsOtherThanFile(path))
             prompter().information(why);
         else
             prompter().beep();

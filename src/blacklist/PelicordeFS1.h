@@ -20,6 +20,8 @@ public:
     // The text Memo1 was last loaded with from the file: tells a NUL of the file from a
     // "\u2400" the user typed when saving.
     QString loadedText;
+    // The file it was opened on (the main window's data folder), and saves to.
+    QString path;
     // Why the file could not be loaded, when it could not: the editor then shows nothing,
     // takes no typing and does not save over the file. Empty once a load gets through.
     QString unsavable;

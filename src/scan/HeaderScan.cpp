@@ -23,6 +23,7 @@
 #include "mailbox/ScanPasses.h"
 #include "mailbox/SessionAccount.h"
 #include "mailbox/SpamMarking.h"
+#include "scan/ScanController.h"
 #include "scan/SessionSettings.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
@@ -71,33 +72,6 @@ void setCounterColour(TForm1 &form, const QColor &colour)
     form.Edit10->setPalette(p);
 }
 
-// A deferred scan runs once the running operation has ended, as a timer's request would (it may
-// then wait for the server's login delay); Form1 is the window the timers and the tray belong to.
-void ensureDeferredScanRunner()
-{
-    static bool set = false;
-    if (set)
-        return;
-    set = true;
-    ServerOperation::setDeferredScanRunner([] {
-        if (Form1)
-            guarded([] { requestScan(*Form1); });
-    });
-}
-
-// Runs the scan held back by the server's login delay; a child of the window, so it goes with it.
-QTimer *loginDelayTimer(TForm1 &form)
-{
-    const QString name = QStringLiteral("LoginDelayTimer");
-    if (auto *timer = form.findChild<QTimer *>(name, Qt::FindDirectChildrenOnly))
-        return timer;
-    auto *timer = new QTimer(&form);
-    timer->setObjectName(name);
-    timer->setSingleShot(true);
-    QObject::connect(timer, &QTimer::timeout, &form, [&form] { guarded([&form] { requestScan(form); }); });
-    return timer;
-}
-
 bool connectionFieldEmpty(const TForm1 &form)
 {
     return !form.accountFields().complete();
@@ -114,9 +88,8 @@ qint64 loginWaitMs(const TForm1 &form)
 qint64 heldForLoginDelay(TForm1 &form)
 {
     const qint64 wait = loginWaitMs(form);
-    // Checked again when the timer fires: an early tick or a login meanwhile re-arms it.
     if (wait > 0)
-        loginDelayTimer(form)->start(int(wait));
+        form.scans->holdFor(wait);
     return wait;
 }
 
@@ -257,7 +230,6 @@ void endOfScan(TForm1 &form, int previousCount, const QString &stop)
 
 void headerScan(TForm1 &form)
 {
-    ensureDeferredScanRunner();
     // Also the re-scan of a deletion given up by the window's close.
     if (ServerOperation::abandoned() || refusedWhileBusy())
         return;
@@ -270,7 +242,7 @@ void headerScan(TForm1 &form)
     const ServerOperation operation;
     // This scan answers any scan deferred until now (e.g. a tick during the deletion it follows).
     ServerOperation::clearDeferredScan();
-    loginDelayTimer(form)->stop();
+    form.scans->cancelHold();
 
     const int previousCount = form.check.lastMessageCount;
     MessageList &list = *form.list;
@@ -353,7 +325,6 @@ void headerScan(TForm1 &form)
 
 bool requestScan(TForm1 &form)
 {
-    ensureDeferredScanRunner();
     if (ServerOperation::busy()) {
         ServerOperation::deferScan();
         return true;
@@ -369,7 +340,7 @@ bool requestScan(TForm1 &form)
     return true;
 }
 
-bool scanHeldForLoginDelay(TForm1 &form) { return loginDelayTimer(form)->isActive(); }
+bool scanHeldForLoginDelay(TForm1 &form) { return form.scans->holding(); }
 
 void rescanAfterChange(TForm1 &form)
 {

@@ -75,14 +75,14 @@ private:
 
 NewMailWatcher *newMailWatcher(const TForm1 &form)
 {
-    return form.findChild<NewMailWatcher *>(QStringLiteral("NewMailWatcher"), Qt::FindDirectChildrenOnly);
+    return form.watcher;
 }
 
 void watchNewMail(TForm1 &form)
 {
-    if (newMailWatcher(form))
+    if (form.watcher)
         return;
-    auto *watcher = new NewMailWatcher(&form);
+    auto *watcher = form.watcher = new NewMailWatcher(&form);
     watcher->setObjectName(QStringLiteral("NewMailWatcher"));
     // Never opened in the middle of an operation: it would hold that one up while it logs in.
     watcher->setMayConnect([] { return !ServerOperation::busy() && !ServerOperation::abandoned(); });

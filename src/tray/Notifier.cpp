@@ -34,9 +34,9 @@ bool userAtWindow(const TForm1 &form) { return form.isActiveWindow() && !form.is
 
 Notifier &notifierOf(TForm1 &form)
 {
-    if (auto *notifier = form.findChild<Notifier *>(QString(), Qt::FindDirectChildrenOnly))
-        return *notifier;
-    return *new Notifier(form);
+    if (!form.notifier)
+        form.notifier = new Notifier(form);
+    return *form.notifier;
 }
 
 } // namespace

@@ -15,6 +15,9 @@ class ComboBox;
 class ListBox;
 class MessageGrid;
 class MessageList;
+class NewMailWatcher;
+class Notifier;
+class ScanController;
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -72,6 +75,9 @@ public:
     int currentRow = 0;          // row of the last release over SG1
     CheckState check;            // where the checking of the mailbox stands
     QSystemTrayIcon *trayIcon = nullptr; // created and removed by the tray code
+    ScanController *scans = nullptr;     // the scans nobody waits on; made with the window
+    NewMailWatcher *watcher = nullptr;   // the IMAP watch, from the first show on
+    Notifier *notifier = nullptr;        // the desktop notifications, from the first new mail on
     MessageList *list = nullptr;         // the model behind SG1
 
     // Controls of the top band.

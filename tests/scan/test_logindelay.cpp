@@ -13,6 +13,7 @@
 #include "mailbox/LoginDelay.h"
 #include "mailbox/MessageList.h"
 #include "scan/HeaderScan.h"
+#include "scan/ScanController.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
@@ -57,7 +58,7 @@ class LoginDelayTest : public QObject
             out << form->list->cell(r, MessageList::Subject);
         return out;
     }
-    QTimer *heldScanTimer() const { return form->findChild<QTimer *>(QStringLiteral("LoginDelayTimer")); }
+    QTimer *heldScanTimer() const { return form->scans->holdTimer(); }
     // Lets the held scan's timer fire at once; it checks the clock itself.
     void fireHeldScan()
     {
