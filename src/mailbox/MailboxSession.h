@@ -32,7 +32,7 @@ public:
     virtual void setCertificateDecision(CertificateDecision decide) = 0;
     // Logs in and opens the mailbox. Without implicit TLS the session upgrades whenever the server
     // offers it, never falling back to clear text; a certificate the CAs do not validate goes to
-    // the certificate decision.
+    // the certificate decision (see openSession in SessionOpening.h).
     virtual void open(const MailAccount &account, Access access) = 0;
     virtual bool encrypted() const = 0;
     virtual int loginDelay() = 0; // seconds the server asks between logins; 0 when none
