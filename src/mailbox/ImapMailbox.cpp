@@ -77,3 +77,9 @@ int ImapMailbox::remove(const QList<RemovalRow> &rows, const QString &idScope, c
     events.step();
     return removed;
 }
+
+bool ImapMailbox::watch(const NewMail &onNewMail, const Lost &onLost, int renewalMs)
+{
+    m_session.setIdleRenewal(renewalMs);
+    return m_session.startIdle(onNewMail, onLost);
+}

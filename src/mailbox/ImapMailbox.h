@@ -5,7 +5,7 @@
 
 // IMAP as a mailbox session: the INBOX, EXAMINEd for reading so that nothing sets \Seen;
 // messages named by UID, which name them for good under the UIDVALIDITY, so that a removal
-// goes by UIDs alone and takes effect at once.
+// goes by UIDs alone and takes effect at once. The INBOX can be watched with IDLE.
 class ImapMailbox final : public MailboxSession
 {
 public:
@@ -26,6 +26,10 @@ public:
     int remove(const QList<RemovalRow> &rows, const QString &idScope, const Removal &how,
                const RemovalEvents &events) override;
     bool removesAtOnce() const override { return true; }
+    bool canWatch() const override { return true; }
+    bool watch(const NewMail &onNewMail, const Lost &onLost, int renewalMs) override;
+    bool watching() const override { return m_session.idling(); }
+    void leave() override { m_session.leave(); }
     void close() override { m_session.logout(); }
 
 private:

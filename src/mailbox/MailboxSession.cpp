@@ -18,6 +18,11 @@ QList<QString> MailboxSession::uniqueIdsByNumber()
     return byNumber;
 }
 
+bool MailboxSession::watch(const NewMail &, const Lost &, int)
+{
+    return false;
+}
+
 std::unique_ptr<MailboxSession> makeMailboxSession(const MailAccount &account)
 {
     if (account.protocol == MailAccount::Protocol::Imap)

@@ -73,6 +73,21 @@ public:
     // mailbox may then have changed.
     virtual bool removesAtOnce() const = 0;
 
+    // New mail told on a connection kept open for it. Whether this mailbox can be watched at all,
+    // known before connecting.
+    virtual bool canWatch() const { return false; }
+    using NewMail = std::function<void(int count)>;
+    using Lost = std::function<void(const Error &error)>;
+    // Once opened for reading: keeps the connection waiting for new mail, renewing the wait every
+    // renewalMs, and returns once it waits; false when the server does not offer it. Then, while
+    // the event loop runs, onNewMail(count) when mail comes and onLost(error) once when the
+    // connection ends, both from within its signals (release the session from the event loop,
+    // not in them). No other call may be made but leave().
+    virtual bool watch(const NewMail &onNewMail, const Lost &onLost, int renewalMs);
+    virtual bool watching() const { return false; }
+    // Ends the session without waiting for the server; the session is to be released then.
+    virtual void leave() {}
+
     virtual void close() = 0; // ends the session, so that removals take effect
 };
 
