@@ -15,12 +15,11 @@
 #include "core/Folders.h"
 #include "core/SafeFile.h"
 #include "core/TlsRule.h"
-#include "mailbox/CertificateTrust.h"
-#include "mailbox/EncryptedServers.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/ScanPasses.h"
 #include "mailbox/SessionAccount.h"
+#include "mailbox/SessionOpening.h"
 #include "mailbox/SpamMarking.h"
 
 namespace {
@@ -103,12 +102,25 @@ MailAccount favouriteAccount(const QString &dataFolder)
     return sessionAccount(a.server, a.port, a.address, a.password, accounts::usesTls(a.port));
 }
 
+// Nobody to ask: only a certificate the window has had confirmed goes (the CAs' are never asked).
+class Unattended final : public NeverAsk
+{
+public:
+    Unattended()
+        : NeverAsk(QStringLiteral("Certificat du serveur %1:%2 non confirmé : ouvrez Pelicorde pour le vérifier"))
+    {
+    }
+    // Unrecorded, a later stripped STLS would go unnoticed: not a check that went well.
+    void unrecorded(const Unrecorded &record) override
+    {
+        throw Error(QStringLiteral("La protection du chiffrement n'a pas pu être enregistrée : %1").arg(record.why));
+    }
+};
+
 int check()
 {
     const QString dataFolder = folders::dataFolderFromEnvironment();
-    MailAccount account = favouriteAccount(dataFolder);
-    const QString encrypted = encryptedServers::recordPath(dataFolder);
-    account.tlsRequired = encryptedServers::known(encrypted, account.host, account.port);
+    const MailAccount account = favouriteAccount(dataFolder);
 
     MessageList list;
     QString lastHeaderDate;
@@ -116,21 +128,9 @@ int check()
     int count = 0;
     {
         const auto session = makeMailboxSession(account);
-        // Nobody to ask: only a certificate the window has had confirmed goes (the CAs' are never asked).
-        const QString store = certificates::storePath(dataFolder);
-        session->setCertificateDecision([store](const PeerCertificate &peer) {
-            if (certificates::trustOf(store, peer) == certificates::Trust::Remembered)
-                return true;
-            throw Error(QStringLiteral("Certificat du serveur %1:%2 non confirmé : ouvrez Pelicorde pour le vérifier")
-                            .arg(peer.host)
-                            .arg(peer.port));
-        });
+        Unattended nobody;
         // Read-only: over IMAP, EXAMINE, so that no flag changes.
-        session->open(account, MailboxSession::Access::Scan);
-        // Unrecorded, a later stripped STLS would go unnoticed: not a check that went well.
-        if (QString why; session->encrypted() && !account.tls
-                         && !encryptedServers::remember(encrypted, account.host, account.port, &why))
-            throw Error(QStringLiteral("La protection du chiffrement n'a pas pu être enregistrée : %1").arg(why));
+        openSession(*session, account, dataFolder, MailboxSession::Access::Scan, nobody);
         count = session->messageCount();
         list.setRows(count > 0 ? count + 1 : 2);
         scan::headerPass(*session, list, count, lastHeaderDate, [](int) {});

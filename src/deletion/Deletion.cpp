@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "deletion/Deletion.h"
 
-#include <QHash>
-
 #include "core/Error.h"
 #include "core/EventPump.h"
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
 #include "mailbox/LoginDelay.h"
-#include "mailbox/MailMessage.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
 #include "scan/HeaderScan.h"
@@ -42,104 +39,38 @@ QString warningText(const MessageList &list)
                           "cette suppression est irréversible.\n\nVoulez-vous continuer ?");
 }
 
-// The window was closed during the run: the session goes without QUIT, so none of the run's
-// deletions take effect.
+// The window was closed during the run: the session is dropped without being ended, so none of
+// the run's deletions that wait for its end take effect.
 void throwIfAbandoned()
 {
     if (ServerOperation::abandoned())
         throw Error(QStringLiteral("Suppression abandonnée : le programme se ferme"));
 }
 
-// The marked rows whose ids name their messages for good, removed in one step under the
-// scan's id scope: a mailbox renumbered since cannot mislead it. A row the scan left without
-// an id is not removed.
-void removeByIds(MailboxSession &session, const MessageList &list)
-{
-    QList<QString> ids;
-    for (int r = list.rows() - 1; r >= 1; --r) {
-        if (!list.isMarked(r))
-            continue;
-        if (list.uid(r).isEmpty())
-            prompter().information(ChangedText);
-        else
-            ids << list.uid(r);
-    }
-    throwIfAbandoned();
-    if (!ids.isEmpty())
-        session.removeByIds(list.idScope(), ids, list.removal().kind == Removal::Kind::ToJunk);
-    pumpEvents();
-    throwIfAbandoned();
-}
-
-// Whether message r on the server is still the one row r shows.
-bool stillTheSame(MailboxSession &session, const MessageList &list, const QHash<int, QString> &ids, int r)
-{
-    const MailMessage header = MailMessage::parse(session.header(r));
-    // Compared as text, not through the ANSI code page: there, two Cyrillic or Chinese subjects
-    // of the same length both read as a row of '?' and pass for the same.
-    if (MessageList::kept(header.subject()) != list.cell(r, MessageList::Subject))
-        return false;
-    // Subjects repeat (newsletters, notifications, spam runs); the unique id does not. When the
-    // server gives ids, a row without one cannot be told from its neighbours.
-    const QString uid = list.uid(r);
-    if (uid.isEmpty() && ids.isEmpty())
-        return true;
-    return !uid.isEmpty() && ids.value(r) == uid;
-}
-
-// Deletes the marked rows that still stand for the same message on the server, then QUIT.
-// Throws on any failure; the caller then drops the session without QUIT, so that none of
-// this run's deletions take effect. quitSent: the deletions may have taken effect.
-void deleteRows(MailboxSession &session, TForm1 &form, bool &quitSent)
+// Removes the marked rows that still stand for the same message on the server, each row that
+// does not saying so in its box as it is found, then ends the session so that the removals take
+// effect. Throws on any failure; the caller then drops the session without ending it.
+// changed: the mailbox may have changed.
+void deleteRows(MailboxSession &session, TForm1 &form, bool &changed)
 {
     openSession(session, form, MailboxSession::Access::Change);
     pumpEvents();
+    // Removals that take effect as they go may have changed the mailbox, whatever happens next.
+    changed = session.removesAtOnce();
     const MessageList &list = *form.list;
-    if (session.idsIdentify()) {
-        // Such removals take effect at once, not at the session's end.
-        quitSent = true;
-        removeByIds(session, list);
-        session.close();
-        return;
-    }
-    // A row beyond the mailbox's end stands for a message that is gone: asking the server for
-    // it would only fail the whole run.
-    const int count = session.messageCount();
-    QList<int> marked;
+    QList<RemovalRow> rows;
     for (int r = list.rows() - 1; r >= 1; --r)
         if (list.isMarked(r))
-            marked << r;
-    const QHash<int, QString> ids = marked.isEmpty() ? QHash<int, QString>() : session.uniqueIds();
-
-    // In steps of many rows: their headers asked in one go, then the deletions of those that
-    // still match; a link's round trip is paid per step, not twice per message.
-    constexpr int kStep = 2000;
-    for (qsizetype from = 0; from < marked.size(); from += kStep) {
-        const QList<int> step = marked.mid(from, kStep);
-        QList<int> onServer;
-        for (int r : step)
-            if (r <= count)
-                onServer << r;
-        session.headersAhead(onServer);
-        QList<int> same;
-        for (int r : step) {
-            throwIfAbandoned();
-            if (r <= count && stillTheSame(session, list, ids, r))
-                same << r;
-            else
-                prompter().information(ChangedText);
-            pumpEvents();
-        }
+            rows << RemovalRow{r, list.uid(r), list.cell(r, MessageList::Subject)};
+    RemovalEvents events;
+    events.changed = [](const RemovalRow &) { prompter().information(ChangedText); };
+    events.refused = [](const RemovalRow &) { prompter().information(RefusedText); };
+    events.between = [] {
+        pumpEvents();
         throwIfAbandoned();
-        session.removeAhead(same);
-        for (int r : same) {
-            if (!session.remove(r))
-                prompter().information(RefusedText);
-            pumpEvents();
-        }
-        throwIfAbandoned();
-    }
-    quitSent = true;
+    };
+    session.remove(rows, list.idScope(), list.removal(), events);
+    changed = true;
     session.close();
 }
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <QString>
 
-#include "mailbox/Pop3Session.h"
+#include "mailbox/MailConnection.h"
 
 // Trust on first use for server certificates the CAs do not validate: the file
 // "Certificats.txt" of the data folder holds one line per server, "<host>:<port> <SHA-256

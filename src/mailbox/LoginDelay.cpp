@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "mailbox/Pop3Session.h"
+#include "mailbox/MailConnection.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <functional>
 #include <memory>
 
-#include "mailbox/ImapSession.h"
-#include "mailbox/Pop3Session.h"
+#include "mailbox/ImapStructure.h"
+#include "mailbox/MailConnection.h"
+#include "mailbox/MailboxErrors.h"
 #include "mailbox/Removal.h"
-
 
 // One operation's conversation with an account's mailbox, POP3 or IMAP alike: what the scan,
 // the preview, the attachment saving, the deletion and pelicorde-check ask of a server. Messages
@@ -30,7 +30,9 @@ public:
     virtual ~MailboxSession() = default;
 
     virtual void setCertificateDecision(CertificateDecision decide) = 0;
-    // Logs in (the TLS and certificate rules of Pop3Session::open) and opens the mailbox.
+    // Logs in and opens the mailbox. Without implicit TLS the session upgrades whenever the server
+    // offers it, never falling back to clear text; a certificate the CAs do not validate goes to
+    // the certificate decision (see openSession in SessionOpening.h).
     virtual void open(const MailAccount &account, Access access) = 0;
     virtual bool encrypted() const = 0;
     virtual int loginDelay() = 0; // seconds the server asks between logins; 0 when none
@@ -58,56 +60,36 @@ public:
     // Message n whole, by its id where the ids name messages for good.
     virtual QByteArray message(int n, const QString &id) = 0;
 
-    // Whether an id names its message for good within idScope(): a removal then goes by ids
-    // alone; otherwise each message is checked against its row (header(n)) and removed by number.
-    virtual bool idsIdentify() const = 0;
-    virtual QByteArray header(int n) = 0;
-    virtual bool remove(int n) = 0; // false when the server refuses it
-    // header(n) / remove(n) of each of numbers asked now, in one go where the protocol allows,
-    // their answers left for those calls: a run over scattered messages is not a round trip each.
-    virtual void headersAhead(const QList<int> &numbers) = 0;
-    virtual void removeAhead(const QList<int> &numbers) = 0;
-    // The messages with these ids, provided the mailbox holds under scope still (MailboxChanged
-    // otherwise): moved to removalKind()'s folder when toJunk, else destroyed. Returns how many
-    // left; a failure midway throws RemovalFailed, which tells how many had left already.
-    virtual int removeByIds(const QString &scope, const QList<QString> &ids, bool toJunk) = 0;
+    // Removes the rows' messages in the order given, each only while it is still its row's: by id
+    // under idScope where ids name messages for good (MailboxChanged, nothing removed, when the
+    // mailbox no longer holds under it), otherwise by number once the server's subject and id
+    // are checked against the row's. A row that no longer matches, or has no id where one is
+    // needed, stays (events.changed); one the server refuses stays too (events.refused) and the
+    // run goes on. how: to its folder (ToJunk) or destroyed. Returns how many were removed; a
+    // failure midway throws (RemovalFailed tells how many had gone already).
+    virtual int remove(const QList<RemovalRow> &rows, const QString &idScope, const Removal &how,
+                       const RemovalEvents &events) = 0;
+    // Whether remove() takes effect as it goes rather than at close(): after a failure the
+    // mailbox may then have changed.
+    virtual bool removesAtOnce() const = 0;
+
+    // New mail told on a connection kept open for it. Whether this mailbox can be watched at all,
+    // known before connecting.
+    virtual bool canWatch() const { return false; }
+    using NewMail = std::function<void(int count)>;
+    using Lost = std::function<void(const Error &error)>;
+    // Once opened for reading: keeps the connection waiting for new mail, renewing the wait every
+    // renewalMs, and returns once it waits; false when the server does not offer it. Then, while
+    // the event loop runs, onNewMail(count) when mail comes and onLost(error) once when the
+    // connection ends, both from within its signals (release the session from the event loop,
+    // not in them). No other call may be made but leave().
+    virtual bool watch(const NewMail &onNewMail, const Lost &onLost, int renewalMs);
+    virtual bool watching() const { return false; }
+    // Ends the session without waiting for the server; the session is to be released then.
+    virtual void leave() {}
 
     virtual void close() = 0; // ends the session, so that removals take effect
 };
 
 // The session of account's protocol.
 std::unique_ptr<MailboxSession> makeMailboxSession(const MailAccount &account);
-
-// A POP3 session as a mailbox session, the caller's own or one made here.
-class Pop3Mailbox final : public MailboxSession
-{
-public:
-    Pop3Mailbox();
-    explicit Pop3Mailbox(Pop3Session &session);
-
-    void setCertificateDecision(CertificateDecision decide) override;
-    void open(const MailAccount &account, Access access) override;
-    bool encrypted() const override;
-    int loginDelay() override;
-    int messageCount() override;
-    void headersAhead(int first, int last) override;
-    void headers(int first, int last, const Each &each) override;
-    QHash<int, QString> uniqueIds() override;
-    QList<QString> uniqueIdsByNumber() override;
-    QString idScope() const override { return {}; }
-    Removal removalKind() override { return {}; }
-    void attachments(int first, int last, const EachAttachments &each,
-                     const std::function<void(int n)> &afterPart) override;
-    QByteArray message(int n, const QString &id) override;
-    bool idsIdentify() const override { return false; }
-    QByteArray header(int n) override;
-    bool remove(int n) override;
-    void headersAhead(const QList<int> &numbers) override;
-    void removeAhead(const QList<int> &numbers) override;
-    int removeByIds(const QString &scope, const QList<QString> &ids, bool toJunk) override;
-    void close() override;
-
-private:
-    std::unique_ptr<Pop3Session> m_own;
-    Pop3Session &m_session;
-};

@@ -4,8 +4,9 @@
 #include <QPointer>
 #include <algorithm>
 
-#include "mailbox/ImapSession.h"
 #include "mailbox/LoginDelay.h"
+#include "mailbox/MailboxSession.h"
+#include "mailbox/SessionOpening.h"
 
 NewMailWatcher::NewMailWatcher(QObject *parent) : QObject(parent)
 {
@@ -20,15 +21,15 @@ NewMailWatcher::NewMailWatcher(QObject *parent) : QObject(parent)
 
 NewMailWatcher::~NewMailWatcher() { stop(); }
 
-bool NewMailWatcher::idling() const { return m_session && m_session->idling(); }
+bool NewMailWatcher::idling() const { return m_session && m_session->watching(); }
 
-void NewMailWatcher::watch(const MailAccount &account, CertificateDecision decide)
+void NewMailWatcher::watch(const MailAccount &account, const QString &dataFolder)
 {
     stop();
     m_account = account;
     // Never a password in clear text for a connection the user did not ask for.
     m_account.tlsRequired = true;
-    m_decide = std::move(decide);
+    m_dataFolder = dataFolder;
     m_state = State::Watching;
     m_delayMs = m_timing.firstRetryMs;
     m_attempt.start(0);
@@ -65,27 +66,19 @@ void NewMailWatcher::attempt()
     const QPointer<NewMailWatcher> self(this);
     const quint64 generation = m_generation;
     const auto current = [&] { return self && m_generation == generation; };
-    auto session = std::make_unique<ImapSession>();
-    const auto certificateRefused = std::make_shared<bool>(false);
-    session->setCertificateDecision([certificateRefused, decide = m_decide](const PeerCertificate &peer) {
-        try {
-            *certificateRefused = !(decide && decide(peer));
-        } catch (const Error &) {
-            *certificateRefused = true;
-        }
-        return !*certificateRefused;
-    });
-    session->setIdleRenewal(m_timing.renewalMs);
+    // Copies: this watch may be gone once the opening returns.
+    const MailAccount account = m_account;
+    const QString dataFolder = m_dataFolder;
+    const int renewalMs = m_timing.renewalMs;
+    std::unique_ptr<MailboxSession> session = makeMailboxSession(account);
+    NeverAsk nobody;
     bool idles = false;
     try {
-        session->open(m_account);
+        openSession(*session, account, dataFolder, MailboxSession::Access::Read, nobody);
         if (!current())
             return session->leave();
-        session->select(true);
-        if (!current())
-            return session->leave();
-        idles = session->startIdle([this](int count) { announced(count); },
-                                   [this](const Error &error) { lost(error); });
+        idles = session->watch([this](int count) { announced(count); }, [this](const Error &error) { lost(error); },
+                               renewalMs);
     } catch (const EncryptionWithdrawn &e) {
         if (current())
             end(State::Unsuited, e.text());
@@ -94,11 +87,13 @@ void NewMailWatcher::attempt()
         if (current())
             end(State::GaveUp, e.text());
         return;
+    } catch (const CertificateToConfirm &e) {
+        if (current())
+            end(State::GaveUp, e.text());
+        return;
     } catch (const Error &e) {
         if (!current())
             return;
-        if (*certificateRefused)
-            return end(State::GaveUp, e.text());
         return lost(e);
     }
     if (!current())

@@ -7,10 +7,10 @@
 #include <functional>
 #include <memory>
 
-#include "mailbox/Pop3Session.h"
+#include "mailbox/MailConnection.h"
 
 class Error;
-class ImapSession;
+class MailboxSession;
 
 // Keeps one IMAP connection idling on an account's INBOX (EXAMINE, IDLE) and tells when mail
 // arrives, the server's announcements gathered (Timing). Everything happens from the event loop
@@ -54,9 +54,9 @@ public:
     // Whether a connection may be opened now; when not, the attempt waits.
     void setMayConnect(std::function<bool()> mayConnect) { m_mayConnect = std::move(mayConnect); }
 
-    // Watches account from the event loop on, in place of what was watched. decide: for a
-    // certificate the CAs do not validate; it must not ask anyone.
-    void watch(const MailAccount &account, CertificateDecision decide);
+    // Watches account from the event loop on, in place of what was watched, with the records of
+    // dataFolder (openSession of SessionOpening.h, never asking anyone).
+    void watch(const MailAccount &account, const QString &dataFolder);
     // Ends the connection (DONE, LOGOUT, not waiting) and the watch.
     void stop();
 
@@ -80,10 +80,10 @@ private:
     Timing m_timing;
     std::function<bool()> m_mayConnect;
     MailAccount m_account;
-    CertificateDecision m_decide;
+    QString m_dataFolder;
     State m_state = State::Off;
-    std::unique_ptr<ImapSession> m_session;
-    std::unique_ptr<ImapSession> m_lost; // failed, until the event loop releases it
+    std::unique_ptr<MailboxSession> m_session;
+    std::unique_ptr<MailboxSession> m_lost; // failed, until the event loop releases it
     quint64 m_generation = 0; // changed by every watch() and stop(): a connection of an older watch is dropped
     int m_delayMs = 0;
     QTimer m_attempt; // the next connection

@@ -6,7 +6,7 @@
 
 #include "core/LocalClock.h"
 #include "mailbox/MailMessage.h"
-#include "mailbox/MailboxSession.h"
+#include "mailbox/Pop3Mailbox.h"
 #include "mailbox/MessageList.h"
 
 namespace scan {

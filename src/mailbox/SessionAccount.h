@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-#include "mailbox/Pop3Session.h"
+#include "mailbox/MailConnection.h"
 
 // The account of a mailbox session from the connection fields as typed: the port read as the TLS
 // rule reads it (110 when not a number), the receiving address as the user name; IMAP on ports

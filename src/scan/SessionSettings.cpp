@@ -3,13 +3,9 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <memory>
 
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
-#include "mailbox/CertificateTrust.h"
-#include "mailbox/EncryptedServers.h"
-#include "mailbox/LoginDelay.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/SessionAccount.h"
 #include "window/PelicordeFP.h"
@@ -38,57 +34,51 @@ bool runsUnattended()
     return g_unattended;
 }
 
-QString openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access)
+namespace {
+
+// The user, when there, answers about a certificate and is told at once of a record that could
+// not be written; the status line gets a note of it either way.
+class WindowAsker final : public SessionAsker
 {
-    // A record that cannot be written is said at once to whoever is there, and on the status
-    // line. Shared: the session keeps the certificate decision.
-    const auto unrecorded = std::make_shared<QStringList>();
-    const auto sayUnrecorded = [unrecorded](const QString &note, const QString &box) {
-        *unrecorded << note;
-        if (!g_unattended)
-            prompter().information(box);
-    };
-    MailAccount account = accountFromWindow(form);
-    const QString encrypted = encryptedServers::recordPath(form.dataFolder);
-    account.tlsRequired = encryptedServers::known(encrypted, account.host, account.port);
-    const QString store = certificates::storePath(form.dataFolder);
-    session.setCertificateDecision([store, sayUnrecorded](const PeerCertificate &peer) {
-        const certificates::Trust trust = certificates::trustOf(store, peer);
-        if (trust == certificates::Trust::Remembered)
-            return true;
+public:
+    QStringList notes;
+
+    bool trust(const PeerCertificate &peer, certificates::Trust trust) override
+    {
         // Nobody may be there to answer: the next operation the user starts asks.
         if (g_unattended)
-            throw CertificateToConfirm(
-                QStringLiteral("Le certificat du serveur %1:%2 est à confirmer").arg(peer.host).arg(peer.port));
+            return NeverAsk().trust(peer, trust);
         // A changed certificate may be an interception: Return must not say yes to it.
-        if (!prompter().question(certificates::questionText(peer, trust),
-                                 trust == certificates::Trust::Changed ? Prompter::Default::Annuler
-                                                                       : Prompter::Default::Oui))
-            return false;
-        if (QString why; !certificates::remember(store, peer, &why))
-            sayUnrecorded(QStringLiteral("certificat accepté mais non enregistré"),
-                          QStringLiteral("Votre réponse n'a pas pu être enregistrée : %1.\n\nLe certificat est accepté "
-                                         "pour cette connexion seulement ; la question sera posée de nouveau.")
-                              .arg(why));
-        return true;
-    });
-    try {
-        session.open(account, access);
-    } catch (LoginRefused &refused) {
-        loginDelays().refused(account, refused.reason());
-        refused.setDelaySeconds(loginDelays().delaySeconds(account));
-        throw;
+        return prompter().question(certificates::questionText(peer, trust),
+                                   trust == certificates::Trust::Changed ? Prompter::Default::Annuler
+                                                                         : Prompter::Default::Oui);
     }
-    if (QString why; session.encrypted() && !account.tls && !encryptedServers::remember(encrypted, account.host, account.port, &why))
-        sayUnrecorded(QStringLiteral("protection du chiffrement non enregistrée"),
-                      QStringLiteral("La protection du mot de passe n'a pas pu être enregistrée : %1.\n\nSi quelqu'un "
-                                     "retirait plus tard le chiffrement de %2:%3, Pelicorde ne pourrait pas s'en apercevoir.")
-                          .arg(why, account.host)
-                          .arg(account.port));
-    // The login counts from now, even if the session fails right after it.
-    loginDelays().loggedIn(account);
-    loginDelays().announced(account, session.loginDelay());
-    return unrecorded->join(QStringLiteral(" ; "));
+
+    void unrecorded(const Unrecorded &record) override
+    {
+        const bool certificate = record.record == Unrecorded::Record::Certificate;
+        notes << (certificate ? QStringLiteral("certificat accepté mais non enregistré")
+                              : QStringLiteral("protection du chiffrement non enregistrée"));
+        if (g_unattended)
+            return;
+        prompter().information(
+            certificate ? QStringLiteral("Votre réponse n'a pas pu être enregistrée : %1.\n\nLe certificat est accepté "
+                                         "pour cette connexion seulement ; la question sera posée de nouveau.")
+                              .arg(record.why)
+                        : QStringLiteral("La protection du mot de passe n'a pas pu être enregistrée : %1.\n\nSi quelqu'un "
+                                         "retirait plus tard le chiffrement de %2:%3, Pelicorde ne pourrait pas s'en apercevoir.")
+                              .arg(record.why, record.host)
+                              .arg(record.port));
+    }
+};
+
+} // namespace
+
+QString openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access)
+{
+    WindowAsker asker;
+    openSession(session, accountFromWindow(form), form.dataFolder, access, asker);
+    return asker.notes.join(QStringLiteral(" ; "));
 }
 
 std::unique_ptr<MailboxSession> windowSession(const TForm1 &form)

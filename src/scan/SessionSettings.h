@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "mailbox/MailboxSession.h"
+#include "mailbox/SessionOpening.h"
 
 class TForm1;
 
@@ -11,15 +12,8 @@ class TForm1;
 // (110 when not a number), user Edit15, password Edit16, implicit TLS when CheckBox2 is ticked.
 MailAccount accountFromWindow(const TForm1 &form);
 
-// A certificate needs the user's confirmation, and the operation runs without the user (a timer
-// tick or the tray): it ends before the password is sent.
-class CertificateToConfirm : public Error
-{
-public:
-    using Error::Error;
-};
-
-// While one lives, sessions opened here never ask about a certificate (CertificateToConfirm).
+// While one lives, sessions opened here never ask about a certificate (CertificateToConfirm): the
+// operation runs without the user (a timer tick or the tray).
 class UnattendedScope
 {
 public:
@@ -35,12 +29,8 @@ private:
 // True while an UnattendedScope lives.
 bool runsUnattended();
 
-// Opens session with the window's account, keeping the login-delay bookkeeping: the time of the
-// login and the delay the server announces once logged in. A certificate the CAs do not
-// validate is accepted when remembered for the server, otherwise the user is asked (and a yes
-// remembered). A server that has logged in over TLS before must offer it again
-// (EncryptionWithdrawn otherwise); one that does is remembered. A login the server refused for
-// the time being throws LoginRefused with the delay when known.
+// Opens session with the window's account and data folder, as openSession of SessionOpening.h
+// does: a certificate to confirm is asked of the user, unless the operation runs unattended.
 // Returns what could not be recorded (a yes to a certificate, a server's encryption), for the
 // status line; empty when all was. The user, when there, was told in a box already.
 QString openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access);

@@ -7,7 +7,7 @@
 
 #include "core/Error.h"
 #include "core/ServerOperation.h"
-#include "mailbox/CertificateTrust.h"
+#include "mailbox/MailboxSession.h"
 #include "mailbox/NewMailWatcher.h"
 #include "scan/SessionSettings.h"
 #include "tray/Tray.h"
@@ -23,7 +23,7 @@ bool sameMailbox(const MailAccount &a, const MailAccount &b)
 
 bool watchable(const TForm1 &form, const MailAccount &account)
 {
-    return account.protocol == MailAccount::Protocol::Imap && form.accountFields().complete();
+    return form.accountFields().complete() && makeMailboxSession(account)->canWatch();
 }
 
 // Watches the window's account unless it is watched already or cannot be; a watch that gave up
@@ -39,10 +39,7 @@ void follow(TForm1 &form, NewMailWatcher &watcher, bool scanGotThrough)
         && (watcher.state() == NewMailWatcher::State::Watching || watcher.state() == NewMailWatcher::State::Unsuited
             || (watcher.state() == NewMailWatcher::State::GaveUp && !scanGotThrough)))
         return;
-    const QString store = certificates::storePath(form.dataFolder);
-    watcher.watch(account, [store](const PeerCertificate &peer) {
-        return certificates::trustOf(store, peer) == certificates::Trust::Remembered;
-    });
+    watcher.watch(account, form.dataFolder);
 }
 
 // Mail that came while the window was shown, checked when the window goes to the tray (or,
