@@ -96,6 +96,220 @@ private slots:
         QCOMPARE(s.messageCount(), 3);
         QCOMPARE(s.uidValidity(), 1700000000u);
     }
+
+    // Into Junk by UID MOVE, or UID COPY, \Deleted and UID EXPUNGE of exactly those UIDs: each
+    // command waits for the one before it to succeed.
+    void imapRemoval_data()
+    {
+        QTest::addColumn<QByteArray>("capabilities");
+        QTest::addColumn<QByteArray>("removal");
+        QTest::newRow("UID MOVE") << QByteArray("MOVE SPECIAL-USE UIDPLUS") << QByteArray(R"(
+            C: P3 LIST (SPECIAL-USE) "" "*"
+            S: * LIST (\HasNoChildren \Junk) "/" Junk
+            S: P3 OK List completed.
+            C: P4 UID MOVE 4:5,9 Junk
+            S: * OK [COPYUID 7 4:5,9 1:3] Moved UIDs.
+            S: * 3 EXPUNGE
+            S: * 3 EXPUNGE
+            S: * 7 EXPUNGE
+            S: P4 OK Move completed.)");
+        QTest::newRow("UID COPY, STORE, UID EXPUNGE") << QByteArray("UIDPLUS") << QByteArray(R"(
+            C: P3 LIST "" "*"
+            S: * LIST (\HasNoChildren) "/" INBOX
+            S: * LIST (\HasNoChildren \Junk) "/" Junk
+            S: P3 OK List completed.
+            C: P4 UID COPY 4:5,9 Junk
+            S: P4 OK [COPYUID 7 4:5,9 1:3] Copy completed.
+            C: P5 UID STORE 4:5,9 +FLAGS.SILENT (\Deleted)
+            S: P5 OK Store completed.
+            C: P6 UID EXPUNGE 4:5,9
+            S: * 3 EXPUNGE
+            S: * 3 EXPUNGE
+            S: * 7 EXPUNGE
+            S: P6 OK Expunge completed.)");
+    }
+    void imapRemoval()
+    {
+        QFETCH(QByteArray, capabilities);
+        QFETCH(QByteArray, removal);
+        const Transcript t(R"(
+            connect tls
+            S: * OK [CAPABILITY IMAP4rev1] Ready.
+            C: P1 LOGIN pelicorde secret
+            S: P1 OK [CAPABILITY IMAP4rev1 )" + capabilities + R"(] Logged in
+            C: P2 SELECT INBOX
+            S: * 9 EXISTS
+            S: * OK [UIDVALIDITY 7] UIDs valid
+            S: P2 OK [READ-WRITE] Select completed.)" + removal);
+        ImapSession s;
+        s.setTransport(t.transports());
+        int removed = 0;
+        const QString failure = t.play([&] {
+            s.open(account(true, QStringLiteral("secret"), MailAccount::Protocol::Imap));
+            s.select(false);
+            removed = s.remove(7, {9, 4, 5}, ImapSession::Removal::ToJunk);
+        });
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(removed, 3);
+        QCOMPARE(s.messageCount(), 6);
+    }
+
+    // STLS whenever offered and CAPA asked again over TLS; pipelined, PASS goes with USER over
+    // TLS and waits for its answer in clear text, CAPA behind it.
+    void pop3Login_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<QByteArray>("transcript");
+        QTest::newRow("STLS, one command at a time") << false << QByteArray(R"(
+            connect
+            S: +OK Ready.
+            C: CAPA
+            S: +OK
+            S: TOP
+            S: STLS
+            S: .
+            C: STLS
+            S: +OK Begin TLS negotiation now.
+            tls
+            C: CAPA
+            S: +OK
+            S: TOP
+            S: .
+            C: USER pelicorde
+            S: +OK
+            C: PASS "pa\ss" mot
+            S: +OK Logged in.)");
+        QTest::newRow("pipelined over TLS") << true << QByteArray(R"(
+            connect tls
+            S: +OK Ready.
+            C: CAPA
+            S: +OK
+            S: PIPELINING
+            S: .
+            C: USER pelicorde
+            C: PASS "pa\ss" mot
+            C: CAPA
+            S: +OK
+            S: +OK Logged in.
+            S: +OK
+            S: PIPELINING
+            S: .)");
+        QTest::newRow("pipelined in clear text") << false << QByteArray(R"(
+            connect
+            S: +OK Ready.
+            C: CAPA
+            S: +OK
+            S: PIPELINING
+            S: .
+            C: USER pelicorde
+            S: +OK
+            C: PASS "pa\ss" mot
+            C: CAPA
+            S: +OK Logged in.
+            S: +OK
+            S: PIPELINING
+            S: .)");
+    }
+    void pop3Login()
+    {
+        QFETCH(bool, tls);
+        QFETCH(QByteArray, transcript);
+        const Transcript t(transcript);
+        Pop3Session s;
+        s.setTransport(t.transports());
+        const QString failure = t.play([&] { s.open(account(tls, kQuoting, MailAccount::Protocol::Pop3)); });
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(s.encrypted(), transcript.contains("tls"));
+    }
+
+    // A deletion run: the headers of the marked messages asked in one go and checked, their
+    // DELE in one go, a refused one told, then QUIT so that the rest take effect.
+    void pop3Removal()
+    {
+        const Transcript t(R"(
+            connect tls
+            S: +OK Ready.
+            C: CAPA
+            S: +OK
+            S: PIPELINING
+            S: .
+            C: USER pelicorde
+            C: PASS secret
+            C: CAPA
+            S: +OK
+            S: +OK Logged in.
+            S: +OK
+            S: PIPELINING
+            S: TOP
+            S: UIDL
+            S: .
+            C: STAT
+            S: +OK 5 5000
+            C: UIDL
+            S: +OK
+            S: 1 a
+            S: 2 b
+            S: 4 d
+            S: .
+            C: TOP 4 0
+            C: TOP 2 0
+            S: +OK
+            S: Subject: quatre
+            S:
+            S: .
+            S: +OK
+            S: Subject: deux
+            S:
+            S: .
+            C: DELE 4
+            C: DELE 2
+            S: +OK Marked.
+            S: -ERR Already deleted.
+            C: QUIT
+            S: +OK Bye.)");
+        Pop3Session s;
+        s.setTransport(t.transports());
+        QStringList steps;
+        const QString failure = t.play([&] {
+            s.open(account(true, QStringLiteral("secret"), MailAccount::Protocol::Pop3));
+            steps << QString::number(s.messageCount()) << s.uniqueIds().value(4);
+            s.headersAhead({4, 2});
+            steps << QString::fromLatin1(s.header(4)) << QString::fromLatin1(s.header(2));
+            s.removeAhead({4, 2});
+            steps << QVariant(s.remove(4)).toString() << QVariant(s.remove(2)).toString();
+            s.quit();
+        });
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(steps, QStringList({"5", "d", "Subject: quatre\r\n\r\n", "Subject: deux\r\n\r\n", "true", "false"}));
+    }
+
+    // A certificate the CAs do not vouch for goes to the decision once TLS is up; refused,
+    // nothing more goes out.
+    void refusedCertificate()
+    {
+        Transcript t(R"(
+            connect
+            S: +OK Ready.
+            C: CAPA
+            S: +OK
+            S: STLS
+            S: .
+            C: STLS
+            S: +OK Begin TLS negotiation now.
+            tls)");
+        t.presentCertificate({QSslError(QSslError::SelfSignedCertificate)});
+        Pop3Session s;
+        s.setTransport(t.transports());
+        QList<QSslError> asked;
+        s.setCertificateDecision([&](const PeerCertificate &peer) {
+            asked += peer.errors;
+            return false;
+        });
+        QCOMPARE(t.play([&] { s.open(account(false, QStringLiteral("secret"), MailAccount::Protocol::Pop3)); }),
+                 QStringLiteral("the session failed: Certificat du serveur 127.0.0.1:110 refusé : le certificat est "
+                                "auto-signé : aucune autorité ne le garantit"));
+        QCOMPARE(asked, QList<QSslError>({QSslError(QSslError::SelfSignedCertificate)}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TranscriptTest)
