@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/MailConnection.h"
 
-#include <QElapsedTimer>
 #include <QLocale>
 #include <QScopeGuard>
 #include <QSslSocket>

@@ -87,8 +87,8 @@ public:
 // The connection under a mail session, POP3's and IMAP's alike: its transport (a socket unless
 // told otherwise) and TLS over it, the certificate decision, the waits under the session's
 // limits, and the failures every protocol shares, each with its French text and the cause told
-// under it. The session reads and frames what the transport holds. Every wait runs a local
-// event loop, so the window stays alive. Releasing it drops the connection as it stands.
+// under it. The session reads and frames what the transport holds. Every wait on a socket runs
+// a local event loop, so the window stays alive. Releasing it drops the connection as it stands.
 class MailConnection
 {
 public:

@@ -36,9 +36,9 @@ public:
     void disconnectFromHost() override { m_socket.disconnectFromHost(); }
 
 private:
-    QSslSocket m_socket;
     QSslConfiguration m_config;
     QTimer m_timer;
     QEventLoop *m_loop = nullptr;
     QList<QSslError> m_sslErrors; // of the handshake, ignored until the decision
+    QSslSocket m_socket;          // last: gone first, its last signals finding the rest in place
 };
