@@ -4,9 +4,7 @@
 // is in ImapStructure, the responses' framing in ImapResponseParser.
 #include "mailbox/ImapSession.h"
 
-#include <QCoreApplication>
 #include <QScopeGuard>
-#include <QSslSocket>
 #include <QTimer>
 #include <algorithm>
 #include <map>
@@ -275,7 +273,7 @@ void ImapSession::login(const QByteArray &user, const QByteArray &password)
 
 void ImapSession::pull()
 {
-    const QByteArray bytes = m_socket->readAll();
+    const QByteArray bytes = m_transport->readAll();
     if (bytes.isEmpty())
         return;
     m_progress.restart();
@@ -286,7 +284,7 @@ void ImapSession::pull()
 void ImapSession::send(const QByteArray &bytes)
 {
     m_progress.restart();
-    m_socket->write(bytes);
+    m_transport->write(bytes);
 }
 
 // Nothing may have come after the last response; what has arrived so far is checked.
@@ -767,32 +765,25 @@ void ImapSession::logout()
             throw;
     }
     m_open = false;
-    m_socket->disconnectFromHost();
+    m_transport->disconnectFromHost();
 }
 
 void ImapSession::leave()
 {
     endIdleWatch();
-    if (!m_socket)
+    if (!m_transport)
         return;
-    // The socket outlives the session until its last bytes are out; nothing of the session
+    // The transport outlives the session until its last bytes are out; nothing of the session
     // may be called from it any more.
-    QSslSocket *s = m_socket.release();
-    QObject::disconnect(s, nullptr, s, nullptr);
-    if (m_open && !m_broken && s->state() == QAbstractSocket::ConnectedState) {
+    Transport *t = m_transport.release();
+    if (m_open && !m_broken && t->state() == QAbstractSocket::ConnectedState) {
         if (m_idle == Idle::Idling || m_idle == Idle::Starting)
-            s->write("DONE\r\n");
-        s->write('P' + QByteArray::number(m_nextTag++) + " LOGOUT\r\n");
+            t->write("DONE\r\n");
+        t->write('P' + QByteArray::number(m_nextTag++) + " LOGOUT\r\n");
     }
     m_idle = Idle::Off;
     m_open = false;
-    s->setParent(QCoreApplication::instance());
-    QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
-    QTimer::singleShot(5000, s, [s] {
-        s->abort();
-        s->deleteLater();
-    });
-    s->disconnectFromHost();
+    t->closeDetached();
 }
 
 // --- IDLE ----------------------------------------------------------------------------------------
@@ -825,10 +816,10 @@ bool ImapSession::startIdle(const NewMail &onNewMail, const Failure &onFailure)
         m_idleTimer = std::make_unique<QTimer>();
         m_idleTimer->setSingleShot(true);
     }
-    QSslSocket *s = m_socket.get();
+    Transport *s = m_transport.get();
     const auto event = [this] { idleStep({}); };
-    m_idleWatch << QObject::connect(s, &QSslSocket::readyRead, s, event)
-                << QObject::connect(s, &QSslSocket::stateChanged, s, event)
+    m_idleWatch << QObject::connect(s, &Transport::readyRead, s, event)
+                << QObject::connect(s, &Transport::stateChanged, s, event)
                 << QObject::connect(m_idleTimer.get(), &QTimer::timeout, s, [this] {
                        const Idle at = m_idle;
                        idleStep([this, at] {
@@ -861,7 +852,7 @@ void ImapSession::idleStep(const std::function<void()> &body)
             dispatch(r, step);
         if (m_parser.problem() != ImapResponseParser::Problem::None)
             failParser(step, m_parser.problem());
-        if (m_socket->state() != QAbstractSocket::ConnectedState)
+        if (m_transport->state() != QAbstractSocket::ConnectedState)
             failDropped(step);
         if (m_idle == Idle::Renewing && !pending(m_idleTag)) {
             beginIdle();

@@ -1,34 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/MailConnection.h"
 
-#include <QEventLoop>
 #include <QLocale>
 #include <QScopeGuard>
-#include <QSslConfiguration>
 #include <QSslSocket>
-#include <QTimer>
 
 #include "mailbox/NetworkErrors.h"
-
-namespace {
-
-// What the socket buffers ahead of the session; beyond it TCP makes the server wait.
-constexpr qint64 kSocketBuffer = 4 * 1024 * 1024;
-
-} // namespace
+#include "mailbox/SocketTransport.h"
 
 MailConnection::MailConnection(const SessionLimits &limits) : m_limits(limits) {}
 
 MailConnection::~MailConnection()
 {
     // No QUIT or LOGOUT: the server then applies nothing that was asked in this session.
-    if (m_socket)
-        m_socket->abort();
+    if (m_transport)
+        m_transport->abort();
 }
 
 void MailConnection::setCertificateDecision(CertificateDecision decide)
 {
     m_decide = std::move(decide);
+}
+
+void MailConnection::setTransport(TransportFactory make)
+{
+    m_makeTransport = std::move(make);
 }
 
 QString MailConnection::server() const
@@ -73,7 +69,7 @@ void MailConnection::failOutOfStep(const QString &text)
 void MailConnection::failWithdrawn()
 {
     m_broken = true;
-    m_socket->abort();
+    m_transport->abort();
     throw EncryptionWithdrawn(
         QStringLiteral("Le serveur %1 ne propose plus le chiffrement : connexion refusée pour protéger le mot de passe")
             .arg(server()));
@@ -141,7 +137,7 @@ void MailConnection::failTurnedAway(const QString &greeting, QByteArrayView said
 
 void MailConnection::connectTo(const MailAccount &account, QLatin1StringView protocol)
 {
-    if (m_socket)
+    if (m_transport)
         throw Error(QStringLiteral("Session %1 déjà ouverte avec le serveur %2").arg(protocol, server()));
     m_account = account;
     // A line end inside a field would let it send a command of its own.
@@ -154,40 +150,14 @@ void MailConnection::connectTo(const MailAccount &account, QLatin1StringView pro
                         .arg(server()),
                     QStringLiteral("TLS non disponible sur ce système"));
 
-    m_socket = std::make_unique<QSslSocket>();
-    m_socket->setReadBufferSize(kSocketBuffer);
-    m_timer = std::make_unique<QTimer>();
-    m_timer->setSingleShot(true);
-    auto wake = [this] {
-        if (m_loop)
-            m_loop->quit();
-    };
-    QSslSocket *s = m_socket.get();
-    QObject::connect(s, &QSslSocket::readyRead, s, wake);
-    QObject::connect(s, &QSslSocket::stateChanged, s, wake);
-    QObject::connect(s, &QSslSocket::encrypted, s, wake);
-    QObject::connect(s, &QSslSocket::errorOccurred, s, wake);
-    QObject::connect(m_timer.get(), &QTimer::timeout, s, wake);
-
-    // Verified against the system's CAs (and the account's own); what they do not validate is
-    // let through the handshake and put to the certificate decision before anything is sent.
-    QObject::connect(s, &QSslSocket::sslErrors, s, [this, s](const QList<QSslError> &errors) {
-        m_sslErrors += errors;
-        s->ignoreSslErrors();
-    });
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    if (!account.caFile.isEmpty() && !config.addCaCertificates(account.caFile))
+    m_transport = m_makeTransport ? m_makeTransport() : std::make_unique<SocketTransport>();
+    if (!account.caFile.isEmpty() && !m_transport->trustCaFile(account.caFile))
         fail(QStringLiteral("Certificats d'autorité illisibles dans %1").arg(account.caFile),
              QStringLiteral("Certificats d'autorité illisibles"));
-    s->setSslConfiguration(config);
 
     m_progress.start();
     m_since.start();
-    if (account.tls)
-        s->connectToHostEncrypted(account.host, account.port);
-    else
-        s->connectToHost(account.host, account.port);
+    m_transport->connectToHost(account.host, account.port, account.tls);
     waitUntilConnected(account.tls, false);
     if (account.tls) {
         checkCertificate();
@@ -201,7 +171,7 @@ void MailConnection::startTls()
         fail(QStringLiteral("Connexion TLS impossible au serveur %1 : TLS non disponible sur ce système")
                  .arg(server()),
              QStringLiteral("TLS non disponible sur ce système"));
-    m_socket->startClientEncryption();
+    m_transport->startTls();
     waitUntilConnected(true, true);
     checkCertificate();
     m_encrypted = true;
@@ -209,43 +179,44 @@ void MailConnection::startTls()
 
 void MailConnection::checkCertificate()
 {
-    if (m_sslErrors.isEmpty())
+    const QList<QSslError> errors = m_transport->sslErrors();
+    if (errors.isEmpty())
         return;
-    const PeerCertificate peer{m_account.host, m_account.port, m_socket->peerCertificateChain(), m_sslErrors};
+    const PeerCertificate peer{m_account.host, m_account.port, m_transport->peerCertificateChain(), errors};
     bool accepted = false;
     try {
         accepted = m_decide && m_decide(peer);
     } catch (...) {
         m_broken = true;
-        m_socket->abort();
+        m_transport->abort();
         throw;
     }
     if (!accepted) {
-        m_socket->abort();
+        m_transport->abort();
         fail(QStringLiteral("Certificat du serveur %1 refusé : %2")
-                 .arg(server(), networkerrors::certificateFault(m_sslErrors.first())),
+                 .arg(server(), networkerrors::certificateFault(errors.first())),
              QStringLiteral("Certificat du serveur refusé"));
     }
 }
 
 void MailConnection::waitUntilConnected(bool encrypted, bool tcpUp)
 {
-    const auto up = QObject::connect(m_socket.get(), &QSslSocket::connected, [&tcpUp] { tcpUp = true; });
+    const auto up = QObject::connect(m_transport.get(), &Transport::connected, [&tcpUp] { tcpUp = true; });
     const auto guard = qScopeGuard([up] { QObject::disconnect(up); });
     const QString step = QStringLiteral("la connexion");
     for (;;) {
-        if (encrypted ? m_socket->isEncrypted() : m_socket->state() == QAbstractSocket::ConnectedState)
+        if (encrypted ? m_transport->isEncrypted() : m_transport->state() == QAbstractSocket::ConnectedState)
             return;
-        if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+        if (m_transport->state() == QAbstractSocket::UnconnectedState) {
             if (encrypted && tcpUp)
                 failTls();
             // Qt's own text is English: the cause is told in French.
-            const QString cause = networkerrors::connectionCause(m_socket->error());
+            const QString cause = networkerrors::connectionCause(m_transport->error());
             const QString inText = cause.left(1).toLower() + cause.mid(1);
             fail(QStringLiteral("Connexion impossible au serveur %1 : %2").arg(server(), inText), cause);
         }
-        if (encrypted && tcpUp && m_socket->error() == QAbstractSocket::SslHandshakeFailedError) {
-            m_socket->abort();
+        if (encrypted && tcpUp && m_transport->error() == QAbstractSocket::SslHandshakeFailedError) {
+            m_transport->abort();
             failTls();
         }
         waitForData(step);
@@ -261,32 +232,27 @@ void MailConnection::waitForData(const QString &step)
     const qint64 operationLeft = qMin(m_limits.operationMs + credit - m_waitedMs, m_limits.sessionMs - m_since.elapsed());
     if (operationLeft <= 0)
         failTooSlow(step);
-    QEventLoop loop;
-    m_loop = &loop;
-    m_timer->start(int(qMin(idleLeft, operationLeft)));
     QElapsedTimer waited;
     waited.start();
-    const int result = loop.exec();
+    const bool running = m_transport->waitForActivity(int(qMin(idleLeft, operationLeft)));
     m_waitedMs += waited.elapsed();
-    m_loop = nullptr;
-    m_timer->stop();
     // Once the application is quitting (the main window was closed meanwhile), no event loop
     // runs any more: waiting would spin without reading the socket until the time-out. The
     // operation ends here, as after any network failure.
-    if (result < 0)
+    if (!running)
         fail(QStringLiteral("Échange avec le serveur %1 interrompu : le programme se ferme pendant %2")
                  .arg(server(), step));
 }
 
 void MailConnection::awaitBytes(const QString &step)
 {
-    if (m_socket->bytesAvailable() > 0) {
+    if (m_transport->bytesAvailable() > 0) {
         // A server that never lets the socket run dry is stopped here.
         if (m_since.hasExpired(m_limits.sessionMs))
             failTooSlow(step);
         return;
     }
-    if (m_socket->state() != QAbstractSocket::ConnectedState)
+    if (m_transport->state() != QAbstractSocket::ConnectedState)
         failDropped(step);
     waitForData(step);
 }

@@ -10,10 +10,7 @@
 #include <memory>
 
 #include "core/Error.h"
-
-class QEventLoop;
-class QSslSocket;
-class QTimer;
+#include "mailbox/Transport.h"
 
 // Where and as whom a session logs in.
 struct MailAccount
@@ -87,15 +84,17 @@ public:
     using Error::Error;
 };
 
-// The connection under a mail session, POP3's and IMAP's alike: the socket and its TLS, the
-// certificate decision, the waits under the session's limits, and the failures every protocol
-// shares, each with its French text and the cause told under it. The session reads and frames
-// what the socket holds. Every wait runs a local event loop, so the window stays alive.
-// Releasing it drops the connection as it stands.
+// The connection under a mail session, POP3's and IMAP's alike: its transport (a socket unless
+// told otherwise) and TLS over it, the certificate decision, the waits under the session's
+// limits, and the failures every protocol shares, each with its French text and the cause told
+// under it. The session reads and frames what the transport holds. Every wait on a socket runs
+// a local event loop, so the window stays alive. Releasing it drops the connection as it stands.
 class MailConnection
 {
 public:
     void setCertificateDecision(CertificateDecision decide);
+    // Before open(): connections go through what make returns instead of a socket.
+    void setTransport(TransportFactory make);
     bool encrypted() const { return m_encrypted; } // the login went over TLS
 
 protected:
@@ -110,10 +109,10 @@ protected:
     void connectTo(const MailAccount &account, QLatin1StringView protocol);
     // TLS over the connection as it stands, once the server agreed to it.
     void startTls();
-    // Runs the event loop until the socket or the time-out timer says something; throws once
-    // a limit is reached.
+    // Waits until the transport says something or the limits' time is up; throws once a limit
+    // is reached.
     void waitForData(const QString &step);
-    // Returns once bytes wait in the socket, the connection still up.
+    // Returns once bytes wait in the transport, the connection still up.
     void awaitBytes(const QString &step);
 
     QString server() const; // host:port
@@ -138,7 +137,7 @@ protected:
 
     SessionLimits m_limits;
     MailAccount m_account;
-    std::unique_ptr<QSslSocket> m_socket;
+    std::unique_ptr<Transport> m_transport; // from the first connection on
     QElapsedTimer m_progress; // since the server last sent something (or a command went out)
     QElapsedTimer m_since;    // since the session began, or a new operation on it did
     qint64 m_waitedMs = 0;    // spent waiting on the server
@@ -150,8 +149,6 @@ private:
     void waitUntilConnected(bool encrypted, bool tcpUp);
     void checkCertificate();
 
-    std::unique_ptr<QTimer> m_timer;
-    QEventLoop *m_loop = nullptr;
     CertificateDecision m_decide;
-    QList<QSslError> m_sslErrors; // of the handshake, ignored until the decision
+    TransportFactory m_makeTransport;
 };

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// One class, one conversation: the login, the commands sent ahead and the pipelined batches
+// share the queue of replies owed and the session's state, so they stay in one file. The
+// replies' framing is in Pop3ReplyParser.
 #include "mailbox/Pop3Session.h"
 
-#include <QSslSocket>
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -299,10 +301,10 @@ void Pop3Session::askCountAhead()
 void Pop3Session::pull()
 {
     // Read straight into the framing's buffer: no array of its own per read.
-    const qint64 available = m_socket->bytesAvailable();
+    const qint64 available = m_transport->bytesAvailable();
     if (available <= 0)
         return;
-    const qint64 got = m_socket->read(m_replies.reserve(available), available);
+    const qint64 got = m_transport->read(m_replies.reserve(available), available);
     if (got <= 0)
         return;
     m_progress.restart();
@@ -313,7 +315,7 @@ void Pop3Session::pull()
 void Pop3Session::send(const QByteArray &bytes)
 {
     m_progress.restart();
-    m_socket->write(bytes);
+    m_transport->write(bytes);
 }
 
 Pop3Session::Reply Pop3Session::readReply(const QString &step)
@@ -341,7 +343,7 @@ void Pop3Session::requireInStep(const QString &step)
 
 Pop3Session::Reply Pop3Session::command(const QByteArray &line, qsizetype maxBody, const QString &step)
 {
-    if (!m_socket || m_broken)
+    if (!m_transport || m_broken)
         requireOpen();
     // Replies of commands sent ahead come out before a problem behind them shows.
     if (Reply r; claimAhead(line, step, r))
@@ -739,5 +741,5 @@ void Pop3Session::quit()
     requireOpen();
     expectOk("QUIT", 0, QStringLiteral("la commande QUIT"));
     m_open = false;
-    m_socket->disconnectFromHost();
+    m_transport->disconnectFromHost();
 }
