@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "mailbox/ImapResponseParser.h"
-#include "mailbox/MailMessage.h"
+#include "protocol/imap/ImapResponseParser.h"
+#include "message/MailMessage.h"
 #include "support/MailFactory.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // words, none lost or cut. The input is the words, separated by 0xFF bytes; each word's bytes
 // are read as UTF-8, its control characters left out.
 #include "FuzzCheck.h"
-#include "mailbox/MailMessage.h"
+#include "message/MailMessage.h"
 
 #include <QStringList>
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "FuzzCheck.h"
-#include "mailbox/ImapResponseParser.h"
+#include "protocol/imap/ImapResponseParser.h"
 
 namespace {
 using Parser = ImapResponseParser;

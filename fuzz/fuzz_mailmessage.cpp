@@ -2,7 +2,7 @@
 // A mail as a server may send it (a header block or a whole message): what the list, the
 // preview and the attachment saver take from it.
 #include "FuzzCheck.h"
-#include "mailbox/MailMessage.h"
+#include "message/MailMessage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -6,7 +6,7 @@
 #include <QList>
 
 #include "FuzzCheck.h"
-#include "mailbox/Pop3ReplyParser.h"
+#include "protocol/pop3/Pop3ReplyParser.h"
 
 namespace {
 struct Outcome

@@ -18,7 +18,7 @@
 #include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/ScanPasses.h"
-#include "mailbox/SessionAccount.h"
+#include "protocol/SessionAccount.h"
 #include "mailbox/SessionOpening.h"
 #include "mailbox/SpamMarking.h"
 

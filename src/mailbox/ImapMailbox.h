@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-#include "mailbox/ImapSession.h"
+#include "protocol/imap/ImapSession.h"
 #include "mailbox/MailboxSession.h"
 
 // IMAP as a mailbox session: the INBOX, EXAMINEd for reading so that nothing sets \Seen;

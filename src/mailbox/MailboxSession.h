@@ -7,9 +7,9 @@
 #include <functional>
 #include <memory>
 
-#include "mailbox/ImapStructure.h"
-#include "mailbox/MailConnection.h"
-#include "mailbox/MailboxErrors.h"
+#include "protocol/imap/ImapStructure.h"
+#include "protocol/MailConnection.h"
+#include "protocol/MailboxErrors.h"
 #include "mailbox/Removal.h"
 
 // One operation's conversation with an account's mailbox, POP3 or IMAP alike: what the scan,

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <algorithm>
 
-#include "mailbox/LoginDelay.h"
+#include "protocol/LoginDelay.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/SessionOpening.h"
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "mailbox/MailConnection.h"
+#include "protocol/MailConnection.h"
 
 class Error;
 class MailboxSession;

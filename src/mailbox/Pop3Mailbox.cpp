@@ -2,7 +2,7 @@
 #include "mailbox/Pop3Mailbox.h"
 
 #include "core/SafeFile.h"
-#include "mailbox/MailMessage.h"
+#include "message/MailMessage.h"
 #include "mailbox/MessageList.h"
 
 Pop3Mailbox::Pop3Mailbox() : m_own(std::make_unique<Pop3Session>()), m_session(*m_own) {}

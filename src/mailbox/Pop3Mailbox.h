@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "mailbox/MailboxSession.h"
-#include "mailbox/Pop3Session.h"
+#include "protocol/pop3/Pop3Session.h"
 
 // A POP3 session as a mailbox session, the caller's own or one made here. Its ids (UIDL) do not
 // name messages for good: a removal checks each row against the server's header and id, then

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/LocalClock.h"
-#include "mailbox/MailMessage.h"
+#include "message/MailMessage.h"
 #include "mailbox/Pop3Mailbox.h"
 #include "mailbox/MessageList.h"
 

@@ -3,8 +3,8 @@
 
 #include <QScopeGuard>
 
-#include "mailbox/EncryptedServers.h"
-#include "mailbox/LoginDelay.h"
+#include "protocol/EncryptedServers.h"
+#include "protocol/LoginDelay.h"
 
 NeverAsk::NeverAsk(QString text) : m_text(std::move(text)) {}
 

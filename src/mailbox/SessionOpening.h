@@ -3,7 +3,7 @@
 #include <QString>
 
 #include "core/Error.h"
-#include "mailbox/CertificateTrust.h"
+#include "protocol/CertificateTrust.h"
 #include "mailbox/MailboxSession.h"
 
 // A certificate needs the user's confirmation and nobody is there to give it: the opening ends

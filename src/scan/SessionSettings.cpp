@@ -7,7 +7,7 @@
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/SessionAccount.h"
+#include "protocol/SessionAccount.h"
 #include "window/PelicordeFP.h"
 
 MailAccount accountFromWindow(const TForm1 &form)

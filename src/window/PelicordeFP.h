@@ -8,7 +8,7 @@
 #include <QWidget>
 
 #include "core/AccountFile.h"
-#include "mailbox/MailConnection.h"
+#include "protocol/MailConnection.h"
 #include "window/CheckState.h"
 
 class ComboBox;

@@ -19,7 +19,7 @@
 #include "blacklist/PelicordeFS1.h"
 #include "core/AccountFile.h"
 #include "core/Ansi.h"
-#include "mailbox/MailMessage.h"
+#include "message/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/ScanPasses.h"
 #include "preview/Preview.h"

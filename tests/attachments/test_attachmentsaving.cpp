@@ -11,7 +11,7 @@
 #include "core/SafeFile.h"
 #include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/SessionAccount.h"
+#include "protocol/SessionAccount.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/MailFactory.h"

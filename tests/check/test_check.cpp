@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include "core/AccountFile.h"
-#include "mailbox/CertificateTrust.h"
+#include "protocol/CertificateTrust.h"
 #include "support/DovecotServer.h"
 #include "support/FeedingFifo.h"
 #include "support/TestFiles.h"

@@ -5,8 +5,8 @@
 #include "core/Ansi.h"
 #include "core/BlacklistFile.h"
 #include "core/AccountList.h"
-#include "mailbox/CertificateTrust.h"
-#include "mailbox/EncryptedServers.h"
+#include "protocol/CertificateTrust.h"
+#include "protocol/EncryptedServers.h"
 #include "support/FeedingFifo.h"
 #include "support/TestFiles.h"
 

@@ -4,7 +4,7 @@
 #include "core/AccountFile.h"
 #include "core/AccountList.h"
 #include "core/TlsRule.h"
-#include "mailbox/SessionAccount.h"
+#include "protocol/SessionAccount.h"
 #include "support/TestFiles.h"
 
 #include <sys/stat.h>

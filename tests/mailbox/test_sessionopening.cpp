@@ -5,7 +5,7 @@
 
 #include <QDir>
 
-#include "mailbox/EncryptedServers.h"
+#include "protocol/EncryptedServers.h"
 #include "mailbox/SessionOpening.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"

@@ -6,9 +6,9 @@
 
 #include <QStatusBar>
 
-#include "mailbox/CertificateTrust.h"
+#include "protocol/CertificateTrust.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/NetworkErrors.h"
+#include "protocol/NetworkErrors.h"
 #include "scan/HeaderScan.h"
 #include "support/DovecotServer.h"
 #include "support/FakeImapServer.h"

@@ -13,7 +13,7 @@
 
 #include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/Pop3Session.h"
+#include "protocol/pop3/Pop3Session.h"
 #include "scan/HeaderScan.h"
 #include "support/DovecotServer.h"
 #include "support/FakeImapServer.h"

@@ -10,7 +10,7 @@
 
 #include "attachments/AttachmentSaving.h"
 #include "deletion/Deletion.h"
-#include "mailbox/LoginDelay.h"
+#include "protocol/LoginDelay.h"
 #include "mailbox/MessageList.h"
 #include "scan/HeaderScan.h"
 #include "scan/ScanController.h"

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "mailbox/Pop3Session.h"
+#include "protocol/pop3/Pop3Session.h"
 
 // The column "imap" of a test run over both protocols: rows "POP3" and "IMAP".
 void bothProtocols();

@@ -8,7 +8,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include "mailbox/Pop3Session.h"
+#include "protocol/pop3/Pop3Session.h"
 
 class QSslSocket;
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "mailbox/Transport.h"
+#include "protocol/Transport.h"
 
 // A conversation written out as its transcript, one entry a line, played to a session through
 // the transports it makes (MailConnection::setTransport):

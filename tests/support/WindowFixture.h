@@ -14,7 +14,7 @@
 
 #include "app/Startup.h"
 #include "preview/EngineArguments.h"
-#include "mailbox/Pop3Session.h"
+#include "protocol/pop3/Pop3Session.h"
 #include "window/PelicordeFP.h"
 
 // For tests that show web content: the web engine needs its settings before the application
