@@ -16,6 +16,7 @@ PELICORDE_TEST_PACKAGES=(
   openssl
   dbus-daemon desktop-file-utils appstream dpkg-dev file lintian man-db   # notification tests, the .deb and its checks
   iproute2   # a private network for the preview's name look-ups
+  xvfb xauth # a real X display for what the offscreen platform does not show
   gnome-keyring   # a keyring of the tests' own, on a private bus
 )
 

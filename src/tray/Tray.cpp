@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 #include "core/EventPump.h"
 #include "core/ServerOperation.h"
@@ -46,6 +47,20 @@ void showWindow(TForm1 &form)
     form.showMaximized();
     form.raise();
     form.activateWindow();
+    // A window minimised before it went to the tray comes back minimised on a desktop without a
+    // window manager: once mapped, X tells Qt the minimising it asked for long ago. What the
+    // display says in the moment after a restore is not taken; the user's own minimising is.
+    if (QWindow *window = form.windowHandle()) {
+        auto *moment = new QObject(&form);
+        QObject::connect(window, &QWindow::windowStateChanged, moment, [&form, moment](Qt::WindowState state) {
+            // Once the widget has taken the change in.
+            if (state == Qt::WindowMinimized)
+                QMetaObject::invokeMethod(moment, [&form] {
+                    form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+                }, Qt::QueuedConnection);
+        });
+        QTimer::singleShot(1000, moment, &QObject::deleteLater);
+    }
 }
 
 } // namespace
@@ -129,10 +144,11 @@ void placeInTray(TForm1 &form)
         trayUpdate(form, TrayRequest::Modify);
     pumpEvents();
     // Hiding with no notification area would leave neither a window nor an icon to come back by.
-    if (tray)
+    if (tray) {
         form.hide();
-    else
+    } else {
         form.showMinimized();
+    }
 }
 
 void restoreFromTray(TForm1 &form)
