@@ -7,6 +7,7 @@ PELICORDE_PACKAGES=(
   build-essential cmake pkg-config
   qt6-translations-l10n   # Qt's own texts (edit menus, standard buttons) in French
   qt6-base-dev qt6-webengine-dev libgl-dev libgmime-3.0-dev
+  libqt6sql6-sqlite   # Qt SQL's SQLite driver: the learned score's database
   fonts-liberation
 )
 

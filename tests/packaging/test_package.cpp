@@ -193,6 +193,7 @@ private slots:
                          || depends.output.contains(QLatin1String(library) + QLatin1Char(',')),
                      qPrintable(library + QStringLiteral(" missing from: ") + depends.output));
         QVERIFY2(depends.output.contains(QLatin1String("qt6-translations-l10n")), qPrintable(depends.output));
+        QVERIFY2(depends.output.contains(QLatin1String("libqt6sql6-sqlite")), qPrintable(depends.output));
     }
 
     // The installed programs answer --help and --version and stop; pelicorde-check refuses
