@@ -162,10 +162,13 @@ Token tokenOf(Kind kind, quint64 valueHash)
 // ---- Bytes ----
 
 // Byte classes, looked up once per byte in the loops over values.
-enum : quint8 { cDigit = 1, cAlpha = 2, cBlank = 4, cHigh = 8, cHostPunct = 16, cUpper = 32 };
+enum : quint16 {
+    cDigit = 1, cAlpha = 2, cBlank = 4, cHigh = 8, cHostPunct = 16, cUpper = 32, cColon = 64, cDot = 128,
+    cLower = 256, cMark = 512, // a small letter; '!', '$' or '%'
+};
 
 constexpr auto kClasses = [] {
-    std::array<quint8, 256> t{};
+    std::array<quint16, 256> t{};
     for (int c = 0; c < 256; ++c) {
         if (c >= '0' && c <= '9')
             t[c] |= cDigit;
@@ -173,17 +176,25 @@ constexpr auto kClasses = [] {
             t[c] |= cAlpha;
         if (c >= 'A' && c <= 'Z')
             t[c] |= cUpper;
+        if (c >= 'a' && c <= 'z')
+            t[c] |= cLower;
+        if (c == '!' || c == '$' || c == '%')
+            t[c] |= cMark;
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
             t[c] |= cBlank;
         if (c >= 0x80)
             t[c] |= cHigh;
         if (c == '.' || c == '-' || c == '_')
             t[c] |= cHostPunct;
+        if (c == '.')
+            t[c] |= cDot;
+        if (c == ':')
+            t[c] |= cColon;
     }
     return t;
 }();
 
-constexpr quint8 classOf(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+constexpr quint16 classOf(char c) { return kClasses[static_cast<unsigned char>(c)]; }
 constexpr char lower(char c) { return classOf(c) & cUpper ? char(c | 0x20) : c; }
 constexpr bool isDigit(char c) { return classOf(c) & cDigit; }
 constexpr bool isAlpha(char c) { return classOf(c) & cAlpha; }
@@ -252,6 +263,26 @@ struct Kept
     }
     bool seen() const { return n >= 0; }
     bool operator==(const Kept &o) const { return n == o.n && std::memcmp(bytes, o.bytes, std::size_t(n)) == 0; }
+};
+
+// The tokens of field values met before, per thread: a mailbox's senders, recipients, mailers
+// and types come again and again, and each value is then read once. Looked up by a hash of the
+// field's name and value as written.
+struct FieldMemo
+{
+    static constexpr int kEntries = 256;
+    static constexpr int kTokens = 14; // a value that gives more is read each time
+    struct Entry
+    {
+        quint64 key = 0;
+        int count = 0;
+        Token tokens[kTokens];
+        // What the field says besides its tokens: an address and a domain, a count of recipients.
+        Kept address, site;
+        int recipients = 0;
+        bool group = false;
+    };
+    Entry entries[kEntries];
 };
 
 // The registered part of a domain, near enough without the public suffix list: the last two
@@ -415,9 +446,24 @@ const char *encodedWord(const char *p, const char *e, Decoded &out)
         out.charset = {cs, q1};
     }
     if (enc == 'b') {
+        // Four letters make three bytes; the padding and what is not base64 end it.
+        const std::size_t room = sizeof out.bytes - out.n;
+        const char *t = text;
+        char *o = out.bytes + out.n;
+        char *const oEnd = o + (room / 3) * 3;
+        for (; end - t >= 4 && o < oEnd; t += 4) {
+            const int a = base64Value(t[0]), b = base64Value(t[1]), c = base64Value(t[2]), d = base64Value(t[3]);
+            if ((a | b | c | d) < 0)
+                break;
+            const quint32 v = quint32(a) << 18 | quint32(b) << 12 | quint32(c) << 6 | quint32(d);
+            *o++ = char(v >> 16);
+            *o++ = char(v >> 8);
+            *o++ = char(v);
+        }
+        out.n = std::size_t(o - out.bytes);
         quint32 acc = 0;
         int bits = 0;
-        for (const char *t = text; t < end; ++t) {
+        for (; t < end; ++t) {
             const int v = base64Value(*t);
             if (v < 0)
                 continue;
@@ -479,87 +525,6 @@ void decodeValue(Span v, Decoded &out)
         out.put(isBlank(*p) ? ' ' : *p);
         ++p;
     }
-}
-
-// ---- Dates ----
-
-qint64 daysFromCivil(int y, int m, int d)
-{
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return qint64(era) * 146097 + doe - 719468;
-}
-
-// The instant of a date written as RFC 5322 has it ("Mon, 7 Dec 2026 10:15:00 +0100", the
-// day name and seconds optional), in seconds since 1970; false when it reads otherwise.
-bool dateSeconds(Span v, qint64 &secs)
-{
-    const char *p = trimmed(v).b;
-    const char *const e = v.e;
-    const auto skipBlanks = [&] {
-        while (p < e && (isBlank(*p) || *p == ','))
-            ++p;
-    };
-    const auto number = [&](int maxDigits, int &out) {
-        int digits = 0;
-        out = 0;
-        for (; p < e && isDigit(*p) && digits < maxDigits; ++p, ++digits)
-            out = out * 10 + (*p - '0');
-        return digits > 0;
-    };
-    skipBlanks();
-    if (p + 3 <= e && isAlpha(*p)) { // the day's name
-        p += 3;
-        skipBlanks();
-    }
-    int day = 0, year = 0, hour = 0, minute = 0, second = 0;
-    if (!number(2, day))
-        return false;
-    skipBlanks();
-    if (p + 3 > e)
-        return false;
-    static const char months[] = "janfebmaraprmayjunjulaugsepoctnovdec";
-    int month = 0;
-    for (int m = 0; m < 12 && !month; ++m)
-        if (lower(p[0]) == months[3 * m] && lower(p[1]) == months[3 * m + 1] && lower(p[2]) == months[3 * m + 2])
-            month = m + 1;
-    p += 3;
-    skipBlanks();
-    const char *yearStart = p;
-    if (!month || !number(4, year))
-        return false;
-    if (p - yearStart <= 2)
-        year += year < 50 ? 2000 : 1900;
-    skipBlanks();
-    if (!number(2, hour) || p >= e || *p++ != ':' || !number(2, minute))
-        return false;
-    if (p < e && *p == ':') {
-        ++p;
-        number(2, second);
-    }
-    skipBlanks();
-    int offset = 0;
-    if (p < e && (*p == '+' || *p == '-')) {
-        const int sign = *p++ == '-' ? -1 : 1;
-        int hhmm = 0;
-        if (!number(4, hhmm))
-            return false;
-        offset = sign * ((hhmm / 100) * 3600 + (hhmm % 100) * 60);
-    } else if (p + 3 <= e) {
-        // The zones RFC 5322 names; any other counts as UTC.
-        static const struct { const char *name; int hours; } zones[] = {
-            {"est", -5}, {"edt", -4}, {"cst", -6}, {"cdt", -5}, {"mst", -7}, {"mdt", -6}, {"pst", -8}, {"pdt", -7}};
-        for (const auto &z : zones)
-            if (lower(p[0]) == z.name[0] && lower(p[1]) == z.name[1] && lower(p[2]) == z.name[2])
-                offset = z.hours * 3600;
-    }
-    if (day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
-        return false;
-    secs = daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
-    return true;
 }
 
 // ---- Fields ----
@@ -665,7 +630,7 @@ public:
 private:
     static constexpr std::size_t kMaxTokenBytes = 80;
     static constexpr std::string_view kListFields = "list-*";
-    static constexpr int kMaxReceived = 12;
+    static constexpr int kMaxReceived = 8;
 
     // Adds kind:value, letter case aside, at most kMaxTokenBytes of it.
     void add(Kind kind, Span v)
@@ -677,8 +642,48 @@ private:
 
     void insert(Token t, Kind kind, const char *bytes, std::size_t n)
     {
-        if (m_set.insert(t) && m_texts)
-            *m_texts << QString::fromLatin1(kindName(kind)) + QLatin1Char(':') + QString::fromUtf8(bytes, qsizetype(n)).toLower();
+        if (m_recording) {
+            if (m_recording->count < FieldMemo::kTokens)
+                m_recording->tokens[m_recording->count] = t;
+            ++m_recording->count;
+        }
+        if (m_set.insert(t) && m_texts) [[unlikely]]
+            addText(kind, bytes, n);
+    }
+
+    // Runs read() on a field's value, or gives again the tokens and facts it gave for the same
+    // value before: keep(entry) stores the facts read() left, use(entry) applies them.
+    template <class Read, class Keep, class Use>
+    void memoized(quint64 name, Span value, Read &&read, Keep &&keep, Use &&use)
+    {
+        if (m_texts) { // every field is read for the texts
+            read();
+            return;
+        }
+        thread_local FieldMemo memo;
+        const quint64 key = fmix(name ^ hashOf<false>(value.b, value.size())) | 1;
+        FieldMemo::Entry &e = memo.entries[key >> 56];
+        if (e.key == key) {
+            for (int i = 0; i < e.count; ++i)
+                m_set.insert(e.tokens[i]);
+            use(e);
+            return;
+        }
+        e.key = 0;
+        e.count = 0;
+        m_recording = &e;
+        read();
+        m_recording = nullptr;
+        if (e.count <= FieldMemo::kTokens) {
+            keep(e);
+            e.key = key;
+        }
+    }
+    static constexpr auto kNoFacts = [](FieldMemo::Entry &) {};
+
+    Q_DECL_COLD_FUNCTION void addText(Kind kind, const char *bytes, std::size_t n)
+    {
+        *m_texts << QString::fromLatin1(kindName(kind)) + QLatin1Char(':') + QString::fromUtf8(bytes, qsizetype(n)).toLower();
     }
 
     // Adds kind:value with its runs of digits written "9" (ids and counters vary, their place
@@ -716,10 +721,9 @@ private:
     // What the subject's characters show besides its words.
     struct TextShape
     {
-        int letters = 0;
-        int capitals = 0;
-        int spaceRun = 0;
-        bool capitalWord = false; // a word of four capitals or more
+        int words = 0;         // with letters
+        int capitalWords = 0;  // all in capitals
+        bool capitalWord = false; // one of four capitals or more
         bool gap = false;         // three blanks in a row, as before hash-busting letters
         bool bang = false, doubleBang = false, dollar = false, percent = false;
         bool high = false; // non-ASCII bytes
@@ -730,38 +734,30 @@ private:
     // One pass, which also fills shape when given.
     void addWords(Kind kind, Span text, int maxWords, TextShape *shape = nullptr)
     {
-        constexpr quint8 kWord = cDigit | cAlpha | cHigh;
+        constexpr quint16 kWord = cDigit | cAlpha | cHigh;
         int words = 0;
         for (const char *p = text.b; p < text.e && words < maxWords;) {
-            if (!(classOf(*p) & kWord)) {
-                if (shape) {
-                    const char c = *p;
-                    shape->spaceRun = c == ' ' ? shape->spaceRun + 1 : 0;
-                    shape->gap = shape->gap || shape->spaceRun >= 3;
-                    shape->doubleBang = shape->doubleBang || (c == '!' && shape->bang && p[-1] == '!');
-                    shape->bang = shape->bang || c == '!';
-                    shape->dollar = shape->dollar || c == '$';
-                    shape->percent = shape->percent || c == '%';
-                }
-                ++p;
-                continue;
-            }
+            const char *separators = p;
+            quint16 marks = 0;
+            for (; p < text.e && !(classOf(*p) & kWord); ++p)
+                marks |= classOf(*p);
+            if (shape && p != separators)
+                separatorShape(Span{separators, p}, marks, *shape);
+            if (p == text.e)
+                break;
             const char *w = p;
-            quint8 classes = 0;
-            int capitals = 0, letters = 0;
-            for (; p < text.e && (classOf(*p) & kWord); ++p) {
-                const quint8 c = classOf(*p);
-                classes |= c;
-                capitals += (c & cUpper) != 0;
-                letters += (c & cAlpha) != 0;
+            quint16 classes = 0;
+            for (; p < text.e && (classOf(*p) & kWord); ++p)
+                classes |= classOf(*p);
+            if (shape && (classes & cAlpha)) {
+                ++shape->words;
+                if ((classes & cUpper) && !(classes & cLower)) {
+                    ++shape->capitalWords;
+                    shape->capitalWord = shape->capitalWord || p - w >= 4;
+                }
             }
-            if (shape) {
-                shape->spaceRun = 0;
-                shape->letters += letters;
-                shape->capitals += capitals;
-                shape->capitalWord = shape->capitalWord || (capitals >= 4 && capitals == letters);
+            if (shape)
                 shape->high = shape->high || (classes & cHigh);
-            }
             const bool digits = classes & cDigit;
             if (p - w < 2 && !digits)
                 continue;
@@ -775,6 +771,19 @@ private:
                 add(kind, Span{w, p});
             }
         }
+    }
+
+    static void separatorShape(Span s, quint16 marks, TextShape &shape)
+    {
+        if (marks & cMark)
+            for (const char *c = s.b; c < s.e; ++c) {
+                shape.doubleBang = shape.doubleBang || (*c == '!' && c + 1 < s.e && c[1] == '!');
+                shape.bang = shape.bang || *c == '!';
+                shape.dollar = shape.dollar || *c == '$';
+                shape.percent = shape.percent || *c == '%';
+            }
+        if (s.size() >= 3)
+            shape.gap = shape.gap || std::string_view(s.b, s.size()).find("   ") != std::string_view::npos;
     }
 
     void field(const char *nameB, const char *nameE, Span value)
@@ -801,36 +810,42 @@ private:
         switch (k) {
         case key("from"):
             if (!m_from.seen())
-                from(value);
+                memoized(
+                    k, value, [&] { from(value); },
+                    [&](FieldMemo::Entry &e) {
+                        e.address = m_from;
+                        e.site = m_fromSite;
+                    },
+                    [&](FieldMemo::Entry &e) {
+                        m_from = e.address;
+                        m_fromSite = e.site;
+                    });
             break;
         case key("subject"):
             if (!m_subject++)
                 subject(value);
             break;
         case key("received"):
-            if (m_received == 0) {
-                // The topmost: when the receiving server took the mail.
-                const char *semi = value.e;
-                while (semi > value.b && semi[-1] != ';')
-                    --semi;
-                m_receivedDated = semi > value.b && dateSeconds(Span{semi, value.e}, m_receivedSecs);
-            }
             if (m_received++ < kMaxReceived)
                 relay(trimmed(value.b, value.e));
             break;
         case key("reply-to"):
             if (!m_replyTo.seen())
-                m_replyTo.set(siteOf(domainOf(firstMailbox(trimmed(value.b, value.e)).address)));
+                memoized(
+                    k, value, [&] { m_replyTo.set(siteOf(domainOf(firstMailbox(trimmed(value)).address))); },
+                    [&](FieldMemo::Entry &e) { e.site = m_replyTo; }, [&](FieldMemo::Entry &e) { m_replyTo = e.site; });
             break;
         case key("return-path"):
             if (!m_returnPath.seen())
                 m_returnPath.set(siteOf(domainOf(firstMailbox(trimmed(value.b, value.e)).address)));
             break;
         case key("sender"):
-            add(kSenderField, siteOf(domainOf(firstMailbox(trimmed(value.b, value.e)).address)));
+            memoized(
+                k, value, [&] { add(kSenderField, siteOf(domainOf(firstMailbox(trimmed(value)).address))); }, kNoFacts,
+                kNoFacts);
             break;
         case key("list-id"):
-            listId(trimmed(value.b, value.e));
+            memoized(k, value, [&] { listId(trimmed(value)); }, kNoFacts, kNoFacts);
             break;
         case key("message-id"):
             if (!m_messageId.seen())
@@ -840,14 +855,14 @@ private:
         case key("user-agent"):
         case key("x-newsreader"):
         case key("x-mimeole"):
-            mailer(trimmed(value.b, value.e));
+            memoized(k, value, [&] { mailer(trimmed(value)); }, kNoFacts, kNoFacts);
             break;
         case key("content-type"):
             if (!m_contentType++)
-                contentType(trimmed(value.b, value.e));
+                memoized(k, value, [&] { contentType(trimmed(value)); }, kNoFacts, kNoFacts);
             break;
         case key("content-transfer-encoding"):
-            addFirstWord(kEncoding, Span{}, value);
+            memoized(k, value, [&] { addFirstWord(kEncoding, Span{}, value); }, kNoFacts, kNoFacts);
             break;
         case key("mime-version"):
             if (!equalsLower(trimmed(value), "1.0")) // as nearly all mail writes it
@@ -861,7 +876,10 @@ private:
         case key("precedence"):
         case key("x-spam-flag"):
         case key("x-spam-status"):
-            addFirstWord(k == key("x-spam-flag") || k == key("x-spam-status") ? kSpamFlag : kPriority, name, value);
+            memoized(
+                k, value,
+                [&] { addFirstWord(k == key("x-spam-flag") || k == key("x-spam-status") ? kSpamFlag : kPriority, name, value); },
+                kNoFacts, kNoFacts);
             break;
         case key("authentication-results"):
             if (!m_authResults++)
@@ -881,7 +899,19 @@ private:
             break;
         case key("to"):
         case key("cc"):
-            recipients(value, k == key("to"));
+            memoized(
+                k, value, [&] { readRecipients(value); },
+                [&](FieldMemo::Entry &e) {
+                    e.address = m_fieldAddress;
+                    e.recipients = m_fieldRecipients;
+                    e.group = m_fieldGroup;
+                },
+                [&](FieldMemo::Entry &e) {
+                    m_fieldAddress = e.address;
+                    m_fieldRecipients = e.recipients;
+                    m_fieldGroup = e.group;
+                });
+            addRecipients(k == key("to"));
             break;
         case key("date"):
             if (!m_date++)
@@ -1024,7 +1054,7 @@ private:
             add(kSubjectShape, "$");
         if (shape.percent)
             add(kSubjectShape, "%");
-        if (shape.letters >= 6 && shape.capitals * 10 >= shape.letters * 6)
+        if (shape.words >= 2 && shape.capitalWords * 10 >= shape.words * 6)
             add(kSubjectShape, "caps");
         if (shape.capitalWord)
             add(kSubjectShape, "capsword");
@@ -1053,22 +1083,25 @@ private:
         bool ipv6 = false, unknown = false;
         // One pass over the words of the "from" part, up to the word "by" (or the date's ';').
         const char *p = v.b + 5;
+        constexpr quint16 kWord = cDigit | cAlpha | cHostPunct | cColon;
         while (p < v.e) {
-            const quint8 kWord = cDigit | cAlpha | cHostPunct;
-            if (!(classOf(*p) & kWord) && *p != ':') {
+            if (!(classOf(*p) & kWord)) {
                 if (*p == ';')
                     break;
                 ++p;
                 continue;
             }
             const char *w = p;
-            int dots = 0, colons = 0;
-            quint8 classes = 0;
-            for (; p < v.e && ((classOf(*p) & kWord) || *p == ':'); ++p) {
+            quint16 classes = 0;
+            for (; p < v.e && (classOf(*p) & kWord); ++p)
                 classes |= classOf(*p);
-                dots += *p == '.';
-                colons += *p == ':';
-            }
+            // Dots and colons are counted for the words that may be addresses.
+            int dots = 0, colons = 0;
+            if ((classes & cColon) || ((classes & cDot) && !(classes & cAlpha)))
+                for (const char *c = w; c < p; ++c) {
+                    dots += *c == '.';
+                    colons += *c == ':';
+                }
             Span word{w, p};
             while (!word.empty() && (word.e[-1] == '.' || word.e[-1] == ':'))
                 --word.e;
@@ -1106,7 +1139,7 @@ private:
                     return; // a hop inside one site
                 if (ip.empty())
                     ip = word;
-            } else if (dots >= 1 && (classes & cAlpha) && colons == 0 && hostCount < 3) {
+            } else if ((classes & cDot) && (classes & cAlpha) && !(classes & cColon) && hostCount < 3) {
                 bool repeated = false;
                 for (int i = 0; i < hostCount; ++i)
                     repeated = repeated || (hosts[i].size() == size && !std::memcmp(hosts[i].b, word.b, size));
@@ -1323,21 +1356,30 @@ private:
         }
     }
 
-    void recipients(Span v, bool to)
+    // A To or Cc field: its first address, its count of addresses, whether it is a group.
+    void readRecipients(Span v)
     {
-        if (to && !m_to.seen())
-            m_to.set(firstMailbox(trimmed(v.b, v.e)).address);
-        if (to)
-            ++m_toFields;
+        m_fieldAddress.set(firstMailbox(trimmed(v)).address);
+        m_fieldRecipients = 0;
+        m_fieldGroup = false;
         bool quoted = false;
         for (const char *p = v.b; p < v.e; ++p) {
             if (*p == '"')
                 quoted = !quoted;
             else if (!quoted && *p == '@')
-                ++m_recipients;
+                ++m_fieldRecipients;
             else if (!quoted && *p == ';')
-                m_group = true;
+                m_fieldGroup = true;
         }
+    }
+
+    void addRecipients(bool to)
+    {
+        if (to && !m_to.seen())
+            m_to = m_fieldAddress;
+        m_toFields += to;
+        m_recipients += m_fieldRecipients;
+        m_group = m_group || m_fieldGroup;
     }
 
     void date(Span v)
@@ -1363,9 +1405,6 @@ private:
             add(kDate, "~nozone");
         if (v.size() < 4 || !isAlpha(v.b[0]) || v.b[3] != ',')
             add(kDate, "~noday");
-        m_dated = dateSeconds(v, m_dateSecs);
-        if (!m_dated)
-            add(kDate, "~unreadable");
     }
 
     void finish()
@@ -1393,9 +1432,6 @@ private:
             add(kMessageId, amongRelays(m_messageId) ? std::string_view("=relay") : std::string_view("!=relay"));
         if (m_reply && !m_references)
             add(kSubjectShape, "re-unreferenced");
-        // A Date later than the receiving server's clock: written by a program that lies about it.
-        if (m_dated && m_receivedDated && m_dateSecs > m_receivedSecs + 3600)
-            add(kDate, "~future");
         if (m_fromSite.seen()) {
             relation(kReplyTo, m_replyTo);
             relation(kReturnPath, m_returnPath);
@@ -1423,9 +1459,11 @@ private:
     static constexpr int kMaxRelaySites = 6;
     Kept m_relaySites[kMaxRelaySites];
     int m_relaySiteCount = 0;
-    qint64 m_dateSecs = 0, m_receivedSecs = 0;
-    bool m_dated = false, m_receivedDated = false;
     bool m_reply = false, m_references = false;
+    FieldMemo::Entry *m_recording = nullptr;
+    Kept m_fieldAddress; // what readRecipients() read
+    int m_fieldRecipients = 0;
+    bool m_fieldGroup = false;
     int m_subject = 0, m_received = 0, m_contentType = 0, m_authResults = 0, m_receivedSpf = 0, m_date = 0;
     int m_mimeVersion = 0, m_toFields = 0, m_recipients = 0;
     bool m_group = false;

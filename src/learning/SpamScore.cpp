@@ -3,6 +3,7 @@
 
 #include <QLocale>
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 
@@ -50,10 +51,18 @@ SpamScore fisher(double sumLnF, double sumLn1MinusF, int n)
         return score;
     const double mHam = -sumLnF;         // -2 ln prod f(w), halved
     const double mSpam = -sumLn1MinusF;  // -2 ln prod (1 - f(w)), halved
+    // 1/i, so that the loop multiplies only.
+    static constexpr auto kInverse = [] {
+        std::array<double, TokenSet::kMaxTokens + 1> t{};
+        for (std::size_t i = 1; i < t.size(); ++i)
+            t[i] = 1.0 / double(i);
+        return t;
+    }();
+    n = std::min(n, TokenSet::kMaxTokens);
     double termHam = std::exp(-mHam), termSpam = std::exp(-mSpam);
     double sumHam = termHam, sumSpam = termSpam;
     for (int i = 1; i < n; ++i) {
-        const double inverse = 1.0 / i;
+        const double inverse = kInverse[std::size_t(i)];
         termHam *= mHam * inverse;
         termSpam *= mSpam * inverse;
         sumHam += termHam;
@@ -91,6 +100,8 @@ SpamScorer::SpamScorer(int spamMessages, int hamMessages, const std::vector<Toke
             continue;
         kept.push_back({c.token, float(std::log(f)), float(std::log1p(-f))});
     }
+    // Half full at most: a token is most often found, or known missing, in the first two
+    // slots it may take.
     const std::size_t size = std::bit_ceil(std::max<std::size_t>(16, kept.size() * 2));
     m_slots.assign(size, Slot{0, 0, 0});
     m_mask = size - 1;
@@ -113,16 +124,24 @@ SpamScore SpamScorer::score(QByteArrayView header) const
     int n = 0;
     const Slot *table = m_slots.data();
     for (const Token t : tokens) {
-        for (quint64 i = t & m_mask;; i = (i + 1) & m_mask) {
-            const Slot &s = table[i];
-            if (s.token == t) {
-                lnF += s.lnF;
-                ln1MinusF += s.ln1MinusF;
-                ++n;
-                break;
-            }
-            if (s.token == 0)
-                break;
+        // The first two slots without branching on what they hold (whether a header's tokens
+        // were learned is anyone's guess); the rest of the probe only past two taken slots.
+        const quint64 i = t & m_mask;
+        const Slot &a = table[i];
+        const Slot &b = table[(i + 1) & m_mask];
+        const bool inA = a.token == t;
+        const bool inB = !inA && a.token != 0 && b.token == t;
+        lnF += inA ? a.lnF : inB ? b.lnF : 0.0f;
+        ln1MinusF += inA ? a.ln1MinusF : inB ? b.ln1MinusF : 0.0f;
+        n += inA || inB;
+        if (!inA && !inB && a.token != 0 && b.token != 0) [[unlikely]] {
+            for (quint64 j = (i + 2) & m_mask; table[j].token; j = (j + 1) & m_mask)
+                if (table[j].token == t) {
+                    lnF += table[j].lnF;
+                    ln1MinusF += table[j].ln1MinusF;
+                    ++n;
+                    break;
+                }
         }
     }
     return fisher(lnF, ln1MinusF, n);
