@@ -80,7 +80,6 @@ constexpr quint64 key(std::string_view name) { return hashOf<true>(name.data(), 
 // The kinds of token: numbers stored with the counts, never reused.
 enum Kind : quint8 {
     kHeader = 1,        // h: a field present, by its name in lower case
-    // 2 was a field's name as written: it said nothing the lower-case name did not.
     kHeaderPair = 3,    // ho: two fields in a row (the order mailers write them in)
     kMissing = 4,       // h!: a field most mail has, missing
     kFromAddress = 10,  // fa: the sender's address
@@ -283,6 +282,12 @@ struct FieldMemo
         bool group = false;
     };
     Entry entries[kEntries];
+
+    static FieldMemo &ofThisThread()
+    {
+        thread_local FieldMemo memo;
+        return memo;
+    }
 };
 
 // The registered part of a domain, near enough without the public suffix list: the last two
@@ -494,7 +499,7 @@ void decodeValue(Span v, Decoded &out);
 // The text of a value: as written when it holds no encoded-word (most do), else decoded into d.
 Span textOf(Span v, Decoded &d)
 {
-    if (!std::memchr(v.b, '=', v.size()))
+    if (v.empty() || !std::memchr(v.b, '=', v.size()))
         return v;
     decodeValue(v, d);
     return d.span();
@@ -530,45 +535,29 @@ void decodeValue(Span v, Decoded &out)
 // ---- Fields ----
 
 // The fields a mail store or the receiving side adds: left out (see the header).
-constexpr std::string_view kReceivingSide[] = {
-    "delivered-to", "x-original-to", "envelope-to", "x-envelope-to", "delivery-date", "status",
-    "x-status", "x-keywords", "x-uid", "x-imap", "x-imapbase", "x-mozilla-status", "x-mozilla-status2",
-    "x-mozilla-keys", "lines", "content-length", "x-gmail-labels", "x-gm-thrid"};
+constexpr auto kReceivingSide = [] {
+    constexpr std::string_view names[] = {
+        "delivered-to", "x-original-to", "envelope-to", "x-envelope-to", "delivery-date", "status",
+        "x-status", "x-keywords", "x-uid", "x-imap", "x-imapbase", "x-mozilla-status", "x-mozilla-status2",
+        "x-mozilla-keys", "lines", "content-length", "x-gmail-labels", "x-gm-thrid"};
+    std::array<quint64, std::size(names)> keys{};
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        keys[i] = key(names[i]);
+    return keys;
+}();
 
 // A bit for each of those names' top six hash bits: most names are told apart by one test.
 constexpr quint64 kReceivingSideBits = [] {
     quint64 bits = 0;
-    for (std::string_view name : kReceivingSide)
-        bits |= quint64(1) << (key(name) >> 58);
+    for (const quint64 k : kReceivingSide)
+        bits |= quint64(1) << (k >> 58);
     return bits;
 }();
 
 bool receivingSide(quint64 name)
 {
-    if (!(kReceivingSideBits & (quint64(1) << (name >> 58))))
-        return false;
-    switch (name) {
-    case key("delivered-to"):
-    case key("x-original-to"):
-    case key("envelope-to"):
-    case key("x-envelope-to"):
-    case key("delivery-date"):
-    case key("status"):
-    case key("x-status"):
-    case key("x-keywords"):
-    case key("x-uid"):
-    case key("x-imap"):
-    case key("x-imapbase"):
-    case key("x-mozilla-status"):
-    case key("x-mozilla-status2"):
-    case key("x-mozilla-keys"):
-    case key("lines"):
-    case key("content-length"):
-    case key("x-gmail-labels"):
-    case key("x-gm-thrid"):
-        return true;
-    }
-    return false;
+    return (kReceivingSideBits & (quint64(1) << (name >> 58)))
+           && std::find(kReceivingSide.begin(), kReceivingSide.end(), name) != kReceivingSide.end();
 }
 
 // Calls f(nameBegin, nameEnd, value) for every field of the header block, its folds included
@@ -632,9 +621,11 @@ private:
     static constexpr std::string_view kListFields = "list-*";
     static constexpr int kMaxReceived = 8;
 
-    // Adds kind:value, letter case aside, at most kMaxTokenBytes of it.
+    // Adds kind:value, letter case aside, at most kMaxTokenBytes of it; nothing for no value.
     void add(Kind kind, Span v)
     {
+        if (v.empty())
+            return;
         const std::size_t n = std::min(v.size(), kMaxTokenBytes);
         insert(tokenOf(kind, hashOf<true>(v.b, n)), kind, v.b, n);
     }
@@ -660,9 +651,8 @@ private:
             read();
             return;
         }
-        thread_local FieldMemo memo;
         const quint64 key = fmix(name ^ hashOf<false>(value.b, value.size())) | 1;
-        FieldMemo::Entry &e = memo.entries[key >> 56];
+        FieldMemo::Entry &e = FieldMemo::ofThisThread().entries[key >> 56];
         if (e.key == key) {
             for (int i = 0; i < e.count; ++i)
                 m_set.insert(e.tokens[i]);
@@ -731,8 +721,8 @@ private:
 
     // The words of text: runs of letters, digits and non-ASCII bytes of two bytes or more;
     // a number stands as its count of digits, a word mixing both with its digit runs as "9".
-    // One pass, which also fills shape when given.
-    void addWords(Kind kind, Span text, int maxWords, TextShape *shape = nullptr)
+    // One pass, which also fills shape when given. Returns how many words it added.
+    int addWords(Kind kind, Span text, int maxWords, TextShape *shape = nullptr)
     {
         constexpr quint16 kWord = cDigit | cAlpha | cHigh;
         int words = 0;
@@ -771,6 +761,7 @@ private:
                 add(kind, Span{w, p});
             }
         }
+        return words;
     }
 
     static void separatorShape(Span s, quint16 marks, TextShape &shape)
@@ -995,14 +986,12 @@ private:
         }
         Decoded name;
         const Span words = textOf(m.name, name);
-        const int before = m_set.size();
-        addWords(kFromName, words, 6);
-        if (m_set.size() == before)
+        if (addWords(kFromName, words, 6) == 0)
             add(kFromShape, "noname");
         else if (!domain.empty())
             add(kFromShape, nameInAddress(words, Span{m.address.b, domain.b - 1}) ? std::string_view("name=address")
                                                                                 : std::string_view("name!=address"));
-        if (std::memchr(words.b, '@', words.size()))
+        if (!words.empty() && std::memchr(words.b, '@', words.size()))
             add(kFromShape, "name@");
         if (name.encoding)
             add(kFromShape, name.encoding == 'b' ? std::string_view("enc-b") : std::string_view("enc-q"));
@@ -1036,12 +1025,12 @@ private:
 
     void subject(Span value)
     {
-        {
-            // "Re:" without a message it answers: a reply made up to look known.
-            const Span v = trimmed(value);
-            m_reply = v.size() >= 3 && (equalsLower(Span{v.b, v.b + 3}, "re:") || (v.size() >= 4 && (equalsLower(Span{v.b, v.b + 4}, "fwd:")
-                                                                                               || equalsLower(Span{v.b, v.b + 3}, "fw:"))));
-        }
+        // "Re:" without the message it answers (finish() tells): a reply made up to look known.
+        const Span v = trimmed(value);
+        const auto startsWith = [&](std::string_view prefix) {
+            return v.size() >= prefix.size() && equalsLower(Span{v.b, v.b + prefix.size()}, prefix);
+        };
+        m_reply = startsWith("re:") || startsWith("fw:") || startsWith("fwd:");
         Decoded d;
         const Span s = trimmed(textOf(trimmed(value.b, value.e), d));
         TextShape shape;
@@ -1127,12 +1116,15 @@ private:
                 }
             } else if (dots == 3 && !(classes & cAlpha) && colons == 0) {
                 int parts[4] = {0, 0, 0, 0}, at = 0;
+                bool digits = true;
                 for (const char *c = word.b; c < word.e; ++c)
                     if (*c == '.')
                         ++at;
-                    else if (at < 4 && parts[at] < 1000)
+                    else if (isDigit(*c) && at < 4 && parts[at] < 1000)
                         parts[at] = parts[at] * 10 + (*c - '0');
-                if (parts[0] > 255 || parts[1] > 255)
+                    else
+                        digits = false;
+                if (!digits || parts[0] > 255 || parts[1] > 255)
                     continue;
                 if (parts[0] == 10 || parts[0] == 127 || parts[0] == 0 || (parts[0] == 192 && parts[1] == 168)
                     || (parts[0] == 172 && parts[1] >= 16 && parts[1] < 32) || (parts[0] == 169 && parts[1] == 254))
