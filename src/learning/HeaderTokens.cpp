@@ -985,7 +985,8 @@ private:
             addShape(kFromShape, Span{m.address.b, at});
         }
         Decoded name;
-        const Span words = textOf(m.name, name);
+        // Without an address, what the field says stands for the name ("From: Undisclosed").
+        const Span words = textOf(domain.empty() && m.name.empty() ? trimmed(value) : m.name, name);
         if (addWords(kFromName, words, 6) == 0)
             add(kFromShape, "noname");
         else if (!domain.empty())

@@ -168,6 +168,24 @@ private slots:
         QVERIFY(next.problem.isEmpty()); // told once
     }
 
+    // A database of a later version of the program: not damaged, only not ours to change.
+    void newerDatabaseIsLeftAlone()
+    {
+        QVERIFY(LearnedStore(m_path).learn(lessons(0, 2)).ok);
+        {
+            QFile f(m_path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(60)); // SQLite's user version, which holds the schema's
+            QCOMPARE(f.write(QByteArray("\0\0\0\x02", 4)), 4);
+        }
+        const QByteArray before = readBytes(m_path);
+        const LearnOutcome outcome = LearnedStore(m_path).learn(lessons(2, 1));
+        QVERIFY(!outcome.ok);
+        QVERIFY2(outcome.problem.contains(QStringLiteral("plus récente")), qPrintable(outcome.problem));
+        QCOMPARE(readBytes(m_path), before);
+        QVERIFY(!QFileInfo::exists(m_path + QStringLiteral(".endommagé")));
+    }
+
     // The window and pelicorde-check, or two windows' background learning, writing at once.
     void twoProgramsWriteAtOnce()
     {

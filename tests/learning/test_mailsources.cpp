@@ -81,6 +81,19 @@ private slots:
         QCOMPARE(summary.problems.size(), problems);
     }
 
+    // A header block past all reason is cut, and the body after it is never kept.
+    void hugeHeaderIsCut()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("enorme.eml"));
+        writeBytes(path, "Subject: x\n" + QByteArray(3 * 1024 * 1024, 'a') + "\nX-After: y\n\n" + QByteArray(1024, 'z'));
+        QByteArray header;
+        QCOMPARE(readHeaderBlocks(path, [&](const QByteArray &h) { return header = h, true; }).messages, 1);
+        QVERIFY(header.startsWith("Subject: x\n"));
+        QVERIFY(header.size() <= 1024 * 1024 + 64 * 1024);
+        QVERIFY(!header.contains("zz"));
+    }
+
     void stopsWhenAsked()
     {
         QTemporaryDir dir;

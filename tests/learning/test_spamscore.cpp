@@ -89,6 +89,51 @@ private slots:
                                                    << QStringList{"ss:re-unreferenced", "s:re"} << QStringList{};
         QTest::newRow("reply") << QByteArray("Subject: Re: votre facture\r\nIn-Reply-To: <1@a.example>\r\n")
                                << QStringList{} << QStringList{"ss:re-unreferenced"};
+        QTest::newRow("old-style sender") << QByteArray("From: paul@b.example (Paul Martin)\r\n")
+                                          << QStringList{"fa:paul@b.example", "fn:paul", "fn:martin", "fs:name=address"}
+                                          << QStringList{"fs:noname"};
+        QTest::newRow("sender without name or address")
+            << QByteArray("From: Undisclosed\r\n") << QStringList{"fs:noaddr", "fn:undisclosed"}
+            << QStringList{"h!:from"};
+        QTest::newRow("made-up name") << QByteArray("From: =?utf-8?q?Service_Client?= <x7k2q9@envoi.example>\r\n")
+                                      << QStringList{"fn:service", "fn:client", "fs:name!=address", "fs:enc-q", "fs:~a9a9a9",
+                                                     "fl:x9k9q9"}
+                                      << QStringList{};
+        QTest::newRow("subject shape")
+            << QByteArray("Subject: GAGNEZ 5000 EUROS   xqzv\r\n")
+            << QStringList{"s:gagnez", "s:#4", "s:euros", "ss:caps", "ss:capsword", "ss:gap", "ss:len<30"}
+            << QStringList{"ss:!"};
+        QTest::newRow("raw 8-bit subject") << QByteArray("Subject: Réunion\r\n")
+                                           << QStringList{"s:réunion", "ss:8bit"} << QStringList{"ss:enc-b"};
+        QTest::newRow("relations to the sender")
+            << QByteArray("From: a@news.shop.example\r\nReply-To: b@other.example\r\nReturn-Path: <>\r\n"
+                          "Message-ID: <20261207.123@mail.shop.example>\r\n"
+                          "DKIM-Signature: v=1; a=rsa-sha256; d=shop.example; s=k1; b=abc\r\n"
+                          "Received: from mail.shop.example (mail.shop.example [192.0.2.77]) by mx.example\r\n")
+            << QStringList{"rt:!=from", "rt:other.example", "rp:<>", "mi:=from", "mi:shop.example", "mi:~dps",
+                           "dk:shop.example", "dk:=from", "rr:=from", "mi:=relay"}
+            << QStringList{"rp:=from", "rp:!=from"};
+        QTest::newRow("recipients") << QByteArray("From: a@b.example\r\nTo: a@b.example, c@d.example\r\nCc: e@f.example\r\n")
+                                    << QStringList{"to:=from", "to:2-4"} << QStringList{"to:group", "h!:to"};
+        QTest::newRow("group of recipients") << QByteArray("To: undisclosed-recipients:;\r\n")
+                                             << QStringList{"to:group", "to:0"} << QStringList{};
+        QTest::newRow("mailer and types")
+            << QByteArray("X-Mailer: Microsoft Outlook Express 6.00.2900.5512\r\nMIME-Version: 1.0 (Produced by X)\r\n"
+                          "Content-Type: multipart/alternative;\r\n\tboundary=\"----=_NextPart_000_0007_01C2A9A6.5B8C8A40\"\r\n"
+                          "Content-Transfer-Encoding: 7bit\r\nX-Priority: 1 (Highest)\r\nX-Spam-Flag: YES\r\n")
+            << QStringList{"mx:microsoft outlook express 9.9.9.9", "mx:outlook", "ct:multipart/alternative",
+                           "bd:-=_x_x_x_x.x", "te:7bit", "te:mime-version=1.0", "pr:x-priority=1", "xs:x-spam-flag=yes",
+                           "ho:x-mailer>mime-version"}
+            << QStringList{};
+        QTest::newRow("date") << QByteArray("Date: 7 Dec 2026 10:00:00 +0000 (UTC)\r\n") << QStringList{"dt:+0000", "dt:~noday"}
+                              << QStringList{"dt:~nozone"};
+        QTest::newRow("IPv6 relay")
+            << QByteArray("Received: from mx.v6.example (mx.v6.example [IPv6:2001:db8:1234:5::1]) by mx.example\r\n"
+                          "Received: from a ([IPv6:::1]) by mx.v6.example\r\n")
+            << QStringList{"rr:v6.example", "ri:2001:db8:1234"} << QStringList{"rs:noname"};
+        QTest::newRow("folded and odd lines")
+            << QByteArray("not a field\r\nX-A: 1\r\n\tfolded\r\nSubject:\r\n  mot\r\nFrom mbox line\r\n")
+            << QStringList{"h:x-a", "s:mot"} << QStringList{"h:not a field", "h!:subject"};
         QTest::newRow("missing fields") << QByteArray("From: a@b.example\r\n\r\nSubject: in the body\r\n")
                                         << QStringList{"h!:date", "h!:message-id", "h!:subject"}
                                         << QStringList{"s:in"};
@@ -105,6 +150,27 @@ private slots:
             QVERIFY2(!texts.contains(t), qPrintable(t + QStringLiteral(" in ") + texts.join(u' ')));
         // The hashed tokens are the same ones, once each.
         QCOMPARE(qsizetype(headerTokenList(header).size()), texts.size());
+    }
+
+    // Whatever the bytes, reading them ends, within bounds.
+    void anyBytesAreRead()
+    {
+        QByteArray junk;
+        quint32 x = 12345;
+        for (int i = 0; i < 20000; ++i) {
+            x = x * 1103515245 + 12345;
+            junk += char(x >> 16);
+            if (i % 37 == 0)
+                junk += ":\r\n =?utf-8?b?";
+        }
+        QVERIFY(headerTokenList(junk).size() <= std::size_t(TokenSet::kMaxTokens));
+        QByteArray many;
+        for (int i = 0; i < 2000; ++i)
+            many += "X-Field-" + QByteArray::number(i) + ": v\r\nReceived: from h" + QByteArray::number(i) + ".example ([198.51.100.1])\r\n";
+        many += "Subject: " + QByteArray(500000, 'a') + "\r\n";
+        QVERIFY(headerTokenList(many).size() <= std::size_t(TokenSet::kMaxTokens));
+        QVERIFY(headerTokenList(QByteArray()).size() > 0); // what it lacks is told
+        QVERIFY(headerTokenList(QByteArray("\r\n\r\n")).size() > 0);
     }
 
     // The tokens of a value met before come from the memo: the same as read afresh.
