@@ -346,23 +346,24 @@ bool LearnedStore::withRetry(F &&op, QString *problem)
             return false;
         QSqlDatabase &db = m_connection->db;
         QSqlError error;
-        bool ok = db.isOpen() || db.open();
-        if (!ok)
-            error = db.lastError();
-        std::optional<qint64> version;
-        if (ok) {
+        bool ok = true;
+        if (!db.isOpen()) {
+            std::optional<qint64> version;
             // WAL: readers never wait for the writer, and a crash loses at most the last write.
-            ok = runAll(db, {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"}, error)
+            ok = db.open() && runAll(db, {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"}, error)
                  && (version = single(db, QStringLiteral("PRAGMA user_version"), error)).has_value();
+            if (!ok && !error.isValid())
+                error = db.lastError();
+            if (ok && *version > kSchemaVersion) {
+                why = QStringLiteral("Apprentissage arrêté : %1 vient d'une version plus récente de Pelicorde ; il "
+                                     "est laissé tel quel")
+                          .arg(m_path);
+                close();
+                return false;
+            }
+            ok = ok && (*version == kSchemaVersion || createSchema(db, error));
         }
-        if (ok && *version > kSchemaVersion) {
-            why = QStringLiteral("Apprentissage arrêté : %1 vient d'une version plus récente de Pelicorde ; il est "
-                                 "laissé tel quel")
-                      .arg(m_path);
-            close();
-            return false;
-        }
-        ok = ok && (*version == kSchemaVersion || createSchema(db, error)) && op(db, error);
+        ok = ok && op(db, error);
         if (ok) {
             if (!m_resetNote.isEmpty())
                 why = std::exchange(m_resetNote, QString()); // told once
