@@ -9,6 +9,7 @@
 #include "core/DataFiles.h"
 #include "core/SafeFile.h"
 #include "learning/LearnedStore.h"
+#include "learning/MailSources.h"
 #include "support/FeedingFifo.h"
 #include "support/LearningMail.h"
 #include "support/TestFiles.h"
@@ -166,6 +167,35 @@ private slots:
         const LearnOutcome next = store.learn(lessons(101, 1));
         QVERIFY(next.ok);
         QVERIFY(next.problem.isEmpty()); // told once
+    }
+
+    // A message imported from a mailbox file and later deleted from the server is one message.
+    void importedAndServerCopiesAreOneMessage()
+    {
+        const QByteArray sent = learningmail::spam(3) + "\r\n";
+        QByteArray filed = "From x@y.example Mon Dec  7 10:00:00 2026\n" + QByteArray(sent).replace("\r\n", "\n") + "body\n";
+        const QString mbox = m_dir.filePath(QStringLiteral("Spams.mbox"));
+        writeBytes(mbox, filed);
+        QList<Lesson> imported;
+        readHeaderBlocks(mbox, [&](const QByteArray &h) { return imported << Lesson{headerId(h), h, Verdict::Spam}, true; });
+        QCOMPARE(imported.size(), 1);
+        LearnedStore store(m_path);
+        QCOMPARE(store.learn(imported).added, 1);
+        const LearnOutcome outcome = store.learn({Lesson{headerId(sent), sent, Verdict::Spam}});
+        QCOMPARE(outcome.unchanged, 1);
+        QCOMPARE(store.totals()->spam, 1);
+    }
+
+    // What another program learns shows in the generation a loaded scorer was made at.
+    void otherWritersChangeTheGeneration()
+    {
+        LearnedStore mine(m_path);
+        QVERIFY(mine.learn(lessons(0, 2)).ok);
+        const qint64 seen = *mine.generation();
+        QVERIFY(LearnedStore(m_path).learn(lessons(2, 2)).ok);
+        QVERIFY(*mine.generation() > seen);
+        QVERIFY(LearnedStore(m_path).learn(lessons(2, 2)).ok); // nothing new: nothing changes
+        QCOMPARE(*mine.generation(), seen + 1);
     }
 
     // A database of a later version of the program: not damaged, only not ours to change.

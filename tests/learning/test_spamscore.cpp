@@ -224,6 +224,19 @@ private slots:
         QVERIFY(std::abs(tokenProbability(quint32(spam), quint32(ham), spamMessages, hamMessages) - expected) < 1e-12);
     }
 
+    // Tokens as frequent in both kinds say nothing: the scorer does not even keep them.
+    void neutralTokensAreLeftOut()
+    {
+        const QByteArray both = "X-Common: 1\r\n";
+        const SpamScorer scorer = learnedFrom({both + "Subject: gagnez\r\n"}, {both + "Subject: bonjour\r\n"});
+        const qsizetype telling = scorer.tokenCount();
+        const SpamScorer more = learnedFrom({both + "Subject: gagnez\r\n", both + "Subject: gagnez\r\n"},
+                                            {both + "Subject: bonjour\r\n", both + "Subject: bonjour\r\n"});
+        QCOMPARE(more.tokenCount(), telling);
+        QVERIFY(std::abs(scorer.score(both).value - 0.5) < 1e-9); // only neutral tokens: nothing said
+        QVERIFY(scorer.score(both + "Subject: gagnez\r\n").value > 0.5);
+    }
+
     void fisherCombining()
     {
         // Two degrees of freedom: the survival is e^(-x/2).
