@@ -10,8 +10,10 @@
 #include <string_view>
 #include <type_traits>
 
-// The scan scores every row, so the tokens are read in one pass over the bytes, into buffers
-// on the stack, without building strings: a few hundred nanoseconds for a common header.
+// The scan scores every row, so the tokens are read from the bytes as they are, into buffers on
+// the stack, without building strings (under a microsecond for a common header). That is why
+// encoded-words are decoded here to bytes, not to text by mailtext::headerText() or GMime: a
+// word is compared as bytes, whatever its charset, and no allocation is made.
 namespace learning {
 namespace {
 
