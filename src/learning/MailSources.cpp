@@ -109,7 +109,9 @@ private:
     }
 
     // mboxo and mboxrd alike: a body line starting "From " is written ">From " there, and a
-    // new message starts at a "From " line that follows a blank line.
+    // new message starts at a "From " line that follows a blank line. Read line by line here:
+    // GMime's mbox parser would build every message, bodies included, and give back the header
+    // rewritten, where the bytes as kept are wanted (the same a server sends).
     bool mbox(QFile &file)
     {
         QByteArray header;
