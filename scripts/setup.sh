@@ -8,6 +8,7 @@ PELICORDE_PACKAGES=(
   qt6-translations-l10n   # Qt's own texts (edit menus, standard buttons) in French
   qt6-base-dev qt6-webengine-dev libgl-dev libgmime-3.0-dev
   qtkeychain-qt6-dev libsecret-1-0   # the password in the desktop's keyring (QtKeychain loads libsecret)
+  libqt6sql6-sqlite   # Qt SQL's SQLite driver: the learned score's database
   fonts-liberation ca-certificates
 )
 

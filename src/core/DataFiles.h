@@ -10,6 +10,11 @@ inline constexpr char kBlacklist[] = "Liste-noire.txt";
 inline constexpr char kCertificates[] = "Certificats.txt";
 inline constexpr char kEncryptedServers[] = "Serveurs-chiffres.txt";
 inline constexpr char kCheckSeen[] = "pelicorde-check.uid";
+// The learned score's SQLite database. SQLite also reads the files it keeps beside it (the
+// write-ahead log, its index, a rollback journal): a saved attachment must take none of those
+// names either, or its bytes would be read as learned counts.
+inline constexpr char kLearning[] = "Apprentissage.sqlite";
+inline constexpr const char *kLearningCompanions[] = {"-wal", "-shm", "-journal"};
 // Account files, the favourite "_Favori.adr" among them: the account list takes every name
 // with this suffix in any letter case.
 inline constexpr char kAccountSuffix[] = ".adr";
@@ -18,8 +23,11 @@ inline constexpr char kAccountSuffix[] = ".adr";
 // does: letter case counts, but for the account suffix, which the list takes in any case).
 inline bool isProgramFile(const QString &name)
 {
-    for (const char *fixed : {kBlacklist, kCertificates, kEncryptedServers, kCheckSeen})
+    for (const char *fixed : {kBlacklist, kCertificates, kEncryptedServers, kCheckSeen, kLearning})
         if (name == QLatin1String(fixed))
+            return true;
+    for (const char *suffix : kLearningCompanions)
+        if (name == QLatin1String(kLearning) + QLatin1String(suffix))
             return true;
     return name.endsWith(QLatin1String(kAccountSuffix), Qt::CaseInsensitive);
 }

@@ -192,7 +192,8 @@ private slots:
         // The linked libraries; Qt's French, the captions' font, the CAs, what QtKeychain loads.
         for (const char *library : {"libqt6widgets6", "libqt6network6", "libqt6dbus6", "libqt6webenginewidgets6",
                                     "libqt6webenginecore6", "libgmime-3.0-0", "libc6", "libqt6keychain1",
-                                    "qt6-translations-l10n", "fonts-liberation", "ca-certificates", "libsecret-1-0"})
+                                    "qt6-translations-l10n", "fonts-liberation", "ca-certificates", "libsecret-1-0",
+                                    "libqt6sql6-sqlite"})
             QVERIFY2((depends.output + u',').contains(QRegularExpression(QStringLiteral("(^|, )%1[ ,]").arg(QLatin1String(library)))),
                      qPrintable(library + QStringLiteral(" missing from: ") + depends.output));
     }
