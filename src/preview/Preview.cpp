@@ -281,7 +281,8 @@ void writeAndShow(TForm1 &form, const QString &text)
 
 void previewMessage(TForm1 &form, int r)
 {
-    if (refusedWhileBusy() || refusedForAnotherAccount(form))
+    const MailAccount account = form.account();
+    if (refusedWhileBusy() || refusedForAnotherAccount(*form.list, account))
         return;
     // Held from the start, so that a timer's scan waits until the pane is filled.
     ServerOperation op;
@@ -297,8 +298,8 @@ void previewMessage(TForm1 &form, int r)
     ensurePreviewView(form);
 
     try {
-        const auto session = windowSession(form);
-        openSession(*session, form, MailboxSession::Access::Read);
+        const auto session = makeMailboxSession(account);
+        openSession(*session, account, form.dataFolder, MailboxSession::Access::Read);
         pumpEvents();
         const MailMessage mail = MailMessage::parse(session->message(r, form.list->uid(r)));
 

@@ -123,8 +123,9 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
 {
     MessageList &list = *form.list;
     // As the session reads it: the fields may change while a box waits during the login.
-    const QString source = sessionAccountKey(form.account());
-    const QString unrecorded = openSession(session, form, MailboxSession::Access::Scan);
+    const MailAccount account = form.account();
+    const QString source = sessionAccountKey(account);
+    const QString unrecorded = openSession(session, account, form.dataFolder, MailboxSession::Access::Scan);
     QStringList notes;
     if (!session.encrypted())
         notes << QStringLiteral("Connexion non chiffrée");
@@ -261,7 +262,7 @@ void headerScan(TForm1 &form)
         return;
     }
 
-    auto session = windowSession(form);
+    auto session = makeMailboxSession(form.account());
     QString lastHeaderDate;
     QString stop;
     form.check.scanNote.clear();
