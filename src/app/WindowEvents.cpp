@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include "accounts/AccountHandlers.h"
+#include "app/WindowFaces.h"
 #include "attachments/AttachmentSaving.h"
 #include "blacklist/BlacklistHandlers.h"
 #include "blacklist/PelicordeFS1.h"
@@ -48,7 +49,7 @@ TForm1::TForm1(QSize workArea, QWidget *parent)
     setDefaultPrompter(&messageBoxes());
     setObjectName(QStringLiteral("Form1"));
     buildDesign();
-    scans = new ScanController(*this);
+    scans = new ScanController(scanDisplayOf(*this), this);
     connectHandlers();
     FormCreate();
 }
@@ -92,6 +93,7 @@ void TForm1::connectHandlers()
     connect(this, &TForm1::scanEnded, this,
             [this](int previousCount) { guarded([&] { ::scanEnded(*this, previousCount); }); });
     connect(this, &TForm1::restoreRequested, this, &TForm1::Restaurer1Click);
+    connect(scans, &ScanController::scanDue, this, [this] { guarded([this] { requestScan(*this); }); });
 }
 
 // ---- life cycle ----

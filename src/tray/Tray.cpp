@@ -17,6 +17,7 @@
 #include "core/Prompter.h"
 #include "preview/Preview.h"
 #include "scan/HeaderScan.h"
+#include "scan/ScanController.h"
 #include "tray/Notifier.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
@@ -207,7 +208,7 @@ void periodicTick(TForm1 &form)
 {
     if (form.check.minutesSinceCheck >= 0)
         ++form.check.minutesSinceCheck;
-    if (scanHeldForLoginDelay(form)) {
+    if (form.scans->holding()) {
         // It runs once the delay has passed; its end starts the count again.
         form.check.minuteCounter = qMin(form.check.minuteCounter + 1, 5);
     } else if (form.check.minuteCounter > 4) {

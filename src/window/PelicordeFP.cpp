@@ -23,6 +23,7 @@
 TForm1 *Form1 = nullptr;
 
 const QColor TForm1::GridRestColour(238, 255, 255);
+const QColor TForm1::GridScanningColour(128, 0, 0);
 const QString TForm1::PreviewFileName = QStringLiteral("Htm_temp.htm");
 
 namespace {

@@ -63,7 +63,8 @@ public:
     void setProgressBarColour(const QColor &colour);
     QColor progressBarColour() const;
 
-    static const QColor GridRestColour; // RGB 238, 255, 255
+    static const QColor GridRestColour;     // RGB 238, 255, 255
+    static const QColor GridScanningColour; // RGB 128, 0, 0
     static const QString PreviewFileName; // "Htm_temp.htm"
 
     // Process-wide state of the main window.
