@@ -202,17 +202,24 @@ void TForm1::BitBtn2Click() { guarded([this] { headerScan(*this); }); }
 
 void TForm1::SG1DrawCell(QPainter *painter, QRect rect, int column, int row)
 {
-    guarded([&] { drawCell(*this, *painter, rect, column, row); });
+    guarded([&] { drawMarkCell(*SG1, *painter, rect, column, row); });
 }
 
-void TForm1::SG1MouseUp(Qt::MouseButton button, QPoint pos)
+// Any button acts as the left one.
+void TForm1::SG1MouseUp(Qt::MouseButton, QPoint pos)
 {
-    guarded([&] { listMouseUp(*this, button, pos); });
+    guarded([&] {
+        const QPoint cell = SG1->mouseCoord(pos);
+        listMouseUp(*this, cell.x(), cell.y());
+    });
 }
 
 void TForm1::SG1KeyDown(int key)
 {
-    guarded([&] { listKeyDown(*this, key); });
+    guarded([&] {
+        if (const QModelIndex current = SG1->currentIndex(); current.isValid())
+            listKeyDown(*this, key, current.row() + 1);
+    });
 }
 
 void TForm1::BitBtn3Click() { guarded([this] { toggleView(*this); }); }

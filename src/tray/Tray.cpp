@@ -15,12 +15,12 @@
 #include "core/EventPump.h"
 #include "core/ServerOperation.h"
 #include "core/Prompter.h"
-#include "preview/Preview.h"
 #include "scan/HeaderScan.h"
 #include "scan/ScanController.h"
 #include "tray/Notifier.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
+#include "window/PreviewPane.h"
 
 namespace {
 
@@ -110,8 +110,8 @@ void reduceToTray(TForm1 &form)
 {
     if (!form.isVisible())
         return;
-    if (previewPaneOpen(form))
-        closePreviewPane(form);
+    if (form.pane->isOpen())
+        form.pane->close();
     placeInTray(form);
 }
 

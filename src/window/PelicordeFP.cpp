@@ -18,12 +18,14 @@
 #include "mailbox/SessionAccount.h"
 #include "window/Controls.h"
 #include "window/Icons.h"
+#include "window/PreviewPane.h"
 #include "window/Scaling.h"
 
 TForm1 *Form1 = nullptr;
 
 const QColor TForm1::GridRestColour(238, 255, 255);
 const QColor TForm1::GridScanningColour(128, 0, 0);
+const QColor TForm1::GridPreviewColour(192, 192, 192);
 const QString TForm1::PreviewFileName = QStringLiteral("Htm_temp.htm");
 
 namespace {
@@ -258,6 +260,8 @@ void TForm1::buildDesign()
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(60000);
+
+    pane = new PreviewPane(*this);
 }
 
 QList<QWidget *> TForm1::designOrder() const

@@ -17,6 +17,7 @@ class MessageGrid;
 class MessageList;
 class NewMailWatcher;
 class Notifier;
+class PreviewPane;
 class ScanController;
 class QAction;
 class QCheckBox;
@@ -65,6 +66,7 @@ public:
 
     static const QColor GridRestColour;     // RGB 238, 255, 255
     static const QColor GridScanningColour; // RGB 128, 0, 0
+    static const QColor GridPreviewColour;  // RGB 192, 192, 192
     static const QString PreviewFileName; // "Htm_temp.htm"
 
     // Process-wide state of the main window.
@@ -80,6 +82,7 @@ public:
     NewMailWatcher *watcher = nullptr;   // the IMAP watch, from the first show on
     Notifier *notifier = nullptr;        // the desktop notifications, from the first new mail on
     MessageList *list = nullptr;         // the model behind SG1
+    PreviewPane *pane = nullptr;         // the preview pane's controls, as the preview drives them
 
     // Controls of the top band.
     QLabel *Label5, *Label11, *Label10, *Label6;
