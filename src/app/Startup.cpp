@@ -71,7 +71,7 @@ void createWindows(QSize workArea, StartMode mode)
             const UnattendedScope nobodyThere;
             form1->FormShow();
         }
-        guarded([form1] { placeInTray(*form1); });
+        guarded([form1] { placeInTray(*form1->tray, form1->check); });
     }, Qt::QueuedConnection);
 }
 

@@ -50,6 +50,7 @@ TForm1::TForm1(QSize workArea, QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     buildDesign();
     scans = new ScanController(scanDisplayOf(*this), this);
+    tray = trayWindowOf(*this);
     connectHandlers();
     FormCreate();
 }
@@ -89,10 +90,13 @@ void TForm1::connectHandlers()
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, &TForm1::Quitter1Click);
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TForm1::AProposClick);
     connect(CheckBox3, &QCheckBox::clicked, this, &TForm1::CheckBox3Click);
+    // After the handlers: Edit4's own handler has applied the TLS rule when this tells.
+    for (QLineEdit *field : {Edit3, Edit4, Edit15, Edit16})
+        connect(field, &QLineEdit::textChanged, this, &TForm1::accountEdited);
+    connect(CheckBox2, &QCheckBox::toggled, this, &TForm1::accountEdited);
     // Requests of the features that reach the window through its header.
     connect(this, &TForm1::scanEnded, this,
             [this](int previousCount) { guarded([&] { ::scanEnded(*this, previousCount); }); });
-    connect(this, &TForm1::restoreRequested, this, &TForm1::Restaurer1Click);
     connect(scans, &ScanController::scanDue, this, [this] { guarded([this] { requestScan(*this); }); });
 }
 

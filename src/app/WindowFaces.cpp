@@ -2,11 +2,18 @@
 #include "app/WindowFaces.h"
 
 #include <QCheckBox>
+#include <QCursor>
+#include <QEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "scan/ScanDisplay.h"
+#include "tray/Notifier.h"
+#include "tray/TrayWindow.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
 
@@ -59,6 +66,87 @@ private:
     TForm1 &m_form;
 };
 
+class WindowTray final : public TrayWindow
+{
+public:
+    explicit WindowTray(TForm1 &form) : TrayWindow(&form), m_form(form) { form.installEventFilter(this); }
+
+    QSystemTrayIcon *icon() const override { return m_form.trayIcon; }
+
+    QSystemTrayIcon &addIcon() override
+    {
+        if (!m_form.trayIcon) {
+            m_form.trayIcon = new QSystemTrayIcon(&m_form);
+            connect(m_form.trayIcon, &QSystemTrayIcon::activated, &m_form, &TForm1::TrayMessage);
+        }
+        return *m_form.trayIcon;
+    }
+
+    QPixmap steadyPicture() const override { return m_form.Image1->pixmap(); }
+    QPixmap alertPicture() const override { return m_form.Image2->pixmap(); }
+    bool blinking() const override { return m_form.Timer1->isActive(); }
+    void startBlinking() override { m_form.Timer1->start(); }
+    void stopBlinking() override { m_form.Timer1->stop(); }
+    bool checking() const override { return m_form.Timer2->isActive(); }
+    void showStatus(const QString &text) override { m_form.StatusBar1->showMessage(text); }
+    bool shown() const override { return m_form.isVisible(); }
+    bool onScreen() const override { return m_form.isVisible() && !m_form.isMinimized(); }
+    // A minimised window can stay the active one on some platforms.
+    bool userAtWindow() const override { return m_form.isActiveWindow() && !m_form.isMinimized(); }
+    void hideToTray() override { m_form.hide(); }
+    void minimise() override { m_form.showMinimized(); }
+
+    void bringBack() override
+    {
+        m_form.showMaximized();
+        m_form.raise();
+        m_form.activateWindow();
+    }
+
+    void restore() override
+    {
+        bringBack();
+        m_form.statusBarPlacement();
+    }
+
+    void close() override { m_form.close(); }
+
+    bool popUpMenu() override
+    {
+        m_form.PopupMenu1->popup(QCursor::pos());
+        return m_form.PopupMenu1->isVisible();
+    }
+
+    void askAttention() override { alertWindow(m_form); }
+
+    Notifier &notifier() override
+    {
+        if (!m_form.notifier) {
+            m_form.notifier = new Notifier(*this, m_form.check);
+            connect(m_form.notifier, &Notifier::restoreRequested, &m_form, &TForm1::Restaurer1Click);
+        }
+        return *m_form.notifier;
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == &m_form) {
+            if (event->type() == QEvent::WindowActivate)
+                emit userCameBack();
+            else if (event->type() == QEvent::Hide
+                     || (event->type() == QEvent::WindowStateChange && m_form.isMinimized()))
+                emit wentAway();
+        }
+        return TrayWindow::eventFilter(watched, event);
+    }
+
+private:
+    TForm1 &m_form;
+};
+
 } // namespace
+
+TrayWindow *trayWindowOf(TForm1 &form) { return new WindowTray(form); }
 
 std::unique_ptr<ScanDisplay> scanDisplayOf(TForm1 &form) { return std::make_unique<WindowScanDisplay>(form); }

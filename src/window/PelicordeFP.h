@@ -19,6 +19,7 @@ class NewMailWatcher;
 class Notifier;
 class PreviewPane;
 class ScanController;
+class TrayWindow;
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -77,7 +78,8 @@ public:
     int normalGridHeight = 0;    // SG1's height at the last show
     int currentRow = 0;          // row of the last release over SG1
     CheckState check;            // where the checking of the mailbox stands
-    QSystemTrayIcon *trayIcon = nullptr; // created and removed by the tray code
+    QSystemTrayIcon *trayIcon = nullptr; // made on the tray's first request, through its face
+    TrayWindow *tray = nullptr;          // what the tray sees of the window; made with the window
     ScanController *scans = nullptr;     // the scans nobody waits on; made with the window
     NewMailWatcher *watcher = nullptr;   // the IMAP watch, from the first show on
     Notifier *notifier = nullptr;        // the desktop notifications, from the first new mail on
@@ -150,8 +152,8 @@ signals:
     void closed();
     // A scan has ended (its last steps belong to the tray and the periodic check).
     void scanEnded(int previousCount);
-    // Something outside the window (a notification's action) asks for it back.
-    void restoreRequested();
+    // A connection field or the TLS box changed: the fields may name another account now.
+    void accountEdited();
 
 protected:
     bool focusNextPrevChild(bool next) override;
