@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "core/AccountFile.h"
+#include "core/AccountList.h"
 #include "mailbox/MailConnection.h"
 #include "window/CheckState.h"
 
@@ -51,6 +52,15 @@ public:
     accounts::Account accountFields() const;
     // The account they name, TLS as CheckBox2 says: what every operation connects with.
     MailAccount account() const;
+    // The one writer of the connection fields: all four, each shown from its start. Edit4's
+    // handler is held back meanwhile (the caller applies the TLS rule after).
+    void setAccountFields(const accounts::Account &fields);
+    // CheckBox2: implicit TLS.
+    void setTls(bool tls);
+    // ComboBox1's saved accounts, none chosen; the file of the one the user chose; no choice.
+    void setAccountChoices(const QList<accounts::AccountItem> &items);
+    QString chosenAccountFile() const;
+    void clearAccountChoice();
 
     // What F1 shows: the version, the licence, where the data folder is, the keys.
     QString aboutText() const;
