@@ -8,7 +8,6 @@
 #include <QTranslator>
 #include <unistd.h>
 
-#include "blacklist/PelicordeFS1.h"
 #include "core/Error.h"
 #include "core/Prompter.h"
 #include "app/SingleInstance.h"
@@ -20,6 +19,7 @@
 #include "scan/SessionSettings.h"
 #include "tray/Tray.h"
 #include "window/PelicordeFP.h"
+#include "window/PelicordeFS1.h"
 
 EngineArguments &prepareApplication(int argc, char **argv)
 {

@@ -22,7 +22,6 @@
 #include "app/WindowFaces.h"
 #include "attachments/AttachmentSaving.h"
 #include "blacklist/BlacklistHandlers.h"
-#include "blacklist/PelicordeFS1.h"
 #include "core/Autostart.h"
 #include "core/Error.h"
 #include "core/Folders.h"
@@ -36,6 +35,7 @@
 #include "tray/Tray.h"
 #include "window/BoxPrompter.h"
 #include "window/Controls.h"
+#include "window/PelicordeFS1.h"
 #include "window/Scaling.h"
 
 TForm1::TForm1(QSize workArea, QWidget *parent)

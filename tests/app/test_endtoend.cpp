@@ -16,7 +16,6 @@
 
 #include "app/Startup.h"
 #include "preview/EngineArguments.h"
-#include "blacklist/PelicordeFS1.h"
 #include "core/AccountFile.h"
 #include "core/Ansi.h"
 #include "mailbox/MailMessage.h"
@@ -28,6 +27,7 @@
 #include "support/RecordingPrompter.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
+#include "window/PelicordeFS1.h"
 
 namespace {
 

@@ -19,7 +19,6 @@
 #include "app/Startup.h"
 #include "support/TestFiles.h"
 #include "tray/Tray.h"
-#include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
 #include "preview/RemoteWebView.h"
@@ -27,6 +26,7 @@
 #include "support/WindowFixture.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
+#include "window/PelicordeFS1.h"
 
 // The creation, show and close steps of the main window, and the start-up of both windows.
 // Every case points APPDATA and TEMP (or the XDG folders) at folders of its own.

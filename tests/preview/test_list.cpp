@@ -11,12 +11,12 @@
 #include <QStyleOptionButton>
 #include <QToolTip>
 
-#include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
 #include "window/Controls.h"
+#include "window/PelicordeFS1.h"
 
 // A device that keeps the texts drawn on it, as its paint engine receives them.
 struct DrawnTexts final : QPaintDevice, QPaintEngine
