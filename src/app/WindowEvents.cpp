@@ -7,9 +7,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -36,6 +33,7 @@
 #include "window/BoxPrompter.h"
 #include "window/Controls.h"
 #include "window/PelicordeFS1.h"
+#include "window/PreviewPane.h"
 #include "window/Scaling.h"
 
 TForm1::TForm1(QSize workArea, QWidget *parent)
@@ -49,6 +47,8 @@ TForm1::TForm1(QSize workArea, QWidget *parent)
     setDefaultPrompter(&messageBoxes());
     setObjectName(QStringLiteral("Form1"));
     buildDesign();
+    // What the features see of the window.
+    pane = new PreviewPane(*this);
     scans = new ScanController(scanDisplayOf(*this), this);
     tray = trayWindowOf(*this);
     connectHandlers();
@@ -157,12 +157,7 @@ void TForm1::FormShow()
 void TForm1::FormClose()
 {
     // The preview file holds the last previewed message (often spam): it goes with the program.
-    guarded([this] {
-        if (previewFolder.isEmpty())
-            return;
-        QFile::remove(folders::join(previewFolder, PreviewFileName));
-        QDir().rmdir(previewFolder);
-    });
+    guarded([this] { pane->removeFile(); });
 }
 
 void TForm1::FormDestroy()

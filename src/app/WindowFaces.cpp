@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/WindowFaces.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
 #include <QEvent>
@@ -60,7 +61,7 @@ public:
     void showStatus(const QString &text) override { m_form.StatusBar1->showMessage(text); }
     bool attachmentsAsked() const override { return m_form.CheckBox1->isChecked(); }
     void untickAttachments() override { m_form.CheckBox1->setChecked(false); }
-    void scanEnded(int previousCount) override { emit m_form.scanEnded(previousCount); }
+    void ended(int previousCount) override { emit m_form.scanEnded(previousCount); }
 
 private:
     TForm1 &m_form;
@@ -117,7 +118,13 @@ public:
         return m_form.PopupMenu1->isVisible();
     }
 
-    void askAttention() override { alertWindow(m_form); }
+    void askAttention() override
+    {
+        if (const AlertFunction alert = alertFunction())
+            alert(&m_form);
+        else
+            QApplication::alert(&m_form);
+    }
 
     Notifier &notifier() override
     {

@@ -195,7 +195,7 @@ void endOfScan(const ScanJob &job, int previousCount, const QString &stop)
     display.scrollListToTop();
     display.setListScanning(false);
     display.setProgressVisible(false);
-    display.scanEnded(previousCount);
+    display.ended(previousCount);
 }
 
 } // namespace
@@ -260,13 +260,13 @@ void scanHeaders(const ScanJob &job)
     } catch (const CertificateToConfirm &e) {
         // Quietly: the list stays as it was, the status line says what waits for the user.
         job.check.scanStop = e.text() + QStringLiteral(" (%1) : relève à la prochaine demande").arg(now());
-        display.scanEnded(previousCount);
+        display.ended(previousCount);
         return;
     } catch (const EncryptionWithdrawn &e) {
         // Nobody may be there to read a box: the status line says why nothing was checked.
         job.check.scanStop = e.text() + QStringLiteral(" (%1)").arg(now());
         if (runsUnattended()) {
-            display.scanEnded(previousCount);
+            display.ended(previousCount);
             return;
         }
         stop = job.check.scanStop;

@@ -35,5 +35,5 @@ public:
 
     // The scan has ended; previousCount: the messages the scan before it had read. Its last
     // steps (the tray, the periodic check, the idle watch) follow from here.
-    virtual void scanEnded(int previousCount) = 0;
+    virtual void ended(int previousCount) = 0;
 };

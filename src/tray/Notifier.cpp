@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tray/Notifier.h"
 
-#include <QApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QStringList>
-#include <QTimer>
 #include <QVariantMap>
 #include <algorithm>
 
@@ -22,7 +20,7 @@ const QString &Interface = Service;
 // A service that does not answer gives up the call after this long; nothing waits for it.
 constexpr int CallTimeout = 5000;
 
-void (*alertFunction)(QWidget *) = nullptr;
+AlertFunction g_alert = nullptr;
 
 QDBusMessage notificationCall(const QString &method)
 {
@@ -162,12 +160,6 @@ void signalNewMail(TrayWindow &window, CheckState &check, const MessageList &lis
         window.askAttention();
 }
 
-void setAlertFunction(void (*alert)(QWidget *window)) { alertFunction = alert; }
+void setAlertFunction(AlertFunction alert) { g_alert = alert; }
 
-void alertWindow(QWidget &window)
-{
-    if (alertFunction)
-        alertFunction(&window);
-    else
-        QApplication::alert(&window);
-}
+AlertFunction alertFunction() { return g_alert; }

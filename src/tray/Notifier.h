@@ -62,7 +62,8 @@ QString newMailText(int count, int marked);
 // scan read while they were at the window, and the list as it was when they came back to it.
 void signalNewMail(TrayWindow &window, CheckState &check, const MessageList &list, const QList<int> &fresh);
 
-// How the window asks for attention; QApplication::alert unless a test puts its own.
-void setAlertFunction(void (*alert)(QWidget *window));
-// Asks for attention to window so: what the window's face does.
-void alertWindow(QWidget &window);
+// How the window asks for attention: QApplication::alert unless a test puts its own here, which
+// the window's face then calls instead (alertFunction; nullptr for Qt's).
+using AlertFunction = void (*)(QWidget *window);
+void setAlertFunction(AlertFunction alert);
+AlertFunction alertFunction();

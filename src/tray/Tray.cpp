@@ -189,8 +189,8 @@ void endOfCheck(TrayWindow &window, CheckState &check, const MessageList &list)
     const QList<int> fresh = check.scannedMail.newRows(list, count);
     // A scan that did not get through saw only what it read; what it found new among that is
     // announced now all the same (the next scan will know it), as the beep and the blink do.
-    const SeenMail now = SeenMail::of(list, count);
-    check.scannedMail = gotThrough ? now : check.scannedMail.with(now);
+    const SeenMail read = SeenMail::of(list, count);
+    check.scannedMail = gotThrough ? read : check.scannedMail.with(read);
     if (!fresh.isEmpty()) {
         window.startBlinking();
         prompter().beep();

@@ -19,7 +19,6 @@
 #include "mailbox/SessionAccount.h"
 #include "window/Controls.h"
 #include "window/Icons.h"
-#include "window/PreviewPane.h"
 #include "window/Scaling.h"
 
 TForm1 *Form1 = nullptr;
@@ -261,8 +260,6 @@ void TForm1::buildDesign()
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(60000);
-
-    pane = new PreviewPane(*this);
 }
 
 QList<QWidget *> TForm1::designOrder() const

@@ -2,6 +2,8 @@
 #include "window/PreviewPane.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -156,6 +158,14 @@ QString PreviewPane::filePath()
     if (m_form.previewFolder.isEmpty())
         m_form.previewFolder = folders::privateFolderIn(m_form.tempFolder);
     return m_form.previewFolder.isEmpty() ? QString() : folders::join(m_form.previewFolder, TForm1::PreviewFileName);
+}
+
+void PreviewPane::removeFile()
+{
+    if (m_form.previewFolder.isEmpty())
+        return;
+    QFile::remove(folders::join(m_form.previewFolder, TForm1::PreviewFileName));
+    QDir().rmdir(m_form.previewFolder);
 }
 
 bool PreviewPane::eventFilter(QObject *, QEvent *event)

@@ -67,6 +67,8 @@ public:
     // call): in a shared temp folder, another user could otherwise plant the page the view shows.
     // Empty when no such folder can be made.
     QString filePath();
+    // The file goes, and its folder: it holds the last message previewed, often spam.
+    void removeFile();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
