@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// TForm1's construction, life cycle and event handlers: each runs the code of the feature it
-// belongs to. The window's design is in window/; the features reach the window through its header.
+// TForm1's construction, life cycle and event handlers: each runs the handler of the feature it
+// belongs to. The window's design is in window/; the faces the features see of it are made here.
 #include "window/PelicordeFP.h"
 
 #include <QAction>

@@ -15,7 +15,7 @@ enum class TrayRequest { Add, Modify, Delete };
 
 // The handlers of the main window: the icon's requests of its show and destroy steps, its
 // controls and its signals.
-void trayUpdate(TForm1 &form, TrayRequest request);
+void trayUpdate(TForm1 &form, TrayRequest request); // FormShow and FormDestroy: Delete
 void reduceToTray(TForm1 &form);    // BitBtn6
 void restoreFromTray(TForm1 &form); // Restaurer1
 void verifyFromTray(TForm1 &form);  // VerifierMails1

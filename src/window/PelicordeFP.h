@@ -35,7 +35,9 @@ class QStatusBar;
 class QTimer;
 
 // The main window. Its controls carry the names of the window design (also as objectName);
-// each handler is a thin entry that runs the owning code under guarded().
+// each handler is a thin entry that runs the owning feature's handler under guarded(). The
+// features see it only through those handlers, which read what they need once, and through the
+// narrow objects it keeps for them (pane, scans and its display, tray).
 class TForm1 : public QWidget
 {
     Q_OBJECT
@@ -78,7 +80,7 @@ public:
     static const QColor GridRestColour;     // RGB 238, 255, 255
     static const QColor GridScanningColour; // RGB 128, 0, 0
     static const QColor GridPreviewColour;  // RGB 192, 192, 192
-    static const QString PreviewFileName; // "Htm_temp.htm"
+    static const QString PreviewFileName;   // "Htm_temp.htm"
 
     // Process-wide state of the main window.
     QString dataFolder;          // no separator at the end
@@ -90,11 +92,11 @@ public:
     CheckState check;            // where the checking of the mailbox stands
     QSystemTrayIcon *trayIcon = nullptr; // made on the tray's first request, through its face
     TrayWindow *tray = nullptr;          // what the tray sees of the window; made with the window
-    ScanController *scans = nullptr;     // the scans nobody waits on; made with the window
+    ScanController *scans = nullptr;     // the scans nobody waits on, and their display; made with the window
     NewMailWatcher *watcher = nullptr;   // the IMAP watch, from the first show on
     Notifier *notifier = nullptr;        // the desktop notifications, from the first new mail on
     MessageList *list = nullptr;         // the model behind SG1
-    PreviewPane *pane = nullptr;         // the preview pane's controls, as the preview drives them
+    PreviewPane *pane = nullptr;         // the preview pane's controls, as the preview drives them; made with the window
 
     // Controls of the top band.
     QLabel *Label5, *Label11, *Label10, *Label6;
