@@ -94,7 +94,7 @@ void TForm1::connectHandlers()
     for (QLineEdit *field : {Edit3, Edit4, Edit15, Edit16})
         connect(field, &QLineEdit::textChanged, this, &TForm1::accountEdited);
     connect(CheckBox2, &QCheckBox::toggled, this, &TForm1::accountEdited);
-    // Requests of the features that reach the window through its header.
+    // What the features ask of the window: the last steps of a scan, and a held or deferred scan.
     connect(this, &TForm1::scanEnded, this,
             [this](int previousCount) { guarded([&] { ::scanEnded(*this, previousCount); }); });
     connect(scans, &ScanController::scanDue, this, [this] { guarded([this] { requestScan(*this); }); });
