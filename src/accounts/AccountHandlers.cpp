@@ -6,7 +6,7 @@
 #include "core/EventPump.h"
 #include "core/Prompter.h"
 #include "core/TlsRule.h"
-#include "mailbox/EncryptedServers.h"
+#include "protocol/EncryptedServers.h"
 #include "scan/HeaderScan.h"
 #include "scan/SessionSettings.h"
 #include "window/PelicordeFP.h"

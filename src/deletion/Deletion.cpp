@@ -5,7 +5,7 @@
 #include "core/EventPump.h"
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
-#include "mailbox/LoginDelay.h"
+#include "protocol/LoginDelay.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
 #include "scan/HeaderScan.h"

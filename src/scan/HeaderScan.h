@@ -3,7 +3,7 @@
 #include <QString>
 
 #include "core/AccountFile.h"
-#include "mailbox/MailConnection.h"
+#include "protocol/MailConnection.h"
 
 struct CheckState;
 class MessageList;

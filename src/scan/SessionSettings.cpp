@@ -4,7 +4,7 @@
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
-#include "mailbox/SessionAccount.h"
+#include "protocol/SessionAccount.h"
 
 namespace {
 bool g_unattended = false;

@@ -16,7 +16,7 @@
 #include <QTimer>
 
 #include "mailbox/MessageList.h"
-#include "mailbox/SessionAccount.h"
+#include "protocol/SessionAccount.h"
 #include "window/Controls.h"
 #include "window/Icons.h"
 #include "window/Scaling.h"

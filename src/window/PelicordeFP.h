@@ -9,7 +9,7 @@
 
 #include "core/AccountFile.h"
 #include "core/AccountList.h"
-#include "mailbox/MailConnection.h"
+#include "protocol/MailConnection.h"
 #include "window/CheckState.h"
 
 class ComboBox;

@@ -18,7 +18,7 @@
 #include "preview/EngineArguments.h"
 #include "core/AccountFile.h"
 #include "core/Ansi.h"
-#include "mailbox/MailMessage.h"
+#include "message/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/ScanPasses.h"
 #include "preview/Preview.h"

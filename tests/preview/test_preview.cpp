@@ -15,7 +15,7 @@
 
 #include "core/Ansi.h"
 #include "core/ServerOperation.h"
-#include "mailbox/MailMessage.h"
+#include "message/MailMessage.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
 #include "preview/SafeWebView.h"

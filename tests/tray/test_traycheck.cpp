@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "core/ServerOperation.h"
-#include "mailbox/CertificateTrust.h"
+#include "protocol/CertificateTrust.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/NewMailWatcher.h"
 #include "support/DovecotServer.h"
