@@ -9,8 +9,12 @@
 // One command at a time is measured up to 5,000 messages only.
 // Without arguments, 20,000- and 100,000-message mailboxes are also compared: the window's scan
 // and pelicorde-check beside a minimal pipelined client on the same link (medians of three
-// interleaved runs), and what the rows add to the idle window's memory.
+// interleaved runs), and what the rows add to the idle window's memory; then the same over IMAP
+// (STARTTLS) at 1,000, 20,000 and 100,000 messages, with and without "P.J.", beside a minimal
+// IMAP client.
+//   scan_bench --compare-imap messages [delay_ms=25]
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -98,7 +102,8 @@ Run headerPass(const MailAccount &account, bool pipelined)
 
 // The whole scan as the receive button runs it, in a shown main window: log-in, count,
 // headers, unique ids, blacklist pass, end of scan.
-Run windowScan(const MailAccount &account, const QString &blacklistFile = {}, bool deleteAfter = false)
+Run windowScan(const MailAccount &account, const QString &blacklistFile = {}, bool deleteAfter = false,
+               bool attachments = false)
 {
     RecordingPrompter prompter;
     WindowFixture fixture;
@@ -107,6 +112,7 @@ Run windowScan(const MailAccount &account, const QString &blacklistFile = {}, bo
     fixture.pointAt(account);
     if (!blacklistFile.isEmpty())
         QFile::copy(blacklistFile, QDir(fixture.form->dataFolder).filePath(QStringLiteral("Liste-noire.txt")));
+    fixture.form->CheckBox1->setChecked(attachments);
     QCoreApplication::processEvents();
     benchprocess::resetPeak();
     const double idleBefore = benchprocess::rssMb();
@@ -122,7 +128,8 @@ Run windowScan(const MailAccount &account, const QString &blacklistFile = {}, bo
     run.maxGapMs = gaps.maxGapMs();
     run.peakRssMb = benchprocess::peakRssMb();
     const MessageList &list = *fixture.form->list;
-    if (prompter.infos.isEmpty() && !list.cell(list.rows() - 1, MessageList::From).isEmpty())
+    if (prompter.infos.isEmpty() && !list.cell(list.rows() - 1, MessageList::From).isEmpty()
+        && (!attachments || !list.cell(list.rows() - 1, MessageList::Attachments).isEmpty()))
         run.rows = list.rows() - 1;
     else
         std::fprintf(stderr, "scan_bench: the window's scan failed: %s\n", qPrintable(prompter.infos.join(u' ')));
@@ -304,6 +311,138 @@ private:
     bool m_encrypted = false;
     int m_owed = 0;
     QByteArray m_lastStatus;
+};
+
+// A minimal IMAP client doing what a header scan must, as the yardstick of the link and in the
+// POP3 client's steps: the greeting (its capabilities), STARTTLS, then LOGIN and EXAMINE in one
+// write and, once the mailbox is open, one UID FETCH of every header (with the structures too for
+// "P.J."); the responses are only framed (lines and literals).
+class ImapReferenceClient
+{
+public:
+    struct Result
+    {
+        double seconds = 0;
+        double cpuSeconds = 0;
+        int headers = 0;
+    };
+
+    Result run(const MailAccount &account, bool structures)
+    {
+        Result result;
+        const double cpu = benchprocess::threadCpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        QSslSocket socket;
+        m_socket = &socket;
+        QSslConfiguration config = socket.sslConfiguration();
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.setSslConfiguration(config);
+        QObject::connect(&socket, &QSslSocket::readyRead, [this] { take(); });
+        QObject::connect(&socket, &QSslSocket::disconnected, [this] { m_failed = true; });
+        QObject::connect(&socket, &QSslSocket::encrypted, [this] { m_encrypted = true; });
+        socket.connectToHost(account.host, account.port);
+        bool ok = expect("*") && send("a STARTTLS\r\n") && expect("a ");
+        socket.startClientEncryption();
+        ok = ok && waitFor([this] { return m_encrypted; });
+        const QByteArray items = structures ? "(BODY.PEEK[HEADER] BODYSTRUCTURE)" : "(BODY.PEEK[HEADER])";
+        ok = ok && send("b LOGIN \"" + account.user.toUtf8() + "\" \"" + account.password.toUtf8()
+                        + "\"\r\nc EXAMINE INBOX\r\n")
+             && expect("c ") && send("d UID FETCH 1:* " + items + "\r\n") && expect("d ");
+        if (ok && m_last.startsWith("d OK"))
+            result.headers = m_fetched;
+        result.seconds = clock.nsecsElapsed() / 1e9;
+        result.cpuSeconds = benchprocess::threadCpuSeconds() - cpu;
+        socket.abort();
+        m_socket = nullptr;
+        return result;
+    }
+
+private:
+    bool send(const QByteArray &bytes)
+    {
+        m_socket->write(bytes);
+        return !m_failed;
+    }
+
+    template <typename F>
+    bool waitFor(F done)
+    {
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        timeout.start(120000);
+        while (!done() && !m_failed && timeout.isActive()) {
+            QEventLoop loop;
+            QObject::connect(m_socket, &QSslSocket::readyRead, &loop, &QEventLoop::quit);
+            QObject::connect(m_socket, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
+            QObject::connect(m_socket, &QSslSocket::disconnected, &loop, &QEventLoop::quit);
+            QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+            if (!done())
+                loop.exec();
+        }
+        return done();
+    }
+
+    // Waits for a response line that starts with prefix ("*" the greeting, "d " a tag).
+    bool expect(const QByteArray &prefix)
+    {
+        m_want = prefix;
+        m_got = false;
+        take();
+        return waitFor([this] { return m_got; });
+    }
+
+    void take()
+    {
+        if (!m_socket)
+            return;
+        m_buffer += m_socket->readAll();
+        while (!m_got) {
+            if (m_literal > 0) {
+                const qsizetype n = std::min(m_literal, m_buffer.size() - m_pos);
+                m_pos += n;
+                m_literal -= n;
+                if (m_literal > 0)
+                    break;
+            }
+            const char *start = m_buffer.constData() + m_pos;
+            const auto *nl = static_cast<const char *>(std::memchr(start, '\n', size_t(m_buffer.size() - m_pos)));
+            if (!nl)
+                break;
+            const QByteArrayView line(start, nl - start + 1);
+            m_pos += line.size();
+            // A line ending in a literal goes on after its bytes.
+            if (line.endsWith("}\r\n")) {
+                const qsizetype open = line.lastIndexOf('{');
+                m_literal = line.sliced(open + 1, line.size() - open - 4).toLongLong();
+                if (!m_inResponse && line.startsWith("* ") && line.indexOf(" FETCH ") > 0)
+                    ++m_fetched;
+                m_inResponse = true;
+                continue;
+            }
+            if (!m_inResponse && line.startsWith(m_want)) {
+                m_last = line.toByteArray();
+                m_got = true;
+            }
+            m_inResponse = false;
+        }
+        if (m_pos > 1024 * 1024 && m_pos * 2 > m_buffer.size()) {
+            m_buffer.remove(0, m_pos);
+            m_pos = 0;
+        }
+    }
+
+    QSslSocket *m_socket = nullptr;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    qsizetype m_literal = 0;
+    bool m_inResponse = false; // within a response, after a literal
+    bool m_failed = false;
+    bool m_encrypted = false;
+    QByteArray m_want;
+    bool m_got = false;
+    QByteArray m_last;
+    int m_fetched = 0;
 };
 
 // pelicorde-check as a status bar runs it, with a favourite account on the implicit TLS relay
@@ -502,6 +641,61 @@ bool compareLine(int messages, int delayMs)
     return true;
 }
 
+// The window's IMAP scan (STARTTLS) beside the minimal IMAP client on the same mailbox and link,
+// without and with "P.J." (the client then fetching the structures too), in turn after a
+// warm-up (which also has Dovecot index the mailbox); medians of 5 interleaved runs, 3 from
+// 100,000 messages.
+bool compareImapLines(int messages, int delayMs)
+{
+    Mailbox box;
+    if (!box.start(messages, delayMs, false, true)) {
+        std::fprintf(stderr, "scan_bench: Dovecot did not start\n");
+        return false;
+    }
+    ImapReferenceClient warmUp;
+    if (warmUp.run(box.account, true).headers != messages) {
+        std::fprintf(stderr, "scan_bench: the IMAP reference client did not read %d headers\n", messages);
+        return false;
+    }
+    struct Line
+    {
+        QList<double> window, windowCpu, gap, peak, reference, referenceCpu;
+    } lines[2];
+    const int rounds = messages >= 100000 ? 3 : 5;
+    for (int round = 0; round < rounds; ++round) {
+        for (const bool pj : {false, true}) {
+            ImapReferenceClient client;
+            const ImapReferenceClient::Result ref = client.run(box.account, pj);
+            const Run run = windowScan(box.account, {}, false, pj);
+            if (ref.headers != messages || run.rows != messages) {
+                std::fprintf(stderr, "scan_bench: expected %d messages over IMAP; reference %d, window %d\n", messages,
+                             ref.headers, run.rows);
+                return false;
+            }
+            Line &l = lines[pj];
+            l.reference << ref.seconds;
+            l.referenceCpu << ref.cpuSeconds;
+            l.window << run.seconds;
+            l.windowCpu << run.cpuSeconds;
+            l.gap << double(run.maxGapMs);
+            l.peak << run.peakRssMb;
+        }
+    }
+    for (const bool pj : {false, true}) {
+        const Line &l = lines[pj];
+        const double windowS = median(l.window), referenceS = median(l.reference);
+        std::printf("scan_bench imap messages=%d delay_ms=%d%s window_s=%.3f reference_s=%.3f window_ratio=%.2f "
+                    "max_ui_gap_ms=%.0f peak_rss_mb=%.1f cpu_s=%.3f cpu_us_per_message=%.1f reference_cpu_s=%.3f "
+                    "(whole scan through the window over STARTTLS beside a minimal client: LOGIN and EXAMINE in "
+                    "one write, then UID FETCH 1:* (BODY.PEEK[HEADER]%s); medians of %d interleaved runs)\n",
+                    messages, delayMs, pj ? " pj=1" : "", windowS, referenceS, windowS / referenceS, median(l.gap),
+                    median(l.peak), median(l.windowCpu), median(l.windowCpu) * 1e6 / messages, median(l.referenceCpu),
+                    pj ? " BODYSTRUCTURE" : "", rounds);
+    }
+    std::fflush(stdout);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -510,6 +704,8 @@ int main(int argc, char **argv)
     QApplication app(engine.argc(), engine.argv());
     if (argc > 2 && qstrcmp(argv[1], "--compare") == 0)
         return compareLine(atoi(argv[2]), argc > 3 ? atoi(argv[3]) : 25) ? 0 : 1;
+    if (argc > 2 && qstrcmp(argv[1], "--compare-imap") == 0)
+        return compareImapLines(atoi(argv[2]), argc > 3 ? atoi(argv[3]) : 25) ? 0 : 1;
     const int messages = argc > 1 ? atoi(argv[1]) : 1000;
     const int delayMs = argc > 2 ? atoi(argv[2]) : 25;
 
@@ -522,5 +718,9 @@ int main(int argc, char **argv)
         return 1;
     if (!windowLine(messages, delayMs, false, true) || (argc <= 1 && !windowLine(20000, delayMs, false, true)))
         return 1;
+    if (argc <= 1)
+        for (const int n : {1000, 20000, 100000})
+            if (!compareImapLines(n, delayMs))
+                return 1;
     return 0;
 }
