@@ -379,6 +379,16 @@ bool MailPart::isHtml() const
     return kind == Text && contentType.compare(QLatin1String("text/html"), Qt::CaseInsensitive) == 0;
 }
 
+QString MailPart::bareName(const QString &name)
+{
+    return bareFileName(name);
+}
+
+QString MailPart::forwardedName(QByteArrayView subject)
+{
+    return fileNameFromSubject(subject.isNull() ? QString() : fixC1(mailtext::headerText(subject)));
+}
+
 namespace {
 // The charset raw 8-bit header text is read in when it is not UTF-8: the one the message's
 // text declares (its first text leaf that names one), else the one its Content-Type names.

@@ -32,6 +32,12 @@ struct MailPart
     QString contentId;     // Content-ID without the angle brackets, "" when none
 
     bool isHtml() const;
+
+    // For readers of a message's structure that classify its leaves as parse() does: the
+    // fileName a plain name parameter gives, and the one a forwarded mail without a name gets
+    // from its Subject as written (null: none).
+    static QString bareName(const QString &name);
+    static QString forwardedName(QByteArrayView subject);
 };
 
 // A mail parsed from what the POP3 server sent: a header block (TOP n 0; it may lack the

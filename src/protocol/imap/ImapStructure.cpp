@@ -5,6 +5,8 @@
 #include "protocol/imap/ImapResponseParser.h"
 #include "message/MailMessage.h"
 
+#include <algorithm>
+
 namespace {
 
 // A value as header text: unfolded, a NUL made a blank.
@@ -84,10 +86,124 @@ bool mayBeCut(const QString &name)
     return dot <= 0 || dot == name.size() - 1;
 }
 
+// A parameter's value GMime gives back as it came: printable ASCII without quote, backslash,
+// encoded word or blank at either end.
+bool plainValue(QByteArrayView v)
+{
+    if (v.isEmpty() || v.front() == ' ' || v.back() == ' ' || v.contains("=?"))
+        return false;
+    for (const char c : v)
+        if (uchar(c) < 0x20 || uchar(c) >= 0x7F || c == '"' || c == '\\')
+            return false;
+    return true;
+}
+
+// Parameter name of a body's list as the skeleton's parse would read it: absent, plain (value
+// set), or unsure when only GMime can tell (RFC 2231 pieces it joins and decodes, a repeated
+// name, a value it might read otherwise).
+enum class Param { None, Plain, Unsure };
+Param parameter(const ImapValue &params, QByteArrayView name, QByteArrayView &value)
+{
+    Param found = Param::None;
+    for (auto it = params.begin(); it != params.end(); ++it) {
+        const QByteArrayView key = (*it).bytes();
+        if (++it == params.end())
+            break;
+        if (key.contains('*'))
+            return Param::Unsure;
+        if (key.compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        if (found != Param::None || !plainValue((*it).bytes()))
+            return Param::Unsure;
+        value = (*it).bytes();
+        found = Param::Plain;
+    }
+    return found;
+}
+
+bool isAsciiText(QByteArrayView v)
+{
+    return std::all_of(v.begin(), v.end(), [](char c) { return uchar(c) >= 0x20 && uchar(c) < 0x7F; });
+}
+
+struct DirectLeaf
+{
+    bool attachment;
+    QString fileName;
+};
+
+// The leaves of a structure, depth first, classified and named by MailMessage's rule as it would
+// read them from the skeleton; false when a leaf only the skeleton can settle: a type the server
+// did not read or that GMime types apart (message/* but a described message/rfc822, a leaf
+// called multipart), a name that is not plain, nesting near GMime's depth limit, or an
+// attachment whose name may have been cut (its header is to be fetched).
+bool directLeaves(const ImapValue &body, int depth, QList<DirectLeaf> &leaves)
+{
+    if (!body.isList() || depth > 60)
+        return false;
+    auto it = body.begin();
+    if (it == body.end())
+        return false;
+    if ((*it).isList()) {
+        int parts = 0;
+        for (; it != body.end() && (*it).isList(); ++it, ++parts)
+            if (!directLeaves(*it, depth + 1, leaves))
+                return false;
+        return parts > 0 && it != body.end() && isToken((*it).bytes());
+    }
+    ImapValue f[12];
+    for (int k = 0; it != body.end() && k < 12; ++it)
+        f[k++] = *it;
+    const QByteArrayView type = f[0].bytes();
+    const QByteArrayView subtype = f[1].bytes();
+    if (!isToken(type) || !isToken(subtype) || type.compare("MULTIPART", Qt::CaseInsensitive) == 0)
+        return false;
+    const bool text = type.compare("TEXT", Qt::CaseInsensitive) == 0;
+    const bool message = type.compare("MESSAGE", Qt::CaseInsensitive) == 0;
+    if (message && (subtype.compare("RFC822", Qt::CaseInsensitive) != 0 || !f[7].isList() || !f[8].isList()))
+        return false;
+    const ImapValue disposition = f[message ? 11 : text ? 9 : 8];
+    const bool written = disposition.isList() && isToken(disposition.at(0).bytes());
+    // The disposition's filename, else the type's name.
+    QByteArrayView value;
+    Param name = written ? parameter(disposition.at(1), "filename", value) : Param::None;
+    if (name == Param::None)
+        name = parameter(f[2], "name", value);
+    if (name == Param::Unsure)
+        return false;
+    QString fileName = name == Param::Plain ? MailPart::bareName(QString::fromLatin1(value)) : QString();
+    if (message) {
+        const ImapValue subject = f[7].at(1);
+        if (fileName.isEmpty() && subject.isString() && !isAsciiText(subject.bytes()))
+            return false;
+        if (fileName.isEmpty())
+            fileName = MailPart::forwardedName(subject.isString() ? subject.bytes() : QByteArrayView());
+        leaves << DirectLeaf{true, fileName};
+        return true;
+    }
+    const bool attachedAsFile = written && disposition.at(0).bytes().compare("attachment", Qt::CaseInsensitive) == 0;
+    if (text && fileName.isEmpty() && !attachedAsFile) {
+        leaves << DirectLeaf{false, {}};
+        return true;
+    }
+    if (mayBeCut(fileName))
+        return false;
+    leaves << DirectLeaf{true, fileName};
+    return true;
+}
+
 } // namespace
 
 ImapStructure::ImapStructure(const ImapValue &structure)
 {
+    // Most structures are read straight from the server's description; a message whose parts
+    // only GMime can settle is written back as a skeleton and parsed.
+    if (QList<DirectLeaf> leaves; directLeaves(structure, 0, leaves)) {
+        for (const DirectLeaf &leaf : std::as_const(leaves))
+            if (leaf.attachment)
+                m_info.names << attachments::safeFileName(leaf.fileName, ++m_info.count);
+        return;
+    }
     m_pieces << "MIME-Version: 1.0\r\n";
     write(structure, {});
     QList<MailPart> parts = read();

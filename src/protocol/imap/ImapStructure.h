@@ -27,9 +27,11 @@ struct AttachmentInfo
 };
 
 // A message's attachments from its BODYSTRUCTURE (RFC 3501, 7.4.2), by the rule MailMessage
-// applies to the whole message: the structure is written back as a MIME skeleton (the part
-// headers that classify and name the parts, no content) and parsed, so that the count and
-// names are those of the whole message by construction.
+// applies to the whole message. Leaves with plain types and names are classified and named
+// straight from the structure, at a small fraction of a parse's cost (the common case); any
+// other message has its structure written back as a MIME skeleton (the part headers that
+// classify and name the parts, no content) and parsed, so that the count and names are those
+// of the whole message by construction.
 // The server reads part headers more strictly than MailMessage does: a type it cannot read
 // comes as an empty one with its parameters dropped, a parameter missing its ';' is dropped, an
 // unquoted value is cut at its first blank ("my file.pdf" comes as "my"). Such parts (an empty
