@@ -25,16 +25,17 @@ const QString ExpungeUnsupportedText = QStringLiteral(
     "efface donc pas : la commande EXPUNGE de ce serveur effacerait aussi les messages que d'autres logiciels "
     "ont marqués pour suppression.");
 
-// The warning says what will become of the messages, as the scan found the mailbox.
-QString warningText(const MessageList &list)
+// The warning says what will become of the messages, as the scan (or the server, asked before
+// the warning) found the mailbox.
+QString warningText(const MessageList &list, const Removal &removal)
 {
     if (list.idScope().isEmpty())
         return QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
                               "irréversible.\n\nVoulez-vous continuer ?");
-    if (list.removal().kind == Removal::Kind::ToJunk)
+    if (removal.kind == Removal::Kind::ToJunk)
         return QStringLiteral("Attention :\n\nLes messages cochés seront déplacés dans le dossier Indésirables "
                               "(« %1 ») du serveur.\n\nVoulez-vous continuer ?")
-            .arg(list.removal().folder);
+            .arg(removal.folder);
     return QStringLiteral("Attention :\n\nLes messages cochés seront supprimés définitivement du serveur : "
                           "cette suppression est irréversible.\n\nVoulez-vous continuer ?");
 }
@@ -48,13 +49,14 @@ void throwIfAbandoned()
 }
 
 // Removes the marked rows that still stand for the same message on the server, each row that
-// does not saying so in its box as it is found, then ends the session so that the removals take
-// effect. Throws on any failure; the caller then drops the session without ending it.
-// changed: the mailbox may have changed.
-void deleteRows(MailboxSession &session, const MailAccount &account, const QString &dataFolder, const MessageList &list,
-                bool &changed)
+// does not saying so in its box as it is found, then ends the session (opened first unless open)
+// so that the removals take effect. Throws on any failure; the caller then drops the session
+// without ending it. changed: the mailbox may have changed.
+void deleteRows(MailboxSession &session, bool open, const MailAccount &account, const QString &dataFolder,
+                const MessageList &list, const Removal &removal, bool &changed)
 {
-    openSession(session, account, dataFolder, MailboxSession::Access::Change);
+    if (!open)
+        openSession(session, account, dataFolder, MailboxSession::Access::Change);
     pumpEvents();
     // Removals that take effect as they go may have changed the mailbox, whatever happens next.
     changed = session.removesAtOnce();
@@ -69,21 +71,21 @@ void deleteRows(MailboxSession &session, const MailAccount &account, const QStri
         pumpEvents();
         throwIfAbandoned();
     };
-    session.remove(rows, list.idScope(), list.removal(), events);
+    session.remove(rows, list.idScope(), removal, events);
     changed = true;
     session.close();
 }
 
 // A removal the server stopped midway: its words, and how many of the ticked messages had gone.
-QString stoppedText(const RemovalFailed &e, const MessageList &list)
+QString stoppedText(const RemovalFailed &e, const MessageList &list, const Removal &removal)
 {
     int ticked = 0;
     for (int r = 1; r < list.rows(); ++r)
         ticked += list.isMarked(r) ? 1 : 0;
-    const bool toJunk = list.removal().kind == Removal::Kind::ToJunk;
+    const bool toJunk = removal.kind == Removal::Kind::ToJunk;
     const QString done = e.done() == 0 ? NothingRemovedText.mid(2)
         : toJunk ? QStringLiteral("Déjà déplacés dans le dossier « %1 » avant l'erreur : %2 des %3 messages cochés.")
-                       .arg(list.removal().folder).arg(e.done()).arg(ticked)
+                       .arg(removal.folder).arg(e.done()).arg(ticked)
                  : QStringLiteral("Déjà supprimés avant l'erreur : %1 des %2 messages cochés.").arg(e.done()).arg(ticked);
     return QStringLiteral("Erreur durant la suppression des messages sur le serveur\n\n%1\n\n%2").arg(e.text(), done);
 }
@@ -109,32 +111,44 @@ DeletionRun deleteMarkedRows(const MailAccount &account, const QString &dataFold
 {
     if (refusedWhileBusy() || refusedForAnotherAccount(list, account))
         return DeletionRun::NotRun;
-    // Known from the scan: the warning must not promise what the server cannot do.
-    if (list.removal().kind == Removal::Kind::Refused) {
+    // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
+    // the user unticked, and "Oui" would delete them.
+    ServerOperation op;
+    Removal removal = list.removal();
+    auto session = makeMailboxSession(account);
+    // What only the server's folder list tells is asked now, on the session that will remove
+    // the rows, so that the warning promises no more than the server can do.
+    const bool open = removal.kind == Removal::Kind::Unknown;
+    if (open) {
+        try {
+            openSession(*session, account, dataFolder, MailboxSession::Access::Change);
+            removal = session->removalKind();
+        } catch (const Error &e) {
+            session.reset();
+            prompter().information(failureBoxText(e, FailureText));
+            return DeletionRun::Kept;
+        }
+    }
+    if (removal.kind == Removal::Kind::Refused) {
         prompter().information(ExpungeUnsupportedText + NothingRemovedText);
         return DeletionRun::NotRun;
     }
     bool changed = false;
-    // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
-    // the user unticked, and "Oui" would delete them.
-    ServerOperation op;
-    if (!prompter().question(warningText(list)))
+    if (!prompter().question(warningText(list, removal)))
         return DeletionRun::NotRun;
     QString failure;
-    {
-        const auto session = makeMailboxSession(account);
-        try {
-            deleteRows(*session, account, dataFolder, list, changed);
-        } catch (const MailboxChanged &) {
-            failure = ChangedText + NothingRemovedText;
-        } catch (const ExpungeUnsupported &) {
-            failure = ExpungeUnsupportedText + NothingRemovedText;
-        } catch (const RemovalFailed &e) {
-            failure = stoppedText(e, list);
-        } catch (const Error &e) {
-            failure = failureBoxText(e, FailureText);
-        }
-    } // released: without QUIT after a failure
+    try {
+        deleteRows(*session, open, account, dataFolder, list, removal, changed);
+    } catch (const MailboxChanged &) {
+        failure = ChangedText + NothingRemovedText;
+    } catch (const ExpungeUnsupported &) {
+        failure = ExpungeUnsupportedText + NothingRemovedText;
+    } catch (const RemovalFailed &e) {
+        failure = stoppedText(e, list, removal);
+    } catch (const Error &e) {
+        failure = failureBoxText(e, FailureText);
+    }
+    session.reset(); // released: without QUIT after a failure
     if (!failure.isEmpty())
         prompter().information(failure);
     // Without QUIT the server deleted nothing: the rows still stand for its messages, also

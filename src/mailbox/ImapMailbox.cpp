@@ -19,8 +19,7 @@ void ImapMailbox::setCertificateDecision(CertificateDecision decide) { m_session
 
 void ImapMailbox::open(const MailAccount &account, Access access)
 {
-    m_session.open(account);
-    m_session.select(access != Access::Change);
+    m_session.open(account, access != Access::Change ? ImapSession::Inbox::Examined : ImapSession::Inbox::Selected);
 }
 
 void ImapMailbox::headers(int first, int last, const Each &each)
@@ -31,12 +30,19 @@ void ImapMailbox::headers(int first, int last, const Each &each)
     });
 }
 
-Removal ImapMailbox::removalKind()
+Removal ImapMailbox::removalKind(Lookup lookup)
 {
-    const QString junk = ImapResponseParser::mailboxName(m_session.junkFolder());
     // Without either, only a plain EXPUNGE could remove them, and it would also remove what
     // other programs marked \Deleted.
-    if (!m_session.hasCapability("UIDPLUS") && !(m_session.hasCapability("MOVE") && !junk.isEmpty()))
+    const bool uidPlus = m_session.hasCapability("UIDPLUS");
+    const bool move = m_session.hasCapability("MOVE");
+    if (!uidPlus && !move)
+        return {Removal::Kind::Refused, {}};
+    // The folder list is a round trip of every scan, for a deletion now and then.
+    if (lookup == Lookup::Known)
+        return {Removal::Kind::Unknown, {}};
+    const QString junk = ImapResponseParser::mailboxName(m_session.junkFolder());
+    if (!uidPlus && junk.isEmpty())
         return {Removal::Kind::Refused, {}};
     return junk.isEmpty() ? Removal{} : Removal{Removal::Kind::ToJunk, junk};
 }

@@ -19,7 +19,7 @@ public:
     void headers(int first, int last, const Each &each) override;
     QHash<int, QString> uniqueIds() override { return m_ids; }
     QString idScope() const override { return QString::number(m_session.uidValidity()); }
-    Removal removalKind() override;
+    Removal removalKind(Lookup lookup) override;
     void attachments(int first, int last, const EachAttachments &each,
                      const std::function<void(int n)> &afterPart) override;
     QByteArray message(int n, const QString &id) override;

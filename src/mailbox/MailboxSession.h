@@ -49,8 +49,10 @@ public:
     // What the ids hold under (IMAP's UIDVALIDITY); empty when they stand alone.
     virtual QString idScope() const = 0;
     // What a removal would do to this mailbox's messages: moved to the server's \Junk folder,
-    // destroyed, or refused when the server cannot remove chosen messages only.
-    virtual Removal removalKind() = 0;
+    // destroyed, or refused when the server cannot remove chosen messages only. Known: what can
+    // be told without asking the server anything more, Kind::Unknown otherwise.
+    enum class Lookup { Ask, Known };
+    virtual Removal removalKind(Lookup lookup = Lookup::Ask) = 0;
 
     // The attachments of messages first..last, as MailMessage counts and names them (unknown
     // for a message IMAP describes past the limits); afterPart(n) after each part read, for a

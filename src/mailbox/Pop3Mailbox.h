@@ -24,7 +24,7 @@ public:
     QHash<int, QString> uniqueIds() override;
     QList<QString> uniqueIdsByNumber() override;
     QString idScope() const override { return {}; }
-    Removal removalKind() override { return {}; }
+    Removal removalKind(Lookup) override { return {}; }
     void attachments(int first, int last, const EachAttachments &each,
                      const std::function<void(int n)> &afterPart) override;
     QByteArray message(int n, const QString &id) override;

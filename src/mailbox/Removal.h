@@ -11,6 +11,9 @@ struct Removal
         Destroy, // deleted for good
         ToJunk,  // moved into the server's Junk folder, from which they can be recovered
         Refused, // the server cannot remove chosen messages only (IMAP without MOVE nor UIDPLUS)
+        // Destroy, ToJunk or Refused as the server's folder list tells (IMAP): asked only by a
+        // deletion, before its warning, rather than by every scan.
+        Unknown,
     };
     Kind kind = Kind::Destroy;
     QString folder; // ToJunk: the folder's name

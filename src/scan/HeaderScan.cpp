@@ -114,8 +114,9 @@ void headerPass(const ScanJob &job, MailboxSession &session, QString &lastHeader
     // login, so the count read before the pause is the one read after it, and the headers read
     // during it are held until it is over.
     const int count = session.messageCount();
-    // Known before any row is: a deletion tells from them what it will do to the rows read.
-    list.setMailbox(source, session.idScope(), session.removalKind());
+    // Known before any row is: a deletion tells from them what it will do to the rows read (or,
+    // when that takes the server's folder list, learns it before its warning).
+    list.setMailbox(source, session.idScope(), session.removalKind(MailboxSession::Lookup::Known));
     session.headersAhead(1, count);
     QElapsedTimer pause;
     pause.start();

@@ -389,7 +389,8 @@ private slots:
     }
 
     // IMAP servers without a Junk folder, without UIDPLUS, or whose mailbox was recreated since
-    // the scan (UIDVALIDITY): the warning says what will happen, the box why nothing did. A Junk
+    // the scan (UIDVALIDITY): the warning says what will happen (the folder list asked by the
+    // deletion, before it), the box why nothing did. A Junk
     // folder named in modified UTF-7 is shown decoded and named on the wire as the server sent it.
     void imapRemovalFaults_data()
     {
@@ -398,32 +399,37 @@ private slots:
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QString>("box");
         QTest::addColumn<QByteArray>("sent"); // the removal's commands
+        QTest::addColumn<QByteArray>("capabilities"); // the server's own when not empty
         const QByteArray noJunk = "* LIST (\\HasNoChildren) \".\" Archives\r\n$ OK done";
+        const QString unsupported = QStringLiteral("Le serveur ne sait pas effacer seulement les messages cochés (il n'offre "
+                                                   "pas UIDPLUS). Pelicorde ne les efface donc pas : la commande EXPUNGE de ce "
+                                                   "serveur effacerait aussi les messages que d'autres logiciels ont marqués "
+                                                   "pour suppression.") + NothingRemoved;
         QTest::newRow("no Junk folder") << QByteArray("LIST") << noJunk << Definitive << QString()
-                                        << QByteArray("UID STORE 2 +FLAGS.SILENT (\\Deleted)|UID EXPUNGE 2");
+                                        << QByteArray("UID STORE 2 +FLAGS.SILENT (\\Deleted)|UID EXPUNGE 2") << QByteArray();
         // Known from the scan: refused before the warning, which would promise what cannot be done.
         QTest::newRow("no UIDPLUS") << QByteArray("CAPABILITY") << QByteArray("* CAPABILITY IMAP4rev1 SPECIAL-USE\r\n$ OK done")
-                                    << QString()
-                                    << QStringLiteral("Le serveur ne sait pas effacer seulement les messages cochés (il n'offre "
-                                                      "pas UIDPLUS). Pelicorde ne les efface donc pas : la commande EXPUNGE de ce "
-                                                      "serveur effacerait aussi les messages que d'autres logiciels ont marqués "
-                                                      "pour suppression.") + NothingRemoved
-                                    << QByteArray();
+                                    << QString() << unsupported << QByteArray() << QByteArray();
         QTest::newRow("Junk named in UTF-7") << QByteArray("LIST") << QByteArray("* LIST (\\Junk) \".\" Ind&AOk-sirables\r\n$ OK done")
                                              << QString(ToJunk).replace(QStringLiteral("« Junk »"), QStringLiteral("« Indésirables »"))
-                                             << QString() << QByteArray("UID MOVE 2 Ind&AOk-sirables");
+                                             << QString() << QByteArray("UID MOVE 2 Ind&AOk-sirables") << QByteArray();
+        // MOVE without UIDPLUS: only the folder list, asked before the warning, tells that
+        // nothing can be removed.
+        QTest::newRow("MOVE, no UIDPLUS, no Junk folder")
+            << QByteArray("LIST") << noJunk << QString() << unsupported << QByteArray()
+            << QByteArray("* CAPABILITY IMAP4rev1 SPECIAL-USE MOVE\r\n$ OK done");
         QTest::newRow("UIDVALIDITY changed") << QByteArray("SELECT") << QByteArray("* 3 EXISTS\r\n* OK [UIDVALIDITY 8] new\r\n$ OK done")
-                                             << ToJunk << Changed + NothingRemoved << QByteArray();
+                                             << ToJunk << Changed + NothingRemoved << QByteArray() << QByteArray();
         // The deletion's failure, in the server's words, and what had left already.
         const QString stopped = QStringLiteral("Erreur durant la suppression des messages sur le serveur\n\nLe serveur "
                                                "127.0.0.1:<port> a refusé la commande UID MOVE : [SERVERBUG] Panne\n\n");
         QTest::newRow("UID MOVE refused") << QByteArray("UID MOVE") << QByteArray("$ NO [SERVERBUG] Panne") << ToJunk
                                           << stopped + QStringLiteral("Aucun message n'a été supprimé.")
-                                          << QByteArray("UID MOVE 2 Junk");
+                                          << QByteArray("UID MOVE 2 Junk") << QByteArray();
         QTest::newRow("UID MOVE stopped midway")
             << QByteArray("UID MOVE") << QByteArray("* 2 EXPUNGE\r\n$ NO [SERVERBUG] Panne") << ToJunk
             << stopped + QStringLiteral("Déjà déplacés dans le dossier « Junk » avant l'erreur : 1 des 1 messages cochés.")
-            << QByteArray("UID MOVE 2 Junk");
+            << QByteArray("UID MOVE 2 Junk") << QByteArray();
     }
     void imapRemovalFaults()
     {
@@ -432,13 +438,18 @@ private slots:
         QFETCH(QString, warning);
         QFETCH(QString, box);
         QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, capabilities);
         FakeImapServer server;
+        if (!capabilities.isEmpty())
+            server.script["CAPABILITY"] = capabilities;
         server.script[command] = response;
         QVERIFY(server.start());
         MailAccount account = server.account();
         account.protocol = MailAccount::Protocol::Imap;
         m_w.pointAt(account);
         m_form->BitBtn2Click();
+        // The folder list is the deletion's to ask.
+        QVERIFY(std::none_of(server.commands.cbegin(), server.commands.cend(), [](const QByteArray &c) { return c.contains(" LIST "); }));
         mark({2});
         server.commands.clear();
         deleteMarked(*m_form);

@@ -23,15 +23,10 @@ QByteArray mail(int i, const QByteArray &fields = {})
            + "\r\nDate: Mon, 3 Jun 2024 10:00:00 +0200\r\n" + fields + "\r\nCorps " + n + "\r\n";
 }
 
-// The header fields a scan asks for, as the server gives them.
-QByteArray listFields(const QByteArray &m)
+// The header block a scan asks for, blank line included, as the server gives it.
+QByteArray headerBlock(const QByteArray &m)
 {
-    QByteArray out;
-    for (const QByteArray &line : m.left(m.indexOf("\r\n\r\n") + 2).split('\n'))
-        for (const char *name : {"From:", "Subject:", "Date:", "Content-Type:"})
-            if (line.startsWith(name))
-                out += line + '\n';
-    return out + "\r\n";
+    return m.left(m.indexOf("\r\n\r\n") + 4);
 }
 
 QByteArray multipart(const QByteArray &type, const QList<QByteArray> &parts, int depth = 0)
@@ -73,9 +68,9 @@ class ImapSessionTest : public QObject
 private slots:
     void initTestCase() { QVERIFY2(dovecot.start(), qPrintable(dovecot.errorText())); }
 
-    // Headers and structures of a mailbox of several chunks in order, each once, the part
-    // headers some structures call for fetched within the pass; the whole message by its UID;
-    // nothing marked \Seen.
+    // Whole header blocks and structures of a mailbox of several chunks in order, each once,
+    // the part headers some structures call for fetched within the pass; the whole message by
+    // its UID; nothing marked \Seen.
     void reading_data()
     {
         QTest::addColumn<bool>("tls");
@@ -110,7 +105,7 @@ private slots:
         });
         for (int i = 1; i <= 1100; ++i) {
             expectedOrder << i;
-            expectedHeaders << listFields(box[i - 1]) + QByteArray::number(box[i - 1].size());
+            expectedHeaders << headerBlock(box[i - 1]) + QByteArray::number(box[i - 1].size());
         }
         QCOMPARE(order, expectedOrder);
         QCOMPARE(headers, expectedHeaders);

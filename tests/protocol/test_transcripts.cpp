@@ -27,14 +27,16 @@ class TranscriptTest : public QObject
     Q_OBJECT
 
 private slots:
-    // STARTTLS whenever offered, the capabilities asked again over TLS and after a login that
-    // does not give them; a password quoting cannot hold goes as a literal, the client waiting
-    // for the server's go-ahead without LITERAL+.
+    // STARTTLS whenever offered; the INBOX opened behind the login, in the same write. Over TLS
+    // the capabilities come with the login's answer, asked for when it has none, or first when
+    // the list said in clear text that LOGIN is disabled (then AUTHENTICATE where the list over
+    // TLS says so too, and only after a refused LOGIN otherwise). A password quoting cannot hold
+    // goes as a literal, the client waiting for the server's go-ahead without LITERAL+.
     void imapLogin_data()
     {
         QTest::addColumn<bool>("readOnly");
         QTest::addColumn<QByteArray>("transcript");
-        QTest::newRow("STARTTLS, synchronising literal") << true << QByteArray(R"(
+        QTest::newRow("STARTTLS, LOGIN disabled in clear text") << true << QByteArray(R"(
             connect
             S: * OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED] Ready.
             C: P1 STARTTLS
@@ -46,11 +48,46 @@ private slots:
             C: P3 LOGIN pelicorde {11}
             S: + OK
             C: "pa\ss" mot
-            S: P3 OK [CAPABILITY IMAP4rev1 IDLE MOVE] Logged in
             C: P4 EXAMINE INBOX
+            S: P3 OK [CAPABILITY IMAP4rev1 IDLE MOVE] Logged in
             S: * 3 EXISTS
             S: * OK [UIDVALIDITY 1700000000] UIDs valid
             S: P4 OK [READ-ONLY] Examine completed.)");
+        QTest::newRow("STARTTLS, capabilities with the login") << true << QByteArray(R"(
+            connect
+            S: * OK [CAPABILITY IMAP4rev1 STARTTLS LITERAL+] Ready.
+            C: P1 STARTTLS
+            S: P1 OK Begin TLS negotiation now.
+            tls
+            C: P2 LOGIN pelicorde {11}
+            S: + OK
+            C: "pa\ss" mot
+            C: P3 EXAMINE INBOX
+            S: P2 OK [CAPABILITY IMAP4rev1 IDLE MOVE] Logged in
+            S: * 3 EXISTS
+            S: * OK [UIDVALIDITY 1700000000] UIDs valid
+            S: P3 OK [READ-ONLY] Examine completed.)");
+        QTest::newRow("STARTTLS, LOGIN disabled over TLS only") << true << QByteArray(R"(
+            connect
+            S: * OK [CAPABILITY IMAP4rev1 STARTTLS] Ready.
+            C: P1 STARTTLS
+            S: P1 OK Begin TLS negotiation now.
+            tls
+            C: P2 LOGIN pelicorde {11}
+            S: + OK
+            C: "pa\ss" mot
+            C: P3 EXAMINE INBOX
+            S: P2 NO [PRIVACYREQUIRED] Use AUTHENTICATE.
+            S: P3 BAD Not logged in.
+            C: P4 CAPABILITY
+            S: * CAPABILITY IMAP4rev1 LOGINDISABLED AUTH=PLAIN SASL-IR
+            S: P4 OK Capability completed.
+            C: P5 AUTHENTICATE PLAIN AHBlbGljb3JkZQAicGFcc3MiIG1vdA==
+            C: P6 EXAMINE INBOX
+            S: P5 OK [CAPABILITY IMAP4rev1 IDLE] Logged in
+            S: * 3 EXISTS
+            S: * OK [UIDVALIDITY 1700000000] UIDs valid
+            S: P6 OK [READ-ONLY] Examine completed.)");
         QTest::newRow("no capabilities, clear text, LITERAL+") << false << QByteArray(R"(
             connect
             S: * OK Ready.
@@ -59,14 +96,14 @@ private slots:
             S: P1 OK Capability completed.
             C: P2 LOGIN pelicorde {11+}
             C: "pa\ss" mot
+            C: P3 SELECT INBOX
             S: P2 OK Logged in
-            C: P3 CAPABILITY
-            S: * CAPABILITY IMAP4rev1 LITERAL+ MOVE
-            S: P3 OK Capability completed.
-            C: P4 SELECT INBOX
+            C: P4 CAPABILITY
             S: * 3 EXISTS
             S: * OK [UIDVALIDITY 1700000000] UIDs valid
-            S: P4 OK [READ-WRITE] Select completed.)");
+            S: P3 OK [READ-WRITE] Select completed.
+            S: * CAPABILITY IMAP4rev1 LITERAL+ MOVE
+            S: P4 OK Capability completed.)");
     }
     void imapLogin()
     {
@@ -76,8 +113,7 @@ private slots:
         ImapSession s;
         s.setTransport(t.transports());
         const QString failure = t.play([&] {
-            s.open(account(143, kQuoting));
-            s.select(readOnly);
+            s.open(account(143, kQuoting), readOnly ? ImapSession::Inbox::Examined : ImapSession::Inbox::Selected);
         });
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         QCOMPARE(s.encrypted(), transcript.contains("tls"));

@@ -27,7 +27,8 @@ constexpr qsizetype kFetchOverhead = 4096;
 // UIDs named by one command: well within the line length servers accept (Dovecot: 64 KiB).
 constexpr qsizetype kSetBytes = 4000;
 
-const QByteArray kHeaderItems = "(UID RFC822.SIZE BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE CONTENT-TYPE)])";
+// The whole header block: the learned score reads every field of it. PEEK: nothing gets \Seen.
+const QByteArray kHeaderItems = "(UID RFC822.SIZE BODY.PEEK[HEADER])";
 
 // A status response's code and text, as the server wrote them.
 QByteArray statusText(const ImapResponse &r)
@@ -47,19 +48,10 @@ QString commandStep(const QByteArray &command)
     return QStringLiteral("la commande ") + QString::fromLatin1(command);
 }
 
-// The header fields of a FETCH response, whatever case and spacing the server echoes them in.
+// The header block of a FETCH response, in whatever case the server echoes its name.
 ImapValue headerItem(const ImapResponse &r)
 {
-    const ImapValue items = r.values().at(0);
-    for (auto it = items.begin(); it != items.end(); ++it) {
-        const ImapValue key = *it;
-        if (++it == items.end())
-            break;
-        if (key.isAtom() && key.bytes().size() >= 18
-            && key.bytes().first(18).compare("BODY[HEADER.FIELDS", Qt::CaseInsensitive) == 0)
-            return *it;
-    }
-    return {};
+    return r.fetchItem("BODY[HEADER]");
 }
 
 // Sorted UIDs as sets ("4:7,9") of at most kSetBytes each.
@@ -162,7 +154,7 @@ bool ImapSession::hasCapability(QByteArrayView name) const
 
 // --- Connection ---------------------------------------------------------------------------------
 
-void ImapSession::open(const MailAccount &account)
+void ImapSession::open(const MailAccount &account, Inbox inbox)
 {
     connectTo(account, QLatin1StringView("IMAP"));
     m_unaskedLeft = m_limits.listingBytes;
@@ -188,14 +180,16 @@ void ImapSession::open(const MailAccount &account)
         // Logged in by the connection itself: no STARTTLS may follow (RFC 3501, 6.2.1).
         if (!account.tls && account.tlsRequired)
             failWithdrawn();
-    } else {
-        if (!account.tls && hasCapability("STARTTLS"))
-            upgrade();
-        else if (!account.tls && account.tlsRequired)
-            failWithdrawn();
-        login(account.user.toUtf8(), account.password.toUtf8());
+        m_open = true;
+        if (inbox != Inbox::Closed)
+            select(inbox == Inbox::Examined);
+        return;
     }
-    m_open = true;
+    if (!account.tls && hasCapability("STARTTLS"))
+        upgrade();
+    else if (!account.tls && account.tlsRequired)
+        failWithdrawn();
+    login(account.user.toUtf8(), account.password.toUtf8(), inbox);
 }
 
 void ImapSession::askCapabilities()
@@ -213,8 +207,8 @@ void ImapSession::askCapabilities()
 }
 
 // Offered, STARTTLS must work: going on in clear text is what someone stripping it would want.
-// What the server said in clear text may have been forged on the way: the capabilities are asked
-// again over TLS (RFC 2595, section 4).
+// What the server said in clear text may have been forged on the way: it is forgotten (RFC 2595,
+// section 4), and the list learned anew over TLS (see login()).
 void ImapSession::upgrade()
 {
     const QString step = QStringLiteral("la commande STARTTLS");
@@ -226,48 +220,81 @@ void ImapSession::upgrade()
     // Bytes sent in clear after the OK would pass for responses of the encrypted session.
     requireQuiet(step);
     startTls();
-    askCapabilities();
+    m_loginDisabledInClear = hasCapability("LOGINDISABLED");
+    m_capabilities.clear();
 }
 
-void ImapSession::login(const QByteArray &user, const QByteArray &password)
+// The login, with the INBOX's EXAMINE or SELECT sent right behind it: the answers to both come
+// in one round trip. Over TLS just started the server's list is still to come, with the login's
+// answer: LOGIN goes at once, and AUTHENTICATE only when the list asked after a refusal says
+// LOGINDISABLED. The list said in clear text, which nobody can trust, only chooses whether to
+// ask for the list first (it said LOGINDISABLED): either way the password goes over TLS alone.
+void ImapSession::login(const QByteArray &user, const QByteArray &password, Inbox inbox)
 {
+    bool unknown = m_encrypted && m_capabilities.isEmpty();
+    if (unknown && m_loginDisabledInClear) {
+        askCapabilities();
+        unknown = false;
+    }
     // LOGINDISABLED: this server takes no password in clear text (RFC 3501, 6.2.3); over TLS
     // some take it through SASL only.
-    const bool sasl = hasCapability("LOGINDISABLED");
-    if (sasl && !m_encrypted)
-        fail(QStringLiteral("Le serveur %1 refuse l'identification sans chiffrement et ne propose pas de le chiffrer")
-                 .arg(server()));
-    if (sasl && !hasCapability("AUTH=PLAIN"))
-        fail(QStringLiteral("Le serveur %1 ne propose aucune méthode d'identification connue").arg(server()));
-    const QString step = sasl ? QStringLiteral("la commande AUTHENTICATE") : QStringLiteral("la commande LOGIN");
-    ImapResponse r;
-    if (sasl) {
-        const QByteArray response = ('\0' + user + '\0' + password).toBase64();
-        if (hasCapability("SASL-IR")) {
-            r = run("AUTHENTICATE PLAIN " + response, step, m_limits.listingBytes);
+    for (bool sasl = hasCapability("LOGINDISABLED");; sasl = true) {
+        if (sasl && !m_encrypted)
+            fail(QStringLiteral("Le serveur %1 refuse l'identification sans chiffrement et ne propose pas de le chiffrer")
+                     .arg(server()));
+        if (sasl && !hasCapability("AUTH=PLAIN"))
+            fail(QStringLiteral("Le serveur %1 ne propose aucune méthode d'identification connue").arg(server()));
+        const QString step = sasl ? QStringLiteral("la commande AUTHENTICATE") : QStringLiteral("la commande LOGIN");
+        m_loginAnswer = ImapResponse();
+        const Done keep = [this](const ImapResponse &r) { m_loginAnswer = r; };
+        QByteArray tag;
+        if (sasl) {
+            const QByteArray response = ('\0' + user + '\0' + password).toBase64();
+            if (hasCapability("SASL-IR")) {
+                tag = issue("AUTHENTICATE PLAIN " + response, step, m_limits.listingBytes, {}, keep);
+            } else {
+                tag = issue("AUTHENTICATE PLAIN", step, m_limits.listingBytes, {}, keep);
+                waitForContinuation(tag);
+                if (pending(tag))
+                    send(response + "\r\n");
+            }
         } else {
-            const QByteArray tag = issue("AUTHENTICATE PLAIN", step, m_limits.listingBytes,
-                                         {}, [&r](const ImapResponse &done) { r = done; });
-            waitForContinuation(tag);
-            if (pending(tag))
-                send(response + "\r\n");
-            finish(tag);
+            const bool plus = hasCapability("LITERAL+");
+            tag = issue("LOGIN " + ImapResponseParser::astring(user, plus) + ' ' + ImapResponseParser::astring(password, plus),
+                        step, m_limits.listingBytes, {}, keep);
         }
-    } else {
-        const bool plus = hasCapability("LITERAL+");
-        r = run("LOGIN " + ImapResponseParser::astring(user, plus) + ' ' + ImapResponseParser::astring(password, plus),
-                step, m_limits.listingBytes);
-    }
-    if (r.status() != ImapResponse::Status::Ok) {
+        const QByteArray selectTag = inbox != Inbox::Closed && pending(tag) ? issueSelect(inbox == Inbox::Examined) : QByteArray();
+        finish(tag);
+        const ImapResponse r = m_loginAnswer;
+        if (r.status() == ImapResponse::Status::Ok) {
+            m_open = true;
+            // What the server offers once logged in; most say it in the OK already.
+            if (!(r.code().isValid() && r.code().at(0).is("CAPABILITY")))
+                askCapabilities();
+            if (!selectTag.isEmpty())
+                endSelect(selectTag, inbox == Inbox::Examined);
+            return;
+        }
+        // The list the refusal was given under; a server that ends the session meanwhile
+        // refused the password all the same.
+        bool disabled = false;
+        if (!sasl && unknown) {
+            try {
+                if (!selectTag.isEmpty())
+                    finish(selectTag); // refused too, before any login
+                askCapabilities();
+                disabled = hasCapability("LOGINDISABLED");
+            } catch (const Error &) {
+            }
+        }
+        if (disabled)
+            continue;
         m_broken = true;
         const ImapValue code = r.code();
         const bool inUse = code.isValid() && code.at(0).is("INUSE");
         throw LoginRefused(QStringLiteral("Identification refusée par le serveur %1 : %2").arg(server(), serverText(statusText(r))),
                            inUse ? LoginRefused::Reason::InUse : LoginRefused::Reason::Other);
     }
-    // What the server offers once logged in; most say it in the OK already.
-    if (!(r.code().isValid() && r.code().at(0).is("CAPABILITY")))
-        askCapabilities();
 }
 
 void ImapSession::pull()
@@ -488,12 +515,26 @@ void ImapSession::noticeCode(const ImapResponse &r)
 void ImapSession::select(bool readOnly)
 {
     requireOpen();
+    endSelect(issueSelect(readOnly), readOnly);
+}
+
+QByteArray ImapSession::issueSelect(bool readOnly)
+{
     const QByteArray command = readOnly ? "EXAMINE INBOX" : "SELECT INBOX";
-    const QString step = commandStep(command);
     m_selected = false;
     m_exists = -1;
     m_uidValidity = 0;
-    expectOk(command, step);
+    m_selectAnswer = ImapResponse();
+    return issue(command, commandStep(command), m_limits.listingBytes, {},
+                 [this](const ImapResponse &r) { m_selectAnswer = r; });
+}
+
+void ImapSession::endSelect(const QByteArray &tag, bool readOnly)
+{
+    const QString step = commandStep(readOnly ? "EXAMINE INBOX" : "SELECT INBOX");
+    finish(tag);
+    if (m_selectAnswer.status() != ImapResponse::Status::Ok)
+        failRefused(step, m_selectAnswer);
     if (m_exists < 0 || m_uidValidity == 0)
         failGarbled(step, QStringLiteral("nombre de messages ou UIDVALIDITY absent"));
     m_selected = true;

@@ -29,8 +29,8 @@ class QTimer;
 class ImapSession : public MailConnection
 {
 public:
-    // n: the message's number in the mailbox; header: its From, Subject, Date and Content-Type
-    // fields and the blank line, as the server gives them.
+    // n: the message's number in the mailbox; header: its whole header block and the blank
+    // line, as the server gives them.
     using EachHeader = std::function<void(int n, quint32 uid, quint32 size, const QByteArray &header)>;
     using EachStructure = std::function<void(int n, quint32 uid, const AttachmentInfo &attachments)>;
     using NewMail = std::function<void(int count)>;
@@ -42,14 +42,18 @@ public:
     ImapSession(const ImapSession &) = delete;
     ImapSession &operator=(const ImapSession &) = delete;
 
+    // Whether open() also opens the INBOX: EXAMINE (read-only) or SELECT sent right behind the
+    // login, answered in the same round trip.
+    enum class Inbox { Closed, Examined, Selected };
     // Connects, reads the greeting and the capabilities, and logs in; returns only when logged
-    // in. As Pop3Session::open: without implicit TLS, STARTTLS whenever offered (a refusal or a
-    // failed handshake throws, never falling back to clear text) and the capabilities asked
-    // again over TLS; without it, a server the account says requires TLS throws
-    // EncryptionWithdrawn before the password goes out; the same certificate decision. LOGIN, or
-    // AUTHENTICATE PLAIN over TLS when the server disables LOGIN; LOGINDISABLED in clear text
-    // means no login. A refused login throws LoginRefused.
-    void open(const MailAccount &account);
+    // in (and the INBOX open, as select()). As Pop3Session::open: without implicit TLS, STARTTLS
+    // whenever offered (a refusal or a failed handshake throws, never falling back to clear
+    // text), the capabilities said in clear text forgotten and learned again over TLS from the
+    // login's answer (asked for when it has none); without it, a server the account says
+    // requires TLS throws EncryptionWithdrawn before the password goes out; the same
+    // certificate decision. LOGIN, or AUTHENTICATE PLAIN over TLS when the server disables
+    // LOGIN; LOGINDISABLED in clear text means no login. A refused login throws LoginRefused.
+    void open(const MailAccount &account, Inbox inbox = Inbox::Closed);
     QStringList capabilities() const;                // the server's last list
     bool hasCapability(QByteArrayView name) const;   // "IDLE", "AUTH=PLAIN"
 
@@ -139,7 +143,9 @@ private:
     void pull();
     void askCapabilities();
     void upgrade();
-    void login(const QByteArray &user, const QByteArray &password);
+    void login(const QByteArray &user, const QByteArray &password, Inbox inbox);
+    QByteArray issueSelect(bool readOnly);
+    void endSelect(const QByteArray &tag, bool readOnly);
     using Take = std::function<Took(const ImapResponse &)>;
     using Done = std::function<void(const ImapResponse &)>;
     // Commands a pass sends behind its chunks as its responses call for them: send(issue) runs
@@ -180,6 +186,10 @@ private:
     bool m_bye = false;
     qsizetype m_unaskedLeft = 0; // bytes of responses nobody asked for, while no command runs
     QList<QByteArray> m_capabilities;
+    bool m_loginDisabledInClear = false; // the list before STARTTLS said LOGINDISABLED
+    // The answers of the login and of EXAMINE or SELECT, which may complete behind other commands.
+    ImapResponse m_loginAnswer;
+    ImapResponse m_selectAnswer;
 
     bool m_selected = false;
     bool m_readOnly = true;
