@@ -125,7 +125,8 @@ private slots:
         QCOMPARE(dovecot.storedFlags(), QStringList(1100, QString()));
     }
 
-    // The attachments read from BODYSTRUCTURE are those MailMessage finds in the whole message.
+    // The attachments read from BODYSTRUCTURE are those MailMessage finds in the whole message,
+    // whether the structure is read directly or through a skeleton.
     void structures_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -143,6 +144,9 @@ private slots:
         QTest::newRow("folder in the name") << multipart("mixed", {text, "Content-Type: application/pdf; name=\"../../x/passwd\"\r\n\r\nx"}) << 1;
         QTest::newRow("forwarded mail") << multipart("mixed", {text, "Content-Type: message/rfc822\r\n\r\nSubject: =?utf-8?Q?r=C3=A9union?= |x\r\n\r\nvu"}) << 1;
         QTest::newRow("forwarded mail named") << multipart("mixed", {text, "Content-Type: message/rfc822; name=fwd.eml\r\n\r\n" + pdf}) << 1;
+        QTest::newRow("forwarded mail without a subject") << multipart("mixed", {text, "Content-Type: message/rfc822\r\n\r\nFrom: a@b\r\n\r\nvu"}) << 1;
+        QTest::newRow("disposition in capitals") << multipart("mixed", {text, "Content-Type: TEXT/PLAIN\r\nContent-Disposition: ATTACHMENT\r\n\r\nnotes"}) << 1;
+        QTest::newRow("quotes in the name") << multipart("mixed", {text, "Content-Type: application/pdf; name=\"le \\\"bilan\\\".pdf\"\r\n\r\nx"}) << 1;
         QTest::newRow("inline image") << multipart("related", {"Content-Type: text/html\r\n\r\n<img src=cid:a>", "Content-Type: image/gif\r\nContent-ID: <a>\r\n\r\nR0lG"}) << 1;
         QTest::newRow("nested") << multipart("mixed", {multipart("alternative", {text, "Content-Type: text/html\r\n\r\n<p>"}, 1), pdf, pdf}) << 2;
         QTest::newRow("single part") << QByteArray("Content-Type: application/zip; name=a.zip\r\n\r\nUEsD") << 1;
