@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/ImapMailbox.h"
 
+#include <algorithm>
+
 namespace {
 
 // A row without a UID (a scan that failed before it) names no message.
@@ -24,9 +26,17 @@ void ImapMailbox::open(const MailAccount &account, Access access)
 
 void ImapMailbox::headers(int first, int last, const Each &each)
 {
-    m_session.headers(first, last, [&](int n, quint32 uid, quint32, const QByteArray &header) {
+    const auto eachHeader = [&](int n, quint32 uid, quint32, const QByteArray &header) {
         m_ids.insert(n, QString::number(uid));
         each(n, header);
+    };
+    if (!m_withStructures)
+        return m_session.headers(first, last, eachHeader);
+    m_attachments.assign(size_t(last) + 1, {});
+    m_read.assign(size_t(last) + 1, false);
+    m_session.headers(first, last, eachHeader, [&](int n, quint32, const AttachmentInfo &info) {
+        m_attachments[size_t(n)] = info;
+        m_read[size_t(n)] = true;
     });
 }
 
@@ -50,6 +60,13 @@ Removal ImapMailbox::removalKind(Lookup lookup)
 void ImapMailbox::attachments(int first, int last, const EachAttachments &each,
                               const std::function<void(int n)> &afterPart)
 {
+    if (first >= 1 && size_t(last) < m_read.size() && std::all_of(m_read.begin() + first, m_read.begin() + last + 1, [](bool r) { return r; })) {
+        for (int n = first; n <= last; ++n) {
+            afterPart(n);
+            each(n, m_attachments[size_t(n)]);
+        }
+        return;
+    }
     m_session.structures(first, last, [&](int n, quint32, const AttachmentInfo &info) {
         afterPart(n);
         each(n, info);

@@ -3,6 +3,8 @@
 #include "protocol/imap/ImapSession.h"
 #include "mailbox/MailboxSession.h"
 
+#include <vector>
+
 // IMAP as a mailbox session: the INBOX, EXAMINEd for reading so that nothing sets \Seen;
 // messages named by UID, which name them for good under the UIDVALIDITY, so that a removal
 // goes by UIDs alone and takes effect at once. The INBOX can be watched with IDLE.
@@ -16,6 +18,7 @@ public:
     int messageCount() override { return m_session.messageCount(); }
     // The passes are pipelined in chunks already; nothing to gain from sending them earlier.
     void headersAhead(int, int) override {}
+    void attachmentsAhead() override { m_withStructures = true; }
     void headers(int first, int last, const Each &each) override;
     QHash<int, QString> uniqueIds() override { return m_ids; }
     QString idScope() const override { return QString::number(m_session.uidValidity()); }
@@ -35,4 +38,8 @@ public:
 private:
     ImapSession m_session;
     QHash<int, QString> m_ids;
+    bool m_withStructures = false;
+    // Read with the headers, by message number; read[n] once attachments[n] is.
+    std::vector<AttachmentInfo> m_attachments;
+    std::vector<bool> m_read;
 };

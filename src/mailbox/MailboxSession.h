@@ -41,6 +41,9 @@ public:
     // The headers of first..last, in order, with the ids for uniqueIds() afterwards; the first
     // commands may be sent ahead, before the caller reads anything.
     virtual void headersAhead(int first, int last) = 0;
+    // attachments() will be asked after headers(): a session that can read them along with the
+    // headers does so, and attachments() then hands them over.
+    virtual void attachmentsAhead() {}
     virtual void headers(int first, int last, const Each &each) = 0;
     // The ids by message number; empty when the server gives none.
     virtual QHash<int, QString> uniqueIds() = 0;

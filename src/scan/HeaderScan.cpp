@@ -117,6 +117,8 @@ void headerPass(const ScanJob &job, MailboxSession &session, QString &lastHeader
     // Known before any row is: a deletion tells from them what it will do to the rows read (or,
     // when that takes the server's folder list, learns it before its warning).
     list.setMailbox(source, session.idScope(), session.removalKind(MailboxSession::Lookup::Known));
+    if (display.attachmentsAsked())
+        session.attachmentsAhead();
     session.headersAhead(1, count);
     QElapsedTimer pause;
     pause.start();

@@ -114,6 +114,13 @@ private slots:
         for (int i = 1; i <= 1100; ++i)
             expectedListed << QString::number(i) + (i % 100 == 50 ? QStringLiteral("n%1.bin").arg(i) : QString());
         QCOMPARE(listed, expectedListed);
+        // The same, the structures read with the headers.
+        headers.clear();
+        listed.clear();
+        s.headers(1, 1100, [&](int, quint32, quint32 size, const QByteArray &header) { headers << header + QByteArray::number(size); },
+                  [&](int n, quint32, const AttachmentInfo &info) { listed << QString::number(n) + info.names.join(u'|'); });
+        QCOMPARE(headers, expectedHeaders);
+        QCOMPARE(listed, expectedListed);
         QCOMPARE(s.message(uids[1099]), box[1099]);
         QCOMPARE(errorOf([&] { s.message(uids[1099] + 1); }),
                  QStringLiteral("MessageGone: Le message demandé n'est plus sur le serveur %1:%2")
@@ -324,6 +331,15 @@ private slots:
         const QByteArray mime = "* 2 FETCH (UID 2 BODY[2.MIME] {" + QByteArray::number(header.size()) + "}\r\n" + header + ")\r\n$ OK done";
         row("structure nested too deep", "structures", structures(deep), "1:a.pdf 2:? 3:_", {"-UID FETCH"});
         row("structure of 8,000 parts", "structures", structures(many), "1:a.pdf 2:? 3:_", {"-UID FETCH"});
+        // Read with the headers: the header of a structure past the limits is asked again alone.
+        Script both = structures(deep);
+        for (int n = 1; n <= 3; ++n) {
+            const QByteArray mark = "* " + QByteArray::number(n) + " FETCH (UID " + QByteArray::number(n) + " BODYSTRUCTURE ";
+            both["FETCH"].replace(mark, FakeImapServer::fetched(n).chopped(3) + " BODYSTRUCTURE ");
+        }
+        both["FETCH 2 (UID RFC822.SIZE BODY.PEEK[HEADER])"] = FakeImapServer::fetched(2) + "$ OK done";
+        row("structure nested too deep, with the headers", "both", both, "1:a.pdf 2:? 3:_",
+            {"+FETCH 1:3 (UID RFC822.SIZE BODY.PEEK[HEADER] BODYSTRUCTURE)", "+FETCH 2 (UID RFC822.SIZE BODY.PEEK[HEADER])"});
         row("structure past the message cap", "structures small", structures(many), "Error: Réponse trop longue du serveur %1 pendant " + fetch);
         row("type the server cannot read", "structures", structures(unread, mime), "1:a.pdf 2:a.bin 3:_", {"+UID FETCH 2 (BODY.PEEK[2.MIME])"});
         row("its header refused", "structures", structures(unread, "$ NO non"), "1:a.pdf 2:_ 3:_");
@@ -383,10 +399,15 @@ private slots:
             s.select(!writes);
             if (has("headers"))
                 s.headers(1, 3, [&](int n, quint32, quint32, const QByteArray &) { order << n; });
+            const auto list = [&](int n, quint32, const AttachmentInfo &info) {
+                listed << QStringLiteral("%1:%2").arg(n).arg(!info.known ? QStringLiteral("?") : info.names.isEmpty() ? QStringLiteral("_") : info.names.join(u'|'));
+            };
             if (has("structures"))
-                s.structures(1, 3, [&](int n, quint32, const AttachmentInfo &info) {
-                    listed << QStringLiteral("%1:%2").arg(n).arg(!info.known ? QStringLiteral("?") : info.names.isEmpty() ? QStringLiteral("_") : info.names.join(u'|'));
-                });
+                s.structures(1, 3, list);
+            if (has("both")) {
+                s.headers(1, 3, [&](int n, quint32, quint32, const QByteArray &) { order << n; }, list);
+                QCOMPARE(order, (QList<int>{1, 2, 3}));
+            }
             if (has("changed")) { // read under one UIDVALIDITY, removed under another
                 fake.script["SELECT"].replace("UIDVALIDITY 7", "UIDVALIDITY 8");
                 ImapSession t(limits);
@@ -397,7 +418,7 @@ private slots:
             if (writes)
                 QCOMPARE(s.remove(s.uidValidity(), {2}, has("toJunk") ? ImapSession::Removal::ToJunk : ImapSession::Removal::Expunge), 1);
         });
-        if (text.isEmpty() && has("structures"))
+        if (text.isEmpty() && (has("structures") || has("both")))
             text = listed.join(u' ');
         if (has("idle")) {
             QString failure;

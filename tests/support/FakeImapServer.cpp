@@ -72,7 +72,7 @@ void FakeImapServer::answer(QSslSocket *socket, const QByteArray &line)
         m_continued.insert(socket, tag);
         return (void)socket->write("+ go ahead\r\n");
     }
-    const QByteArray out = script.value(verb, "$ BAD unknown command");
+    const QByteArray out = script.value(line.mid(tag.size() + 1), script.value(verb, "$ BAD unknown command"));
     if (out.startsWith('+'))
         m_continued.insert(socket, tag);
     reply(socket, verb, 0, QByteArray(out).replace('$', tag) + "\r\n", true);

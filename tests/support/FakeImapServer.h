@@ -5,7 +5,8 @@
 #include "FakePop3Server.h"
 
 // The scripted server speaking IMAP, for the faults Dovecot will not produce. Each command is
-// answered by script[its name] ("CAPABILITY", "FETCH", "UID MOVE"; "GREETING"; "+" for the line
+// answered by script[the command as sent, without its tag] when there is one, else script[its
+// name] ("CAPABILITY", "FETCH", "UID MOVE"; "GREETING"; "+" for the line
 // that follows a continuation request), "$" standing for its tag; breakCommand() faults apply by
 // the same names. The default script serves three messages with UIDs 1 to 3, a Junk folder, IDLE,
 // UIDPLUS and MOVE. A command ending in a literal's size is asked for the literal; a STARTTLS

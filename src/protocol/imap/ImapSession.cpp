@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "protocol/LoginDelay.h"
@@ -29,6 +30,7 @@ constexpr qsizetype kSetBytes = 4000;
 
 // The whole header block: the learned score reads every field of it. PEEK: nothing gets \Seen.
 const QByteArray kHeaderItems = "(UID RFC822.SIZE BODY.PEEK[HEADER])";
+const QByteArray kHeaderAndStructureItems = "(UID RFC822.SIZE BODY.PEEK[HEADER] BODYSTRUCTURE)";
 
 // A status response's code and text, as the server wrote them.
 QByteArray statusText(const ImapResponse &r)
@@ -542,9 +544,8 @@ void ImapSession::endSelect(const QByteArray &tag, bool readOnly)
 }
 
 void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizetype cap,
-                            const std::function<bool(const ImapResponse &)> &ours,
-                            const std::function<void(const ImapResponse &, int n)> &deliver,
-                            const FollowUps *followUps)
+                            const std::function<bool(const ImapResponse &)> &ours, const Deliver &deliver,
+                            const FollowUps *followUps, const QByteArray &againItems)
 {
     requireSelected();
     if (first > last)
@@ -565,6 +566,20 @@ void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizet
     qsizetype aheadBytes = 0;
     int turn = first;
     int chunks = 0; // in flight
+    std::set<int> again;        // asked again, their first response passed over
+    std::deque<int> toAskAgain; // not sent yet
+    // Hands over what is next in order; one passed over is asked again and waits for its answer.
+    const auto handOver = [&](const ImapResponse &r) {
+        if (deliver(r, turn)) {
+            again.erase(turn++);
+            return true;
+        }
+        if (againItems.isEmpty() || again.count(turn))
+            failParser(current(), r.skipped());
+        again.insert(turn);
+        toAskAgain.push_back(turn);
+        return false;
+    };
     const Take take = [&](const ImapResponse &r) {
         if (followUps)
             if (const Took took = followUps->take(r); took != Took::No)
@@ -572,7 +587,7 @@ void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizet
         if (!r.is("FETCH") || !ours(r))
             return Took::No; // flags another program changed, say
         const int n = int(r.number().value_or(0));
-        if (n < first || n >= next || seen[size_t(n - first)])
+        if (n < first || n >= next || (seen[size_t(n - first)] && !again.count(n)))
             failOutOfStep(QStringLiteral("Réponse du serveur %1 sans rapport avec %2").arg(server(), current()));
         seen[size_t(n - first)] = true;
         if (n != turn) {
@@ -581,10 +596,14 @@ void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizet
             ahead.emplace(n, r);
             return Took::Expected;
         }
-        deliver(r, turn++);
-        for (auto it = ahead.begin(); it != ahead.end() && it->first == turn; it = ahead.erase(it)) {
-            aheadBytes -= it->second.receivedBytes();
-            deliver(it->second, turn++);
+        if (!handOver(r))
+            return Took::Expected;
+        for (auto it = ahead.begin(); it != ahead.end() && it->first == turn;) {
+            const ImapResponse next = std::move(it->second);
+            aheadBytes -= next.receivedBytes();
+            it = ahead.erase(it);
+            if (!handOver(next))
+                break;
         }
         return Took::Expected;
     };
@@ -616,6 +635,19 @@ void ImapSession::fetchPass(int first, int last, const QByteArray &items, qsizet
             issueInPass("FETCH " + set + ' ' + items, step, done);
             ++chunks;
         }
+        // A message asked again by its number alone: the numbers hold within the pass.
+        for (; !toAskAgain.empty(); toAskAgain.pop_front()) {
+            const QByteArray command = "FETCH " + QByteArray::number(toAskAgain.front());
+            issueInPass(command + ' ' + againItems, commandStep(command), [&, n = toAskAgain.front(), command](const ImapResponse &r) {
+                if (again.count(n))
+                    failOutOfStep(QStringLiteral("Le serveur %1 n'a pas donné le message %2 pendant %3")
+                                      .arg(server())
+                                      .arg(n)
+                                      .arg(commandStep(command)));
+                if (r.status() != ImapResponse::Status::Ok)
+                    failRefused(commandStep(command), r);
+            });
+        }
         const bool more = followUps && followUps->send(issueInPass);
         if (next > last && m_commands.empty() && !more)
             break;
@@ -639,10 +671,21 @@ void ImapSession::headers(int first, int last, const EachHeader &each)
                                         .arg(server())
                                         .arg(n));
                   each(n, *uid, *size, headerItem(r).toByteArray());
+                  return true;
               });
 }
 
+void ImapSession::headers(int first, int last, const EachHeader &each, const EachStructure &eachStructure)
+{
+    structurePass(first, last, &each, eachStructure);
+}
+
 void ImapSession::structures(int first, int last, const EachStructure &each)
+{
+    structurePass(first, last, nullptr, each);
+}
+
+void ImapSession::structurePass(int first, int last, const EachHeader *eachHeader, const EachStructure &each)
 {
     // One structure past the parser's limits (70 nested parts, 8,000 empty ones) costs its own
     // row only. No structure takes more than the message it describes could.
@@ -656,13 +699,24 @@ void ImapSession::structures(int first, int last, const EachStructure &each)
     });
     StructurePass pass(m_limits.listingBytes, each);
     const auto deliver = [&](const ImapResponse &r, int n) {
-        if (r.skipped() != ImapProblem::None)
-            return pass.add(n, 0, nullptr);
+        // With the header, the message is asked again for its header alone.
+        if (r.skipped() != ImapProblem::None) {
+            if (eachHeader)
+                return false;
+            pass.add(n, 0, nullptr);
+            return true;
+        }
         const auto uid = r.fetchItem("UID").toNumber();
-        if (!uid)
+        const auto size = r.fetchItem("RFC822.SIZE").toNumber();
+        const ImapValue header = headerItem(r);
+        if (!uid || (eachHeader && (!size || !header.isValid())))
             failOutOfStep(QStringLiteral("Réponse incomplète du serveur %1 pour le message %2").arg(server()).arg(n));
+        if (eachHeader)
+            (*eachHeader)(n, *uid, *size, header.toByteArray());
+        // A header asked again comes without its structure: its attachments are unknown.
         const ImapValue structure = r.fetchItem("BODYSTRUCTURE");
-        pass.add(n, *uid, &structure);
+        pass.add(n, *uid, structure.isList() ? &structure : nullptr);
+        return true;
     };
     int asking = 0;
     FollowUps partHeaders;
@@ -679,10 +733,11 @@ void ImapSession::structures(int first, int last, const EachStructure &each)
         }
         return pass.fetchesLeft();
     };
-    const auto ours = [](const ImapResponse &r) {
-        return r.skipped() != ImapProblem::None || r.fetchItem("BODYSTRUCTURE").isList();
+    const auto ours = [&](const ImapResponse &r) {
+        return r.skipped() != ImapProblem::None || (eachHeader ? headerItem(r).isValid() : r.fetchItem("BODYSTRUCTURE").isList());
     };
-    fetchPass(first, last, "(UID BODYSTRUCTURE)", m_limits.headerBytes + kFetchOverhead, ours, deliver, &partHeaders);
+    fetchPass(first, last, eachHeader ? kHeaderAndStructureItems : QByteArray("(UID BODYSTRUCTURE)"),
+              m_limits.headerBytes + kFetchOverhead, ours, deliver, &partHeaders, eachHeader ? kHeaderItems : QByteArray());
     pass.finish();
 }
 

@@ -73,6 +73,11 @@ public:
     // past the limits on a response (lists nested too deep, a line too long) is passed over,
     // up to the message cap: that message's attachments are unknown, the pass goes on.
     void structures(int first, int last, const EachStructure &each);
+    // Both in one pass, the structure asked in each header's FETCH: the server reads each message
+    // once, and no second pass waits for its first answer. A structure past the limits costs its
+    // own attachments only: the header is asked again alone. each comes in order; eachStructure
+    // too, behind it (later when a part's header is fetched).
+    void headers(int first, int last, const EachHeader &each, const EachStructure &eachStructure);
     // The whole message by its UID; MessageGone when the server no longer holds it.
     QByteArray message(quint32 uid);
 
@@ -158,10 +163,13 @@ private:
         std::function<bool(const IssueInPass &issue)> send; // false once nothing is left to send
     };
     // ours: whether a FETCH response holds the items asked for (or only, say, flags changed).
+    // deliver: false for a response passed over that the pass is to ask again, by its number
+    // alone, for againItems; its second response then takes its turn.
+    using Deliver = std::function<bool(const ImapResponse &, int n)>;
     void fetchPass(int first, int last, const QByteArray &items, qsizetype cap,
-                   const std::function<bool(const ImapResponse &)> &ours,
-                   const std::function<void(const ImapResponse &, int n)> &deliver,
-                   const FollowUps *followUps = nullptr);
+                   const std::function<bool(const ImapResponse &)> &ours, const Deliver &deliver,
+                   const FollowUps *followUps = nullptr, const QByteArray &againItems = {});
+    void structurePass(int first, int last, const EachHeader *eachHeader, const EachStructure &each);
     void beginIdle();
     void idleStep(const std::function<void()> &body);
     void endIdleWatch();
