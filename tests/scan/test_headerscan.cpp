@@ -422,6 +422,29 @@ private slots:
         verifyAtRest();
     }
 
+    // Over IMAP with "P.J." the structures come in the header pass's own FETCH: one pass, and
+    // the attachments on the rows.
+    void imapAttachmentsInTheHeaderPass()
+    {
+        FakeImapServer fake;
+        const QByteArray text = "(\"text\" \"plain\" NIL NIL NIL \"7bit\" 1 1)";
+        const QByteArray pdf = "(\"application\" \"pdf\" (\"name\" \"a.pdf\") NIL NIL \"base64\" 4 NIL)";
+        QByteArray fetched;
+        for (int n = 1; n <= 3; ++n)
+            fetched += FakeImapServer::fetched(n).chopped(3) + " BODYSTRUCTURE " + (n == 2 ? "(" + text + pdf + " \"mixed\")" : text) + ")\r\n";
+        fake.script["FETCH"] = fetched + "$ OK done";
+        QVERIFY(fake.start());
+        MailAccount account = fake.account();
+        account.protocol = MailAccount::Protocol::Imap;
+        w->pointAt(account);
+        form->CheckBox1->setChecked(true);
+        form->BitBtn2Click();
+        QCOMPARE(form->list->cell(1, MessageList::Attachments), QStringLiteral("_"));
+        QCOMPARE(form->list->cell(2, MessageList::AttachmentNames), QStringLiteral("a.pdf|"));
+        QCOMPARE(std::count_if(fake.commands.cbegin(), fake.commands.cend(), [](const QByteArray &c) { return c.contains(" FETCH "); }), 1);
+        verifyAtRest();
+    }
+
     // A login refused and a connection dropped in the middle of the header pass: one box,
     // what was on screen or already read stays, the scan still ends at rest.
     void networkFailures_data()
