@@ -49,7 +49,8 @@ public:
     // in (and the INBOX open, as select()). As Pop3Session::open: without implicit TLS, STARTTLS
     // whenever offered (a refusal or a failed handshake throws, never falling back to clear
     // text), the capabilities said in clear text forgotten and learned again over TLS from the
-    // login's answer (asked for when it has none); without it, a server the account says
+    // login's answer (asked for when it has none, or first when the clear-text list said
+    // LOGINDISABLED, see login()); without it, a server the account says
     // requires TLS throws EncryptionWithdrawn before the password goes out; the same
     // certificate decision. LOGIN, or AUTHENTICATE PLAIN over TLS when the server disables
     // LOGIN; LOGINDISABLED in clear text means no login. A refused login throws LoginRefused.
