@@ -28,7 +28,7 @@ const QString ExpungeUnsupportedText = QStringLiteral(
 // The warning says what will become of the messages, as the scan found the mailbox.
 QString warningText(const MessageList &list)
 {
-    if (list.idScope().isEmpty())
+    if (list.removal().kind == Removal::Kind::Destroy)
         return QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
                               "irréversible.\n\nVoulez-vous continuer ?");
     if (list.removal().kind == Removal::Kind::ToJunk)

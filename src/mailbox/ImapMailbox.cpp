@@ -38,7 +38,7 @@ Removal ImapMailbox::removalKind()
     // other programs marked \Deleted.
     if (!m_session.hasCapability("UIDPLUS") && !(m_session.hasCapability("MOVE") && !junk.isEmpty()))
         return {Removal::Kind::Refused, {}};
-    return junk.isEmpty() ? Removal{} : Removal{Removal::Kind::ToJunk, junk};
+    return junk.isEmpty() ? Removal{Removal::Kind::DestroyNoJunk, {}} : Removal{Removal::Kind::ToJunk, junk};
 }
 
 void ImapMailbox::attachments(int first, int last, const EachAttachments &each,

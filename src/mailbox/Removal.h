@@ -8,7 +8,8 @@
 struct Removal
 {
     enum class Kind {
-        Destroy, // deleted for good
+        Destroy,       // deleted for good, as the protocol has no other way (POP3)
+        DestroyNoJunk, // deleted for good where a Junk folder was to be expected: the warning says so
         ToJunk,  // moved into the server's Junk folder, from which they can be recovered
         Refused, // the server cannot remove chosen messages only (IMAP without MOVE nor UIDPLUS)
     };
