@@ -15,7 +15,6 @@
 #include "core/Folders.h"
 #include "core/SafeFile.h"
 #include "core/TlsRule.h"
-#include "check/CheckLearning.h"
 #include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/ScanPasses.h"
@@ -25,14 +24,13 @@
 
 namespace {
 
-// Besides the learning options, the only arguments are --help and --version: anything else is
-// refused before a check could log in. The exit code of the answer.
+// The only arguments are --help and --version: anything else is refused before a check could
+// log in. The exit code of the answer.
 int answerArguments(int argc, char **argv)
 {
     const QByteArray arg(argv[1]);
     if (argc == 2 && arg == "--help") {
         std::fputs("Utilisation : pelicorde-check [--help | --version]\n"
-                   "              pelicorde-check --learn-spam CHEMIN… [--learn-ham CHEMIN…]\n"
                    "Relève les en-têtes du compte POP3 ou IMAP favori de Pelicorde et écrit une ligne de JSON :\n"
                    "  {\"messages\": 42, \"marked\": 5, \"new\": 2}\n"
                    "les messages sur le serveur, ceux que la liste noire marque, les nouveaux.\n"
@@ -40,9 +38,6 @@ int answerArguments(int argc, char **argv)
                    "\n"
                    "  --help     affiche cette aide et quitte\n"
                    "  --version  affiche la version et quitte\n"
-                   "  --learn-spam CHEMIN…  apprend au score de Pelicorde que ces messages sont des spams\n"
-                   "  --learn-ham CHEMIN…   apprend qu'ils sont légitimes\n"
-                   "     (fichiers de messages, fichiers mbox, dossiers Maildir ou MH ; une ligne de JSON par chemin)\n"
                    "\n"
                    "Données : $APPDATA/Pelicorde, ou ~/.local/share/Pelicorde sans APPDATA.\n"
                    "Voir pelicorde-check(1).\n",
@@ -186,15 +181,11 @@ int check()
 
 int main(int argc, char **argv)
 {
-    const bool learn = argc > 1 && checklearning::isLearnOption(QString::fromLocal8Bit(argv[1]));
-    if (argc > 1 && !learn)
+    if (argc > 1)
         return answerArguments(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Pelicorde"));
     try {
-        if (learn)
-            return checklearning::learnFromFiles(QCoreApplication::arguments().mid(1),
-                                                 folders::dataFolderFromEnvironment());
         return check();
     } catch (const Error &e) {
         std::fprintf(stderr, "pelicorde-check: %s\n", qPrintable(e.text().simplified()));

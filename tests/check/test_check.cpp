@@ -7,7 +7,6 @@
 #include "protocol/CertificateTrust.h"
 #include "support/DovecotServer.h"
 #include "support/FeedingFifo.h"
-#include "support/LearningMail.h"
 #include "support/TestFiles.h"
 
 #include <QTcpServer>
@@ -38,13 +37,13 @@ class CheckTest : public QObject
     QTemporaryDir appData;
     QString dataFolder() const { return appData.filePath(QStringLiteral("Pelicorde")); }
 
-    Run check(const QStringList &arguments = {})
+    Run check()
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("APPDATA"), appData.path());
         p.setProcessEnvironment(env);
-        p.start(qEnvironmentVariable("PELICORDE_CHECK"), arguments);
+        p.start(qEnvironmentVariable("PELICORDE_CHECK"), {});
         if (!p.waitForFinished(60000))
             p.kill();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
@@ -179,40 +178,6 @@ private slots:
         QVERIFY2(libraries.contains("libQt6Core"), libraries.constData());
         for (const char *library : {"libQt6Gui", "libQt6Widgets", "libQt6WebEngine"})
             QVERIFY2(!libraries.contains(library), library);
-    }
-
-    // Mail sorted on the disk teaches the score once per message: a Maildir of spam and an mbox
-    // of legitimate mail; the same again changes nothing; a message learned the other way is
-    // moved. A path that gives nothing is said, the others are still learned.
-    void learnsFromFiles()
-    {
-        QTemporaryDir sorted;
-        QVERIFY(QDir().mkpath(sorted.filePath(QStringLiteral("Junk/cur"))) && QDir().mkpath(sorted.filePath(QStringLiteral("Junk/new"))));
-        for (int i = 0; i < 3; ++i)
-            writeBytes(sorted.filePath(QStringLiteral("Junk/cur/%1.eml").arg(i)), learningmail::spam(i) + "\r\nOffre\r\n");
-        QByteArray mbox;
-        for (int i = 0; i < 2; ++i)
-            mbox += "From someone@example.org Mon Dec  7 10:00:00 2026\n" + learningmail::ham(i) + "\r\nBonjour\r\n\n";
-        writeBytes(sorted.filePath(QStringLiteral("Archives.mbox")), mbox);
-        const QString junk = sorted.filePath(QStringLiteral("Junk")), archives = sorted.filePath(QStringLiteral("Archives.mbox"));
-        const auto line = [](const QString &path, const char *verdict, int messages, int added, int moved, int unchanged) {
-            return QStringLiteral("{\"path\": \"%1\", \"learned\": \"%2\", \"messages\": %3, \"added\": %4, \"moved\": %5, "
-                                  "\"unchanged\": %6}\n")
-                .arg(path, QLatin1String(verdict)).arg(messages).arg(added).arg(moved).arg(unchanged).toUtf8();
-        };
-
-        Run r = check({QStringLiteral("--learn-spam"), junk, QStringLiteral("--learn-ham"), archives});
-        QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, line(junk, "spam", 3, 3, 0, 0) + line(archives, "ham", 2, 2, 0, 0));
-        r = check({QStringLiteral("--learn-spam"), junk});
-        QCOMPARE(r.out, line(junk, "spam", 3, 0, 0, 3));
-        r = check({QStringLiteral("--learn-ham"), sorted.filePath(QStringLiteral("Junk/cur/0.eml")), sorted.filePath(QStringLiteral("vide"))});
-        QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.out, line(sorted.filePath(QStringLiteral("Junk/cur/0.eml")), "ham", 1, 0, 1, 0));
-        QVERIFY2(r.err.contains("vide"), r.err.constData());
-        struct stat st{};
-        QCOMPARE(::stat(qPrintable(dataFolder() + QStringLiteral("/Apprentissage.sqlite")), &st), 0);
-        QCOMPARE(st.st_mode & 0777, mode_t(0600));
     }
 
     // Failures: one line on stderr, nothing on stdout, exit 2.

@@ -219,17 +219,14 @@ private slots:
         QTest::newRow("pelicorde --version") << "pelicorde" << QStringList{"--version"} << 0
                                              << "pelicorde " PELICORDE_VERSION "\n" << "";
         QTest::newRow("check --help") << "pelicorde-check" << QStringList{"--help"} << 0
-                                      << "Utilisation : pelicorde-check [--help | --version]\n"
-                                         "              pelicorde-check --learn-spam CHEMIN… [--learn-ham CHEMIN…]\n"
-                                         "Relève les en-têtes du compte POP3 ou IMAP favori" << "";
+                                      << "Utilisation : pelicorde-check [--help | --version]\nRelève les en-têtes "
+                                         "du compte POP3 ou IMAP favori" << "";
         QTest::newRow("check --version") << "pelicorde-check" << QStringList{"--version"} << 0
                                          << "pelicorde-check " PELICORDE_VERSION "\n" << "";
         QTest::newRow("check -v") << "pelicorde-check" << QStringList{"-v"} << 2 << "" << unknown.arg("-v");
         QTest::newRow("check word") << "pelicorde-check" << QStringList{"compte"} << 2 << "" << unknown.arg("compte");
         QTest::newRow("check --help more") << "pelicorde-check" << QStringList{"--help", "x"} << 2 << ""
                                            << unknown.arg("x");
-        QTest::newRow("check --learn-ham alone") << "pelicorde-check" << QStringList{"--learn-ham"} << 2 << ""
-                                                 << "pelicorde-check: --learn-spam et --learn-ham attendent au moins un chemin\n";
     }
 
     void programsAnswerTheirArguments()
