@@ -122,7 +122,7 @@ struct Split
 };
 
 // The half `half` (0 or 1) of each folder, shuffled by seed, is learned; the other is scored.
-Split split(const Corpus &c, quint32 seed, int half)
+Split splitCorpus(const Corpus &c, quint32 seed, int half)
 {
     Split s;
     for (const auto &[list, verdict, tag] : {std::tuple{&c.spam, Verdict::Spam, "s"}, std::tuple{&c.ham, Verdict::Ham, "h"}}) {
@@ -433,15 +433,15 @@ int main(int argc, char **argv)
                     qlonglong(corpus.ham.size()), raw ? " raw" : " artefacts_masked", qPrintable(spamPath),
                     qPrintable(hamPath));
         double learnUs = 0;
-        const Split first = split(corpus, 20260101, 0);
+        const Split first = splitCorpus(corpus, 20260101, 0);
         if (top > 0)
             printTop(first, top);
         run(first, QStringLiteral("split=1"), learnUs, misses);
         // The cross-checks: the halves swapped, and two other random splits both ways.
-        run(split(corpus, 20260101, 1), QStringLiteral("split=1-swapped"), learnUs, misses);
+        run(splitCorpus(corpus, 20260101, 1), QStringLiteral("split=1-swapped"), learnUs, misses);
         for (const quint32 seed : {4242u, 777u})
             for (const int half : {0, 1})
-                run(split(corpus, seed, half), QStringLiteral("split=%1%2").arg(seed == 4242u ? 2 : 3).arg(half ? "-swapped" : ""),
+                run(splitCorpus(corpus, seed, half), QStringLiteral("split=%1%2").arg(seed == 4242u ? 2 : 3).arg(half ? "-swapped" : ""),
                     learnUs, misses);
         std::printf("learning_bench learn_us_per_message=%.0f (CPU, through the store, transactions of 200)\n", learnUs);
     }

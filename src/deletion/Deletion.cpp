@@ -27,9 +27,9 @@ const QString ExpungeUnsupportedText = QStringLiteral(
 
 // The warning says what will become of the messages, as the scan (or the server, asked before
 // the warning) found the mailbox.
-QString warningText(const MessageList &list, const Removal &removal)
+QString warningText(const Removal &removal)
 {
-    if (list.idScope().isEmpty())
+    if (removal.kind == Removal::Kind::Destroy)
         return QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
                               "irréversible.\n\nVoulez-vous continuer ?");
     if (removal.kind == Removal::Kind::ToJunk)
@@ -134,7 +134,7 @@ DeletionRun deleteMarkedRows(const MailAccount &account, const QString &dataFold
         return DeletionRun::NotRun;
     }
     bool changed = false;
-    if (!prompter().question(warningText(list, removal)))
+    if (!prompter().question(warningText(removal)))
         return DeletionRun::NotRun;
     QString failure;
     try {

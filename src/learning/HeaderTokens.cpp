@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// One reader over the bytes of a header block: its hash, byte classes, encoded-word decoding and
+// the tokens of each field share the stack buffers and the cache of values met before, which
+// keep it under a microsecond a header; split, they would cross file bounds on the hot path.
 #include "learning/HeaderTokens.h"
 
 #include <QtEndian>

@@ -54,7 +54,7 @@ Removal ImapMailbox::removalKind(Lookup lookup)
     const QString junk = ImapResponseParser::mailboxName(m_session.junkFolder());
     if (!uidPlus && junk.isEmpty())
         return {Removal::Kind::Refused, {}};
-    return junk.isEmpty() ? Removal{} : Removal{Removal::Kind::ToJunk, junk};
+    return junk.isEmpty() ? Removal{Removal::Kind::DestroyNoJunk, {}} : Removal{Removal::Kind::ToJunk, junk};
 }
 
 void ImapMailbox::attachments(int first, int last, const EachAttachments &each,

@@ -8,10 +8,11 @@
 struct Removal
 {
     enum class Kind {
-        Destroy, // deleted for good
+        Destroy,       // deleted for good, as the protocol has no other way (POP3)
+        DestroyNoJunk, // deleted for good where a Junk folder was to be expected: the warning says so
         ToJunk,  // moved into the server's Junk folder, from which they can be recovered
         Refused, // the server cannot remove chosen messages only (IMAP without MOVE nor UIDPLUS)
-        // Destroy, ToJunk or Refused as the server's folder list tells (IMAP): asked only by a
+        // DestroyNoJunk, ToJunk or Refused as the server's folder list tells (IMAP): asked only by a
         // deletion, before its warning, rather than by every scan.
         Unknown,
     };
