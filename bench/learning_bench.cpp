@@ -29,7 +29,7 @@
 #include "learning/LearnedStore.h"
 #include "learning/MailSources.h"
 #include "learning/SpamScore.h"
-#include "mailbox/MailMessage.h"
+#include "message/MailMessage.h"
 #include "support/MailFactory.h"
 
 namespace {
