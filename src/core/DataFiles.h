@@ -7,6 +7,8 @@
 namespace datafiles {
 
 inline constexpr char kBlacklist[] = "Liste-noire.txt";
+// The senders never ticked, in the blacklist's format.
+inline constexpr char kFriends[] = "Liste-amis.txt";
 inline constexpr char kCertificates[] = "Certificats.txt";
 inline constexpr char kEncryptedServers[] = "Serveurs-chiffres.txt";
 inline constexpr char kCheckSeen[] = "pelicorde-check.uid";
@@ -23,7 +25,7 @@ inline constexpr char kAccountSuffix[] = ".adr";
 // does: letter case counts, but for the account suffix, which the list takes in any case).
 inline bool isProgramFile(const QString &name)
 {
-    for (const char *fixed : {kBlacklist, kCertificates, kEncryptedServers, kCheckSeen, kLearning})
+    for (const char *fixed : {kBlacklist, kFriends, kCertificates, kEncryptedServers, kCheckSeen, kLearning})
         if (name == QLatin1String(fixed))
             return true;
     for (const char *suffix : kLearningCompanions)
