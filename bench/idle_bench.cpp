@@ -50,7 +50,7 @@ int main(int argc, char **argv)
     Form1->CheckBox2->setChecked(false);
     // The check of the account starts its watch.
     Form1->BitBtn2Click();
-    NewMailWatcher *watcher = newMailWatcher(*Form1);
+    NewMailWatcher *watcher = Form1->watcher;
     if (!watcher || !QTest::qWaitFor([watcher] { return watcher->idling(); }, 10000)) {
         std::fprintf(stderr, "idle_bench: no idle connection\n");
         return 1;

@@ -64,7 +64,7 @@ double previewFirst()
     static QPointer<QWidget> kept;
     if (kept)
         kept->setObjectName(QStringLiteral("WebView"));
-    QWidget *view = ensurePreviewView(*Form1, host == QLatin1String("helper") ? WebViewHost::Helper : WebViewHost::InProcess);
+    QWidget *view = ensurePreviewView(*Form1->pane, host == QLatin1String("helper") ? WebViewHost::Helper : WebViewHost::InProcess);
     if (host == QLatin1String("kept"))
         kept = view;
     if (!view)
@@ -178,7 +178,7 @@ int main(int argc, char **argv)
     settle(3000);
     const Tree open = measure("open");
 
-    if (QWidget *view = previewView(*Form1); view && host == QLatin1String("kept"))
+    if (QWidget *view = Form1->pane->view(); view && host == QLatin1String("kept"))
         view->setObjectName(QStringLiteral("Kept"));
     Form1->BitBtn8->click();
     // The helpers that end with the page take a moment to go.

@@ -8,7 +8,6 @@
 #include <QTranslator>
 #include <unistd.h>
 
-#include "blacklist/PelicordeFS1.h"
 #include "core/Error.h"
 #include "core/Prompter.h"
 #include "app/SingleInstance.h"
@@ -20,6 +19,7 @@
 #include "scan/SessionSettings.h"
 #include "tray/Tray.h"
 #include "window/PelicordeFP.h"
+#include "window/PelicordeFS1.h"
 
 EngineArguments &prepareApplication(int argc, char **argv)
 {
@@ -71,7 +71,7 @@ void createWindows(QSize workArea, StartMode mode)
             const UnattendedScope nobodyThere;
             form1->FormShow();
         }
-        guarded([form1] { placeInTray(*form1); });
+        guarded([form1] { placeInTray(*form1->tray, form1->check); });
     }, Qt::QueuedConnection);
 }
 

@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// TForm1's construction, life cycle and event handlers: each runs the code of the feature it
-// belongs to. The window's design is in window/; the features reach the window through its header.
+// TForm1's construction, life cycle and event handlers: each runs the handler of the feature it
+// belongs to. The window's design is in window/; the faces the features see of it are made here.
 #include "window/PelicordeFP.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,9 +16,9 @@
 #include <QTimer>
 
 #include "accounts/AccountHandlers.h"
+#include "app/WindowFaces.h"
 #include "attachments/AttachmentSaving.h"
 #include "blacklist/BlacklistHandlers.h"
-#include "blacklist/PelicordeFS1.h"
 #include "core/Autostart.h"
 #include "core/Error.h"
 #include "core/Folders.h"
@@ -35,6 +32,8 @@
 #include "tray/Tray.h"
 #include "window/BoxPrompter.h"
 #include "window/Controls.h"
+#include "window/PelicordeFS1.h"
+#include "window/PreviewPane.h"
 #include "window/Scaling.h"
 
 TForm1::TForm1(QSize workArea, QWidget *parent)
@@ -48,7 +47,10 @@ TForm1::TForm1(QSize workArea, QWidget *parent)
     setDefaultPrompter(&messageBoxes());
     setObjectName(QStringLiteral("Form1"));
     buildDesign();
-    scans = new ScanController(*this);
+    // What the features see of the window.
+    pane = new PreviewPane(*this);
+    scans = new ScanController(scanDisplayOf(*this), this);
+    tray = trayWindowOf(*this);
     connectHandlers();
     FormCreate();
 }
@@ -88,10 +90,14 @@ void TForm1::connectHandlers()
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, &TForm1::Quitter1Click);
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TForm1::AProposClick);
     connect(CheckBox3, &QCheckBox::clicked, this, &TForm1::CheckBox3Click);
-    // Requests of the features that reach the window through its header.
+    // After the handlers: Edit4's own handler has applied the TLS rule when this tells.
+    for (QLineEdit *field : {Edit3, Edit4, Edit15, Edit16})
+        connect(field, &QLineEdit::textChanged, this, &TForm1::accountEdited);
+    connect(CheckBox2, &QCheckBox::toggled, this, &TForm1::accountEdited);
+    // What the features ask of the window: the last steps of a scan, and a held or deferred scan.
     connect(this, &TForm1::scanEnded, this,
             [this](int previousCount) { guarded([&] { ::scanEnded(*this, previousCount); }); });
-    connect(this, &TForm1::restoreRequested, this, &TForm1::Restaurer1Click);
+    connect(scans, &ScanController::scanDue, this, [this] { guarded([this] { requestScan(*this); }); });
 }
 
 // ---- life cycle ----
@@ -151,12 +157,7 @@ void TForm1::FormShow()
 void TForm1::FormClose()
 {
     // The preview file holds the last previewed message (often spam): it goes with the program.
-    guarded([this] {
-        if (previewFolder.isEmpty())
-            return;
-        QFile::remove(folders::join(previewFolder, PreviewFileName));
-        QDir().rmdir(previewFolder);
-    });
+    guarded([this] { pane->removeFile(); });
 }
 
 void TForm1::FormDestroy()
@@ -200,17 +201,24 @@ void TForm1::BitBtn2Click() { guarded([this] { headerScan(*this); }); }
 
 void TForm1::SG1DrawCell(QPainter *painter, QRect rect, int column, int row)
 {
-    guarded([&] { drawCell(*this, *painter, rect, column, row); });
+    guarded([&] { drawMarkCell(*SG1, *painter, rect, column, row); });
 }
 
-void TForm1::SG1MouseUp(Qt::MouseButton button, QPoint pos)
+// Any button acts as the left one.
+void TForm1::SG1MouseUp(Qt::MouseButton, QPoint pos)
 {
-    guarded([&] { listMouseUp(*this, button, pos); });
+    guarded([&] {
+        const QPoint cell = SG1->mouseCoord(pos);
+        listMouseUp(*this, cell.x(), cell.y());
+    });
 }
 
 void TForm1::SG1KeyDown(int key)
 {
-    guarded([&] { listKeyDown(*this, key); });
+    guarded([&] {
+        if (const QModelIndex current = SG1->currentIndex(); current.isValid())
+            listKeyDown(*this, key, current.row() + 1);
+    });
 }
 
 void TForm1::BitBtn3Click() { guarded([this] { toggleView(*this); }); }

@@ -22,25 +22,29 @@ const QString FailureText = QStringLiteral("Erreur durant la reception de ce mes
 
 // Fetches message n whole; the session is released (no QUIT: nothing was marked) before
 // the questions, so the mailbox is not held while the user answers them.
-MailMessage fetchMessage(const TForm1 &form, int n)
+MailMessage fetchMessage(const MailAccount &account, const QString &dataFolder, const MessageList &list, int n)
 {
-    const auto session = windowSession(form);
-    openSession(*session, form, MailboxSession::Access::Read);
+    const auto session = makeMailboxSession(account);
+    openSession(*session, account, dataFolder, MailboxSession::Access::Read);
     pumpEvents();
-    return MailMessage::parse(session->message(n, form.list->uid(n)));
+    return MailMessage::parse(session->message(n, list.uid(n)));
 }
 
 } // namespace
 
 void saveAttachments(TForm1 &form)
 {
-    if (refusedWhileBusy() || refusedForAnotherAccount(form))
+    saveAttachmentsOf(form.account(), form.dataFolder, *form.list, form.currentRow);
+}
+
+void saveAttachmentsOf(const MailAccount &account, const QString &dataFolder, const MessageList &list, int row)
+{
+    if (refusedWhileBusy() || refusedForAnotherAccount(list, account))
         return;
     ServerOperation op;
-    const int row = form.currentRow;
     QStringList saved; // the summary's lines
     try {
-        const MailMessage mail = fetchMessage(form, row);
+        const MailMessage mail = fetchMessage(account, dataFolder, list, row);
         const QList<MailPart> &parts = mail.parts();
         int ordinal = 0;
         for (const MailPart &part : parts) {
@@ -50,7 +54,7 @@ void saveAttachments(TForm1 &form)
             const QString name = attachments::safeFileName(part.fileName, ordinal);
             // The program's own files (its trust records among them) are never a mail's to write.
             const QString kept = attachments::clearOfProgramFiles(name);
-            const QString path = folders::join(form.dataFolder, kept);
+            const QString path = folders::join(dataFolder, kept);
             if (attachments::entryExists(path)
                 && !prompter().question(QStringLiteral("Le fichier\n") + path
                                         + QStringLiteral("\nExiste déja : Voulez-vous l'écraser ?")))

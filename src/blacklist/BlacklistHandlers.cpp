@@ -1,34 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "blacklist/BlacklistHandlers.h"
 
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTextDocument>
+#include <optional>
 
-#include "blacklist/PelicordeFS1.h"
 #include "core/BlacklistFile.h"
 #include "core/Folders.h"
 #include "core/Prompter.h"
 #include "core/SafeFile.h"
 #include "window/PelicordeFP.h"
+#include "window/PelicordeFS1.h"
 
 void openBlacklistEditor(TForm1 &form)
 {
-    if (!Form2)
-        return;
+    if (Form2)
+        openEditor(*Form2, blacklist::filePath(form.dataFolder));
+}
+
+void openEditor(TForm2 &editor, const QString &path)
+{
     // Shown before the file is read, so the editor opens even when the file cannot be.
-    Form2->show();
-    Form2->raise();
-    Form2->activateWindow();
-    Form2->path = blacklist::filePath(form.dataFolder);
+    editor.present();
+    editor.path = path;
     QString why;
-    const std::optional<QString> text = blacklist::loadEditorText(Form2->path, &why);
-    Form2->unsavable = why;
-    Form2->Memo1->setReadOnly(!why.isEmpty());
-    Form2->BitBtn1->setEnabled(why.isEmpty());
+    const std::optional<QString> text = blacklist::loadEditorText(path, &why);
+    editor.setUnsavable(why);
     if (!why.isEmpty()) {
-        Form2->Memo1->clear();
-        Form2->loadedText.clear();
         prompter().information(why);
         return;
     }
@@ -36,8 +32,7 @@ void openBlacklistEditor(TForm1 &form)
         prompter().beep(); // no file yet: the memo keeps what it held, and a save creates it
         return;
     }
-    Form2->Memo1->setPlainText(*text);
-    Form2->loadedText = *text;
+    editor.showLoaded(*text);
 }
 
 void saveBlacklistAndClose(TForm2 &form)
@@ -49,8 +44,7 @@ void saveBlacklistAndClose(TForm2 &form)
         return;
     }
     QString why;
-    // toRawText keeps non-breaking spaces (byte 0xA0) that toPlainText would turn into spaces.
-    if (!blacklist::saveEditorText(path, form.Memo1->document()->toRawText(), form.loadedText, &why)) {
+    if (!blacklist::saveEditorText(path, form.text(), form.loadedText, &why)) {
         // Something other than a file stands there now: say so. A full disk keeps its beep.
         if (files::holdsOtherThanFile(path))
             prompter().information(why);

@@ -51,13 +51,13 @@ void throwIfAbandoned()
 // does not saying so in its box as it is found, then ends the session so that the removals take
 // effect. Throws on any failure; the caller then drops the session without ending it.
 // changed: the mailbox may have changed.
-void deleteRows(MailboxSession &session, TForm1 &form, bool &changed)
+void deleteRows(MailboxSession &session, const MailAccount &account, const QString &dataFolder, const MessageList &list,
+                bool &changed)
 {
-    openSession(session, form, MailboxSession::Access::Change);
+    openSession(session, account, dataFolder, MailboxSession::Access::Change);
     pumpEvents();
     // Removals that take effect as they go may have changed the mailbox, whatever happens next.
     changed = session.removesAtOnce();
-    const MessageList &list = *form.list;
     QList<RemovalRow> rows;
     for (int r = list.rows() - 1; r >= 1; --r)
         if (list.isMarked(r))
@@ -92,42 +92,52 @@ QString stoppedText(const RemovalFailed &e, const MessageList &list)
 
 void deleteMarked(TForm1 &form)
 {
-    if (refusedWhileBusy() || refusedForAnotherAccount(form))
-        return;
+    // The scan that follows reads the fields again: it is a scan of its own.
+    switch (deleteMarkedRows(form.account(), form.dataFolder, *form.list)) {
+    case DeletionRun::NotRun:
+        break;
+    case DeletionRun::Kept:
+        headerScan(form);
+        break;
+    case DeletionRun::Changed:
+        rescanAfterChange(form);
+        break;
+    }
+}
+
+DeletionRun deleteMarkedRows(const MailAccount &account, const QString &dataFolder, const MessageList &list)
+{
+    if (refusedWhileBusy() || refusedForAnotherAccount(list, account))
+        return DeletionRun::NotRun;
     // Known from the scan: the warning must not promise what the server cannot do.
-    if (form.list->removal().kind == Removal::Kind::Refused) {
+    if (list.removal().kind == Removal::Kind::Refused) {
         prompter().information(ExpungeUnsupportedText + NothingRemovedText);
-        return;
+        return DeletionRun::NotRun;
     }
     bool changed = false;
+    // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
+    // the user unticked, and "Oui" would delete them.
+    ServerOperation op;
+    if (!prompter().question(warningText(list)))
+        return DeletionRun::NotRun;
+    QString failure;
     {
-        // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
-        // the user unticked, and "Oui" would delete them.
-        ServerOperation op;
-        if (!prompter().question(warningText(*form.list)))
-            return;
-        QString failure;
-        {
-            const auto session = windowSession(form);
-            try {
-                deleteRows(*session, form, changed);
-            } catch (const MailboxChanged &) {
-                failure = ChangedText + NothingRemovedText;
-            } catch (const ExpungeUnsupported &) {
-                failure = ExpungeUnsupportedText + NothingRemovedText;
-            } catch (const RemovalFailed &e) {
-                failure = stoppedText(e, *form.list);
-            } catch (const Error &e) {
-                failure = failureBoxText(e, FailureText);
-            }
-        } // released: without QUIT after a failure
-        if (!failure.isEmpty())
-            prompter().information(failure);
-    }
+        const auto session = makeMailboxSession(account);
+        try {
+            deleteRows(*session, account, dataFolder, list, changed);
+        } catch (const MailboxChanged &) {
+            failure = ChangedText + NothingRemovedText;
+        } catch (const ExpungeUnsupported &) {
+            failure = ExpungeUnsupportedText + NothingRemovedText;
+        } catch (const RemovalFailed &e) {
+            failure = stoppedText(e, list);
+        } catch (const Error &e) {
+            failure = failureBoxText(e, FailureText);
+        }
+    } // released: without QUIT after a failure
+    if (!failure.isEmpty())
+        prompter().information(failure);
     // Without QUIT the server deleted nothing: the rows still stand for its messages, also
     // while a scan waits for its login delay (a login the delay refused, say).
-    if (changed)
-        rescanAfterChange(form);
-    else
-        headerScan(form);
+    return changed ? DeletionRun::Changed : DeletionRun::Kept;
 }

@@ -2,32 +2,30 @@
 #pragma once
 #include <QString>
 
+#include "window/PreviewPane.h"
+
+class MessageList;
 class QWidget;
 class TForm1;
+struct MailAccount;
 
-// The preview pane of the main window.
+// The preview of one message in the main window's pane.
 
 // Longest text the preview file takes; a text this long or longer shows its length instead.
 constexpr int PreviewTextLimit = 500000;
-constexpr int OpenPaneGridHeight = 153;
 
-// Downloads message r (its number on the server) and shows it in the pane.
+// The handler of a click on a message's sender, subject or date, and of Enter on it: downloads
+// message r (its number on the server) and shows it in the pane.
 void previewMessage(TForm1 &form, int r);
 
-// True when the pane is open (Label7 shown).
-bool previewPaneOpen(const TForm1 &form);
-void openPreviewPane(TForm1 &form);
-// Hides the pane and gives the list back its normal height, rest colour and enabled state.
-void closePreviewPane(TForm1 &form);
+// Downloads message r of list from the mailbox of account (with the records of dataFolder) and
+// shows it in pane.
+void showMessage(PreviewPane &pane, const MailAccount &account, const QString &dataFolder, const MessageList &list,
+                 int r);
 
-// "Htm_temp.htm" in a folder of the program's own inside the temp folder (made on the first
-// call): in a shared temp folder, another user could otherwise plant the page the view shows.
-// Empty when no such folder can be made.
-QString previewFilePath(TForm1 &form);
-
-// Writes text to the preview file and points the HTML view at that file. When it cannot be
-// written: a beep, and the file goes, so that the view shows nothing rather than an older page.
-void writeAndShow(TForm1 &form, const QString &text);
+// Writes text to the pane's preview file and points the HTML view at that file. When it cannot
+// be written: a beep, and the file goes, so that the view shows nothing rather than an older page.
+void writeAndShow(PreviewPane &pane, const QString &text);
 
 // Where the HTML view runs.
 enum class WebViewHost {
@@ -40,10 +38,6 @@ enum class WebViewHost {
 };
 WebViewHost defaultWebViewHost();
 
-// The HTML view inside WebBrowser1 (a RemoteWebView or a SafeWebView) while the pane holds one.
-QWidget *previewView(const TForm1 &form);
-// The HTML view, created when the pane has none; nullptr when it cannot be made (the text view
-// still shows the message).
-QWidget *ensurePreviewView(TForm1 &form, WebViewHost host = defaultWebViewHost());
-// Ends the HTML view, its page and the processes that drew it.
-void releasePreviewView(TForm1 &form);
+// The pane's HTML view (a RemoteWebView or a SafeWebView), created when the pane has none;
+// nullptr when it cannot be made (the text view still shows the message).
+QWidget *ensurePreviewView(PreviewPane &pane, WebViewHost host = defaultWebViewHost());

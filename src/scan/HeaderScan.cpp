@@ -1,13 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/HeaderScan.h"
 
-#include <QCheckBox>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QStatusBar>
 #include <QTime>
-#include <QTimer>
 #include <memory>
 #include <optional>
 
@@ -25,12 +20,9 @@
 #include "mailbox/SpamMarking.h"
 #include "scan/ScanController.h"
 #include "scan/SessionSettings.h"
-#include "window/Controls.h"
 #include "window/PelicordeFP.h"
 
 namespace {
-
-const QColor ScanningGridColour(128, 0, 0);
 
 // The window is repainted at most this often during a pass: tens of thousands of rows come in
 // a few seconds, and a repaint per row would cost more than the rows themselves.
@@ -54,42 +46,19 @@ private:
     QElapsedTimer m_since;
 };
 
-// QProgressBar repaints itself at once at each step, which costs more than a row; during a
-// pass the window is repainted at the pacer's pace, so a step only awaits the next repaint.
-void stepProgress(QProgressBar &bar, int position)
+// Milliseconds before the server accepts a login with the job's account; 0 when it may be now.
+qint64 loginWaitMs(const ScanJob &job)
 {
-    if (position == bar.value())
-        return;
-    bar.setUpdatesEnabled(false);
-    bar.setValue(position);
-    bar.setUpdatesEnabled(true);
-}
-
-void setCounterColour(TForm1 &form, const QColor &colour)
-{
-    QPalette p = form.Edit10->palette();
-    p.setColor(QPalette::Text, colour);
-    form.Edit10->setPalette(p);
-}
-
-bool connectionFieldEmpty(const TForm1 &form)
-{
-    return !form.accountFields().complete();
-}
-
-// Milliseconds before the server accepts a login with the window's account; 0 when it may be now.
-qint64 loginWaitMs(const TForm1 &form)
-{
-    return connectionFieldEmpty(form) ? 0 : loginDelays().waitMs(form.account());
+    return job.fields.complete() ? loginDelays().waitMs(job.account) : 0;
 }
 
 // A scan that would log in before the server's login delay has passed is held until it has,
 // then runs as a timer's request. Returns the wait; 0 when the scan may run now.
-qint64 heldForLoginDelay(TForm1 &form)
+qint64 heldForLoginDelay(const ScanJob &job)
 {
-    const qint64 wait = loginWaitMs(form);
+    const qint64 wait = loginWaitMs(job);
     if (wait > 0)
-        form.scans->holdFor(wait);
+        job.scans.holdFor(wait);
     return wait;
 }
 
@@ -98,11 +67,11 @@ QString now() { return QTime::currentTime().toString(QStringLiteral("HH:mm")); }
 
 // What stopped the scan goes on the status line and in the tip before its box shows: the
 // minute ticks while the box waits would otherwise say that the mail was checked.
-void sayStop(TForm1 &form, const QString &stop)
+void sayStop(const ScanJob &job, const QString &stop)
 {
-    form.check.scanStop = stop;
-    form.StatusBar1->showMessage(stop);
-    form.check.trayTipText = stop;
+    job.check.scanStop = stop;
+    job.scans.display().showStatus(stop);
+    job.check.trayTipText = stop;
 }
 
 QString failedText(const Error &e)
@@ -119,24 +88,25 @@ QString heldScanText(qint64 waitMs)
 
 // Headers of every message into the list, with the unique ids when the server offers them.
 // Errors propagate to the caller, which reports them as one failure of the network steps.
-void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
+void headerPass(const ScanJob &job, MailboxSession &session, QString &lastHeaderDate)
 {
-    MessageList &list = *form.list;
+    MessageList &list = job.list;
+    ScanDisplay &display = job.scans.display();
     // As the session reads it: the fields may change while a box waits during the login.
-    const QString source = sessionAccountKey(form.account());
-    const QString unrecorded = openSession(session, form, MailboxSession::Access::Scan);
+    const QString source = sessionAccountKey(job.account);
+    const QString unrecorded = openSession(session, job.account, job.dataFolder, MailboxSession::Access::Scan);
     QStringList notes;
     if (!session.encrypted())
         notes << QStringLiteral("Connexion non chiffrée");
     if (!unrecorded.isEmpty())
         notes << unrecorded.left(1).toUpper() + unrecorded.mid(1);
-    form.check.scanNote = notes.join(QStringLiteral(" ; "));
+    job.check.scanNote = notes.join(QStringLiteral(" ; "));
 
     // Only once connected: a scan that cannot reach the server leaves the previous rows.
     list.clearDataRows();
-    form.setGridColour(ScanningGridColour);
-    setCounterColour(form, Qt::red);
-    form.Edit10->setText(QStringLiteral("0"));
+    display.setListScanning(true);
+    display.setCounterColour(Qt::red);
+    display.setCounter(QStringLiteral("0"));
     pumpEvents();
 
     // The pause shows the emptied list before the count and the rows; the link and the
@@ -164,12 +134,12 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
         [&] {
             if (const qint64 left = CountPauseMs - pause.elapsed(); left > 0)
                 waitPumping(int(left));
-            form.check.lastMessageCount = count;
+            job.check.lastMessageCount = count;
             pumpEvents();
             list.setRows(count > 0 ? count + 1 : 2);
-            form.setProgressBarColour(Qt::red);
-            form.ProgressBar1->setVisible(true);
-            form.ProgressBar1->setValue(0);
+            display.setProgressColour(Qt::red);
+            display.setProgressVisible(true);
+            display.setProgress(0);
             pump();
         }};
     // The counter changes with every step of the bar and at every repaint, so what is shown
@@ -180,9 +150,9 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
             const int position = r * 100 / count;
             // No repaint forced after the last row: the end of the scan repaints right after.
             const bool due = pacer.due(false);
-            if (due || position != form.ProgressBar1->value())
-                form.Edit10->setText(QString::number(r));
-            stepProgress(*form.ProgressBar1, position);
+            if (due || position != display.progress())
+                display.setCounter(QString::number(r));
+            display.stepProgress(position);
             if (due)
                 pump();
         },
@@ -190,101 +160,121 @@ void headerPass(TForm1 &form, MailboxSession &session, QString &lastHeaderDate)
 }
 
 // Attachment counts and names; switches itself off for the next scan. Errors propagate.
-void attachmentPass(TForm1 &form, MailboxSession &session)
+void attachmentPass(const ScanJob &job, MailboxSession &session)
 {
+    ScanDisplay &display = job.scans.display();
     pumpEvents();
     const int m = session.messageCount();
-    setCounterColour(form, Qt::blue);
+    display.setCounterColour(Qt::blue);
     pumpEvents();
-    form.setProgressBarColour(Qt::blue);
-    form.ProgressBar1->setValue(0);
+    display.setProgressColour(Qt::blue);
+    display.setProgress(0);
     pumpEvents();
     Pacer pacer;
     scan::attachmentPass(
-        session, *form.list, m,
+        session, job.list, m,
         [&](int r) {
-            stepProgress(*form.ProgressBar1, r * 100 / m);
+            display.stepProgress(r * 100 / m);
             if (pacer.due(false))
                 pacer.pump();
         },
         [&](int r) {
-            form.Edit10->setText(QString::number(r) + QLatin1Char('/') + QString::number(m));
+            display.setCounter(QString::number(r) + QLatin1Char('/') + QString::number(m));
             if (pacer.due(r == m))
                 pacer.pump();
         });
-    form.CheckBox1->setChecked(false);
+    display.untickAttachments();
 }
 
-void endOfScan(TForm1 &form, int previousCount, const QString &stop)
+void endOfScan(const ScanJob &job, int previousCount, const QString &stop)
 {
-    form.check.scanStop = stop;
+    ScanDisplay &display = job.scans.display();
+    job.check.scanStop = stop;
     // The grid's enabled state and height are the preview pane's business: a scan under an
     // open pane leaves them as they are.
-    form.SG1->scrollToTop();
-    form.setGridColour(TForm1::GridRestColour);
-    form.ProgressBar1->setVisible(false);
-    emit form.scanEnded(previousCount);
+    display.scrollListToTop();
+    display.setListScanning(false);
+    display.setProgressVisible(false);
+    display.ended(previousCount);
 }
 
 } // namespace
 
+// Each handler reads the fields as they stand when it runs: a scan that waited (a deferred one,
+// or the one after a deletion) reads them anew.
 void headerScan(TForm1 &form)
 {
+    scanHeaders({form.accountFields(), form.account(), form.dataFolder, form.check, *form.list, *form.scans});
+}
+
+bool requestScan(TForm1 &form)
+{
+    return scanOnRequest({form.accountFields(), form.account(), form.dataFolder, form.check, *form.list, *form.scans});
+}
+
+void rescanAfterChange(TForm1 &form)
+{
+    scanAfterChange({form.accountFields(), form.account(), form.dataFolder, form.check, *form.list, *form.scans});
+}
+
+void scanHeaders(const ScanJob &job)
+{
+    ScanDisplay &display = job.scans.display();
     // Also the re-scan of a deletion given up by the window's close.
     if (ServerOperation::abandoned() || refusedWhileBusy())
         return;
     // Asked for by the user: the list stays as it is and the status line says when the scan runs.
-    if (const qint64 wait = heldForLoginDelay(form)) {
-        form.check.scanStop = heldScanText(wait);
-        form.StatusBar1->showMessage(form.check.scanStop);
+    if (const qint64 wait = heldForLoginDelay(job)) {
+        job.check.scanStop = heldScanText(wait);
+        display.showStatus(job.check.scanStop);
         return;
     }
     const ServerOperation operation;
     // This scan answers any scan deferred until now (e.g. a tick during the deletion it follows).
     ServerOperation::clearDeferredScan();
-    form.scans->cancelHold();
+    job.scans.cancelHold();
 
-    const int previousCount = form.check.lastMessageCount;
-    MessageList &list = *form.list;
-    if (connectionFieldEmpty(form)) {
+    const int previousCount = job.check.lastMessageCount;
+    MessageList &list = job.list;
+    if (!job.fields.complete()) {
         list.clearDataRows();
         list.setRows(2);
         prompter().beep();
-        const accounts::Account fields = form.accountFields();
+        const accounts::Account &fields = job.fields;
         const QString why = fields.password.isEmpty() ? accounts::passwordUnavailable(fields.address, fields.server)
                                                       : QString();
-        form.check.scanStop = why.isEmpty()
+        job.check.scanStop = why.isEmpty()
                             ? QStringLiteral("Relève impossible à %1 : compte de réception incomplet").arg(now())
                             : QStringLiteral("Relève impossible à %1 : mot de passe indisponible, %2").arg(now(), why);
-        form.StatusBar1->showMessage(form.check.scanStop);
-        form.check.trayTipText = form.check.scanStop;
+        display.showStatus(job.check.scanStop);
+        job.check.trayTipText = job.check.scanStop;
         return;
     }
 
-    auto session = windowSession(form);
+    auto session = makeMailboxSession(job.account);
     QString lastHeaderDate;
     QString stop;
-    form.check.scanNote.clear();
+    job.check.scanNote.clear();
     try {
-        headerPass(form, *session, lastHeaderDate);
+        headerPass(job, *session, lastHeaderDate);
     } catch (const CertificateToConfirm &e) {
         // Quietly: the list stays as it was, the status line says what waits for the user.
-        form.check.scanStop = e.text() + QStringLiteral(" (%1) : relève à la prochaine demande").arg(now());
-        emit form.scanEnded(previousCount);
+        job.check.scanStop = e.text() + QStringLiteral(" (%1) : relève à la prochaine demande").arg(now());
+        display.ended(previousCount);
         return;
     } catch (const EncryptionWithdrawn &e) {
         // Nobody may be there to read a box: the status line says why nothing was checked.
-        form.check.scanStop = e.text() + QStringLiteral(" (%1)").arg(now());
+        job.check.scanStop = e.text() + QStringLiteral(" (%1)").arg(now());
         if (runsUnattended()) {
-            emit form.scanEnded(previousCount);
+            display.ended(previousCount);
             return;
         }
-        stop = form.check.scanStop;
-        sayStop(form, stop);
+        stop = job.check.scanStop;
+        sayStop(job, stop);
         prompter().information(failureBoxText(e, QStringLiteral("Erreur durant la reception des messages")));
     } catch (const Error &e) {
         stop = failedText(e);
-        sayStop(form, stop);
+        sayStop(job, stop);
         // A box would hold every later check until someone came to answer it: what nobody
         // asked for is told on the status line and in the tip alone.
         if (!runsUnattended())
@@ -295,10 +285,10 @@ void headerScan(TForm1 &form)
 
     // An error of the attachment pass goes to the standard error report at once; the scan then
     // ends as after any failure (marks, colours, status line), so the list is not left dark.
-    if (form.CheckBox1->isChecked()) {
+    if (display.attachmentsAsked()) {
         std::optional<QString> failure;
         try {
-            attachmentPass(form, *session);
+            attachmentPass(job, *session);
         } catch (const Error &e) {
             failure = e.text();
         } catch (const std::exception &e) {
@@ -306,7 +296,7 @@ void headerScan(TForm1 &form)
         }
         if (failure) {
             if (runsUnattended())
-                sayStop(form, stop = QStringLiteral("Échec du décompte des pièces jointes à %1 : %2").arg(now(), *failure));
+                sayStop(job, stop = QStringLiteral("Échec du décompte des pièces jointes à %1 : %2").arg(now(), *failure));
             else
                 reportError(*failure);
         }
@@ -315,15 +305,15 @@ void headerScan(TForm1 &form)
     session.reset();
 
     try {
-        blacklistPass(blacklist::filePath(form.dataFolder), list, lastHeaderDate);
+        blacklistPass(blacklist::filePath(job.dataFolder), list, lastHeaderDate);
     } catch (...) {
         // The marking is a help, not part of reading the mailbox: the scan ends normally.
     }
 
-    endOfScan(form, previousCount, stop);
+    endOfScan(job, previousCount, stop);
 }
 
-bool requestScan(TForm1 &form)
+bool scanOnRequest(const ScanJob &job)
 {
     if (ServerOperation::busy()) {
         ServerOperation::deferScan();
@@ -331,24 +321,22 @@ bool requestScan(TForm1 &form)
     }
     if (ServerOperation::abandoned())
         return true;
-    if (const qint64 wait = heldForLoginDelay(form)) {
-        form.check.scanStop = heldScanText(wait);
+    if (const qint64 wait = heldForLoginDelay(job)) {
+        job.check.scanStop = heldScanText(wait);
         return false;
     }
     const UnattendedScope unattended;
-    headerScan(form);
+    scanHeaders(job);
     return true;
 }
 
-bool scanHeldForLoginDelay(TForm1 &form) { return form.scans->holding(); }
-
-void rescanAfterChange(TForm1 &form)
+void scanAfterChange(const ScanJob &job)
 {
     // Rows kept until the server lets us in again would stand for messages that are gone or
     // renumbered: a click would preview or mark another message than the one shown.
-    if (!ServerOperation::abandoned() && loginWaitMs(form) > 0) {
-        form.list->clearDataRows();
-        form.list->setRows(2);
+    if (!ServerOperation::abandoned() && loginWaitMs(job) > 0) {
+        job.list.clearDataRows();
+        job.list.setRows(2);
     }
-    headerScan(form);
+    scanHeaders(job);
 }

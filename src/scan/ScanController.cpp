@@ -1,26 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/ScanController.h"
 
-#include "core/Error.h"
 #include "core/ServerOperation.h"
-#include "scan/HeaderScan.h"
-#include "window/PelicordeFP.h"
 
 namespace {
 // The window whose scans are deferred: the first one made, as tests make others beside it.
 ScanController *g_deferring = nullptr;
 } // namespace
 
-ScanController::ScanController(TForm1 &form) : QObject(&form), m_form(form)
+ScanController::ScanController(std::unique_ptr<ScanDisplay> display, QObject *parent)
+    : QObject(parent), m_display(std::move(display))
 {
     m_loginDelay.setSingleShot(true);
     // Checked again when it fires: an early tick or a login meanwhile holds it again.
-    connect(&m_loginDelay, &QTimer::timeout, this, [this] { guarded([this] { requestScan(m_form); }); });
-    // A deferred scan runs once the running operation has ended, as a timer's request would
-    // (it may then wait for the server's login delay).
+    connect(&m_loginDelay, &QTimer::timeout, this, &ScanController::scanDue);
     if (!g_deferring) {
         g_deferring = this;
-        ServerOperation::setDeferredScanRunner([this] { guarded([this] { requestScan(m_form); }); });
+        ServerOperation::setDeferredScanRunner([this] { emit scanDue(); });
     }
 }
 

@@ -2,21 +2,25 @@
 #pragma once
 #include <QObject>
 #include <QTimer>
+#include <memory>
 
-class TForm1;
+#include "scan/ScanDisplay.h"
 
 // The scans of one window that nobody is waiting on: the one held back by the server's login
-// delay, and the one deferred behind a running operation or an open box. A child of the window,
-// which keeps a pointer to it; both go with the window.
+// delay, and the one deferred behind a running operation or an open box; and the display every
+// scan of that window shows on. A child of the window, which keeps a pointer to it; both go
+// with the window.
 class ScanController : public QObject
 {
     Q_OBJECT
 public:
-    explicit ScanController(TForm1 &form);
+    ScanController(std::unique_ptr<ScanDisplay> display, QObject *parent);
     ~ScanController() override;
 
-    // Holds the next scan for waitMs, then runs it as a timer's request would; a new hold
-    // replaces the one waiting.
+    ScanDisplay &display() { return *m_display; }
+
+    // Holds the next scan for waitMs, then asks for it (scanDue); a new hold replaces the one
+    // waiting.
     void holdFor(qint64 waitMs) { m_loginDelay.start(int(waitMs)); }
     // A scan is starting: nothing waits any more.
     void cancelHold() { m_loginDelay.stop(); }
@@ -24,7 +28,12 @@ public:
     // The hold's timer, for tests that let it fire at once.
     QTimer *holdTimer() { return &m_loginDelay; }
 
+signals:
+    // The held scan, or the one deferred until the running operation ended, is due: the window
+    // runs it as a timer's request (it may then wait for the server's login delay again).
+    void scanDue();
+
 private:
-    TForm1 &m_form;
+    std::unique_ptr<ScanDisplay> m_display;
     QTimer m_loginDelay;
 };

@@ -1,19 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan/SessionSettings.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
-
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
 #include "mailbox/MessageList.h"
 #include "protocol/SessionAccount.h"
-#include "window/PelicordeFP.h"
-
-MailAccount accountFromWindow(const TForm1 &form)
-{
-    return form.account();
-}
 
 namespace {
 bool g_unattended = false;
@@ -74,22 +65,18 @@ public:
 
 } // namespace
 
-QString openSession(MailboxSession &session, const TForm1 &form, MailboxSession::Access access)
+QString openSession(MailboxSession &session, const MailAccount &account, const QString &dataFolder,
+                    MailboxSession::Access access)
 {
     WindowAsker asker;
-    openSession(session, accountFromWindow(form), form.dataFolder, access, asker);
+    openSession(session, account, dataFolder, access, asker);
     return asker.notes.join(QStringLiteral(" ; "));
 }
 
-std::unique_ptr<MailboxSession> windowSession(const TForm1 &form)
+bool refusedForAnotherAccount(const MessageList &list, const MailAccount &account)
 {
-    return makeMailboxSession(accountFromWindow(form));
-}
-
-bool refusedForAnotherAccount(const TForm1 &form)
-{
-    const QString source = form.list->account();
-    if (source.isEmpty() || source == sessionAccountKey(accountFromWindow(form)))
+    const QString source = list.account();
+    if (source.isEmpty() || source == sessionAccountKey(account))
         return false;
     prompter().information(QStringLiteral("La liste affichée provient d'un autre compte : relevez d'abord les "
                                           "messages de ce compte."));

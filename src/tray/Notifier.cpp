@@ -1,18 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tray/Notifier.h"
 
-#include <QApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QEvent>
 #include <QStringList>
-#include <QTimer>
 #include <QVariantMap>
 #include <algorithm>
 
 #include "mailbox/MessageList.h"
-#include "window/PelicordeFP.h"
+#include "tray/TrayWindow.h"
+#include "window/CheckState.h"
 
 namespace {
 
@@ -22,27 +20,17 @@ const QString &Interface = Service;
 // A service that does not answer gives up the call after this long; nothing waits for it.
 constexpr int CallTimeout = 5000;
 
-void (*alertFunction)(QWidget *) = nullptr;
+AlertFunction g_alert = nullptr;
 
 QDBusMessage notificationCall(const QString &method)
 {
     return QDBusMessage::createMethodCall(Service, Path, Interface, method);
 }
 
-// A minimised window can stay the active one on some platforms.
-bool userAtWindow(const TForm1 &form) { return form.isActiveWindow() && !form.isMinimized(); }
-
-Notifier &notifierOf(TForm1 &form)
-{
-    if (!form.notifier)
-        form.notifier = new Notifier(form);
-    return *form.notifier;
-}
-
 } // namespace
 
-Notifier::Notifier(TForm1 &form, const QDBusConnection &bus)
-    : QObject(&form), m_form(form), m_bus(bus)
+Notifier::Notifier(TrayWindow &window, CheckState &check, const QDBusConnection &bus)
+    : QObject(&window), m_window(window), m_check(check), m_bus(bus)
 {
     // Any action of ours (the click on the notification, the Restaurer button) restores.
     m_bus.connect(Service, Path, Interface, QStringLiteral("ActionInvoked"), this,
@@ -51,7 +39,7 @@ Notifier::Notifier(TForm1 &form, const QDBusConnection &bus)
                   SLOT(activationToken(uint, QString)));
     m_bus.connect(Service, Path, Interface, QStringLiteral("NotificationClosed"), this,
                   SLOT(notificationClosed(uint, uint)));
-    form.installEventFilter(this);
+    connect(&window, &TrayWindow::userCameBack, this, &Notifier::userCameBack);
 }
 
 Notifier::~Notifier() { withdraw(); }
@@ -74,7 +62,7 @@ void Notifier::notify(int count, int marked)
         w->deleteLater();
         takeAnswer();
         // The user came back while the call was on its way.
-        if (userAtWindow(m_form))
+        if (m_window.userAtWindow())
             withdraw();
     });
 }
@@ -107,7 +95,7 @@ void Notifier::actionInvoked(uint id, const QString &)
 {
     takeAnswer();
     if (id && id == m_shown)
-        emit m_form.restoreRequested();
+        emit restoreRequested();
 }
 
 void Notifier::activationToken(uint id, const QString &token)
@@ -126,14 +114,10 @@ void Notifier::notificationClosed(uint id, uint)
         m_shown = 0;
 }
 
-bool Notifier::eventFilter(QObject *watched, QEvent *event)
+void Notifier::userCameBack()
 {
-    // The user is back at the list: the news is read.
-    if (watched == &m_form && event->type() == QEvent::WindowActivate) {
-        m_form.check.seenMail = m_form.check.scannedMail;
-        withdraw();
-    }
-    return QObject::eventFilter(watched, event);
+    m_check.seenMail = m_check.scannedMail;
+    withdraw();
 }
 
 QString newMailText(int count, int marked)
@@ -151,34 +135,31 @@ QString newMailText(int count, int marked)
                           : QStringLiteral(", dont %1 marqués par la liste noire").arg(marked));
 }
 
-void signalNewMail(TForm1 &form, const QList<int> &fresh)
+void signalNewMail(TrayWindow &window, CheckState &check, const MessageList &list, const QList<int> &fresh)
 {
-    const int count = form.check.lastMessageCount;
-    SeenMail &seen = form.check.seenMail;
+    const int count = check.lastMessageCount;
+    SeenMail &seen = check.seenMail;
     // The start-up scan, which runs before the periodic check starts, and the first periodic
     // one when there was none (TLS) find the mailbox as it stands, not new mail; and a user at
     // the window sees the list grow.
-    if (seen.isNull() || !form.Timer2->isActive() || userAtWindow(form)) {
-        seen = form.check.scannedMail;
+    if (seen.isNull() || !window.checking() || window.userAtWindow()) {
+        seen = check.scannedMail;
         return;
     }
     seen.shrinkTo(count); // messages deleted meanwhile, here or elsewhere
     if (fresh.isEmpty())
         return;
-    const MessageList &list = *form.list;
     const QList<int> unseen = seen.newRows(list, count);
     if (unseen.isEmpty())
         return;
     const auto marked = std::count_if(unseen.cbegin(), unseen.cend(), [&](int row) { return list.isMarked(row); });
     // It replaces the one on screen: it counts all the user has not seen.
-    notifierOf(form).notify(int(unseen.size()), int(marked));
+    window.notifier().notify(int(unseen.size()), int(marked));
     // In the notification area the icon blinks; on the task bar the window asks for attention.
-    if (form.isVisible()) {
-        if (alertFunction)
-            alertFunction(&form);
-        else
-            QApplication::alert(&form);
-    }
+    if (window.shown())
+        window.askAttention();
 }
 
-void setAlertFunction(void (*alert)(QWidget *window)) { alertFunction = alert; }
+void setAlertFunction(AlertFunction alert) { g_alert = alert; }
+
+AlertFunction alertFunction() { return g_alert; }

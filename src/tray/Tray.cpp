@@ -1,26 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tray/Tray.h"
 
-#include <QAction>
-#include <QCursor>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QPixmap>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTimer>
-#include <QWindow>
 
 #include "core/EventPump.h"
-#include "core/ServerOperation.h"
 #include "core/Prompter.h"
-#include "preview/Preview.h"
+#include "core/ServerOperation.h"
+#include "mailbox/MessageList.h"
 #include "scan/HeaderScan.h"
+#include "scan/ScanController.h"
 #include "tray/Notifier.h"
-#include "window/Controls.h"
+#include "tray/TrayWindow.h"
 #include "window/PelicordeFP.h"
+#include "window/PreviewPane.h"
 
 namespace {
 
@@ -29,11 +21,6 @@ bool (*availabilityCheck)() = nullptr;
 // The notification area shows at most this many characters of the tip.
 constexpr int TipLength = 127;
 
-bool iconPresent(const TForm1 &form)
-{
-    return form.trayIcon && form.trayIcon->isVisible();
-}
-
 QIcon blankIcon()
 {
     QPixmap blank(16, 16);
@@ -41,26 +28,10 @@ QIcon blankIcon()
     return QIcon(blank);
 }
 
-
-void showWindow(TForm1 &form)
+// The check time and, after it, what the last scan noted ("Connexion non chiffrée").
+QString withNote(const CheckState &check, const QString &text)
 {
-    form.showMaximized();
-    form.raise();
-    form.activateWindow();
-    // A window minimised before it went to the tray comes back minimised on a desktop without a
-    // window manager: once mapped, X tells Qt the minimising it asked for long ago. What the
-    // display says in the moment after a restore is not taken; the user's own minimising is.
-    if (QWindow *window = form.windowHandle()) {
-        auto *moment = new QObject(&form);
-        QObject::connect(window, &QWindow::windowStateChanged, moment, [&form, moment](Qt::WindowState state) {
-            // Once the widget has taken the change in.
-            if (state == Qt::WindowMinimized)
-                QMetaObject::invokeMethod(moment, [&form] {
-                    form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
-                }, Qt::QueuedConnection);
-        });
-        QTimer::singleShot(1000, moment, &QObject::deleteLater);
-    }
+    return check.scanNote.isEmpty() ? text : text + QStringLiteral(" — ") + check.scanNote;
 }
 
 } // namespace
@@ -83,94 +54,37 @@ QString freshCheckText() { return QStringLiteral("Courrier vérifié il y a moin
 
 bool steadyIconWanted(bool blinkPhase, bool blinkTimerActive) { return blinkPhase || !blinkTimerActive; }
 
-namespace {
-// The check time and, after it, what the last scan noted ("Connexion non chiffrée").
-QString withNote(const TForm1 &form, const QString &text)
-{
-    return form.check.scanNote.isEmpty() ? text : text + QStringLiteral(" — ") + form.check.scanNote;
-}
-} // namespace
+// ---- the handlers: each reads what it needs of the window ----
 
-void trayUpdate(TForm1 &form, TrayRequest request)
-{
-    switch (request) {
-    case TrayRequest::Add:
-        if (!form.trayIcon) {
-            form.trayIcon = new QSystemTrayIcon(&form);
-            QObject::connect(form.trayIcon, &QSystemTrayIcon::activated, &form, &TForm1::TrayMessage);
-        }
-        form.trayIcon->setIcon(blankIcon());
-        form.trayIcon->setToolTip(QString());
-        form.trayIcon->show();
-        break;
-    case TrayRequest::Modify:
-        if (!iconPresent(form))
-            return;
-        form.trayIcon->setIcon(QIcon(steadyIconWanted(form.check.blinkPhase, form.Timer1->isActive())
-                                         ? form.Image1->pixmap()
-                                         : form.Image2->pixmap()));
-        form.trayIcon->setToolTip(form.check.trayTipText.left(TipLength));
-        break;
-    case TrayRequest::Delete:
-        // Hidden rather than destroyed: a removal can come while the icon's own signal is
-        // being handled (a restore from the tray menu that pumps events).
-        if (form.trayIcon)
-            form.trayIcon->hide();
-        break;
-    }
-}
+void trayUpdate(TForm1 &form, TrayRequest request) { updateTrayIcon(*form.tray, form.check, request); }
 
 void reduceToTray(TForm1 &form)
 {
-    if (!form.isVisible())
+    TrayWindow &window = *form.tray;
+    if (!window.shown())
         return;
-    if (previewPaneOpen(form))
-        closePreviewPane(form);
-    placeInTray(form);
-}
-
-void placeInTray(TForm1 &form)
-{
-    const bool tray = trayAvailable();
-    if (tray)
-        trayUpdate(form, TrayRequest::Add);
-    if (!form.check.scanStop.isEmpty())
-        form.check.trayTipText = form.check.scanStop;
-    else if (form.check.minutesSinceCheck >= 0)
-        form.check.trayTipText = withNote(form, timeText(form.check.minutesSinceCheck + 1));
-    // The signal goes off before the picture is chosen, so the icon arrives steady.
-    form.Timer1->stop();
-    if (tray)
-        trayUpdate(form, TrayRequest::Modify);
-    pumpEvents();
-    // Hiding with no notification area would leave neither a window nor an icon to come back by.
-    if (tray) {
-        form.hide();
-    } else {
-        form.showMinimized();
-    }
+    if (form.pane->isOpen())
+        form.pane->close();
+    placeInTray(window, form.check);
 }
 
 void restoreFromTray(TForm1 &form)
 {
     // Becoming visible runs the show step, which removes the icon and ends the signal.
-    showWindow(form);
-    form.statusBarPlacement();
+    form.tray->restore();
 }
 
 void verifyFromTray(TForm1 &form)
 {
-    // Also when it stopped before it began (empty fields) or waits for the login delay; one
-    // deferred behind a running operation says how it went once it has run.
-    if ((!requestScan(form) || !ServerOperation::scanDeferred()) && !checkStatusText(form).isEmpty())
-        showCheckTime(form, checkStatusText(form));
+    const bool ran = requestScan(form);
+    tellRequestedScan(*form.tray, form.check, ran);
 }
 
 void quitFromTray(TForm1 &form)
 {
     // The icon goes at once, even if something keeps the process a moment longer.
     trayUpdate(form, TrayRequest::Delete);
-    form.close();
+    form.tray->close();
 }
 
 void blinkTick(TForm1 &form)
@@ -179,82 +93,152 @@ void blinkTick(TForm1 &form)
     trayUpdate(form, TrayRequest::Modify);
 }
 
-void showCheckTime(TForm1 &form, const QString &text)
+void periodicTick(TForm1 &form)
 {
-    form.StatusBar1->showMessage(text);
-    form.check.trayTipText = text;
-    trayUpdate(form, TrayRequest::Modify);
+    minuteTick(*form.tray, form.check, form.scans->holding(), [&form] { return requestScan(form); });
 }
 
-QString checkStatusText(const TForm1 &form)
+void scanEnded(TForm1 &form, int) { endOfCheck(*form.tray, form.check, *form.list); }
+
+void trayActivated(TForm1 &form, QSystemTrayIcon::ActivationReason reason)
 {
-    if (!form.check.scanStop.isEmpty())
-        return form.check.scanStop;
-    if (form.check.minutesSinceCheck < 0)
+    trayClicked(*form.tray, form.check, reason);
+}
+
+// ---- below the window ----
+
+void updateTrayIcon(TrayWindow &window, const CheckState &check, TrayRequest request)
+{
+    switch (request) {
+    case TrayRequest::Add: {
+        QSystemTrayIcon &icon = window.addIcon();
+        icon.setIcon(blankIcon());
+        icon.setToolTip(QString());
+        icon.show();
+        break;
+    }
+    case TrayRequest::Modify: {
+        QSystemTrayIcon *icon = window.icon();
+        if (!icon || !icon->isVisible())
+            return;
+        icon->setIcon(QIcon(steadyIconWanted(check.blinkPhase, window.blinking()) ? window.steadyPicture()
+                                                                                   : window.alertPicture()));
+        icon->setToolTip(check.trayTipText.left(TipLength));
+        break;
+    }
+    case TrayRequest::Delete:
+        // Hidden rather than destroyed: a removal can come while the icon's own signal is
+        // being handled (a restore from the tray menu that pumps events).
+        if (QSystemTrayIcon *icon = window.icon())
+            icon->hide();
+        break;
+    }
+}
+
+void placeInTray(TrayWindow &window, CheckState &check)
+{
+    const bool tray = trayAvailable();
+    if (tray)
+        updateTrayIcon(window, check, TrayRequest::Add);
+    if (!check.scanStop.isEmpty())
+        check.trayTipText = check.scanStop;
+    else if (check.minutesSinceCheck >= 0)
+        check.trayTipText = withNote(check, timeText(check.minutesSinceCheck + 1));
+    // The signal goes off before the picture is chosen, so the icon arrives steady.
+    window.stopBlinking();
+    if (tray)
+        updateTrayIcon(window, check, TrayRequest::Modify);
+    pumpEvents();
+    // Hiding with no notification area would leave neither a window nor an icon to come back by.
+    if (tray)
+        window.hideToTray();
+    else
+        window.minimise();
+}
+
+void tellRequestedScan(TrayWindow &window, CheckState &check, bool ran)
+{
+    // Also when it stopped before it began (empty fields) or waits for the login delay; one
+    // deferred behind a running operation says how it went once it has run.
+    if ((!ran || !ServerOperation::scanDeferred()) && !checkStatusText(check).isEmpty())
+        showCheckTime(window, check, checkStatusText(check));
+}
+
+void showCheckTime(TrayWindow &window, CheckState &check, const QString &text)
+{
+    window.showStatus(text);
+    check.trayTipText = text;
+    updateTrayIcon(window, check, TrayRequest::Modify);
+}
+
+QString checkStatusText(const CheckState &check)
+{
+    if (!check.scanStop.isEmpty())
+        return check.scanStop;
+    if (check.minutesSinceCheck < 0)
         return QString();
-    return withNote(form, form.check.minutesSinceCheck == 0 ? freshCheckText() : timeText(form.check.minutesSinceCheck + 1));
+    return withNote(check, check.minutesSinceCheck == 0 ? freshCheckText() : timeText(check.minutesSinceCheck + 1));
 }
 
-void scanEnded(TForm1 &form, int)
+void endOfCheck(TrayWindow &window, CheckState &check, const MessageList &list)
 {
-    const bool gotThrough = form.check.scanStop.isEmpty();
+    const bool gotThrough = check.scanStop.isEmpty();
     if (gotThrough)
-        form.check.minutesSinceCheck = 0;
-    const int count = form.check.lastMessageCount;
-    const QList<int> fresh = form.check.scannedMail.newRows(*form.list, count);
+        check.minutesSinceCheck = 0;
+    const int count = check.lastMessageCount;
+    const QList<int> fresh = check.scannedMail.newRows(list, count);
     // A scan that did not get through saw only what it read; what it found new among that is
     // announced now all the same (the next scan will know it), as the beep and the blink do.
-    const SeenMail now = SeenMail::of(*form.list, count);
-    form.check.scannedMail = gotThrough ? now : form.check.scannedMail.with(now);
+    const SeenMail read = SeenMail::of(list, count);
+    check.scannedMail = gotThrough ? read : check.scannedMail.with(read);
     if (!fresh.isEmpty()) {
-        form.Timer1->start();
+        window.startBlinking();
         prompter().beep();
     }
     if (gotThrough || !fresh.isEmpty())
-        signalNewMail(form, fresh);
-    form.StatusBar1->showMessage(checkStatusText(form));
+        signalNewMail(window, check, list, fresh);
+    window.showStatus(checkStatusText(check));
     pumpEvents();
-    form.check.trayTipText = checkStatusText(form);
-    trayUpdate(form, TrayRequest::Modify);
-    form.check.minuteCounter = 0;
+    check.trayTipText = checkStatusText(check);
+    updateTrayIcon(window, check, TrayRequest::Modify);
+    check.minuteCounter = 0;
 }
 
-void periodicTick(TForm1 &form)
+void minuteTick(TrayWindow &window, CheckState &check, bool scanHeld, const std::function<bool()> &scan)
 {
-    if (form.check.minutesSinceCheck >= 0)
-        ++form.check.minutesSinceCheck;
-    if (scanHeldForLoginDelay(form)) {
+    if (check.minutesSinceCheck >= 0)
+        ++check.minutesSinceCheck;
+    if (scanHeld) {
         // It runs once the delay has passed; its end starts the count again.
-        form.check.minuteCounter = qMin(form.check.minuteCounter + 1, 5);
-    } else if (form.check.minuteCounter > 4) {
-        form.check.minuteCounter = 0;
-        if (!requestScan(form))
-            form.check.minuteCounter = 5;
+        check.minuteCounter = qMin(check.minuteCounter + 1, 5);
+    } else if (check.minuteCounter > 4) {
+        check.minuteCounter = 0;
+        if (!scan())
+            check.minuteCounter = 5;
         // A scan deferred behind a running operation says how it went once it has run.
         else if (ServerOperation::scanDeferred())
             return;
     } else {
-        ++form.check.minuteCounter;
+        ++check.minuteCounter;
     }
     // Never a check time for a check that did not happen: before the first scan nothing.
-    if (const QString text = checkStatusText(form); !text.isEmpty())
-        showCheckTime(form, text);
+    if (const QString text = checkStatusText(check); !text.isEmpty())
+        showCheckTime(window, check, text);
 }
 
-void trayActivated(TForm1 &form, QSystemTrayIcon::ActivationReason reason)
+void trayClicked(TrayWindow &window, const CheckState &check, QSystemTrayIcon::ActivationReason reason)
 {
     switch (reason) {
     case QSystemTrayIcon::Trigger:
-        trayUpdate(form, TrayRequest::Modify);
+        updateTrayIcon(window, check, TrayRequest::Modify);
         break;
     case QSystemTrayIcon::DoubleClick:
-        restoreFromTray(form);
+        window.restore();
         break;
     case QSystemTrayIcon::Context:
-        form.PopupMenu1->popup(QCursor::pos());
         // A menu that could not open would leave the user with nothing to act on.
-        if (!form.PopupMenu1->isVisible())
-            showWindow(form);
+        if (!window.popUpMenu())
+            window.bringBack();
         break;
     default:
         break;

@@ -8,6 +8,7 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <QPainter>
+#include <QStyleOptionButton>
 #include <QKeyEvent>
 #include <QStyledItemDelegate>
 
@@ -220,4 +221,18 @@ bool MessageGrid::eventFilter(QObject *watched, QEvent *event)
         emit mouseReleased(me->button(), horizontalHeader()->mapTo(this, me->position().toPoint()));
     }
     return QTableView::eventFilter(watched, event);
+}
+
+void drawMarkCell(const MessageGrid &grid, QPainter &painter, const QRect &rect, int column, int row)
+{
+    const MessageList *list = grid.list();
+    if (!list || column != MessageList::Mark || row < 1 || list->cell(row, MessageList::From).isEmpty())
+        return;
+    // The box covers the whole cell and hides the text under it.
+    painter.fillRect(rect, grid.colour());
+    QStyleOptionButton option;
+    option.initFrom(&grid);
+    option.rect = rect;
+    option.state = QStyle::State_Enabled | (list->isMarked(row) ? QStyle::State_On : QStyle::State_Off);
+    grid.style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, &grid);
 }

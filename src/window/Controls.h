@@ -85,3 +85,8 @@ private:
     int m_designWidth = 0;
     int m_elasticMinimum = 0;
 };
+
+// Paints a tick box over a Supr cell of grid once its text is drawn, ticked when the row is
+// marked; row in list numbering (0 = captions). Rows without a sender, and other cells, keep
+// their text.
+void drawMarkCell(const MessageGrid &grid, QPainter &painter, const QRect &rect, int column, int row);

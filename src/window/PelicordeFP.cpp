@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <limits>
 #include <QProgressBar>
+#include <QSignalBlocker>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -23,6 +24,8 @@
 TForm1 *Form1 = nullptr;
 
 const QColor TForm1::GridRestColour(238, 255, 255);
+const QColor TForm1::GridScanningColour(128, 0, 0);
+const QColor TForm1::GridPreviewColour(192, 192, 192);
 const QString TForm1::PreviewFileName = QStringLiteral("Htm_temp.htm");
 
 namespace {
@@ -319,6 +322,43 @@ MailAccount TForm1::account() const
 {
     const accounts::Account fields = accountFields();
     return sessionAccount(fields.server, fields.port, fields.address, fields.password, CheckBox2->isChecked());
+}
+
+void TForm1::setAccountFields(const accounts::Account &fields)
+{
+    // Edit4's change handler pumps events; with the other fields half loaded a waiting click
+    // could start a scan on a mix of two accounts. Every caller applies the TLS rule right after
+    // loading, so nothing is lost by holding the handler back here.
+    const QSignalBlocker blockPort(Edit4);
+    Edit3->setText(fields.server);
+    Edit4->setText(fields.port);
+    Edit16->setText(fields.password);
+    Edit15->setText(fields.address);
+    // Show each field from its start, as typed text would be read.
+    for (QLineEdit *field : {Edit3, Edit4, Edit16, Edit15})
+        field->setCursorPosition(0);
+}
+
+void TForm1::setTls(bool tls) { CheckBox2->setChecked(tls); }
+
+void TForm1::setAccountChoices(const QList<accounts::AccountItem> &items)
+{
+    // Rebuilding moves the current item; only a user's pick is a choice (the change handler
+    // listens to activated(), which rebuilding never emits).
+    const QSignalBlocker block(ComboBox1);
+    ComboBox1->clear();
+    // Each item carries its own file: "Bob.ADR" and "Bob.adr" are two accounts.
+    for (const accounts::AccountItem &item : items)
+        ComboBox1->addItem(item.name, item.fileName);
+    ComboBox1->setCurrentIndex(-1); // nothing preselected
+}
+
+QString TForm1::chosenAccountFile() const { return ComboBox1->currentData().toString(); }
+
+void TForm1::clearAccountChoice()
+{
+    const QSignalBlocker quiet(ComboBox1);
+    ComboBox1->setCurrentIndex(-1);
 }
 
 QString TForm1::aboutText() const

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "core/AccountFile.h"
+#include "core/AccountList.h"
 #include "protocol/MailConnection.h"
 #include "window/CheckState.h"
 
@@ -17,7 +18,9 @@ class MessageGrid;
 class MessageList;
 class NewMailWatcher;
 class Notifier;
+class PreviewPane;
 class ScanController;
+class TrayWindow;
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -32,7 +35,9 @@ class QStatusBar;
 class QTimer;
 
 // The main window. Its controls carry the names of the window design (also as objectName);
-// each handler is a thin entry that runs the owning code under guarded().
+// each handler is a thin entry that runs the owning feature's handler under guarded(). The
+// features see it only through those handlers, which read what they need once, and through the
+// narrow objects it keeps for them (pane, scans and its display, tray).
 class TForm1 : public QWidget
 {
     Q_OBJECT
@@ -49,6 +54,15 @@ public:
     accounts::Account accountFields() const;
     // The account they name, TLS as CheckBox2 says: what every operation connects with.
     MailAccount account() const;
+    // The one writer of the connection fields: all four, each shown from its start. Edit4's
+    // handler is held back meanwhile (the caller applies the TLS rule after).
+    void setAccountFields(const accounts::Account &fields);
+    // CheckBox2: implicit TLS.
+    void setTls(bool tls);
+    // ComboBox1's saved accounts, none chosen; the file of the one the user chose; no choice.
+    void setAccountChoices(const QList<accounts::AccountItem> &items);
+    QString chosenAccountFile() const;
+    void clearAccountChoice();
 
     // What F1 shows: the version, the licence, where the data folder is, the keys.
     QString aboutText() const;
@@ -63,8 +77,10 @@ public:
     void setProgressBarColour(const QColor &colour);
     QColor progressBarColour() const;
 
-    static const QColor GridRestColour; // RGB 238, 255, 255
-    static const QString PreviewFileName; // "Htm_temp.htm"
+    static const QColor GridRestColour;     // RGB 238, 255, 255
+    static const QColor GridScanningColour; // RGB 128, 0, 0
+    static const QColor GridPreviewColour;  // RGB 192, 192, 192
+    static const QString PreviewFileName;   // "Htm_temp.htm"
 
     // Process-wide state of the main window.
     QString dataFolder;          // no separator at the end
@@ -74,11 +90,13 @@ public:
     int normalGridHeight = 0;    // SG1's height at the last show
     int currentRow = 0;          // row of the last release over SG1
     CheckState check;            // where the checking of the mailbox stands
-    QSystemTrayIcon *trayIcon = nullptr; // created and removed by the tray code
-    ScanController *scans = nullptr;     // the scans nobody waits on; made with the window
+    QSystemTrayIcon *trayIcon = nullptr; // made on the tray's first request, through its face
+    TrayWindow *tray = nullptr;          // what the tray sees of the window; made with the window
+    ScanController *scans = nullptr;     // the scans nobody waits on, and their display; made with the window
     NewMailWatcher *watcher = nullptr;   // the IMAP watch, from the first show on
     Notifier *notifier = nullptr;        // the desktop notifications, from the first new mail on
     MessageList *list = nullptr;         // the model behind SG1
+    PreviewPane *pane = nullptr;         // the preview pane's controls, as the preview drives them; made with the window
 
     // Controls of the top band.
     QLabel *Label5, *Label11, *Label10, *Label6;
@@ -146,8 +164,8 @@ signals:
     void closed();
     // A scan has ended (its last steps belong to the tray and the periodic check).
     void scanEnded(int previousCount);
-    // Something outside the window (a notification's action) asks for it back.
-    void restoreRequested();
+    // A connection field or the TLS box changed: the fields may name another account now.
+    void accountEdited();
 
 protected:
     bool focusNextPrevChild(bool next) override;

@@ -146,7 +146,7 @@ private slots:
             startOn(dovecot.imapAccount());
             Form1->BitBtn2Click();
             Form1->BitBtn6Click();
-            NewMailWatcher *watcher = newMailWatcher(*Form1);
+            NewMailWatcher *watcher = Form1->watcher;
             watcher->setTiming({.settleMs = 0, .longestWaitMs = 0, .spacingMs = 0, .perMinute = 0}); // a check each
             QTRY_VERIFY(watcher->idling());
             int scans = 0;

@@ -16,7 +16,6 @@
 
 #include "app/Startup.h"
 #include "preview/EngineArguments.h"
-#include "blacklist/PelicordeFS1.h"
 #include "core/AccountFile.h"
 #include "core/Ansi.h"
 #include "message/MailMessage.h"
@@ -28,6 +27,7 @@
 #include "support/RecordingPrompter.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
+#include "window/PelicordeFS1.h"
 
 namespace {
 
@@ -210,7 +210,7 @@ private slots:
         QCOMPARE(form().Memo2->toPlainText(), claire.body() + QLatin1Char('\n'));
         QVERIFY(!form().Panel1->isHidden()); // plain text: the text view in front
         QVERIFY(form().BitBtn5->isHidden());
-        QCOMPARE(readAll(previewFilePath(form())), ansi::fromUnicode(claire.body()));
+        QCOMPARE(readAll(form().pane->filePath()), ansi::fromUnicode(claire.body()));
         QVERIFY(!form().SG1->isEnabled());
         QCOMPARE(form().SG1->height(), OpenPaneGridHeight);
         QCOMPARE(form().gridColour(), QColor(192, 192, 192));

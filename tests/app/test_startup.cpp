@@ -19,7 +19,6 @@
 #include "app/Startup.h"
 #include "support/TestFiles.h"
 #include "tray/Tray.h"
-#include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
 #include "preview/RemoteWebView.h"
@@ -27,6 +26,7 @@
 #include "support/WindowFixture.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
+#include "window/PelicordeFS1.h"
 
 // The creation, show and close steps of the main window, and the start-up of both windows.
 // Every case points APPDATA and TEMP (or the XDG folders) at folders of its own.
@@ -213,7 +213,7 @@ private slots:
     void closeRemovesThePreviewFile()
     {
         auto form = newWindow();
-        const QString preview = previewFilePath(*form);
+        const QString preview = form->pane->filePath();
         QVERIFY(preview.startsWith(path("temp/pelicorde-")));
         QFile file(preview);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -230,7 +230,7 @@ private slots:
         // Closed from the tray menu while hidden: the close step runs all the same.
         auto hidden = newWindow();
         QSignalSpy hiddenClosed(hidden.get(), &TForm1::closed);
-        QCOMPARE(previewFilePath(*hidden), preview);
+        QCOMPARE(hidden->pane->filePath(), preview);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
         hidden->close();
@@ -246,7 +246,7 @@ private slots:
         QVERIFY(target.open(QIODevice::WriteOnly));
         target.write("mine");
         target.close();
-        const QString preview = previewFilePath(*form);
+        const QString preview = form->pane->filePath();
         QVERIFY(QFile::link(path("keep.txt"), preview));
         form->FormClose();
         QVERIFY(!QFileInfo(preview).isSymLink());
@@ -338,7 +338,7 @@ private slots:
         const QString engine = QStringLiteral("libQt6WebEngineCore");
         QVERIFY(!mapped(engine));
         QVERIFY(!mapped(QStringLiteral("_dri\\.so|libGLX_mesa|libEGL_mesa|libgallium")));
-        QVERIFY(!previewView(*Form1));
+        QVERIFY(!Form1->pane->view());
 
         // Nothing reaches the terminal meanwhile, from Qt (its own handler put back) or from Chromium.
         const QtMessageHandler testLog = qInstallMessageHandler(nullptr);
@@ -349,28 +349,28 @@ private slots:
         auto restore = qScopeGuard([&] { dup2(stderrFd, STDERR_FILENO), qInstallMessageHandler(testLog); });
 
         // The engine runs in pelicorde-preview, which ends with the pane, and all it started.
-        auto *remote = qobject_cast<RemoteWebView *>(ensurePreviewView(*Form1));
+        auto *remote = qobject_cast<RemoteWebView *>(ensurePreviewView(*Form1->pane));
         QVERIFY(remote);
-        QCOMPARE(previewView(*Form1), remote);
+        QCOMPARE(Form1->pane->view(), remote);
         QSignalSpy shown(remote, &RemoteWebView::loadFinished);
-        writeAndShow(*Form1, QStringLiteral("<html><body><p>Bonjour</p></body></html>"));
+        writeAndShow(*Form1->pane, QStringLiteral("<html><body><p>Bonjour</p></body></html>"));
         QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 60000);
         QCOMPARE(shown.first().first().toBool(), true);
         const QStringList helpers = processTree(remote->helperId());
         QVERIFY2(helpers.size() > 2, qPrintable(helpers.join(' '))); // the engine's own processes
         QVERIFY(!mapped(engine));
-        closePreviewPane(*Form1);
-        QVERIFY(!previewView(*Form1));
+        Form1->pane->close();
+        QVERIFY(!Form1->pane->view());
         QTRY_VERIFY_WITH_TIMEOUT(processTree(helpers.first().toLongLong()).isEmpty(), 10000);
         // The engine's own processes follow their parent within moments.
         for (const QString &pid : helpers)
             QTRY_VERIFY2_WITH_TIMEOUT(!processTree(pid.toLongLong()).size(), qPrintable(pid), 10000);
 
         // Where no helper runs, the program loads the engine itself.
-        QWidget *view = ensurePreviewView(*Form1, WebViewHost::InProcess);
+        QWidget *view = ensurePreviewView(*Form1->pane, WebViewHost::InProcess);
         QVERIFY(view);
         QCOMPARE(view->metaObject()->className(), "SafeWebView");
-        QCOMPARE(previewView(*Form1), view);
+        QCOMPARE(Form1->pane->view(), view);
         QVERIFY(mapped(engine));
 
         // The view loaded this way shows a page.
@@ -380,7 +380,7 @@ private slots:
                 page = child;
         QVERIFY(page);
         QSignalSpy loaded(page, SIGNAL(loadFinished(bool)));
-        writeAndShow(*Form1, QStringLiteral("<html><body><p>Bonjour</p></body></html>"));
+        writeAndShow(*Form1->pane, QStringLiteral("<html><body><p>Bonjour</p></body></html>"));
         QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 60000);
         QCOMPARE(loaded.first().first().toBool(), true);
 

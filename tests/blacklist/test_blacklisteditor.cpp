@@ -5,13 +5,13 @@
 #include <QPushButton>
 #include <memory>
 
-#include "blacklist/PelicordeFS1.h"
 #include "core/BlacklistFile.h"
 #include "support/FeedingFifo.h"
 #include "support/RecordingPrompter.h"
 #include "support/TestFiles.h"
 #include "support/WindowFixture.h"
 #include "window/PelicordeFP.h"
+#include "window/PelicordeFS1.h"
 
 #include <csignal>
 #include <sys/resource.h>

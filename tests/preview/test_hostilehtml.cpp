@@ -83,13 +83,13 @@ class HostileHtmlTest : public QObject
         w = std::make_unique<WindowFixture>();
         if (!w->start())
             return nullptr;
-        openPreviewPane(form());
-        QWidget *view = ensurePreviewView(form(), host);
+        form().pane->open();
+        QWidget *view = ensurePreviewView(*form().pane, host);
         if (auto *remote = qobject_cast<RemoteWebView *>(view))
             loads = new QSignalSpy(remote, &RemoteWebView::loadFinished);
         else
             loads = new QSignalSpy(qobject_cast<SafeWebView *>(view)->page(), &QWebEnginePage::loadFinished);
-        writeAndShow(form(), html);
+        writeAndShow(*form().pane, html);
         if (!QTest::qWaitFor([loads] { return !loads->isEmpty(); }, 60000))
             return nullptr;
         return view;
@@ -147,7 +147,7 @@ private slots:
     void hostilePageStaysInert()
     {
         serveHostilePage();
-        auto *view = qobject_cast<SafeWebView *>(ensurePreviewView(form(), WebViewHost::InProcess));
+        auto *view = qobject_cast<SafeWebView *>(ensurePreviewView(*form().pane, WebViewHost::InProcess));
         QSignalSpy loaded(view->page(), &QWebEnginePage::loadFinished);
         QSignalSpy refused(view->page(), &PreviewPage::navigationRefused);
 
@@ -186,7 +186,7 @@ private slots:
     void hostilePageStaysInertInTheHelper()
     {
         serveHostilePage();
-        auto *view = qobject_cast<RemoteWebView *>(ensurePreviewView(form()));
+        auto *view = qobject_cast<RemoteWebView *>(ensurePreviewView(*form().pane));
         QVERIFY(view);
         QSignalSpy loaded(view, &RemoteWebView::loadFinished);
         QSignalSpy refused(view, &RemoteWebView::navigationRefused);

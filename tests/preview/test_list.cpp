@@ -11,12 +11,12 @@
 #include <QStyleOptionButton>
 #include <QToolTip>
 
-#include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
 #include "preview/Preview.h"
 #include "support/DovecotServer.h"
 #include "support/RecordingPrompter.h"
 #include "window/Controls.h"
+#include "window/PelicordeFS1.h"
 
 // A device that keeps the texts drawn on it, as its paint engine receives them.
 struct DrawnTexts final : QPaintDevice, QPaintEngine
@@ -312,8 +312,8 @@ private slots:
         } else if (start != QLatin1String("closed")) {
             form().currentRow = 2; // the previewed row
             // The web view a first preview brings, in a helper or in the program.
-            QVERIFY(ensurePreviewView(form(), start == QLatin1String("HTML here") ? WebViewHost::InProcess
-                                                                                   : defaultWebViewHost()));
+            QVERIFY(ensurePreviewView(*form().pane, start == QLatin1String("HTML here") ? WebViewHost::InProcess
+                                                                                         : defaultWebViewHost()));
             form().BitBtn8Click(); // the pane toggle opens on the HTML view, the other on the text
             form().SG1->setEnabled(false);
             if (start == QLatin1String("text"))
@@ -332,7 +332,7 @@ private slots:
             if (key == QLatin1String("Tab"))
                 stops << now->objectName();
             if (k.key() == Qt::Key_Escape && window == &form()) {
-                QTRY_VERIFY(!previewPaneOpenNow() || !previewView(form())); // a page's Escape closes it queued
+                QTRY_VERIFY(!previewPaneOpenNow() || !form().pane->view()); // a page's Escape closes it queued
                 stops << window->focusWidget()->objectName()
                              + QStringLiteral(" row %1").arg(form().SG1->currentIndex().row() + 1);
             }

@@ -82,7 +82,7 @@ class PreviewTest : public QObject
 
     void waitShown()
     {
-        QWidget *view = previewView(form());
+        QWidget *view = form().pane->view();
         QVERIFY(view);
         QTRY_COMPARE(shownPage(view).url, PreviewSchemeHandler::urlFor(w->previewFile()));
     }
@@ -113,7 +113,7 @@ private slots:
             w->pointAt(dovecot.imapAccount());
             form().BitBtn2Click();
         }
-        QVERIFY(!previewView(form())); // no web engine before the first preview
+        QVERIFY(!form().pane->view()); // no web engine before the first preview
 
         preview(1);
         QCOMPARE(prompter.beeps, 1);
@@ -193,7 +193,7 @@ private slots:
         serve(messages);
         for (int i = 0; i < pages.size(); ++i) {
             form().BitBtn8->click();
-            QWidget *view = ensurePreviewView(form()); // made anew once the pane closed
+            QWidget *view = ensurePreviewView(*form().pane); // made anew once the pane closed
             QSignalSpy loaded(view, SIGNAL(loadFinished(bool)));
             preview(i + 1);
             QVERIFY(prompter.infos.isEmpty());
@@ -284,9 +284,9 @@ private slots:
         for (QWidget *c : pane())
             QVERIFY2(c->isHidden(), qPrintable(c->objectName()));
         QCOMPARE(form().currentRow, 1);
-        QVERIFY(!previewView(form())); // gone with the pane, and its helper with it
+        QVERIFY(!form().pane->view()); // gone with the pane, and its helper with it
         form().BitBtn8->click(); // opened again on the same page
-        QTRY_COMPARE(shownPage(previewView(form())).text.trimmed(), QStringLiteral("Voir les pi\u00e8ces"));
+        QTRY_COMPARE(shownPage(form().pane->view()).text.trimmed(), QStringLiteral("Voir les pi\u00e8ces"));
         form().BitBtn8->click();
 
         preview(2);
@@ -393,7 +393,7 @@ private slots:
         }
         QCOMPARE(prompter.beeps, 2);
         QVERIFY(!QFileInfo::exists(w->previewFile()));
-        QTRY_VERIFY(!shownPage(previewView(form())).text.contains(QStringLiteral("pi\u00e8ge")));
+        QTRY_VERIFY(!shownPage(form().pane->view()).text.contains(QStringLiteral("pi\u00e8ge")));
 
         // A temp folder where nothing can be written: one more beep, the preview goes on.
         form().BitBtn8->click();
@@ -428,7 +428,7 @@ private slots:
         serve({mailfactory::build(m)});
         preview(1);
         waitShown();
-        QTRY_COMPARE(shownPage(previewView(form())).text.trimmed(), QStringLiteral("la mienne"));
+        QTRY_COMPARE(shownPage(form().pane->view()).text.trimmed(), QStringLiteral("la mienne"));
         QCOMPARE(readAll(planted), QByteArray("<p>page d'un autre</p>"));
         QVERIFY(w->previewFile().startsWith(ours + QLatin1Char('-')));
         QVERIFY(QDir(ours).isEmpty());
@@ -491,26 +491,26 @@ private slots:
         m.html = QStringLiteral("<p>Toujours l\u00e0</p>");
         serve({mailfactory::build(m)});
         preview(1);
-        auto *remote = qobject_cast<RemoteWebView *>(previewView(form()));
+        auto *remote = qobject_cast<RemoteWebView *>(form().pane->view());
         QVERIFY(remote);
         waitShown();
         const qint64 first = remote->helperId();
         QCOMPARE(::kill(pid_t(first), SIGKILL), 0);
-        QTRY_VERIFY(!previewView(form()));
+        QTRY_VERIFY(!form().pane->view());
         QVERIFY(form().Panel1->isVisible());
         QVERIFY(form().Memo2->toPlainText().contains(QStringLiteral("Toujours l\u00e0")));
         // Htm/Txt back to the page: a new helper shows it.
         form().BitBtn3->click();
-        remote = qobject_cast<RemoteWebView *>(previewView(form()));
+        remote = qobject_cast<RemoteWebView *>(form().pane->view());
         QVERIFY(remote);
         QVERIFY(remote->helperId() != first);
         QTRY_COMPARE(shownPage(remote).text.trimmed(), QStringLiteral("Toujours l\u00e0"));
 
         QCOMPARE(::kill(pid_t(remote->helperId()), SIGKILL), 0);
-        QTRY_VERIFY(!previewView(form()));
+        QTRY_VERIFY(!form().pane->view());
         form().BitBtn8->click();
         preview(1);
-        remote = qobject_cast<RemoteWebView *>(previewView(form()));
+        remote = qobject_cast<RemoteWebView *>(form().pane->view());
         QVERIFY(remote);
         waitShown();
         QTRY_COMPARE(shownPage(remote).text.trimmed(), QStringLiteral("Toujours l\u00e0"));

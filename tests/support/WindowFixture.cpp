@@ -36,7 +36,7 @@ bool WindowFixture::start(QSize workArea)
     return QTest::qWaitForWindowExposed(form.get()) && QTest::qWaitFor([this] { return !form->firstShow; });
 }
 
-QString WindowFixture::previewFile() const { return previewFilePath(*form); }
+QString WindowFixture::previewFile() const { return form->pane->filePath(); }
 
 void WindowFixture::pointAt(const MailAccount &account)
 {

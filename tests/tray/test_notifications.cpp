@@ -166,8 +166,8 @@ private slots:
     void burstIsOneNotification()
     {
         auto form = checkedWindow(true);
-        newMailWatcher(*form)->setTiming({.settleMs = 1500});
-        QTRY_VERIFY(newMailWatcher(*form)->idling());
+        form->watcher->setTiming({.settleMs = 1500});
+        QTRY_VERIFY(form->watcher->idling());
         form->BitBtn6->click();
         QWidget elsewhere;
         lookAway(form, elsewhere);
@@ -292,7 +292,7 @@ private slots:
         QFETCH(int, marked);
         QFETCH(QString, body);
         QVERIFY(m_w->create());
-        Notifier notifier(*m_w->form);
+        Notifier notifier(*m_w->form->tray, m_w->form->check);
         notifier.notify(count, marked);
         QTRY_COMPARE(m_service->received.size(), 1);
         QCOMPARE(m_service->received.first().body, body);
@@ -316,8 +316,9 @@ private slots:
         QVERIFY(m_prompter.errors.isEmpty());
         QVERIFY(m_prompter.infos.isEmpty());
 
-        Notifier unconnected(*form, QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
-                                                                    QStringLiteral("no-bus")));
+        Notifier unconnected(*form->tray, form->check,
+                             QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
+                                                           QStringLiteral("no-bus")));
         unconnected.notify(2, 1);
         unconnected.withdraw();
         QDBusConnection::disconnectFromBus(QStringLiteral("no-bus"));

@@ -53,7 +53,7 @@ class TrayCheckTest : public QObject
         form->showMaximized();
         [&] { QTRY_COMPARE(form->normalGridHeight, form->SG1->height()); }();
         [&] { QTRY_VERIFY(form->Timer2->isActive()); }();
-        newMailWatcher(*form)->setTiming(timing);
+        form->watcher->setTiming(timing);
         m_w->pointAt(account.host.isEmpty() ? m_server->account() : account);
         form->BitBtn2Click();
         m_prompter.reset();
@@ -227,7 +227,7 @@ private slots:
     void newMailAtOnce()
     {
         auto form = checkedWindow(m_server->imapAccount(), {.settleMs = 100, .spacingMs = 0});
-        NewMailWatcher *watcher = newMailWatcher(*form);
+        NewMailWatcher *watcher = form->watcher;
         QTRY_VERIFY(watcher->idling());
         QVERIFY(!ServerOperation::busy());
         QSignalSpy checks(form, &TForm1::scanEnded);
@@ -266,7 +266,7 @@ private slots:
         MailAccount account = fake.account();
         account.protocol = MailAccount::Protocol::Imap;
         auto form = checkedWindow(account, {.settleMs = 200, .longestWaitMs = 400, .spacingMs = 100, .perMinute = 3});
-        QTRY_VERIFY(newMailWatcher(*form)->idling());
+        QTRY_VERIFY(form->watcher->idling());
         form->BitBtn6->click();
         const int logins = fake.connections;
         int exists = 3;
@@ -286,7 +286,7 @@ private slots:
         QVERIFY2(other.start() && other.replaceCertificate(), qPrintable(other.errorText()));
         m_prompter.answers = {false}; // the window's own scan: the user does not confirm it
         auto form = checkedWindow(other.imapAccount());
-        NewMailWatcher *watcher = newMailWatcher(*form);
+        NewMailWatcher *watcher = form->watcher;
         QTRY_COMPARE(watcher->state(), NewMailWatcher::State::GaveUp);
         QVERIFY(m_prompter.questions.isEmpty());
         QVERIFY(form->Timer2->isActive());
@@ -321,7 +321,7 @@ private slots:
         MailAccount account = fake.account();
         account.protocol = MailAccount::Protocol::Imap;
         auto form = checkedWindow(account, {100, 400, 3000, 50});
-        NewMailWatcher *watcher = newMailWatcher(*form);
+        NewMailWatcher *watcher = form->watcher;
         QSignalSpy retries(watcher, &NewMailWatcher::retrying);
         if (pauses.isEmpty()) {
             QTRY_COMPARE(watcher->state(), NewMailWatcher::State::Unsuited);

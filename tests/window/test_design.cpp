@@ -17,11 +17,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "blacklist/PelicordeFS1.h"
 #include "mailbox/MessageList.h"
 #include "support/RecordingPrompter.h"
 #include "window/Controls.h"
 #include "window/PelicordeFP.h"
+#include "window/PelicordeFS1.h"
 
 // The two windows as designed, at the design work area of 1024 x 768 (nothing scaled).
 class DesignTest : public QObject

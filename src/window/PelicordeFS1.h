@@ -6,7 +6,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 // The blacklist editor: the whole blacklist as free text, one entry per line. Created hidden
-// at start, shown and hidden, never closed by the user (it has no title-bar buttons).
+// at start, shown and hidden, never closed by the user (it has no title-bar buttons). Its design
+// is here; its event handlers, in app/, run the blacklist's own.
 class TForm2 : public QWidget
 {
     Q_OBJECT
@@ -25,6 +26,16 @@ public:
     // Why the file could not be loaded, when it could not: the editor then shows nothing,
     // takes no typing and does not save over the file. Empty once a load gets through.
     QString unsavable;
+
+    // Shown, in front, and the active window.
+    void present();
+    // Says why the file cannot be edited (unsavable): nothing shown, no typing, no saving. Empty:
+    // it can be again.
+    void setUnsavable(const QString &why);
+    // text in Memo1, as loaded from the file.
+    void showLoaded(const QString &text);
+    // Memo1's text as typed, non-breaking spaces (byte 0xA0) kept as such.
+    QString text() const;
 
 public slots:
     void BitBtn1Click();

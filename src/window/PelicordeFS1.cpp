@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "blacklist/PelicordeFS1.h"
+#include "window/PelicordeFS1.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextDocument>
 
-#include "blacklist/BlacklistHandlers.h"
-#include "core/Error.h"
 #include "window/Icons.h"
 
 TForm2 *Form2 = nullptr;
@@ -70,9 +69,32 @@ TForm2::~TForm2()
         Form2 = nullptr;
 }
 
-void TForm2::BitBtn1Click() { guarded([this] { saveBlacklistAndClose(*this); }); }
+void TForm2::present()
+{
+    show();
+    raise();
+    activateWindow();
+}
 
-void TForm2::BitBtn2Click() { guarded([this] { closeBlacklistEditor(*this); }); }
+void TForm2::setUnsavable(const QString &why)
+{
+    unsavable = why;
+    Memo1->setReadOnly(!why.isEmpty());
+    BitBtn1->setEnabled(why.isEmpty());
+    if (!why.isEmpty()) {
+        Memo1->clear();
+        loadedText.clear();
+    }
+}
+
+void TForm2::showLoaded(const QString &text)
+{
+    Memo1->setPlainText(text);
+    loadedText = text;
+}
+
+// toRawText keeps non-breaking spaces that toPlainText would turn into spaces.
+QString TForm2::text() const { return Memo1->document()->toRawText(); }
 
 bool TForm2::eventFilter(QObject *watched, QEvent *event)
 {
