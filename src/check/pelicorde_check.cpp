@@ -13,6 +13,8 @@
 #include "core/DataFiles.h"
 #include "core/Error.h"
 #include "core/Folders.h"
+#include "core/FriendsFile.h"
+#include "core/Options.h"
 #include "core/SafeFile.h"
 #include "core/TlsRule.h"
 #include "mailbox/MailboxSession.h"
@@ -21,6 +23,7 @@
 #include "protocol/SessionAccount.h"
 #include "mailbox/SessionOpening.h"
 #include "mailbox/SpamMarking.h"
+#include "learning/LearnedStore.h"
 
 namespace {
 
@@ -33,7 +36,8 @@ int answerArguments(int argc, char **argv)
         std::fputs("Utilisation : pelicorde-check [--help | --version]\n"
                    "Relève les en-têtes du compte POP3 ou IMAP favori de Pelicorde et écrit une ligne de JSON :\n"
                    "  {\"messages\": 42, \"marked\": 5, \"new\": 2}\n"
-                   "les messages sur le serveur, ceux que la liste noire marque, les nouveaux.\n"
+                   "les messages sur le serveur, ceux que la liste noire marque, les nouveaux ; une fois que le\n"
+                   "score a appris assez de vos suppressions, \"suggested\" : ceux des marqués qu'il suggère.\n"
                    "Ne supprime rien. En cas d'erreur : une ligne sur la sortie d'erreur, code 2.\n"
                    "\n"
                    "  --help     affiche cette aide et quitte\n"
@@ -122,6 +126,15 @@ int check()
     const QString dataFolder = folders::dataFolderFromEnvironment();
     const MailAccount account = favouriteAccount(dataFolder);
 
+    // The window's switch holds here too. A store that cannot be used scores nothing: the check
+    // still counts what the lists mark.
+    const bool suggestions = options::suggestions(dataFolder);
+    const learning::SpamScorer scorer =
+        suggestions ? learning::LearnedStore(learning::LearnedStore::pathIn(dataFolder)).scorer() : learning::SpamScorer();
+    // Before the score has learned enough, nothing could be suggested: the line stays as it was.
+    const bool scored = scorer.spamLearned() >= learning::kColdStartMessages
+                        && scorer.hamLearned() >= learning::kColdStartMessages;
+
     MessageList list;
     QString lastHeaderDate;
     QHash<int, QString> ids;
@@ -133,7 +146,7 @@ int check()
         openSession(*session, account, dataFolder, MailboxSession::Access::Scan, nobody);
         count = session->messageCount();
         list.setRows(count > 0 ? count + 1 : 2);
-        scan::headerPass(*session, list, count, lastHeaderDate, [](int) {});
+        scan::headerPass(*session, list, count, lastHeaderDate, [](int) {}, {}, scored ? &scorer : nullptr);
         // IMAP's UIDs name messages only under their UIDVALIDITY: a new one makes them all new.
         const QString scope = session->idScope().isEmpty() ? QString() : session->idScope() + QLatin1Char('.');
         ids.reserve(count);
@@ -144,8 +157,14 @@ int check()
     }
     // The marks alone: the blacklist is opened read-only and its bytes stay as they are.
     // A blacklist that is there but cannot be read would make every count a false "0 marked".
-    if (const QString path = blacklist::filePath(dataFolder);
-        !blacklistPass(path, list, QString(), BlacklistDates::Leave))
+    const SenderLists lists{blacklist::filePath(dataFolder), friends::filePath(dataFolder)};
+    const MarkingOutcome marking = markingPasses(list, lists, QString(), BlacklistDates::Leave, scored);
+    if (!marking.friendsRead)
+        throw Error(QStringLiteral("Liste des amis illisible : %1 (ce n'est pas un fichier ordinaire, ou il dépasse %2 "
+                                   "Mo, ou sa lecture est refusée)")
+                        .arg(lists.friends)
+                        .arg(blacklist::kMaxFileSize / (1024 * 1024)));
+    if (const QString &path = lists.blacklist; !marking.blacklistRead)
         throw Error(QStringLiteral("Liste noire illisible : %1 (ce n'est pas un fichier ordinaire, ou il dépasse %2 Mo, "
                                    "ou sa lecture est refusée)")
                         .arg(path)
@@ -154,6 +173,7 @@ int check()
     int marked = 0;
     for (int r = 1; r <= count; ++r)
         marked += list.isMarked(r) ? 1 : 0;
+    const int suggested = list.suggestionCount();
 
     const QString seenPath = folders::join(dataFolder, SeenFileName);
     const Seen seen = readSeen(seenPath);
@@ -173,7 +193,11 @@ int check()
     if (QString why; !accounts::writePrivateFile(seenPath, state, &why))
         throw Error(why);
 
-    std::printf("{\"messages\": %d, \"marked\": %d, \"new\": %d}\n", count, marked, fresh);
+    if (scored)
+        std::printf("{\"messages\": %d, \"marked\": %d, \"new\": %d, \"suggested\": %d}\n", count, marked, fresh,
+                    suggested);
+    else
+        std::printf("{\"messages\": %d, \"marked\": %d, \"new\": %d}\n", count, marked, fresh);
     return 0;
 }
 

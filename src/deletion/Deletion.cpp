@@ -9,7 +9,9 @@
 #include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
 #include "scan/HeaderScan.h"
+#include "scan/ScanController.h"
 #include "scan/SessionSettings.h"
+#include "marking/MarkingHandlers.h"
 #include "window/PelicordeFP.h"
 
 namespace {
@@ -26,7 +28,7 @@ const QString ExpungeUnsupportedText = QStringLiteral(
     "ont marqués pour suppression.");
 
 // The warning says what will become of the messages, as the scan found the mailbox.
-QString warningText(const MessageList &list)
+QString removalText(const MessageList &list)
 {
     if (list.idScope().isEmpty())
         return QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
@@ -37,6 +39,21 @@ QString warningText(const MessageList &list)
             .arg(list.removal().folder);
     return QStringLiteral("Attention :\n\nLes messages cochés seront supprimés définitivement du serveur : "
                           "cette suppression est irréversible.\n\nVoulez-vous continuer ?");
+}
+
+// Suggestions are deleted as any tick: the user is told how many there are before saying yes.
+QString suggestionsText(const MessageList &list)
+{
+    const int suggested = list.suggestionCount();
+    if (suggested == 0)
+        return {};
+    int ticked = 0;
+    for (int r = 1; r < list.rows(); ++r)
+        ticked += list.isMarked(r) ? 1 : 0;
+    return suggested == 1 ? QStringLiteral("Dont 1 des %1 messages cochés suggéré par le score appris.").arg(ticked)
+                          : QStringLiteral("Dont %1 des %2 messages cochés suggérés par le score appris.")
+                                .arg(suggested)
+                                .arg(ticked);
 }
 
 // The window was closed during the run: the session is dropped without being ended, so none of
@@ -52,7 +69,7 @@ void throwIfAbandoned()
 // effect. Throws on any failure; the caller then drops the session without ending it.
 // changed: the mailbox may have changed.
 void deleteRows(MailboxSession &session, const MailAccount &account, const QString &dataFolder, const MessageList &list,
-                bool &changed)
+                bool &changed, QList<int> &kept)
 {
     openSession(session, account, dataFolder, MailboxSession::Access::Change);
     pumpEvents();
@@ -63,8 +80,14 @@ void deleteRows(MailboxSession &session, const MailAccount &account, const QStri
         if (list.isMarked(r))
             rows << RemovalRow{r, list.uid(r), list.cell(r, MessageList::Subject)};
     RemovalEvents events;
-    events.changed = [](const RemovalRow &) { prompter().information(ChangedText); };
-    events.refused = [](const RemovalRow &) { prompter().information(RefusedText); };
+    events.changed = [&kept](const RemovalRow &row) {
+        kept << row.number;
+        prompter().information(ChangedText);
+    };
+    events.refused = [&kept](const RemovalRow &row) {
+        kept << row.number;
+        prompter().information(RefusedText);
+    };
     events.between = [] {
         pumpEvents();
         throwIfAbandoned();
@@ -92,8 +115,13 @@ QString stoppedText(const RemovalFailed &e, const MessageList &list)
 
 void deleteMarked(TForm1 &form)
 {
+    // Taken before the scan that follows reads the rows again; learned meanwhile, off the window.
+    QList<learning::Lesson> lessons;
+    const DeletionRun run = deleteMarkedRows(form.account(), form.dataFolder, *form.list, &lessons);
+    if (!lessons.isEmpty())
+        learnLessons(form.dataFolder, lessons, &form, form.scans->display());
     // The scan that follows reads the fields again: it is a scan of its own.
-    switch (deleteMarkedRows(form.account(), form.dataFolder, *form.list)) {
+    switch (run) {
     case DeletionRun::NotRun:
         break;
     case DeletionRun::Kept:
@@ -105,7 +133,18 @@ void deleteMarked(TForm1 &form)
     }
 }
 
-DeletionRun deleteMarkedRows(const MailAccount &account, const QString &dataFolder, const MessageList &list)
+QString deletionWarning(const MessageList &list)
+{
+    const QString suggested = suggestionsText(list);
+    if (suggested.isEmpty())
+        return removalText(list);
+    const QString text = removalText(list);
+    const QString question = QStringLiteral("\n\nVoulez-vous continuer ?");
+    return text.left(text.size() - question.size()) + QStringLiteral("\n\n") + suggested + question;
+}
+
+DeletionRun deleteMarkedRows(const MailAccount &account, const QString &dataFolder, const MessageList &list,
+                             QList<learning::Lesson> *lessons)
 {
     if (refusedWhileBusy() || refusedForAnotherAccount(list, account))
         return DeletionRun::NotRun;
@@ -118,13 +157,16 @@ DeletionRun deleteMarkedRows(const MailAccount &account, const QString &dataFold
     // Held across the question: a scan meanwhile (a tick, the tray) would re-mark the rows
     // the user unticked, and "Oui" would delete them.
     ServerOperation op;
-    if (!prompter().question(warningText(list)))
+    if (!prompter().question(deletionWarning(list)))
         return DeletionRun::NotRun;
     QString failure;
+    QList<int> kept; // ticked rows the server had changed or refused to remove
     {
         const auto session = makeMailboxSession(account);
         try {
-            deleteRows(*session, account, dataFolder, list, changed);
+            deleteRows(*session, account, dataFolder, list, changed, kept);
+            if (lessons)
+                *lessons = list.lessonsAfterDeletion(kept);
         } catch (const MailboxChanged &) {
             failure = ChangedText + NothingRemovedText;
         } catch (const ExpungeUnsupported &) {

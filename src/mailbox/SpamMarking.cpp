@@ -387,7 +387,9 @@ bool blacklistPass(const QString &path, MessageList &list, const QString &lastHe
 MarkingOutcome markingPasses(MessageList &list, const SenderLists &lists, const QString &lastHeaderDate,
                              BlacklistDates dates, bool suggestions)
 {
-    return markRows(list, lists, lastHeaderDate, dates, suggestions, usersRows(list, {}));
+    // As the blacklist pass always did: a scan ticks what it catches among the unticked rows,
+    // whoever unticked them.
+    return markRows(list, lists, lastHeaderDate, dates, suggestions, std::vector<char>(std::size_t(list.rows()), 0));
 }
 
 MarkingOutcome remark(MessageList &list, const SenderLists &lists, bool suggestions, const QString &stated)

@@ -42,8 +42,8 @@ bool blacklistPass(const QString &path, MessageList &list, const QString &lastHe
 // them, is never ticked by the marking), then the blacklist pass above over the other rows,
 // then the learned score's suggestions, when switched on: each row the scan scored (see
 // MessageList::setScores) that is still unticked and that the score suggests
-// (MessageList::scoreSuggests) is ticked as a suggestion. Rows the user ticked or unticked
-// are left as they are.
+// (MessageList::scoreSuggests) is ticked as a suggestion. A ticked row is never unticked; an
+// unticked one is open to the marking, whoever unticked it (a scan's marks, as ever).
 struct SenderLists
 {
     QString blacklist; // path of "Liste-noire.txt"; empty: none

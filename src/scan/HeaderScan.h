@@ -4,6 +4,7 @@
 
 #include "core/AccountFile.h"
 #include "protocol/MailConnection.h"
+#include "mailbox/SpamMarking.h"
 
 struct CheckState;
 class MessageList;
@@ -36,7 +37,13 @@ struct ScanJob
     CheckState &check;
     MessageList &list;
     ScanController &scans; // the held scan, and the display the scan shows on
+    bool suggestions = true; // the learned score ticks the rows it suggests
 };
+
+// The job of a handler, read from the window once.
+ScanJob scanJobOf(TForm1 &form);
+// The blacklist and the friends list of the data folder, as the marking reads them.
+SenderLists markingLists(const QString &dataFolder);
 
 // What the handlers above do, below the window.
 void scanHeaders(const ScanJob &job);

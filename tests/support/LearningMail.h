@@ -5,6 +5,7 @@
 #include <map>
 
 #include "learning/HeaderTokens.h"
+#include "learning/LearnedStore.h"
 #include "learning/SpamScore.h"
 #include "mailbox/MessageList.h"
 #include "mailbox/RowScores.h"
@@ -96,6 +97,28 @@ inline void scoreRows(MessageList &list, const learning::SpamScorer &scorer, con
     for (qsizetype i = 0; i < headers.size(); ++i)
         scoring.add(int(i) + 1, headers[i]);
     list.setScores(scoring.finish());
+}
+
+// A whole message with that header block, as a server holds it.
+inline QByteArray wholeMail(const QByteArray &header) { return header + "\r\nBonjour.\r\n"; }
+
+// The store of dataFolder as a user's deletions would have left it: spam(0..spams-1) and
+// ham(0..hams-1) learned.
+inline void trainStore(const QString &dataFolder, int spams = 20, int hams = 20)
+{
+    QList<learning::Lesson> lessons;
+    for (int i = 0; i < spams; ++i)
+        lessons << learning::Lesson(learning::headerId(spam(i)), spam(i), learning::Verdict::Spam);
+    for (int i = 0; i < hams; ++i)
+        lessons << learning::Lesson(learning::headerId(ham(i)), ham(i), learning::Verdict::Ham);
+    learning::LearnedStore(learning::LearnedStore::pathIn(dataFolder)).learn(lessons);
+}
+
+// How many spams and legitimate messages the store of dataFolder has learned.
+inline std::pair<int, int> learned(const QString &dataFolder)
+{
+    const auto totals = learning::LearnedStore(learning::LearnedStore::pathIn(dataFolder)).totals();
+    return totals ? std::pair(totals->spam, totals->ham) : std::pair(-1, -1);
 }
 
 } // namespace learningmail
