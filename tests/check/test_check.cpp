@@ -7,6 +7,7 @@
 #include "protocol/CertificateTrust.h"
 #include "support/DovecotServer.h"
 #include "support/FeedingFifo.h"
+#include "support/LearningMail.h"
 #include "support/TestFiles.h"
 
 #include <QTcpServer>
@@ -96,6 +97,28 @@ private slots:
         QCOMPARE(r.out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 1}\n"));
         QCOMPARE(dovecot.storedMessages().size(), 4); // nothing deleted
         QCOMPARE(dovecot.storedFlags(), QStringList(4, QString()));
+    }
+
+    // Once the score has learned enough, the line also counts the marked messages it suggested;
+    // friends are never counted, and with the window's switch off the line is as before.
+    void suggested()
+    {
+        using namespace learningmail;
+        QFile::remove(dataFolder() + QStringLiteral("/pelicorde-check.uid"));
+        writeBytes(dataFolder() + QStringLiteral("/Liste-noire.txt"), "spam.example\t00/00/0000\r\n");
+        writeFavourite(dovecot.password());
+        trainStore(dataFolder());
+        dovecot.setMessages({wholeMail(spam(100)), wholeMail(ham(100)), mail("x@spam.example", 2), wholeMail(spam(101))});
+        QCOMPARE(check().out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 4, \"suggested\": 2}\n"));
+
+        writeBytes(dataFolder() + QStringLiteral("/Liste-amis.txt"), "x3131q@promo-masse.example\r\n");
+        QCOMPARE(check().out, QByteArray("{\"messages\": 4, \"marked\": 2, \"new\": 0, \"suggested\": 1}\n"));
+
+        writeBytes(dataFolder() + QStringLiteral("/Options.txt"), "suggestions=0\n");
+        QCOMPARE(check().out, QByteArray("{\"messages\": 4, \"marked\": 1, \"new\": 0}\n"));
+        for (const char *name : {"/Options.txt", "/Liste-amis.txt", "/Apprentissage.sqlite", "/Apprentissage.sqlite-wal",
+                                 "/Apprentissage.sqlite-shm"})
+            QFile::remove(dataFolder() + QLatin1String(name));
     }
 
     // What stands in the data folder or in the way, and what the program says of it: the uid
