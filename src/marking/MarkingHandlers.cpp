@@ -30,15 +30,15 @@ void openFriendsEditor(TForm1 &form)
 
 void addSenderToBlacklist(TForm1 &form)
 {
-    addSender(*form.list, form.menuRow, blacklist::SenderList::Blacklist, form.dataFolder, form.suggestionsOn());
+    addSender(*form.list, form.rowOfMenu(), blacklist::SenderList::Blacklist, form.dataFolder, form.suggestionsOn());
 }
 
 void addSenderToFriends(TForm1 &form)
 {
-    addSender(*form.list, form.menuRow, blacklist::SenderList::Friends, form.dataFolder, form.suggestionsOn());
+    addSender(*form.list, form.rowOfMenu(), blacklist::SenderList::Friends, form.dataFolder, form.suggestionsOn());
 }
 
-void notSpam(TForm1 &form) { markNotSpam(*form.list, form.menuRow, form.dataFolder, &form, form.scans->display()); }
+void notSpam(TForm1 &form) { markNotSpam(*form.list, form.rowOfMenu(), form.dataFolder, &form, form.scans->display()); }
 
 void addSender(MessageList &list, int row, blacklist::SenderList which, const QString &dataFolder, bool suggestions)
 {

@@ -318,9 +318,19 @@ bool TForm1::focusNextPrevChild(bool next)
 
 bool TForm1::suggestionsOn() const { return CheckBox4->isChecked(); }
 
+int TForm1::rowOfMenu() const
+{
+    return menuRow >= 1 && menuRow < list->rows() && list->uid(menuRow) == m_menuUid
+                   && list->cell(menuRow, MessageList::From) == m_menuSender && !m_menuSender.isEmpty()
+               ? menuRow
+               : 0;
+}
+
 void TForm1::showRowMenu(int row, QPoint globalPos)
 {
     menuRow = row;
+    m_menuSender = list->cell(row, MessageList::From);
+    m_menuUid = list->uid(row);
     // Not exec(): the window's events and timers go on while the menu is open.
     RowMenu->popup(globalPos);
 }

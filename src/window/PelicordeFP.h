@@ -135,6 +135,9 @@ public:
     QMenu *RowMenu;
     QAction *AddToBlacklist1, *AddToFriends1, *NotSpam1;
     int menuRow = 0;
+    // menuRow while it still shows the message the menu was opened on (a scan may have read the
+    // mailbox again meanwhile); 0 otherwise.
+    int rowOfMenu() const;
     // Non-visual parts.
     QMenu *PopupMenu1;
     QAction *Restaurer1, *VerifierMails1, *Quitter1;
@@ -195,6 +198,7 @@ private:
     QSize m_workArea;
     QList<QWidget *> m_tabOrder; // the focus stops, in the design's order
     bool m_showPending = false;
+    QString m_menuSender, m_menuUid; // of menuRow when its menu opened
 };
 
 // The main window of the process (set while one exists).

@@ -908,6 +908,16 @@ private slots:
         QVERIFY(!form->list->isMarked(4));
         QCOMPARE(form->list->tickedBy(4), MessageList::TickedBy::User);
         QTRY_COMPARE(learned(form->dataFolder), std::pair(20, 21));
+
+        // A scan while the menu is open: its row may stand for another message now.
+        w->clickCell(MessageList::Subject, 3, Qt::RightButton);
+        QTRY_VERIFY(form->RowMenu->isVisible());
+        form->RowMenu->hide();
+        dovecot.setMessages({wholeMail(ham(100)), wholeMail(spam(100)), wholeMail(ham(105))});
+        form->BitBtn2Click();
+        const QByteArray blacklist = readBlacklist();
+        form->AddToBlacklist1->trigger();
+        QCOMPARE(readBlacklist(), blacklist);
         QVERIFY(prompter.infos.isEmpty());
     }
 
