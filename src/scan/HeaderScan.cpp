@@ -18,7 +18,6 @@
 #include "mailbox/MessageList.h"
 #include "mailbox/ScanPasses.h"
 #include "protocol/SessionAccount.h"
-#include "learning/LearnedStore.h"
 #include "mailbox/SpamMarking.h"
 #include "scan/ScanController.h"
 #include "scan/SessionSettings.h"
@@ -256,11 +255,10 @@ void scanHeaders(const ScanJob &job)
         return;
     }
 
-    // What was learned, read once a scan: another process (pelicorde-check) may have learned
+    // What was learned, as it stands now: another process (pelicorde-check) may have learned
     // since. A store that cannot be used scores nothing, and the status line says so.
     QString storeProblem;
-    const learning::SpamScorer scorer =
-        learning::LearnedStore(learning::LearnedStore::pathIn(job.dataFolder)).scorer(&storeProblem);
+    const learning::SpamScorer &scorer = job.scans.scorer(job.dataFolder, &storeProblem);
 
     auto session = makeMailboxSession(job.account);
     QString lastHeaderDate;

@@ -8,6 +8,7 @@
 
 #include "core/BlacklistFile.h"
 #include "core/FriendsFile.h"
+#include "core/Options.h"
 #include "support/TestFiles.h"
 
 using namespace blacklist;
@@ -202,6 +203,23 @@ private slots:
     {
         QCOMPARE(QFileInfo(friends::filePath(m_dir.path())).fileName(), QStringLiteral("Liste-amis.txt"));
         QVERIFY(datafiles::isProgramFile(QStringLiteral("Liste-amis.txt")));
+    }
+
+    // The window's options beside the lists: suggestions on unless the file says "=0"; a save
+    // keeps the lines it does not know, and is the program's own file.
+    void optionsKeepOtherLines()
+    {
+        const QString path = options::filePath(m_dir.path());
+        QVERIFY(datafiles::isProgramFile(QFileInfo(path).fileName()));
+        QVERIFY(options::suggestions(m_dir.path()));
+        writeBytes(path, "plus-tard=1\n");
+        QVERIFY(options::setSuggestions(m_dir.path(), false));
+        QCOMPARE(readBytes(path), QByteArray("plus-tard=1\nsuggestions=0\n"));
+        QVERIFY(!options::suggestions(m_dir.path()));
+        QVERIFY(options::setSuggestions(m_dir.path(), true));
+        QCOMPARE(readBytes(path), QByteArray("plus-tard=1\n"));
+        QVERIFY(options::suggestions(m_dir.path()));
+        QFile::remove(path);
     }
 
     void failedSaveLeavesOldFileWhole()
