@@ -42,16 +42,21 @@ const learning::SpamScorer &ScanController::scorer(const QString &dataFolder, QS
     learning::LearnedStore store(path);
     // Read before the scorer: a write in between makes the next scan read it again. The
     // generation starts again with a database made anew (one moved aside, say): the counts
-    // tell that one from the one kept.
-    const std::optional<qint64> generation = store.generation();
-    const std::optional<learning::LearnedTotals> totals = generation ? store.totals() : std::nullopt;
+    // tell that one from the one kept. The first read also tells of a damaged database put aside.
+    QString note;
+    const std::optional<learning::LearnedTotals> totals = store.totals(&note);
+    const std::optional<qint64> generation = totals ? store.generation() : std::nullopt;
     QList<qint64> key;
-    if (totals)
+    if (generation)
         key = {*generation, totals->spam, totals->ham, totals->tokens, totals->messages};
-    if (!key.isEmpty() && path == m_scorerPath && key == m_scorerKey)
+    if (!key.isEmpty() && path == m_scorerPath && key == m_scorerKey) {
+        *problem = note;
         return m_scorer;
+    }
     m_scorer = store.scorer(problem);
+    if (problem->isEmpty())
+        *problem = note;
     m_scorerPath = path;
-    m_scorerKey = problem->isEmpty() ? key : QList<qint64>();
+    m_scorerKey = key;
     return m_scorer;
 }

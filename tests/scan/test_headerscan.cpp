@@ -831,6 +831,25 @@ private slots:
             QVERIFY(cell(1) != cell(3));
     }
 
+    // A damaged database of what was learned stops no scan: it is put aside, the status line
+    // says so in one line, and learning starts again.
+    void damagedLearnedStore()
+    {
+        const QString store = form->dataFolder + QStringLiteral("/Apprentissage.sqlite");
+        QFile damaged(store);
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write(QByteArray(8192, 'x'));
+        damaged.close();
+        dovecot.setMessages({mail("<alice@example.org>", QStringLiteral("Amie"))});
+        pointAtDovecot();
+        form->BitBtn2Click();
+        QCOMPARE(form->list->cell(1, MessageList::Subject), QStringLiteral("Amie"));
+        QVERIFY(prompter.infos.isEmpty());
+        QVERIFY2(statusLine().startsWith(Checked + QStringLiteral(" — Apprentissage : la base était illisible")),
+                 qPrintable(statusLine()));
+        QVERIFY(QFile::exists(store + QStringLiteral(".endommagé")));
+    }
+
     // CheckBox4, by mouse or keyboard, takes the suggestions off the rows at once and back, and
     // the choice is the next window's.
     void suggestionsSwitch()
