@@ -259,7 +259,6 @@ void TForm1::CheckBox3Click()
         QString why;
         if (!autostart::setEnabled(CheckBox3->isChecked(), QCoreApplication::applicationFilePath(), &why)) {
             CheckBox3->setChecked(autostart::enabled());
-        CheckBox4->setChecked(options::suggestions(dataFolder));
             prompter().information(why);
         }
     });
