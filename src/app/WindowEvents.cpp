@@ -128,6 +128,7 @@ void TForm1::FormCreate()
         }
         CheckBox3->setChecked(autostart::enabled());
         CheckBox4->setChecked(options::suggestions(dataFolder));
+        scans->setSuggestions(CheckBox4->isChecked());
         firstShow = true;
     });
 }

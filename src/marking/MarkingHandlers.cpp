@@ -16,6 +16,7 @@
 void switchSuggestions(TForm1 &form)
 {
     const bool on = form.suggestionsOn();
+    form.scans->setSuggestions(on);
     // The rows follow the switch even when it could not be saved: the box says it will not last.
     if (QString why; !options::setSuggestions(form.dataFolder, on, &why))
         prompter().information(why);

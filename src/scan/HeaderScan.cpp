@@ -206,8 +206,7 @@ void endOfScan(const ScanJob &job, int previousCount, const QString &stop)
 // or the one after a deletion) reads them anew.
 ScanJob scanJobOf(TForm1 &form)
 {
-    return {form.accountFields(), form.account(), form.dataFolder, form.check, *form.list, *form.scans,
-            form.suggestionsOn()};
+    return {form.accountFields(), form.account(), form.dataFolder, form.check, *form.list, *form.scans};
 }
 
 void headerScan(TForm1 &form) { scanHeaders(scanJobOf(form)); }
@@ -314,7 +313,7 @@ void scanHeaders(const ScanJob &job)
     session.reset();
 
     try {
-        markingPasses(list, markingLists(job.dataFolder), lastHeaderDate, BlacklistDates::Write, job.suggestions);
+        markingPasses(list, markingLists(job.dataFolder), lastHeaderDate, BlacklistDates::Write, job.scans.suggestions());
     } catch (...) {
         // The marking is a help, not part of reading the mailbox: the scan ends normally.
     }

@@ -36,8 +36,7 @@ struct ScanJob
     QString dataFolder;       // its records, and the blacklist
     CheckState &check;
     MessageList &list;
-    ScanController &scans; // the held scan, and the display the scan shows on
-    bool suggestions = true; // the learned score ticks the rows it suggests
+    ScanController &scans; // the held scan, the display the scan shows on, the suggestions' switch
 };
 
 // The job of a handler, read from the window once.

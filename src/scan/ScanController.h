@@ -34,6 +34,10 @@ public:
     // changed since the last scan (a deletion's lessons, pelicorde-check), since reading it
     // takes the window's thread. *problem: why the store could not be used.
     const learning::SpamScorer &scorer(const QString &dataFolder, QString *problem);
+    // Whether the scans tick what the score suggests: read when a scan marks its rows, so that
+    // a switch during a scan holds for it.
+    void setSuggestions(bool on) { m_suggestions = on; }
+    bool suggestions() const { return m_suggestions; }
 
 signals:
     // The held scan, or the one deferred until the running operation ended, is due: the window
@@ -43,6 +47,7 @@ signals:
 private:
     std::unique_ptr<ScanDisplay> m_display;
     QTimer m_loginDelay;
+    bool m_suggestions = true;
     learning::SpamScorer m_scorer;
     QString m_scorerPath;
     QList<qint64> m_scorerKey; // the store's generation and counts when m_scorer was read
