@@ -205,14 +205,7 @@ void TForm1::BitBtn1Click() { guarded([this] { saveAccount(*this); }); }
 void TForm1::ComboBox1DropDown() { guarded([this] { listAccounts(*this); }); }
 void TForm1::ComboBox1Change() { guarded([this] { chooseAccount(*this); }); }
 void TForm1::Edit4Change() { guarded([this] { portChanged(*this); }); }
-void TForm1::BitBtn7Click()
-{
-    guarded([this] {
-        if (Form2)
-            connect(Form2, &TForm2::saved, this, &TForm1::Form2Saved, Qt::UniqueConnection);
-        openBlacklistEditor(*this);
-    });
-}
+void TForm1::BitBtn7Click() { guarded([this] { openBlacklistEditor(*this); }); }
 void TForm1::BitBtn2Click() { guarded([this] { headerScan(*this); }); }
 
 void TForm1::SG1DrawCell(QPainter *painter, QRect rect, int column, int row)
@@ -272,15 +265,7 @@ void TForm1::CheckBox3Click()
     });
 }
 void TForm1::CheckBox4Click() { guarded([this] { switchSuggestions(*this); }); }
-void TForm1::BitBtn9Click()
-{
-    guarded([this] {
-        if (Form2)
-            connect(Form2, &TForm2::saved, this, &TForm1::Form2Saved, Qt::UniqueConnection);
-        openFriendsEditor(*this);
-    });
-}
-void TForm1::Form2Saved() { guarded([this] { listsEdited(*this); }); }
+void TForm1::BitBtn9Click() { guarded([this] { openFriendsEditor(*this); }); }
 void TForm1::AddToBlacklist1Click() { guarded([this] { addSenderToBlacklist(*this); }); }
 void TForm1::AddToFriends1Click() { guarded([this] { addSenderToFriends(*this); }); }
 void TForm1::NotSpam1Click() { guarded([this] { notSpam(*this); }); }

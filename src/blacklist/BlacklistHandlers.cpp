@@ -52,8 +52,6 @@ void saveBlacklistAndClose(TForm2 &form)
             prompter().information(why);
         else
             prompter().beep();
-    } else {
-        emit form.saved(path);
     }
     form.hide();
 }

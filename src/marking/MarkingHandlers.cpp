@@ -29,8 +29,6 @@ void openFriendsEditor(TForm1 &form)
         openEditor(*Form2, friends::filePath(form.dataFolder), blacklist::SenderList::Friends);
 }
 
-void listsEdited(TForm1 &form) { remark(*form.list, markingLists(form.dataFolder), form.suggestionsOn()); }
-
 void addSenderToBlacklist(TForm1 &form)
 {
     addSender(*form.list, form.rowOfMenu(), blacklist::SenderList::Blacklist, form.dataFolder, form.suggestionsOn());

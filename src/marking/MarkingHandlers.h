@@ -14,7 +14,6 @@ class TForm1;
 // The handlers of the marks given from the list itself and of the suggestions' switch.
 void switchSuggestions(TForm1 &form);  // CheckBox4: saved, and the rows marked again at once
 void openFriendsEditor(TForm1 &form);  // BitBtn9: the friends list in the blacklist's editor
-void listsEdited(TForm1 &form);        // TForm2 saved a list: the rows marked again at once
 void addSenderToBlacklist(TForm1 &form); // RowMenu, for the row it was opened on
 void addSenderToFriends(TForm1 &form);
 void notSpam(TForm1 &form);

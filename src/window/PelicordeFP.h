@@ -177,7 +177,6 @@ public slots:
     void AddToBlacklist1Click();
     void AddToFriends1Click();
     void NotSpam1Click();
-    void Form2Saved(); // a list saved in the editor: the rows marked again
 
 signals:
     // The window was closed: the process ends.

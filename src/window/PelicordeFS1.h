@@ -37,10 +37,6 @@ public:
     // Memo1's text as typed, non-breaking spaces (byte 0xA0) kept as such.
     QString text() const;
 
-signals:
-    // The list was saved at path: the main window marks its rows again.
-    void saved(const QString &path);
-
 public slots:
     void BitBtn1Click();
     void BitBtn2Click();
