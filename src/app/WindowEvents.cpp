@@ -22,8 +22,10 @@
 #include "core/Autostart.h"
 #include "core/Error.h"
 #include "core/Folders.h"
+#include "core/Options.h"
 #include "core/Prompter.h"
 #include "deletion/Deletion.h"
+#include "marking/MarkingHandlers.h"
 #include "mailbox/MessageList.h"
 #include "preview/PreviewHandlers.h"
 #include "scan/HeaderScan.h"
@@ -90,6 +92,11 @@ void TForm1::connectHandlers()
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, &TForm1::Quitter1Click);
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TForm1::AProposClick);
     connect(CheckBox3, &QCheckBox::clicked, this, &TForm1::CheckBox3Click);
+    connect(CheckBox4, &QCheckBox::clicked, this, &TForm1::CheckBox4Click);
+    connect(BitBtn9, &QPushButton::clicked, this, &TForm1::BitBtn9Click);
+    connect(AddToBlacklist1, &QAction::triggered, this, &TForm1::AddToBlacklist1Click);
+    connect(AddToFriends1, &QAction::triggered, this, &TForm1::AddToFriends1Click);
+    connect(NotSpam1, &QAction::triggered, this, &TForm1::NotSpam1Click);
     // After the handlers: Edit4's own handler has applied the TLS rule when this tells.
     for (QLineEdit *field : {Edit3, Edit4, Edit15, Edit16})
         connect(field, &QLineEdit::textChanged, this, &TForm1::accountEdited);
@@ -120,6 +127,8 @@ void TForm1::FormCreate()
             scaling::keepCaptionsWhole(designOrder());
         }
         CheckBox3->setChecked(autostart::enabled());
+        CheckBox4->setChecked(options::suggestions(dataFolder));
+        scans->setSuggestions(CheckBox4->isChecked());
         firstShow = true;
     });
 }
@@ -204,11 +213,17 @@ void TForm1::SG1DrawCell(QPainter *painter, QRect rect, int column, int row)
     guarded([&] { drawMarkCell(*SG1, *painter, rect, column, row); });
 }
 
-// Any button acts as the left one.
-void TForm1::SG1MouseUp(Qt::MouseButton, QPoint pos)
+// Any button acts as the left one, but that the right one over a row's texts opens its menu.
+void TForm1::SG1MouseUp(Qt::MouseButton button, QPoint pos)
 {
     guarded([&] {
         const QPoint cell = SG1->mouseCoord(pos);
+        if (button == Qt::RightButton && cell.y() >= 1 && cell.x() >= 0 && cell.x() < MessageList::Attachments
+            && !list->cell(cell.y(), MessageList::From).isEmpty()) {
+            currentRow = cell.y();
+            showRowMenu(cell.y(), SG1->mapToGlobal(pos));
+            return;
+        }
         listMouseUp(*this, cell.x(), cell.y());
     });
 }
@@ -216,8 +231,16 @@ void TForm1::SG1MouseUp(Qt::MouseButton, QPoint pos)
 void TForm1::SG1KeyDown(int key)
 {
     guarded([&] {
-        if (const QModelIndex current = SG1->currentIndex(); current.isValid())
-            listKeyDown(*this, key, current.row() + 1);
+        const QModelIndex current = SG1->currentIndex();
+        if (!current.isValid())
+            return;
+        const int row = current.row() + 1;
+        if (key == Qt::Key_Menu) {
+            if (!list->cell(row, MessageList::From).isEmpty())
+                showRowMenu(row, SG1->mapToGlobal(SG1->cellRect(MessageList::From, row).center()));
+            return;
+        }
+        listKeyDown(*this, key, row);
     });
 }
 
@@ -241,6 +264,11 @@ void TForm1::CheckBox3Click()
         }
     });
 }
+void TForm1::CheckBox4Click() { guarded([this] { switchSuggestions(*this); }); }
+void TForm1::BitBtn9Click() { guarded([this] { openFriendsEditor(*this); }); }
+void TForm1::AddToBlacklist1Click() { guarded([this] { addSenderToBlacklist(*this); }); }
+void TForm1::AddToFriends1Click() { guarded([this] { addSenderToFriends(*this); }); }
+void TForm1::NotSpam1Click() { guarded([this] { notSpam(*this); }); }
 void TForm1::Timer1Timer() { guarded([this] { blinkTick(*this); }); }
 void TForm1::Timer2Timer() { guarded([this] { periodicTick(*this); }); }
 

@@ -16,13 +16,15 @@ void openBlacklistEditor(TForm1 &form)
         openEditor(*Form2, blacklist::filePath(form.dataFolder));
 }
 
-void openEditor(TForm2 &editor, const QString &path)
+void openEditor(TForm2 &editor, const QString &path, blacklist::SenderList which)
 {
     // Shown before the file is read, so the editor opens even when the file cannot be.
     editor.present();
     editor.path = path;
     QString why;
-    const std::optional<QString> text = blacklist::loadEditorText(path, &why);
+    const std::optional<QString> text = blacklist::loadEditorText(path, &why, which);
+    editor.setWindowTitle(which == blacklist::SenderList::Friends ? QStringLiteral("Pelicorde : Liste des amis")
+                                                                  : QStringLiteral("Pelicorde : Liste noire"));
     editor.setUnsavable(why);
     if (!why.isEmpty()) {
         prompter().information(why);

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <algorithm>
 
 #include "core/Ansi.h"
 #include "core/Folders.h"
@@ -102,7 +103,7 @@ QByteArray bytesFromText(const QString &text, const QString &loadedText)
     return out;
 }
 
-std::optional<QString> loadEditorText(const QString &path, QString *why)
+std::optional<QString> loadEditorText(const QString &path, QString *why, SenderList list)
 {
     if (!files::entryExists(path))
         return std::nullopt;
@@ -118,15 +119,46 @@ std::optional<QString> loadEditorText(const QString &path, QString *why)
     else
         cause = QStringLiteral("le système en refuse la lecture");
     if (why)
-        *why = QStringLiteral("La liste noire %1 n'a pas pu être lue : %2.\nElle ne peut pas être modifiée ici, "
+        *why = QStringLiteral("%1 %2 n'a pas pu être lue : %3.\nElle ne peut pas être modifiée ici, "
                               "et rien n'y sera écrit.")
-                   .arg(path, cause);
+                   .arg(list == SenderList::Friends ? QStringLiteral("La liste d'amis") : QStringLiteral("La liste noire"),
+                        path, cause);
     return std::nullopt;
 }
 
 bool saveEditorText(const QString &path, const QString &text, const QString &loadedText, QString *why)
 {
     return files::writePrivate(path, bytesFromText(text, loadedText), why);
+}
+
+bool addPattern(const QString &path, const QString &pattern, SenderList list, QString *why)
+{
+    const QString name = list == SenderList::Friends ? QStringLiteral("la liste d'amis") : QStringLiteral("la liste noire");
+    const bool breaks = std::any_of(pattern.begin(), pattern.end(), [](QChar c) { return c == u'\t' || isLineBreak(c); });
+    if (pattern.isEmpty() || breaks || pattern.contains(QChar(kNulSymbol)) || ansi::toUnicode(ansi::fromUnicode(pattern)) != pattern) {
+        if (why)
+            *why = QStringLiteral("« %1 » ne peut pas être ajouté à %2 : un motif ne peut être vide ni contenir de "
+                                  "tabulation, de saut de ligne ou de caractère hors de Windows-1252.")
+                       .arg(pattern, name);
+        return false;
+    }
+    QString loaded;
+    if (files::entryExists(path)) {
+        const std::optional<QString> text = loadEditorText(path, why, list);
+        if (!text)
+            return false;
+        loaded = *text;
+    }
+    bool present = false;
+    forEachLine(loaded, [&](qsizetype start, qsizetype end) {
+        present = present || QStringView(loaded).sliced(start, end - start).split(u'\t').front() == pattern;
+    });
+    if (present)
+        return true;
+    QString text = loaded;
+    if (!text.isEmpty() && !isLineBreak(text.back()))
+        text += u'\n';
+    return saveEditorText(path, text + pattern, loaded, why);
 }
 
 } // namespace blacklist

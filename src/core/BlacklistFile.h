@@ -10,8 +10,12 @@
 // The blacklist file "Liste-noire.txt": one entry per line, pattern, TAB, 10-byte last-match
 // date ("00/00/0000" until the entry first catches a sender), CR LF; Windows-1252.
 // These are the editor's load and save; the scan's in-place date update is in
-// mailbox/SpamMarking.h.
+// mailbox/SpamMarking.h. The friends list (core/FriendsFile.h) has the same format and the
+// same editor, through the same functions.
 namespace blacklist {
+
+// Which of the two lists of senders a file is, for the texts that name it.
+enum class SenderList { Blacklist, Friends };
 
 inline constexpr const char *kFileName = datafiles::kBlacklist;
 inline constexpr char kPlaceholderDate[] = "00/00/0000";
@@ -53,7 +57,8 @@ QByteArray bytesFromText(const QString &text, const QString &loadedText = {});
 // writes), or something stands there that cannot be read as the blacklist (*why, in French,
 // naming the file and the cause: a link, a device, a FIFO, a folder, a file over kMaxFileSize,
 // one the system refuses to read). The editor must then not save over it.
-std::optional<QString> loadEditorText(const QString &path, QString *why = nullptr);
+std::optional<QString> loadEditorText(const QString &path, QString *why = nullptr,
+                                      SenderList list = SenderList::Blacklist);
 
 // Take the memo's text with document()->toRawText(): toPlainText() turns non-breaking spaces
 // (byte 0xA0) into spaces, which would change patterns on a mere load and save.
@@ -62,5 +67,14 @@ std::optional<QString> loadEditorText(const QString &path, QString *why = nullpt
 // the old file, if any, is whole, and *why says why.
 bool saveEditorText(const QString &path, const QString &text, const QString &loadedText = {},
                     QString *why = nullptr);
+
+// Adds pattern as the list's last entry, its date the placeholder: the file is written as the
+// editor saves it once the user has typed pattern on a line of its own at the end of the text
+// it loaded (a missing file is created). Nothing is written when an entry holds the pattern
+// already (true), nor when the file cannot be loaded as the editor would (false, *why as
+// loadEditorText says) or the pattern has no place in the file: empty, or holding a TAB, a
+// line break or a character outside Windows-1252 (false, *why in French).
+bool addPattern(const QString &path, const QString &pattern, SenderList list = SenderList::Blacklist,
+                QString *why = nullptr);
 
 } // namespace blacklist

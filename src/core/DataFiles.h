@@ -7,9 +7,13 @@
 namespace datafiles {
 
 inline constexpr char kBlacklist[] = "Liste-noire.txt";
+// The senders never ticked, in the blacklist's format.
+inline constexpr char kFriends[] = "Liste-amis.txt";
 inline constexpr char kCertificates[] = "Certificats.txt";
 inline constexpr char kEncryptedServers[] = "Serveurs-chiffres.txt";
 inline constexpr char kCheckSeen[] = "pelicorde-check.uid";
+// The window's options that outlive it (core/Options.h).
+inline constexpr char kOptions[] = "Options.txt";
 // The learned score's SQLite database. SQLite also reads the files it keeps beside it (the
 // write-ahead log, its index, a rollback journal): a saved attachment must take none of those
 // names either, or its bytes would be read as learned counts.
@@ -23,7 +27,7 @@ inline constexpr char kAccountSuffix[] = ".adr";
 // does: letter case counts, but for the account suffix, which the list takes in any case).
 inline bool isProgramFile(const QString &name)
 {
-    for (const char *fixed : {kBlacklist, kCertificates, kEncryptedServers, kCheckSeen, kLearning})
+    for (const char *fixed : {kBlacklist, kFriends, kCertificates, kEncryptedServers, kCheckSeen, kOptions, kLearning})
         if (name == QLatin1String(fixed))
             return true;
     for (const char *suffix : kLearningCompanions)

@@ -9,7 +9,9 @@
 #include "mailbox/MailboxSession.h"
 #include "mailbox/MessageList.h"
 #include "scan/HeaderScan.h"
+#include "scan/ScanController.h"
 #include "scan/SessionSettings.h"
+#include "marking/MarkingHandlers.h"
 #include "window/PelicordeFP.h"
 
 namespace {
@@ -27,7 +29,7 @@ const QString ExpungeUnsupportedText = QStringLiteral(
 
 // The warning says what will become of the messages, as the scan (or the server, asked before
 // the warning) found the mailbox.
-QString warningText(const Removal &removal)
+QString removalText(const Removal &removal)
 {
     if (removal.kind == Removal::Kind::Destroy)
         return QStringLiteral("Attention :\n\nCette suppression des messages sur le serveur est "
@@ -38,6 +40,21 @@ QString warningText(const Removal &removal)
             .arg(removal.folder);
     return QStringLiteral("Attention :\n\nLes messages cochés seront supprimés définitivement du serveur : "
                           "cette suppression est irréversible.\n\nVoulez-vous continuer ?");
+}
+
+// Suggestions are deleted as any tick: the user is told how many there are before saying yes.
+QString suggestionsText(const MessageList &list)
+{
+    const int suggested = list.suggestionCount();
+    if (suggested == 0)
+        return {};
+    int ticked = 0;
+    for (int r = 1; r < list.rows(); ++r)
+        ticked += list.isMarked(r) ? 1 : 0;
+    return suggested == 1 ? QStringLiteral("Dont 1 des %1 messages cochés suggéré par le score appris.").arg(ticked)
+                          : QStringLiteral("Dont %1 des %2 messages cochés suggérés par le score appris.")
+                                .arg(suggested)
+                                .arg(ticked);
 }
 
 // The window was closed during the run: the session is dropped without being ended, so none of
@@ -51,9 +68,10 @@ void throwIfAbandoned()
 // Removes the marked rows that still stand for the same message on the server, each row that
 // does not saying so in its box as it is found, then ends the session (opened first unless open)
 // so that the removals take effect. Throws on any failure; the caller then drops the session
-// without ending it. changed: the mailbox may have changed.
+// without ending it. changed: the mailbox may have changed; kept: the ticked rows the server
+// had changed or refused to remove.
 void deleteRows(MailboxSession &session, bool open, const MailAccount &account, const QString &dataFolder,
-                const MessageList &list, const Removal &removal, bool &changed)
+                const MessageList &list, const Removal &removal, bool &changed, QList<int> &kept)
 {
     if (!open)
         openSession(session, account, dataFolder, MailboxSession::Access::Change);
@@ -65,8 +83,14 @@ void deleteRows(MailboxSession &session, bool open, const MailAccount &account, 
         if (list.isMarked(r))
             rows << RemovalRow{r, list.uid(r), list.cell(r, MessageList::Subject)};
     RemovalEvents events;
-    events.changed = [](const RemovalRow &) { prompter().information(ChangedText); };
-    events.refused = [](const RemovalRow &) { prompter().information(RefusedText); };
+    events.changed = [&kept](const RemovalRow &row) {
+        kept << row.number;
+        prompter().information(ChangedText);
+    };
+    events.refused = [&kept](const RemovalRow &row) {
+        kept << row.number;
+        prompter().information(RefusedText);
+    };
     events.between = [] {
         pumpEvents();
         throwIfAbandoned();
@@ -94,8 +118,13 @@ QString stoppedText(const RemovalFailed &e, const MessageList &list, const Remov
 
 void deleteMarked(TForm1 &form)
 {
+    // Taken before the scan that follows reads the rows again; learned meanwhile, off the window.
+    QList<learning::Lesson> lessons;
+    const DeletionRun run = deleteMarkedRows(form.account(), form.dataFolder, *form.list, &lessons);
+    if (!lessons.isEmpty())
+        learnLessons(form.dataFolder, lessons, &form, form.scans->display());
     // The scan that follows reads the fields again: it is a scan of its own.
-    switch (deleteMarkedRows(form.account(), form.dataFolder, *form.list)) {
+    switch (run) {
     case DeletionRun::NotRun:
         break;
     case DeletionRun::Kept:
@@ -107,7 +136,18 @@ void deleteMarked(TForm1 &form)
     }
 }
 
-DeletionRun deleteMarkedRows(const MailAccount &account, const QString &dataFolder, const MessageList &list)
+QString deletionWarning(const MessageList &list, const Removal &removal)
+{
+    const QString suggested = suggestionsText(list);
+    if (suggested.isEmpty())
+        return removalText(removal);
+    const QString text = removalText(removal);
+    const QString question = QStringLiteral("\n\nVoulez-vous continuer ?");
+    return text.left(text.size() - question.size()) + QStringLiteral("\n\n") + suggested + question;
+}
+
+DeletionRun deleteMarkedRows(const MailAccount &account, const QString &dataFolder, const MessageList &list,
+                             QList<learning::Lesson> *lessons)
 {
     if (refusedWhileBusy() || refusedForAnotherAccount(list, account))
         return DeletionRun::NotRun;
@@ -134,11 +174,14 @@ DeletionRun deleteMarkedRows(const MailAccount &account, const QString &dataFold
         return DeletionRun::NotRun;
     }
     bool changed = false;
-    if (!prompter().question(warningText(removal)))
+    if (!prompter().question(deletionWarning(list, removal)))
         return DeletionRun::NotRun;
     QString failure;
+    QList<int> kept; // ticked rows the server had changed or refused to remove
     try {
-        deleteRows(*session, open, account, dataFolder, list, removal, changed);
+        deleteRows(*session, open, account, dataFolder, list, removal, changed, kept);
+        if (lessons)
+            *lessons = list.lessonsAfterDeletion(kept);
     } catch (const MailboxChanged &) {
         failure = ChangedText + NothingRemovedText;
     } catch (const ExpungeUnsupported &) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <utility>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -1498,19 +1499,30 @@ QStringList headerTokenTexts(QByteArrayView header)
 
 QByteArray headerId(QByteArrayView header)
 {
-    QByteArray kept;
-    kept.reserve(header.size());
+    return headerIdText(headerIdValue(header));
+}
+
+QByteArray headerIdText(quint64 value)
+{
+    return 'h' + QByteArray::number(value, 16).rightJustified(16, '0');
+}
+
+quint64 headerIdValue(QByteArrayView header)
+{
+    // A scan computes one per row: the buffer is reused.
+    thread_local std::string kept;
+    kept.clear();
     forEachField(header, [&](const char *nb, const char *ne, Span value) {
         if (receivingSide(hashOf<true>(nb, std::size_t(std::min<std::ptrdiff_t>(ne - nb, 64)))))
             return;
         const Span v = trimmed(value.b, value.e);
-        kept.append(nb, ne - nb).append(':');
+        kept.append(nb, std::size_t(ne - nb)).append(1, ':');
         for (const char *p = v.b; p < v.e; ++p)
             if (*p != '\r')
-                kept.append(*p);
-        kept.append('\n');
+                kept.push_back(*p);
+        kept.push_back('\n');
     });
-    return 'h' + QByteArray::number(hashBytes(kept), 16).rightJustified(16, '0');
+    return hashBytes(QByteArrayView(kept.data(), qsizetype(kept.size())));
 }
 
 } // namespace learning

@@ -77,5 +77,8 @@ QStringList headerTokenTexts(QByteArrayView header);
 // mail store adds, and what follows it; the same for the copy a server sends and the copy in
 // a mailbox file. "h" followed by 16 hexadecimal digits.
 QByteArray headerId(QByteArrayView header);
+// The same id as a number, kept by a list of many rows, and its text again.
+quint64 headerIdValue(QByteArrayView header);
+QByteArray headerIdText(quint64 value);
 
 } // namespace learning

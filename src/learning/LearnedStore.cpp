@@ -242,7 +242,8 @@ bool learnChunk(QSqlDatabase &db, const QList<Lesson> &lessons, const StoreLimit
             ++out.unchanged;
             continue;
         }
-        for (const Token t : headerTokenList(lesson.header)) {
+        const std::vector<Token> tokens = lesson.tokens.empty() ? headerTokenList(lesson.header) : lesson.tokens;
+        for (const Token t : tokens) {
             if (!known) {
                 ok = addToken(t, spam);
             } else {
@@ -450,6 +451,12 @@ SpamScorer LearnedStore::scorer(QString *problem, const ScoreSettings &settings)
             while (ok && q.next())
                 counts.push_back({static_cast<Token>(q.value(0).toLongLong()), quint32(q.value(1).toUInt()),
                                   quint32(q.value(2).toUInt())});
+            // Which messages were learned, so that a scan keeps back only what would change.
+            std::vector<Token> spamIds, hamIds;
+            if (ok && !q.lastError().isValid())
+                ok = q.exec(QStringLiteral("SELECT id, spam FROM messages"));
+            while (ok && q.next())
+                (q.value(1).toInt() ? spamIds : hamIds).push_back(static_cast<Token>(q.value(0).toLongLong()));
             // A damaged page shows while the rows are read.
             if (ok && q.lastError().isValid())
                 ok = false;
@@ -459,6 +466,7 @@ SpamScorer LearnedStore::scorer(QString *problem, const ScoreSettings &settings)
             if (!finish(db, ok, error))
                 return false;
             result = SpamScorer(spam, ham, counts, settings);
+            result.setLearnedMessages(std::move(spamIds), std::move(hamIds));
             return true;
         },
         problem);

@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "learning/SpamScore.h"
 
@@ -22,15 +24,20 @@ class QObject;
 // learned. Either way a one-line problem tells it for the status line; nothing throws.
 namespace learning {
 
-enum class Verdict { Ham = 0, Spam = 1 };
-
 // One message to learn: its id (the same id each time the same message is learned, such as
 // the account and the server's unique id, or headerId()), its header block, and which way.
+// A list that keeps the tokens of its rows rather than their headers gives those instead.
 struct Lesson
 {
+    Lesson() = default;
+    Lesson(QByteArray id, QByteArray header, Verdict verdict, std::vector<Token> tokens = {})
+        : id(std::move(id)), header(std::move(header)), verdict(verdict), tokens(std::move(tokens))
+    {
+    }
     QByteArray id;
     QByteArray header;
     Verdict verdict = Verdict::Ham;
+    std::vector<Token> tokens; // when not empty, learned instead of the header's tokens
 };
 
 struct LearnOutcome

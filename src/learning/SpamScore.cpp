@@ -120,6 +120,13 @@ SpamScore SpamScorer::score(QByteArrayView header) const
         return {};
     thread_local TokenSet tokens;
     headerTokens(header, tokens);
+    return score(tokens);
+}
+
+SpamScore SpamScorer::score(const TokenSet &tokens) const
+{
+    if (m_used == 0)
+        return {};
     double lnF = 0, ln1MinusF = 0;
     int n = 0;
     const Slot *table = m_slots.data();
@@ -145,6 +152,24 @@ SpamScore SpamScorer::score(QByteArrayView header) const
         }
     }
     return fisher(lnF, ln1MinusF, n);
+}
+
+void SpamScorer::setLearnedMessages(std::vector<Token> spam, std::vector<Token> ham)
+{
+    std::sort(spam.begin(), spam.end());
+    std::sort(ham.begin(), ham.end());
+    m_spamIds = std::move(spam);
+    m_hamIds = std::move(ham);
+}
+
+std::optional<Verdict> SpamScorer::learnedAs(QByteArrayView id) const
+{
+    const Token key = hashBytes(id);
+    if (std::binary_search(m_spamIds.begin(), m_spamIds.end(), key))
+        return Verdict::Spam;
+    if (std::binary_search(m_hamIds.begin(), m_hamIds.end(), key))
+        return Verdict::Ham;
+    return std::nullopt;
 }
 
 bool isSuggested(const SpamScore &score, int spamLearned, int hamLearned)

@@ -2,6 +2,7 @@
 #pragma once
 #include <QByteArrayView>
 #include <QString>
+#include <optional>
 #include <vector>
 
 #include "learning/HeaderTokens.h"
@@ -12,6 +13,8 @@
 // tokens' probabilities combined with Fisher's method (the chi-square of -2 ln of their
 // product), once for the spam side and once for the legitimate side.
 namespace learning {
+
+enum class Verdict { Ham = 0, Spam = 1 };
 
 // How many learned messages of each kind held a token.
 struct TokenCount
@@ -66,14 +69,24 @@ public:
     SpamScorer(int spamMessages, int hamMessages, const std::vector<TokenCount> &counts,
                const ScoreSettings &settings = {});
 
-    // The score of a header block (see headerTokens).
+    // The score of a header block (see headerTokens), or of its tokens read already.
     SpamScore score(QByteArrayView header) const;
+    SpamScore score(const TokenSet &tokens) const;
+
+    // Which way the message of this id (Lesson::id) had been learned when the scorer was loaded:
+    // a scan then keeps back only what would change the store.
+    std::optional<Verdict> learnedAs(QByteArrayView id) const;
+    // The learned messages, by the hash of their id (hashBytes(Lesson::id)).
+    void setLearnedMessages(std::vector<Token> spam, std::vector<Token> ham);
 
     int spamLearned() const { return m_spam; }
     int hamLearned() const { return m_ham; }
     // Tokens kept (those that say something), and the bytes they take.
     qsizetype tokenCount() const { return m_used; }
-    qsizetype memoryBytes() const { return qsizetype(m_slots.size() * sizeof(Slot)); }
+    qsizetype memoryBytes() const
+    {
+        return qsizetype(m_slots.size() * sizeof(Slot) + (m_spamIds.size() + m_hamIds.size()) * sizeof(Token));
+    }
 
 private:
     struct Slot
@@ -85,6 +98,7 @@ private:
     std::vector<Slot> m_slots; // open addressing, a power of two in size
     quint64 m_mask = 0;
     qsizetype m_used = 0;
+    std::vector<Token> m_spamIds, m_hamIds; // sorted
     int m_spam = 0;
     int m_ham = 0;
 };

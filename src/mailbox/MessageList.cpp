@@ -87,7 +87,7 @@ unsigned char *putLength(unsigned char *p, qsizetype length)
 
 } // namespace
 
-MessageList::MessageList(QObject *parent) : QAbstractTableModel(parent), m_rows(2) {}
+MessageList::MessageList(QObject *parent) : QAbstractTableModel(parent), m_rows(2), m_tickedBy(2) {}
 
 MessageList::~MessageList() = default;
 
@@ -99,12 +99,16 @@ void MessageList::setRows(int n)
         return;
     if (n < old) {
         beginRemoveRows({}, n - 1, old - 2);
+        for (int r = n; r < old; ++r)
+            forgetRow(r);
         m_rows.resize(n);
+        m_tickedBy.resize(n);
         m_uids.resize(std::min<std::size_t>(m_uids.size(), std::size_t(n)));
         endRemoveRows();
     } else {
         beginInsertRows({}, old - 1, n - 2);
         m_rows.resize(n);
+        m_tickedBy.resize(n);
         endInsertRows();
     }
 }
@@ -220,6 +224,12 @@ void MessageList::setCell(int row, int column, const QString &fullText)
 {
     if (row < 0 || row >= rows() || column < 0 || column >= ColumnCount)
         return;
+    // Only the marking ticks through setTick(): this is the user's tick or untick.
+    if (column == Mark && row >= 1 && m_tickedBy[row] != TickedBy::User) {
+        m_tickedBy[row] = TickedBy::User;
+        if (cellIs(row, Mark, fullText))
+            changed(row, Mark, Mark);
+    }
     // A text within the cap is read in place: no copy of it.
     const QString cut = fullText.size() > MaxCellLength ? kept(fullText) : QString();
     const QStringView view = fullText.size() > MaxCellLength ? QStringView(cut) : QStringView(fullText);
@@ -248,6 +258,8 @@ void MessageList::setCells(int row, int firstColumn, std::initializer_list<QStri
             }
             ++count;
         }
+    if (firstColumn <= Mark && firstColumn + count > Mark)
+        m_tickedBy[row] = TickedBy::User;
     const unsigned changed = write(row, firstColumn, views, count);
     if (!changed)
         return;
@@ -297,11 +309,19 @@ void MessageList::setUid(int row, const QString &uid)
     m_uids[row] = uid;
 }
 
+void MessageList::forgetRow(int row)
+{
+    m_tickedBy[row] = TickedBy::Nobody;
+    if (m_scores)
+        m_scores->forget(row);
+}
+
 void MessageList::clearRow(int row)
 {
     if (row < 1 || row >= rows())
         return;
     m_rows[row].reset();
+    forgetRow(row);
     if (std::size_t(row) < m_uids.size())
         m_uids[row].clear();
     emit dataChanged(indexOf(row, 0), indexOf(row, ColumnCount - 1));
@@ -311,6 +331,8 @@ void MessageList::clearDataRows()
 {
     for (int r = 1; r < rows(); ++r)
         m_rows[r].reset();
+    std::fill(m_tickedBy.begin(), m_tickedBy.end(), TickedBy::Nobody);
+    m_scores.reset();
     m_uids.resize(std::min<std::size_t>(m_uids.size(), 1));
     if (rows() > 1)
         emit dataChanged(indexOf(1, 0), indexOf(rows() - 1, ColumnCount - 1));
@@ -328,9 +350,102 @@ int MessageList::columnCount(const QModelIndex &parent) const
 
 QVariant MessageList::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || role != Qt::DisplayRole)
+    if (!index.isValid())
         return {};
-    return cell(index.row() + 1, index.column());
+    if (role == Qt::DisplayRole)
+        return cell(index.row() + 1, index.column());
+    if (index.column() != Mark)
+        return {};
+    if (role == SuggestionRole)
+        return isSuggestion(index.row() + 1);
+    if (role == Qt::ToolTipRole && isScored(index.row() + 1))
+        return scoreTip(index.row() + 1);
+    return {};
+}
+
+void MessageList::setTick(int row, TickedBy by)
+{
+    if (row < 1 || row >= rows() || by == TickedBy::User)
+        return;
+    const bool tick = by != TickedBy::Nobody;
+    const bool same = cellIs(row, Mark, tick ? u"1" : u"");
+    const bool moved = m_tickedBy[row] != by;
+    m_tickedBy[row] = by;
+    if (!same) {
+        const QString text = tick ? QStringLiteral("1") : QString();
+        const QStringView view(text);
+        if (write(row, Mark, &view, 1))
+            changed(row, Mark, Mark);
+    } else if (moved) {
+        changed(row, Mark, Mark);
+    }
+}
+
+int MessageList::suggestionCount() const
+{
+    int n = 0;
+    for (int r = 1; r < rows(); ++r)
+        n += isSuggestion(r) ? 1 : 0;
+    return n;
+}
+
+void MessageList::setScores(std::unique_ptr<RowScores> scores)
+{
+    m_scores = std::move(scores);
+}
+
+std::optional<learning::SpamScore> MessageList::score(int row) const
+{
+    const RowScores::Row *at = scoreRow(row);
+    return at ? std::optional(at->score()) : std::nullopt;
+}
+
+bool MessageList::scoreSuggests(int row) const
+{
+    const RowScores::Row *at = scoreRow(row);
+    return at && learning::isSuggested(at->score(), m_scores->spamLearned, m_scores->hamLearned);
+}
+
+QString MessageList::scoreTip(int row) const
+{
+    const RowScores::Row *at = scoreRow(row);
+    return at ? learning::explanation(at->score(), m_scores->spamLearned, m_scores->hamLearned) : QString();
+}
+
+std::optional<learning::Lesson> MessageList::lesson(int row, learning::Verdict verdict) const
+{
+    const RowScores::Row *at = scoreRow(row);
+    if (!at || at->tokens == 0)
+        return std::nullopt;
+    return learning::Lesson{learning::headerIdText(at->id), {}, verdict, m_scores->tokensOf(row)};
+}
+
+QList<learning::Lesson> MessageList::lessonsAfterDeletion(const QList<int> &notRemoved) const
+{
+    QList<learning::Lesson> lessons;
+    if (!m_scores)
+        return lessons;
+    std::vector<char> left(std::size_t(rows()), 0);
+    for (const int r : notRemoved)
+        if (r >= 1 && r < rows())
+            left[std::size_t(r)] = 1;
+    int legitimate = 0;
+    // The newest rows last on the server: read from the end, so the bound keeps the newest.
+    for (int r = rows() - 1; r >= 1; --r) {
+        const RowScores::Row *at = scoreRow(r);
+        if (!at || left[std::size_t(r)])
+            continue;
+        const learning::Verdict verdict = isMarked(r) ? learning::Verdict::Spam : learning::Verdict::Ham;
+        if (at->learned == qint8(verdict))
+            continue;
+        if (verdict == learning::Verdict::Ham && legitimate >= kMaxLegitimateLessons)
+            continue;
+        if (std::optional<learning::Lesson> l = lesson(r, verdict)) {
+            legitimate += verdict == learning::Verdict::Ham ? 1 : 0;
+            lessons << std::move(*l);
+        }
+    }
+    return lessons;
 }
 
 QVariant MessageList::headerData(int section, Qt::Orientation orientation, int role) const

@@ -6,9 +6,12 @@
 #include <QStringView>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "learning/LearnedStore.h"
 #include "mailbox/Removal.h"
+#include "mailbox/RowScores.h"
 
 // The message list behind SG1, in the program's own numbering: row 0 holds the captions,
 // row r (1..N) the message that had number r on the server at the last scan. Seven text
@@ -16,12 +19,24 @@
 // (UIDL, IMAP's UID) when the server gave one; it is never shown.
 //
 // As a Qt model it shows rows 1..N as model rows 0..N-1 and row 0 as the horizontal header.
+//
+// A tick is the Mark cell "1", whoever set it: what a deletion deletes. The list also knows who
+// ticked each row: the marking (the blacklist, or the learned score's suggestion) through
+// setTick(), the user through setCell() on the Mark column (a click, Space), which makes the
+// row the user's own, ticked or not. When the scan scored its rows, each row keeps its score
+// and what a later deletion teaches the score from it (see RowScores.h).
 class MessageList : public QAbstractTableModel
 {
     Q_OBJECT
 public:
     enum Column { From = 0, Subject = 1, DateTime = 2, Type = 3, Attachments = 4, Mark = 5, AttachmentNames = 6 };
     static constexpr int ColumnCount = 7;
+    // data() on the Mark column: whether the row's tick is a suggestion of the score (bool).
+    // Qt::ToolTipRole there gives the score's tip of a scored row.
+    static constexpr int SuggestionRole = Qt::UserRole + 1;
+    // Who set the Mark cell last: nobody (a row as the scan wrote it, or unticked by the
+    // marking), the blacklist, the score's suggestion, or the user.
+    enum class TickedBy : quint8 { Nobody, Blacklist, Score, User };
 
     explicit MessageList(QObject *parent = nullptr);
     ~MessageList() override;
@@ -86,6 +101,39 @@ public:
     // Empties every data row.
     void clearDataRows();
     bool isMarked(int row) const { return cellIs(row, Mark, u"1"); }
+    bool markIsEmpty(int row) const { return cellIs(row, Mark, u""); }
+
+    TickedBy tickedBy(int row) const
+    {
+        return row >= 1 && std::size_t(row) < m_tickedBy.size() ? m_tickedBy[std::size_t(row)] : TickedBy::Nobody;
+    }
+    // The marking's own ticks: Blacklist and Score tick the row, Nobody unticks it.
+    void setTick(int row, TickedBy by);
+    // A tick that the score suggested, and that nobody has changed since.
+    bool isSuggestion(int row) const { return tickedBy(row) == TickedBy::Score && isMarked(row); }
+    int suggestionCount() const;
+
+    // The scores the scan gave its rows (none when it scored nothing); the rows written by
+    // another scan, or emptied, lose theirs.
+    void setScores(std::unique_ptr<RowScores> scores);
+    bool isScored(int row) const { return scoreRow(row) != nullptr; }
+    std::optional<learning::SpamScore> score(int row) const;
+    // Whether the score suggests the row, once it has learned enough (learning::isSuggested).
+    bool scoreSuggests(int row) const;
+    // Why the row is suggested or not ("Spam probable (score 0,98), appris de vos
+    // suppressions"); empty for a row without a score.
+    QString scoreTip(int row) const;
+
+    // What a deletion that went through teaches the score: the rows it removed as spam, every
+    // other row with a score left unticked as legitimate (the ticked rows the deletion had to
+    // leave, notRemoved, teach nothing). A row the store had already learned that way when the
+    // scan loaded the score gives no lesson, and at most kMaxLegitimateLessons legitimate ones
+    // are given, the newest rows first: the others come at the next deletions. Take them
+    // before the rows are read again.
+    static constexpr int kMaxLegitimateLessons = 5000;
+    QList<learning::Lesson> lessonsAfterDeletion(const QList<int> &notRemoved = {}) const;
+    // One row's lesson, such as "not spam" said of it from the list; nullopt without a score.
+    std::optional<learning::Lesson> lesson(int row, learning::Verdict verdict) const;
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -108,6 +156,12 @@ private:
     using Row = std::unique_ptr<Block, BlockDeleter>;
 
     bool cellIs(int row, int index, QStringView text) const;
+    const RowScores::Row *scoreRow(int row) const
+    {
+        return m_scores && row >= 1 && row < rows() ? m_scores->row(row) : nullptr;
+    }
+    // The row's tick and score go with its cells.
+    void forgetRow(int row);
     QString text(int row, int index) const;
     // Replaces texts first..first + count - 1 of a row; the bit of each text that changed is set
     // in the result.
@@ -119,6 +173,8 @@ private:
     // The unique ids, apart from the blocks: they come after the cells, for every row at once,
     // and are shared with the listing that gave them rather than copied into each block.
     std::vector<QString> m_uids;
+    std::vector<TickedBy> m_tickedBy; // as m_rows
+    std::unique_ptr<RowScores> m_scores;
     QString m_account;
     QString m_idScope;
     Removal m_removal;

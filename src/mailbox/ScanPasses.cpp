@@ -2,12 +2,14 @@
 #include "mailbox/ScanPasses.h"
 
 #include <exception>
+#include <optional>
 #include <vector>
 
 #include "core/LocalClock.h"
 #include "message/MailMessage.h"
 #include "mailbox/Pop3Mailbox.h"
 #include "mailbox/MessageList.h"
+#include "mailbox/RowScores.h"
 
 namespace scan {
 
@@ -41,12 +43,17 @@ void writeHeaderRow(MessageList &list, int r, const MailMessage &header, QString
     else if (shortDate)
         shortDate->clear();
     list.setCells(r, MessageList::From, {header.listedSender(), header.subject(), when, typeCode(header.contentType())});
-    list.setCell(r, MessageList::Mark, QString());
+    list.setTick(r, MessageList::TickedBy::Nobody);
 }
 
 void headerPass(MailboxSession &session, MessageList &list, int count, QString &lastHeaderDate,
-                const std::function<void(int)> &afterRow, const RowHold &hold)
+                const std::function<void(int)> &afterRow, const RowHold &hold, const learning::SpamScorer *scorer)
 {
+    // Scores of another reading of the mailbox would stand beside these rows.
+    list.setScores(nullptr);
+    std::optional<RowScoring> scoring;
+    if (scorer && count >= 1)
+        scoring.emplace(*scorer, count + 1);
     // The rows reach the views in batches: afterRow announces them before it lets a view repaint.
     const MessageList::Batch batch(list);
     std::vector<std::pair<int, MailMessage>> held;
@@ -69,6 +76,7 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
         held.clear();
     };
     const auto outOfStep = [&] {
+        scoring.reset();
         held.clear();
         release();
         list.clearDataRows();
@@ -83,6 +91,8 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
         session.headers(
             1, count,
             [&](int r, const QByteArray &bytes) {
+                if (scoring)
+                    scoring->add(r, bytes);
                 MailMessage header = MailMessage::parseListFields(bytes);
                 if (!begun && hold.over && !hold.over()) {
                     held.emplace_back(r, std::move(header));
@@ -115,15 +125,17 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
     }
     for (int r = 1; r <= written; ++r)
         list.setUid(r, r < ids.size() ? std::move(ids[r]) : QString());
+    if (scoring)
+        list.setScores(scoring->finish());
     if (failure)
         std::rethrow_exception(failure);
 }
 
 void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
-                const std::function<void(int)> &afterRow, const RowHold &hold)
+                const std::function<void(int)> &afterRow, const RowHold &hold, const learning::SpamScorer *scorer)
 {
     Pop3Mailbox mailbox(session);
-    headerPass(mailbox, list, count, lastHeaderDate, afterRow, hold);
+    headerPass(mailbox, list, count, lastHeaderDate, afterRow, hold, scorer);
 }
 
 void attachmentPass(MailboxSession &session, MessageList &list, int m,

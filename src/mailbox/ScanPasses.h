@@ -8,6 +8,9 @@ class MessageList;
 class MailMessage;
 class MailboxSession;
 class Pop3Session;
+namespace learning {
+class SpamScorer;
+}
 
 // The two passes of a header scan as plain code over a session and the message list; the
 // window's scan drives the progress controls and pumps events through the callbacks.
@@ -39,10 +42,16 @@ struct RowHold
 // (MessageList::Batch): an afterRow that lets a view repaint announces them first. Rows read before a failure are written, with their
 // ids when the session is still in step. A server out of step (ProtocolError) leaves every
 // row empty: the rows read may show other messages than their numbers'.
+//
+// With a scorer, each header block is also scored, in a thread beside the one that reads the
+// server (the scorer must outlive the pass); the rows read keep their scores and what a
+// deletion learns from them (MessageList::setScores). Without one, the rows have no score.
 void headerPass(MailboxSession &session, MessageList &list, int count, QString &lastHeaderDate,
-                const std::function<void(int)> &afterRow, const RowHold &hold = {});
+                const std::function<void(int)> &afterRow, const RowHold &hold = {},
+                const learning::SpamScorer *scorer = nullptr);
 void headerPass(Pop3Session &session, MessageList &list, int count, QString &lastHeaderDate,
-                const std::function<void(int)> &afterRow, const RowHold &hold = {});
+                const std::function<void(int)> &afterRow, const RowHold &hold = {},
+                const learning::SpamScorer *scorer = nullptr);
 
 // Reads the attachments of messages 1..m (POP3: each message whole; IMAP: its structure) and
 // writes their count ("_" for none, "?" when unknown) and names into columns 4 and 6 of the rows that exist. afterPart(r) runs after each part (the progress step), afterMessage(r)

@@ -173,26 +173,19 @@ QByteArray dateField(const QString &lastHeaderDate)
     return date;
 }
 
-} // namespace
-
-bool blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate, BlacklistDates dates)
+// The tokens of a list file in file order, each distinct non-empty text once.
+struct Entries
 {
-    QFile file(path);
-    const bool write = dates == BlacklistDates::Write;
-    // A read-only blacklist is left alone, even by a user (root) whom the system lets write it.
-    if (write && !(QFile::permissions(path) & QFileDevice::WriteOwner))
-        return true;
-    const std::optional<QByteArray> read = files::openAndReadWhole(
-        file, write ? QIODevice::ReadWrite | QIODevice::Unbuffered : QIODevice::ReadOnly, blacklist::kMaxFileSize);
-    if (!read)
-        return !files::entryExists(path);
-    const QByteArray &bytes = *read;
-
-    // Tokens ended by a separator, in file order; a last token without one is never tested.
     std::vector<Token> tokens;
-    QHash<QByteArray, int> patternIds;
     std::vector<QString> patterns;
     qsizetype patternLength = 0;
+};
+
+// Tokens ended by a separator; a last token without one is never tested.
+Entries entriesOf(const QByteArray &bytes)
+{
+    Entries e;
+    QHash<QByteArray, int> patternIds;
     qsizetype start = blacklist::byteOrderMarkLength(bytes);
     for (qsizetype i = start; i < bytes.size(); ++i) {
         if (!isSeparator(bytes.at(i)))
@@ -202,38 +195,37 @@ bool blacklistPass(const QString &path, MessageList &list, const QString &lastHe
             const QByteArray raw = bytes.mid(start, i - start);
             auto it = patternIds.constFind(raw);
             if (it == patternIds.constEnd()) {
-                it = patternIds.insert(raw, int(patterns.size()));
-                patterns.push_back(ansi::toUnicode(raw));
-                patternLength += raw.size();
+                it = patternIds.insert(raw, int(e.patterns.size()));
+                e.patterns.push_back(ansi::toUnicode(raw));
+                e.patternLength += raw.size();
             }
             id = it.value();
         }
-        tokens.push_back({start, i, id});
+        e.tokens.push_back({start, i, id});
         start = i + 1;
     }
-    if (patterns.empty())
-        return true;
+    return e;
+}
 
-    Automaton automaton(patternLength);
-    for (std::size_t id = 0; id < patterns.size(); ++id)
-        automaton.add(patterns[id], int(id));
+// For each pattern, the rows open to it whose sender contains it.
+std::vector<std::vector<int>> rowsOfPatterns(const Entries &e, const MessageList &list, const std::vector<char> &open)
+{
+    Automaton automaton(e.patternLength);
+    for (std::size_t id = 0; id < e.patterns.size(); ++id)
+        automaton.add(e.patterns[id], int(id));
     automaton.build();
 
-    // For each pattern, the rows that are open to marking and whose sender contains it.
     const int rows = list.rows();
-    std::vector<std::vector<int>> rowsOf(patterns.size());
+    std::vector<std::vector<int>> rowsOf(e.patterns.size());
     // Most senders come back row after row: each distinct one is walked once, the patterns it
     // holds kept as a run of found.
-    std::vector<int> seenInSender(patterns.size(), -1);
+    std::vector<int> seenInSender(e.patterns.size(), -1);
     std::vector<int> found;
     QHash<QString, std::pair<qsizetype, qsizetype>> foundOf; // sender -> [begin, end) in found
-    std::vector<char> open(rows, 0);
-    QString mark, from;
+    QString from;
     for (int r = 1; r < rows; ++r) {
-        list.readCell(r, MessageList::Mark, mark);
-        if (!mark.isEmpty())
+        if (!open[r])
             continue;
-        open[r] = 1;
         list.readCell(r, MessageList::From, from);
         auto it = foundOf.constFind(from);
         if (it == foundOf.constEnd()) {
@@ -250,6 +242,33 @@ bool blacklistPass(const QString &path, MessageList &list, const QString &lastHe
         for (qsizetype i = it->first; i < it->second; ++i)
             rowsOf[found[i]].push_back(r);
     }
+    return rowsOf;
+}
+
+// The blacklist pass over the rows not closed.
+bool blacklistMarks(const QString &path, MessageList &list, const QString &lastHeaderDate, BlacklistDates dates,
+                    const std::vector<char> &closed)
+{
+    QFile file(path);
+    const bool write = dates == BlacklistDates::Write;
+    // A read-only blacklist is left alone, even by a user (root) whom the system lets write it.
+    if (write && !(QFile::permissions(path) & QFileDevice::WriteOwner))
+        return true;
+    const std::optional<QByteArray> read = files::openAndReadWhole(
+        file, write ? QIODevice::ReadWrite | QIODevice::Unbuffered : QIODevice::ReadOnly, blacklist::kMaxFileSize);
+    if (!read)
+        return !files::entryExists(path);
+    const QByteArray &bytes = *read;
+    const Entries entries = entriesOf(bytes);
+    const std::vector<Token> &tokens = entries.tokens;
+    if (entries.patterns.empty())
+        return true;
+
+    const int rows = list.rows();
+    std::vector<char> open(rows, 0);
+    for (int r = 1; r < rows; ++r)
+        open[r] = !closed[r] && list.markIsEmpty(r);
+    std::vector<std::vector<int>> rowsOf = rowsOfPatterns(entries, list, open);
 
     // Tokens in file order; the date field behind a catching entry is skipped, not tested.
     const QByteArray date = write ? dateField(lastHeaderDate) : QByteArray();
@@ -293,6 +312,103 @@ bool blacklistPass(const QString &path, MessageList &list, const QString &lastHe
     const MessageList::Batch batch(list);
     for (int r = 1; r < rows; ++r)
         if (markedBy[r] != SIZE_MAX && markedBy[r] <= lastToken)
-            list.setCell(r, MessageList::Mark, QStringLiteral("1"));
+            list.setTick(r, MessageList::TickedBy::Blacklist);
+    return true;
+}
+
+// The rows whose sender an entry of the friends list matches; nullopt when something stands
+// at path that cannot be read. The date field of a well-formed entry is no pattern.
+std::optional<std::vector<char>> friendRows(const QString &path, const MessageList &list)
+{
+    std::vector<char> friendly(std::size_t(list.rows()), 0);
+    if (path.isEmpty())
+        return friendly;
+    const std::optional<QByteArray> read = files::readWhole(path, blacklist::kMaxFileSize);
+    if (!read)
+        return files::entryExists(path) ? std::nullopt : std::optional(friendly);
+    Entries entries = entriesOf(*read);
+    for (std::size_t k = 0; k + 1 < entries.tokens.size(); ++k)
+        if (endsWellFormedEntry(*read, entries.tokens[k].separator))
+            entries.tokens[++k].pattern = -1;
+    std::vector<char> wanted(entries.patterns.size(), 0);
+    for (const Token &t : entries.tokens)
+        if (t.pattern >= 0)
+            wanted[std::size_t(t.pattern)] = 1;
+    std::vector<char> open(std::size_t(list.rows()), 1);
+    const std::vector<std::vector<int>> rowsOf = rowsOfPatterns(entries, list, open);
+    for (std::size_t id = 0; id < rowsOf.size(); ++id)
+        if (wanted[id])
+            for (const int r : rowsOf[id])
+                friendly[std::size_t(r)] = 1;
+    return friendly;
+}
+
+// Friends, then the blacklist, then the score, over the rows not closed.
+MarkingOutcome markRows(MessageList &list, const SenderLists &lists, const QString &lastHeaderDate,
+                        BlacklistDates dates, bool suggestions, std::vector<char> closed)
+{
+    MarkingOutcome outcome;
+    const std::optional<std::vector<char>> friendly = friendRows(lists.friends, list);
+    // Any tick could then be a friend's.
+    if (!friendly) {
+        outcome.friendsRead = false;
+        return outcome;
+    }
+    const int rows = list.rows();
+    for (int r = 1; r < rows; ++r)
+        closed[r] = closed[r] || (*friendly)[r];
+    const MessageList::Batch batch(list);
+    if (!lists.blacklist.isEmpty())
+        outcome.blacklistRead = blacklistMarks(lists.blacklist, list, lastHeaderDate, dates, closed);
+    if (suggestions)
+        for (int r = 1; r < rows; ++r)
+            if (!closed[r] && list.markIsEmpty(r) && list.scoreSuggests(r))
+                list.setTick(r, MessageList::TickedBy::Score);
+    return outcome;
+}
+
+// The user's own rows, closed to the marking, but for those whose sender contains stated.
+std::vector<char> usersRows(const MessageList &list, const QString &stated)
+{
+    std::vector<char> closed(std::size_t(list.rows()), 0);
+    for (int r = 1; r < list.rows(); ++r)
+        closed[r] = list.tickedBy(r) == MessageList::TickedBy::User
+                    && (stated.isEmpty() || !list.cell(r, MessageList::From).contains(stated));
+    return closed;
+}
+
+} // namespace
+
+bool blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate, BlacklistDates dates)
+{
+    return blacklistMarks(path, list, lastHeaderDate, dates, std::vector<char>(std::size_t(list.rows()), 0));
+}
+
+MarkingOutcome markingPasses(MessageList &list, const SenderLists &lists, const QString &lastHeaderDate,
+                             BlacklistDates dates, bool suggestions)
+{
+    // As the blacklist pass always did: a scan ticks what it catches among the unticked rows,
+    // whoever unticked them.
+    return markRows(list, lists, lastHeaderDate, dates, suggestions, std::vector<char>(std::size_t(list.rows()), 0));
+}
+
+MarkingOutcome remark(MessageList &list, const SenderLists &lists, bool suggestions, const QString &stated)
+{
+    const MessageList::Batch batch(list);
+    const std::vector<char> closed = usersRows(list, stated);
+    for (int r = 1; r < list.rows(); ++r)
+        if (!closed[r])
+            list.setTick(r, MessageList::TickedBy::Nobody);
+    return markRows(list, lists, QString(), BlacklistDates::Leave, suggestions, closed);
+}
+
+bool addSenderToList(MessageList &list, int row, blacklist::SenderList which, const SenderLists &lists,
+                     bool suggestions, QString *why)
+{
+    const QString sender = list.cell(row, MessageList::From);
+    const QString &path = which == blacklist::SenderList::Friends ? lists.friends : lists.blacklist;
+    if (!blacklist::addPattern(path, sender, which, why))
+        return false;
+    remark(list, lists, suggestions, sender);
     return true;
 }

@@ -2,6 +2,8 @@
 #pragma once
 #include <QString>
 
+#include "core/BlacklistFile.h"
+
 class MessageList;
 
 // The blacklist pass of every scan. Reads the blacklist file at path (see
@@ -34,3 +36,40 @@ class MessageList;
 enum class BlacklistDates { Write, Leave };
 bool blacklistPass(const QString &path, MessageList &list, const QString &lastHeaderDate,
                    BlacklistDates dates = BlacklistDates::Write);
+
+// The marking of a scan's rows, and again from the list itself: the friends list first (see
+// core/FriendsFile.h: a row whose sender contains one of its patterns, as the blacklist tests
+// them, is never ticked by the marking), then the blacklist pass above over the other rows,
+// then the learned score's suggestions, when switched on: each row the scan scored (see
+// MessageList::setScores) that is still unticked and that the score suggests
+// (MessageList::scoreSuggests) is ticked as a suggestion. A ticked row is never unticked; an
+// unticked one is open to the marking, whoever unticked it (a scan's marks, as ever).
+struct SenderLists
+{
+    QString blacklist; // path of "Liste-noire.txt"; empty: none
+    QString friends;   // path of "Liste-amis.txt"; empty: none
+};
+struct MarkingOutcome
+{
+    // False when something stands at that path that could not be read (as blacklistPass). A
+    // friends list that cannot be read leaves every row unticked: any tick could be a friend's.
+    bool blacklistRead = true;
+    bool friendsRead = true;
+};
+MarkingOutcome markingPasses(MessageList &list, const SenderLists &lists, const QString &lastHeaderDate,
+                             BlacklistDates dates, bool suggestions);
+
+// Marks the rows again without a new scan, once a list changed or the suggestions were
+// switched on or off: every tick of the marking is made again from the lists and the rows'
+// scores (the blacklist's dates left as they are). The rows the user ticked or unticked stay
+// so, but for those whose sender contains stated: the sender the user just put in a list, his
+// latest word on it.
+MarkingOutcome remark(MessageList &list, const SenderLists &lists, bool suggestions, const QString &stated = {});
+
+// The list's own "add the sender to the blacklist / to the friends": the sender of row (its
+// From cell) becomes one more entry of that list, written as the editor writes it
+// (blacklist::addPattern), and the rows are marked again at once (remark, stated = the
+// sender). False, *why saying why in French, when the list could not be written: nothing
+// changed then.
+bool addSenderToList(MessageList &list, int row, blacklist::SenderList which, const SenderLists &lists,
+                     bool suggestions, QString *why = nullptr);

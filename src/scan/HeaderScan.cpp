@@ -10,6 +10,7 @@
 #include "core/BlacklistFile.h"
 #include "core/Error.h"
 #include "core/EventPump.h"
+#include "core/FriendsFile.h"
 #include "core/Prompter.h"
 #include "core/ServerOperation.h"
 #include "protocol/LoginDelay.h"
@@ -88,7 +89,8 @@ QString heldScanText(qint64 waitMs)
 
 // Headers of every message into the list, with the unique ids when the server offers them.
 // Errors propagate to the caller, which reports them as one failure of the network steps.
-void headerPass(const ScanJob &job, MailboxSession &session, QString &lastHeaderDate)
+void headerPass(const ScanJob &job, MailboxSession &session, QString &lastHeaderDate,
+                const learning::SpamScorer &scorer)
 {
     MessageList &list = job.list;
     ScanDisplay &display = job.scans.display();
@@ -159,7 +161,7 @@ void headerPass(const ScanJob &job, MailboxSession &session, QString &lastHeader
             if (due)
                 pump();
         },
-        hold);
+        hold, &scorer);
 }
 
 // Attachment counts and names; switches itself off for the next scan. Errors propagate.
@@ -212,19 +214,20 @@ void endOfScan(const ScanJob &job, int previousCount, const QString &stop)
 
 // Each handler reads the fields as they stand when it runs: a scan that waited (a deferred one,
 // or the one after a deletion) reads them anew.
-void headerScan(TForm1 &form)
+ScanJob scanJobOf(TForm1 &form)
 {
-    scanHeaders({form.accountFields(), form.account(), form.dataFolder, form.check, *form.list, *form.scans});
+    return {form.accountFields(), form.account(), form.dataFolder, form.check, *form.list, *form.scans};
 }
 
-bool requestScan(TForm1 &form)
-{
-    return scanOnRequest({form.accountFields(), form.account(), form.dataFolder, form.check, *form.list, *form.scans});
-}
+void headerScan(TForm1 &form) { scanHeaders(scanJobOf(form)); }
 
-void rescanAfterChange(TForm1 &form)
+bool requestScan(TForm1 &form) { return scanOnRequest(scanJobOf(form)); }
+
+void rescanAfterChange(TForm1 &form) { scanAfterChange(scanJobOf(form)); }
+
+SenderLists markingLists(const QString &dataFolder)
 {
-    scanAfterChange({form.accountFields(), form.account(), form.dataFolder, form.check, *form.list, *form.scans});
+    return {blacklist::filePath(dataFolder), friends::filePath(dataFolder)};
 }
 
 void scanHeaders(const ScanJob &job)
@@ -261,12 +264,17 @@ void scanHeaders(const ScanJob &job)
         return;
     }
 
+    // What was learned, as it stands now: another process (pelicorde-check) may have learned
+    // since. A store that cannot be used scores nothing, and the status line says so.
+    QString storeProblem;
+    const learning::SpamScorer &scorer = job.scans.scorer(job.dataFolder, &storeProblem);
+
     auto session = makeMailboxSession(job.account);
     QString lastHeaderDate;
     QString stop;
     job.check.scanNote.clear();
     try {
-        headerPass(job, *session, lastHeaderDate);
+        headerPass(job, *session, lastHeaderDate, scorer);
     } catch (const CertificateToConfirm &e) {
         // Quietly: the list stays as it was, the status line says what waits for the user.
         job.check.scanStop = e.text() + QStringLiteral(" (%1) : relève à la prochaine demande").arg(now());
@@ -315,11 +323,14 @@ void scanHeaders(const ScanJob &job)
     session.reset();
 
     try {
-        blacklistPass(blacklist::filePath(job.dataFolder), list, lastHeaderDate);
+        markingPasses(list, markingLists(job.dataFolder), lastHeaderDate, BlacklistDates::Write, job.scans.suggestions());
     } catch (...) {
         // The marking is a help, not part of reading the mailbox: the scan ends normally.
     }
 
+    if (!storeProblem.isEmpty() && stop.isEmpty())
+        job.check.scanNote = job.check.scanNote.isEmpty() ? storeProblem
+                                                          : job.check.scanNote + QStringLiteral(" ; ") + storeProblem;
     endOfScan(job, previousCount, stop);
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/AccountFile.h"
 #include "protocol/MailConnection.h"
+#include "mailbox/SpamMarking.h"
 
 struct CheckState;
 class MessageList;
@@ -35,8 +36,13 @@ struct ScanJob
     QString dataFolder;       // its records, and the blacklist
     CheckState &check;
     MessageList &list;
-    ScanController &scans; // the held scan, and the display the scan shows on
+    ScanController &scans; // the held scan, the display the scan shows on, the suggestions' switch
 };
+
+// The job of a handler, read from the window once.
+ScanJob scanJobOf(TForm1 &form);
+// The blacklist and the friends list of the data folder, as the marking reads them.
+SenderLists markingLists(const QString &dataFolder);
 
 // What the handlers above do, below the window.
 void scanHeaders(const ScanJob &job);

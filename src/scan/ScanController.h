@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
+#include <QList>
 #include <QObject>
 #include <QTimer>
 #include <memory>
 
+#include "learning/SpamScore.h"
 #include "scan/ScanDisplay.h"
 
 // The scans of one window that nobody is waiting on: the one held back by the server's login
@@ -28,6 +30,15 @@ public:
     // The hold's timer, for tests that let it fire at once.
     QTimer *holdTimer() { return &m_loginDelay; }
 
+    // What the store of dataFolder has learned, for a scan: read again only when the store
+    // changed since the last scan (a deletion's lessons, pelicorde-check), since reading it
+    // takes the window's thread. *problem: why the store could not be used.
+    const learning::SpamScorer &scorer(const QString &dataFolder, QString *problem);
+    // Whether the scans tick what the score suggests: read when a scan marks its rows, so that
+    // a switch during a scan holds for it.
+    void setSuggestions(bool on) { m_suggestions = on; }
+    bool suggestions() const { return m_suggestions; }
+
 signals:
     // The held scan, or the one deferred until the running operation ended, is due: the window
     // runs it as a timer's request (it may then wait for the server's login delay again).
@@ -36,4 +47,8 @@ signals:
 private:
     std::unique_ptr<ScanDisplay> m_display;
     QTimer m_loginDelay;
+    bool m_suggestions = true;
+    learning::SpamScorer m_scorer;
+    QString m_scorerPath;
+    QList<qint64> m_scorerKey; // the store's generation and counts when m_scorer was read
 };

@@ -203,6 +203,19 @@ void MessageGrid::keyPressEvent(QKeyEvent *event)
             emit keyDown(event->key());
         event->accept();
         return;
+    case Qt::Key_Menu:
+        emit keyDown(Qt::Key_Menu);
+        event->accept();
+        return;
+    case Qt::Key_F10:
+        // Shift+F10: the row menu, as the Menu key.
+        if (event->modifiers() == Qt::ShiftModifier) {
+            emit keyDown(Qt::Key_Menu);
+            event->accept();
+            return;
+        }
+        QTableView::keyPressEvent(event);
+        return;
     default:
         QTableView::keyPressEvent(event);
     }
@@ -234,5 +247,10 @@ void drawMarkCell(const MessageGrid &grid, QPainter &painter, const QRect &rect,
     option.initFrom(&grid);
     option.rect = rect;
     option.state = QStyle::State_Enabled | (list->isMarked(row) ? QStyle::State_On : QStyle::State_Off);
+    // A tick the learned score suggested is an amber box, told from the blacklist's at a glance.
+    if (list->isSuggestion(row)) {
+        option.palette.setColor(QPalette::Base, SuggestionColour);
+        option.palette.setColor(QPalette::Window, SuggestionColour);
+    }
     grid.style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, &grid);
 }

@@ -67,7 +67,8 @@ signals:
     void mouseReleased(Qt::MouseButton button, QPoint pos);
     // A body cell was painted (its text is drawn already); row in list numbering.
     void cellPainted(QPainter *painter, QRect rect, int column, int row);
-    // Space, Enter or Return was pressed (not held) in the list.
+    // Space, Enter or Return was pressed (not held) in the list; Key_Menu for the Menu key and
+    // Shift+F10.
     void keyDown(int key);
 
 protected:
@@ -86,6 +87,8 @@ private:
     int m_elasticMinimum = 0;
 };
 
+// The box of a tick the learned score suggested (a blacklist's or the user's is the style's).
+inline const QColor SuggestionColour(255, 191, 64);
 // Paints a tick box over a Supr cell of grid once its text is drawn, ticked when the row is
 // marked; row in list numbering (0 = captions). Rows without a sender, and other cells, keep
 // their text.

@@ -215,6 +215,17 @@ void TForm1::buildDesign()
     CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
     CheckBox3->setToolTip(QStringLiteral("Démarre Pelicorde dans la zone de notification à l'ouverture de la session"));
     StatusBar1->addPermanentWidget(CheckBox3);
+    CheckBox4 = new QCheckBox(QStringLiteral("&Suggestions"), StatusBar1);
+    CheckBox4->setObjectName(QStringLiteral("CheckBox4"));
+    CheckBox4->setToolTip(QStringLiteral("Coche aussi les spams probables, d'après ce que Pelicorde a appris de vos "
+                                         "suppressions"));
+    CheckBox4->setChecked(true);
+    StatusBar1->addPermanentWidget(CheckBox4);
+    BitBtn9 = new QPushButton(QStringLiteral("Amis"), StatusBar1);
+    BitBtn9->setObjectName(QStringLiteral("BitBtn9"));
+    BitBtn9->setToolTip(QStringLiteral("Ouvrir la liste des amis : leurs messages ne sont jamais cochés"));
+    BitBtn9->setFlat(true);
+    StatusBar1->addPermanentWidget(BitBtn9);
 
     // Each field is named by its label, for screen readers and the label's own mnemonic alike.
     for (const auto &[l, field] : {std::pair<QLabel *, QWidget *>{Label5, Edit3}, {Label11, Edit4}, {Label10, Edit16},
@@ -239,7 +250,7 @@ void TForm1::buildDesign()
     // Tab order of the design; Panel1 and ProgressBar1 take no focus (Memo2 stands in Panel1's place).
     m_tabOrder = {Edit3,  Edit4,    Edit10,  Edit11,  Edit12,      Edit13, Edit14, Edit15,  Edit16,
                   Edit17, ListBox1, BitBtn2, BitBtn1, WebBrowser1, Memo2,  SG1,    BitBtn3, CheckBox1,
-                  BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1,   CheckBox2, BitBtn7, CheckBox3};
+                  BitBtn4, BitBtn5, BitBtn6, BitBtn8, ComboBox1,   CheckBox2, BitBtn7, CheckBox3, CheckBox4, BitBtn9};
     for (qsizetype i = 1; i < m_tabOrder.size(); ++i)
         QWidget::setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
     // Tab leaves the list for the next control instead of walking its cells.
@@ -254,6 +265,14 @@ void TForm1::buildDesign()
     VerifierMails1->setObjectName(QStringLiteral("VerifierMails1"));
     Quitter1 = PopupMenu1->addAction(QStringLiteral("&Quitter"));
     Quitter1->setObjectName(QStringLiteral("Quitter1"));
+    RowMenu = new QMenu(this);
+    RowMenu->setObjectName(QStringLiteral("RowMenu"));
+    AddToBlacklist1 = RowMenu->addAction(QStringLiteral("Ajouter l'expéditeur à la &liste noire"));
+    AddToBlacklist1->setObjectName(QStringLiteral("AddToBlacklist1"));
+    AddToFriends1 = RowMenu->addAction(QStringLiteral("Ajouter l'expéditeur aux &amis"));
+    AddToFriends1->setObjectName(QStringLiteral("AddToFriends1"));
+    NotSpam1 = RowMenu->addAction(QStringLiteral("Ce n'est &pas un spam"));
+    NotSpam1->setObjectName(QStringLiteral("NotSpam1"));
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(500);
@@ -295,6 +314,25 @@ bool TForm1::focusNextPrevChild(bool next)
         }
     }
     return false;
+}
+
+bool TForm1::suggestionsOn() const { return CheckBox4->isChecked(); }
+
+int TForm1::rowOfMenu() const
+{
+    return menuRow >= 1 && menuRow < list->rows() && list->uid(menuRow) == m_menuUid
+                   && list->cell(menuRow, MessageList::From) == m_menuSender && !m_menuSender.isEmpty()
+               ? menuRow
+               : 0;
+}
+
+void TForm1::showRowMenu(int row, QPoint globalPos)
+{
+    menuRow = row;
+    m_menuSender = list->cell(row, MessageList::From);
+    m_menuUid = list->uid(row);
+    // Not exec(): the window's events and timers go on while the menu is open.
+    RowMenu->popup(globalPos);
 }
 
 void TForm1::statusBarPlacement()

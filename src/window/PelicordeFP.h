@@ -64,6 +64,11 @@ public:
     QString chosenAccountFile() const;
     void clearAccountChoice();
 
+    // CheckBox4: whether the scan ticks what the learned score suggests.
+    bool suggestionsOn() const;
+    // Opens RowMenu for a row of SG1 at a point of the screen.
+    void showRowMenu(int row, QPoint globalPos);
+
     // What F1 shows: the version, the licence, where the data folder is, the keys.
     QString aboutText() const;
 
@@ -124,6 +129,15 @@ public:
     QPlainTextEdit *Memo2;
     QStatusBar *StatusBar1;
     QCheckBox *CheckBox3; // in StatusBar1: start with the desktop session
+    QCheckBox *CheckBox4; // in StatusBar1: the learned score's suggestions ticked, or not
+    QPushButton *BitBtn9; // in StatusBar1: the friends list, in the blacklist's editor
+    // SG1's row menu (right button over a row's text, the Menu key, Shift+F10), for menuRow.
+    QMenu *RowMenu;
+    QAction *AddToBlacklist1, *AddToFriends1, *NotSpam1;
+    int menuRow = 0;
+    // menuRow while it still shows the message the menu was opened on (a scan may have read the
+    // mailbox again meanwhile); 0 otherwise.
+    int rowOfMenu() const;
     // Non-visual parts.
     QMenu *PopupMenu1;
     QAction *Restaurer1, *VerifierMails1, *Quitter1;
@@ -158,6 +172,11 @@ public slots:
     void TrayMessage(QSystemTrayIcon::ActivationReason reason);
     void AProposClick(); // F1
     void CheckBox3Click(); // start with the session, or no longer
+    void CheckBox4Click(); // suggestions on or off
+    void BitBtn9Click();   // the friends list
+    void AddToBlacklist1Click();
+    void AddToFriends1Click();
+    void NotSpam1Click();
 
 signals:
     // The window was closed: the process ends.
@@ -179,6 +198,7 @@ private:
     QSize m_workArea;
     QList<QWidget *> m_tabOrder; // the focus stops, in the design's order
     bool m_showPending = false;
+    QString m_menuSender, m_menuUid; // of menuRow when its menu opened
 };
 
 // The main window of the process (set while one exists).

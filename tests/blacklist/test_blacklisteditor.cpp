@@ -107,6 +107,29 @@ private slots:
     }
 
     // No file: the editor opens with the text it held, beeps, and saving creates the file.
+    // BitBtn9 opens the friends list in the same editor, saved the same way beside the blacklist;
+    // BitBtn7 then opens the blacklist again.
+    void friendsListInTheSameEditor()
+    {
+        write("spam.example\t00/00/0000\r\n");
+        const QString friendsPath = m_form->dataFolder + QStringLiteral("/Liste-amis.txt");
+        QTest::mouseClick(m_form->BitBtn9, Qt::LeftButton);
+        QVERIFY(Form2->isVisible());
+        QCOMPARE(Form2->windowTitle(), QStringLiteral("Pelicorde : Liste des amis"));
+        Form2->Memo1->setFocus();
+        QTest::keyClicks(Form2->Memo1, QStringLiteral("ami@example.org"));
+        QTest::keyClick(Form2->Memo1, Qt::Key_Return);
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QFile f(friendsPath);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("ami@example.org\t00/00/0000\r\n")); // the same format
+        QCOMPARE(f.permissions() & 0x0077, QFileDevice::Permissions());
+        QCOMPARE(read(), QByteArray("spam.example\t00/00/0000\r\n"));
+        open();
+        QCOMPARE(Form2->windowTitle(), QStringLiteral("Pelicorde : Liste noire"));
+        QVERIFY(Form2->Memo1->toPlainText().startsWith(QStringLiteral("spam.example")));
+    }
+
     void missingFileBeepsAndKeepsTheText()
     {
         Form2->Memo1->setPlainText(QStringLiteral("précédent"));

@@ -7,6 +7,7 @@
 #include "protocol/CertificateTrust.h"
 #include "support/DovecotServer.h"
 #include "support/FeedingFifo.h"
+#include "support/LearningMail.h"
 #include "support/TestFiles.h"
 
 #include <QTcpServer>
@@ -37,13 +38,13 @@ class CheckTest : public QObject
     QTemporaryDir appData;
     QString dataFolder() const { return appData.filePath(QStringLiteral("Pelicorde")); }
 
-    Run check()
+    Run check(const QStringList &arguments = {})
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("APPDATA"), appData.path());
         p.setProcessEnvironment(env);
-        p.start(qEnvironmentVariable("PELICORDE_CHECK"), {});
+        p.start(qEnvironmentVariable("PELICORDE_CHECK"), arguments);
         if (!p.waitForFinished(60000))
             p.kill();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
@@ -96,6 +97,71 @@ private slots:
         QCOMPARE(r.out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 1}\n"));
         QCOMPARE(dovecot.storedMessages().size(), 4); // nothing deleted
         QCOMPARE(dovecot.storedFlags(), QStringList(4, QString()));
+    }
+
+    // Once the score has learned enough, the line also counts the marked messages it suggested;
+    // friends are never counted, and with the window's switch off the line is as before.
+    void suggested()
+    {
+        using namespace learningmail;
+        QFile::remove(dataFolder() + QStringLiteral("/pelicorde-check.uid"));
+        writeBytes(dataFolder() + QStringLiteral("/Liste-noire.txt"), "spam.example\t00/00/0000\r\n");
+        writeFavourite(dovecot.password());
+        trainStore(dataFolder());
+        dovecot.setMessages({wholeMail(spam(100)), wholeMail(ham(100)), mail("x@spam.example", 2), wholeMail(spam(101))});
+        QCOMPARE(check().out, QByteArray("{\"messages\": 4, \"marked\": 3, \"new\": 4, \"suggested\": 2}\n"));
+
+        writeBytes(dataFolder() + QStringLiteral("/Liste-amis.txt"), "x3131q@promo-masse.example\r\n");
+        QCOMPARE(check().out, QByteArray("{\"messages\": 4, \"marked\": 2, \"new\": 0, \"suggested\": 1}\n"));
+
+        // --list: each message before the line, who ticked it and its score.
+        const QList<QByteArray> lines = check({QStringLiteral("--list")}).out.split('\n');
+        QCOMPARE(lines.size(), 6);
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\{\"number\": 1, \"id\": \"[^\"]+\", \"sender\": \"x3100q@promo-masse.example\", "
+                                                   "\"subject\": \"[^\"]+\", \"ticked_by\": \"score\", \"score\": (0\\.9\\d+|1\\.0+)\\}$"))
+                     .match(QString::fromUtf8(lines[0])).hasMatch(), lines[0].constData());
+        QVERIFY(lines[2].contains("\"ticked_by\": \"blacklist\""));
+        QVERIFY(lines[3].contains("\"ticked_by\": null"));
+        QCOMPARE(lines[4], QByteArray("{\"messages\": 4, \"marked\": 2, \"new\": 0, \"suggested\": 1}"));
+
+        writeBytes(dataFolder() + QStringLiteral("/Options.txt"), "suggestions=0\n");
+        QCOMPARE(check().out, QByteArray("{\"messages\": 4, \"marked\": 1, \"new\": 0}\n"));
+        for (const char *name : {"/Options.txt", "/Liste-amis.txt", "/Apprentissage.sqlite", "/Apprentissage.sqlite-wal",
+                                 "/Apprentissage.sqlite-shm"})
+            QFile::remove(dataFolder() + QLatin1String(name));
+    }
+
+    // --learn-spam and --learn-ham: an mbox and a Maildir learned once per message, a message
+    // learned the other way moved; a path that cannot be read is said, and nothing read is a failure.
+    void learnFromFiles()
+    {
+        using namespace learningmail;
+        QTemporaryDir files;
+        QByteArray mbox;
+        for (int i = 200; i < 203; ++i)
+            mbox += "From x@y Mon Dec  7 10:00:00 2026\n" + wholeMail(spam(i)).replace("\r\n", "\n") + "\n";
+        writeBytes(files.filePath(QStringLiteral("Junk.mbox")), mbox);
+        QVERIFY(QDir().mkpath(files.filePath(QStringLiteral("Maildir/cur"))) && QDir().mkpath(files.filePath(QStringLiteral("Maildir/new"))));
+        for (int i = 200; i < 202; ++i)
+            writeBytes(files.filePath(QStringLiteral("Maildir/cur/%1.eml").arg(i)), wholeMail(ham(i)));
+        const QString store = dataFolder() + QStringLiteral("/Apprentissage.sqlite");
+
+        Run r = check({QStringLiteral("--learn-spam"), files.filePath(QStringLiteral("Junk.mbox"))});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("{\"learned\": \"spam\", \"messages\": 3, \"added\": 3, \"moved\": 0, \"unchanged\": 0}\n"));
+        r = check({QStringLiteral("--learn-ham"), files.filePath(QStringLiteral("Maildir")), files.filePath(QStringLiteral("Junk.mbox"))});
+        QCOMPARE(r.out, QByteArray("{\"learned\": \"ham\", \"messages\": 5, \"added\": 2, \"moved\": 3, \"unchanged\": 0}\n"));
+        QCOMPARE(learned(dataFolder()), std::pair(0, 5));
+        QCOMPARE(QFile::permissions(store) & 0x0077, QFileDevice::Permissions());
+
+        r = check({QStringLiteral("--learn-spam"), files.filePath(QStringLiteral("absent"))});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.startsWith("pelicorde-check: "));
+        r = check({QStringLiteral("--learn-ham")});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.out.isEmpty());
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::remove(store + QLatin1String(suffix));
     }
 
     // What stands in the data folder or in the way, and what the program says of it: the uid

@@ -7,6 +7,8 @@
 #include <sys/resource.h>
 
 #include "core/BlacklistFile.h"
+#include "core/FriendsFile.h"
+#include "core/Options.h"
 #include "support/TestFiles.h"
 
 using namespace blacklist;
@@ -136,6 +138,88 @@ private slots:
         QCOMPARE(text->size(), kMaxFileSize - 1);
         QVERIFY(QFile::resize(m_path, kMaxFileSize + 1));
         QVERIFY(!loadEditorText(m_path));
+    }
+
+    // A sender put in a list from the message list: the file as the editor saves it with that
+    // line typed at the end; nothing written when an entry holds it already or it has no place.
+    void addPattern_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // "-": no file
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("added");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QString>("why");
+        const QByteArray two("a@x.example\t14/07/2023\r\n@spam.example\t00/00/0000\r\n");
+        QTest::newRow("no file") << QByteArray("-") << QStringLiteral("ann@promo.example") << true
+                                 << QByteArray("ann@promo.example\t00/00/0000\r\n") << QString();
+        QTest::newRow("at the end") << two << QStringLiteral("Soci\u00e9t\u00e9@x.fr") << true
+                                    << two + "Soci\xE9t\xE9@x.fr\t00/00/0000\r\n" << QString();
+        QTest::newRow("last line unended, lone LF, byte order mark")
+            << QByteArray("\xEF\xBB\xBF" "a\nb\t01/01/2024") << QStringLiteral("c") << true
+            << QByteArray("a\t00/00/0000\r\nb\t01/01/2024\r\nc\t00/00/0000\r\n") << QString();
+        QTest::newRow("there already") << two << QStringLiteral("@spam.example") << true << two << QString();
+        QTest::newRow("part of an entry only") << two << QStringLiteral("spam.example") << true
+                                               << two + "spam.example\t00/00/0000\r\n" << QString();
+        const QString noPlace = QStringLiteral("« %1 » ne peut pas être ajouté à la liste noire : un motif ne peut être "
+                                               "vide ni contenir de tabulation, de saut de ligne ou de caractère hors "
+                                               "de Windows-1252.");
+        QTest::newRow("empty") << two << QString() << false << two << noPlace.arg(QString());
+        QTest::newRow("TAB") << two << QStringLiteral("a\tb") << false << two << noPlace.arg(QStringLiteral("a\tb"));
+        QTest::newRow("outside the code page") << two << QStringLiteral("\u4e2d@x.cn") << false << two
+                                               << noPlace.arg(QStringLiteral("\u4e2d@x.cn"));
+        QTest::newRow("too large") << QByteArray("big") << QStringLiteral("a") << false << QByteArray("big")
+                                   << QStringLiteral("La liste d'amis <path> n'a pas pu être lue : elle dépasse 1 Mo.\n"
+                                                     "Elle ne peut pas être modifiée ici, et rien n'y sera écrit.");
+    }
+    void addPattern()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, pattern);
+        QFETCH(bool, added);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, why);
+        const bool friendsList = before == "big";
+        const QString path = friendsList ? friends::filePath(m_dir.path()) : m_path;
+        const auto cleanup = qScopeGuard([&] { QFile::remove(path); });
+        QFile::remove(path);
+        if (before != "-")
+            writeBytes(path, before);
+        if (friendsList)
+            QVERIFY(QFile::resize(path, kMaxFileSize + 1));
+        QString said;
+        QCOMPARE(friendsList ? friends::addPattern(path, pattern, &said) : blacklist::addPattern(path, pattern, SenderList::Blacklist, &said),
+                 added);
+        QCOMPARE(said, QString(why).replace(QLatin1String("<path>"), path));
+        if (!friendsList)
+            QCOMPARE(readBytes(path), after);
+        else
+            QCOMPARE(QFileInfo(path).size(), kMaxFileSize + 1);
+        if (after != before)
+            QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    }
+
+    // The friends list beside the blacklist: no saved attachment takes its name.
+    void friendsListIsTheProgramsOwn()
+    {
+        QCOMPARE(QFileInfo(friends::filePath(m_dir.path())).fileName(), QStringLiteral("Liste-amis.txt"));
+        QVERIFY(datafiles::isProgramFile(QStringLiteral("Liste-amis.txt")));
+    }
+
+    // The window's options beside the lists: suggestions on unless the file says "=0"; a save
+    // keeps the lines it does not know, and is the program's own file.
+    void optionsKeepOtherLines()
+    {
+        const QString path = options::filePath(m_dir.path());
+        QVERIFY(datafiles::isProgramFile(QFileInfo(path).fileName()));
+        QVERIFY(options::suggestions(m_dir.path()));
+        writeBytes(path, "plus-tard=1\n");
+        QVERIFY(options::setSuggestions(m_dir.path(), false));
+        QCOMPARE(readBytes(path), QByteArray("plus-tard=1\nsuggestions=0\n"));
+        QVERIFY(!options::suggestions(m_dir.path()));
+        QVERIFY(options::setSuggestions(m_dir.path(), true));
+        QCOMPARE(readBytes(path), QByteArray("plus-tard=1\n"));
+        QVERIFY(options::suggestions(m_dir.path()));
+        QFile::remove(path);
     }
 
     void failedSaveLeavesOldFileWhole()

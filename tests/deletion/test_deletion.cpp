@@ -19,6 +19,7 @@
 #include "support/DovecotServer.h"
 #include "support/FakeImapServer.h"
 #include "support/FakePop3Server.h"
+#include "support/LearningMail.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
@@ -306,6 +307,45 @@ private slots:
         QCOMPARE(server.largestBurst, 4); // the four checks in one write, the four deletions in another
         QCOMPARE(deletionSession(server).last(), QByteArray("QUIT"));
         QCOMPARE(server.mailbox, (QList<QByteArray>{box[2]}));
+    }
+
+    // Suggested ticks are deleted as any tick, the warning saying how many there are; the
+    // deletion then teaches the score, off the window: what went as spam, the unticked rows as
+    // legitimate, and a suggestion the user unticked as legitimate too.
+    void deletionLearns_data() { bothProtocols(); }
+    void deletionLearns()
+    {
+        QFETCH(bool, imap);
+        using namespace learningmail;
+        // The other tests' deletions teach the score too: this one starts from its own store,
+        // and leaves none behind.
+        const QString store = learning::LearnedStore::pathIn(m_form->dataFolder);
+        const auto removeStore = [&] {
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QFile::remove(store + QLatin1String(suffix));
+        };
+        QThreadPool::globalInstance()->waitForDone(); // the lessons of the deletions before
+        removeStore();
+        const auto cleanup = qScopeGuard(removeStore);
+        trainStore(m_form->dataFolder);
+        const QList<QByteArray> box{wholeMail(spam(100)), wholeMail(ham(100)), wholeMail(spam(101)),
+                                    wholeMail(spam(102)), mail(QStringLiteral("Promo"))};
+        m_dovecot.setMessages(box);
+        m_w.pointAt(imap ? m_dovecot.imapAccount() : m_dovecot.account());
+        m_form->BitBtn2Click();
+        QVERIFY(m_form->list->isSuggestion(1) && m_form->list->isSuggestion(3) && m_form->list->isSuggestion(4));
+        mark({5});
+        m_form->list->setCell(4, MessageList::Mark, QString()); // a suggestion the user does not want
+        deleteMarked(*m_form);
+        QVERIFY(m_prompter.infos.isEmpty());
+        const QString question = imap ? ToJunk : Warning;
+        const QString ask = QStringLiteral("\n\nVoulez-vous continuer ?");
+        QCOMPARE(m_prompter.questions,
+                 QStringList{question.left(question.size() - ask.size())
+                             + QStringLiteral("\n\nDont 2 des 3 messages cochés suggérés par le score appris.") + ask});
+        QCOMPARE(m_dovecot.storedMessages(), (QList<QByteArray>{box[1], box[3]}));
+        // spam(100), spam(101) and the promotion as spam; ham(100) and spam(102) as legitimate.
+        QTRY_COMPARE(learned(m_form->dataFolder), std::pair(23, 22));
     }
 
     // Messages renumbered by another client: a row whose subject no longer matches, one beyond

@@ -93,21 +93,38 @@ private slots:
         QVERIFY(outcome.problem.isEmpty());
     }
 
-    // A message kept once, then deleted: its counts move to spam, they are not added twice.
+    // A message kept once, then deleted: its counts move to spam, they are not added twice. A
+    // list gives its rows' tokens rather than their headers: the same counts. The scorer knows
+    // which way each message was learned.
+    void correctionMovesTheCounts_data()
+    {
+        QTest::addColumn<bool>("asTokens");
+        QTest::newRow("header") << false;
+        QTest::newRow("tokens") << true;
+    }
     void correctionMovesTheCounts()
     {
+        QFETCH(bool, asTokens);
         const QByteArray header = learningmail::spam(7);
+        const auto lesson = [&](Verdict v) {
+            return asTokens ? Lesson{"uid-7", {}, v, headerTokenList(header)} : Lesson{"uid-7", header, v};
+        };
         LearnedStore store(m_path);
-        QVERIFY(store.learn({Lesson{"uid-7", header, Verdict::Ham}}).ok);
+        QVERIFY(store.learn({lesson(Verdict::Ham)}).ok);
         const qint64 generation = *store.generation();
-        QVERIFY(store.scorer().score(header).value < 0.5);
-        const LearnOutcome outcome = store.learn({Lesson{"uid-7", header, Verdict::Spam}});
+        SpamScorer scorer = store.scorer();
+        QVERIFY(scorer.score(header).value < 0.5);
+        QCOMPARE(scorer.learnedAs("uid-7"), std::optional(Verdict::Ham));
+        QCOMPARE(scorer.learnedAs("uid-8"), std::nullopt);
+        const LearnOutcome outcome = store.learn({lesson(Verdict::Spam)});
         QCOMPARE(outcome.moved, 1);
         const LearnedTotals totals = *store.totals();
         QCOMPARE(totals.spam, 1);
         QCOMPARE(totals.ham, 0);
         QCOMPARE(totals.messages, 1);
-        QVERIFY(store.scorer().score(header).value > 0.5);
+        scorer = store.scorer();
+        QVERIFY(scorer.score(header).value > 0.5);
+        QCOMPARE(scorer.learnedAs("uid-7"), std::optional(Verdict::Spam));
         QVERIFY(*store.generation() > generation);
     }
 

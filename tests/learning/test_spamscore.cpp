@@ -198,6 +198,7 @@ private slots:
         QVERIFY(headerId(sent).startsWith('h'));
         QCOMPARE(headerId(sent).size(), 17);
         QVERIFY(headerId(QByteArray(sent).replace("bonjour", "bonsoir")) != headerId(sent));
+        QCOMPARE(headerIdText(headerIdValue(sent)), headerId(sent)); // the number a list keeps
     }
 
     void robinsonEstimate_data()

@@ -2,8 +2,14 @@
 // The list's cells as the scan, the marking and the views write and read them: every text
 // comes back as written, in any column, beside any other, and only a change is signalled.
 #include <QtTest>
+#include <algorithm>
 
+#include "learning/LearnedStore.h"
 #include "mailbox/MessageList.h"
+#include "support/LearningMail.h"
+
+using learning::Verdict;
+using TickedBy = MessageList::TickedBy;
 
 class MessageListTest : public QObject
 {
@@ -66,6 +72,135 @@ private slots:
         QCOMPARE(changes[0][1].value<QModelIndex>(), list.indexOf(4, MessageList::ColumnCount - 1));
         QCOMPARE(changes[1][0].value<QModelIndex>(), list.indexOf(5, 0));
         QCOMPARE(list.cell(4, MessageList::Subject), QStringLiteral("Sujet"));
+    }
+
+    // Who ticked a row, as the Supr cell, the view's roles and the count of suggestions tell it:
+    // a suggestion stays one until the user clicks it or the row goes.
+    void whoTicked_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("mark");
+        QTest::addColumn<TickedBy>("by");
+        QTest::addColumn<int>("suggestions");
+        QTest::newRow("suggested") << QStringList{"score"} << "1" << TickedBy::Score << 1;
+        QTest::newRow("suggestion unticked") << QStringList{"score", "user "} << "" << TickedBy::User << 0;
+        QTest::newRow("suggestion ticked by the user") << QStringList{"score", "user 1"} << "1" << TickedBy::User << 0;
+        QTest::newRow("blacklist over a suggestion") << QStringList{"score", "blacklist"} << "1" << TickedBy::Blacklist << 0;
+        QTest::newRow("unticked by the marking") << QStringList{"score", "nobody"} << "" << TickedBy::Nobody << 0;
+        QTest::newRow("row emptied") << QStringList{"score", "clear"} << "" << TickedBy::Nobody << 0;
+        QTest::newRow("row dropped") << QStringList{"score", "drop"} << "" << TickedBy::Nobody << 0;
+    }
+    void whoTicked()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, mark);
+        QFETCH(TickedBy, by);
+        QFETCH(int, suggestions);
+        MessageList list;
+        list.setRows(4);
+        QSignalSpy changes(&list, &MessageList::dataChanged);
+        for (const QString &step : steps) {
+            changes.clear();
+            if (step == u"score")
+                list.setTick(2, TickedBy::Score);
+            else if (step == u"blacklist")
+                list.setTick(2, TickedBy::Blacklist);
+            else if (step == u"nobody")
+                list.setTick(2, TickedBy::Nobody);
+            else if (step.startsWith(u"user"))
+                list.setCell(2, MessageList::Mark, step.mid(5));
+            else if (step == u"clear")
+                list.clearRow(2);
+            else
+                list.setRows(2), list.setRows(4);
+            QVERIFY2(changes.size() == 1 || step == u"drop", qPrintable(step)); // the view redraws the mark
+        }
+        QCOMPARE(list.cell(2, MessageList::Mark), mark);
+        QCOMPARE(list.tickedBy(2), by);
+        QCOMPARE(list.suggestionCount(), suggestions);
+        QCOMPARE(list.data(list.indexOf(2, MessageList::Mark), MessageList::SuggestionRole).toBool(), suggestions == 1);
+        QCOMPARE(list.isMarked(2), mark == u"1");
+    }
+
+    // Each row keeps its score and its tip; a deletion that went through gives the lessons: the
+    // rows removed as spam, the others left unticked as legitimate, each only when the store did
+    // not hold it that way, with the row's own tokens. Through the store they move a message
+    // learned the other way rather than count it twice.
+    void scoresAndLessons()
+    {
+        const learning::SpamScorer scorer = learningmail::trainedScorer();
+        // New spam removed; spam ticked that the deletion left; a new legitimate message; one
+        // learned already as legitimate and left; one learned as legitimate, now removed; a
+        // learned spam removed again.
+        const QList<QByteArray> headers{learningmail::spam(100), learningmail::spam(101), learningmail::ham(100),
+                                        learningmail::ham(3), learningmail::ham(4), learningmail::spam(5)};
+        MessageList list;
+        list.setRows(int(headers.size()) + 2); // the last row unread
+        learningmail::scoreRows(list, scorer, headers);
+        for (const int r : {1, 2, 5, 6})
+            list.setCell(r, MessageList::Mark, QStringLiteral("1"));
+        QVERIFY(list.scoreSuggests(1));
+        QVERIFY(!list.scoreSuggests(3));
+        for (int r = 1; r <= int(headers.size()); ++r) {
+            const learning::SpamScore direct = scorer.score(headers[r - 1]);
+            QVERIFY(std::abs(list.score(r)->value - direct.value) < 1e-6);
+            QCOMPARE(list.scoreTip(r), learning::explanation(*list.score(r), 20, 20));
+            QCOMPARE(list.data(list.indexOf(r, MessageList::Mark), Qt::ToolTipRole).toString(), list.scoreTip(r));
+        }
+        QVERIFY(list.scoreTip(1).startsWith(QStringLiteral("Spam probable (score ")));
+        QVERIFY(list.scoreTip(3).startsWith(QStringLiteral("Pas de spam probable (score 0,")));
+        QVERIFY(!list.isScored(7));
+        QCOMPARE(list.scoreTip(7), QString());
+
+        const QList<learning::Lesson> lessons = list.lessonsAfterDeletion({2});
+        QStringList taught;
+        for (const learning::Lesson &l : lessons) {
+            int r = 1;
+            while (r <= headers.size() && learning::headerId(headers[r - 1]) != l.id)
+                ++r;
+            taught << QStringLiteral("%1%2").arg(r).arg(QChar(l.verdict == Verdict::Spam ? u's' : u'h'));
+            std::vector<learning::Token> tokens = l.tokens, expected = learning::headerTokenList(headers.value(r - 1));
+            std::sort(tokens.begin(), tokens.end());
+            std::sort(expected.begin(), expected.end());
+            QVERIFY(tokens == expected);
+            QVERIFY(l.header.isEmpty());
+        }
+        QCOMPARE(taught, (QStringList{"5s", "3h", "1s"}));
+
+        QTemporaryDir dir;
+        learning::LearnedStore store(learning::LearnedStore::pathIn(dir.path()));
+        QList<learning::Lesson> before;
+        for (const int n : {3, 4})
+            before << learning::Lesson{learning::headerId(learningmail::ham(n)), learningmail::ham(n), Verdict::Ham};
+        QVERIFY(store.learn(before).ok);
+        const learning::LearnOutcome outcome = store.learn(lessons);
+        QCOMPARE(outcome.added, 2);
+        QCOMPARE(outcome.moved, 1);
+        QCOMPARE(store.totals()->spam, 2);
+
+        list.clearDataRows();
+        QVERIFY(list.lessonsAfterDeletion().isEmpty());
+    }
+
+    // However many legitimate rows a first deletion leaves, it teaches the newest few thousand;
+    // every removed row is taught.
+    void legitimateLessonsBounded()
+    {
+        QList<QByteArray> headers;
+        for (int n = 0; n < MessageList::kMaxLegitimateLessons + 10; ++n)
+            headers << learningmail::ham(1000 + n);
+        headers << learningmail::spam(1000);
+        MessageList list;
+        list.setRows(int(headers.size()) + 1);
+        learningmail::scoreRows(list, learningmail::trainedScorer(), headers);
+        list.setCell(1, MessageList::Mark, QStringLiteral("1"));
+        list.setCell(int(headers.size()), MessageList::Mark, QStringLiteral("1"));
+        const QList<learning::Lesson> lessons = list.lessonsAfterDeletion();
+        QCOMPARE(lessons.size(), MessageList::kMaxLegitimateLessons + 2);
+        QCOMPARE(lessons.front().id, learning::headerId(headers.last()));
+        QCOMPARE(lessons.back().id, learning::headerId(headers.first()));
+        QCOMPARE(lessons.back().verdict, Verdict::Spam);
+        QCOMPARE(lessons[MessageList::kMaxLegitimateLessons].id, learning::headerId(headers[10]));
     }
 };
 

@@ -12,6 +12,7 @@
 #include "mailbox/MessageList.h"
 #include "mailbox/SpamMarking.h"
 #include "support/FeedingFifo.h"
+#include "support/LearningMail.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -37,6 +38,35 @@ QString marks(const MessageList &list)
         out += list.isMarked(r) ? u'1' : u'.';
     return out;
 }
+
+// Who ticked each row: b the blacklist, s the score, u the user ('x' unticked by the user), . nobody.
+QString who(const MessageList &list)
+{
+    QString out;
+    for (int r = 1; r < list.rows(); ++r) {
+        switch (list.tickedBy(r)) {
+        case MessageList::TickedBy::Blacklist: out += u'b'; break;
+        case MessageList::TickedBy::Score: out += u's'; break;
+        case MessageList::TickedBy::User: out += list.isMarked(r) ? u'u' : u'x'; break;
+        default: out += list.isMarked(r) ? u'?' : u'.';
+        }
+    }
+    return out;
+}
+
+// Senders as fill() takes them, their rows scored from kinds: 's' a spam header, 'h' a legitimate one.
+void fillScored(MessageList &list, const QStringList &senders, const QString &kinds)
+{
+    fill(list, senders);
+    QList<QByteArray> headers;
+    for (int i = 0; i < kinds.size(); ++i)
+        headers << (kinds[i] == u's' ? learningmail::spam(200 + i) : learningmail::ham(200 + i));
+    static const learning::SpamScorer scorer = learningmail::trainedScorer();
+    learningmail::scoreRows(list, scorer, headers);
+}
+
+const QStringList kSenders{QStringLiteral("ann@spam.example"), QStringLiteral("bob@spam.example"),
+                           QStringLiteral("promo@offres.example"), QStringLiteral("marie@atelier.example")};
 
 bool sep(char b) { return b == '\t' || b == '\r' || b == '\n'; }
 
@@ -94,6 +124,8 @@ private slots:
         m_path = m_dir.filePath(QStringLiteral("Liste-noire.txt"));
         QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
         QFile::remove(m_path);
+        QFile::remove(m_dir.filePath(QStringLiteral("Liste-amis.txt")));
+        QDir(m_dir.filePath(QStringLiteral("Liste-amis.txt"))).removeRecursively();
     }
 
     void marksAndDatesInFileOrder()
@@ -240,6 +272,91 @@ private slots:
             QCOMPARE(f.read(entry.size()), read ? QByteArray("@spam\t01/01/2024\r\n") : entry);
             QCOMPARE(f.size(), size);
         }
+    }
+
+    // Friends first, then the blacklist, then the score's suggestions: a friend's row is never
+    // ticked, nor dated in the blacklist; the user's own tick stays.
+    void friendsBlacklistAndScore_data()
+    {
+        QTest::addColumn<QStringList>("senders");
+        QTest::addColumn<QByteArray>("friends"); // "-": none, "folder": one in the way
+        QTest::addColumn<bool>("suggestions");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("dated");
+        QTest::newRow("blacklist, then the score") << kSenders << QByteArray("-") << true << "bbs." << true;
+        QTest::newRow("suggestions off") << kSenders << QByteArray("-") << false << "bb.." << true;
+        QTest::newRow("friends are never ticked")
+            << kSenders << QByteArray("ann@\t00/00/0000\r\npromo@offres\t00/00/0000\r\n") << true << ".b.." << true;
+        QTest::newRow("a friend's date is no pattern") << kSenders << QByteArray("nobody\tspam.examp\r\n") << true
+                                                       << "bbs." << true;
+        QTest::newRow("all the blacklist's rows friends") << kSenders << QByteArray("@spam.example\t00/00/0000\r\n")
+                                                          << true << "..s." << false;
+        QStringList ticked = kSenders;
+        ticked[3].prepend(u'*');
+        QTest::newRow("the user's tick") << ticked << QByteArray("-") << true << "bbsu" << true;
+        QTest::newRow("friends list unreadable") << kSenders << QByteArray("folder") << true << "...." << false;
+    }
+    void friendsBlacklistAndScore()
+    {
+        QFETCH(QStringList, senders);
+        QFETCH(QByteArray, friends);
+        QFETCH(bool, suggestions);
+        QFETCH(QString, expected);
+        QFETCH(bool, dated);
+        const QByteArray blacklist("@spam.example\t00/00/0000\r\n");
+        writeBytes(m_path, blacklist);
+        const QString friendsPath = m_dir.filePath(QStringLiteral("Liste-amis.txt"));
+        if (friends == "folder")
+            QVERIFY(QDir().mkdir(friendsPath));
+        else if (friends != "-")
+            writeBytes(friendsPath, friends);
+        fillScored(m_list, senders, QStringLiteral("shsh"));
+        const MarkingOutcome outcome =
+            markingPasses(m_list, {m_path, friendsPath}, QStringLiteral("03/03/2025"), BlacklistDates::Write, suggestions);
+        QCOMPARE(who(m_list), expected);
+        QCOMPARE(outcome.friendsRead, friends != "folder");
+        QVERIFY(outcome.blacklistRead);
+        QCOMPARE(readBytes(m_path), dated ? QByteArray("@spam.example\t03/03/2025\r\n") : blacklist);
+        if (friends != "-" && friends != "folder")
+            QCOMPARE(readBytes(friendsPath), friends);
+        QCOMPARE(m_list.suggestionCount(), int(expected.count(u's')));
+    }
+
+    // Marks from the list itself: a sender put in a list is marked at once on all its rows,
+    // whatever the user did to them; the user's other rows stay as he left them; switching
+    // the suggestions off unticks them.
+    void remarkFromTheList()
+    {
+        const QString friendsPath = m_dir.filePath(QStringLiteral("Liste-amis.txt"));
+        const QByteArray blacklist("@spam.example\t00/00/0000\r\n");
+        writeBytes(m_path, blacklist);
+        const SenderLists lists{m_path, friendsPath};
+        QStringList senders = kSenders;
+        senders << QStringLiteral("promo@offres.example") << QStringLiteral("z@autre.example") << QString();
+        fillScored(m_list, senders, QStringLiteral("shshsss"));
+        markingPasses(m_list, lists, QString(), BlacklistDates::Leave, true);
+        QCOMPARE(who(m_list), QStringLiteral("bbs.sss"));
+        m_list.setCell(3, MessageList::Mark, QString());
+        m_list.setCell(5, MessageList::Mark, QString());
+        m_list.setCell(4, MessageList::Mark, QStringLiteral("1"));
+        QCOMPARE(who(m_list), QStringLiteral("bbxuxss"));
+
+        QVERIFY(addSenderToList(m_list, 3, blacklist::SenderList::Blacklist, lists, true));
+        QCOMPARE(who(m_list), QStringLiteral("bbbubss"));
+        QCOMPARE(readBytes(m_path), blacklist + "promo@offres.example\t00/00/0000\r\n");
+        QVERIFY(addSenderToList(m_list, 2, blacklist::SenderList::Friends, lists, true));
+        QCOMPARE(who(m_list), QStringLiteral("b.bubss"));
+        QCOMPARE(readBytes(friendsPath), QByteArray("bob@spam.example\t00/00/0000\r\n"));
+        QString why;
+        QVERIFY(!addSenderToList(m_list, 7, blacklist::SenderList::Blacklist, lists, true, &why));
+        QVERIFY(why.contains(QStringLiteral("ne peut pas être ajouté à la liste noire")));
+        QCOMPARE(who(m_list), QStringLiteral("b.bubss"));
+
+        remark(m_list, lists, false);
+        QCOMPARE(who(m_list), QStringLiteral("b.bub.."));
+        remark(m_list, lists, true);
+        QCOMPARE(who(m_list), QStringLiteral("b.bubss"));
+        QCOMPARE(readBytes(m_path), blacklist + "promo@offres.example\t00/00/0000\r\n"); // no date written
     }
 
     // The fast pass against the byte-by-byte reading on random files and senders drawn from

@@ -283,13 +283,16 @@ private slots:
         QTest::newRow("Tab leaves the text") << "editor" << "Tab" << ",1,x,1 / closed / spam / BitBtn1";
         QTest::newRow("Ctrl+Tab types one") << "editor" << "Ctrl+Tab" << ",1,x,1 / closed / spam\t / ";
         // The message counter is an output: no Tab stop, so no password typed into it in clear.
-        QTest::newRow("Tab walks") << "closed" << tabs13
+        // The suggestions' switch and the friends list follow the status line's box.
+        const QString tabs15 = tabs13 + QStringLiteral(", Tab, Tab");
+        QTest::newRow("Tab walks") << "closed" << tabs15
                                    << ",1,x,1 / closed / hidden / Edit4 Edit15 Edit16 BitBtn2 BitBtn1 SG1 "
-                                      "CheckBox1 BitBtn4 BitBtn6 ComboBox1 BitBtn7 CheckBox3 Edit3";
+                                      "CheckBox1 BitBtn4 BitBtn6 ComboBox1 BitBtn7 CheckBox3 CheckBox4 BitBtn9 Edit3";
         const QString pane = ",1,x,1 / open / hidden / Edit4 Edit11 Edit12 Edit13 Edit14 Edit15 Edit16 Edit17 BitBtn2 "
                              "BitBtn1 ";
-        QTest::newRow("Tab, text view") << "text" << tabs13 + QStringLiteral(", Tab").repeated(7)
-                                        << pane + "Memo2 BitBtn3 CheckBox1 BitBtn4 BitBtn6 BitBtn8 ComboBox1 BitBtn7 CheckBox3 Edit3";
+        QTest::newRow("Tab, text view") << "text" << tabs15 + QStringLiteral(", Tab").repeated(7)
+                                        << pane + "Memo2 BitBtn3 CheckBox1 BitBtn4 BitBtn6 BitBtn8 ComboBox1 BitBtn7 CheckBox3 "
+                                                  "CheckBox4 BitBtn9 Edit3";
         // Inside, Tab is the page's own, taken back when the page says so.
         QTest::newRow("Tab, HTML view") << "HTML" << tabs13.left(tabs13.size() - 10) << pane + "WebView";
     }

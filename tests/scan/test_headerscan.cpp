@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QMenu>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -18,6 +19,7 @@
 #include "support/DovecotServer.h"
 #include "support/FakeImapServer.h"
 #include "support/FakePop3Server.h"
+#include "support/LearningMail.h"
 #include "support/MailFactory.h"
 #include "support/RecordingPrompter.h"
 #include "support/WindowFixture.h"
@@ -789,6 +791,178 @@ private slots:
         QCOMPARE(prompter.infos, failedBecause(LoginRefused));
         QCOMPARE(currentMarks(), marks);
         QCOMPARE(readBlacklist(), fresh);
+    }
+
+    // Once the score has learned 20 of each kind, a scan ticks the rows it finds spam with a
+    // mark of their own, on amber, and says why in the tip; a blacklist tick stays as it was, a
+    // friend's row is never ticked, and before that nothing is suggested.
+    void suggestions_data()
+    {
+        QTest::addColumn<bool>("imap");
+        QTest::addColumn<int>("spamsLearned");
+        QTest::newRow("POP3") << false << 20;
+        QTest::newRow("IMAP") << true << 20;
+        QTest::newRow("cold start") << false << 19;
+    }
+    void suggestions()
+    {
+        QFETCH(bool, imap);
+        QFETCH(int, spamsLearned);
+        using namespace learningmail;
+        trainStore(form->dataFolder, spamsLearned, 20);
+        dovecot.setMessages({wholeMail(spam(100)), wholeMail(ham(100)), mail("<promo@spam.example>", QStringLiteral("Promo")),
+                             wholeMail(spam(101))});
+        writeBlacklist("spam.example\t00/00/0000\r\n");
+        QFile friends(form->dataFolder + QStringLiteral("/Liste-amis.txt"));
+        QVERIFY(friends.open(QIODevice::WriteOnly));
+        friends.write("x3131q@promo-masse.example\r\n");
+        friends.close();
+        pointAtDovecot(imap);
+        form->BitBtn2Click();
+        QCOMPARE(form->list->rows(), 5);
+
+        const bool warm = spamsLearned >= 20;
+        const MessageList &list = *form->list;
+        QCOMPARE(list.isMarked(1), warm);
+        QCOMPARE(list.isSuggestion(1), warm);
+        QVERIFY(!list.isMarked(2));
+        QVERIFY(list.isMarked(3) && !list.isSuggestion(3));
+        QVERIFY(!list.isMarked(4)); // the friend's
+        const auto tip = [&](int row) { return form->SG1->model()->index(row - 1, MessageList::Mark).data(Qt::ToolTipRole).toString(); };
+        if (warm) {
+            QVERIFY2(QRegularExpression(QStringLiteral("^Spam probable \\(score [01],\\d\\d\\), appris de vos suppressions$"))
+                         .match(tip(1)).hasMatch(), qPrintable(tip(1)));
+            QVERIFY2(tip(2).startsWith(QStringLiteral("Pas de spam probable")), qPrintable(tip(2)));
+        } else {
+            QCOMPARE(tip(1), QStringLiteral("Score en apprentissage : 19 spams et 20 messages légitimes appris, il en faut "
+                                            "20 de chaque"));
+        }
+
+        // What the user sees: the suggested tick on amber, the blacklist's on the grid's colour.
+        form->show();
+        const QImage grid = form->SG1->grab().toImage();
+        const auto cell = [&](int row) { return grid.copy(form->SG1->cellRect(MessageList::Mark, row).adjusted(0, 0, -1, -1)); };
+        const auto amber = [&](int row) {
+            const QImage image = cell(row);
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    n += image.pixelColor(x, y) == SuggestionColour ? 1 : 0;
+            return n;
+        };
+        QCOMPARE(amber(1) > 0, warm);
+        QCOMPARE(amber(3), 0);
+        if (warm)
+            QVERIFY(cell(1) != cell(3));
+    }
+
+    // A damaged database of what was learned stops no scan: it is put aside, the status line
+    // says so in one line, and learning starts again.
+    void damagedLearnedStore()
+    {
+        const QString store = form->dataFolder + QStringLiteral("/Apprentissage.sqlite");
+        QFile damaged(store);
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write(QByteArray(8192, 'x'));
+        damaged.close();
+        dovecot.setMessages({mail("<alice@example.org>", QStringLiteral("Amie"))});
+        pointAtDovecot();
+        form->BitBtn2Click();
+        QCOMPARE(form->list->cell(1, MessageList::Subject), QStringLiteral("Amie"));
+        QVERIFY(prompter.infos.isEmpty());
+        QVERIFY2(statusLine().startsWith(Checked + QStringLiteral(" — Apprentissage : la base était illisible")),
+                 qPrintable(statusLine()));
+        QVERIFY(QFile::exists(store + QStringLiteral(".endommagé")));
+    }
+
+    // CheckBox4, by mouse or keyboard, takes the suggestions off the rows at once and back, and
+    // the choice is the next window's.
+    void suggestionsSwitch()
+    {
+        using namespace learningmail;
+        trainStore(form->dataFolder);
+        dovecot.setMessages({wholeMail(spam(100)), wholeMail(ham(100))});
+        pointAtDovecot();
+        QVERIFY(form->CheckBox4->isChecked());
+        form->BitBtn2Click();
+        QVERIFY(form->list->isSuggestion(1));
+
+        form->CheckBox4->click();
+        QVERIFY(!form->list->isMarked(1));
+        QFile options(form->dataFolder + QStringLiteral("/Options.txt"));
+        QVERIFY(options.open(QIODevice::ReadOnly));
+        QCOMPARE(options.readAll(), QByteArray("suggestions=0\n"));
+        QCOMPARE(options.permissions() & 0x0077, QFileDevice::Permissions());
+        form->BitBtn2Click();
+        QVERIFY(!form->list->isMarked(1));
+        {
+            TForm1 next(DesignWorkArea);
+            QVERIFY(!next.CheckBox4->isChecked());
+        }
+
+        form->CheckBox4->setFocus();
+        QTest::keyClick(form->CheckBox4, Qt::Key_Space);
+        QVERIFY(form->CheckBox4->isChecked());
+        QVERIFY(form->list->isSuggestion(1));
+        TForm1 next(DesignWorkArea);
+        QVERIFY(next.CheckBox4->isChecked());
+    }
+
+    // The row menu, from the right button over a row's text or from Shift+F10 and the Menu key:
+    // the sender goes into the blacklist or the friends list as the editor writes them, and the
+    // rows are marked again at once; "not spam" unticks and teaches the score.
+    void rowMenu()
+    {
+        using namespace learningmail;
+        trainStore(form->dataFolder);
+        dovecot.setMessages({wholeMail(ham(100)), wholeMail(spam(100)), wholeMail(ham(104)), wholeMail(spam(101))});
+        pointAtDovecot();
+        form->show();
+        form->BitBtn2Click();
+        QVERIFY(!form->list->isMarked(1) && form->list->isSuggestion(2) && form->list->isSuggestion(4));
+
+        w->clickCell(MessageList::Subject, 1, Qt::RightButton);
+        QTRY_VERIFY(form->RowMenu->isVisible());
+        QCOMPARE(form->menuRow, 1);
+        form->RowMenu->hide();
+        form->AddToBlacklist1->trigger();
+        QVERIFY(readBlacklist().startsWith("marie.dupont@atelier-dupont.example\t"));
+        QCOMPARE(QFile::permissions(blacklistPath()) & 0x0077, QFileDevice::Permissions());
+        // Rows 1 and 3 share the sender.
+        QVERIFY(form->list->isMarked(1) && form->list->isMarked(3) && !form->list->isSuggestion(1));
+
+        form->SG1->setFocus();
+        form->SG1->setCurrentIndex(form->SG1->model()->index(1, MessageList::Subject));
+        QTest::keyClick(form->SG1, Qt::Key_F10, Qt::ShiftModifier);
+        QTRY_VERIFY(form->RowMenu->isVisible());
+        QCOMPARE(form->menuRow, 2);
+        form->RowMenu->hide();
+        form->AddToFriends1->trigger();
+        QFile friends(form->dataFolder + QStringLiteral("/Liste-amis.txt"));
+        QVERIFY(friends.open(QIODevice::ReadOnly));
+        QVERIFY(friends.readAll().startsWith("x3100q@promo-masse.example"));
+        QVERIFY(!form->list->isMarked(2));
+        QVERIFY(form->list->isSuggestion(4));
+
+        form->SG1->setCurrentIndex(form->SG1->model()->index(3, MessageList::Subject));
+        QTest::keyClick(form->SG1, Qt::Key_Menu);
+        QTRY_VERIFY(form->RowMenu->isVisible());
+        form->RowMenu->hide();
+        form->NotSpam1->trigger();
+        QVERIFY(!form->list->isMarked(4));
+        QCOMPARE(form->list->tickedBy(4), MessageList::TickedBy::User);
+        QTRY_COMPARE(learned(form->dataFolder), std::pair(20, 21));
+
+        // A scan while the menu is open: its row may stand for another message now.
+        w->clickCell(MessageList::Subject, 3, Qt::RightButton);
+        QTRY_VERIFY(form->RowMenu->isVisible());
+        form->RowMenu->hide();
+        dovecot.setMessages({wholeMail(ham(100)), wholeMail(spam(100)), wholeMail(ham(105))});
+        form->BitBtn2Click();
+        const QByteArray blacklist = readBlacklist();
+        form->AddToBlacklist1->trigger();
+        QCOMPARE(readBlacklist(), blacklist);
+        QVERIFY(prompter.infos.isEmpty());
     }
 
     // One server operation at a time: a press during a scan beeps and starts nothing; scans

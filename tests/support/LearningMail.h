@@ -1,6 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 #include <QByteArray>
+#include <QList>
+#include <map>
+
+#include "learning/HeaderTokens.h"
+#include "learning/LearnedStore.h"
+#include "learning/SpamScore.h"
+#include "mailbox/MessageList.h"
+#include "mailbox/RowScores.h"
 
 // Synthetic header blocks for the learned score's tests: bulk spam and a user's ordinary mail,
 // each message of its kind different from the others (n picks the variations), none of them
@@ -56,6 +64,61 @@ inline QByteArray ham(int n)
     if (n % 5 % 2 == 0) // the replies
         h += "In-Reply-To: <" + number(n + 1000) + ".poste1@atelier-dupont.example>\r\n";
     return h;
+}
+
+// A scorer that learned spam(0..n-1) and ham(0..n-1), each under its headerId(), as the store
+// would give it (without the store).
+inline learning::SpamScorer trainedScorer(int n = 20)
+{
+    std::map<learning::Token, learning::TokenCount> counts;
+    std::vector<learning::Token> spamIds, hamIds;
+    for (int i = 0; i < n; ++i)
+        for (const bool isSpam : {true, false}) {
+            const QByteArray h = isSpam ? spam(i) : ham(i);
+            for (const learning::Token t : learning::headerTokenList(h)) {
+                learning::TokenCount &c = counts[t];
+                c.token = t;
+                (isSpam ? c.spam : c.ham)++;
+            }
+            (isSpam ? spamIds : hamIds).push_back(learning::hashBytes(learning::headerId(h)));
+        }
+    std::vector<learning::TokenCount> all;
+    for (const auto &[t, c] : counts)
+        all.push_back(c);
+    learning::SpamScorer scorer(n, n, all);
+    scorer.setLearnedMessages(std::move(spamIds), std::move(hamIds));
+    return scorer;
+}
+
+// Scores rows 1..headers.size() of list as a scan does, header i for row i + 1.
+inline void scoreRows(MessageList &list, const learning::SpamScorer &scorer, const QList<QByteArray> &headers)
+{
+    RowScoring scoring(scorer, list.rows());
+    for (qsizetype i = 0; i < headers.size(); ++i)
+        scoring.add(int(i) + 1, headers[i]);
+    list.setScores(scoring.finish());
+}
+
+// A whole message with that header block, as a server holds it.
+inline QByteArray wholeMail(const QByteArray &header) { return header + "\r\nBonjour.\r\n"; }
+
+// The store of dataFolder as a user's deletions would have left it: spam(0..spams-1) and
+// ham(0..hams-1) learned.
+inline void trainStore(const QString &dataFolder, int spams = 20, int hams = 20)
+{
+    QList<learning::Lesson> lessons;
+    for (int i = 0; i < spams; ++i)
+        lessons << learning::Lesson(learning::headerId(spam(i)), spam(i), learning::Verdict::Spam);
+    for (int i = 0; i < hams; ++i)
+        lessons << learning::Lesson(learning::headerId(ham(i)), ham(i), learning::Verdict::Ham);
+    learning::LearnedStore(learning::LearnedStore::pathIn(dataFolder)).learn(lessons);
+}
+
+// How many spams and legitimate messages the store of dataFolder has learned.
+inline std::pair<int, int> learned(const QString &dataFolder)
+{
+    const auto totals = learning::LearnedStore(learning::LearnedStore::pathIn(dataFolder)).totals();
+    return totals ? std::pair(totals->spam, totals->ham) : std::pair(-1, -1);
 }
 
 } // namespace learningmail
