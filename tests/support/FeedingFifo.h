@@ -44,9 +44,14 @@ public:
         if (m_made) {
             m_stop = true;
             // Stay open as a reader until the writer has seen the stop: its open never waits.
+            // Drained meanwhile: a reader that held the FIFO open without reading may have left
+            // it full, and the writer blocked in write() would never see the stop.
             const int fd = ::open(m_path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            while (!m_done)
-                std::this_thread::yield();
+            char drain[4096];
+            while (!m_done) {
+                if (fd < 0 || ::read(fd, drain, sizeof drain) <= 0)
+                    std::this_thread::yield();
+            }
             if (fd >= 0)
                 ::close(fd);
             m_writer.join();
