@@ -29,6 +29,7 @@
 #include "learning/LearnedStore.h"
 #include "learning/MailSources.h"
 #include "learning/SpamScore.h"
+#include "mailbox/RowScores.h"
 #include "message/MailMessage.h"
 #include "support/MailFactory.h"
 
@@ -189,15 +190,25 @@ Accuracy run(const Split &s, const QString &label, double &learnUsPerMessage, bo
         std::fprintf(stderr, "learning_bench: %s: %s\n", qPrintable(label), qPrintable(outcome.problem));
     QString problem;
     const SpamScorer scorer = store.scorer(&problem);
+    // Scored as a scan scores its rows (RowScoring, beside the header pass), and suggested by
+    // the window's rule over what the rows keep.
+    const auto scoredAsRows = [&scorer](const QList<QByteArray> &headers) {
+        RowScoring scoring(scorer, int(headers.size()) + 1);
+        for (qsizetype i = 0; i < headers.size(); ++i)
+            scoring.add(int(i) + 1, headers[i]);
+        const std::unique_ptr<RowScores> rows = scoring.finish();
+        std::vector<SpamScore> scores;
+        for (qsizetype i = 0; i < headers.size(); ++i)
+            scores.push_back(rows->row(int(i) + 1)->score());
+        return scores;
+    };
     Accuracy a;
-    for (const QByteArray &h : s.testSpam) {
-        a.spamScores.push_back(scorer.score(h));
-        a.spamSuggested += isSuggested(a.spamScores.back(), scorer);
-    }
-    for (const QByteArray &h : s.testHam) {
-        a.hamScores.push_back(scorer.score(h));
-        a.hamSuggested += isSuggested(a.hamScores.back(), scorer);
-    }
+    a.spamScores = scoredAsRows(s.testSpam);
+    a.hamScores = scoredAsRows(s.testHam);
+    for (const SpamScore &v : a.spamScores)
+        a.spamSuggested += isSuggested(v, scorer);
+    for (const SpamScore &v : a.hamScores)
+        a.hamSuggested += isSuggested(v, scorer);
     if (misses) {
         const auto show = [](const char *what, const QByteArray &h, const SpamScore &score) {
             const MailMessage m = MailMessage::parseListFields(h);
