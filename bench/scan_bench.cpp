@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -184,10 +185,9 @@ struct Mailbox
     }
 };
 
-// A pipelined POP3 client reduced to what a header scan must do, as the yardstick of the link:
-// CAPA, STLS (plain port), then USER, PASS and STAT in one write and every TOP with the UIDL
-// behind them in another, the commands of the scan; the replies are only framed.
-class ReferenceClient
+// What both reference clients share: a socket that trusts any certificate (the test server's
+// own), writes that fail once the server has gone, and waits on the socket's events.
+class ReferenceLink
 {
 public:
     struct Result
@@ -197,6 +197,55 @@ public:
         int headers = 0;
     };
 
+protected:
+    void attach(QSslSocket &socket, std::function<void()> take)
+    {
+        m_socket = &socket;
+        QSslConfiguration config = socket.sslConfiguration();
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.setSslConfiguration(config);
+        QObject::connect(&socket, &QSslSocket::readyRead, std::move(take));
+        QObject::connect(&socket, &QSslSocket::disconnected, [this] { m_failed = true; });
+        QObject::connect(&socket, &QSslSocket::encrypted, [this] { m_encrypted = true; });
+    }
+
+    bool send(const QByteArray &bytes)
+    {
+        m_socket->write(bytes);
+        return !m_failed;
+    }
+
+    template <typename F>
+    bool waitFor(F done)
+    {
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        timeout.start(120000);
+        while (!done() && !m_failed && timeout.isActive()) {
+            QEventLoop loop;
+            QObject::connect(m_socket, &QSslSocket::readyRead, &loop, &QEventLoop::quit);
+            QObject::connect(m_socket, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
+            QObject::connect(m_socket, &QSslSocket::disconnected, &loop, &QEventLoop::quit);
+            QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+            if (!done())
+                loop.exec();
+        }
+        return done();
+    }
+
+    QSslSocket *m_socket = nullptr;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    bool m_failed = false;
+    bool m_encrypted = false;
+};
+
+// A pipelined POP3 client reduced to what a header scan must do, as the yardstick of the link:
+// CAPA, STLS (plain port), then USER, PASS and STAT in one write and every TOP with the UIDL
+// behind them in another, the commands of the scan; the replies are only framed.
+class ReferenceClient : public ReferenceLink
+{
+public:
     Result run(const MailAccount &account)
     {
         Result result;
@@ -204,13 +253,7 @@ public:
         QElapsedTimer clock;
         clock.start();
         QSslSocket socket;
-        m_socket = &socket;
-        QSslConfiguration config = socket.sslConfiguration();
-        config.setPeerVerifyMode(QSslSocket::VerifyNone);
-        socket.setSslConfiguration(config);
-        QObject::connect(&socket, &QSslSocket::readyRead, [this] { take(); });
-        QObject::connect(&socket, &QSslSocket::disconnected, [this] { m_failed = true; });
-        QObject::connect(&socket, &QSslSocket::encrypted, [this] { m_encrypted = true; });
+        attach(socket, [this] { take(); });
         if (account.tls)
             socket.connectToHostEncrypted(account.host, account.port);
         else
@@ -238,30 +281,6 @@ public:
     }
 
 private:
-    bool send(const QByteArray &bytes)
-    {
-        m_socket->write(bytes);
-        return !m_failed;
-    }
-
-    template <typename F>
-    bool waitFor(F done)
-    {
-        QTimer timeout;
-        timeout.setSingleShot(true);
-        timeout.start(120000);
-        while (!done() && !m_failed && timeout.isActive()) {
-            QEventLoop loop;
-            QObject::connect(m_socket, &QSslSocket::readyRead, &loop, &QEventLoop::quit);
-            QObject::connect(m_socket, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
-            QObject::connect(m_socket, &QSslSocket::disconnected, &loop, &QEventLoop::quit);
-            QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-            if (!done())
-                loop.exec();
-        }
-        return done();
-    }
-
     // Waits until n more replies are framed, multi-line ones when multiLine.
     bool expect(int n, bool multiLine)
     {
@@ -302,13 +321,8 @@ private:
         }
     }
 
-    QSslSocket *m_socket = nullptr;
-    QByteArray m_buffer;
-    qsizetype m_pos = 0;
     bool m_inBody = false;
     bool m_multiLine = false;
-    bool m_failed = false;
-    bool m_encrypted = false;
     int m_owed = 0;
     QByteArray m_lastStatus;
 };
@@ -317,16 +331,9 @@ private:
 // POP3 client's steps: the greeting (its capabilities), STARTTLS, then LOGIN and EXAMINE in one
 // write and, once the mailbox is open, one UID FETCH of every header (with the structures too for
 // "P.J."); the responses are only framed (lines and literals).
-class ImapReferenceClient
+class ImapReferenceClient : public ReferenceLink
 {
 public:
-    struct Result
-    {
-        double seconds = 0;
-        double cpuSeconds = 0;
-        int headers = 0;
-    };
-
     Result run(const MailAccount &account, bool structures)
     {
         Result result;
@@ -334,13 +341,7 @@ public:
         QElapsedTimer clock;
         clock.start();
         QSslSocket socket;
-        m_socket = &socket;
-        QSslConfiguration config = socket.sslConfiguration();
-        config.setPeerVerifyMode(QSslSocket::VerifyNone);
-        socket.setSslConfiguration(config);
-        QObject::connect(&socket, &QSslSocket::readyRead, [this] { take(); });
-        QObject::connect(&socket, &QSslSocket::disconnected, [this] { m_failed = true; });
-        QObject::connect(&socket, &QSslSocket::encrypted, [this] { m_encrypted = true; });
+        attach(socket, [this] { take(); });
         socket.connectToHost(account.host, account.port);
         bool ok = expect("*") && send("a STARTTLS\r\n") && expect("a ");
         socket.startClientEncryption();
@@ -359,30 +360,6 @@ public:
     }
 
 private:
-    bool send(const QByteArray &bytes)
-    {
-        m_socket->write(bytes);
-        return !m_failed;
-    }
-
-    template <typename F>
-    bool waitFor(F done)
-    {
-        QTimer timeout;
-        timeout.setSingleShot(true);
-        timeout.start(120000);
-        while (!done() && !m_failed && timeout.isActive()) {
-            QEventLoop loop;
-            QObject::connect(m_socket, &QSslSocket::readyRead, &loop, &QEventLoop::quit);
-            QObject::connect(m_socket, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
-            QObject::connect(m_socket, &QSslSocket::disconnected, &loop, &QEventLoop::quit);
-            QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-            if (!done())
-                loop.exec();
-        }
-        return done();
-    }
-
     // Waits for a response line that starts with prefix ("*" the greeting, "d " a tag).
     bool expect(const QByteArray &prefix)
     {
@@ -432,13 +409,8 @@ private:
         }
     }
 
-    QSslSocket *m_socket = nullptr;
-    QByteArray m_buffer;
-    qsizetype m_pos = 0;
     qsizetype m_literal = 0;
     bool m_inResponse = false; // within a response, after a literal
-    bool m_failed = false;
-    bool m_encrypted = false;
     QByteArray m_want;
     bool m_got = false;
     QByteArray m_last;
