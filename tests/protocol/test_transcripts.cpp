@@ -156,8 +156,8 @@ private slots:
         QCOMPARE(s.messageCount(), 6);
     }
 
-    // STLS whenever offered and CAPA asked again over TLS; pipelined in clear text, PASS waits
-    // for USER's answer, CAPA behind it.
+    // STLS whenever offered and CAPA asked again over TLS, behind PASS when the server pipelines;
+    // pipelined in clear text, PASS waits for USER's answer, CAPA behind it.
     void pop3Login_data()
     {
         QTest::addColumn<QByteArray>("transcript");
@@ -178,6 +178,25 @@ private slots:
             S: +OK
             C: PASS "pa\ss" mot
             S: +OK Logged in.)");
+        QTest::newRow("STLS, pipelined: the login in the first write over TLS") << QByteArray(R"(
+            connect
+            S: +OK Ready.
+            C: CAPA
+            S: +OK
+            S: STLS
+            S: PIPELINING
+            S: .
+            C: STLS
+            S: +OK Begin TLS negotiation now.
+            tls
+            C: USER pelicorde
+            C: PASS "pa\ss" mot
+            C: CAPA
+            S: +OK
+            S: +OK Logged in.
+            S: +OK
+            S: PIPELINING
+            S: .)");
         QTest::newRow("pipelined in clear text") << QByteArray(R"(
             connect
             S: +OK Ready.

@@ -159,15 +159,19 @@ void Pop3Session::open(const MailAccount &account)
     }
     if (!hello.ok)
         failTurnedAway(greeting, hello.status);
-    QStringList offered = preLoginCapabilities();
+    const QStringList offered = preLoginCapabilities();
+    bool pipelined = m_pipelining && listsCapability(offered, u"PIPELINING");
     if (!account.tls && listsCapability(offered, u"STLS")) {
         upgrade();
-        // What was said in clear text may have been forged on the way (RFC 2595, section 4).
-        offered = preLoginCapabilities();
+        // What was said in clear text may have been forged on the way (RFC 2595, section 4), so
+        // it is asked again over TLS: behind PASS, where it costs no round trip, when the server
+        // said it pipelines. A forged claim could only make the login's write fail.
+        if (!pipelined)
+            pipelined = m_pipelining && listsCapability(preLoginCapabilities(), u"PIPELINING");
     } else if (!account.tls && account.tlsRequired) {
         failWithdrawn();
     }
-    login(account.user.toUtf8(), account.password.toUtf8(), m_pipelining && listsCapability(offered, u"PIPELINING"));
+    login(account.user.toUtf8(), account.password.toUtf8(), pipelined);
     m_open = true;
 }
 
