@@ -26,8 +26,10 @@ void ImapMailbox::open(const MailAccount &account, Access access)
 
 void ImapMailbox::headers(int first, int last, const Each &each)
 {
+    if (first >= 1 && m_ids.size() <= last)
+        m_ids.resize(qsizetype(last) + 1);
     const auto eachHeader = [&](int n, quint32 uid, quint32, const QByteArray &header) {
-        m_ids.insert(n, QString::number(uid));
+        m_ids[n] = QString::number(uid);
         each(n, header);
     };
     if (!m_withStructures)
@@ -38,6 +40,15 @@ void ImapMailbox::headers(int first, int last, const Each &each)
         m_attachments[size_t(n)] = info;
         m_read[size_t(n)] = true;
     });
+}
+
+QHash<int, QString> ImapMailbox::uniqueIds()
+{
+    QHash<int, QString> ids;
+    for (qsizetype n = 1; n < m_ids.size(); ++n)
+        if (!m_ids[n].isNull())
+            ids.insert(int(n), m_ids[n]);
+    return ids;
 }
 
 Removal ImapMailbox::removalKind(Lookup lookup)
