@@ -28,7 +28,7 @@ void ImapMailbox::headers(int first, int last, const Each &each)
 {
     if (first >= 1 && m_ids.size() <= last)
         m_ids.resize(qsizetype(last) + 1);
-    const auto eachHeader = [&](int n, quint32 uid, quint32, const QByteArray &header) {
+    const auto eachHeader = [&](int n, quint32 uid, const QByteArray &header) {
         m_ids[n] = QString::number(uid);
         each(n, header);
     };

@@ -29,7 +29,7 @@ FakeImapServer::FakeImapServer(QObject *parent) : FakePop3Server(false, parent)
 QByteArray FakeImapServer::fetched(int n, const QByteArray &header)
 {
     const QByteArray number = QByteArray::number(n);
-    return "* " + number + " FETCH (UID " + number + " RFC822.SIZE 100 BODY[HEADER] {"
+    return "* " + number + " FETCH (UID " + number + " BODY[HEADER] {"
            + QByteArray::number(header.size()) + "}\r\n" + header + ")\r\n";
 }
 

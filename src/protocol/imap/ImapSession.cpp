@@ -29,8 +29,10 @@ constexpr qsizetype kFetchOverhead = 4096;
 constexpr qsizetype kSetBytes = 4000;
 
 // The whole header block: the learned score reads every field of it. PEEK: nothing gets \Seen.
-const QByteArray kHeaderItems = "(UID RFC822.SIZE BODY.PEEK[HEADER])";
-const QByteArray kHeaderAndStructureItems = "(UID RFC822.SIZE BODY.PEEK[HEADER] BODYSTRUCTURE)";
+// Nothing the rows do not show: a size would be ten bytes more a message, and for some servers a
+// count over the whole message.
+const QByteArray kHeaderItems = "(UID BODY.PEEK[HEADER])";
+const QByteArray kHeaderAndStructureItems = "(UID BODY.PEEK[HEADER] BODYSTRUCTURE)";
 
 // A status response's code and text, as the server wrote them.
 QByteArray statusText(const ImapResponse &r)
@@ -665,12 +667,11 @@ void ImapSession::headers(int first, int last, const EachHeader &each)
     fetchPass(first, last, kHeaderItems, m_limits.headerBytes + kFetchOverhead, ours,
               [&](const ImapResponse &r, int n) {
                   const auto uid = r.fetchItem("UID").toNumber();
-                  const auto size = r.fetchItem("RFC822.SIZE").toNumber();
-                  if (!uid || !size)
+                  if (!uid)
                       failOutOfStep(QStringLiteral("Réponse incomplète du serveur %1 pour le message %2")
                                         .arg(server())
                                         .arg(n));
-                  each(n, *uid, *size, headerItem(r).toByteArray());
+                  each(n, *uid, headerItem(r).toByteArray());
                   return true;
               });
 }
@@ -707,12 +708,11 @@ void ImapSession::structurePass(int first, int last, const EachHeader *eachHeade
             return true;
         }
         const auto uid = r.fetchItem("UID").toNumber();
-        const auto size = r.fetchItem("RFC822.SIZE").toNumber();
         const ImapValue header = headerItem(r);
-        if (!uid || (eachHeader && (!size || !header.isValid())))
+        if (!uid || (eachHeader && !header.isValid()))
             failOutOfStep(QStringLiteral("Réponse incomplète du serveur %1 pour le message %2").arg(server()).arg(n));
         if (eachHeader)
-            (*eachHeader)(n, *uid, *size, header.toByteArray());
+            (*eachHeader)(n, *uid, header.toByteArray());
         // A header asked again comes without its structure: its attachments are unknown.
         const ImapValue structure = r.fetchItem("BODYSTRUCTURE");
         pass.add(n, *uid, structure.isList() ? &structure : nullptr);

@@ -31,7 +31,7 @@ class ImapSession : public MailConnection
 public:
     // n: the message's number in the mailbox; header: its whole header block and the blank
     // line, as the server gives them.
-    using EachHeader = std::function<void(int n, quint32 uid, quint32 size, const QByteArray &header)>;
+    using EachHeader = std::function<void(int n, quint32 uid, const QByteArray &header)>;
     using EachStructure = std::function<void(int n, quint32 uid, const AttachmentInfo &attachments)>;
     using NewMail = std::function<void(int count)>;
     using Failure = std::function<void(const Error &error)>;
