@@ -609,12 +609,61 @@ void forEachField(QByteArrayView header, F &&f)
     flush(p);
 }
 
+// ---- The id ----
+
+// The bytes headerIdValue() hashes, written as the fields are met: each field kept as
+// "name:value\n", its value trimmed and without CRs. Written in runs between CRs into a buffer
+// of the thread, sized once for the header: a byte at a time into a string cost more than the
+// tokens themselves.
+class IdBytes
+{
+public:
+    explicit IdBytes(qsizetype headerSize)
+    {
+        // Each field's name, colon and value are bytes of the header of its own, plus a line end.
+        thread_local std::string buffer;
+        const std::size_t most = 2 * std::size_t(headerSize) + 16;
+        if (buffer.size() < most)
+            buffer.resize(most);
+        m_begin = m_at = buffer.data();
+    }
+
+    void field(const char *nameB, const char *nameE, Span value)
+    {
+        const Span v = trimmed(value.b, value.e);
+        put(nameB, nameE);
+        *m_at++ = ':';
+        for (const char *p = v.b; p < v.e;) {
+            const char *cr = static_cast<const char *>(std::memchr(p, '\r', std::size_t(v.e - p)));
+            const char *e = cr ? cr : v.e;
+            put(p, e);
+            p = cr ? cr + 1 : e;
+        }
+        *m_at++ = '\n';
+    }
+
+    quint64 value() const { return hashBytes(QByteArrayView(m_begin, m_at - m_begin)); }
+
+private:
+    void put(const char *b, const char *e)
+    {
+        std::memcpy(m_at, b, std::size_t(e - b));
+        m_at += e - b;
+    }
+
+    char *m_begin;
+    char *m_at;
+};
+
 // ---- The tokens ----
 
 class Tokenizer
 {
 public:
-    Tokenizer(TokenSet &set, QStringList *texts) : m_set(set), m_texts(texts) { m_set.clear(); }
+    Tokenizer(TokenSet &set, QStringList *texts, IdBytes *id = nullptr) : m_set(set), m_texts(texts), m_id(id)
+    {
+        m_set.clear();
+    }
 
     void read(QByteArrayView header)
     {
@@ -789,6 +838,8 @@ private:
         const quint64 k = hashOf<true>(name.b, name.size());
         if (receivingSide(k))
             return;
+        if (m_id)
+            m_id->field(nameB, nameE, value);
         if (m_fields++ < 64) {
             // The List-* fields (RFC 2369, 2919) come together from any list server: one token
             // for the lot, and for their place among the other fields.
@@ -1451,6 +1502,7 @@ private:
 
     TokenSet &m_set;
     QStringList *m_texts;
+    IdBytes *m_id;
     int m_fields = 0;
     quint64 m_previousName = 0;
     Kept m_previous;
@@ -1509,20 +1561,19 @@ QByteArray headerIdText(quint64 value)
 
 quint64 headerIdValue(QByteArrayView header)
 {
-    // A scan computes one per row: the buffer is reused.
-    thread_local std::string kept;
-    kept.clear();
+    IdBytes id(header.size());
     forEachField(header, [&](const char *nb, const char *ne, Span value) {
-        if (receivingSide(hashOf<true>(nb, std::size_t(std::min<std::ptrdiff_t>(ne - nb, 64)))))
-            return;
-        const Span v = trimmed(value.b, value.e);
-        kept.append(nb, std::size_t(ne - nb)).append(1, ':');
-        for (const char *p = v.b; p < v.e; ++p)
-            if (*p != '\r')
-                kept.push_back(*p);
-        kept.push_back('\n');
+        if (!receivingSide(hashOf<true>(nb, std::size_t(std::min<std::ptrdiff_t>(ne - nb, 64)))))
+            id.field(nb, ne, value);
     });
-    return hashBytes(QByteArrayView(kept.data(), qsizetype(kept.size())));
+    return id.value();
+}
+
+quint64 headerTokensAndId(QByteArrayView header, TokenSet &tokens)
+{
+    IdBytes id(header.size());
+    Tokenizer(tokens, nullptr, &id).read(header);
+    return id.value();
 }
 
 } // namespace learning

@@ -80,5 +80,8 @@ QByteArray headerId(QByteArrayView header);
 // The same id as a number, kept by a list of many rows, and its text again.
 quint64 headerIdValue(QByteArrayView header);
 QByteArray headerIdText(quint64 value);
+// headerTokens() and headerIdValue() at once, in one pass over the bytes: what a scan reads
+// of every row.
+quint64 headerTokensAndId(QByteArrayView header, TokenSet &tokens);
 
 } // namespace learning

@@ -31,6 +31,16 @@ const unsigned char *getVarint(const unsigned char *p, quint32 &v)
     }
 }
 
+// headerIdText() without its allocations, for the lookup every row makes.
+QByteArrayView idText(quint64 value, char (&out)[17])
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    out[0] = 'h';
+    for (int i = 16; i >= 1; --i, value >>= 4)
+        out[i] = kDigits[value & 15];
+    return {out, 17};
+}
+
 std::size_t slotOf(Token t, std::size_t mask) { return std::size_t((t * 0x9E3779B97F4A7C15ull) >> 32) & mask; }
 
 } // namespace
@@ -145,13 +155,13 @@ void RowScoring::score(int row, const QByteArray &header, learning::TokenSet &to
     if (row < 0 || std::size_t(row) >= m_scores->m_rows.size())
         return;
     RowScores::Row &r = m_scores->m_rows[std::size_t(row)];
-    learning::headerTokens(header, tokens);
+    r.id = learning::headerTokensAndId(header, tokens);
     const learning::SpamScore s = m_scorer.score(tokens);
     r.value = float(s.value);
     r.spamSide = float(s.spamSide);
     r.hamSide = float(s.hamSide);
-    r.id = learning::headerIdValue(header);
-    const std::optional<learning::Verdict> learned = m_scorer.learnedAs(learning::headerIdText(r.id));
+    char text[17];
+    const std::optional<learning::Verdict> learned = m_scorer.learnedAs(idText(r.id, text));
     r.learned = learned ? qint8(*learned) : qint8(-1);
     r.tokens = keep(tokens);
     r.scored = true;
