@@ -2,6 +2,8 @@
 #include "mailbox/RowScores.h"
 
 #include <algorithm>
+#include <bit>
+#include <iterator>
 
 using learning::Token;
 
@@ -174,8 +176,14 @@ quint32 RowScoring::keep(const learning::TokenSet &tokens)
     RowScores &s = *m_scores;
     if (m_index.empty())
         m_index.assign(1 << 12, 0);
+    // The row's places in order: those of tokens met before under kSmallPlaces by a bitmap (the
+    // tokens most rows share have small places, and a sort of sixty numbers cost more than the
+    // rest of keep()), the others met before by a sort, then those of the tokens the row brings
+    // new, which are in order already and come after every other.
     quint32 places[learning::TokenSet::kMaxTokens];
-    int n = 0;
+    quint32 large[learning::TokenSet::kMaxTokens];
+    quint32 added[learning::TokenSet::kMaxTokens];
+    int largeCount = 0, newCount = 0;
     for (const Token t : tokens) {
         // Half full at most.
         if ((s.m_dictionary.size() + 1) * 2 > m_index.size()) {
@@ -197,10 +205,24 @@ quint32 RowScoring::keep(const learning::TokenSet &tokens)
         if (!m_index[i]) {
             s.m_dictionary.push_back(t);
             m_index[i] = quint32(s.m_dictionary.size());
+            added[newCount++] = m_index[i] - 1;
+        } else if (const quint32 place = m_index[i] - 1; place < kSmallPlaces) {
+            m_smallWords[place / 64] |= quint64(1) << (place % 64);
+            m_smallSummary[place / 4096] |= quint64(1) << (place / 64 % 64);
+        } else {
+            large[largeCount++] = place;
         }
-        places[n++] = m_index[i] - 1;
     }
-    std::sort(places, places + n);
+    int n = 0;
+    for (std::size_t s = 0; s < std::size(m_smallSummary); ++s)
+        for (quint64 summary = std::exchange(m_smallSummary[s], 0); summary; summary &= summary - 1) {
+            const std::size_t w = s * 64 + std::size_t(std::countr_zero(summary));
+            for (quint64 bits = std::exchange(m_smallWords[w], 0); bits; bits &= bits - 1)
+                places[n++] = quint32(w * 64 + std::size_t(std::countr_zero(bits)));
+        }
+    std::sort(large, large + largeCount);
+    n = int(std::copy(large, large + largeCount, places + n) - places);
+    n = int(std::copy(added, added + newCount, places + n) - places);
     // The most a row takes: its count and places, five bytes each at most.
     const quint32 most = quint32(n + 1) * 5;
     constexpr quint32 blockSize = 1u << RowScores::kBlockBits;
