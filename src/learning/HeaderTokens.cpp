@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <utility>
 #include <string>
 #include <string_view>
@@ -68,13 +69,31 @@ constexpr quint64 lower8(quint64 x)
     return x | (((fromA & ~pastZ & ~x) & 0x8080808080808080ull) >> 2);
 }
 
-// The hash of n bytes at p; with foldCase, ASCII letters count as small ones. Mixed enough for
-// tokens, which tokenOf() mixes once more.
-template <bool foldCase>
-constexpr quint64 hashOf(const char *p, std::size_t n)
+// The last bytes of a value shorter than a word, as loadLittle(p, n) reads them, in two loads
+// that overlap rather than a byte at a time.
+inline quint64 loadShort(const char *p, std::size_t n)
 {
-    const std::size_t total = n;
-    quint64 h = (quint64(n) * kMul) ^ 0x2545F4914F6CDD1Dull;
+    if (n >= 4) {
+        quint32 lo, hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + n - 4, 4);
+        return qFromLittleEndian(lo) | (quint64(qFromLittleEndian(hi)) << (8 * (n - 4)));
+    }
+    if (n >= 2) {
+        quint16 lo, hi;
+        std::memcpy(&lo, p, 2);
+        std::memcpy(&hi, p + n - 2, 2);
+        return qFromLittleEndian(lo) | (quint64(qFromLittleEndian(hi)) << (8 * (n - 2)));
+    }
+    return static_cast<unsigned char>(p[0]);
+}
+
+constexpr quint64 hashStart(std::size_t n) { return (quint64(n) * kMul) ^ 0x2545F4914F6CDD1Dull; }
+
+// hashOf()'s steps from the state h over the n bytes left at p, of a value of total bytes.
+template <bool foldCase>
+constexpr quint64 hashRest(quint64 h, const char *p, std::size_t n, std::size_t total)
+{
     for (; n >= 8; p += 8, n -= 8) {
         const quint64 w = loadLittle(p, 8);
         h = (h ^ (foldCase ? lower8(w) : w)) * kMul;
@@ -82,12 +101,21 @@ constexpr quint64 hashOf(const char *p, std::size_t n)
     }
     if (n) {
         // The last bytes: after a whole word, the eight that end the value, shifted (one load).
-        const quint64 w = !std::is_constant_evaluated() && total >= 8 ? loadLittle(p + n - 8, 8) >> (8 * (8 - n))
-                                                                     : loadLittle(p, n);
+        const quint64 w = std::is_constant_evaluated() ? loadLittle(p, n)
+                          : total >= 8                 ? loadLittle(p + n - 8, 8) >> (8 * (8 - n))
+                                                       : loadShort(p, n);
         h = (h ^ (foldCase ? lower8(w) : w)) * kMul;
         h ^= h >> 29;
     }
     return h;
+}
+
+// The hash of n bytes at p; with foldCase, ASCII letters count as small ones. Mixed enough for
+// tokens, which tokenOf() mixes once more.
+template <bool foldCase>
+constexpr quint64 hashOf(const char *p, std::size_t n)
+{
+    return hashRest<foldCase>(hashStart(n), p, n, n);
 }
 
 constexpr quint64 key(std::string_view name) { return hashOf<true>(name.data(), name.size()); }
@@ -678,11 +706,10 @@ void forEachField(QByteArrayView header, F &&f)
 class IdBytes
 {
 public:
-    explicit IdBytes(QByteArrayView header) : m_headerEnd(header.data() + header.size())
+    IdBytes(QByteArrayView header, std::string &buffer) : m_headerEnd(header.data() + header.size())
     {
         // Each field's name, colon and value are bytes of the header of its own, plus a line end;
         // and put() writes up to fifteen bytes past what it copies.
-        thread_local std::string buffer;
         const std::size_t most = 2 * std::size_t(header.size()) + 32;
         if (buffer.size() < most)
             buffer.resize(most);
@@ -702,7 +729,7 @@ public:
         *m_at++ = '\n';
     }
 
-    quint64 value() const { return hashBytes(QByteArrayView(m_begin, m_at - m_begin)); }
+    QByteArrayView bytes() const { return QByteArrayView(m_begin, m_at - m_begin); }
 
 private:
     // Sixteen bytes at a time while the header holds them, its end aside: the pieces are short,
@@ -1634,19 +1661,49 @@ QByteArray headerIdText(quint64 value)
 
 quint64 headerIdValue(QByteArrayView header)
 {
-    IdBytes id(header);
+    // A list computes one per row: the buffer is reused.
+    thread_local std::string buffer;
+    IdBytes id(header, buffer);
     forEachField(header, [&](const char *nb, const char *ne, Span value) {
         if (!receivingSide(hashOf<true>(nb, std::size_t(std::min<std::ptrdiff_t>(ne - nb, 64)))))
             id.field(nb, ne, value);
     });
-    return id.value();
+    return hashBytes(id.bytes());
 }
 
-quint64 headerTokensAndId(QByteArrayView header, TokenSet &tokens)
+qsizetype headerTokensAndIdBytes(QByteArrayView header, TokenSet &tokens, std::string &idBytes)
 {
-    IdBytes id(header);
+    IdBytes id(header, idBytes);
     Tokenizer(tokens, nullptr, &id).read(header);
-    return id.value();
+    return id.bytes().size();
 }
 
+void headerIdValues(const QByteArrayView *idBytes, quint64 *ids, int count)
+{
+    // Each hash is a chain of multiplications, each waiting on the one before: four chains in
+    // step keep the multiplier busy while the first alone would leave it waiting, for as many
+    // whole words as the shortest holds. A missing lane repeats the first.
+    constexpr int kLanes = 4;
+    if (count <= 0)
+        return;
+    count = std::min(count, kLanes);
+    const char *p[kLanes];
+    std::size_t n[kLanes];
+    quint64 h[kLanes];
+    std::size_t words = std::numeric_limits<std::size_t>::max();
+    for (int i = 0; i < kLanes; ++i) {
+        const QByteArrayView b = idBytes[i < count ? i : 0];
+        p[i] = b.data();
+        n[i] = std::size_t(b.size());
+        h[i] = hashStart(n[i]);
+        words = std::min(words, n[i] / 8);
+    }
+    for (std::size_t k = 0; k < words * 8; k += 8)
+        for (int i = 0; i < kLanes; ++i) {
+            h[i] = (h[i] ^ loadLittle(p[i] + k, 8)) * kMul;
+            h[i] ^= h[i] >> 29;
+        }
+    for (int i = 0; i < count; ++i)
+        ids[i] = fmix(hashRest<false>(h[i], p[i] + words * 8, n[i] - words * 8, n[i]));
+}
 } // namespace learning

@@ -136,7 +136,8 @@ std::unique_ptr<RowScores> RowScoring::finish()
 
 void RowScoring::run()
 {
-    learning::TokenSet tokens;
+    std::array<learning::TokenSet, kGroup> tokens;
+    std::array<std::string, kGroup> idBytes;
     std::vector<std::pair<int, QByteArray>> batch;
     for (;;) {
         {
@@ -146,27 +147,45 @@ void RowScoring::run()
                 return; // done, and nothing left
             batch.swap(m_queue);
         }
-        for (const auto &[row, header] : batch)
-            score(row, header, tokens);
+        for (std::size_t at = 0; at < batch.size(); at += kGroup)
+            score(batch.data() + at, int(std::min<std::size_t>(kGroup, batch.size() - at)), tokens, idBytes);
         batch.clear(); // the headers go here, off the reading thread
     }
 }
 
-void RowScoring::score(int row, const QByteArray &header, learning::TokenSet &tokens)
+void RowScoring::score(const std::pair<int, QByteArray> *rows, int count, std::array<learning::TokenSet, kGroup> &tokens,
+                       std::array<std::string, kGroup> &idBytes)
 {
-    if (row < 0 || std::size_t(row) >= m_scores->m_rows.size())
+    RowScores::Row *scored[kGroup];
+    QByteArrayView ids[kGroup];
+    int n = 0;
+    for (int k = 0; k < count; ++k) {
+        const int row = rows[k].first;
+        if (row < 0 || std::size_t(row) >= m_scores->m_rows.size())
+            continue;
+        scored[n] = &m_scores->m_rows[std::size_t(row)];
+        ids[n] = QByteArrayView(idBytes[std::size_t(n)].data(),
+                                learning::headerTokensAndIdBytes(rows[k].second, tokens[std::size_t(n)], idBytes[std::size_t(n)]));
+        ++n;
+    }
+    if (n == 0)
         return;
-    RowScores::Row &r = m_scores->m_rows[std::size_t(row)];
-    r.id = learning::headerTokensAndId(header, tokens);
-    const learning::SpamScore s = m_scorer.score(tokens);
-    r.value = float(s.value);
-    r.spamSide = float(s.spamSide);
-    r.hamSide = float(s.hamSide);
-    char text[17];
-    const std::optional<learning::Verdict> learned = m_scorer.learnedAs(idText(r.id, text));
-    r.learned = learned ? qint8(*learned) : qint8(-1);
-    r.tokens = keep(tokens);
-    r.scored = true;
+    quint64 idValues[kGroup];
+    learning::headerIdValues(ids, idValues, n);
+    for (int k = 0; k < n; ++k) {
+        RowScores::Row &r = *scored[k];
+        const learning::TokenSet &t = tokens[std::size_t(k)];
+        const learning::SpamScore s = m_scorer.score(t);
+        r.value = float(s.value);
+        r.spamSide = float(s.spamSide);
+        r.hamSide = float(s.hamSide);
+        r.id = idValues[k];
+        char text[17];
+        const std::optional<learning::Verdict> learned = m_scorer.learnedAs(idText(r.id, text));
+        r.learned = learned ? qint8(*learned) : qint8(-1);
+        r.tokens = keep(t);
+        r.scored = true;
+    }
 }
 
 quint32 RowScoring::keep(const learning::TokenSet &tokens)

@@ -2,10 +2,12 @@
 #pragma once
 #include <QByteArray>
 #include <QtGlobal>
+#include <array>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -79,7 +81,10 @@ public:
 private:
     void handOver();
     void run();
-    void score(int row, const QByteArray &header, learning::TokenSet &tokens);
+    // The rows are scored a few at a time, their ids hashed together (learning::headerIdValues).
+    static constexpr int kGroup = 4;
+    void score(const std::pair<int, QByteArray> *rows, int count, std::array<learning::TokenSet, kGroup> &tokens,
+               std::array<std::string, kGroup> &idBytes);
     quint32 keep(const learning::TokenSet &tokens);
 
     const learning::SpamScorer &m_scorer;
