@@ -203,6 +203,10 @@ quint32 RowScoring::keep(const learning::TokenSet &tokens)
     quint32 large[learning::TokenSet::kMaxTokens];
     quint32 added[learning::TokenSet::kMaxTokens];
     int largeCount = 0, newCount = 0;
+    // Which words of the bitmap the row set, kept in registers: a word in memory that every
+    // token updates would make each token wait on the one before.
+    quint64 summary[kSmallPlaces / 4096] = {};
+    static_assert(std::size(summary) == 2);
     for (const Token t : tokens) {
         // Half full at most.
         if ((s.m_dictionary.size() + 1) * 2 > m_index.size()) {
@@ -227,15 +231,17 @@ quint32 RowScoring::keep(const learning::TokenSet &tokens)
             added[newCount++] = m_index[i] - 1;
         } else if (const quint32 place = m_index[i] - 1; place < kSmallPlaces) {
             m_smallWords[place / 64] |= quint64(1) << (place % 64);
-            m_smallSummary[place / 4096] |= quint64(1) << (place / 64 % 64);
+            const quint64 word = quint64(1) << (place / 64 % 64);
+            summary[0] |= place < 4096 ? word : 0;
+            summary[1] |= place < 4096 ? 0 : word;
         } else {
             large[largeCount++] = place;
         }
     }
     int n = 0;
-    for (std::size_t s = 0; s < std::size(m_smallSummary); ++s)
-        for (quint64 summary = std::exchange(m_smallSummary[s], 0); summary; summary &= summary - 1) {
-            const std::size_t w = s * 64 + std::size_t(std::countr_zero(summary));
+    for (std::size_t half = 0; half < std::size(summary); ++half)
+        for (quint64 words = summary[half]; words; words &= words - 1) {
+            const std::size_t w = half * 64 + std::size_t(std::countr_zero(words));
             for (quint64 bits = std::exchange(m_smallWords[w], 0); bits; bits &= bits - 1)
                 places[n++] = quint32(w * 64 + std::size_t(std::countr_zero(bits)));
         }

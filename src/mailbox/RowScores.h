@@ -90,10 +90,9 @@ private:
     const learning::SpamScorer &m_scorer;
     std::unique_ptr<RowScores> m_scores;
     std::vector<quint32> m_index; // open addressing: 1 + the token's place in the dictionary
-    // keep()'s bitmap of the row's small places, empty between rows, and which of its words are not.
+    // keep()'s bitmap of the row's small places, empty between rows.
     static constexpr quint32 kSmallPlaces = 8192;
     quint64 m_smallWords[kSmallPlaces / 64] = {};
-    quint64 m_smallSummary[kSmallPlaces / 4096] = {};
     bool m_full = false;
     std::vector<std::pair<int, QByteArray>> m_pending; // the reading thread's, not yet handed over
 
