@@ -247,34 +247,41 @@ constexpr bool isWordByte(char c) { return classOf(c) & (cDigit | cAlpha | cHigh
 // A byte of a host name or an address.
 constexpr bool isHostByte(char c) { return classOf(c) & (cDigit | cAlpha | cHostPunct); }
 
-// The first c of the n bytes at p, or nullptr: memchr, inlined and sixteen bytes at a time. The
-// ranges searched are lines and values of tens of bytes, where the library's call and set-up
-// cost more than the search.
-inline const char *findByte(const char *p, char c, std::size_t n)
+// The first c (or d) of the n bytes at p, or nullptr: memchr, inlined and sixteen bytes at a
+// time. The ranges searched are lines and values of tens of bytes, where the library's call and
+// set-up cost more than the search.
+inline const char *findByte(const char *p, char c, char d, std::size_t n)
 {
 #if defined(__SSE2__)
-    const __m128i needle = _mm_set1_epi8(c);
+    const __m128i first = _mm_set1_epi8(c), second = _mm_set1_epi8(d);
+    const auto matches = [&](const char *q) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+        return unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, first), _mm_cmpeq_epi8(bytes, second))));
+    };
     const char *const e = p + n;
     for (const char *q = p; e - q >= 16; q += 16)
-        if (const unsigned m = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(q)), needle))))
+        if (const unsigned m = matches(q))
             return q + std::countr_zero(m);
     const std::size_t rest = n & 15;
     if (rest == 0)
         return nullptr;
     if (n >= 16) {
         // The last sixteen bytes, of which those not searched yet.
-        const unsigned m = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(e - 16)), needle)))
-                           >> (16 - rest);
+        const unsigned m = matches(e - 16) >> (16 - rest);
         return m ? e - rest + std::countr_zero(m) : nullptr;
     }
     for (const char *q = e - rest; q < e; ++q)
-        if (*q == c)
+        if (*q == c || *q == d)
             return q;
     return nullptr;
 #else
-    return static_cast<const char *>(std::memchr(p, c, n));
+    const char *a = static_cast<const char *>(std::memchr(p, c, n));
+    const char *b = c == d ? nullptr : static_cast<const char *>(std::memchr(p, d, a ? std::size_t(a - p) : n));
+    return b ? b : a;
 #endif
 }
+
+inline const char *findByte(const char *p, char c, std::size_t n) { return findByte(p, c, c, n); }
 
 #if PELICORDE_CLEAR_WIDE_REGISTERS
 __attribute__((target("avx"))) void zeroUpper() { _mm256_zeroupper(); }
@@ -668,17 +675,23 @@ void forEachField(QByteArrayView header, F &&f)
         nameB = nullptr;
     };
     while (p < end) {
-        const auto *nl = findByte(p, '\n', std::size_t(end - p));
-        const char *lineEnd = nl ? nl + 1 : end;
         if (*p == '\n' || (*p == '\r' && (p + 1 == end || p[1] == '\n')))
             break;
         if (*p == ' ' || *p == '\t') {
-            p = lineEnd;
+            const char *nl = findByte(p, '\n', std::size_t(end - p));
+            p = nl ? nl + 1 : end;
             continue;
         }
         flush(p);
+        // The line's colon and its end in one search.
+        const char *c = findByte(p, ':', '\n', std::size_t(end - p));
+        const char *nl = c;
+        if (c && *c == ':')
+            nl = findByte(c + 1, '\n', std::size_t(end - c - 1));
+        else
+            c = nullptr;
+        const char *lineEnd = nl ? nl + 1 : end;
         // A field's name: printable ASCII up to the colon, checked eight bytes at a time.
-        const char *c = findByte(p, ':', std::size_t(lineEnd - p));
         bool named = c && c > p;
         const char *q = p;
         for (; named && c - q >= 8; q += 8) {
