@@ -666,8 +666,10 @@ void forEachField(QByteArrayView header, F &&f)
     const char *const end = p + header.size();
     // The header's lines are asked for at once rather than one by one as the lines are read: a
     // scan's headers have left the cache by the time they are scored.
+#if defined(__GNUC__) || defined(__clang__)
     for (qsizetype at = 64; at < std::min<qsizetype>(header.size(), 4096); at += 64)
         __builtin_prefetch(p + at);
+#endif
     const char *nameB = nullptr, *nameE = nullptr, *valueB = nullptr;
     const auto flush = [&](const char *at) {
         if (nameB)
@@ -714,8 +716,8 @@ void forEachField(QByteArrayView header, F &&f)
 
 // The bytes headerIdValue() hashes, written as the fields are met: each field kept as
 // "name:value\n", its value trimmed and without CRs. Written in runs between CRs into a buffer
-// of the thread, sized once for the header: a byte at a time into a string cost more than the
-// tokens themselves.
+// the caller reuses, sized once for the header: a byte at a time into a string cost more than
+// the tokens themselves.
 class IdBytes
 {
 public:
