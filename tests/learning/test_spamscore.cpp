@@ -212,6 +212,10 @@ private slots:
         QCOMPARE(headerId(sent).size(), 17);
         QVERIFY(headerId(QByteArray(sent).replace("bonjour", "bonsoir")) != headerId(sent));
         QCOMPARE(headerIdText(headerIdValue(sent)), headerId(sent)); // the number a list keeps
+        // What is hashed: each field but the store's as "name:value" and a line end, the value
+        // trimmed and without its CRs, wherever they are.
+        const QByteArray odd = "X-A-Name-Longer-Than-Sixteen:  a\rb \r\n\tc  \r\nStatus: RO\r\nSubject: s";
+        QCOMPARE(headerIdValue(odd), hashBytes("X-A-Name-Longer-Than-Sixteen:ab \n\tc\nSubject:s\n"));
     }
 
     // Every learned id is told with its way, among many, and an id never learned is not.
