@@ -353,6 +353,25 @@ void speed(const Corpus &corpus, double scanUs)
         parse << (cpuSeconds() - start) * 1e6 / total;
     }
     std::sort(parse.begin(), parse.end());
+    // What a scan pays: every row through RowScoring (tokens, score, id, learned or not, the
+    // tokens kept), add() and finish(), the CPU of all threads.
+    QList<double> rows;
+    qsizetype keptBytes = 0;
+    for (int r = 0; r < 3; ++r) {
+        const double start = cpuSeconds();
+        RowScoring scoring(scorer, total + 1);
+        for (int i = 0; i < total; ++i)
+            scoring.add(i + 1, headers[i]);
+        const std::unique_ptr<RowScores> scores = scoring.finish();
+        rows << (cpuSeconds() - start) * 1e6 / total;
+        sum += scores->row(total)->value;
+        keptBytes = scores->tokenBytes();
+    }
+    std::sort(rows.begin(), rows.end());
+    std::printf("learning_bench row_scoring_us=%.2f share_of_scan=%.0f%% kept_mb=%.1f (CPU of all threads per row "
+                "through RowScoring as a scan uses it, add() and finish() over the %d headers: tokens, score, id, "
+                "learned or not, tokens kept; median of 3)\n",
+                rows[1], 100 * rows[1] / scanUs, keptBytes / 1048576.0, total);
     std::printf("learning_bench messages=%d score_us=%.2f share_of_scan=%.0f%% (CPU per header scored, medians of 3 "
                 "passes over the realistic headers of the scan benchmarks; of which reading the tokens %.2f us; against "
                 "a scan of %.1f us a message, scan_bench cpu_us_per_message at 100,000; reading the list fields costs "

@@ -7,12 +7,22 @@
 #include <QtEndian>
 #include <array>
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <utility>
 #include <string>
 #include <string_view>
 #include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define PELICORDE_CLEAR_WIDE_REGISTERS 1
+#endif
 
 // The scan scores every row, so the tokens are read from the bytes as they are, into buffers on
 // the stack, without building strings (under a microsecond for a common header). That is why
@@ -59,13 +69,31 @@ constexpr quint64 lower8(quint64 x)
     return x | (((fromA & ~pastZ & ~x) & 0x8080808080808080ull) >> 2);
 }
 
-// The hash of n bytes at p; with foldCase, ASCII letters count as small ones. Mixed enough for
-// tokens, which tokenOf() mixes once more.
-template <bool foldCase>
-constexpr quint64 hashOf(const char *p, std::size_t n)
+// The last bytes of a value shorter than a word, as loadLittle(p, n) reads them, in two loads
+// that overlap rather than a byte at a time.
+inline quint64 loadShort(const char *p, std::size_t n)
 {
-    const std::size_t total = n;
-    quint64 h = (quint64(n) * kMul) ^ 0x2545F4914F6CDD1Dull;
+    if (n >= 4) {
+        quint32 lo, hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + n - 4, 4);
+        return qFromLittleEndian(lo) | (quint64(qFromLittleEndian(hi)) << (8 * (n - 4)));
+    }
+    if (n >= 2) {
+        quint16 lo, hi;
+        std::memcpy(&lo, p, 2);
+        std::memcpy(&hi, p + n - 2, 2);
+        return qFromLittleEndian(lo) | (quint64(qFromLittleEndian(hi)) << (8 * (n - 2)));
+    }
+    return static_cast<unsigned char>(p[0]);
+}
+
+constexpr quint64 hashStart(std::size_t n) { return (quint64(n) * kMul) ^ 0x2545F4914F6CDD1Dull; }
+
+// hashOf()'s steps from the state h over the n bytes left at p, of a value of total bytes.
+template <bool foldCase>
+constexpr quint64 hashRest(quint64 h, const char *p, std::size_t n, std::size_t total)
+{
     for (; n >= 8; p += 8, n -= 8) {
         const quint64 w = loadLittle(p, 8);
         h = (h ^ (foldCase ? lower8(w) : w)) * kMul;
@@ -73,12 +101,21 @@ constexpr quint64 hashOf(const char *p, std::size_t n)
     }
     if (n) {
         // The last bytes: after a whole word, the eight that end the value, shifted (one load).
-        const quint64 w = !std::is_constant_evaluated() && total >= 8 ? loadLittle(p + n - 8, 8) >> (8 * (8 - n))
-                                                                     : loadLittle(p, n);
+        const quint64 w = std::is_constant_evaluated() ? loadLittle(p, n)
+                          : total >= 8                 ? loadLittle(p + n - 8, 8) >> (8 * (8 - n))
+                                                       : loadShort(p, n);
         h = (h ^ (foldCase ? lower8(w) : w)) * kMul;
         h ^= h >> 29;
     }
     return h;
+}
+
+// The hash of n bytes at p; with foldCase, ASCII letters count as small ones. Mixed enough for
+// tokens, which tokenOf() mixes once more.
+template <bool foldCase>
+constexpr quint64 hashOf(const char *p, std::size_t n)
+{
+    return hashRest<foldCase>(hashStart(n), p, n, n);
 }
 
 constexpr quint64 key(std::string_view name) { return hashOf<true>(name.data(), name.size()); }
@@ -210,6 +247,59 @@ constexpr bool isWordByte(char c) { return classOf(c) & (cDigit | cAlpha | cHigh
 // A byte of a host name or an address.
 constexpr bool isHostByte(char c) { return classOf(c) & (cDigit | cAlpha | cHostPunct); }
 
+// The first c (or d) of the n bytes at p, or nullptr: memchr, inlined and sixteen bytes at a
+// time. The ranges searched are lines and values of tens of bytes, where the library's call and
+// set-up cost more than the search.
+inline const char *findByte(const char *p, char c, char d, std::size_t n)
+{
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(c), second = _mm_set1_epi8(d);
+    const auto matches = [&](const char *q) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+        return unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, first), _mm_cmpeq_epi8(bytes, second))));
+    };
+    const char *const e = p + n;
+    for (const char *q = p; e - q >= 16; q += 16)
+        if (const unsigned m = matches(q))
+            return q + std::countr_zero(m);
+    const std::size_t rest = n & 15;
+    if (rest == 0)
+        return nullptr;
+    if (n >= 16) {
+        // The last sixteen bytes, of which those not searched yet.
+        const unsigned m = matches(e - 16) >> (16 - rest);
+        return m ? e - rest + std::countr_zero(m) : nullptr;
+    }
+    for (const char *q = e - rest; q < e; ++q)
+        if (*q == c || *q == d)
+            return q;
+    return nullptr;
+#else
+    const char *a = static_cast<const char *>(std::memchr(p, c, n));
+    const char *b = c == d ? nullptr : static_cast<const char *>(std::memchr(p, d, a ? std::size_t(a - p) : n));
+    return b ? b : a;
+#endif
+}
+
+inline const char *findByte(const char *p, char c, std::size_t n) { return findByte(p, c, c, n); }
+
+#if PELICORDE_CLEAR_WIDE_REGISTERS
+__attribute__((target("avx"))) void zeroUpper() { _mm256_zeroupper(); }
+#endif
+
+// The upper halves of the vector registers may hold what wide (AVX) code of the library or of
+// the process left there without clearing it, and a new thread starts with its parent's: then
+// on many x86 processors every SSE instruction that follows pays for keeping them, which made
+// a scan's scoring thread half as slow again. Clearing them costs a cycle a header.
+inline void clearWideRegisters()
+{
+#if PELICORDE_CLEAR_WIDE_REGISTERS
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx)
+        zeroUpper();
+#endif
+}
+
 struct Span
 {
     const char *b = nullptr;
@@ -334,13 +424,13 @@ Mailbox firstMailbox(Span v)
 {
     Mailbox m;
     // Without quotes, commas or escapes before the first '<', that is the address's.
-    const char *open = static_cast<const char *>(std::memchr(v.b, '<', v.size()));
+    const char *open = findByte(v.b, '<', v.size());
     if (open) {
         bool plain = true;
         for (const char *p = v.b; p < open && plain; ++p)
             plain = *p != '"' && *p != ',' && *p != '\\';
         if (plain) {
-            const char *close = static_cast<const char *>(std::memchr(open, '>', std::size_t(v.e - open)));
+            const char *close = findByte(open, '>', std::size_t(v.e - open));
             m.address = trimmed(open + 1, close ? close : v.e);
             m.name = trimmed(v.b, open);
             m.bracketed = true;
@@ -354,7 +444,7 @@ Mailbox firstMailbox(Span v)
         else if (*p == '\\' && quoted && p + 1 < v.e)
             ++p;
         else if (*p == '<' && !quoted) {
-            const char *close = static_cast<const char *>(std::memchr(p, '>', std::size_t(v.e - p)));
+            const char *close = findByte(p, '>', std::size_t(v.e - p));
             m.address = trimmed(p + 1, close ? close : v.e);
             m.name = trimmed(v.b, p);
             m.bracketed = true;
@@ -364,7 +454,7 @@ Mailbox firstMailbox(Span v)
             break;
         }
     }
-    const char *at = static_cast<const char *>(std::memchr(v.b, '@', v.size()));
+    const char *at = findByte(v.b, '@', v.size());
     if (!at)
         return m;
     const char *b = at, *e = at;
@@ -373,9 +463,9 @@ Mailbox firstMailbox(Span v)
     while (e < v.e && !isBlank(*e) && *e != '(' && *e != ';')
         ++e;
     m.address = {b, e};
-    const char *paren = static_cast<const char *>(std::memchr(e, '(', std::size_t(v.e - e)));
+    const char *paren = findByte(e, '(', std::size_t(v.e - e));
     if (paren) {
-        const char *close = static_cast<const char *>(std::memchr(paren, ')', std::size_t(v.e - paren)));
+        const char *close = findByte(paren, ')', std::size_t(v.e - paren));
         m.name = trimmed(paren + 1, close ? close : v.e);
     }
     return m;
@@ -446,7 +536,7 @@ const char *encodedWord(const char *p, const char *e, Decoded &out)
     if (enc != 'b' && enc != 'q')
         return nullptr;
     const char *text = q1 + 3;
-    const char *end = static_cast<const char *>(std::memchr(text, '?', std::size_t(e - text)));
+    const char *end = findByte(text, '?', std::size_t(e - text));
     if (!end || end + 1 >= e || end[1] != '=')
         return nullptr;
     for (const char *t = text; t < end; ++t)
@@ -505,7 +595,7 @@ void decodeValue(Span v, Decoded &out);
 // The text of a value: as written when it holds no encoded-word (most do), else decoded into d.
 Span textOf(Span v, Decoded &d)
 {
-    if (v.empty() || !std::memchr(v.b, '=', v.size()))
+    if (v.empty() || !findByte(v.b, '=', v.size()))
         return v;
     decodeValue(v, d);
     return d.span();
@@ -571,8 +661,15 @@ bool receivingSide(quint64 name)
 template <class F>
 void forEachField(QByteArrayView header, F &&f)
 {
+    clearWideRegisters();
     const char *p = header.data();
     const char *const end = p + header.size();
+    // The header's lines are asked for at once rather than one by one as the lines are read: a
+    // scan's headers have left the cache by the time they are scored.
+#if defined(__GNUC__) || defined(__clang__)
+    for (qsizetype at = 64; at < std::min<qsizetype>(header.size(), 4096); at += 64)
+        __builtin_prefetch(p + at);
+#endif
     const char *nameB = nullptr, *nameE = nullptr, *valueB = nullptr;
     const auto flush = [&](const char *at) {
         if (nameB)
@@ -580,17 +677,23 @@ void forEachField(QByteArrayView header, F &&f)
         nameB = nullptr;
     };
     while (p < end) {
-        const auto *nl = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
-        const char *lineEnd = nl ? nl + 1 : end;
         if (*p == '\n' || (*p == '\r' && (p + 1 == end || p[1] == '\n')))
             break;
         if (*p == ' ' || *p == '\t') {
-            p = lineEnd;
+            const char *nl = findByte(p, '\n', std::size_t(end - p));
+            p = nl ? nl + 1 : end;
             continue;
         }
         flush(p);
+        // The line's colon and its end in one search.
+        const char *c = findByte(p, ':', '\n', std::size_t(end - p));
+        const char *nl = c;
+        if (c && *c == ':')
+            nl = findByte(c + 1, '\n', std::size_t(end - c - 1));
+        else
+            c = nullptr;
+        const char *lineEnd = nl ? nl + 1 : end;
         // A field's name: printable ASCII up to the colon, checked eight bytes at a time.
-        const char *c = static_cast<const char *>(std::memchr(p, ':', std::size_t(lineEnd - p)));
         bool named = c && c > p;
         const char *q = p;
         for (; named && c - q >= 8; q += 8) {
@@ -609,12 +712,73 @@ void forEachField(QByteArrayView header, F &&f)
     flush(p);
 }
 
+// ---- The id ----
+
+// The bytes headerIdValue() hashes, written as the fields are met: each field kept as
+// "name:value\n", its value trimmed and without CRs. Written in runs between CRs into a buffer
+// the caller reuses, sized once for the header: a byte at a time into a string cost more than
+// the tokens themselves.
+class IdBytes
+{
+public:
+    IdBytes(QByteArrayView header, std::string &buffer) : m_headerEnd(header.data() + header.size())
+    {
+        // Each field's name, colon and value are bytes of the header of its own, plus a line end;
+        // and put() writes up to fifteen bytes past what it copies.
+        const std::size_t most = 2 * std::size_t(header.size()) + 32;
+        if (buffer.size() < most)
+            buffer.resize(most);
+        m_begin = m_at = buffer.data();
+    }
+
+    void field(const char *nameB, const char *nameE, Span value)
+    {
+        const Span v = trimmed(value.b, value.e);
+        put(nameB, nameE + 1); // the name and its colon
+        for (const char *p = v.b; p < v.e;) {
+            const char *cr = findByte(p, '\r', std::size_t(v.e - p));
+            const char *e = cr ? cr : v.e;
+            put(p, e);
+            p = cr ? cr + 1 : e;
+        }
+        *m_at++ = '\n';
+    }
+
+    QByteArrayView bytes() const { return QByteArrayView(m_begin, m_at - m_begin); }
+
+private:
+    // Sixteen bytes at a time while the header holds them, its end aside: the pieces are short,
+    // and a call to memcpy for each cost more than the copy.
+    void put(const char *b, const char *e)
+    {
+        const std::size_t n = std::size_t(e - b);
+#if defined(__SSE2__)
+        if (m_headerEnd - b >= std::ptrdiff_t((n + 15) & ~std::size_t(15))) {
+            for (std::size_t i = 0; i < n; i += 16)
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(m_at + i),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i)));
+            m_at += n;
+            return;
+        }
+#endif
+        std::memcpy(m_at, b, n);
+        m_at += n;
+    }
+
+    const char *m_headerEnd;
+    char *m_begin;
+    char *m_at;
+};
+
 // ---- The tokens ----
 
 class Tokenizer
 {
 public:
-    Tokenizer(TokenSet &set, QStringList *texts) : m_set(set), m_texts(texts) { m_set.clear(); }
+    Tokenizer(TokenSet &set, QStringList *texts, IdBytes *id = nullptr) : m_set(set), m_texts(texts), m_id(id)
+    {
+        m_set.clear();
+    }
 
     void read(QByteArrayView header)
     {
@@ -789,6 +953,8 @@ private:
         const quint64 k = hashOf<true>(name.b, name.size());
         if (receivingSide(k))
             return;
+        if (m_id)
+            m_id->field(nameB, nameE, value);
         if (m_fields++ < 64) {
             // The List-* fields (RFC 2369, 2919) come together from any list server: one token
             // for the lot, and for their place among the other fields.
@@ -998,7 +1164,7 @@ private:
         else if (!domain.empty())
             add(kFromShape, nameInAddress(words, Span{m.address.b, domain.b - 1}) ? std::string_view("name=address")
                                                                                 : std::string_view("name!=address"));
-        if (!words.empty() && std::memchr(words.b, '@', words.size()))
+        if (!words.empty() && findByte(words.b, '@', words.size()))
             add(kFromShape, "name@");
         if (name.encoding)
             add(kFromShape, name.encoding == 'b' ? std::string_view("enc-b") : std::string_view("enc-q"));
@@ -1204,9 +1370,9 @@ private:
 
     void listId(Span v)
     {
-        const char *open = static_cast<const char *>(std::memchr(v.b, '<', v.size()));
+        const char *open = findByte(v.b, '<', v.size());
         if (open) {
-            const char *close = static_cast<const char *>(std::memchr(open, '>', std::size_t(v.e - open)));
+            const char *close = findByte(open, '>', std::size_t(v.e - open));
             v = Span{open + 1, close ? close : v.e};
         }
         add(kListId, v);
@@ -1214,22 +1380,22 @@ private:
 
     void messageId(Span v)
     {
-        const char *open = static_cast<const char *>(std::memchr(v.b, '<', v.size()));
-        const char *close = open ? static_cast<const char *>(std::memchr(open, '>', std::size_t(v.e - open))) : nullptr;
+        const char *open = findByte(v.b, '<', v.size());
+        const char *close = open ? findByte(open, '>', std::size_t(v.e - open)) : nullptr;
         if (!open || !close) {
             m_messageId.set(Span{});
             add(kMessageId, "~bare");
             return;
         }
         const Span id{open + 1, close};
-        const char *at = static_cast<const char *>(std::memchr(id.b, '@', id.size()));
+        const char *at = findByte(id.b, '@', id.size());
         if (!at) {
             m_messageId.set(Span{});
             add(kMessageId, "~noat");
             return;
         }
         const Span domain{at + 1, id.e};
-        if (!std::memchr(domain.b, '.', domain.size())) {
+        if (!findByte(domain.b, '.', domain.size())) {
             add(kMessageId, "~unqualified");
             m_messageId.set(Span{});
         } else {
@@ -1277,7 +1443,7 @@ private:
 
     void contentType(Span v)
     {
-        const char *semi = static_cast<const char *>(std::memchr(v.b, ';', v.size()));
+        const char *semi = findByte(v.b, ';', v.size());
         add(kContentType, trimmed(v.b, semi ? semi : v.e));
         if (!semi)
             return;
@@ -1293,7 +1459,7 @@ private:
         while (b < e && isBlank(*b))
             ++b;
         if (b < e && *b == '"') {
-            const char *close = static_cast<const char *>(std::memchr(b + 1, '"', std::size_t(e - b - 1)));
+            const char *close = findByte(b + 1, '"', std::size_t(e - b - 1));
             return {b + 1, close ? close : e};
         }
         const char *end = b;
@@ -1337,7 +1503,7 @@ private:
     void dkim(Span v)
     {
         for (const char *p = v.b; p < v.e;) {
-            const char *semi = static_cast<const char *>(std::memchr(p, ';', std::size_t(v.e - p)));
+            const char *semi = findByte(p, ';', std::size_t(v.e - p));
             const char *tagEnd = semi ? semi : v.e;
             const Span tag = trimmed(p, tagEnd);
             if (tag.size() > 2 && lower(tag.b[0]) == 'd') {
@@ -1451,6 +1617,7 @@ private:
 
     TokenSet &m_set;
     QStringList *m_texts;
+    IdBytes *m_id;
     int m_fields = 0;
     quint64 m_previousName = 0;
     Kept m_previous;
@@ -1509,20 +1676,49 @@ QByteArray headerIdText(quint64 value)
 
 quint64 headerIdValue(QByteArrayView header)
 {
-    // A scan computes one per row: the buffer is reused.
-    thread_local std::string kept;
-    kept.clear();
+    // A list computes one per row: the buffer is reused.
+    thread_local std::string buffer;
+    IdBytes id(header, buffer);
     forEachField(header, [&](const char *nb, const char *ne, Span value) {
-        if (receivingSide(hashOf<true>(nb, std::size_t(std::min<std::ptrdiff_t>(ne - nb, 64)))))
-            return;
-        const Span v = trimmed(value.b, value.e);
-        kept.append(nb, std::size_t(ne - nb)).append(1, ':');
-        for (const char *p = v.b; p < v.e; ++p)
-            if (*p != '\r')
-                kept.push_back(*p);
-        kept.push_back('\n');
+        if (!receivingSide(hashOf<true>(nb, std::size_t(std::min<std::ptrdiff_t>(ne - nb, 64)))))
+            id.field(nb, ne, value);
     });
-    return hashBytes(QByteArrayView(kept.data(), qsizetype(kept.size())));
+    return hashBytes(id.bytes());
 }
 
+qsizetype headerTokensAndIdBytes(QByteArrayView header, TokenSet &tokens, std::string &idBytes)
+{
+    IdBytes id(header, idBytes);
+    Tokenizer(tokens, nullptr, &id).read(header);
+    return id.bytes().size();
+}
+
+void headerIdValues(const QByteArrayView *idBytes, quint64 *ids, int count)
+{
+    // Each hash is a chain of multiplications, each waiting on the one before: four chains in
+    // step keep the multiplier busy while the first alone would leave it waiting, for as many
+    // whole words as the shortest holds. A missing lane repeats the first.
+    constexpr int kLanes = 4;
+    if (count <= 0)
+        return;
+    count = std::min(count, kLanes);
+    const char *p[kLanes];
+    std::size_t n[kLanes];
+    quint64 h[kLanes];
+    std::size_t words = std::numeric_limits<std::size_t>::max();
+    for (int i = 0; i < kLanes; ++i) {
+        const QByteArrayView b = idBytes[i < count ? i : 0];
+        p[i] = b.data();
+        n[i] = std::size_t(b.size());
+        h[i] = hashStart(n[i]);
+        words = std::min(words, n[i] / 8);
+    }
+    for (std::size_t k = 0; k < words * 8; k += 8)
+        for (int i = 0; i < kLanes; ++i) {
+            h[i] = (h[i] ^ loadLittle(p[i] + k, 8)) * kMul;
+            h[i] ^= h[i] >> 29;
+        }
+    for (int i = 0; i < count; ++i)
+        ids[i] = fmix(hashRest<false>(h[i], p[i] + words * 8, n[i] - words * 8, n[i]));
+}
 } // namespace learning

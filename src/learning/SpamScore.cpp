@@ -160,11 +160,21 @@ void SpamScorer::setLearnedMessages(std::vector<Token> spam, std::vector<Token> 
     std::sort(ham.begin(), ham.end());
     m_spamIds = std::move(spam);
     m_hamIds = std::move(ham);
+    // Sixteen bits an id: a row never learned finds its bit taken once in some sixteen.
+    const std::size_t bits = std::bit_ceil(std::max<std::size_t>(64, (m_spamIds.size() + m_hamIds.size()) * 16));
+    m_learnedBits.assign(bits / 64, 0);
+    for (const std::vector<Token> *ids : {&m_spamIds, &m_hamIds})
+        for (const Token t : *ids)
+            m_learnedBits[(t / 64) & (m_learnedBits.size() - 1)] |= quint64(1) << (t & 63);
 }
 
 std::optional<Verdict> SpamScorer::learnedAs(QByteArrayView id) const
 {
+    if (m_learnedBits.empty())
+        return std::nullopt;
     const Token key = hashBytes(id);
+    if (!(m_learnedBits[(key / 64) & (m_learnedBits.size() - 1)] & (quint64(1) << (key & 63))))
+        return std::nullopt;
     if (std::binary_search(m_spamIds.begin(), m_spamIds.end(), key))
         return Verdict::Spam;
     if (std::binary_search(m_hamIds.begin(), m_hamIds.end(), key))

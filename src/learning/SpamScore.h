@@ -85,7 +85,8 @@ public:
     qsizetype tokenCount() const { return m_used; }
     qsizetype memoryBytes() const
     {
-        return qsizetype(m_slots.size() * sizeof(Slot) + (m_spamIds.size() + m_hamIds.size()) * sizeof(Token));
+        return qsizetype(m_slots.size() * sizeof(Slot) + (m_spamIds.size() + m_hamIds.size()) * sizeof(Token)
+                         + m_learnedBits.size() * sizeof(quint64));
     }
 
 private:
@@ -99,6 +100,9 @@ private:
     quint64 m_mask = 0;
     qsizetype m_used = 0;
     std::vector<Token> m_spamIds, m_hamIds; // sorted
+    // A bit for each learned id's hash, by its low bits: a scan asks about every row, and
+    // nearly all were never learned, which one load then tells.
+    std::vector<quint64> m_learnedBits;
     int m_spam = 0;
     int m_ham = 0;
 };

@@ -2,6 +2,8 @@
 #include "mailbox/RowScores.h"
 
 #include <algorithm>
+#include <bit>
+#include <iterator>
 
 using learning::Token;
 
@@ -29,6 +31,16 @@ const unsigned char *getVarint(const unsigned char *p, quint32 &v)
         if (!(b & 0x80))
             return p;
     }
+}
+
+// headerIdText() without its allocations, for the lookup every row makes.
+QByteArrayView idText(quint64 value, char (&out)[17])
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    out[0] = 'h';
+    for (int i = 16; i >= 1; --i, value >>= 4)
+        out[i] = kDigits[value & 15];
+    return {out, 17};
 }
 
 std::size_t slotOf(Token t, std::size_t mask) { return std::size_t((t * 0x9E3779B97F4A7C15ull) >> 32) & mask; }
@@ -124,7 +136,8 @@ std::unique_ptr<RowScores> RowScoring::finish()
 
 void RowScoring::run()
 {
-    learning::TokenSet tokens;
+    std::array<learning::TokenSet, kGroup> tokens;
+    std::array<std::string, kGroup> idBytes;
     std::vector<std::pair<int, QByteArray>> batch;
     for (;;) {
         {
@@ -134,27 +147,45 @@ void RowScoring::run()
                 return; // done, and nothing left
             batch.swap(m_queue);
         }
-        for (const auto &[row, header] : batch)
-            score(row, header, tokens);
+        for (std::size_t at = 0; at < batch.size(); at += kGroup)
+            score(batch.data() + at, int(std::min<std::size_t>(kGroup, batch.size() - at)), tokens, idBytes);
         batch.clear(); // the headers go here, off the reading thread
     }
 }
 
-void RowScoring::score(int row, const QByteArray &header, learning::TokenSet &tokens)
+void RowScoring::score(const std::pair<int, QByteArray> *rows, int count, std::array<learning::TokenSet, kGroup> &tokens,
+                       std::array<std::string, kGroup> &idBytes)
 {
-    if (row < 0 || std::size_t(row) >= m_scores->m_rows.size())
+    RowScores::Row *scored[kGroup];
+    QByteArrayView ids[kGroup];
+    int n = 0;
+    for (int k = 0; k < count; ++k) {
+        const int row = rows[k].first;
+        if (row < 0 || std::size_t(row) >= m_scores->m_rows.size())
+            continue;
+        scored[n] = &m_scores->m_rows[std::size_t(row)];
+        ids[n] = QByteArrayView(idBytes[std::size_t(n)].data(),
+                                learning::headerTokensAndIdBytes(rows[k].second, tokens[std::size_t(n)], idBytes[std::size_t(n)]));
+        ++n;
+    }
+    if (n == 0)
         return;
-    RowScores::Row &r = m_scores->m_rows[std::size_t(row)];
-    learning::headerTokens(header, tokens);
-    const learning::SpamScore s = m_scorer.score(tokens);
-    r.value = float(s.value);
-    r.spamSide = float(s.spamSide);
-    r.hamSide = float(s.hamSide);
-    r.id = learning::headerIdValue(header);
-    const std::optional<learning::Verdict> learned = m_scorer.learnedAs(learning::headerIdText(r.id));
-    r.learned = learned ? qint8(*learned) : qint8(-1);
-    r.tokens = keep(tokens);
-    r.scored = true;
+    quint64 idValues[kGroup];
+    learning::headerIdValues(ids, idValues, n);
+    for (int k = 0; k < n; ++k) {
+        RowScores::Row &r = *scored[k];
+        const learning::TokenSet &t = tokens[std::size_t(k)];
+        const learning::SpamScore s = m_scorer.score(t);
+        r.value = float(s.value);
+        r.spamSide = float(s.spamSide);
+        r.hamSide = float(s.hamSide);
+        r.id = idValues[k];
+        char text[17];
+        const std::optional<learning::Verdict> learned = m_scorer.learnedAs(idText(r.id, text));
+        r.learned = learned ? qint8(*learned) : qint8(-1);
+        r.tokens = keep(t);
+        r.scored = true;
+    }
 }
 
 quint32 RowScoring::keep(const learning::TokenSet &tokens)
@@ -164,8 +195,18 @@ quint32 RowScoring::keep(const learning::TokenSet &tokens)
     RowScores &s = *m_scores;
     if (m_index.empty())
         m_index.assign(1 << 12, 0);
+    // The row's places in order: those of tokens met before under kSmallPlaces by a bitmap (the
+    // tokens most rows share have small places, and a sort of sixty numbers cost more than the
+    // rest of keep()), the others met before by a sort, then those of the tokens the row brings
+    // new, which are in order already and come after every other.
     quint32 places[learning::TokenSet::kMaxTokens];
-    int n = 0;
+    quint32 large[learning::TokenSet::kMaxTokens];
+    quint32 added[learning::TokenSet::kMaxTokens];
+    int largeCount = 0, newCount = 0;
+    // Which words of the bitmap the row set, kept in registers: a word in memory that every
+    // token updates would make each token wait on the one before.
+    quint64 summary[kSmallPlaces / 4096] = {};
+    static_assert(std::size(summary) == 2);
     for (const Token t : tokens) {
         // Half full at most.
         if ((s.m_dictionary.size() + 1) * 2 > m_index.size()) {
@@ -187,10 +228,26 @@ quint32 RowScoring::keep(const learning::TokenSet &tokens)
         if (!m_index[i]) {
             s.m_dictionary.push_back(t);
             m_index[i] = quint32(s.m_dictionary.size());
+            added[newCount++] = m_index[i] - 1;
+        } else if (const quint32 place = m_index[i] - 1; place < kSmallPlaces) {
+            m_smallWords[place / 64] |= quint64(1) << (place % 64);
+            const quint64 word = quint64(1) << (place / 64 % 64);
+            summary[0] |= place < 4096 ? word : 0;
+            summary[1] |= place < 4096 ? 0 : word;
+        } else {
+            large[largeCount++] = place;
         }
-        places[n++] = m_index[i] - 1;
     }
-    std::sort(places, places + n);
+    int n = 0;
+    for (std::size_t half = 0; half < std::size(summary); ++half)
+        for (quint64 words = summary[half]; words; words &= words - 1) {
+            const std::size_t w = half * 64 + std::size_t(std::countr_zero(words));
+            for (quint64 bits = std::exchange(m_smallWords[w], 0); bits; bits &= bits - 1)
+                places[n++] = quint32(w * 64 + std::size_t(std::countr_zero(bits)));
+        }
+    std::sort(large, large + largeCount);
+    n = int(std::copy(large, large + largeCount, places + n) - places);
+    n = int(std::copy(added, added + newCount, places + n) - places);
     // The most a row takes: its count and places, five bytes each at most.
     const quint32 most = quint32(n + 1) * 5;
     constexpr quint32 blockSize = 1u << RowScores::kBlockBits;

@@ -2,10 +2,12 @@
 #pragma once
 #include <QByteArray>
 #include <QtGlobal>
+#include <array>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -79,12 +81,18 @@ public:
 private:
     void handOver();
     void run();
-    void score(int row, const QByteArray &header, learning::TokenSet &tokens);
+    // The rows are scored a few at a time, their ids hashed together (learning::headerIdValues).
+    static constexpr int kGroup = 4;
+    void score(const std::pair<int, QByteArray> *rows, int count, std::array<learning::TokenSet, kGroup> &tokens,
+               std::array<std::string, kGroup> &idBytes);
     quint32 keep(const learning::TokenSet &tokens);
 
     const learning::SpamScorer &m_scorer;
     std::unique_ptr<RowScores> m_scores;
     std::vector<quint32> m_index; // open addressing: 1 + the token's place in the dictionary
+    // keep()'s bitmap of the row's small places, empty between rows.
+    static constexpr quint32 kSmallPlaces = 8192;
+    quint64 m_smallWords[kSmallPlaces / 64] = {};
     bool m_full = false;
     std::vector<std::pair<int, QByteArray>> m_pending; // the reading thread's, not yet handed over
 

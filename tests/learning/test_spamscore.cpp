@@ -186,6 +186,19 @@ private slots:
         }
     }
 
+    // A header cut anywhere reads as the same bytes on their own: nothing past its end counts,
+    // whatever follows in memory.
+    void nothingPastTheEndIsRead()
+    {
+        const QByteArray whole = learningmail::ham(2) + "Subject: =?utf-8?q?caf=C3=A9?=\r\n\tsuite\r\n" + learningmail::spam(3);
+        for (qsizetype n = 0; n <= whole.size(); ++n) {
+            const QByteArrayView cut(whole.constData(), n);
+            const QByteArray alone(whole.constData(), n);
+            QCOMPARE(headerTokenList(cut), headerTokenList(alone));
+            QCOMPARE(headerIdValue(cut), headerIdValue(alone));
+        }
+    }
+
     // The copy a server sends and the one a mailbox file keeps are one message.
     void headerIdIgnoresTheWayItIsKept()
     {
@@ -199,6 +212,24 @@ private slots:
         QCOMPARE(headerId(sent).size(), 17);
         QVERIFY(headerId(QByteArray(sent).replace("bonjour", "bonsoir")) != headerId(sent));
         QCOMPARE(headerIdText(headerIdValue(sent)), headerId(sent)); // the number a list keeps
+        // What is hashed: each field but the store's as "name:value" and a line end, the value
+        // trimmed and without its CRs, wherever they are.
+        const QByteArray odd = "X-A-Name-Longer-Than-Sixteen:  a\rb \r\n\tc  \r\nStatus: RO\r\nSubject: s";
+        QCOMPARE(headerIdValue(odd), hashBytes("X-A-Name-Longer-Than-Sixteen:ab \n\tc\nSubject:s\n"));
+    }
+
+    // Every learned id is told with its way, among many, and an id never learned is not.
+    void learnedMessagesAreTold()
+    {
+        std::vector<Token> spam, ham;
+        for (int i = 0; i < 3000; ++i)
+            (i % 3 ? ham : spam).push_back(hashBytes("id-" + QByteArray::number(i)));
+        SpamScorer scorer;
+        scorer.setLearnedMessages(spam, ham);
+        for (int i = 0; i < 3000; ++i)
+            QCOMPARE(scorer.learnedAs("id-" + QByteArray::number(i)), std::optional(i % 3 ? Verdict::Ham : Verdict::Spam));
+        for (int i = 3000; i < 3100; ++i)
+            QCOMPARE(scorer.learnedAs("id-" + QByteArray::number(i)), std::nullopt);
     }
 
     void robinsonEstimate_data()

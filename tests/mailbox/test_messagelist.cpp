@@ -182,6 +182,30 @@ private slots:
         QVERIFY(list.lessonsAfterDeletion().isEmpty());
     }
 
+    // Each row keeps its own tokens and id, however many rows and distinct tokens came before
+    // it, however long or short its header, in whatever group of rows it was scored.
+    void rowsKeepTheirTokensAndIds()
+    {
+        QList<QByteArray> headers{QByteArray(), "A: b\r\n", learningmail::ham(1)};
+        for (int n = 0; n < 301; ++n) {
+            QByteArray h = learningmail::spam(n);
+            for (int f = 0; f < 40; ++f) // half of them the row before's, half new
+                h += "X-F" + QByteArray::number(n * 20 + f) + ": " + QByteArray(n % 30, 'v') + "\r\n";
+            headers << h;
+        }
+        RowScoring scoring(learningmail::trainedScorer(), int(headers.size()) + 1);
+        for (qsizetype i = 0; i < headers.size(); ++i)
+            scoring.add(int(i) + 1, headers[i]);
+        const std::unique_ptr<RowScores> rows = scoring.finish();
+        for (qsizetype i = 0; i < headers.size(); ++i) {
+            std::vector<learning::Token> kept = rows->tokensOf(int(i) + 1), read = learning::headerTokenList(headers[i]);
+            std::sort(kept.begin(), kept.end());
+            std::sort(read.begin(), read.end());
+            QVERIFY(kept == read);
+            QCOMPARE(rows->row(int(i) + 1)->id, learning::headerIdValue(headers[i]));
+        }
+    }
+
     // However many legitimate rows a first deletion leaves, it teaches the newest few thousand;
     // every removed row is taught.
     void legitimateLessonsBounded()
