@@ -70,16 +70,19 @@ private slots:
 
     // Whole header blocks and structures of a mailbox of several chunks in order, each once,
     // the part headers some structures call for fetched within the pass; the whole message by
-    // its UID; nothing marked \Seen.
+    // its UID; nothing marked \Seen. With a small listing cap, one chunk at a time is asked.
     void reading_data()
     {
         QTest::addColumn<bool>("tls");
-        QTest::newRow("STARTTLS") << false;
-        QTest::newRow("implicit TLS") << true;
+        QTest::addColumn<qsizetype>("listingBytes");
+        QTest::newRow("STARTTLS") << false << qsizetype(0);
+        QTest::newRow("implicit TLS") << true << qsizetype(0);
+        QTest::newRow("little room to ask ahead") << false << qsizetype(256 * 1024);
     }
     void reading()
     {
         QFETCH(bool, tls);
+        QFETCH(qsizetype, listingBytes);
         QList<QByteArray> box;
         const auto odd = [](int i) {
             return "MIME-Version: 1.0\r\n" + multipart("mixed", {"Content-Type: text/plain\r\n\r\nx",
@@ -88,7 +91,10 @@ private slots:
         for (int i = 1; i <= 1100; ++i)
             box << mail(i, i % 100 == 50 ? odd(i) : i % 100 ? QByteArray() : "Content-Type: text/html\r\n");
         dovecot.setMessages(box);
-        ImapSession s;
+        SessionLimits limits = SessionLimits::defaults();
+        if (listingBytes)
+            limits.listingBytes = listingBytes;
+        ImapSession s(limits);
         s.open(dovecot.imapAccount(tls));
         QVERIFY(s.encrypted());
         QVERIFY(s.hasCapability("IDLE") && s.hasCapability("MOVE") && s.hasCapability("UIDPLUS"));
