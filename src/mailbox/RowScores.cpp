@@ -11,6 +11,10 @@ namespace {
 
 // Handed over in batches: a lock per header would cost the reading thread more than the hand-over.
 constexpr std::size_t kBatch = 64;
+// Headers handed over and not yet scored, in bytes: past it the reading thread waits for the
+// scorer (a few milliseconds), so that a scorer slowed by a busy machine never has the scan
+// hold the whole mailbox's headers.
+constexpr qsizetype kMostHeld = 4 * 1024 * 1024;
 
 unsigned char *putVarint(unsigned char *p, quint32 v)
 {
@@ -106,8 +110,13 @@ void RowScoring::handOver()
 {
     if (m_pending.empty())
         return;
+    qsizetype bytes = 0;
+    for (const auto &p : m_pending)
+        bytes += p.second.size();
     {
-        const std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        m_room.wait(lock, [this] { return m_heldBytes <= kMostHeld; });
+        m_heldBytes += bytes;
         if (m_queue.empty())
             m_queue.swap(m_pending);
         else
@@ -147,9 +156,17 @@ void RowScoring::run()
                 return; // done, and nothing left
             batch.swap(m_queue);
         }
+        qsizetype bytes = 0;
         for (std::size_t at = 0; at < batch.size(); at += kGroup)
             score(batch.data() + at, int(std::min<std::size_t>(kGroup, batch.size() - at)), tokens, idBytes);
+        for (const auto &p : batch)
+            bytes += p.second.size();
         batch.clear(); // the headers go here, off the reading thread
+        {
+            const std::lock_guard lock(m_mutex);
+            m_heldBytes -= bytes;
+        }
+        m_room.notify_one();
     }
 }
 

@@ -98,6 +98,8 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_room; // for the reading thread, when the scorer holds too much
+    qsizetype m_heldBytes = 0;      // of the headers handed over and not yet scored
     std::vector<std::pair<int, QByteArray>> m_queue;
     bool m_done = false;
     std::thread m_thread;
