@@ -183,10 +183,13 @@ private slots:
     }
 
     // Each row keeps its own tokens and id, however many rows and distinct tokens came before
-    // it, however long or short its header, in whatever group of rows it was scored.
+    // it, however long or short its header, in whatever group of rows it was scored, and when
+    // the reader had to wait for the scorer (headers of megabytes).
     void rowsKeepTheirTokensAndIds()
     {
         QList<QByteArray> headers{QByteArray(), "A: b\r\n", learningmail::ham(1)};
+        for (int n = 0; n < 3; ++n)
+            headers << learningmail::spam(400 + n) + "X-Long: " + QByteArray(3 << 20, char('a' + n)) + "\r\n";
         for (int n = 0; n < 301; ++n) {
             QByteArray h = learningmail::spam(n);
             for (int f = 0; f < 40; ++f) // half of them the row before's, half new
