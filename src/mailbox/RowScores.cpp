@@ -181,8 +181,9 @@ void RowScoring::score(const std::pair<int, QByteArray> *rows, int count, std::a
         if (row < 0 || std::size_t(row) >= m_scores->m_rows.size())
             continue;
         scored[n] = &m_scores->m_rows[std::size_t(row)];
-        ids[n] = QByteArrayView(idBytes[std::size_t(n)].data(),
-                                learning::headerTokensAndIdBytes(rows[k].second, tokens[std::size_t(n)], idBytes[std::size_t(n)]));
+        // The buffer may grow while the header is read: its address is taken after.
+        const qsizetype length = learning::headerTokensAndIdBytes(rows[k].second, tokens[std::size_t(n)], idBytes[std::size_t(n)]);
+        ids[n] = QByteArrayView(idBytes[std::size_t(n)].data(), length);
         ++n;
     }
     if (n == 0)
