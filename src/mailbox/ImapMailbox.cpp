@@ -42,15 +42,6 @@ void ImapMailbox::headers(int first, int last, const Each &each)
     });
 }
 
-QHash<int, QString> ImapMailbox::uniqueIds()
-{
-    QHash<int, QString> ids;
-    for (qsizetype n = 1; n < m_ids.size(); ++n)
-        if (!m_ids[n].isNull())
-            ids.insert(int(n), m_ids[n]);
-    return ids;
-}
-
 Removal ImapMailbox::removalKind(Lookup lookup)
 {
     // Without either, only a plain EXPUNGE could remove them, and it would also remove what

@@ -20,7 +20,6 @@ public:
     void headersAhead(int, int) override {}
     void attachmentsAhead() override { m_withStructures = true; }
     void headers(int first, int last, const Each &each) override;
-    QHash<int, QString> uniqueIds() override;
     QList<QString> uniqueIdsByNumber() override { return m_ids; }
     QString idScope() const override { return QString::number(m_session.uidValidity()); }
     Removal removalKind(Lookup lookup) override;

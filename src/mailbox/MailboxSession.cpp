@@ -4,20 +4,6 @@
 #include "mailbox/ImapMailbox.h"
 #include "mailbox/Pop3Mailbox.h"
 
-QList<QString> MailboxSession::uniqueIdsByNumber()
-{
-    const QHash<int, QString> ids = uniqueIds();
-    QList<QString> byNumber;
-    for (auto it = ids.cbegin(); it != ids.cend(); ++it) {
-        if (it.key() < 1)
-            continue;
-        if (it.key() >= byNumber.size())
-            byNumber.resize(qsizetype(it.key()) + 1);
-        byNumber[it.key()] = it.value();
-    }
-    return byNumber;
-}
-
 bool MailboxSession::watch(const NewMail &, const Lost &, int)
 {
     return false;

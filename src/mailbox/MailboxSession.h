@@ -38,17 +38,16 @@ public:
     virtual int loginDelay() = 0; // seconds the server asks between logins; 0 when none
     virtual int messageCount() = 0;
 
-    // The headers of first..last, in order, with the ids for uniqueIds() afterwards; the first
+    // The headers of first..last, in order, with the ids for uniqueIdsByNumber() afterwards; the first
     // commands may be sent ahead, before the caller reads anything.
     virtual void headersAhead(int first, int last) = 0;
     // attachments() will be asked after headers(): a session that can read them along with the
     // headers does so, and attachments() then hands them over.
     virtual void attachmentsAhead() {}
     virtual void headers(int first, int last, const Each &each) = 0;
-    // The ids by message number; empty when the server gives none.
-    virtual QHash<int, QString> uniqueIds() = 0;
-    // The same, indexed by message number (index 0 and numbers without an id empty).
-    virtual QList<QString> uniqueIdsByNumber();
+    // The ids indexed by message number (index 0 and numbers without an id empty); empty when
+    // the server gives none.
+    virtual QList<QString> uniqueIdsByNumber() = 0;
     // What the ids hold under (IMAP's UIDVALIDITY); empty when they stand alone.
     virtual QString idScope() const = 0;
     // What a removal would do to this mailbox's messages: moved to the server's \Junk folder,

@@ -32,7 +32,6 @@ void Pop3Mailbox::headers(int first, int last, const Each &each)
     m_session.headers(first, last, each, Pop3Session::Then::UniqueIds);
 }
 
-QHash<int, QString> Pop3Mailbox::uniqueIds() { return m_session.uniqueIds(); }
 QList<QString> Pop3Mailbox::uniqueIdsByNumber() { return m_session.uniqueIdsByNumber(); }
 
 // POP3 cannot tell the structure without the message: each is read whole.

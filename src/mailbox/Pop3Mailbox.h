@@ -21,7 +21,6 @@ public:
     int messageCount() override;
     void headersAhead(int first, int last) override;
     void headers(int first, int last, const Each &each) override;
-    QHash<int, QString> uniqueIds() override;
     QList<QString> uniqueIdsByNumber() override;
     QString idScope() const override { return {}; }
     Removal removalKind(Lookup) override { return {}; }
