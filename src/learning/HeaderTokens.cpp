@@ -1671,7 +1671,17 @@ QByteArray headerId(QByteArrayView header)
 
 QByteArray headerIdText(quint64 value)
 {
-    return 'h' + QByteArray::number(value, 16).rightJustified(16, '0');
+    char out[17];
+    return headerIdText(value, out).toByteArray();
+}
+
+QByteArrayView headerIdText(quint64 value, char (&out)[17])
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    out[0] = 'h';
+    for (int i = 16; i >= 1; --i, value >>= 4)
+        out[i] = kDigits[value & 15];
+    return {out, 17};
 }
 
 quint64 headerIdValue(QByteArrayView header)

@@ -81,6 +81,8 @@ QByteArray headerId(QByteArrayView header);
 // The same id as a number, kept by a list of many rows, and its text again.
 quint64 headerIdValue(QByteArrayView header);
 QByteArray headerIdText(quint64 value);
+// The same text written into out, without allocating: the lookup a scan makes for every row.
+QByteArrayView headerIdText(quint64 value, char (&out)[17]);
 // What a scan reads of every row, in one pass over the bytes: headerTokens(), and the bytes
 // whose hash is headerIdValue() (written into idBytes, a buffer reused from row to row; their
 // count is returned). headerIdValues() then gives the ids of up to four headers at once, from

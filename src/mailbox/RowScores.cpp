@@ -37,16 +37,6 @@ const unsigned char *getVarint(const unsigned char *p, quint32 &v)
     }
 }
 
-// headerIdText() without its allocations, for the lookup every row makes.
-QByteArrayView idText(quint64 value, char (&out)[17])
-{
-    static constexpr char kDigits[] = "0123456789abcdef";
-    out[0] = 'h';
-    for (int i = 16; i >= 1; --i, value >>= 4)
-        out[i] = kDigits[value & 15];
-    return {out, 17};
-}
-
 std::size_t slotOf(Token t, std::size_t mask) { return std::size_t((t * 0x9E3779B97F4A7C15ull) >> 32) & mask; }
 
 } // namespace
@@ -199,7 +189,7 @@ void RowScoring::score(const std::pair<int, QByteArray> *rows, int count, std::a
         r.hamSide = float(s.hamSide);
         r.id = idValues[k];
         char text[17];
-        const std::optional<learning::Verdict> learned = m_scorer.learnedAs(idText(r.id, text));
+        const std::optional<learning::Verdict> learned = m_scorer.learnedAs(learning::headerIdText(r.id, text));
         r.learned = learned ? qint8(*learned) : qint8(-1);
         r.tokens = keep(t);
         r.scored = true;
