@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Header pass of the real scan code against Dovecot behind a relay that delays every chunk,
-// pipelined and one command at a time; then the whole scan through the real main window
+// Header pass of the real scan code against Dovecot behind a relay (a process of its own) that
+// delays every chunk, pipelined and one command at a time; then the whole scan through the real main window
 // (offscreen), on the plain port (STLS) and on the implicit TLS one, with the longest time
 // the event loop was held, the peak resident memory and the processor time of the window's
 // thread; the same over IMAP (STARTTLS).
@@ -20,12 +20,15 @@
 #include <QEventLoop>
 #include <QSslSocket>
 #include <QTemporaryDir>
+#include <QProcess>
 #include <QTimer>
 #include <algorithm>
 #include <functional>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,11 +155,56 @@ Run windowScan(const MailAccount &account, const QString &blacklistFile = {}, bo
     return run;
 }
 
+// The relay stands for the network, in a process of its own (this program, run with --relay):
+// a server answers every command asked ahead at once, and the relay holds each chunk for its
+// delay without the link's flow control, so what it holds would otherwise count as the
+// window's memory, where the kernel and the server hold it on a real link.
+class RelayProcess
+{
+public:
+    RelayProcess(quint16 upstreamPort, int delayMs)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("--relay"), QString::number(upstreamPort), QString::number(delayMs)});
+        while (m_process.waitForReadyRead(10000) && !m_process.canReadLine()) {
+        }
+        m_port = quint16(m_process.readLine().trimmed().toUInt());
+    }
+    ~RelayProcess()
+    {
+        m_process.closeWriteChannel(); // the relay ends when its standard input does
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished();
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+int relayMain(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    DelayRelay relay(quint16(atoi(argv[2])), atoi(argv[3]));
+    std::printf("%u\n", unsigned(relay.port()));
+    std::fflush(stdout);
+    std::thread([] {
+        char byte;
+        while (read(0, &byte, 1) > 0) {
+        }
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit);
+    }).detach();
+    return app.exec();
+}
+
 struct Mailbox
 {
     DovecotServer dovecot;
-    std::unique_ptr<DelayRelay> relay;
-    std::unique_ptr<DelayRelay> tlsRelay; // only with bothPorts
+    std::unique_ptr<RelayProcess> relay;
+    std::unique_ptr<RelayProcess> tlsRelay; // only with bothPorts
     MailAccount account;
     MailAccount tlsAccount;
 
@@ -167,8 +215,11 @@ struct Mailbox
         if (!dovecot.start())
             return false;
         dovecot.setMessages(mailfactory::realisticMailbox(messages));
+        malloc_trim(0); // the mailbox written out is not the window's
         const quint16 port = imap ? (tls ? dovecot.imapsPort() : dovecot.imapPort()) : tls ? dovecot.tlsPort() : dovecot.port();
-        relay = std::make_unique<DelayRelay>(port, delayMs);
+        relay = std::make_unique<RelayProcess>(port, delayMs);
+        if (!relay->port())
+            return false;
         account.protocol = imap ? MailAccount::Protocol::Imap : MailAccount::Protocol::Pop3;
         account.host = QStringLiteral("127.0.0.1");
         account.tls = tls;
@@ -176,7 +227,7 @@ struct Mailbox
         account.user = dovecot.user();
         account.password = dovecot.password();
         if (bothPorts) {
-            tlsRelay = std::make_unique<DelayRelay>(dovecot.tlsPort(), delayMs);
+            tlsRelay = std::make_unique<RelayProcess>(dovecot.tlsPort(), delayMs);
             tlsAccount = account;
             tlsAccount.tls = true;
             tlsAccount.port = tlsRelay->port();
@@ -671,6 +722,8 @@ bool compareImapLines(int messages, int delayMs)
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && qstrcmp(argv[1], "--relay") == 0)
+        return relayMain(argc, argv);
     EngineArguments &engine = prepareApplication(argc, argv);
     QApplication app(engine.argc(), engine.argv());
     if (argc > 2 && qstrcmp(argv[1], "--compare") == 0)
