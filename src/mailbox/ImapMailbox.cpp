@@ -2,6 +2,7 @@
 #include "mailbox/ImapMailbox.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace {
 
@@ -29,7 +30,9 @@ void ImapMailbox::headers(int first, int last, const Each &each)
     if (first >= 1 && m_ids.size() <= last)
         m_ids.resize(qsizetype(last) + 1);
     const auto eachHeader = [&](int n, quint32 uid, const QByteArray &header) {
-        m_ids[n] = QString::number(uid);
+        char digits[12];
+        const auto end = std::to_chars(digits, digits + sizeof digits, uid).ptr;
+        m_ids.set(n, QByteArrayView(digits, end - digits));
         each(n, header);
     };
     if (!m_withStructures)

@@ -20,7 +20,7 @@ public:
     void headersAhead(int, int) override {}
     void attachmentsAhead() override { m_withStructures = true; }
     void headers(int first, int last, const Each &each) override;
-    QList<QString> uniqueIdsByNumber() override { return m_ids; }
+    MessageIds uniqueIdsByNumber() override { return m_ids; }
     QString idScope() const override { return QString::number(m_session.uidValidity()); }
     Removal removalKind(Lookup lookup) override;
     void attachments(int first, int last, const EachAttachments &each,
@@ -37,7 +37,7 @@ public:
 
 private:
     ImapSession m_session;
-    QList<QString> m_ids; // by message number, as the rows take them
+    MessageIds m_ids; // by message number, as the rows take them
     bool m_withStructures = false;
     // Read with the headers, by message number; read[n] once attachments[n] is.
     std::vector<AttachmentInfo> m_attachments;

@@ -10,6 +10,7 @@
 #include "protocol/imap/ImapStructure.h"
 #include "protocol/MailConnection.h"
 #include "protocol/MailboxErrors.h"
+#include "protocol/MessageIds.h"
 #include "mailbox/Removal.h"
 
 // One operation's conversation with an account's mailbox, POP3 or IMAP alike: what the scan,
@@ -47,7 +48,7 @@ public:
     virtual void headers(int first, int last, const Each &each) = 0;
     // The ids indexed by message number (index 0 and numbers without an id empty); empty when
     // the server gives none.
-    virtual QList<QString> uniqueIdsByNumber() = 0;
+    virtual MessageIds uniqueIdsByNumber() = 0;
     // What the ids hold under (IMAP's UIDVALIDITY); empty when they stand alone.
     virtual QString idScope() const = 0;
     // What a removal would do to this mailbox's messages: moved to the server's \Junk folder,

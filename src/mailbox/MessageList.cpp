@@ -103,7 +103,7 @@ void MessageList::setRows(int n)
             forgetRow(r);
         m_rows.resize(n);
         m_tickedBy.resize(n);
-        m_uids.resize(std::min<std::size_t>(m_uids.size(), std::size_t(n)));
+        m_uids.truncate(n);
         endRemoveRows();
     } else {
         beginInsertRows({}, old - 1, n - 2);
@@ -294,19 +294,20 @@ void MessageList::announce()
 
 QString MessageList::uid(int row) const
 {
-    return row >= 0 && row < rows() && std::size_t(row) < m_uids.size() ? m_uids[row] : QString();
+    return row >= 0 && row < rows() ? m_uids.at(row) : QString();
 }
 
 void MessageList::setUid(int row, const QString &uid)
 {
-    if (row < 0 || row >= rows())
-        return;
-    if (std::size_t(row) >= m_uids.size()) {
-        if (uid.isEmpty())
-            return;
-        m_uids.resize(m_rows.size());
-    }
-    m_uids[row] = uid;
+    if (row >= 0 && row < rows())
+        m_uids.set(row, uid.toUtf8());
+}
+
+void MessageList::setUids(MessageIds ids, int last)
+{
+    ids.truncate(std::min(last, rows() - 1) + 1);
+    ids.set(0, QByteArrayView());
+    m_uids = std::move(ids);
 }
 
 void MessageList::forgetRow(int row)
@@ -322,8 +323,7 @@ void MessageList::clearRow(int row)
         return;
     m_rows[row].reset();
     forgetRow(row);
-    if (std::size_t(row) < m_uids.size())
-        m_uids[row].clear();
+    m_uids.set(row, QByteArrayView());
     emit dataChanged(indexOf(row, 0), indexOf(row, ColumnCount - 1));
 }
 
@@ -333,7 +333,7 @@ void MessageList::clearDataRows()
         m_rows[r].reset();
     std::fill(m_tickedBy.begin(), m_tickedBy.end(), TickedBy::Nobody);
     m_scores.reset();
-    m_uids.resize(std::min<std::size_t>(m_uids.size(), 1));
+    m_uids.truncate(1);
     if (rows() > 1)
         emit dataChanged(indexOf(1, 0), indexOf(rows() - 1, ColumnCount - 1));
 }

@@ -11,6 +11,7 @@
 
 #include "learning/LearnedStore.h"
 #include "mailbox/Removal.h"
+#include "protocol/MessageIds.h"
 #include "mailbox/RowScores.h"
 
 // The message list behind SG1, in the program's own numbering: row 0 holds the captions,
@@ -84,6 +85,8 @@ public:
     void announce();
     QString uid(int row) const;
     void setUid(int row, const QString &uid);
+    // The ids of rows 1..last, taken from a session's listing; later rows have none.
+    void setUids(MessageIds ids, int last);
     // The mailbox the rows were read from, as the last scan found it: the account (protocol,
     // server, port and user: sessionAccountKey; empty when no scan wrote the rows), what the ids
     // hold under (IMAP's UIDVALIDITY; empty for POP3) and what a deletion would do.
@@ -172,7 +175,7 @@ private:
     std::vector<Row> m_rows;
     // The unique ids, apart from the blocks: they come after the cells, for every row at once,
     // and are shared with the listing that gave them rather than copied into each block.
-    std::vector<QString> m_uids;
+    MessageIds m_uids;
     std::vector<TickedBy> m_tickedBy; // as m_rows
     std::unique_ptr<RowScores> m_scores;
     QString m_account;

@@ -32,7 +32,7 @@ void Pop3Mailbox::headers(int first, int last, const Each &each)
     m_session.headers(first, last, each, Pop3Session::Then::UniqueIds);
 }
 
-QList<QString> Pop3Mailbox::uniqueIdsByNumber() { return m_session.uniqueIdsByNumber(); }
+MessageIds Pop3Mailbox::uniqueIdsByNumber() { return m_session.uniqueIdsByNumber(); }
 
 // POP3 cannot tell the structure without the message: each is read whole.
 void Pop3Mailbox::attachments(int first, int last, const EachAttachments &each,

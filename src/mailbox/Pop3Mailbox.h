@@ -21,7 +21,7 @@ public:
     int messageCount() override;
     void headersAhead(int first, int last) override;
     void headers(int first, int last, const Each &each) override;
-    QList<QString> uniqueIdsByNumber() override;
+    MessageIds uniqueIdsByNumber() override;
     QString idScope() const override { return {}; }
     Removal removalKind(Lookup) override { return {}; }
     void attachments(int first, int last, const EachAttachments &each,

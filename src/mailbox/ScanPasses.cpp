@@ -113,7 +113,7 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
     // still in step: the rows written keep their ids even then, so that a deletion can tell
     // their messages from others with the same subject. The listing's lines must be numbers
     // and ids, not another reply's.
-    QList<QString> ids;
+    MessageIds ids;
     try {
         ids = session.uniqueIdsByNumber();
     } catch (const ProtocolError &) {
@@ -123,8 +123,7 @@ void headerPass(MailboxSession &session, MessageList &list, int count, QString &
         if (!failure)
             throw;
     }
-    for (int r = 1; r <= written; ++r)
-        list.setUid(r, r < ids.size() ? std::move(ids[r]) : QString());
+    list.setUids(std::move(ids), written);
     if (scoring)
         list.setScores(scoring->finish());
     if (failure)

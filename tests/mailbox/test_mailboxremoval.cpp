@@ -83,7 +83,7 @@ private slots:
         QVERIFY(session->removesAtOnce() && session->canWatch());
         session->open(dovecot.imapAccount(), MailboxSession::Access::Change);
         session->headers(1, session->messageCount(), [](int, const QByteArray &) {});
-        const QList<QString> ids = session->uniqueIdsByNumber();
+        const MessageIds ids = session->uniqueIdsByNumber();
         const QList<RemovalRow> rows{{3, ids[3], QStringLiteral("Trois")}, {2, {}, QStringLiteral("Deux")},
                                      {1, ids[1], QStringLiteral("Un")}};
         const Removal toJunk{Removal::Kind::ToJunk, QStringLiteral("Junk")};

@@ -52,6 +52,28 @@ private slots:
         QCOMPARE(list.isMarked(1), true);
     }
 
+    // A listing's ids go to the rows written; rows past them, row 0 and rows cleared have none,
+    // and one row's id set again leaves the others'.
+    void listedIds()
+    {
+        MessageList list;
+        list.setRows(5);
+        MessageIds listed;
+        for (int n = 0; n <= 6; ++n)
+            listed.set(n, "id" + QByteArray::number(n));
+        list.setUids(listed, 3);
+        QCOMPARE(listed.at(5), QStringLiteral("id5")); // the listing itself unchanged
+        const QStringList expected{QString(), QStringLiteral("id1"), QStringLiteral("id2"), QStringLiteral("id3"), QString()};
+        for (int r = 0; r < 5; ++r)
+            QCOMPARE(list.uid(r), expected[r]);
+        list.setUid(2, QStringLiteral("été"));
+        list.clearRow(1);
+        list.setRows(3);
+        list.setRows(5);
+        QCOMPARE((QStringList{list.uid(1), list.uid(2), list.uid(3), list.uid(5)}),
+                 (QStringList{QString(), QStringLiteral("été"), QString(), QString()}));
+    }
+
     // Rows written in a batch reach the views as one change over them, at announce() or at
     // the batch's end, whichever comes first.
     void batchedRowsOneChange()

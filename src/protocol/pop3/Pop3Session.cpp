@@ -475,19 +475,19 @@ qsizetype Pop3Session::listingCap() const
 
 QHash<int, QString> Pop3Session::uniqueIds()
 {
-    const QList<QString> byNumber = uniqueIdsByNumber();
+    const MessageIds byNumber = uniqueIdsByNumber();
     QHash<int, QString> ids;
     ids.reserve(byNumber.size());
     for (qsizetype n = 1; n < byNumber.size(); ++n)
-        if (!byNumber[n].isEmpty())
+        if (byNumber.has(n))
             ids.insert(int(n), byNumber[n]);
     return ids;
 }
 
-QList<QString> Pop3Session::uniqueIdsByNumber()
+MessageIds Pop3Session::uniqueIdsByNumber()
 {
     requireOpen();
-    QList<QString> ids;
+    MessageIds ids;
     if (!offersUniqueIds())
         return ids;
     if (m_count < 0)
@@ -497,6 +497,7 @@ QList<QString> Pop3Session::uniqueIdsByNumber()
     if (!r.ok)
         return ids;
     ids.resize(qsizetype(m_count) + 1);
+    ids.reserve(qsizetype(m_count) + 1, r.body.size());
     // Each line holds a message number and its id (RFC 1939); anything else is another reply,
     // such as headers left over from a previous command. An id is never empty: an empty slot
     // is a number not listed yet.
@@ -508,9 +509,9 @@ QList<QString> Pop3Session::uniqueIdsByNumber()
         const int n = blank < 0 ? 0 : line.first(blank).toInt(&ok);
         QByteArrayView id = blank < 0 ? QByteArrayView() : line.sliced(blank + 1).trimmed();
         id = id.first(id.contains(' ') ? id.indexOf(' ') : id.size());
-        if (!ok || n < 1 || n > m_count || id.isEmpty() || !ids[n].isEmpty())
+        if (!ok || n < 1 || n > m_count || id.isEmpty() || ids.has(n))
             failUnrelated(step);
-        ids[n] = QString::fromLatin1(id);
+        ids.set(n, id);
     });
     return ids;
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "protocol/MailConnection.h"
+#include "protocol/MessageIds.h"
 #include "protocol/pop3/Pop3ReplyParser.h"
 
 // One POP3 conversation (RFC 1939, pipelining after RFC 2449) for one operation of the program.
@@ -51,7 +52,7 @@ public:
     QHash<int, QString> uniqueIds();
     // The same ids indexed by message number (index 0 and unlisted numbers empty), with no hash
     // to build: a scan of 100,000 messages reads them all once.
-    QList<QString> uniqueIdsByNumber();
+    MessageIds uniqueIdsByNumber();
     QStringList capabilities();        // CAPA, asked once; empty when the server has no CAPA
     bool canPipeline();                // CAPA lists PIPELINING and pipelining is allowed
     int loginDelay();                  // seconds between logins after CAPA LOGIN-DELAY; 0 when none
