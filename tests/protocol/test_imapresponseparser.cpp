@@ -96,6 +96,9 @@ private slots:
         QTest::newRow("body structure: nested lists, parts unspaced")
             << normal << "* 3 FETCH (UID 9 BODYSTRUCTURE " + bodystructure + ")\r\n"
             << QStringList{"* 3 FETCH (UID 9 BODYSTRUCTURE " + spaced + ")"};
+        QTest::newRow("values read in runs: empty and 8-bit strings, escapes, atoms like NIL, lists after lists")
+            << normal << QByteArray("* 4 FETCH (X (\"\" \"\xc3\xa9t\xc3\xa9\" \"a\\\\b\" NILS nil NIL)((a)(b)) Y)\r\n")
+            << QStringList{"* 4 FETCH (X (\"\" \"\\xc3\\xa9t\\xc3\\xa9\" \"a\\\\b\" NILS NIL NIL) ((a) (b)) Y)"};
         QTest::newRow("idle, search, esearch, LF line ends")
             << normal
             << QByteArray("+ idling\r\n* 173 EXISTS\n* 3 EXPUNGE\r\n+\r\n* SEARCH 2 84\r\n* SEARCH\r\n"

@@ -377,6 +377,10 @@ void ImapResponseParser::complete()
     if (m_cur.m_codeAt < 0)
         m_cur.m_tokens[0].a = quint32(m_cur.m_tokens.size()) - 1;
     m_cur.m_received = quint32(m_responseBytes);
+    // The responses of a pass are alike: the next one starts with room for as much as this
+    // one took, within bounds that keep a rare large one from weighing on the ones after it.
+    m_tokensHint = std::min<qsizetype>(m_cur.m_tokens.size(), 4096);
+    m_dataHint = std::min<qsizetype>(m_cur.m_data.size(), 64 * 1024);
     m_ready.push_back(std::move(m_cur));
     m_cur = ImapResponse();
     m_state = State::LineStart;
@@ -410,12 +414,82 @@ void ImapResponseParser::collectProblemLine(const char *p, const char *end)
     }
 }
 
+// The bulk of a response's values read value by value rather than byte by byte through the
+// states (a body structure is a hundred of them): spaces, lists opened and closed, and atoms
+// and quoted strings whose ends are in the bytes. It stops, for step() to go on from that byte,
+// at anything else: a literal, a section, an escape, a line end, a value the limits refuse or
+// the bytes cut, a byte out of place. What it reads ends in the state the bytes one by one
+// would leave. Returns how many bytes it used.
+qsizetype ImapResponseParser::values(const char *p, const char *end)
+{
+    const char *const start = p;
+    const char *const stop = p + std::min<qsizetype>(end - p, std::min(m_limits.responseBytes - m_responseBytes,
+                                                                         m_limits.lineBytes - m_lineBytes));
+    const QList<Token> &tokens = m_cur.m_tokens;
+    while (p < stop) {
+        const char c = *p;
+        if (c == ' ') {
+            m_spaced = true;
+        } else if (c == '(') {
+            if (!(m_spaced || m_lastByte == ')') || tokens.size() > m_limits.values
+                || qsizetype(m_open.size()) > m_limits.depth)
+                break;
+            openValue(Type::List);
+            m_spaced = true;
+        } else if (c == ')') {
+            if (m_open.size() < 2 || qint32(m_open.back()) == m_cur.m_codeAt)
+                break;
+            closeList();
+            m_spaced = false;
+        } else if (c == '"') {
+            const char *q = p + 1;
+            while (q < stop && *q != '"' && *q != '\\' && !isLineEnd(*q))
+                ++q;
+            if (!m_spaced || tokens.size() > m_limits.values || q == stop || *q != '"')
+                break;
+            openValue(Type::String);
+            m_number = 0;
+            m_digits = 0;
+            m_skip = Skip::Line;
+            m_cur.m_data.append(p + 1, q - p - 1);
+            closeValue();
+            m_spaced = false;
+            p = q; // the closing quote
+        } else if (isAtomChar(c)) {
+            if (!m_spaced || (m_inCode && c == ']') || tokens.size() > m_limits.values)
+                break;
+            const char atomStop = m_inCode ? ']' : '[';
+            const char *q = p;
+            while (q < stop && isAtomChar(*q) && *q != atomStop)
+                ++q;
+            if (q == stop || (*q == '[' && !m_inCode))
+                break;
+            openValue(Type::Atom);
+            m_cur.m_data.append(p, q - p);
+            closeValue();
+            m_spaced = false;
+            p = q;
+            continue; // an atom's bytes are a run: the last byte seen stays
+        } else {
+            break;
+        }
+        m_lastByte = c;
+        ++p;
+    }
+    if (p > start)
+        take(start, p - start);
+    return p - start;
+}
+
 // Looks at the bytes from p on and returns how many it used: a run of bytes of one kind, one
 // byte that changes the state, or none when a new state is to look at the same byte.
 qsizetype ImapResponseParser::step(const char *p, const char *end)
 {
     if (m_skipping != Problem::None)
         return skipStep(p, end);
+    if (m_state == State::Between)
+        if (const qsizetype used = values(p, end))
+            return used;
     const char c = *p;
 
     // Runs: the bulk of a response, taken whole.
@@ -474,7 +548,8 @@ qsizetype ImapResponseParser::step(const char *p, const char *end)
     // States that hand the byte to the next one.
     switch (m_state) {
     case State::LineStart:
-        m_cur.m_tokens.reserve(16);
+        m_cur.m_tokens.reserve(std::max<qsizetype>(16, m_tokensHint));
+        m_cur.m_data.reserve(m_dataHint);
         m_cur.m_tokens.append(Token{0, quint32(Type::List) << TypeShift});
         m_open.assign(1, 0);
         m_spaced = m_inCode = false;

@@ -222,6 +222,7 @@ private:
 
     qsizetype step(const char *p, const char *end);
     qsizetype skipStep(const char *p, const char *end);
+    qsizetype values(const char *p, const char *end);
     bool take(const char *p, qsizetype n, qsizetype *used = nullptr);
     bool startSkip(Problem problem);
     bool skipCount(qsizetype n);
@@ -260,4 +261,6 @@ private:
     char m_lastByte = 0;          // the last byte that changed the state
     Problem m_skipping = Problem::None; // the limit the response being passed over went past
     Skip m_skip = Skip::Line;
+    qsizetype m_tokensHint = 0; // of the last response read
+    qsizetype m_dataHint = 0;
 };
