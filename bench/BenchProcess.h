@@ -8,7 +8,9 @@
 #include <QString>
 #include <QStringList>
 #include <malloc.h>
+#include <sched.h>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace benchprocess {
@@ -111,6 +113,32 @@ inline double treeMb(const char *field, const QStringList &leaveOut = {}, int *c
     if (count)
         *count = n;
     return sum;
+}
+
+// Moves every thread of this process to one CPU; the processes it starts afterwards begin there.
+// False when the machine has no such CPU.
+inline bool pinTo(int cpu)
+{
+    if (cpu < 0 || unsigned(cpu) >= std::thread::hardware_concurrency())
+        return false;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    bool pinned = true;
+    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        pinned = sched_setaffinity(pid_t(task.toInt()), sizeof set, &set) == 0 && pinned;
+    return pinned;
+}
+
+// Lets every thread of this process run on any CPU again.
+inline void unpin()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (unsigned cpu = 0; cpu < std::thread::hardware_concurrency(); ++cpu)
+        CPU_SET(cpu, &set);
+    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        sched_setaffinity(pid_t(task.toInt()), sizeof set, &set);
 }
 
 // Gives freed heap back and starts the peak over from the current resident size.

@@ -11,8 +11,11 @@
 // and pelicorde-check beside a minimal pipelined client on the same link (medians of three
 // interleaved runs), and what the rows add to the idle window's memory; then the same over IMAP
 // (STARTTLS) at 1,000, 20,000 and 100,000 messages, with and without "P.J.", beside a minimal
-// IMAP client.
+// IMAP client, then again isolated.
 //   scan_bench --compare-imap messages [delay_ms=25]
+//   scan_bench --compare-imap-isolated messages [delay_ms=25]
+// The isolated IMAP lines run Dovecot and the relay on one CPU and both clients on another, as
+// when the server is another machine; the others share the CPUs, server and clients alike.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -21,6 +24,7 @@
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTimer>
 #include <algorithm>
 #include <functional>
@@ -667,13 +671,27 @@ bool compareLine(int messages, int delayMs)
 // The window's IMAP scan (STARTTLS) beside the minimal IMAP client on the same mailbox and link,
 // without and with "P.J." (the client then fetching the structures too), in turn after a
 // warm-up (which also has Dovecot index the mailbox); medians of 5 interleaved runs.
-bool compareImapLines(int messages, int delayMs)
+bool compareImapLines(int messages, int delayMs, bool isolated = false)
 {
+    // Isolated: Dovecot and the relay on the first CPU, both clients on the second, as when the
+    // server is another machine. Otherwise all share the machine's CPUs, and what a client
+    // computes also slows the server it waits on.
+    if (isolated && !benchprocess::pinTo(0)) {
+        std::fprintf(stderr, "scan_bench: the isolated IMAP lines need two CPUs\n");
+        benchprocess::unpin();
+        return true;
+    }
+    const auto unpin = qScopeGuard([isolated] {
+        if (isolated)
+            benchprocess::unpin();
+    });
     Mailbox box;
     if (!box.start(messages, delayMs, false, true)) {
         std::fprintf(stderr, "scan_bench: Dovecot did not start\n");
         return false;
     }
+    if (isolated)
+        benchprocess::pinTo(1);
     ImapReferenceClient warmUp;
     if (warmUp.run(box.account, true).headers != messages) {
         std::fprintf(stderr, "scan_bench: the IMAP reference client did not read %d headers\n", messages);
@@ -706,13 +724,14 @@ bool compareImapLines(int messages, int delayMs)
     for (const bool pj : {false, true}) {
         const Line &l = lines[pj];
         const double windowS = median(l.window), referenceS = median(l.reference);
-        std::printf("scan_bench imap messages=%d delay_ms=%d%s window_s=%.3f reference_s=%.3f window_ratio=%.2f "
+        std::printf("scan_bench imap%s messages=%d delay_ms=%d%s window_s=%.3f reference_s=%.3f window_ratio=%.2f "
                     "max_ui_gap_ms=%.0f peak_rss_mb=%.1f cpu_s=%.3f cpu_us_per_message=%.1f reference_cpu_s=%.3f "
                     "(whole scan through the window over STARTTLS beside a minimal client: LOGIN and EXAMINE in "
-                    "one write, then UID FETCH 1:* (BODY.PEEK[HEADER]%s); medians of %d interleaved runs)\n",
-                    messages, delayMs, pj ? " pj=1" : "", windowS, referenceS, windowS / referenceS, median(l.gap),
+                    "one write, then UID FETCH 1:* (BODY.PEEK[HEADER]%s); medians of %d interleaved runs%s)\n",
+                    isolated ? " isolated=1" : "", messages, delayMs, pj ? " pj=1" : "", windowS, referenceS, windowS / referenceS, median(l.gap),
                     median(l.peak), median(l.windowCpu), median(l.windowCpu) * 1e6 / messages, median(l.referenceCpu),
-                    pj ? " BODYSTRUCTURE" : "", rounds);
+                    pj ? " BODYSTRUCTURE" : "", rounds,
+                    isolated ? "; Dovecot and the relay on one CPU, the window and the reference on another" : "");
     }
     std::fflush(stdout);
     return true;
@@ -730,6 +749,8 @@ int main(int argc, char **argv)
         return compareLine(atoi(argv[2]), argc > 3 ? atoi(argv[3]) : 25) ? 0 : 1;
     if (argc > 2 && qstrcmp(argv[1], "--compare-imap") == 0)
         return compareImapLines(atoi(argv[2]), argc > 3 ? atoi(argv[3]) : 25) ? 0 : 1;
+    if (argc > 2 && qstrcmp(argv[1], "--compare-imap-isolated") == 0)
+        return compareImapLines(atoi(argv[2]), argc > 3 ? atoi(argv[3]) : 25, true) ? 0 : 1;
     const int messages = argc > 1 ? atoi(argv[1]) : 1000;
     const int delayMs = argc > 2 ? atoi(argv[2]) : 25;
 
@@ -743,8 +764,9 @@ int main(int argc, char **argv)
     if (!windowLine(messages, delayMs, false, true) || (argc <= 1 && !windowLine(20000, delayMs, false, true)))
         return 1;
     if (argc <= 1)
-        for (const int n : {1000, 20000, 100000})
-            if (!compareImapLines(n, delayMs))
-                return 1;
+        for (const bool isolated : {false, true})
+            for (const int n : {1000, 20000, 100000})
+                if (!compareImapLines(n, delayMs, isolated))
+                    return 1;
     return 0;
 }
