@@ -3,10 +3,11 @@
 #include <QHostAddress>
 #include <QThread>
 #include <atomic>
+#include <memory>
 
 // A TCP relay on loopback that holds every chunk for a fixed delay in each direction, to stand
-// for a distant server. Runs its own event loop in a thread, so the client's waits and pumping
-// don't skew the delays.
+// for a distant server (to within a millisecond). Runs in a thread of its own, so the client's
+// waits and pumping don't skew the delays.
 class DelayRelay
 {
 public:
@@ -15,6 +16,7 @@ public:
     quint16 port() const { return m_port; }
 
 private:
-    QThread m_thread;
+    std::unique_ptr<QThread> m_thread;
+    std::atomic<bool> m_stop{false};
     std::atomic<quint16> m_port{0};
 };
