@@ -140,6 +140,10 @@ private slots:
             << narrow << "* 1 FETCH (A " + literal("y") + " " + QByteArray(15, 'B') + ")\r\n"
             << QStringList{"* 1 FETCH (A \"y\" " + QString(15, 'B') + ")"};
         QTest::newRow("endless line") << narrow << "* 1 FETCH (A " + QByteArray(8, 'B') << QStringList{"problem 2 "};
+        QTest::newRow("line limit inside a quoted string") << narrow << QByteArray("* 1 FETCH (A \"bcdefgh\")\r\n")
+                                                          << QStringList{"problem 2 "};
+        QTest::newRow("line limit at a quoted string's end") << narrow << QByteArray("* 1 X (A \"bcdefg\")\r\n")
+                                                            << QStringList{"* 1 X (A \"bcdefg\")"};
         Limits shallow;
         shallow.depth = 2;
         QTest::newRow("nested at the limit") << shallow << QByteArray("* X ((a))\r\nA OK [B (c)] d\r\n")
@@ -152,6 +156,9 @@ private slots:
         QTest::newRow("values at the limit") << few << QByteArray("* SEARCH 1 2 (3)\r\n")
                                              << QStringList{"* SEARCH 1 2 (3)"};
         QTest::newRow("too many values") << few << QByteArray("* SEARCH 1 2 3 4 5\r\n") << QStringList{"problem 5 "};
+        QTest::newRow("too many values: a string") << few << QByteArray("* X (1 \"2\") \"3\" \"4\"\r\n")
+                                                  << QStringList{"problem 5 "};
+        QTest::newRow("too many values: a list") << few << QByteArray("* X 1 2 (3) ()\r\n") << QStringList{"problem 5 "};
 
         // Passed over: one data response past a limit, framed to its end by its literals (lines
         // inside them included), whatever byte went past; the next responses read as usual.
