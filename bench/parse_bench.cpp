@@ -39,8 +39,12 @@ double feedImap(ImapResponseParser &parser, const QByteArray &stream, int times,
                 headerBytes += r.fetchItem("UID").toNumber().value_or(0) % 2 + r.fetchItem("BODY[HEADER]").toByteArray().size()
                                + r.fetchItem("BODY[]").bytes().size();
                 if (attachments)
-                    if (const ImapValue structure = r.fetchItem("BODYSTRUCTURE"); structure.isList())
-                        *attachments += ImapStructure(structure).attachments().count;
+                    if (const ImapValue structure = r.fetchItem("BODYSTRUCTURE"); structure.isList()) {
+                        AttachmentInfo info;
+                        if (!ImapStructure::readDirect(structure, info))
+                            info = ImapStructure(structure).attachments();
+                        *attachments += info.count;
+                    }
             }
         }
     }

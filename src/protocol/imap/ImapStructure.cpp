@@ -5,6 +5,7 @@
 #include "protocol/imap/ImapResponseParser.h"
 #include "message/MailMessage.h"
 
+#include <QVarLengthArray>
 #include <algorithm>
 
 namespace {
@@ -137,7 +138,9 @@ struct DirectLeaf
 // did not read or that GMime types apart (message/* but a described message/rfc822, a leaf
 // called multipart), a name that is not plain, nesting near GMime's depth limit, or an
 // attachment whose name may have been cut (its header is to be fetched).
-bool directLeaves(const ImapValue &body, int depth, QList<DirectLeaf> &leaves)
+using DirectLeaves = QVarLengthArray<DirectLeaf, 8>;
+
+bool directLeaves(const ImapValue &body, int depth, DirectLeaves &leaves)
 {
     if (!body.isList() || depth > 60)
         return false;
@@ -194,16 +197,24 @@ bool directLeaves(const ImapValue &body, int depth, QList<DirectLeaf> &leaves)
 
 } // namespace
 
+bool ImapStructure::readDirect(const ImapValue &structure, AttachmentInfo &info)
+{
+    DirectLeaves leaves;
+    if (!directLeaves(structure, 0, leaves))
+        return false;
+    info = AttachmentInfo();
+    for (const DirectLeaf &leaf : std::as_const(leaves))
+        if (leaf.attachment)
+            info.names << attachments::safeFileName(leaf.fileName, ++info.count);
+    return true;
+}
+
 ImapStructure::ImapStructure(const ImapValue &structure)
 {
     // Most structures are read straight from the server's description; a message whose parts
     // only GMime can settle is written back as a skeleton and parsed.
-    if (QList<DirectLeaf> leaves; directLeaves(structure, 0, leaves)) {
-        for (const DirectLeaf &leaf : std::as_const(leaves))
-            if (leaf.attachment)
-                m_info.names << attachments::safeFileName(leaf.fileName, ++m_info.count);
+    if (readDirect(structure, m_info))
         return;
-    }
     m_pieces << "MIME-Version: 1.0\r\n";
     write(structure, {});
     QList<MailPart> parts = read();
@@ -370,7 +381,7 @@ void StructurePass::add(int n, quint32 uid, const ImapValue *structure)
     Held h{n, uid, nullptr, {}};
     if (!structure) {
         h.info.known = false;
-    } else {
+    } else if (!ImapStructure::readDirect(*structure, h.info)) {
         h.structure = std::make_unique<ImapStructure>(*structure);
         h.info = h.structure->attachments();
         if (h.structure->sectionsToRead().isEmpty())

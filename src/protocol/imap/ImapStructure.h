@@ -41,6 +41,9 @@ class ImapStructure
 {
 public:
     explicit ImapStructure(const ImapValue &structure);
+    // The attachments straight from the structure, without building the skeleton: false, and
+    // info untouched, when only the skeleton can settle them.
+    static bool readDirect(const ImapValue &structure, AttachmentInfo &info);
 
     AttachmentInfo attachments() const;
     // The sections of the parts whose header to fetch, as BODY.PEEK[…] names them: "2.MIME",
