@@ -87,6 +87,8 @@ public:
     void setUid(int row, const QString &uid);
     // The ids of rows 1..last, taken from a session's listing; later rows have none.
     void setUids(MessageIds ids, int last);
+    // Every row's id, by row number.
+    const MessageIds &uids() const { return m_uids; }
     // The mailbox the rows were read from, as the last scan found it: the account (protocol,
     // server, port and user: sessionAccountKey; empty when no scan wrote the rows), what the ids
     // hold under (IMAP's UIDVALIDITY; empty for POP3) and what a deletion would do.

@@ -13,7 +13,7 @@ int lastRow(const MessageList &list, int count) { return std::min(count, list.ro
 bool everyRowHasId(const MessageList &list, int count)
 {
     for (int r = 1; r <= lastRow(list, count); ++r)
-        if (list.uid(r).isEmpty())
+        if (!list.uids().has(r))
             return false;
     return lastRow(list, count) == count;
 }
@@ -32,9 +32,8 @@ SeenMail SeenMail::of(const MessageList &list, int count)
             seen.m_nextUid = std::max(seen.m_nextUid, list.uid(r).toUInt() + 1);
     } else if (everyRowHasId(list, count)) {
         seen.m_kind = Kind::Ids;
-        seen.m_ids.reserve(count);
-        for (int r = 1; r <= count; ++r)
-            seen.m_ids.insert(list.uid(r));
+        seen.m_ids = list.uids();
+        seen.m_ids.truncate(qsizetype(count) + 1);
     }
     return seen;
 }
@@ -49,8 +48,13 @@ QList<int> SeenMail::newRows(const MessageList &list, int count) const
             if (const quint32 uid = list.uid(r).toUInt(); uid >= m_nextUid)
                 rows << r;
     } else if (m_kind == Kind::Ids && list.idScope().isEmpty() && everyRowHasId(list, count)) {
+        QSet<QByteArrayView> seen;
+        seen.reserve(m_ids.size());
+        for (qsizetype n = 0; n < m_ids.size(); ++n)
+            if (m_ids.has(n))
+                seen.insert(m_ids.bytes(n));
         for (int r = 1; r <= last; ++r)
-            if (!m_ids.contains(list.uid(r)))
+            if (!seen.contains(list.uids().bytes(r)))
                 rows << r;
     } else {
         // New messages take the highest numbers on the server.
@@ -66,7 +70,9 @@ SeenMail SeenMail::with(const SeenMail &later) const
     if (m_known && m_kind == Kind::Uids && later.m_kind == Kind::Uids && m_scope == later.m_scope)
         both.m_nextUid = std::max(m_nextUid, later.m_nextUid);
     else if (m_known && m_kind == Kind::Ids && later.m_kind == Kind::Ids)
-        both.m_ids.unite(m_ids);
+        for (qsizetype n = 0, next = both.m_ids.size(); n < m_ids.size(); ++n)
+            if (m_ids.has(n))
+                both.m_ids.set(next++, m_ids.bytes(n));
     // Otherwise the later count alone: the ids seen before may not name what it counted.
     return both;
 }

@@ -4,6 +4,8 @@
 #include <QSet>
 #include <QString>
 
+#include "protocol/MessageIds.h"
+
 class MessageList;
 
 // What of a mailbox was seen, to tell new mail by, never by the count alone: a message that
@@ -38,5 +40,7 @@ private:
     int m_count = 0;
     QString m_scope;       // the UIDVALIDITY the UIDs hold under
     quint32 m_nextUid = 1; // the first UID not seen
-    QSet<QString> m_ids;
+    // POP3: the ids seen, in any order (numbers mean nothing here); shared with the list they
+    // were read from, and a tenth of what a set of their texts took.
+    MessageIds m_ids;
 };
