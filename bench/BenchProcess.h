@@ -115,8 +115,17 @@ inline double treeMb(const char *field, const QStringList &leaveOut = {}, int *c
     return sum;
 }
 
-// Moves every thread of this process to one CPU; the processes it starts afterwards begin there.
-// False when the machine has no such CPU.
+// Lets every thread of this process run on the CPUs of set only; the processes it starts
+// afterwards begin there.
+inline bool runOn(const cpu_set_t &set)
+{
+    bool pinned = true;
+    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        pinned = sched_setaffinity(pid_t(task.toInt()), sizeof set, &set) == 0 && pinned;
+    return pinned;
+}
+
+// Moves every thread of this process to one CPU. False when the machine has no such CPU.
 inline bool pinTo(int cpu)
 {
     if (cpu < 0 || unsigned(cpu) >= std::thread::hardware_concurrency())
@@ -124,10 +133,7 @@ inline bool pinTo(int cpu)
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
-    bool pinned = true;
-    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        pinned = sched_setaffinity(pid_t(task.toInt()), sizeof set, &set) == 0 && pinned;
-    return pinned;
+    return runOn(set);
 }
 
 // Lets every thread of this process run on any CPU again.
@@ -137,8 +143,7 @@ inline void unpin()
     CPU_ZERO(&set);
     for (unsigned cpu = 0; cpu < std::thread::hardware_concurrency(); ++cpu)
         CPU_SET(cpu, &set);
-    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        sched_setaffinity(pid_t(task.toInt()), sizeof set, &set);
+    runOn(set);
 }
 
 // Gives freed heap back and starts the peak over from the current resident size.

@@ -15,7 +15,6 @@ public:
     // Numbers 0..n - 1; the ids of numbers kept stay.
     void resize(qsizetype n) { m_places.resize(n); }
     qsizetype size() const { return m_places.size(); }
-    bool isEmpty() const { return m_places.isEmpty(); }
     // The id of number n as its bytes, valid while this is unchanged.
     QByteArrayView bytes(qsizetype n) const
     {
