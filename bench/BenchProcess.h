@@ -165,4 +165,37 @@ inline bool mapped(const QString &pattern)
     return re.match(QString::fromLatin1(f.readAll())).hasMatch();
 }
 
+// The share of the machine's processor time spent idle since it was made (all CPUs,
+// /proc/stat): a client that waits on a server whose CPU it shares shows whether the two
+// together were short of processor time.
+class IdleMeter
+{
+public:
+    IdleMeter() { read(m_idle, m_total); }
+    double share() const
+    {
+        double idle = 0, total = 0;
+        read(idle, total);
+        return total > m_total ? (idle - m_idle) / (total - m_total) : 0;
+    }
+
+private:
+    static void read(double &idle, double &total)
+    {
+        QFile f(QStringLiteral("/proc/stat"));
+        if (!f.open(QIODevice::ReadOnly))
+            return;
+        const QList<QByteArray> fields = f.readLine().simplified().split(' '); // "cpu user nice system idle iowait ..."
+        idle = total = 0;
+        for (qsizetype i = 1; i < fields.size(); ++i) {
+            total += fields[i].toDouble();
+            if (i == 4 || i == 5)
+                idle += fields[i].toDouble();
+        }
+    }
+
+    double m_idle = 0;
+    double m_total = 0;
+};
+
 } // namespace benchprocess

@@ -61,6 +61,7 @@ struct Run {
     double cpuSeconds = 0;
     double idleRowKb = 0; // resident memory the rows added to the idle window, per row
     double deleteSeconds = 0; // deleting every fifth row afterwards, re-scan included
+    double idleShare = 0;     // of the machine's processor time during the scan
 };
 
 // A timer on the user-interface thread: the longest stretch between its ticks is the longest
@@ -129,9 +130,11 @@ Run windowScan(const MailAccount &account, const QString &blacklistFile = {}, bo
     const double cpu = benchprocess::threadCpuSeconds();
     QElapsedTimer clock;
     clock.start();
+    const benchprocess::IdleMeter idle;
     headerScan(*fixture.form);
     Run run;
     run.seconds = clock.nsecsElapsed() / 1e9;
+    run.idleShare = idle.share();
     run.cpuSeconds = benchprocess::threadCpuSeconds() - cpu;
     run.maxGapMs = gaps.maxGapMs();
     run.peakRssMb = benchprocess::peakRssMb();
@@ -699,13 +702,15 @@ bool compareImapLines(int messages, int delayMs, bool isolated = false)
     }
     struct Line
     {
-        QList<double> window, windowCpu, gap, peak, reference, referenceCpu;
+        QList<double> window, windowCpu, gap, peak, reference, referenceCpu, windowIdle, referenceIdle;
     } lines[2];
     const int rounds = 5; // the link's pace drifts between runs by a third at 100,000
     for (int round = 0; round < rounds; ++round) {
         for (const bool pj : {false, true}) {
             ImapReferenceClient client;
+            const benchprocess::IdleMeter idle;
             const ImapReferenceClient::Result ref = client.run(box.account, pj);
+            const double referenceIdle = idle.share();
             const Run run = windowScan(box.account, {}, false, pj);
             if (ref.headers != messages || run.rows != messages) {
                 std::fprintf(stderr, "scan_bench: expected %d messages over IMAP; reference %d, window %d\n", messages,
@@ -719,6 +724,8 @@ bool compareImapLines(int messages, int delayMs, bool isolated = false)
             l.windowCpu << run.cpuSeconds;
             l.gap << double(run.maxGapMs);
             l.peak << run.peakRssMb;
+            l.windowIdle << run.idleShare;
+            l.referenceIdle << referenceIdle;
         }
     }
     for (const bool pj : {false, true}) {
@@ -726,11 +733,12 @@ bool compareImapLines(int messages, int delayMs, bool isolated = false)
         const double windowS = median(l.window), referenceS = median(l.reference);
         std::printf("scan_bench imap%s messages=%d delay_ms=%d%s window_s=%.3f reference_s=%.3f window_ratio=%.2f "
                     "max_ui_gap_ms=%.0f peak_rss_mb=%.1f cpu_s=%.3f cpu_us_per_message=%.1f reference_cpu_s=%.3f "
-                    "(whole scan through the window over STARTTLS beside a minimal client: LOGIN and EXAMINE in "
-                    "one write, then UID FETCH 1:* (BODY.PEEK[HEADER]%s); medians of %d interleaved runs%s)\n",
+                    "idle_window=%.0f%% idle_reference=%.0f%% (whole scan through the window over STARTTLS beside a minimal client: LOGIN and EXAMINE in "
+                    "one write, then UID FETCH 1:* (BODY.PEEK[HEADER]%s); idle: the machine's processor time left "
+                    "unused during each; medians of %d interleaved runs%s)\n",
                     isolated ? " isolated=1" : "", messages, delayMs, pj ? " pj=1" : "", windowS, referenceS, windowS / referenceS, median(l.gap),
                     median(l.peak), median(l.windowCpu), median(l.windowCpu) * 1e6 / messages, median(l.referenceCpu),
-                    pj ? " BODYSTRUCTURE" : "", rounds,
+                    100 * median(l.windowIdle), 100 * median(l.referenceIdle), pj ? " BODYSTRUCTURE" : "", rounds,
                     isolated ? "; Dovecot and the relay on one CPU, the window and the reference on another" : "");
     }
     std::fflush(stdout);
@@ -743,6 +751,10 @@ int main(int argc, char **argv)
 {
     if (argc == 4 && qstrcmp(argv[1], "--relay") == 0)
         return relayMain(argc, argv);
+    // Every line runs on all the machine's CPUs, whatever the bench was started on: a launcher
+    // that keeps its processes on one CPU would otherwise have server and clients take turns
+    // on it (Dovecot and the relay are started from here and inherit it).
+    benchprocess::unpin();
     EngineArguments &engine = prepareApplication(argc, argv);
     QApplication app(engine.argc(), engine.argv());
     if (argc > 2 && qstrcmp(argv[1], "--compare") == 0)
